@@ -1,0 +1,100 @@
+// The decoder's two MSB-first bit readers. Neither checks for running past its
+// data: the main-data reader is watched by the Layer III decoder through its
+// limit pointer, and both read from buffers that carry guard bytes.
+#pragma once
+
+#include <cstdint>
+
+namespace wl {
+
+inline uint32_t LowMask(int32_t n) { return n >= 32 ? 0xFFFFFFFFu : (1u << n) - 1u; }
+
+// Main-data reader (Layer III side information, scale factors, Huffman data).
+// `acc` holds `count` valid bits in its low end.
+struct TMainBits {
+    const uint8_t* ptr = nullptr;
+    uint32_t acc = 0;
+    int32_t count = 0;
+    const uint8_t* start = nullptr;
+    const uint8_t* limit = nullptr;
+
+    void SetBitSource(const uint8_t* p) {
+        ptr = start = p;
+        acc = 0;
+        count = 0;
+    }
+    void SetBitLimit(const uint8_t* p) { limit = p; }
+
+    void Refill() {
+        while (count <= 24) {
+            acc = (acc << 8) | *ptr++;
+            count += 8;
+        }
+    }
+    // n = 1..24
+    uint32_t GetBits(int32_t n) {
+        if (count < n) Refill();
+        count -= n;
+        const uint32_t r = acc >> count;
+        acc &= LowMask(count);
+        return r;
+    }
+    // Refills so that the escape value and the sign bit after it are held.
+    uint32_t GetBitsForEscape(int32_t n) {
+        if (count < n + 2) Refill();
+        count -= n;
+        const uint32_t r = acc >> count;
+        acc &= LowMask(count);
+        return r;
+    }
+    // n = 1..11: refills only when 10 or fewer bits are held.
+    uint32_t PeekBits(int32_t n) {
+        if (count <= 10) Refill();
+        return acc >> (count - n);
+    }
+    void Consume(int32_t n) {
+        count -= n;
+        acc &= LowMask(count);
+    }
+    int32_t BitPosition() const { return static_cast<int32_t>(ptr - start) * 8 - count; }
+    bool PastLimit() const { return ptr > limit; }
+};
+
+// Frame reader (Layer I/II).
+struct TFrameBits {
+    const uint8_t* ptr = nullptr;
+    uint32_t acc = 0;
+    int32_t count = 0;
+
+    void SetFrameSource(const uint8_t* p) {
+        ptr = p;
+        acc = 0;
+        count = 0;
+    }
+    // n = 1..16
+    uint32_t ReadBits(int32_t n) {
+        if (count < n) {
+            while (count <= 24) {
+                acc = (acc << 8) | *ptr++;
+                count += 8;
+            }
+        }
+        count -= n;
+        const uint32_t r = acc >> count;
+        acc &= LowMask(count);
+        return r;
+    }
+    void SkipBits(int32_t n) {
+        if (count < n) {
+            const int32_t rest = n - count;
+            ptr += rest / 8;
+            acc = *ptr++;
+            count = 8;
+            n = rest % 8;
+        }
+        count -= n;
+        acc &= LowMask(count);
+    }
+};
+
+}  // namespace wl

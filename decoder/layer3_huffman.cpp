@@ -1,0 +1,145 @@
+// Layer III Huffman decoding: big values (table-driven, one peek per level)
+// and the count-1 part.
+#include <algorithm>
+#include <cstring>
+
+#include "decoder/decoder_state.h"
+#include "decoder/tables.h"
+
+namespace wl {
+
+namespace {
+
+inline int32_t EntryX(uint32_t e) { return static_cast<int32_t>((e >> 8) & 0xFF); }
+inline int32_t EntryY(uint32_t e) { return static_cast<int32_t>((e >> 16) & 0xFF); }
+inline int32_t EntryLen(uint32_t e) { return static_cast<int32_t>(e >> 24); }
+
+// Walks the lookup structure to a leaf and consumes the code.
+inline uint32_t LookupPair(TMainBits& b, const uint32_t* table) {
+    const uint32_t* s = table;
+    for (;;) {
+        const int32_t n = static_cast<int32_t>(s[0] & 0xFF);
+        const uint32_t e = s[1 + b.PeekBits(n)];
+        const int32_t len = EntryLen(e);
+        if (len != 0) {
+            b.Consume(len);
+            return e;
+        }
+        b.Consume(n);
+        s += e;
+    }
+}
+
+inline int32_t Signed(TMainBits& b, int32_t v) {
+    if (v != 0 && b.GetBits(1)) return -v;
+    return v;
+}
+
+// Decodes count / 2 pairs into q.
+void DecodeBigValues(TMainBits& b, int32_t* q, int32_t count, int32_t tableNumber) {
+    const tables::HuffTable& t = tables::kHuffTables[tableNumber & 31];
+    if (t.method == 0 || t.lookup == nullptr) {
+        std::memset(q, 0, sizeof(int32_t) * static_cast<size_t>(count));
+        return;
+    }
+    if (t.method == 3) {
+        const int32_t linbits = t.linbits;
+        for (int32_t i = 0; i < count; i += 2) {
+            const uint32_t e = LookupPair(b, t.lookup);
+            int32_t x = EntryX(e);
+            int32_t y = EntryY(e);
+            if (x == 15) x += static_cast<int32_t>(b.GetBitsForEscape(linbits));
+            q[i] = Signed(b, x);
+            if (y == 15) y += static_cast<int32_t>(b.GetBitsForEscape(linbits));
+            q[i + 1] = Signed(b, y);
+            if (b.PastLimit()) return;
+        }
+        return;
+    }
+    for (int32_t i = 0; i < count; i += 2) {
+        const uint32_t e = LookupPair(b, t.lookup);
+        q[i] = Signed(b, EntryX(e));
+        q[i + 1] = Signed(b, EntryY(e));
+        if (b.PastLimit()) return;
+    }
+}
+
+// Count-1 quadruples from line `o`; returns the lines up to the last non-zero one.
+int32_t DecodeCount1(TMainBits& b, int32_t* q, int32_t room, int32_t bitsLeft, bool tableB) {
+    const int32_t maxQuads = room / 4;
+    int32_t lastNonZero = -1;
+    int32_t lastVwxy = 0;
+    int32_t quads = 0;
+    const int32_t minBits = tableB ? 3 : 0;
+    while (quads < maxQuads && bitsLeft > minBits && !b.PastLimit()) {
+        int32_t vwxy;
+        if (tableB) {
+            vwxy = static_cast<int32_t>(b.GetBits(4)) ^ 15;
+            bitsLeft -= 4;
+        } else {
+            const uint32_t peek = b.PeekBits(6);
+            const int32_t len = tables::kCount1A[peek][0];
+            vwxy = tables::kCount1A[peek][1];
+            b.Consume(len);
+            bitsLeft -= len;
+        }
+        int32_t* v = q + 4 * quads;
+        for (int k = 0; k < 4; ++k) {
+            int32_t val = 0;
+            if ((vwxy >> (3 - k)) & 1) {
+                val = 1;
+                if (b.GetBits(1)) val = -1;
+                bitsLeft -= 1;
+            }
+            v[k] = val;
+        }
+        if (vwxy != 0) {
+            lastNonZero = quads;
+            lastVwxy = vwxy;
+        }
+        ++quads;
+    }
+    // Overran part2_3_length: the last quadruple is discarded. The count may
+    // stay one quadruple high; those lines are zero.
+    if (bitsLeft < 0 && quads > 0) {
+        int32_t* v = q + 4 * (quads - 1);
+        v[0] = v[1] = v[2] = v[3] = 0;
+    }
+    if (lastNonZero < 0) return 0;
+    return (lastVwxy & 3) ? 4 * (lastNonZero + 1) : 4 * lastNonZero + 2;
+}
+
+}  // namespace
+
+void DecodeHuffman(DecoderState& d, const GranuleInfo& gi, int32_t* q, int32_t bitStart,
+                   int32_t& nonZeroCount) {
+    TMainBits& b = d.mainBits;
+    const int32_t o = std::min(2 * gi.big_values, d.maxLines);
+
+    // Region boundaries from the long band table, clipped to the big-values area.
+    const int32_t r1Band = std::min(gi.region0_count + 1, 22);
+    const int32_t r2Band = std::min(gi.region0_count + gi.region1_count + 2, 22);
+    int32_t region1 = r1Band >= 22 ? 576 : d.sfbLongEnd[r1Band - 1];
+    int32_t region2 = r2Band >= 22 ? 576 : d.sfbLongEnd[r2Band - 1];
+    region1 = std::min(region1, o);
+    region2 = std::min(std::max(region2, region1), o);
+
+    DecodeBigValues(b, q, region1, gi.table_select[0]);
+    DecodeBigValues(b, q + region1, region2 - region1, gi.table_select[1]);
+    DecodeBigValues(b, q + region2, o - region2, gi.table_select[2]);
+
+    const int32_t bitsLeft = gi.part2_3_length + bitStart - b.BitPosition();
+    const int32_t c1 = DecodeCount1(b, q + o, d.maxLines - o, bitsLeft,
+                                    gi.count1table_select != 0);
+    nonZeroCount = o + c1;
+
+    const int32_t cap = gi.block_type == 2 ? d.shortCap : d.longCap;
+    const int32_t from = std::min(nonZeroCount, cap);
+    std::memset(q + from, 0, sizeof(int32_t) * static_cast<size_t>(576 - from));
+    if (b.PastLimit()) {
+        std::memset(q, 0, sizeof(int32_t) * 576);
+        nonZeroCount = 0;
+    }
+}
+
+}  // namespace wl

@@ -1,0 +1,69 @@
+// Polyphase synthesis filterbank: subband samples to 16-bit PCM.
+//
+// Each channel keeps a ring of 16 blocks of 32 DCT values. A block holds the
+// unnormalised DCT-II X[k] = sum_j S[j] cos((2j + 1) k pi / 64) of one time
+// slot's 32 subband samples; the window stage folds the standard's 64-value
+// matrixing vector out of these 32 values.
+#pragma once
+
+#include <cstdint>
+
+namespace wl {
+
+// Windows the block at `pos` of a 512-float ring and writes 32 samples to
+// pcm[0..31] (mono) or pcm[0], pcm[2], ..., pcm[62] (stereo, one channel).
+using OutputRoutine = void (*)(const float* ring, int32_t pos, int16_t* pcm, const float* window);
+
+constexpr int32_t kSynthWindowSize = 264;
+
+struct SynthesisState {
+    alignas(64) float ring[1024];  // ring 0 (values 0..511), ring 1 (512..1023)
+    int32_t pos[2];                // multiples of 32 in 0..480
+    // Rows 0..15 of 16 taps (tap k of row r = D[r + 32k]), then 8 taps -D[48 + 64m].
+    alignas(64) float window[kSynthWindowSize];
+    bool polarityInverted;
+
+    // Subband equalizer: gains applied to a scratch copy before the DCT.
+    float subbandGain[32];
+    int32_t subbandEqEnabled;
+
+    // Routine slots, filled by the routine selection.
+    OutputRoutine outputMono;
+    OutputRoutine outputStereo;
+};
+
+// Fills the window with the standard's signs, clears ring, positions, gains
+// and flags and installs the portable output routines.
+void InitSynthesis(SynthesisState& s);
+// Clears both rings and positions (the decoder's reset at every set-up).
+void ResetSynthesisState(SynthesisState& s);
+// Negates the window when the requested state differs from the current one.
+void SetSynthesisPolarity(SynthesisState& s, bool inverted);
+
+enum class DctForm {
+    Contiguous,   // S[k] = in[k]
+    Interleaved,  // S[k] = in[2k]
+    Mix,          // S[k] = (in[2k] + in[2k + 1]) * 0.5, never equalized
+};
+
+// Transforms one block into dst[0..31]. The contiguous and interleaved forms
+// apply the subband gains when the subband equalizer is on.
+void Dct32(const SynthesisState& s, const float* in, float* dst, DctForm form);
+
+// Portable window stages (extended-precision sums, round to nearest even, clamp).
+void OutputMonoPortable(const float* ring, int32_t pos, int16_t* pcm, const float* window);
+void OutputStereoPortable(const float* ring, int32_t pos, int16_t* pcm, const float* window);
+
+// Layer III front ends: `hybridOut` holds 18 slots of 32 subbands (slot t,
+// subband k at 32t + k). Mono writes 576 samples; stereo writes channel c of
+// 576 interleaved pairs (pcm + 64t + c).
+void SynthL3Mono(SynthesisState& s, const float* hybridOut, int16_t* pcm);
+void SynthL3Stereo(SynthesisState& s, const float* hybridOut, int16_t* pcm, int32_t channel);
+
+// Layer I/II front end: `samples` holds `slots` slots of 64 floats (two
+// channels alternate, subband k of channel c at 2k + c; one channel fills the
+// first 32). `route`: 0 single-channel stream, 1 stereo, 2 mono mix, 3 left, 4 right.
+void SynthL12(SynthesisState& s, int32_t route, const float* samples, int16_t* pcm,
+              int32_t slots);
+
+}  // namespace wl
