@@ -46,6 +46,8 @@ struct BandSummary {
     int32_t firstShortBand;  // 12 = none
     int32_t longBandsProcessed;
     int32_t lastShort[3];
+    int32_t anyNonZero;   // 0 when every line is zero
+    int32_t anyShort[3];  // per short window: 0 when every line is zero
 };
 
 struct LsfIntensityParams {
@@ -59,6 +61,10 @@ struct HybridTables {
     float cos36[18][18];  // y[r] = sum_m X[m] cos36[r][m]
     float cos12[6][6];    // per short window: y[r] = sum_m X[m] cos12[r][m]
 };
+
+// Added to a block type handed to the hybrid transform: the granule has the
+// mixed flag, so the long subbands below the mixed long end use the normal window.
+constexpr int32_t kHybridMixed = 4;
 
 struct DecoderState;
 using FrameDecoder = void (*)(DecoderState& d, TDecodeResult& r, const uint8_t* frame,

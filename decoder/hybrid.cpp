@@ -108,17 +108,30 @@ inline void ShortSubband(const DecoderState& d, float* x, const float* previous,
 
 }  // namespace
 
+namespace {
+
+// Window of long subband k: the block type's, except that the subbands of the
+// long part of a mixed block always take the normal window (also when the
+// mixed flag comes with a start or stop block).
+inline const float* LongWindow(const DecoderState& d, int32_t blockType, int32_t k) {
+    const int32_t type = blockType & 3;
+    if (type == 2) return d.hybrid.window[0];
+    if ((blockType & kHybridMixed) && 18 * k < d.mixedLongEnd) return d.hybrid.window[0];
+    return d.hybrid.window[type];
+}
+
+}  // namespace
+
 int32_t HybridPortable(const DecoderState& d, float* lines, const float* previous, float* output,
                        int32_t blockType, int32_t longEnd, int32_t shortEnd,
                        int32_t previousCount) {
-    const float* longWindow = d.hybrid.window[blockType == 2 ? 0 : (blockType & 3)];
     const int32_t longSubbands = (longEnd + 17) / 18;
     const int32_t shortSubbands = std::max((shortEnd + 17) / 18, longSubbands);
     const int32_t overlapSubbands = (previousCount + 17) / 18;
     int32_t k = 0;
     for (; k < longSubbands; ++k)
         LongSubband<false>(d, lines + 18 * k, previous + 18 * k, output + k, lines + 18 * k,
-                           longWindow);
+                           LongWindow(d, blockType, k));
     for (; k < shortSubbands; ++k)
         ShortSubband<false>(d, lines + 18 * k, previous + 18 * k, output + k, lines + 18 * k);
     for (; k < overlapSubbands; ++k)
@@ -131,12 +144,12 @@ int32_t HybridPortable(const DecoderState& d, float* lines, const float* previou
 
 int32_t HybridAdd(const DecoderState& d, float* lines, float* overlap, float* output,
                   int32_t blockType, int32_t longEnd, int32_t shortEnd) {
-    const float* longWindow = d.hybrid.window[blockType == 2 ? 0 : (blockType & 3)];
     const int32_t longSubbands = (longEnd + 17) / 18;
     const int32_t shortSubbands = std::max((shortEnd + 17) / 18, longSubbands);
     int32_t k = 0;
     for (; k < longSubbands; ++k)
-        LongSubband<true>(d, lines + 18 * k, nullptr, output + k, overlap + 18 * k, longWindow);
+        LongSubband<true>(d, lines + 18 * k, nullptr, output + k, overlap + 18 * k,
+                          LongWindow(d, blockType, k));
     for (; k < shortSubbands; ++k)
         ShortSubband<true>(d, lines + 18 * k, nullptr, output + k, overlap + 18 * k);
     return 18 * k;
@@ -160,12 +173,16 @@ void HybridArguments(const DecoderState& d, const GranuleInfo& gi, int32_t count
         longEnd = shortEnd;
 }
 
+int32_t HybridBlockType(const GranuleInfo& gi) {
+    return gi.block_type | (gi.window_switching_flag && gi.mixed_block_flag ? kHybridMixed : 0);
+}
+
 int32_t RunHybrid(DecoderState& d, int32_t ch, int32_t g) {
     int32_t longEnd, shortEnd;
     HybridArguments(d, d.gr[g][ch], d.lineCount[g][ch], longEnd, shortEnd);
     const int32_t produced =
         d.hybridTransform(d, d.lines[ch][g], d.lines[ch][g ^ 1], d.hybridOut,
-                          d.gr[g][ch].block_type, longEnd, shortEnd, d.lineCount[g ^ 1][ch]);
+                          HybridBlockType(d.gr[g][ch]), longEnd, shortEnd, d.lineCount[g ^ 1][ch]);
     d.lineCount[g][ch] = produced;
     return produced;
 }
@@ -197,7 +214,7 @@ void OutputMonoMix(DecoderState& d, int16_t* pcm, int32_t g) {
         int32_t longEnd, shortEnd;
         HybridArguments(d, g1, d.lineCount[g][1], longEnd, shortEnd);
         const int32_t produced1 = HybridAdd(d, d.lines[1][g], d.lines[0][g], d.hybridOut,
-                                            g1.block_type, longEnd, shortEnd);
+                                            HybridBlockType(g1), longEnd, shortEnd);
         d.lineCount[g][1] = produced1;
         // Channel 0's overlap store now also holds channel 1's overlap.
         produced = std::max(produced0, produced1);

@@ -32,6 +32,7 @@ void Requantise(DecoderState& d, const int32_t* q, float* out, int32_t& nonZeroC
 
     int32_t line = 0;
     int32_t lastNonZero = 0;
+    bool anyLong = false;
     bool stopped = false;
     for (int32_t b = 0; b < longBands; ++b) {
         const int32_t pre = gi.preflag ? tables::kPretab[b] : 0;
@@ -44,6 +45,7 @@ void Requantise(DecoderState& d, const int32_t* q, float* out, int32_t& nonZeroC
             out[line] = Dequantise(d, v, factor);
         }
         if (any) lastNonZero = b;
+        anyLong |= any;
         if (line >= count) {
             stopped = true;
             break;
@@ -53,7 +55,11 @@ void Requantise(DecoderState& d, const int32_t* q, float* out, int32_t& nonZeroC
     summary.hasShort = 0;
     summary.firstShortBand = firstShort;
     summary.longBandsProcessed = longBands;
-    for (int w = 0; w < 3; ++w) summary.lastShort[w] = firstShort;
+    summary.anyNonZero = anyLong;
+    for (int w = 0; w < 3; ++w) {
+        summary.lastShort[w] = firstShort;
+        summary.anyShort[w] = 0;
+    }
 
     if (!shortBlock) {
         std::memset(out + line, 0, sizeof(float) * static_cast<size_t>(576 - line));
@@ -79,6 +85,8 @@ void Requantise(DecoderState& d, const int32_t* q, float* out, int32_t& nonZeroC
                     d.scratch[base + 3 * i + w] = Dequantise(d, v, factor);
                 }
                 if (any) lastShort[w] = b;
+                summary.anyShort[w] |= any;
+                summary.anyNonZero |= any;
             }
             if (line >= count) break;
         }

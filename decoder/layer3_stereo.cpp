@@ -21,44 +21,60 @@ int32_t ShortBandStart3(const DecoderState& d, int32_t band) {
     return band == 0 ? 0 : d.sfbShortEnd3[band - 1];
 }
 
-void IntensityStereoMPEG1(DecoderState& d, float* left, float* right, const ScaleFactors& sfR,
-                          const BandSummary& sumR, int32_t leftCount, int32_t ms) {
-    const float(*ratio)[2] = d.isRatioMpeg1[ms];
-    const int32_t n = sumR.lastNonZeroBand;
-    if (!sumR.hasShort) {
-        int32_t line = d.sfbLongEnd[n];
-        int32_t remaining = leftCount - line;
-        for (int32_t b = n + 1; b <= 20 && remaining > 0; ++b) {
-            const int32_t pos = std::min(sfR.l[b], 7);
-            const float kl = ratio[pos][0], kr = ratio[pos][1];
-            for (int32_t i = 0; i < d.sfbLongWidth[b] && remaining > 0; ++i, ++line, --remaining) {
-                right[line] = kr * left[line];
-                left[line] = kl * left[line];
-            }
+// Intensity stereo over the bands above the right channel's last non-zero
+// band, up to the left channel's extent. The bands without a transmitted
+// position (long band 21, short band 12) take the position of the band below
+// when that band is intensity-coded, else `fallback`.
+template <typename PairOf>
+void IntensityLong(const DecoderState& d, float* left, float* right, int32_t first,
+                   int32_t leftCount, PairOf pairOf, const float* fallback) {
+    int32_t line = first == 0 ? 0 : d.sfbLongEnd[first - 1];
+    for (int32_t b = first; b <= 21 && line < leftCount; ++b) {
+        const float* k = b < 21 ? pairOf(b) : (first <= 20 ? pairOf(20) : fallback);
+        const int32_t end = std::min(d.sfbLongEnd[b], leftCount);
+        for (; line < end; ++line) {
+            right[line] = k[1] * left[line];
+            left[line] = k[0] * left[line];
         }
-        return;
+        line = d.sfbLongEnd[b];
     }
-    int32_t remaining = leftCount - d.sfbShortEnd3[n];
-    for (int32_t b = n + 1; b <= 11 && remaining >= 3; ++b) {
-        float kl[3], kr[3];
-        for (int w = 0; w < 3; ++w) {
-            const int32_t pos = std::min(sfR.s[w][b], 7);
-            kl[w] = ratio[pos][0];
-            kr[w] = ratio[pos][1];
-        }
-        const int32_t base = ShortBandStart3(d, b);
-        for (int32_t i = 0; i < d.sfbShortWidth[b] && remaining >= 3; ++i, remaining -= 3) {
-            for (int w = 0; w < 3; ++w) {
-                const int32_t k = base + 3 * i + w;
-                right[k] = kr[w] * left[k];
-                left[k] = kl[w] * left[k];
+}
+
+template <typename PairOf>
+void IntensityShort(const DecoderState& d, float* left, float* right, const BandSummary& sumR,
+                    const BandSummary& sumL, PairOf pairOf, const float* fallback) {
+    for (int w = 0; w < 3; ++w) {
+        const int32_t first = sumR.anyShort[w] ? sumR.lastShort[w] + 1 : sumR.firstShortBand;
+        for (int32_t b = first; b <= sumL.lastShort[w] && b < 13; ++b) {
+            const float* k = b < 12 ? pairOf(w, b) : (first <= 11 ? pairOf(w, 11) : fallback);
+            const int32_t base = ShortBandStart3(d, b);
+            for (int32_t i = 0; i < d.sfbShortWidth[b]; ++i) {
+                const int32_t idx = base + 3 * i + w;
+                right[idx] = k[1] * left[idx];
+                left[idx] = k[0] * left[idx];
             }
         }
     }
 }
 
-// Sub-table start and size for the partition that holds a band; bands outside
-// the three intensity partitions have a bit length of 0 (one, illegal, position).
+void IntensityStereoMPEG1(DecoderState& d, float* left, float* right, const ScaleFactors& sfR,
+                          const BandSummary& sumR, const BandSummary& sumL, int32_t leftCount,
+                          int32_t ms) {
+    const float(*ratio)[2] = d.isRatioMpeg1[ms];
+    const float* illegal = ratio[7];
+    if (!sumR.hasShort) {
+        // A right channel without any non-zero line still leaves band 0 alone.
+        IntensityLong(d, left, right, sumR.lastNonZeroBand + 1, leftCount,
+                      [&](int32_t b) { return ratio[std::min(sfR.l[b], 7)]; }, illegal);
+        return;
+    }
+    IntensityShort(d, left, right, sumR, sumL,
+                   [&](int w, int32_t b) { return ratio[std::min(sfR.s[w][b], 7)]; }, illegal);
+}
+
+// Bit length of the partition that holds a band (by its index in the
+// partitions); bands outside the three intensity partitions have length 0,
+// whose only position is the illegal one.
 int32_t LsfPartitionBits(const LsfIntensityParams& p, int32_t indexInPartitions) {
     int32_t end = 0;
     for (int k = 0; k < 3; ++k) {
@@ -76,34 +92,25 @@ void IntensityStereoLSF(DecoderState& d, float* left, float* right, const ScaleF
         const int32_t size = 1 << bits;
         return table[size - 1 + std::clamp(pos, 0, size - 1)];
     };
+    // Position 0 of any sub-table: both channels carry the left signal.
+    const float* fallback = table[1];
     if (!sumR.hasShort) {
-        const int32_t n = sumR.lastNonZeroBand;
-        int32_t line = d.sfbLongEnd[n];
-        int32_t remaining = leftCount - line;
-        for (int32_t b = n + 1; b <= 20 && remaining > 0; ++b) {
-            const float* k = pair(LsfPartitionBits(params, b), sfR.l[b]);
-            for (int32_t i = 0; i < d.sfbLongWidth[b] && remaining > 0; ++i, ++line, --remaining) {
-                right[line] = k[1] * left[line];
-                left[line] = k[0] * left[line];
-            }
-        }
+        const int32_t first = sumR.anyNonZero ? sumR.lastNonZeroBand + 1 : 0;
+        IntensityLong(d, left, right, first, leftCount,
+                      [&](int32_t b) { return pair(LsfPartitionBits(params, b), sfR.l[b]); },
+                      fallback);
         return;
     }
-    // Short bands: in a mixed block the partitions after the first count short
-    // bands from band 3 (the first partition holds the six long bands).
+    // In a mixed block the partitions after the first count short bands from
+    // band 3 (the first partition holds the six long bands).
     const bool mixed = sumR.firstShortBand == 3;
-    for (int w = 0; w < 3; ++w) {
-        for (int32_t b = sumR.lastShort[w] + 1; b <= sumL.lastShort[w] && b < 13; ++b) {
+    IntensityShort(
+        d, left, right, sumR, sumL,
+        [&](int w, int32_t b) {
             const int32_t index = mixed ? b - 3 + params.bands[0] : b;
-            const float* k = pair(LsfPartitionBits(params, index), sfR.s[w][b]);
-            const int32_t base = ShortBandStart3(d, b);
-            for (int32_t i = 0; i < d.sfbShortWidth[b]; ++i) {
-                const int32_t idx = base + 3 * i + w;
-                right[idx] = k[1] * left[idx];
-                left[idx] = k[0] * left[idx];
-            }
-        }
-    }
+            return pair(LsfPartitionBits(params, index), sfR.s[w][b]);
+        },
+        fallback);
 }
 
 }  // namespace
@@ -128,7 +135,8 @@ void ProcessStereoAndAlias(DecoderState& d, int32_t g) {
         }
         if (d.intensityStereo) {
             if (d.versionId == 1 && !d.mpeg25)
-                IntensityStereoMPEG1(d, left, right, d.sf[g][1], sumR, cL, d.msStereo);
+                IntensityStereoMPEG1(d, left, right, d.sf[g][1], sumR, d.summary[g][0], cL,
+                                     d.msStereo);
             else
                 IntensityStereoLSF(d, left, right, d.sf[g][1], sumR, d.summary[g][0],
                                    d.isParams, cL, d.msStereo);
