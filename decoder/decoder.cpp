@@ -45,6 +45,9 @@ int32_t AnnouncedFrameBytes(const DecoderState& d, const uint8_t* frame) {
 bool SetupLayer3(DecoderState& d, const TMPEGFrameHeader& h) {
     d.resFill = 0;
     d.resStart = 0;
+    // Damaged frames may read past their data; what they find there must not
+    // depend on what was decoded before the set-up.
+    std::memset(d.reservoir, 0, sizeof d.reservoir);
     if (h.Layer != 1) return false;
 
     d.mpeg25 = h.SyncKind == 2 ? 1 : 0;

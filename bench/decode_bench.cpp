@@ -1,0 +1,235 @@
+// DecodeFrame throughput per stream kind, and the whole-file walk.
+//
+// Inputs are made at start-up with lame when it is installed (a synthesized
+// signal encoded four ways), and Layer III compliance streams are added from
+// the shared folder ($WL_SHARED_DIR or ../shared) when present.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "decoder/cpu_features.h"
+#include "decoder/decoder.h"
+#include "decoder/frame_header.h"
+#include "tools/decode_file.h"
+
+#ifndef WL_SHARED_DIR
+#define WL_SHARED_DIR ""
+#endif
+
+namespace {
+namespace fs = std::filesystem;
+
+struct Input {
+    std::string name;
+    std::vector<uint8_t> bytes;  // zero-padded behind the data
+    size_t size = 0;
+    wl::TMPEGFrameHeader first{};
+    int32_t firstLength = 0;
+    std::vector<std::pair<size_t, size_t>> frames;  // offset, size
+    int32_t samplesPerFrame = 0;
+    int32_t sampleRate = 0;
+};
+
+bool OnPath(const std::string& program) {
+    const std::string cmd = "command -v " + program + " >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+}
+
+void WriteSignalWav(const std::string& path, int32_t rate, int32_t channels, double seconds) {
+    const auto frames = static_cast<size_t>(rate * seconds);
+    std::vector<uint8_t> bytes = wl::tools::MakeWavHeader(channels, rate, frames * channels * 2);
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0.0, 300.0);
+    const double pi = 3.14159265358979323846;
+    // A tune of changing notes with harmonics over a noise floor: not trivial to code.
+    for (size_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        const int note = static_cast<int>(t * 4) % 8;
+        const double f = 220.0 * std::pow(2.0, (note * 3 % 12) / 12.0);
+        const double env = std::exp(-3.0 * std::fmod(t, 0.25));
+        for (int32_t ch = 0; ch < channels; ++ch) {
+            double v = 0;
+            for (int k = 1; k <= 8; ++k) v += std::sin(2 * pi * f * k * t * (1 + 0.002 * ch)) / k;
+            v = 9000 * env * v + noise(rng);
+            const auto s = static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
+            bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s)));
+            bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
+        }
+    }
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+}
+
+bool LoadInput(const std::string& name, const std::string& path, Input& in) {
+    std::string error;
+    if (!wl::tools::ReadWholeFile(path, in.bytes, error)) return false;
+    in.name = name;
+    in.size = in.bytes.size();
+    in.bytes.resize(in.size + 16, 0);
+    const size_t start = wl::tools::Id3v2TagSize(std::span(in.bytes.data(), in.size));
+    if (start >= in.size) return false;
+    int32_t bitrate = 0;
+    int32_t offset = 0;
+    in.firstLength = wl::FindFrame(in.bytes.data() + start,
+                                   static_cast<int32_t>(std::min<size_t>(in.size - start, 4096)),
+                                   in.first, bitrate, offset);
+    if (in.firstLength <= 0 || in.first.BitrateIndex == 0) return false;  // no free format here
+    size_t pos = start + static_cast<size_t>(offset);
+    while (pos + 4 <= in.size) {
+        wl::TMPEGFrameHeader h{};
+        const int32_t n = wl::ParseFrameHeader(in.bytes.data() + pos, 0, h);
+        if (n <= 0 || h.Layer != in.first.Layer || h.SampleRateIndex != in.first.SampleRateIndex) {
+            ++pos;
+            continue;
+        }
+        const size_t frame = static_cast<size_t>(n) + (h.Padding ? (h.Layer == 3 ? 4 : 1) : 0);
+        if (pos + frame > in.size) break;
+        in.frames.emplace_back(pos, frame);
+        pos += frame;
+    }
+    in.samplesPerFrame = wl::tools::SamplesPerFrame(in.first);
+    auto d = wl::NewDecoder();
+    if (!wl::SetupDecoder(*d, in.first, in.firstLength, 0, 0, wl::kOutputFullBand, 24000)) {
+        return false;
+    }
+    wl::TMPEGOutputFormat format{};
+    wl::GetOutputFormat(*d, format);
+    in.sampleRate = format.SampleRate;
+    return !in.frames.empty() && in.sampleRate > 0;
+}
+
+void BM_DecodeFrame(benchmark::State& state, const Input* in, bool fullBand) {
+    auto decoder = wl::NewDecoder();
+    wl::SelectRoutines(*decoder, wl::GetCpuFeatures());
+    if (!wl::SetupDecoder(*decoder, in->first, in->firstLength, 0, 0,
+                          fullBand ? wl::kOutputFullBand : 0, wl::tools::kPlayerBandLimitHz)) {
+        state.SkipWithError("the decoder does not take this stream");
+        return;
+    }
+    std::vector<int16_t> pcm(wl::kMaxPcmBytesPerFrame / 2);
+    size_t i = 0;
+    int64_t rejected = 0;
+    for (auto _ : state) {
+        const auto& [offset, size] = in->frames[i];
+        wl::TDecodeResult result{};
+        wl::DecodeFrame(*decoder, result, in->bytes.data() + offset,
+                        static_cast<int32_t>(in->size - offset), pcm.data());
+        rejected += result.BytesConsumed < 1;
+        benchmark::DoNotOptimize(result);
+        benchmark::DoNotOptimize(pcm.data());
+        if (++i == in->frames.size()) i = 0;
+    }
+    const double frames = static_cast<double>(state.iterations());
+    state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["realtime"] = benchmark::Counter(
+        frames * in->samplesPerFrame / in->sampleRate, benchmark::Counter::kIsRate);
+    state.counters["rejected"] = static_cast<double>(rejected);
+}
+
+void BM_DecodeFile(benchmark::State& state, const Input* in) {
+    const std::span<const uint8_t> data(in->bytes.data(), in->size);
+    double seconds = 0;
+    int64_t frames = 0;
+    for (auto _ : state) {
+        const auto outcome = wl::tools::DecodeMpegAudio(data, {}, {});
+        if (!outcome.ok) {
+            state.SkipWithError(outcome.error.c_str());
+            return;
+        }
+        seconds += outcome.facts.durationSeconds;
+        frames += outcome.facts.frames;
+    }
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+    state.counters["realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
+}
+
+std::vector<Input> PrepareInputs(const std::string& tempDir) {
+    std::vector<Input> inputs;
+    if (!tempDir.empty() && OnPath("lame")) {
+        struct Kind {
+            const char* name;
+            int32_t rate;
+            int32_t channels;
+            const char* options;
+        };
+        const Kind kinds[] = {
+            {"L3_44k_joint_128", 44100, 2, "--cbr -b 128 -m j"},
+            {"L3_44k_stereo_320", 44100, 2, "--cbr -b 320 -m s"},
+            {"L3_44k_mono_64", 44100, 1, "--cbr -b 64 -m m"},
+            {"L3_mpeg2_22k_joint_64", 22050, 2, "--cbr -b 64 -m j"},
+        };
+        for (const auto& k : kinds) {
+            const std::string wav = tempDir + "/" + k.name + ".wav";
+            const std::string mp3 = tempDir + "/" + k.name + ".mp3";
+            WriteSignalWav(wav, k.rate, k.channels, 8.0);
+            char resample[32];
+            std::snprintf(resample, sizeof resample, "%g", k.rate / 1000.0);
+            const std::string cmd = std::string("lame --quiet --resample ") + resample + " " +
+                                    k.options + " '" + wav + "' '" + mp3 + "'";
+            Input in;
+            if (std::system(cmd.c_str()) == 0 && LoadInput(k.name, mp3, in)) {
+                inputs.push_back(std::move(in));
+            }
+        }
+    }
+    const char* env = std::getenv("WL_SHARED_DIR");
+    const std::string shared = (env && *env) ? env : WL_SHARED_DIR;
+    for (const char* name : {"l3-sin1k0db", "l3-compl", "l3-test45", "M2L3_noise"}) {
+        const std::string path = shared + "/conformance/" + name + ".bit";
+        Input in;
+        std::error_code ec;
+        if (!shared.empty() && fs::is_regular_file(path, ec) &&
+            LoadInput(std::string("conformance_") + name, path, in)) {
+            inputs.push_back(std::move(in));
+        }
+    }
+    return inputs;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+    std::string tempDir;
+    {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/wl-bench-XXXXXX";
+        if (::mkdtemp(pattern.data())) tempDir = pattern;
+    }
+    const std::vector<Input> inputs = PrepareInputs(tempDir);
+    for (const auto& in : inputs) {
+        benchmark::RegisterBenchmark(("DecodeFrame/" + in.name + "/full_band").c_str(),
+                                     BM_DecodeFrame, &in, true);
+        benchmark::RegisterBenchmark(("DecodeFrame/" + in.name + "/band_limit_24k").c_str(),
+                                     BM_DecodeFrame, &in, false);
+        benchmark::RegisterBenchmark(("DecodeFile/" + in.name).c_str(), BM_DecodeFile, &in);
+    }
+    if (inputs.empty()) {
+        benchmark::RegisterBenchmark("DecodeFrame/no_input", [](benchmark::State& state) {
+            state.SkipWithError(
+                "no input streams: install lame, or provide the conformance folder "
+                "(../shared/conformance or WL_SHARED_DIR)");
+        });
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (!tempDir.empty()) {
+        std::error_code ec;
+        fs::remove_all(tempDir, ec);
+    }
+    return 0;
+}

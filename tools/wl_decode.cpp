@@ -1,0 +1,322 @@
+// wl-decode: decodes an MPEG audio file to 16-bit PCM (WAV or raw), or, without
+// an output, decodes everything and prints the stream facts and the speed.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/decode_file.h"
+
+namespace {
+
+using wl::tools::DecodeOptions;
+using wl::tools::StreamFacts;
+
+constexpr int kExitOk = 0;
+constexpr int kExitIo = 1;
+constexpr int kExitNotMpeg = 2;
+constexpr int kExitUsage = 64;
+
+constexpr const char* kUsage =
+    "Usage: wl-decode [--raw | --wav] [--band-limit HZ] INPUT [OUTPUT | -]\n"
+    "\n"
+    "Decodes an MPEG audio file to 16-bit PCM.\n"
+    "\n"
+    "  INPUT            the file to decode ('-' reads standard input)\n"
+    "  OUTPUT           where the PCM goes; '-' is standard output. Without OUTPUT\n"
+    "                   nothing is written: the whole file is decoded and the stream\n"
+    "                   facts, the CPU time and the realtime factor are printed.\n"
+    "  --wav            write WAV (the default when OUTPUT ends in .wav). It keeps\n"
+    "                   the first frame's channel count; frames with another count\n"
+    "                   are mixed down or duplicated.\n"
+    "  --raw            write raw signed 16-bit little-endian interleaved samples\n"
+    "                   (the default otherwise); each frame keeps its own channel\n"
+    "                   count.\n"
+    "  --band-limit HZ  decode the band up to HZ only, the way the player does (it\n"
+    "                   uses 24000), instead of the full band\n"
+    "  --help           show this text\n"
+    "\n"
+    "Exit status: 0 success; 1 a file could not be read or written;\n"
+    "2 no MPEG audio found (\"unknown MPEG Audio format.\"); 64 bad usage.\n";
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "wl-decode: %s\n\n%s", message.c_str(), kUsage);
+    return kExitUsage;
+}
+
+bool EndsWithWav(std::string_view path) {
+    if (path.size() < 4) return false;
+    std::string tail(path.substr(path.size() - 4));
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".wav";
+}
+
+double CpuSeconds() {
+    timespec ts{};
+    if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts) != 0) {
+        return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+    }
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Writes PCM to a file or standard output, as raw samples or WAV.
+class PcmWriter {
+public:
+    PcmWriter(std::string path, bool wav) : path_(std::move(path)), wav_(wav) {}
+    ~PcmWriter() {
+        if (file_ && file_ != stdout) std::fclose(file_);
+    }
+
+    // Opens the output once the stream's format is known.
+    bool Begin(int32_t channels, int32_t sampleRate) {
+        channels_ = channels;
+        rate_ = sampleRate;
+        if (path_ == "-") {
+            file_ = stdout;
+        } else {
+            file_ = std::fopen(path_.c_str(), "wb");
+            if (!file_) return Fail("cannot open");
+        }
+        static char buffer[1 << 16];
+        std::setvbuf(file_, buffer, _IOFBF, sizeof buffer);
+        if (wav_) {
+            struct stat st {};
+            seekable_ = ::fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode) &&
+                        ::lseek(fileno(file_), 0, SEEK_CUR) != -1;
+            // Streamed WAV cannot be patched later: announce the largest sizes.
+            const auto header =
+                wl::tools::MakeWavHeader(channels_, rate_, seekable_ ? 0 : 0xFFFFFFFFu);
+            if (!Put(header.data(), header.size())) return false;
+        }
+        return true;
+    }
+
+    bool Frame(const int16_t* pcm, size_t bytes, int32_t channels) {
+        const size_t samples = bytes / 2;
+        if (!wav_ || channels == channels_) return PutSamples(pcm, samples);
+        convert_.clear();
+        if (channels == 2 && channels_ == 1) {
+            for (size_t i = 0; i + 1 < samples; i += 2) {
+                const int32_t sum = int32_t{pcm[i]} + int32_t{pcm[i + 1]};
+                // Average, rounding halves away from zero.
+                convert_.push_back(static_cast<int16_t>((sum >= 0 ? sum + 1 : sum - 1) / 2));
+            }
+        } else {
+            for (size_t i = 0; i < samples; ++i) {
+                convert_.push_back(pcm[i]);
+                convert_.push_back(pcm[i]);
+            }
+        }
+        return PutSamples(convert_.data(), convert_.size());
+    }
+
+    bool Finish() {
+        if (!file_) return !failed_;
+        if (wav_ && seekable_ && !failed_) {
+            const auto header = wl::tools::MakeWavHeader(channels_, rate_, dataBytes_);
+            if (std::fseek(file_, 0, SEEK_SET) != 0) return Fail("cannot write");
+            if (std::fwrite(header.data(), 1, header.size(), file_) != header.size()) {
+                return Fail("cannot write");
+            }
+        }
+        if (std::fflush(file_) != 0) return Fail("cannot write");
+        if (file_ != stdout) {
+            const int rc = std::fclose(file_);
+            file_ = nullptr;
+            if (rc != 0) return Fail("cannot write");
+        }
+        return !failed_;
+    }
+
+    bool Opened() const { return file_ != nullptr; }
+    const std::string& Error() const { return error_; }
+
+private:
+    bool Fail(const char* what) {
+        if (!failed_) {
+            error_ = std::string(what) + " " + path_ + ": " + std::strerror(errno);
+            failed_ = true;
+        }
+        return false;
+    }
+
+    bool PutSamples(const int16_t* samples, size_t count) {
+        if constexpr (std::endian::native == std::endian::little) {
+            if (!Put(samples, count * 2)) return false;
+        } else {
+            swapped_.resize(count * 2);
+            for (size_t i = 0; i < count; ++i) {
+                const auto v = static_cast<uint16_t>(samples[i]);
+                swapped_[2 * i] = static_cast<uint8_t>(v);
+                swapped_[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+            }
+            if (!Put(swapped_.data(), swapped_.size())) return false;
+        }
+        dataBytes_ += count * 2;
+        return true;
+    }
+
+    bool Put(const void* data, size_t bytes) {
+        if (failed_) return false;
+        if (bytes && std::fwrite(data, 1, bytes, file_) != bytes) return Fail("cannot write");
+        return true;
+    }
+
+    std::string path_;
+    bool wav_;
+    FILE* file_ = nullptr;
+    bool seekable_ = false;
+    bool failed_ = false;
+    int32_t channels_ = 0;
+    int32_t rate_ = 0;
+    uint64_t dataBytes_ = 0;
+    std::string error_;
+    std::vector<int16_t> convert_;
+    std::vector<uint8_t> swapped_;
+};
+
+void PrintFacts(const std::string& input, const StreamFacts& f, double cpuSeconds) {
+    const auto& h = f.firstHeader;
+    std::string bitrate;
+    const double averageKbps =
+        f.durationSeconds > 0 ? static_cast<double>(f.frameBytes) * 8.0 / f.durationSeconds / 1000.0
+                              : 0.0;
+    char text[160];
+    if (f.freeFormat) {
+        std::snprintf(text, sizeof text, "free format (%d bytes per frame, about %.0f kbit/s)",
+                      f.freeFormatLength, averageKbps);
+    } else if (f.variableBitrate) {
+        std::snprintf(text, sizeof text, "variable bitrate, average %.0f kbit/s", averageKbps);
+    } else {
+        std::snprintf(text, sizeof text, "%d kbit/s", f.firstBitrateKbps);
+    }
+    bitrate = text;
+
+    std::printf("file:            %s\n", input.c_str());
+    std::printf("stream:          %s %s, %d Hz, %s, %s\n", wl::tools::VersionName(h).c_str(),
+                wl::tools::LayerName(h).c_str(), f.sampleRate, wl::tools::ModeName(h).c_str(),
+                bitrate.c_str());
+    std::printf("channels:        %d%s\n", f.channels,
+                f.channelsChanged ? " (changes between mono and stereo frames)" : "");
+    std::printf("frames:          %lld\n", static_cast<long long>(f.frames));
+    if (f.silentFrames > 0) {
+        std::printf("silent frames:   %lld (not decodable, output as silence)\n",
+                    static_cast<long long>(f.silentFrames));
+    }
+    if (f.skippedBytes > 0) {
+        std::printf("skipped bytes:   %lld (not frames of this stream)\n",
+                    static_cast<long long>(f.skippedBytes));
+    }
+    std::printf("samples:         %lld per channel\n", static_cast<long long>(f.samplesPerChannel));
+    std::printf("duration:        %.3f s\n", f.durationSeconds);
+    std::printf("cpu time:        %.4f s\n", cpuSeconds);
+    if (cpuSeconds > 0) {
+        std::printf("realtime factor: %.1fx\n", f.durationSeconds / cpuSeconds);
+    } else {
+        std::printf("realtime factor: unmeasurable (no CPU time was counted)\n");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);  // report a closed pipe as a write error
+
+    enum class Format { Auto, Raw, Wav } format = Format::Auto;
+    DecodeOptions options;
+    std::vector<std::string> positional;
+    bool onlyPositional = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (onlyPositional || arg == "-" || arg.empty() || arg[0] != '-') {
+            positional.push_back(arg);
+        } else if (arg == "--") {
+            onlyPositional = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (arg == "--raw" || arg == "--wav") {
+            const Format wanted = arg == "--raw" ? Format::Raw : Format::Wav;
+            if (format != Format::Auto && format != wanted) {
+                return UsageError("--raw and --wav exclude each other");
+            }
+            format = wanted;
+        } else if (arg == "--band-limit" || arg.rfind("--band-limit=", 0) == 0) {
+            std::string value;
+            if (arg == "--band-limit") {
+                if (i + 1 >= argc) return UsageError("--band-limit needs a frequency in Hz");
+                value = argv[++i];
+            } else {
+                value = arg.substr(std::strlen("--band-limit="));
+            }
+            char* end = nullptr;
+            errno = 0;
+            const long hz = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || errno != 0 || hz < 1 || hz > 1000000) {
+                return UsageError("--band-limit needs a frequency in Hz (1 to 1000000), got '" +
+                                  value + "'");
+            }
+            options.fullBand = false;
+            options.bandLimitHz = static_cast<int32_t>(hz);
+        } else {
+            return UsageError("unknown option " + arg);
+        }
+    }
+    if (positional.empty()) return UsageError("missing INPUT");
+    if (positional.size() > 2) return UsageError("too many arguments");
+    const std::string input = positional[0];
+    const bool benchmark = positional.size() == 1;
+    if (benchmark && format != Format::Auto) {
+        return UsageError("--raw and --wav need an OUTPUT");
+    }
+
+    std::vector<uint8_t> data;
+    std::string error;
+    if (!wl::tools::ReadWholeFile(input, data, error)) {
+        std::fprintf(stderr, "cannot open %s: %s\n", input.c_str(), error.c_str());
+        return kExitIo;
+    }
+
+    if (benchmark) {
+        wl::tools::FrameSink sink;  // decode only
+        const double before = CpuSeconds();
+        const auto outcome = wl::tools::DecodeMpegAudio(data, options, sink);
+        const double cpu = CpuSeconds() - before;
+        if (!outcome.ok) {
+            std::fprintf(stderr, "%s\n", outcome.error.c_str());
+            return kExitNotMpeg;
+        }
+        PrintFacts(input, outcome.facts, cpu);
+        return kExitOk;
+    }
+
+    const std::string output = positional[1];
+    const bool wav = format == Format::Wav || (format == Format::Auto && EndsWithWav(output));
+    PcmWriter writer(output, wav);
+    wl::tools::FrameSink sink;
+    bool writeOk = true;
+    sink.begin = [&](int32_t channels, int32_t rate) { writeOk = writer.Begin(channels, rate); };
+    sink.frame = [&](const int16_t* pcm, size_t bytes, int32_t channels, int32_t) {
+        return writeOk && writer.Frame(pcm, bytes, channels);
+    };
+    const auto outcome = wl::tools::DecodeMpegAudio(data, options, sink);
+    if (!outcome.ok) {
+        std::fprintf(stderr, "%s\n", outcome.error.c_str());
+        return kExitNotMpeg;
+    }
+    if (!writer.Finish() || !writeOk) {
+        std::fprintf(stderr, "%s\n", writer.Error().c_str());
+        return kExitIo;
+    }
+    return kExitOk;
+}
