@@ -158,8 +158,14 @@ bool SetupDecoder(DecoderState& d, const TMPEGFrameHeader& h, int32_t frameLengt
         case 1:
             ok = SetupLayer3(d, h);
             break;
+        case 2:
+            ok = SetupLayer2(d, h);
+            break;
+        case 3:
+            ok = SetupLayer1(d, h);
+            break;
         default:
-            ok = false;  // Layers I and II are not decoded yet
+            ok = false;
             break;
     }
     if (!ok) return false;

@@ -169,8 +169,19 @@ struct DecoderState {
     RoutineChoice chosen{};
     bool routinesSelected = false;
 
-    // --- Layer I/II sample array ---
-    alignas(64) float samples[2304] = {};
+    // --- Layer I/II ---
+    alignas(64) float samples[2304] = {};  // 36 rows of 64 entries (Layer I: 12 rows)
+    int32_t l12Table = 0;              // Layer II allocation table 0..4
+    int32_t l12RowCounts[4] = {};      // entries per row type (doubled for two channels)
+    int32_t l12Total = 0;              // entries with an allocation field
+    int32_t l12Limit = 0;              // entries below the band limit
+    int32_t l12Class[64] = {};         // Layer II class / Layer I allocation per entry
+    uint8_t l12Shared[64] = {};        // 1 on both entries of a joint-stereo pair
+    int32_t l12Scfsi[64] = {};
+    float l12Product[64][3] = {};      // scale factor x class factor per part
+    // Zero-padded copy of the frame being decoded: reads past a damaged frame
+    // find zeros, never foreign memory.
+    alignas(16) uint8_t frameCopy[kMaxHeaderLookahead + 64] = {};
 
     DecoderState();
 };
@@ -201,6 +212,12 @@ int32_t HybridAdd(const DecoderState& d, float* lines, float* overlap, float* ou
 void Imdct36Portable(const HybridTables& t, float* x);
 void Imdct12Portable(const HybridTables& t, const float* lines, float* y);
 void FrequencyInversion(float* output, int32_t lines);
+
+// Layer I and II set-up and frame decoders.
+bool SetupLayer2(DecoderState& d, const TMPEGFrameHeader& h);
+bool SetupLayer1(DecoderState& d, const TMPEGFrameHeader& h);
+void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, int16_t* pcm);
+void DecodeFrameLayer1(DecoderState& d, TDecodeResult& r, const uint8_t* frame, int16_t* pcm);
 
 // Layer III frame decoders.
 void DecodeFrameLayer3MPEG1(DecoderState& d, TDecodeResult& r, const uint8_t* frame,

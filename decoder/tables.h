@@ -56,4 +56,21 @@ extern const uint32_t kHuffLookupSizes[34];
 // Count-1 table A for a 6-bit peek: {code length, vwxy}.
 extern const uint8_t kCount1A[64][2];
 
+// Layer II allocation tables 0..3 (MPEG-1) and 4 (LSF): subbands per row type
+// (allocation fields of 4, 4, 3 and 2 bits, in subband order) and each row
+// type's map from allocation value to quantisation class.
+struct Layer2Table {
+    uint8_t counts[4];
+    uint8_t classMap[4][16];
+};
+extern const Layer2Table kLayer2Tables[5];
+// MPEG-1 table choice by sampling-rate index (44100, 48000, 32000 Hz),
+// channels (0 single, 1 two) and bitrate index; -1 = not allowed.
+extern const int8_t kLayer2Select[3][2][16];
+// Quantisation classes 0..17: levels (0 = nothing allocated), bits per code
+// (a grouped code carries three samples) and the grouping flag.
+extern const int32_t kLayer2ClassLevels[18];
+extern const uint8_t kLayer2ClassBits[18];
+extern const uint8_t kLayer2ClassGrouped[18];
+
 }  // namespace wl::tables

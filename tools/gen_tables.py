@@ -360,6 +360,90 @@ def gen_huffman(ref):
     return out + FOOTER, sizes
 
 
+# ---------------------------------------------------------------- Layer II
+
+# Subbands per row type (allocation field 4, 4, 3, 2 bits) of each table.
+L2_ROW_COUNTS = [[3, 8, 12, 4], [3, 8, 12, 7], [2, 0, 6, 0], [2, 0, 10, 0], [4, 0, 7, 19]]
+# Free format takes these tables without looking at the bitrate (44100, 48000, 32000 Hz).
+L2_FREE_FORMAT = [1, 0, 1]
+
+
+def gen_layer2(ref):
+    path = os.path.join(ref, "layer2_alloc.txt")
+    g = by_keyword(read_records(path), {"class": 17, "table": 5, "sb": 107, "select": 60}, path)
+    # Our classes: 0 = nothing allocated, 1..17 = the reference classes 0..16.
+    levels = [0] * 18
+    bits = [0] * 18
+    grouped = [0] * 18
+    for f in g["class"]:
+        i, lv, grp, samples, b, cn, cd, dn, dd = ints(f, 9, "class")
+        check(0 <= i < 17 and levels[i + 1] == 0, f"class: bad or duplicate index {i}")
+        check(samples == (3 if grp else 1), f"class {i}: samples per code {samples}")
+        check(Fraction(cn, cd) == Fraction(1 << (b if not grp else (lv - 1).bit_length()), lv),
+              f"class {i}: C does not match its levels")
+        levels[i + 1], bits[i + 1], grouped[i + 1] = lv, b, grp
+    check(levels[1:4] == [3, 5, 7] and levels[17] == 65535, "class: unexpected levels")
+    class_of = {lv: c for c, lv in enumerate(levels) if c}
+
+    sblimit = {}
+    for f in g["table"]:
+        t, n = ints(f, 2, "table")
+        sblimit[t] = n
+    rows = {t: [] for t in range(5)}
+    for f in g["sb"]:
+        t, sb, nbal, *lv = ints(f, len(f), "sb")
+        check(len(lv) == (1 << nbal) - 1, f"sb {t} {sb}: expected {(1 << nbal) - 1} levels")
+        check(sb == len(rows[t]), f"sb {t} {sb}: out of order")
+        rows[t].append((nbal, tuple(lv)))
+    tables = []
+    for t in range(5):
+        check(len(rows[t]) == sblimit[t], f"table {t}: {len(rows[t])} subbands, sblimit {sblimit[t]}")
+        groups = []
+        for r in rows[t]:
+            if groups and groups[-1][0] == r:
+                groups[-1][1] += 1
+            else:
+                groups.append([r, 1])
+        counts = [0, 0, 0, 0]
+        maps = [[0] * 16 for _ in range(4)]
+        for (nbal, lv), n in groups:
+            row = {4: 0 if counts[0] == 0 else 1, 3: 2, 2: 3}.get(nbal)
+            check(row is not None and counts[row] == 0, f"table {t}: unexpected group layout")
+            counts[row] = n
+            for a, l in enumerate(lv, start=1):
+                check(l in class_of, f"table {t}: unknown level count {l}")
+                maps[row][a] = class_of[l]
+        check(counts == L2_ROW_COUNTS[t], f"table {t}: row counts {counts}")
+        tables.append((counts, maps))
+
+    select = [[[-1] * 16 for _ in range(2)] for _ in range(3)]
+    rate_index = {44100: 0, 48000: 1, 32000: 2}
+    for f in g["select"]:
+        fs, nch, idx, t = ints(f, 4, "select")
+        check(fs in rate_index and nch in (1, 2) and 1 <= idx < 15 and 0 <= t < 4, f"select {f}")
+        select[rate_index[fs]][nch - 1][idx] = t
+    for r in range(3):
+        for c in range(2):
+            select[r][c][0] = L2_FREE_FORMAT[r]
+    check(select[1][1][11] == 0 and select[0][1][11] == 1 and select[0][0][11] == -1,
+          "select: unexpected choices")
+
+    out = HEADER
+    out += "const Layer2Table kLayer2Tables[5] = {\n"
+    for counts, maps in tables:
+        out += "    {{" + ", ".join(map(str, counts)) + "},\n     {"
+        out += ",\n      ".join("{" + ", ".join(map(str, m)) + "}" for m in maps) + "}},\n"
+    out += "};\n\n"
+    out += "const int8_t kLayer2Select[3][2][16] = {\n"
+    for r in range(3):
+        out += "    {" + ", ".join("{" + ", ".join(map(str, select[r][c])) + "}" for c in range(2)) + "},\n"
+    out += "};\n\n"
+    out += "const int32_t kLayer2ClassLevels[18] = {" + ", ".join(map(str, levels)) + "};\n"
+    out += "const uint8_t kLayer2ClassBits[18] = {" + ", ".join(map(str, bits)) + "};\n"
+    out += "const uint8_t kLayer2ClassGrouped[18] = {" + ", ".join(map(str, grouped)) + "};\n\n"
+    return out + FOOTER
+
+
 def main(argv):
     repo = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     ref = argv[1] if len(argv) > 1 else os.path.join(repo, "..", "shared", "reference")
@@ -373,6 +457,7 @@ def main(argv):
             "sfb_tables.cpp": gen_sfb(ref, rates),
             "layer3_tables.cpp": gen_layer3(ref),
             "huffman_tables.cpp": huff_src,
+            "layer2_tables.cpp": gen_layer2(ref),
         }
     except (TableError, OSError) as e:
         sys.exit(f"gen_tables.py: error: {e}")

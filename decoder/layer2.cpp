@@ -1,0 +1,184 @@
+// Layer II decoding (MPEG-1 and LSF): allocation by table rows, joint-stereo
+// sharing, scfsi, grouped and ungrouped samples, skipping above the band limit.
+#include <algorithm>
+#include <cstring>
+
+#include "decoder/layer12_common.h"
+#include "decoder/tables.h"
+
+namespace wl {
+
+namespace {
+
+constexpr int32_t kFieldBits[4] = {4, 4, 3, 2};
+// Scale factors read per scfsi code.
+constexpr int32_t kScaleFactorCount[4] = {3, 2, 1, 2};
+
+struct Layer2Tables {
+    float classFactor[18];
+    int8_t degroup3[32][3];
+    int8_t degroup5[128][3];
+    int16_t degroup9[1024][3];
+};
+
+const Layer2Tables& Tables() {
+    static const Layer2Tables t = [] {
+        Layer2Tables x{};
+        for (int c = 1; c < 18; ++c)
+            x.classFactor[c] = static_cast<float>(2.0 / tables::kLayer2ClassLevels[c]);
+        for (int code = 0; code < 32; ++code)
+            for (int k = 0, v = code; k < 3; ++k, v /= 3) x.degroup3[code][k] = int8_t(v % 3 - 1);
+        for (int code = 0; code < 128; ++code)
+            for (int k = 0, v = code; k < 3; ++k, v /= 5) x.degroup5[code][k] = int8_t(v % 5 - 2);
+        for (int code = 0; code < 1024; ++code)
+            for (int k = 0, v = code; k < 3; ++k, v /= 9) x.degroup9[code][k] = int16_t(v % 9 - 4);
+        return x;
+    }();
+    return t;
+}
+
+// Reads one code of a class and stores its three values.
+inline void ReadTriple(TFrameBits& b, int32_t cls, float v[3]) {
+    const Layer2Tables& t = Tables();
+    const int32_t bits = tables::kLayer2ClassBits[cls];
+    if (tables::kLayer2ClassGrouped[cls]) {
+        const uint32_t code = b.ReadBits(bits);
+        if (bits == 5) {
+            for (int k = 0; k < 3; ++k) v[k] = t.degroup3[code][k];
+        } else if (bits == 7) {
+            for (int k = 0; k < 3; ++k) v[k] = t.degroup5[code][k];
+        } else {
+            for (int k = 0; k < 3; ++k) v[k] = t.degroup9[code][k];
+        }
+        return;
+    }
+    const int32_t offset = (1 << (bits - 1)) - 1;
+    for (int k = 0; k < 3; ++k) v[k] = static_cast<float>(static_cast<int32_t>(b.ReadBits(bits)) - offset);
+}
+
+inline int32_t CodeBits(int32_t cls) {
+    return tables::kLayer2ClassGrouped[cls] ? tables::kLayer2ClassBits[cls]
+                                            : 3 * tables::kLayer2ClassBits[cls];
+}
+
+}  // namespace
+
+bool SetupLayer2(DecoderState& d, const TMPEGFrameHeader& h) {
+    if (h.Layer != 2 || h.SampleRateIndex > 2 || h.SyncKind != 1) return false;
+    int32_t table = 4;
+    if (h.VersionId == 1) {
+        table = tables::kLayer2Select[h.SampleRateIndex][d.codedChannels == 2 ? 1 : 0]
+                                     [h.BitrateIndex & 15];
+        if (table < 0) return false;
+    }
+    d.l12Table = table;
+    int32_t total = 0;
+    for (int r = 0; r < 4; ++r) {
+        d.l12RowCounts[r] = tables::kLayer2Tables[table].counts[r];
+        total += d.l12RowCounts[r];
+    }
+    l12::FinishSetup(d, total);
+    d.frameDecoder = DecodeFrameLayer2;
+    return true;
+}
+
+void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, int16_t* pcm) {
+    r.BytesConsumed = 0;
+    r.PcmBytes = 0;
+    l12::FrameHead head{};
+    if (!l12::BeginFrame(d, frame, head)) return;
+    TFrameBits& b = d.frameBits;
+    const tables::Layer2Table& table = tables::kLayer2Tables[d.l12Table];
+    const Layer2Tables& t = Tables();
+    const float* multiplier = l12::ScaleMultipliers();
+    const int32_t total = d.l12Total;
+    const int32_t limit = d.l12Limit;
+    const bool stereo = d.codedChannels == 2;
+
+    // Bit allocation; `bits` counts what the frame must hold.
+    int64_t bits = head.headerBits;
+    int32_t skipPerGranule = 0;
+    int32_t bound = l12::JointStereoBound(head.mode, head.modeExtension);
+    int32_t j = 0;
+    for (int row = 0; row < 4; ++row) {
+        const int32_t end = j + d.l12RowCounts[row];
+        while (j < end) {
+            const int32_t cls = table.classMap[row][b.ReadBits(kFieldBits[row])];
+            bits += kFieldBits[row];
+            const int32_t codeBits = CodeBits(cls);
+            --bound;
+            if (bound < 0 && stereo && j + 1 < total) {
+                d.l12Class[j] = d.l12Class[j + 1] = cls;
+                d.l12Shared[j] = d.l12Shared[j + 1] = 1;
+                if (j >= limit) skipPerGranule += codeBits;
+                bits += 12 * codeBits;
+                j += 2;
+            } else {
+                d.l12Class[j] = cls;
+                d.l12Shared[j] = 0;
+                if (j >= limit) skipPerGranule += codeBits;
+                bits += 12 * codeBits;
+                j += 1;
+            }
+        }
+    }
+
+    for (int32_t e = 0; e < total; ++e) {
+        if (d.l12Class[e] != 0) {
+            d.l12Scfsi[e] = static_cast<int32_t>(b.ReadBits(2));
+            bits += 2 + 6 * kScaleFactorCount[d.l12Scfsi[e]];
+        }
+    }
+    // A frame whose bits run past its length is refused.
+    if (bits > int64_t{8} * head.frameBytes) return;
+
+    for (int32_t e = 0; e < total; ++e) {
+        const int32_t cls = d.l12Class[e];
+        if (cls == 0) continue;
+        const float f = t.classFactor[cls];
+        float* p = d.l12Product[e];
+        switch (d.l12Scfsi[e]) {
+            case 0:
+                p[0] = f * multiplier[b.ReadBits(6)];
+                p[1] = f * multiplier[b.ReadBits(6)];
+                p[2] = f * multiplier[b.ReadBits(6)];
+                break;
+            case 1:
+                p[0] = p[1] = f * multiplier[b.ReadBits(6)];
+                p[2] = f * multiplier[b.ReadBits(6)];
+                break;
+            case 2:
+                p[0] = p[1] = p[2] = f * multiplier[b.ReadBits(6)];
+                break;
+            default:
+                p[0] = f * multiplier[b.ReadBits(6)];
+                p[1] = p[2] = f * multiplier[b.ReadBits(6)];
+                break;
+        }
+    }
+
+    const int32_t decoded = std::min(limit, total);
+    float* rowOut = d.samples;
+    for (int part = 0; part < 3; ++part) {
+        for (int granule = 0; granule < 4; ++granule, rowOut += 3 * 64) {
+            for (int32_t e = 0; e < decoded;) {
+                const int32_t cls = d.l12Class[e];
+                const int32_t step = d.l12Shared[e] ? 2 : 1;
+                float v[3] = {0.0f, 0.0f, 0.0f};
+                if (cls != 0) ReadTriple(b, cls, v);
+                for (int32_t c = 0; c < step; ++c) {
+                    const float p = cls != 0 ? d.l12Product[e + c][part] : 0.0f;
+                    for (int k = 0; k < 3; ++k) rowOut[64 * k + e + c] = v[k] * p;
+                }
+                e += step;
+            }
+            if (skipPerGranule > 0) b.SkipBits(skipPerGranule);
+        }
+    }
+
+    SynthL12(d.synth, d.route, d.samples, pcm, 36);
+    r.BytesConsumed = d.frameLength + head.padding;
+    r.PcmBytes = d.pcmBytesPerFrame;
+}
+
+}  // namespace wl
