@@ -1,8 +1,9 @@
 // DecodeFrame throughput per stream kind, and the whole-file walk.
 //
-// Inputs are made at start-up with lame when it is installed (a synthesized
-// signal encoded four ways), and Layer III compliance streams are added from
-// the shared folder ($WL_SHARED_DIR or ../shared) when present.
+// Inputs are made at start-up with lame and twolame when they are installed (a
+// synthesized signal encoded four ways each), and compliance streams of all
+// layers are added from the shared folder ($WL_SHARED_DIR or ../shared) when
+// present.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -184,9 +185,36 @@ std::vector<Input> PrepareInputs(const std::string& tempDir) {
             }
         }
     }
+    // Layer II made by twolame when it is installed.
+    if (!tempDir.empty() && OnPath("twolame")) {
+        struct Kind {
+            const char* name;
+            int32_t rate;
+            int32_t channels;
+            const char* options;
+        };
+        const Kind kinds[] = {
+            {"L2_44k_stereo_192", 44100, 2, "-b 192 -m s"},
+            {"L2_48k_joint_384", 48000, 2, "-b 384 -m j"},
+            {"L2_44k_mono_96", 44100, 1, "-b 96 -m m"},
+            {"L2_lsf_22k_stereo_96", 22050, 2, "-b 96 -m s"},
+        };
+        for (const auto& k : kinds) {
+            const std::string wav = tempDir + "/" + k.name + ".wav";
+            const std::string mp2 = tempDir + "/" + k.name + ".mp2";
+            WriteSignalWav(wav, k.rate, k.channels, 8.0);
+            const std::string cmd = std::string("twolame --quiet ") + k.options + " '" + wav +
+                                    "' '" + mp2 + "'";
+            Input in;
+            if (std::system(cmd.c_str()) == 0 && LoadInput(k.name, mp2, in)) {
+                inputs.push_back(std::move(in));
+            }
+        }
+    }
     const char* env = std::getenv("WL_SHARED_DIR");
     const std::string shared = (env && *env) ? env : WL_SHARED_DIR;
-    for (const char* name : {"l3-sin1k0db", "l3-compl", "l3-test45", "M2L3_noise"}) {
+    for (const char* name : {"l3-sin1k0db", "l3-compl", "l3-test45", "M2L3_noise", "l1-fl8",
+                             "l2-fl16", "l2-test32"}) {
         const std::string path = shared + "/conformance/" + name + ".bit";
         Input in;
         std::error_code ec;

@@ -11,10 +11,11 @@ cd "$(dirname "$0")/.."
 core_packages=(
   cmake ninja-build g++
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 lame mpg123 sox
+  python3 lame mpg123 sox twolame ffmpeg
 )
 # Player (UI and audio output) packages; later features add theirs here.
 player_packages=(
+  libpulse-dev pulseaudio pkg-config
 )
 
 packages=("${core_packages[@]}" "${player_packages[@]}")
