@@ -76,38 +76,10 @@ void FillSilence(const DecoderState& d, int16_t* pcm) {
     std::memset(pcm, d.silenceByte, static_cast<size_t>(d.pcmBytesPerFrame));
 }
 
-}  // namespace
-
-void DecodeFrameLayer3MPEG1(DecoderState& d, TDecodeResult& r, const uint8_t* frame,
-                            int16_t* pcm) {
-    r.BytesConsumed = 0;
-    r.PcmBytes = 0;
-    const int32_t frameBytes = FrameBytesFromHeader(frame, d);
-    uint8_t head[kSideInfoCopy] = {};
-    std::memcpy(head, frame, static_cast<size_t>(std::clamp(frameBytes, 4, 40)));
-
-    TMainBits& b = d.mainBits;
-    b.SetBitSource(head);
-    if (b.GetBits(12) != 4095) return;
-    const int32_t sideSize = ReadSideInfoMPEG1(d);
-    if (d.frameLayer != 1 || d.curFrameLength <= 0) return;
-    const int32_t consumed = d.curFrameLength + d.padding;
-    const int32_t size = consumed - sideSize - d.crcBytes;
-    if (!FeedReservoir(d, frame + sideSize + d.crcBytes, size)) return;
-
-    r.BytesConsumed = consumed;
-    r.PcmBytes = d.pcmBytesPerFrame;
-    if (d.resStart < 0) {
-        FillSilence(d, pcm);
-        return;
-    }
-    int32_t bitPos = d.resStart * 8;
-    const int32_t samplesPerGranule = d.pcmBytesPerGranule / 2;
-    for (int32_t g = 0; g < 2; ++g) DecodeGranule(d, g, bitPos, pcm + g * samplesPerGranule, true, g);
-}
-
-void DecodeFrameLayer3LSF(DecoderState& d, TDecodeResult& r, const uint8_t* frame,
-                          int16_t* pcm) {
+// Reads the header remainder and side information (into granule slot `slot`
+// for LSF) and appends the main data to the reservoir. False when the frame
+// is refused; then nothing is written.
+bool ReadFrame(DecoderState& d, TDecodeResult& r, const uint8_t* frame, bool mpeg1, int32_t slot) {
     r.BytesConsumed = 0;
     r.PcmBytes = 0;
     const int32_t frameBytes = FrameBytesFromHeader(frame, d);
@@ -117,19 +89,38 @@ void DecodeFrameLayer3LSF(DecoderState& d, TDecodeResult& r, const uint8_t* fram
     TMainBits& b = d.mainBits;
     b.SetBitSource(head);
     const uint32_t sync = b.GetBits(12);
-    if (sync != 4095 && sync != 4094) return;
-    // The decoder's band tables belong to the set-up's version; a frame of the
-    // other kind cannot be decoded with them.
-    if ((sync == 4094) != (d.mpeg25 != 0)) return;
-    const int32_t g = d.granuleSlot;
-    const int32_t sideSize = ReadSideInfoLSF(d, g);
-    if (d.frameLayer != 1 || d.curFrameLength <= 0) return;
+    // MPEG 2.5 (sync 4094) only in a stream set up for it: the band tables
+    // belong to the set-up's version.
+    if (sync != (d.mpeg25 ? 4094u : 4095u)) return false;
+    const int32_t sideSize = mpeg1 ? ReadSideInfoMPEG1(d) : ReadSideInfoLSF(d, slot);
+    if (d.frameLayer != 1 || d.curFrameLength <= 0) return false;
     const int32_t consumed = d.curFrameLength + d.padding;
     const int32_t size = consumed - sideSize - d.crcBytes;
-    if (!FeedReservoir(d, frame + sideSize + d.crcBytes, size)) return;
-
+    if (!FeedReservoir(d, frame + sideSize + d.crcBytes, size)) return false;
     r.BytesConsumed = consumed;
     r.PcmBytes = d.pcmBytesPerFrame;
+    return true;
+}
+
+}  // namespace
+
+void DecodeFrameLayer3MPEG1(DecoderState& d, TDecodeResult& r, const uint8_t* frame,
+                            int16_t* pcm) {
+    if (!ReadFrame(d, r, frame, true, 0)) return;
+    if (d.resStart < 0) {
+        FillSilence(d, pcm);
+        return;
+    }
+    int32_t bitPos = d.resStart * 8;
+    const int32_t samplesPerGranule = d.pcmBytesPerGranule / 2;
+    for (int32_t g = 0; g < 2; ++g)
+        DecodeGranule(d, g, bitPos, pcm + g * samplesPerGranule, true, g);
+}
+
+void DecodeFrameLayer3LSF(DecoderState& d, TDecodeResult& r, const uint8_t* frame,
+                          int16_t* pcm) {
+    const int32_t g = d.granuleSlot;
+    if (!ReadFrame(d, r, frame, false, g)) return;
     d.granuleSlot ^= 1;
     if (d.resStart < 0) {
         FillSilence(d, pcm);
