@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tools/decode_file.h"
+#include "tools/info_print.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ constexpr int kExitUsage = 64;
 
 constexpr const char* kUsage =
     "Usage: wl-decode [--raw | --wav] [--band-limit HZ] INPUT [OUTPUT | -]\n"
+    "       wl-decode --info INPUT\n"
     "\n"
     "Decodes an MPEG audio file to 16-bit PCM.\n"
     "\n"
@@ -44,6 +46,8 @@ constexpr const char* kUsage =
     "                   count.\n"
     "  --band-limit HZ  decode the band up to HZ only, the way the player does (it\n"
     "                   uses 24000), instead of the full band\n"
+    "  --info           print the wrappers and tags found in INPUT, where its audio\n"
+    "                   starts, how long it is, and its tag texts\n"
     "  --help           show this text\n"
     "\n"
     "Exit status: 0 success; 1 a file could not be read or written;\n"
@@ -236,6 +240,7 @@ int main(int argc, char** argv) {
     DecodeOptions options;
     std::vector<std::string> positional;
     bool onlyPositional = false;
+    bool infoOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (onlyPositional || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -245,6 +250,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return kExitOk;
+        } else if (arg == "--info") {
+            infoOnly = true;
         } else if (arg == "--raw" || arg == "--wav") {
             const Format wanted = arg == "--raw" ? Format::Raw : Format::Wav;
             if (format != Format::Auto && format != wanted) {
@@ -275,6 +282,15 @@ int main(int argc, char** argv) {
     if (positional.empty()) return UsageError("missing INPUT");
     if (positional.size() > 2) return UsageError("too many arguments");
     const std::string input = positional[0];
+    if (infoOnly) {
+        if (positional.size() != 1) return UsageError("--info takes only INPUT");
+        std::string error;
+        if (!wl::tools::PrintMediaInfo(input, stdout, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return kExitIo;
+        }
+        return kExitOk;
+    }
     const bool benchmark = positional.size() == 1;
     if (benchmark && format != Format::Auto) {
         return UsageError("--raw and --wav need an OUTPUT");

@@ -1,0 +1,120 @@
+// TMP3Info: where the audio bytes of a file lie inside MacBinary and RIFF
+// wrappers and behind an ID3v2 tag, and the texts of its ID3v1, ID3v2 and
+// RIFF LIST INFO tags, read through the player's stream reader.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/stream_reader.h"
+
+namespace wl {
+
+enum TMP3InfoKind : uint8_t { mitID3V1 = 0, mitID3V2 = 1, mitRiff = 2, mitMacBin = 3, mitLyrics = 4 };
+
+// A set of TMP3InfoKind members (bit k = member k).
+class TMP3InfoType {
+public:
+    constexpr TMP3InfoType() = default;
+    constexpr TMP3InfoType(std::initializer_list<TMP3InfoKind> members) {
+        for (auto m : members) bits_ |= Bit(m);
+    }
+    static constexpr TMP3InfoType FromBits(uint8_t bits) {
+        TMP3InfoType t;
+        t.bits_ = bits & 0x1F;
+        return t;
+    }
+    constexpr bool Contains(TMP3InfoKind m) const { return (bits_ & Bit(m)) != 0; }
+    constexpr void Include(TMP3InfoKind m) { bits_ |= Bit(m); }
+    constexpr void Exclude(TMP3InfoKind m) { bits_ &= static_cast<uint8_t>(~Bit(m)); }
+    constexpr bool Empty() const { return bits_ == 0; }
+    constexpr uint8_t Bits() const { return bits_; }
+    friend constexpr bool operator==(TMP3InfoType, TMP3InfoType) = default;
+
+private:
+    static constexpr uint8_t Bit(TMP3InfoKind m) { return static_cast<uint8_t>(1u << m); }
+    uint8_t bits_ = 0;
+};
+
+class TMP3Info {
+public:
+    // Audio length (and RIFF data size) when not known.
+    static constexpr int64_t kUnknownLength = 2147483647;
+
+    TMP3Info() = default;
+
+    // Forgets the file: no reader, nothing found, audio from 0 with unknown
+    // length, all lists empty.
+    void Reset();
+    // Reset, then read through `reader` (not owned; opened at the file's start).
+    void Attach(TMPStreamReader* reader);
+
+    // From the reader's position: MacBinary header, RIFF "data" chunk, ID3v2
+    // tag. Answers whether a byte follows. Never raises on bad data; read
+    // errors of the source propagate.
+    bool AnalyzeHead();
+    // RIFF LIST INFO and ID3v1; completes an unknown audio length.
+    void AnalyzeTail();
+
+    TMP3InfoType Found() const { return found_; }
+    int64_t AudioStart() const { return audioStart_; }
+    int64_t AudioLength() const { return audioLength_; }
+    int64_t MacBinaryDataEnd() const { return macBinDataEnd_; }
+    int64_t RiffDataStart() const { return riffDataStart_; }
+    int64_t RiffDataSize() const { return riffDataSize_; }
+
+    // Lines "key=value" (UTF-8).
+    const std::vector<std::string>& ID3v1List() const { return id3v1_; }
+    const std::vector<std::string>& ID3v2List() const { return id3v2_; }
+    const std::vector<std::string>& RiffList() const { return riff_; }
+
+    TMP3InfoType NeedInfoType() const { return needInfoType_; }
+    void SetNeedInfoType(TMP3InfoType value) { needInfoType_ = value; }
+
+    // The longest of the candidates from the sources in NeedInfoType, in the
+    // order ID3v1, ID3v2, RIFF (the earlier wins a tie; length in UTF-8 bytes).
+    std::string Album() const;
+    std::string Artist() const;
+    std::string Comment() const;
+    std::string Genre() const;
+    std::string Title() const;
+    std::string Track() const;
+    std::string Year() const;
+
+    // The value of the first line of `list` whose key equals `key` regardless
+    // of ASCII case; empty when there is none.
+    static std::string Lookup(const std::vector<std::string>& list, std::string_view key);
+
+private:
+    void AnalyzeMacBinary();
+    void AnalyzeRiffHead();
+    bool AnalyzeID3v2();
+    bool ReadID3v2Frames(TMPStreamReader& r, int64_t end, int major, bool unsynchronised);
+    bool FindRiffChunk(const char* id, const char* form);
+    void ReadRiffInfo();
+    void AnalyzeID3v1();
+    std::string ChooseKeys(std::string_view v1Key, std::string_view v2Key,
+                       std::string_view riffKey) const;
+    std::string ChooseValues(const std::string& v1, const std::string& v2, const std::string& riff) const;
+
+    TMPStreamReader* reader_ = nullptr;
+    TMP3InfoType found_;
+    int64_t audioStart_ = 0;
+    int64_t audioLength_ = kUnknownLength;
+    int64_t macBinDataEnd_ = 0;
+    int64_t riffDataStart_ = 0;
+    int64_t riffDataSize_ = kUnknownLength;
+    std::vector<std::string> riff_;
+    std::vector<std::string> id3v1_;
+    std::vector<std::string> id3v2_;
+    TMP3InfoType needInfoType_{mitID3V1, mitID3V2, mitRiff};
+};
+
+// A genre text as tags hold it ("17", "(17)", "(17)Rock", "Rock") made
+// readable: numbers become names from the genre table.
+std::string GenreText(std::string_view value);
+
+}  // namespace wl
