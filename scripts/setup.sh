@@ -15,7 +15,7 @@ core_packages=(
 )
 # Player (UI and audio output) packages; later features add theirs here.
 player_packages=(
-  libpulse-dev pulseaudio pkg-config
+  libpulse-dev pulseaudio pkg-config qt6-base-dev
 )
 
 packages=("${core_packages[@]}" "${player_packages[@]}")

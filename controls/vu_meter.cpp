@@ -1,0 +1,101 @@
+#include "controls/vu_meter.h"
+
+#include "engine/audio_device.h"
+#include "engine/sound_out.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdlib>
+
+namespace wl {
+
+TSoundOutLevelSource::TSoundOutLevelSource(TSoundOut* soundOut)
+    : TSoundOutLevelSource(Getter([soundOut] { return soundOut; })) {}
+
+TSoundOutLevelSource::TSoundOutLevelSource(Getter getter, DeviceCounter deviceCount)
+    : getter_(std::move(getter)), deviceCount_(std::move(deviceCount)) {}
+
+TLevelSource::TOpenResult TSoundOutLevelSource::Open() {
+    open_ = nullptr;
+    TSoundOut* out = getter_ ? getter_() : nullptr;
+    int devices = 0;
+    if (deviceCount_) {
+        devices = deviceCount_();
+    } else {
+        const std::unique_ptr<TAudioDevice> probe = CreateAudioDevice(out ? out->DeviceName() : std::string());
+        devices = probe ? probe->DeviceCount() : 0;
+    }
+    if (devices <= 0) return TOpenResult::NoDevice;
+    if (!out) return TOpenResult::Unreachable;
+    open_ = out;
+    return TOpenResult::Ok;
+}
+
+bool TSoundOutLevelSource::Read(int32_t& left, int32_t& right, int& channels) {
+    if (!open_) return false;
+    open_->GetPeaks(left, right);
+    // The output line is stereo; a mono stream reads the same on both sides.
+    channels = 2;
+    return true;
+}
+
+void TSoundOutLevelSource::Close() { open_ = nullptr; }
+
+TVumeter::TVumeter(QObject* parent) : QObject(parent) {
+    messageBox_ = [](const QString& text) {
+        QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), text, QMessageBox::Ok);
+        box.exec();
+    };
+}
+
+TVumeter::~TVumeter() { Stop(); }
+
+void TVumeter::SetLevelSource(std::unique_ptr<TLevelSource> source) {
+    Stop();
+    source_ = std::move(source);
+}
+
+void TVumeter::Start() {
+    // Called for every new entry: release what an earlier Start opened.
+    Stop();
+    if (!source_) {
+        if (messageBox_) messageBox_(QStringLiteral("Unable to get mixer ID"));
+        return;
+    }
+    switch (source_->Open()) {
+    case TLevelSource::TOpenResult::Ok:
+        started_ = true;
+        break;
+    case TLevelSource::TOpenResult::NoDevice:
+        if (messageBox_) messageBox_(QStringLiteral("No Wave Devices to open"));
+        break;
+    case TLevelSource::TOpenResult::Unreachable:
+        if (messageBox_) messageBox_(QStringLiteral("Unable to get mixer ID"));
+        break;
+    case TLevelSource::TOpenResult::Failed:
+        break;
+    }
+}
+
+int TVumeter::Read() {
+    if (!started_ || !source_) return 0;
+    int32_t left = 0, right = 0;
+    int channels = 0;
+    if (!source_->Read(left, right, channels)) return 0;
+    leftPeak_ = Scale(left);
+    if (channels == 2) rightPeak_ = Scale(right);
+    return 0;
+}
+
+void TVumeter::Stop() {
+    if (started_ && source_) source_->Close();
+    started_ = false;
+}
+
+int TVumeter::Scale(int32_t value) {
+    const int64_t v = value < 0 ? -static_cast<int64_t>(value) : value;
+    return static_cast<int>(v / 180);
+}
+
+}  // namespace wl

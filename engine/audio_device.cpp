@@ -1,0 +1,97 @@
+#include "engine/audio_device.h"
+
+#include <cstdlib>
+
+namespace wl {
+
+int TAudioDevice::Prepare(TWaveBuffer* buffer) {
+    if (!buffer || !buffer->Data) return Fail(kWaveInvalidParam, {});
+    if (!IsOpen()) return Fail(kWaveInvalidHandle, {});
+    buffer->Prepared = true;
+    return Succeed();
+}
+
+int TAudioDevice::Unprepare(TWaveBuffer* buffer) {
+    if (!buffer) return Fail(kWaveInvalidParam, {});
+    if (buffer->Queued) return Fail(kWaveStillPlaying, {});
+    buffer->Prepared = false;
+    return Succeed();
+}
+
+int TAudioDevice::Fail(int code, std::string detail) const {
+    std::lock_guard<std::mutex> lock(errorMutex_);
+    lastCode_ = code;
+    lastDetail_ = std::move(detail);
+    return code;
+}
+
+int TAudioDevice::Succeed() const { return kWaveNoError; }
+
+std::string TAudioDevice::ErrorText(int code) const {
+    {
+        std::lock_guard<std::mutex> lock(errorMutex_);
+        if (code == lastCode_ && !lastDetail_.empty()) return lastDetail_;
+    }
+    return WaveErrorText(code);
+}
+
+std::string WaveErrorText(int code) {
+    switch (code) {
+        case kWaveNoError: return "no error";
+        case kWaveError: return "unspecified sound output error";
+        case kWaveBadDeviceId: return "no such sound output device";
+        case kWaveAllocated: return "the sound output device is already open";
+        case kWaveInvalidHandle: return "the sound output device is not open";
+        case kWaveNoDriver: return "the sound server cannot be reached";
+        case kWaveNoMemory: return "out of memory";
+        case kWaveNotSupported: return "not supported by the sound output device";
+        case kWaveInvalidParam: return "invalid parameter";
+        case kWaveBadFormat: return "the sound output device does not play this PCM format";
+        case kWaveStillPlaying: return "a buffer is still playing";
+        case kWaveUnprepared: return "the buffer was not prepared";
+        default: return {};
+    }
+}
+
+namespace {
+
+// A device that cannot be opened: the factory's answer to an unknown name, so
+// that the failure shows where the device is opened.
+class TUnknownAudioDevice final : public TAudioDevice {
+public:
+    explicit TUnknownAudioDevice(std::string name) : name_(std::move(name)) {}
+    int Open(const TWaveFormat&, DoneCallback) override {
+        return Fail(kWaveBadDeviceId,
+                    "unknown sound output \"" + name_ + "\" (use pulse, null or wav:PATH)");
+    }
+    int Close() override { return Fail(kWaveInvalidHandle, {}); }
+    bool IsOpen() const override { return false; }
+    int Write(TWaveBuffer*) override { return Fail(kWaveInvalidHandle, {}); }
+    int Pause() override { return Fail(kWaveInvalidHandle, {}); }
+    int Restart() override { return Fail(kWaveInvalidHandle, {}); }
+    int Reset() override { return Fail(kWaveInvalidHandle, {}); }
+    int GetPosition(uint64_t&) override { return Fail(kWaveInvalidHandle, {}); }
+    int SetVolume(uint32_t) override { return Fail(kWaveInvalidHandle, {}); }
+    int GetVolume(uint32_t&) override { return Fail(kWaveInvalidHandle, {}); }
+    int DeviceCount() const override { return 0; }
+    std::string Name() const override { return name_; }
+
+private:
+    std::string name_;
+};
+
+}  // namespace
+
+std::unique_ptr<TAudioDevice> CreateAudioDevice(const std::string& requested) {
+    std::string name = requested;
+    if (name.empty()) {
+        const char* env = std::getenv("WAVELANTERN_AUDIO");
+        if (env) name = env;
+    }
+    if (name.empty() || name == "pulse") return CreatePulseAudioDevice();
+    if (name == "null") return CreateNullAudioDevice();
+    if (name.rfind("wav:", 0) == 0 && name.size() > 4) return CreateWavAudioDevice(name.substr(4));
+    return std::make_unique<TUnknownAudioDevice>(name);
+}
+
+}  // namespace wl

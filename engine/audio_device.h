@@ -1,0 +1,119 @@
+// The output-device layer under TSoundOut, modelled on a wave-out device:
+// open for a PCM format, queue buffers, learn on a callback when each has been
+// played, pause, restart, reset (every queued buffer comes back at once), the
+// played position in bytes, a left/right volume and error codes with texts.
+//
+// Devices: "pulse" (a PulseAudio or PipeWire sound server, the default),
+// "null" (a real-time clock without sound) and "wav:PATH" (a WAV file written
+// at the pace of the null device). WAVELANTERN_AUDIO names the device when the
+// caller does not.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace wl {
+
+// Result codes of the device calls; 0 is success.
+enum : int {
+    kWaveNoError = 0,
+    kWaveError = 1,            // unspecified failure
+    kWaveBadDeviceId = 2,      // no such device
+    kWaveInvalidHandle = 5,    // the device is not open
+    kWaveNoDriver = 6,         // the sound server cannot be reached
+    kWaveNoMemory = 7,
+    kWaveNotSupported = 8,     // the device cannot do this (volume on some devices)
+    kWaveInvalidParam = 11,
+    kWaveAllocated = 4,        // already open
+    kWaveBadFormat = 32,       // unsupported PCM format
+    kWaveStillPlaying = 33,    // the buffer (or a buffer) is still queued
+    kWaveUnprepared = 34,      // the buffer was not prepared
+};
+
+struct TWaveFormat {
+    int32_t SampleRate = 44100;
+    int32_t Channels = 2;
+    int32_t BitsPerSample = 16;
+    int32_t BlockAlign() const { return Channels * BitsPerSample / 8; }
+    int32_t AvgBytesPerSec() const { return SampleRate * BlockAlign(); }
+};
+
+// One queued buffer ("header"): the owner fills Data and Length; the device
+// keeps the flags.
+struct TWaveBuffer {
+    uint8_t* Data = nullptr;
+    uint32_t BufferLength = 0;  // capacity
+    uint32_t Length = 0;        // bytes to play
+    std::atomic<bool> Prepared{false};
+    std::atomic<bool> Queued{false};  // handed to the device and not yet returned
+    void* User = nullptr;
+};
+
+class TAudioDevice {
+public:
+    // Called once for every buffer the device is done with (played, or
+    // returned by Reset), from a thread of the device's own (or from the
+    // thread calling Reset). It must not call back into the device.
+    using DoneCallback = std::function<void(TWaveBuffer* buffer)>;
+
+    virtual ~TAudioDevice() = default;
+
+    // Opens for the format. Without a callback the device is only opened for
+    // volume queries and may refuse Write.
+    virtual int Open(const TWaveFormat& format, DoneCallback onDone) = 0;
+    // kWaveStillPlaying while buffers are queued.
+    virtual int Close() = 0;
+    virtual bool IsOpen() const = 0;
+
+    int Prepare(TWaveBuffer* buffer);
+    int Unprepare(TWaveBuffer* buffer);
+    virtual int Write(TWaveBuffer* buffer) = 0;
+    virtual int Pause() = 0;
+    virtual int Restart() = 0;
+    // Stops at once, returns every queued buffer, position back to 0.
+    virtual int Reset() = 0;
+    // Bytes played since Open or the last Reset.
+    virtual int GetPosition(uint64_t& bytes) = 0;
+    // Left volume in the low 16 bits, right in the high 16 bits.
+    virtual int SetVolume(uint32_t volume) = 0;
+    virtual int GetVolume(uint32_t& volume) = 0;
+
+    // Number of devices of this kind that can be opened.
+    virtual int DeviceCount() const { return 1; }
+    // Text for a code returned by this device (with the detail of the last
+    // failure when it had that code); empty when the code is unknown.
+    std::string ErrorText(int code) const;
+    // The device's name: "pulse", "null" or "wav:PATH".
+    virtual std::string Name() const = 0;
+
+protected:
+    // Records the detail of a failure and returns its code.
+    int Fail(int code, std::string detail) const;
+    int Succeed() const;
+
+private:
+    mutable std::mutex errorMutex_;
+    mutable int lastCode_ = 0;
+    mutable std::string lastDetail_;
+};
+
+// Generic texts of the result codes; empty for unknown codes.
+std::string WaveErrorText(int code);
+
+// The device named `name`; an empty name takes WAVELANTERN_AUDIO, and that
+// being empty too, "pulse". An unknown name gives a device whose Open fails
+// with a text saying so.
+std::unique_ptr<TAudioDevice> CreateAudioDevice(const std::string& name = {});
+
+// Direct constructors (the tests and the factory use them). A null device
+// plays `speed` times faster than real time; speed <= 0 takes
+// WAVELANTERN_NULL_SPEED, else 1.
+std::unique_ptr<TAudioDevice> CreateNullAudioDevice(double speed = 0);
+std::unique_ptr<TAudioDevice> CreateWavAudioDevice(const std::string& path, double speed = 0);
+std::unique_ptr<TAudioDevice> CreatePulseAudioDevice();
+
+}  // namespace wl

@@ -1,0 +1,214 @@
+#include "engine/audio_device_null.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+namespace wl {
+
+namespace {
+
+double SpeedFromEnvironment() {
+    const char* env = std::getenv("WAVELANTERN_NULL_SPEED");
+    if (!env || !*env) return 1.0;
+    char* end = nullptr;
+    const double v = std::strtod(env, &end);
+    if (end == env || !std::isfinite(v) || v <= 0) return 1.0;
+    return std::clamp(v, 0.001, 10000.0);
+}
+
+bool FormatSupported(const TWaveFormat& f) {
+    return f.SampleRate > 0 && f.SampleRate <= 1000000 && (f.Channels == 1 || f.Channels == 2) &&
+           (f.BitsPerSample == 8 || f.BitsPerSample == 16);
+}
+
+}  // namespace
+
+TNullAudioDevice::TNullAudioDevice(double speed)
+    : speed_(speed > 0 ? speed : SpeedFromEnvironment()) {}
+
+TNullAudioDevice::~TNullAudioDevice() { Shutdown(); }
+
+void TNullAudioDevice::Shutdown() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!open_) return;
+    StopThread(lock);
+    for (Entry& e : queue_) e.buffer->Queued = false;
+    queue_.clear();
+    OnClose();
+    open_ = false;
+}
+
+bool TNullAudioDevice::IsOpen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return open_;
+}
+
+int TNullAudioDevice::Open(const TWaveFormat& format, DoneCallback onDone) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (open_) return Fail(kWaveAllocated, {});
+    if (!FormatSupported(format)) return Fail(kWaveBadFormat, {});
+    if (int rc = OnOpen(format, static_cast<bool>(onDone))) return rc;
+    format_ = format;
+    onDone_ = std::move(onDone);
+    bytesPerSecond_ = static_cast<double>(format.AvgBytesPerSec()) * speed_;
+    queue_.clear();
+    played_ = queuedEnd_ = 0;
+    paused_ = false;
+    stop_ = false;
+    mark_ = Clock::now();
+    open_ = true;
+    thread_ = std::thread([this] { ClockThread(); });
+    return Succeed();
+}
+
+void TNullAudioDevice::StopThread(std::unique_lock<std::mutex>& lock) {
+    stop_ = true;
+    cv_.notify_all();
+    lock.unlock();
+    if (thread_.joinable()) thread_.join();
+    lock.lock();
+}
+
+int TNullAudioDevice::Close() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!open_) return Fail(kWaveInvalidHandle, {});
+    if (!queue_.empty()) return Fail(kWaveStillPlaying, {});
+    StopThread(lock);
+    OnClose();
+    open_ = false;
+    onDone_ = nullptr;
+    return Succeed();
+}
+
+uint64_t TNullAudioDevice::PositionAt(Clock::time_point now) const {
+    if (paused_ || played_ >= queuedEnd_) return played_;
+    const double seconds = std::chrono::duration<double>(now - mark_).count();
+    const uint64_t advance = static_cast<uint64_t>(std::max(0.0, seconds) * bytesPerSecond_);
+    uint64_t pos = std::min(played_ + advance, queuedEnd_);
+    const uint64_t align = static_cast<uint64_t>(format_.BlockAlign());
+    if (pos < queuedEnd_ && align > 1) pos -= pos % align;
+    return pos;
+}
+
+void TNullAudioDevice::Advance(Clock::time_point now) {
+    played_ = PositionAt(now);
+    mark_ = now;
+}
+
+int TNullAudioDevice::Write(TWaveBuffer* buffer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!open_) return Fail(kWaveInvalidHandle, {});
+    if (!buffer || !buffer->Data || buffer->Length > buffer->BufferLength)
+        return Fail(kWaveInvalidParam, {});
+    if (!buffer->Prepared) return Fail(kWaveUnprepared, {});
+    if (buffer->Queued) return Fail(kWaveStillPlaying, {});
+    if (!onDone_) return Fail(kWaveNotSupported, "the sound output device was opened without a callback");
+    if (int rc = OnData(buffer->Data, buffer->Length)) return rc;
+    Advance(Clock::now());
+    queuedEnd_ += buffer->Length;
+    buffer->Queued = true;
+    queue_.push_back(Entry{buffer, queuedEnd_});
+    cv_.notify_all();
+    return Succeed();
+}
+
+int TNullAudioDevice::Pause() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!open_) return Fail(kWaveInvalidHandle, {});
+    Advance(Clock::now());
+    paused_ = true;
+    cv_.notify_all();
+    return Succeed();
+}
+
+int TNullAudioDevice::Restart() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!open_) return Fail(kWaveInvalidHandle, {});
+    Advance(Clock::now());
+    paused_ = false;
+    cv_.notify_all();
+    return Succeed();
+}
+
+int TNullAudioDevice::Reset() {
+    std::vector<TWaveBuffer*> returned;
+    DoneCallback onDone;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!open_) return Fail(kWaveInvalidHandle, {});
+        for (Entry& e : queue_) {
+            e.buffer->Queued = false;
+            returned.push_back(e.buffer);
+        }
+        queue_.clear();
+        played_ = queuedEnd_ = 0;
+        mark_ = Clock::now();
+        onDone = onDone_;
+        cv_.notify_all();
+    }
+    for (TWaveBuffer* b : returned)
+        if (onDone) onDone(b);
+    return Succeed();
+}
+
+int TNullAudioDevice::GetPosition(uint64_t& bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!open_) return Fail(kWaveInvalidHandle, {});
+    bytes = PositionAt(Clock::now());
+    return Succeed();
+}
+
+int TNullAudioDevice::SetVolume(uint32_t volume) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!open_) return Fail(kWaveInvalidHandle, {});
+    volume_ = volume;
+    return Succeed();
+}
+
+int TNullAudioDevice::GetVolume(uint32_t& volume) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!open_) return Fail(kWaveInvalidHandle, {});
+    volume = volume_;
+    return Succeed();
+}
+
+// Returns each buffer as soon as the clock has passed its end.
+void TNullAudioDevice::ClockThread() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::vector<TWaveBuffer*> done;
+    while (!stop_) {
+        const auto now = Clock::now();
+        const uint64_t pos = PositionAt(now);
+        while (!queue_.empty() && queue_.front().end <= pos) {
+            queue_.front().buffer->Queued = false;
+            done.push_back(queue_.front().buffer);
+            queue_.pop_front();
+        }
+        if (!done.empty()) {
+            DoneCallback onDone = onDone_;
+            lock.unlock();
+            for (TWaveBuffer* b : done)
+                if (onDone) onDone(b);
+            done.clear();
+            lock.lock();
+            continue;
+        }
+        if (queue_.empty() || paused_) {
+            cv_.wait(lock);
+        } else {
+            const double seconds = static_cast<double>(queue_.front().end - pos) / bytesPerSecond_;
+            const auto wait = std::chrono::duration_cast<Clock::duration>(
+                                  std::chrono::duration<double>(seconds)) +
+                              std::chrono::microseconds(200);
+            cv_.wait_until(lock, now + wait);
+        }
+    }
+}
+
+std::unique_ptr<TAudioDevice> CreateNullAudioDevice(double speed) {
+    return std::make_unique<TNullAudioDevice>(speed);
+}
+
+}  // namespace wl

@@ -1,0 +1,91 @@
+// The null device plays on a real-time clock without sound; the WAV device
+// is a null device that also writes every byte it is given to a file.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <thread>
+
+#include "engine/audio_device.h"
+
+namespace wl {
+
+class TNullAudioDevice : public TAudioDevice {
+public:
+    explicit TNullAudioDevice(double speed);
+    ~TNullAudioDevice() override;
+
+    int Open(const TWaveFormat& format, DoneCallback onDone) override;
+    int Close() override;
+    bool IsOpen() const override;
+    int Write(TWaveBuffer* buffer) override;
+    int Pause() override;
+    int Restart() override;
+    int Reset() override;
+    int GetPosition(uint64_t& bytes) override;
+    int SetVolume(uint32_t volume) override;
+    int GetVolume(uint32_t& volume) override;
+    std::string Name() const override { return "null"; }
+
+    double Speed() const { return speed_; }
+
+protected:
+    // Hooks for the WAV device, called under the device lock. A non-zero
+    // result fails the call.
+    // forPlayback is false for an open that only queries the volume.
+    virtual int OnOpen(const TWaveFormat&, bool /*forPlayback*/) { return kWaveNoError; }
+    virtual int OnData(const uint8_t*, size_t) { return kWaveNoError; }
+    virtual void OnClose() {}
+    // Stops the clock and closes without returning buffers (destruction).
+    void Shutdown();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Entry {
+        TWaveBuffer* buffer;
+        uint64_t end;  // position at which it has been played
+    };
+
+    uint64_t PositionAt(Clock::time_point now) const;
+    void Advance(Clock::time_point now);
+    void ClockThread();
+    void StopThread(std::unique_lock<std::mutex>& lock);
+
+    const double speed_;
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::thread thread_;
+    bool open_ = false;
+    bool stop_ = false;
+    bool paused_ = false;
+    DoneCallback onDone_;
+    TWaveFormat format_;
+    double bytesPerSecond_ = 0;
+    std::deque<Entry> queue_;
+    uint64_t played_ = 0;     // position at mark_
+    uint64_t queuedEnd_ = 0;  // position at which everything queued has played
+    Clock::time_point mark_;
+    uint32_t volume_ = 0xFFFFFFFFu;
+};
+
+class TWavAudioDevice final : public TNullAudioDevice {
+public:
+    TWavAudioDevice(std::string path, double speed);
+    ~TWavAudioDevice() override;
+    std::string Name() const override { return "wav:" + path_; }
+
+protected:
+    int OnOpen(const TWaveFormat& format, bool forPlayback) override;
+    int OnData(const uint8_t* data, size_t count) override;
+    void OnClose() override;
+
+private:
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    TWaveFormat wavFormat_;
+    uint64_t dataBytes_ = 0;
+};
+
+}  // namespace wl

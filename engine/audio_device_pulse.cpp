@@ -1,0 +1,571 @@
+// The PulseAudio device (PipeWire desktops serve the same protocol), through
+// libpulse's asynchronous API on a threaded main loop.
+//
+// Buffers are copied to the server as it asks for data; a buffer counts as
+// played once the stream's playback time has passed its last byte. Pause
+// corks the stream, Reset flushes it, the volume is the stream's own
+// per-channel volume. The server is the default one, or PULSE_SERVER.
+#include <pulse/pulseaudio.h>
+#include <pulse/rtclock.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <vector>
+
+#include "engine/audio_device.h"
+
+namespace wl {
+
+namespace {
+
+constexpr pa_usec_t kCheckIntervalUs = 10000;  // how often finished buffers are looked for
+constexpr pa_usec_t kTargetLatencyUs = 200000;  // what the server holds ahead of playback
+
+pa_volume_t ToPulseVolume(uint32_t v16) {
+    return static_cast<pa_volume_t>((static_cast<uint64_t>(v16 & 0xFFFF) * PA_VOLUME_NORM + 32767) / 65535);
+}
+
+uint32_t FromPulseVolume(pa_volume_t v) {
+    const uint64_t clamped = std::min<uint64_t>(v, PA_VOLUME_NORM);
+    return static_cast<uint32_t>((clamped * 65535 + PA_VOLUME_NORM / 2) / PA_VOLUME_NORM);
+}
+
+class TPulseAudioDevice final : public TAudioDevice {
+public:
+    TPulseAudioDevice() = default;
+    ~TPulseAudioDevice() override { Teardown(); }
+
+    int Open(const TWaveFormat& format, DoneCallback onDone) override;
+    int Close() override;
+    bool IsOpen() const override { return open_.load(); }
+    int Write(TWaveBuffer* buffer) override;
+    int Pause() override;
+    int Restart() override;
+    int Reset() override;
+    int GetPosition(uint64_t& bytes) override;
+    int SetVolume(uint32_t volume) override;
+    int GetVolume(uint32_t& volume) override;
+    std::string Name() const override { return "pulse"; }
+
+private:
+    struct Entry {
+        TWaveBuffer* buffer;
+        uint64_t end;   // position at which it has been played
+        uint32_t sent;  // bytes already handed to the server
+    };
+
+    class Lock {
+    public:
+        explicit Lock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+        ~Lock() { pa_threaded_mainloop_unlock(loop_); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        pa_threaded_mainloop* loop_;
+    };
+
+    static void ContextStateCb(pa_context*, void* self);
+    static void StreamStateCb(pa_stream*, void* self);
+    static void WriteCb(pa_stream*, size_t, void* self);
+    static void UnderflowCb(pa_stream*, void* self);
+    static void SuccessCb(pa_stream*, int success, void* self);
+    static void ContextSuccessCb(pa_context*, int success, void* self);
+    static void SinkInputInfoCb(pa_context*, const pa_sink_input_info* info, int eol, void* self);
+    static void TimerCb(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* self);
+
+    std::string ServerText() const;
+    std::string PulseError() const;
+    bool WaitOperation(pa_operation* op);
+    int CheckUsable();
+    void Pump();
+    uint64_t PositionLocked();
+    void ReturnFinished();
+    void ReturnAll();
+    void OnStreamLost();
+    uint64_t ServerBytes();
+    void Teardown();
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    pa_time_event* timer_ = nullptr;
+    std::atomic<bool> open_{false};
+    pa_sample_spec spec_{};
+    DoneCallback onDone_;
+
+    // All under the main-loop lock.
+    std::deque<Entry> queue_;
+    uint64_t written_ = 0;  // bytes queued since Open or Reset
+    uint64_t base_ = 0;     // the stream's byte index at which position 0 plays
+    uint64_t lastPos_ = 0;
+    bool corked_ = false;
+    bool drained_ = false;  // the server ran dry with nothing more to send
+    bool lost_ = false;
+    bool operationOk_ = false;
+    bool volumeKnown_ = false;
+    pa_cvolume infoVolume_{};
+    uint32_t volume_ = 0xFFFFFFFFu;
+    std::string lostText_;
+    std::vector<uint8_t> staging_;
+};
+
+std::string TPulseAudioDevice::ServerText() const {
+    const char* env = std::getenv("PULSE_SERVER");
+    return env && *env ? std::string(" ") + env : std::string(" (default)");
+}
+
+std::string TPulseAudioDevice::PulseError() const {
+    return context_ ? pa_strerror(pa_context_errno(context_)) : "no context";
+}
+
+void TPulseAudioDevice::ContextStateCb(pa_context*, void* self) {
+    pa_threaded_mainloop_signal(static_cast<TPulseAudioDevice*>(self)->loop_, 0);
+}
+
+void TPulseAudioDevice::StreamStateCb(pa_stream* s, void* self) {
+    auto* d = static_cast<TPulseAudioDevice*>(self);
+    const pa_stream_state_t st = pa_stream_get_state(s);
+    if (d->open_.load() && (st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED)) d->OnStreamLost();
+    pa_threaded_mainloop_signal(d->loop_, 0);
+}
+
+void TPulseAudioDevice::WriteCb(pa_stream*, size_t, void* self) {
+    auto* d = static_cast<TPulseAudioDevice*>(self);
+    if (d->open_.load()) d->Pump();
+}
+
+void TPulseAudioDevice::UnderflowCb(pa_stream*, void* self) {
+    auto* d = static_cast<TPulseAudioDevice*>(self);
+    if (!d->open_.load()) return;
+    bool allSent = true;
+    for (const Entry& e : d->queue_)
+        if (e.sent < e.buffer->Length) allSent = false;
+    // Everything handed over has been played: the buffers are done.
+    if (allSent) {
+        d->drained_ = true;
+        d->ReturnFinished();
+    }
+}
+
+void TPulseAudioDevice::SuccessCb(pa_stream*, int success, void* self) {
+    auto* d = static_cast<TPulseAudioDevice*>(self);
+    d->operationOk_ = success != 0;
+    pa_threaded_mainloop_signal(d->loop_, 0);
+}
+
+void TPulseAudioDevice::ContextSuccessCb(pa_context*, int success, void* self) {
+    auto* d = static_cast<TPulseAudioDevice*>(self);
+    d->operationOk_ = success != 0;
+    pa_threaded_mainloop_signal(d->loop_, 0);
+}
+
+void TPulseAudioDevice::SinkInputInfoCb(pa_context*, const pa_sink_input_info* info, int eol, void* self) {
+    auto* d = static_cast<TPulseAudioDevice*>(self);
+    if (info && eol == 0) {
+        d->infoVolume_ = info->volume;
+        d->volumeKnown_ = true;
+    }
+    if (eol != 0) d->operationOk_ = eol > 0;
+    pa_threaded_mainloop_signal(d->loop_, 0);
+}
+
+void TPulseAudioDevice::TimerCb(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* self) {
+    auto* d = static_cast<TPulseAudioDevice*>(self);
+    if (d->open_.load() && !d->lost_) d->ReturnFinished();
+    pa_context_rttime_restart(d->context_, e, pa_rtclock_now() + kCheckIntervalUs);
+}
+
+// Waits (main-loop lock held) until the operation is over; true when it succeeded.
+bool TPulseAudioDevice::WaitOperation(pa_operation* op) {
+    if (!op) return false;
+    operationOk_ = false;
+    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
+        if (lost_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+            pa_operation_cancel(op);
+            break;
+        }
+        pa_threaded_mainloop_wait(loop_);
+    }
+    const bool done = pa_operation_get_state(op) == PA_OPERATION_DONE;
+    pa_operation_unref(op);
+    return done && operationOk_;
+}
+
+int TPulseAudioDevice::Open(const TWaveFormat& format, DoneCallback onDone) {
+    if (open_.load()) return Fail(kWaveAllocated, {});
+    if (format.SampleRate <= 0 || format.SampleRate > static_cast<int32_t>(PA_RATE_MAX) ||
+        (format.Channels != 1 && format.Channels != 2) ||
+        (format.BitsPerSample != 8 && format.BitsPerSample != 16))
+        return Fail(kWaveBadFormat, {});
+
+    spec_.format = format.BitsPerSample == 16 ? PA_SAMPLE_S16LE : PA_SAMPLE_U8;
+    spec_.rate = static_cast<uint32_t>(format.SampleRate);
+    spec_.channels = static_cast<uint8_t>(format.Channels);
+
+    loop_ = pa_threaded_mainloop_new();
+    if (!loop_) return Fail(kWaveNoMemory, {});
+    if (pa_threaded_mainloop_start(loop_) < 0) {
+        pa_threaded_mainloop_free(loop_);
+        loop_ = nullptr;
+        return Fail(kWaveError, "cannot start the sound server connection thread");
+    }
+
+    int rc = kWaveNoError;
+    std::string detail;
+    {
+        Lock lock(loop_);
+        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Wavelantern");
+        if (!context_) {
+            rc = kWaveNoMemory;
+        } else {
+            pa_context_set_state_callback(context_, ContextStateCb, this);
+            if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+                rc = kWaveNoDriver;
+            } else {
+                for (;;) {
+                    const pa_context_state_t st = pa_context_get_state(context_);
+                    if (st == PA_CONTEXT_READY) break;
+                    if (!PA_CONTEXT_IS_GOOD(st)) {
+                        rc = kWaveNoDriver;
+                        break;
+                    }
+                    pa_threaded_mainloop_wait(loop_);
+                }
+            }
+            if (rc != kWaveNoError)
+                detail = "cannot connect to the sound server" + ServerText() + ": " + PulseError();
+        }
+
+        if (rc == kWaveNoError) {
+            pa_channel_map map;
+            pa_channel_map_init_auto(&map, spec_.channels, PA_CHANNEL_MAP_DEFAULT);
+            stream_ = pa_stream_new(context_, "Playback", &spec_, &map);
+            if (!stream_) {
+                rc = kWaveError;
+                detail = "cannot create a playback stream: " + PulseError();
+            }
+        }
+        if (rc == kWaveNoError) {
+            pa_stream_set_state_callback(stream_, StreamStateCb, this);
+            pa_stream_set_write_callback(stream_, WriteCb, this);
+            pa_stream_set_underflow_callback(stream_, UnderflowCb, this);
+            pa_buffer_attr attr;
+            attr.maxlength = static_cast<uint32_t>(-1);
+            attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &spec_));
+            attr.prebuf = static_cast<uint32_t>(-1);
+            attr.minreq = static_cast<uint32_t>(-1);
+            attr.fragsize = static_cast<uint32_t>(-1);
+            pa_cvolume cv;
+            pa_cvolume_init(&cv);
+            cv.channels = spec_.channels;
+            cv.values[0] = ToPulseVolume(volume_);
+            if (spec_.channels > 1) cv.values[1] = ToPulseVolume(volume_ >> 16);
+            const auto flags = static_cast<pa_stream_flags_t>(
+                PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+            if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, &cv, nullptr) < 0) {
+                rc = kWaveError;
+            } else {
+                for (;;) {
+                    const pa_stream_state_t st = pa_stream_get_state(stream_);
+                    if (st == PA_STREAM_READY) break;
+                    if (!PA_STREAM_IS_GOOD(st)) {
+                        rc = kWaveError;
+                        break;
+                    }
+                    pa_threaded_mainloop_wait(loop_);
+                }
+            }
+            if (rc != kWaveNoError) detail = "cannot open a playback stream: " + PulseError();
+        }
+        if (rc == kWaveNoError) {
+            queue_.clear();
+            written_ = base_ = lastPos_ = 0;
+            corked_ = drained_ = lost_ = false;
+            lostText_.clear();
+            onDone_ = std::move(onDone);
+            timer_ = pa_context_rttime_new(context_, pa_rtclock_now() + kCheckIntervalUs, TimerCb, this);
+            open_.store(true);
+        }
+    }
+    if (rc != kWaveNoError) {
+        Teardown();
+        return Fail(rc, detail);
+    }
+    return Succeed();
+}
+
+// Frees everything (no callbacks). Safe on a half-opened device.
+void TPulseAudioDevice::Teardown() {
+    if (!loop_) return;
+    {
+        Lock lock(loop_);
+        open_.store(false);
+        for (Entry& e : queue_) e.buffer->Queued = false;
+        queue_.clear();
+        if (timer_) {
+            pa_threaded_mainloop_get_api(loop_)->time_free(timer_);
+            timer_ = nullptr;
+        }
+        if (stream_) {
+            pa_stream_set_state_callback(stream_, nullptr, nullptr);
+            pa_stream_set_write_callback(stream_, nullptr, nullptr);
+            pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+            stream_ = nullptr;
+        }
+        if (context_) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
+        }
+    }
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+    loop_ = nullptr;
+    onDone_ = nullptr;
+}
+
+int TPulseAudioDevice::Close() {
+    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    {
+        Lock lock(loop_);
+        if (!queue_.empty()) return Fail(kWaveStillPlaying, {});
+    }
+    Teardown();
+    return Succeed();
+}
+
+int TPulseAudioDevice::CheckUsable() {
+    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    if (lost_) return Fail(kWaveError, lostText_);
+    return kWaveNoError;
+}
+
+// The server went away or dropped the stream: hand every buffer back so that
+// nobody waits for audio that will never play.
+void TPulseAudioDevice::OnStreamLost() {
+    if (lost_) return;
+    lost_ = true;
+    lostText_ = "the sound server dropped the stream: " + PulseError();
+    ReturnAll();
+}
+
+void TPulseAudioDevice::ReturnAll() {
+    std::deque<Entry> all;
+    all.swap(queue_);
+    for (Entry& e : all) e.buffer->Queued = false;
+    if (onDone_)
+        for (Entry& e : all) onDone_(e.buffer);
+}
+
+void TPulseAudioDevice::ReturnFinished() {
+    const uint64_t pos = PositionLocked();
+    while (!queue_.empty() && queue_.front().end <= pos && queue_.front().sent >= queue_.front().buffer->Length) {
+        TWaveBuffer* b = queue_.front().buffer;
+        queue_.pop_front();
+        b->Queued = false;
+        if (onDone_) onDone_(b);
+    }
+}
+
+// The stream's playback index in bytes (what the listener hears now).
+uint64_t TPulseAudioDevice::ServerBytes() {
+    pa_usec_t t = 0;
+    if (pa_stream_get_time(stream_, &t) < 0) return base_ + lastPos_;
+    return pa_usec_to_bytes(t, &spec_);
+}
+
+uint64_t TPulseAudioDevice::PositionLocked() {
+    uint64_t pos;
+    if (drained_) {
+        pos = written_;
+    } else {
+        const uint64_t server = ServerBytes();
+        pos = server > base_ ? server - base_ : 0;
+        pos = std::min(pos, written_);
+    }
+    pos = std::max(pos, lastPos_);
+    lastPos_ = pos;
+    return pos;
+}
+
+// Hands the server as much queued audio as it asks for, in whole frames.
+void TPulseAudioDevice::Pump() {
+    if (!stream_ || lost_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+    const size_t frame = pa_frame_size(&spec_);
+    size_t writable = pa_stream_writable_size(stream_);
+    if (writable == static_cast<size_t>(-1)) return;
+    writable -= writable % frame;
+    staging_.clear();
+    std::vector<std::pair<Entry*, uint32_t>> taken;  // what this round took from each entry
+    bool allSent = true;
+    for (Entry& e : queue_) {
+        const uint32_t left = e.buffer->Length - e.sent;
+        if (left == 0) continue;
+        const size_t room = writable - staging_.size();
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(left, room));
+        if (n) {
+            staging_.insert(staging_.end(), e.buffer->Data + e.sent, e.buffer->Data + e.sent + n);
+            e.sent += n;
+            taken.emplace_back(&e, n);
+        }
+        if (e.sent < e.buffer->Length) {
+            allSent = false;
+            break;
+        }
+    }
+    // A trailing piece of a frame: complete it with silence only when nothing
+    // more is queued; otherwise keep it back for the next round.
+    const size_t partial = staging_.size() % frame;
+    if (partial) {
+        if (allSent) {
+            const uint8_t silence = spec_.format == PA_SAMPLE_U8 ? 0x80 : 0;
+            staging_.insert(staging_.end(), frame - partial, silence);
+        } else {
+            size_t back = partial;
+            for (auto it = taken.rbegin(); it != taken.rend() && back; ++it) {
+                const uint32_t give = static_cast<uint32_t>(std::min<size_t>(back, it->second));
+                it->first->sent -= give;
+                back -= give;
+            }
+            staging_.resize(staging_.size() - partial);
+        }
+    }
+    if (!staging_.empty()) {
+        drained_ = false;
+        pa_stream_write(stream_, staging_.data(), staging_.size(), nullptr, 0, PA_SEEK_RELATIVE);
+    }
+    // Start playback even when less than the server's start threshold is queued:
+    // there is no more to come for now.
+    if (allSent && !corked_ && !queue_.empty()) {
+        if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);
+    }
+}
+
+int TPulseAudioDevice::Write(TWaveBuffer* buffer) {
+    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    Lock lock(loop_);
+    if (int rc = CheckUsable()) return rc;
+    if (!buffer || !buffer->Data || buffer->Length > buffer->BufferLength)
+        return Fail(kWaveInvalidParam, {});
+    if (!buffer->Prepared) return Fail(kWaveUnprepared, {});
+    if (buffer->Queued) return Fail(kWaveStillPlaying, {});
+    if (!onDone_) return Fail(kWaveNotSupported, "the sound output device was opened without a callback");
+    written_ += buffer->Length;
+    buffer->Queued = true;
+    queue_.push_back(Entry{buffer, written_, 0});
+    drained_ = false;
+    Pump();
+    return Succeed();
+}
+
+int TPulseAudioDevice::Pause() {
+    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    Lock lock(loop_);
+    if (int rc = CheckUsable()) return rc;
+    if (!WaitOperation(pa_stream_cork(stream_, 1, SuccessCb, this)))
+        return Fail(kWaveError, "cannot pause the playback stream: " + PulseError());
+    corked_ = true;
+    return Succeed();
+}
+
+int TPulseAudioDevice::Restart() {
+    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    Lock lock(loop_);
+    if (int rc = CheckUsable()) return rc;
+    if (!WaitOperation(pa_stream_cork(stream_, 0, SuccessCb, this)))
+        return Fail(kWaveError, "cannot restart the playback stream: " + PulseError());
+    corked_ = false;
+    Pump();
+    return Succeed();
+}
+
+int TPulseAudioDevice::Reset() {
+    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    Lock lock(loop_);
+    if (lost_) {
+        ReturnAll();
+        return Fail(kWaveError, lostText_);
+    }
+    const bool flushed = WaitOperation(pa_stream_flush(stream_, SuccessCb, this));
+    ReturnAll();
+    written_ = 0;
+    lastPos_ = 0;
+    drained_ = false;
+    if (!flushed) return Fail(kWaveError, "cannot flush the playback stream: " + PulseError());
+    // After the flush the next byte written plays at the current write index.
+    if (WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this))) {
+        const pa_timing_info* ti = pa_stream_get_timing_info(stream_);
+        if (ti && !ti->write_index_corrupt && ti->write_index >= 0)
+            base_ = static_cast<uint64_t>(ti->write_index);
+        else
+            base_ = ServerBytes();
+    } else {
+        base_ = ServerBytes();
+    }
+    return Succeed();
+}
+
+int TPulseAudioDevice::GetPosition(uint64_t& bytes) {
+    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    Lock lock(loop_);
+    if (int rc = CheckUsable()) return rc;
+    bytes = PositionLocked();
+    return Succeed();
+}
+
+int TPulseAudioDevice::SetVolume(uint32_t volume) {
+    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    Lock lock(loop_);
+    if (int rc = CheckUsable()) return rc;
+    pa_cvolume cv;
+    pa_cvolume_init(&cv);
+    cv.channels = spec_.channels;
+    cv.values[0] = ToPulseVolume(volume);
+    if (spec_.channels > 1) cv.values[1] = ToPulseVolume(volume >> 16);
+    if (!WaitOperation(pa_context_set_sink_input_volume(context_, pa_stream_get_index(stream_), &cv,
+                                                        ContextSuccessCb, this)))
+        return Fail(kWaveError, "cannot set the volume: " + PulseError());
+    volume_ = volume;
+    return Succeed();
+}
+
+int TPulseAudioDevice::GetVolume(uint32_t& volume) {
+    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    Lock lock(loop_);
+    if (int rc = CheckUsable()) return rc;
+    volumeKnown_ = false;
+    if (!WaitOperation(pa_context_get_sink_input_info(context_, pa_stream_get_index(stream_),
+                                                      SinkInputInfoCb, this)) ||
+        !volumeKnown_)
+        return Fail(kWaveError, "cannot read the volume: " + PulseError());
+    const uint32_t left = FromPulseVolume(infoVolume_.values[0]);
+    const uint32_t right = infoVolume_.channels > 1 ? FromPulseVolume(infoVolume_.values[1]) : left;
+    volume = left | (right << 16);
+    return Succeed();
+}
+
+}  // namespace
+
+std::unique_ptr<TAudioDevice> CreatePulseAudioDevice() { return std::make_unique<TPulseAudioDevice>(); }
+
+}  // namespace wl
+
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer) && !defined(__SANITIZE_THREAD__)
+#define __SANITIZE_THREAD__ 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+// libpulse hands objects between its threads through its own lock-free queues
+// and atomics, which ThreadSanitizer cannot see in an uninstrumented library;
+// the resulting reports inside its locking are not ours.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:pa_mutex_lock\n"
+           "race:pa_mutex_unlock\n";
+}
+#endif

@@ -1,0 +1,89 @@
+// The WAV device: every byte handed to it goes to a PCM WAV file, in order;
+// it returns buffers at the pace of the null device. The header's sizes are
+// written when the device closes.
+#include <cerrno>
+#include <cstring>
+
+#include "engine/audio_device_null.h"
+
+namespace wl {
+
+namespace {
+
+void Put16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+    Put16(p, v & 0xFFFF);
+    Put16(p + 2, v >> 16);
+}
+
+constexpr size_t kHeaderSize = 44;
+
+void BuildHeader(uint8_t* h, const TWaveFormat& f, uint64_t dataBytes) {
+    const uint32_t data = dataBytes > 0xFFFFFFFFull - 36 ? 0xFFFFFFFFu - 36 : static_cast<uint32_t>(dataBytes);
+    const uint32_t pad = data & 1;
+    std::memcpy(h, "RIFF", 4);
+    Put32(h + 4, 36 + data + pad);
+    std::memcpy(h + 8, "WAVE", 4);
+    std::memcpy(h + 12, "fmt ", 4);
+    Put32(h + 16, 16);
+    Put16(h + 20, 1);  // PCM
+    Put16(h + 22, static_cast<uint32_t>(f.Channels));
+    Put32(h + 24, static_cast<uint32_t>(f.SampleRate));
+    Put32(h + 28, static_cast<uint32_t>(f.AvgBytesPerSec()));
+    Put16(h + 32, static_cast<uint32_t>(f.BlockAlign()));
+    Put16(h + 34, static_cast<uint32_t>(f.BitsPerSample));
+    std::memcpy(h + 36, "data", 4);
+    Put32(h + 40, data);
+}
+
+}  // namespace
+
+TWavAudioDevice::TWavAudioDevice(std::string path, double speed)
+    : TNullAudioDevice(speed), path_(std::move(path)) {}
+
+TWavAudioDevice::~TWavAudioDevice() { Shutdown(); }
+
+int TWavAudioDevice::OnOpen(const TWaveFormat& format, bool forPlayback) {
+    // A volume query must not create (or empty) the file.
+    if (!forPlayback) return kWaveNoError;
+    file_ = std::fopen(path_.c_str(), "wb");
+    if (!file_) return Fail(kWaveError, "cannot create " + path_ + ": " + std::strerror(errno));
+    uint8_t header[kHeaderSize];
+    BuildHeader(header, format, 0);
+    if (std::fwrite(header, 1, kHeaderSize, file_) != kHeaderSize) {
+        const int err = errno;
+        std::fclose(file_);
+        file_ = nullptr;
+        return Fail(kWaveError, "cannot write " + path_ + ": " + std::strerror(err));
+    }
+    wavFormat_ = format;
+    dataBytes_ = 0;
+    return kWaveNoError;
+}
+
+int TWavAudioDevice::OnData(const uint8_t* data, size_t count) {
+    if (!file_) return Fail(kWaveInvalidHandle, {});
+    if (count && std::fwrite(data, 1, count, file_) != count)
+        return Fail(kWaveError, "cannot write " + path_ + ": " + std::strerror(errno));
+    dataBytes_ += count;
+    return kWaveNoError;
+}
+
+void TWavAudioDevice::OnClose() {
+    if (!file_) return;
+    if (dataBytes_ & 1) std::fputc(0, file_);  // chunks are padded to even length
+    uint8_t header[kHeaderSize];
+    BuildHeader(header, wavFormat_, dataBytes_);
+    if (std::fseek(file_, 0, SEEK_SET) == 0) std::fwrite(header, 1, kHeaderSize, file_);
+    std::fclose(file_);
+    file_ = nullptr;
+}
+
+std::unique_ptr<TAudioDevice> CreateWavAudioDevice(const std::string& path, double speed) {
+    return std::make_unique<TWavAudioDevice>(path, speed);
+}
+
+}  // namespace wl

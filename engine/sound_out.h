@@ -1,0 +1,152 @@
+// TSoundOut: plays 8- or 16-bit PCM through an output device (audio_device.h)
+// with four buffers of 500 ms each. Full buffers are queued on the device;
+// finished ones come back on the output thread, which also wakes a waiting
+// producer and sends throttled progress notifications.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/audio_device.h"
+#include "engine/errors.h"
+#include "engine/threads.h"
+
+namespace wl {
+
+// The device's buffer-done message on the output thread.
+inline constexpr uint32_t MM_WOM_DONE = 0x3BD;
+
+class TSoundOut : public TMPMessageOwner {
+public:
+    static constexpr int kBufferCount = 4;
+
+    using DeviceFactory = std::function<std::unique_ptr<TAudioDevice>()>;
+    using TNotifyEvent = std::function<void(TSoundOut* sender)>;
+
+    // The device is looked up by name at each Open (empty: WAVELANTERN_AUDIO,
+    // else pulse).
+    explicit TSoundOut(std::string deviceName = {});
+    // The device comes from the factory at each Open.
+    explicit TSoundOut(DeviceFactory factory);
+    ~TSoundOut() override;
+    TSoundOut(const TSoundOut&) = delete;
+    TSoundOut& operator=(const TSoundOut&) = delete;
+
+    void Open();
+    void Close();
+    // Copies as much as fits; returns the number of bytes taken.
+    int32_t Write(const void* data, int32_t count);
+    // Queues the current buffer with what it holds.
+    void WaveWrite();
+    bool CanWrite();
+    int32_t FreePercent();
+    // Queues a partly filled buffer and waits until the output thread has
+    // handled everything before it.
+    void Flush();
+    // Until nothing is queued (or the output thread has ended).
+    void WaitAllDone();
+    void Reset();
+    void Pause();
+    void Unpause();
+    // Bytes played since the previous call (or Open, or Reset).
+    int64_t GetDoneBytes();
+    // The event to set as soon as a buffer has room; nullptr clears it.
+    void SetWaiter(TMPEvent* event);
+
+    // Level meter: per-channel peak magnitude (0..32768) of the PCM the device
+    // is playing now, over the last 40 ms before its play position. 0 when
+    // closed or when the device cannot tell its position.
+    void GetPeaks(int32_t& left, int32_t& right);
+
+    // The device's current volume as 0..100 (100 when it cannot be read).
+    int32_t GetWaveVolume();
+    // Left volume in the low 16 bits, right in the high 16 bits.
+    static uint32_t DeviceVolume(int32_t volume, int32_t balance);
+
+    bool Active() const { return active_.load(); }
+    int32_t SampleRate() const { return sampleRate_; }
+    void SetSampleRate(int32_t r) { if (r > 0) sampleRate_ = r; }
+    int32_t Channels() const { return channels_; }
+    void SetChannels(int32_t c) { if (c == 1 || c == 2) channels_ = c; }
+    int32_t BitsPerSample() const { return bitsPerSample_; }
+    void SetBitsPerSample(int32_t b) { if (b == 8 || b == 16) bitsPerSample_ = b; }
+    int32_t Volume() const { return volume_; }
+    void SetVolume(int32_t v);
+    int32_t Balance() const { return balance_; }
+    void SetBalance(int32_t b);
+    int32_t DeviceId() const { return deviceId_; }
+    void SetDeviceId(int32_t id) { deviceId_ = id; }
+    const std::string& DeviceName() const { return deviceName_; }
+    // Takes effect at the next Open; replaces a factory given at creation.
+    void SetDeviceName(std::string name);
+    int32_t NotifyInterval() const { return notifyInterval_.load(); }
+    void SetNotifyInterval(int32_t ms) { notifyInterval_.store(ms); }
+    // Bytes per buffer for the current format.
+    int32_t BufferSize() const;
+
+    // Both run on the output thread; safe to change at any time.
+    void SetOnProgress(TNotifyEvent handler);
+    void SetOnError(TMPErrorEvent handler);
+
+    TMPLoopThread& OutputThread() { return thread_; }
+    void Dispatch(TMessage& message) override;
+
+private:
+    void Init();
+    TWaveFormat Format() const;
+    void Check(int code, const char* context);
+    void SetVolumeToWaveDevice();
+    void WakeWaiter();
+    void Notify();
+    void BufferDone();
+    void FreeBuffers();
+    void RecordHistory(const uint8_t* data, uint32_t count);
+
+    int32_t sampleRate_ = 44100;
+    int32_t channels_ = 2;
+    int32_t bitsPerSample_ = 16;
+    std::atomic<bool> active_{false};
+    int32_t volume_ = 100;
+    int32_t deviceId_ = -1;
+    std::atomic<int32_t> notifyInterval_{-1};
+    std::atomic<int64_t> lastNotify_{0};
+    int32_t balance_ = 0;
+    bool paused_ = false;
+
+    std::string deviceName_;
+    DeviceFactory factory_;
+    std::unique_ptr<TAudioDevice> device_;
+
+    std::array<TWaveBuffer, kBufferCount> headers_;
+    std::array<std::unique_ptr<uint8_t[]>, kBufferCount> buffers_;
+    int32_t currentIndex_ = 0;  // under bufferLock_
+    int32_t fill_ = 0;          // under bufferLock_
+    int32_t bufferSize_ = 0;    // under bufferLock_ (set by Open)
+    std::atomic<int32_t> queued_{0};
+    uint64_t lastDevicePosition_ = 0;
+
+    TMPSimpleMutex bufferLock_;
+    TMPSimpleMutex waiterLock_;
+    TMPEvent* waiter_ = nullptr;  // under waiterLock_
+    TMPSimpleEvent allDone_;
+
+    std::mutex callbackMutex_;
+    TNotifyEvent onProgress_;
+    TMPErrorEvent onError_;
+
+    // The most recent PCM handed to the device, indexed by device position.
+    std::mutex historyMutex_;
+    std::vector<uint8_t> history_;
+    uint64_t historyWritten_ = 0;
+    TWaveFormat historyFormat_;
+
+    TMPLoopThread thread_{this};
+};
+
+}  // namespace wl

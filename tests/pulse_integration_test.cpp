@@ -1,0 +1,342 @@
+// The PulseAudio device against a private sound server: a pulseaudio started
+// here with a null sink on a socket in a temporary folder, and stopped (and
+// waited for) whatever happens.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/audio_device.h"
+#include "engine/sound_out.h"
+#include "tests/test_support.h"
+
+namespace wl {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+template <class F>
+bool WaitUntil(F cond, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(5ms);
+    }
+    return cond();
+}
+
+// Sets an environment variable for the lifetime of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        const char* old = std::getenv(name);
+        hadOld_ = old != nullptr;
+        if (old) old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (hadOld_)
+            ::setenv(name_, old_.c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool hadOld_ = false;
+    std::string old_;
+};
+
+// A pulseaudio process of our own. The destructor stops it and waits for it.
+class PulseServer {
+public:
+    PulseServer() {
+        if (dir_.path().empty()) {
+            error_ = "no temporary folder";
+            return;
+        }
+        socket_ = dir_.File("native");
+        const std::string runtime = dir_.File("runtime");
+        ::mkdir(runtime.c_str(), 0700);
+        const std::string log = dir_.File("pulse.log");
+        const std::string protocol = "module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1";
+        // Everything the child needs is built before fork: after it, only
+        // async-signal-safe calls. A private home and runtime folder, no
+        // session bus, output to the log. --system=false keeps it a per-user
+        // server also as root (it then only warns).
+        std::vector<std::string> args = {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                                         "--disallow-exit", "--use-pid-file=no", "--system=false",
+                                         "--disable-shm=yes", "--realtime=no", "--high-priority=no",
+                                         "--log-target=stderr", "--load=module-null-sink",
+                                         "--load=" + protocol};
+        std::vector<std::string> env = {"HOME=" + dir_.path(), "XDG_RUNTIME_DIR=" + dir_.path(),
+                                        "XDG_CONFIG_HOME=" + dir_.path(), "PULSE_RUNTIME_PATH=" + runtime,
+                                        "PULSE_STATE_PATH=" + runtime};
+        if (const char* path = std::getenv("PATH")) env.push_back(std::string("PATH=") + path);
+        std::vector<char*> argv, envp;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        pid_ = ::fork();
+        if (pid_ < 0) {
+            error_ = "fork failed";
+            return;
+        }
+        if (pid_ == 0) {
+            const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (fd >= 0) {
+                ::dup2(fd, 1);
+                ::dup2(fd, 2);
+                ::close(fd);
+            }
+            ::execvpe("pulseaudio", argv.data(), envp.data());
+            ::_exit(127);
+        }
+        // Parent: wait for the socket (or for the server to give up).
+        const bool up = WaitUntil(
+            [&] {
+                struct stat st;
+                if (::stat(socket_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return true;
+                int status;
+                if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                    pid_ = -1;
+                    return true;
+                }
+                return false;
+            },
+            20000ms);
+        if (pid_ < 0) {
+            error_ = "pulseaudio exited at once; its log:\n" + LogText();
+        } else if (!up) {
+            error_ = "pulseaudio did not create its socket within 20 s; its log:\n" + LogText();
+        }
+    }
+
+    ~PulseServer() { Stop(); }
+    PulseServer(const PulseServer&) = delete;
+    PulseServer& operator=(const PulseServer&) = delete;
+
+    void Stop() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        int status;
+        const bool gone = WaitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 10000ms);
+        if (!gone) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+        pid_ = -1;
+    }
+
+    bool ok() const { return error_.empty(); }
+    const std::string& error() const { return error_; }
+    std::string Address() const { return "unix:" + socket_; }
+    std::string LogText() const {
+        const std::vector<uint8_t> bytes = test::ReadFileBytes(dir_.File("pulse.log"));
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+private:
+    test::TempDir dir_;
+    std::string socket_;
+    pid_t pid_ = -1;
+    std::string error_;
+};
+
+std::vector<uint8_t> Tone(double seconds) {
+    const std::vector<int16_t> pcm = test::SynthesizeSignal(44100, 2, seconds, 3);
+    std::vector<uint8_t> out(pcm.size() * 2);
+    for (size_t i = 0; i < pcm.size(); ++i) {
+        out[2 * i] = static_cast<uint8_t>(pcm[i] & 0xFF);
+        out[2 * i + 1] = static_cast<uint8_t>((static_cast<uint16_t>(pcm[i]) >> 8) & 0xFF);
+    }
+    return out;
+}
+
+#define REQUIRE_PULSE_SERVER(server)                                                      \
+    if (!test::OnPath("pulseaudio")) GTEST_SKIP() << "pulseaudio is not installed";       \
+    PulseServer server;                                                                   \
+    ASSERT_TRUE(server.ok()) << server.error();                                           \
+    ScopedEnv pulseServerEnv("PULSE_SERVER", server.Address())
+
+TEST(PulseIntegrationTest, DevicePlaysPausesResetsAndSetsVolume) {
+    REQUIRE_PULSE_SERVER(server);
+    auto dev = CreatePulseAudioDevice();
+    std::atomic<int> done{0};
+    TWaveFormat format;
+    const int rc = dev->Open(format, [&](TWaveBuffer* b) {
+        EXPECT_FALSE(b->Queued.load());
+        ++done;
+    });
+    ASSERT_EQ(rc, kWaveNoError) << dev->ErrorText(rc) << "\n" << server.LogText();
+
+    // Two seconds in four buffers of 500 ms.
+    const std::vector<uint8_t> pcm = Tone(2.0);
+    const uint32_t quarter = static_cast<uint32_t>(pcm.size() / 4);
+    std::vector<uint8_t> copy = pcm;
+    TWaveBuffer buffers[4];
+    for (int i = 0; i < 4; ++i) {
+        buffers[i].Data = copy.data() + i * quarter;
+        buffers[i].BufferLength = buffers[i].Length = quarter;
+        ASSERT_EQ(dev->Prepare(&buffers[i]), kWaveNoError);
+    }
+    const auto t0 = Clock::now();
+    for (auto& b : buffers) ASSERT_EQ(dev->Write(&b), kWaveNoError) << dev->ErrorText(kWaveError);
+    EXPECT_EQ(dev->Close(), kWaveStillPlaying);
+
+    // Real per-channel volume on the server's stream.
+    ASSERT_EQ(dev->SetVolume(0x8000u | (0xFFFFu << 16)), kWaveNoError) << dev->ErrorText(kWaveError);
+    uint32_t v = 0;
+    ASSERT_EQ(dev->GetVolume(v), kWaveNoError) << dev->ErrorText(kWaveError);
+    EXPECT_NEAR(static_cast<int>(v & 0xFFFF), 32768, 2);
+    EXPECT_NEAR(static_cast<int>(v >> 16), 65535, 2);
+
+    // Pause after about half a second: the position stops and nothing more finishes.
+    ASSERT_TRUE(WaitUntil([&] { return done.load() >= 1; }, 10000ms)) << "no buffer finished";
+    ASSERT_EQ(dev->Pause(), kWaveNoError);
+    uint64_t p1 = 0, p2 = 0;
+    ASSERT_EQ(dev->GetPosition(p1), kWaveNoError);
+    const int doneAtPause = done.load();
+    EXPECT_GE(p1, quarter);
+    EXPECT_LT(p1, pcm.size());
+    std::this_thread::sleep_for(600ms);
+    ASSERT_EQ(dev->GetPosition(p2), kWaveNoError);
+    EXPECT_LE(p2 - p1, 44100u * 4 / 50) << "more than 20 ms played while paused";
+    EXPECT_LE(done.load(), doneAtPause + 1);
+    ASSERT_EQ(dev->Restart(), kWaveNoError);
+
+    // Everything plays, in about real time.
+    ASSERT_TRUE(WaitUntil([&] { return done.load() == 4; }, 15000ms)) << done.load() << " of 4 buffers finished";
+    const auto elapsed = Clock::now() - t0;
+    EXPECT_GE(elapsed, 1500ms) << "two seconds of sound were done far too early";
+    ASSERT_EQ(dev->GetPosition(p2), kWaveNoError);
+    EXPECT_EQ(p2, pcm.size());
+
+    // Reset hands back everything queued at once and starts counting again.
+    for (auto& b : buffers) ASSERT_EQ(dev->Write(&b), kWaveNoError);
+    std::this_thread::sleep_for(200ms);
+    const int beforeReset = done.load();
+    const auto r0 = Clock::now();
+    ASSERT_EQ(dev->Reset(), kWaveNoError) << dev->ErrorText(kWaveError);
+    EXPECT_EQ(done.load(), 8) << "Reset did not return every buffer";
+    EXPECT_LT(Clock::now() - r0, 2s);
+    EXPECT_GE(beforeReset, 4);
+    ASSERT_EQ(dev->GetPosition(p1), kWaveNoError);
+    EXPECT_EQ(p1, 0u);
+    // And plays again afterwards.
+    ASSERT_EQ(dev->Write(&buffers[0]), kWaveNoError);
+    ASSERT_TRUE(WaitUntil([&] { return done.load() == 9; }, 10000ms));
+    ASSERT_EQ(dev->GetPosition(p1), kWaveNoError);
+    EXPECT_EQ(p1, quarter);
+
+    for (auto& b : buffers) EXPECT_EQ(dev->Unprepare(&b), kWaveNoError);
+    EXPECT_EQ(dev->Close(), kWaveNoError);
+}
+
+TEST(PulseIntegrationTest, SoundOutPlaysTwoSecondsWithProgress) {
+    REQUIRE_PULSE_SERVER(server);
+    TSoundOut out("pulse");
+    std::atomic<int> progress{0};
+    out.SetOnProgress([&](TSoundOut*) { ++progress; });
+    out.SetNotifyInterval(100);
+    out.SetVolume(80);
+    out.SetBalance(-20);
+    ASSERT_NO_THROW(out.Open()) << server.LogText();
+
+    const std::vector<uint8_t> pcm = Tone(2.0);
+    size_t pos = 0;
+    int64_t played = 0;
+    TMPSimpleEvent room;
+    const auto deadline = Clock::now() + 20s;
+    while (pos < pcm.size() && Clock::now() < deadline) {
+        pos += static_cast<size_t>(out.Write(pcm.data() + pos, static_cast<int32_t>(pcm.size() - pos)));
+        played += out.GetDoneBytes();
+        int32_t l, r;
+        out.GetPeaks(l, r);
+        if (pos < pcm.size()) {
+            room.ResetEvent();
+            out.SetWaiter(&room);
+            room.WaitFor(50);
+        }
+    }
+    ASSERT_EQ(pos, pcm.size());
+    out.Pause();
+    std::this_thread::sleep_for(300ms);
+    const int progressWhilePaused = progress.load();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_GT(progress.load(), progressWhilePaused) << "no progress while paused";
+    out.Unpause();
+    out.Flush();
+    ASSERT_TRUE(WaitUntil([&] { return out.FreePercent() == 100; }, 15000ms)) << "the buffers never came back";
+    out.WaitAllDone();
+    played += out.GetDoneBytes();
+    EXPECT_EQ(played, static_cast<int64_t>(pcm.size()));
+    EXPECT_GE(progress.load(), 5);
+
+    // Reset drops what is queued; WaitAllDone then returns at once.
+    const std::vector<uint8_t> more = Tone(1.5);
+    ASSERT_EQ(out.Write(more.data(), static_cast<int32_t>(more.size())), static_cast<int32_t>(more.size()));
+    out.Reset();
+    ASSERT_TRUE(WaitUntil([&] { return out.FreePercent() == 100; }, 5000ms));
+    out.WaitAllDone();
+    EXPECT_EQ(out.GetDoneBytes(), 0);
+    out.Close();
+    EXPECT_FALSE(out.Active());
+}
+
+TEST(PulseIntegrationTest, LosingTheServerReturnsEveryBufferAndReportsErrors) {
+    REQUIRE_PULSE_SERVER(server);
+    TSoundOut out("pulse");
+    ASSERT_NO_THROW(out.Open()) << server.LogText();
+    const std::vector<uint8_t> pcm = Tone(2.0);
+    ASSERT_EQ(out.Write(pcm.data(), static_cast<int32_t>(pcm.size())), static_cast<int32_t>(pcm.size()));
+    server.Stop();
+    // Nothing will ever play now: the queued buffers must still come back.
+    ASSERT_TRUE(WaitUntil([&] { return out.FreePercent() == 100; }, 10000ms)) << "buffers lost with the server";
+    out.WaitAllDone();
+    try {
+        out.Write(pcm.data(), static_cast<int32_t>(pcm.size()));
+        FAIL() << "writing to a lost server succeeded";
+    } catch (const EMP3Error& e) {
+        const std::string what = e.what();
+        EXPECT_EQ(what.rfind("the sound server dropped the stream: ", 0), 0u) << what;
+        EXPECT_NE(what.find("(TSoundOut.WaveWrite)"), std::string::npos) << what;
+    }
+    const auto t0 = Clock::now();
+    out.Close();
+    EXPECT_LT(Clock::now() - t0, 5s);
+    EXPECT_FALSE(out.Active());
+}
+
+TEST(PulseIntegrationTest, UnreachableServerFailsOpenWithAClearError) {
+    test::TempDir dir;
+    ScopedEnv env("PULSE_SERVER", "unix:" + dir.File("no-server-here"));
+    TSoundOut out("pulse");
+    EXPECT_EQ(out.Volume(), 100) << "no device volume to read: full volume";
+    try {
+        out.Open();
+        FAIL() << "Open succeeded without a sound server";
+    } catch (const EMP3Error& e) {
+        const std::string what = e.what();
+        EXPECT_EQ(what.rfind("cannot connect to the sound server unix:", 0), 0u) << what;
+        EXPECT_NE(what.find("no-server-here"), std::string::npos) << what;
+        const std::string tail = "(TSoundOut.Open:WaveOutOpen)";
+        ASSERT_GE(what.size(), tail.size());
+        EXPECT_EQ(what.substr(what.size() - tail.size()), tail) << what;
+    }
+    EXPECT_FALSE(out.Active());
+}
+
+}  // namespace
+}  // namespace wl
