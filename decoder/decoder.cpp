@@ -126,6 +126,7 @@ bool SetupDecoder(DecoderState& d, const TMPEGFrameHeader& h, int32_t frameLengt
     d.configured = false;
     if (h.SampleRateIndex < 0 || h.SampleRateIndex > 2) return false;
     if (h.SyncKind != 1 && h.SyncKind != 2) return false;
+    if (h.SyncKind == 2 && (h.VersionId & 1)) return false;  // reserved version
     d.layerCode = h.Layer;
     d.versionId = h.VersionId & 1;
     d.mpeg25 = h.SyncKind == 2 ? 1 : 0;

@@ -87,6 +87,9 @@ int32_t ParseFrameHeader(const uint8_t* bytes, int32_t available, TMPEGFrameHead
     h.Emphasis = bytes[3] & 3;
 
     if (h.Layer == 0) return 0;
+    // Eleven sync bits followed by a set version bit is the reserved version,
+    // not MPEG 2.5: its band tables and frame layout are undefined.
+    if (h.SyncKind == 2 && h.VersionId == 1) return 0;
     if (h.BitrateIndex == 0) return FreeFormatFrameLength(bytes, available);
 
     const int32_t kbps = tables::kBitrateKbps[BitrateRow(h)][h.BitrateIndex];

@@ -71,7 +71,12 @@ void Requantise(DecoderState& d, const int32_t* q, float* out, int32_t& nonZeroC
         float windowGain[3];
         for (int w = 0; w < 3; ++w)
             windowGain[w] = gain * d.subblockGainTable[gi.subblock_gain[w] & 7];
-        const int32_t shortStart = line;
+        // The short part begins where its first band begins; the long part of
+        // a mixed block always ends there for the standard's band tables.
+        const int32_t shortStart = firstShort == 0 ? 0 : d.sfbShortEnd3[firstShort - 1];
+        if (line < shortStart)
+            std::memset(out + line, 0, sizeof(float) * static_cast<size_t>(shortStart - line));
+        line = shortStart;
         int32_t lastShort[3] = {firstShort, firstShort, firstShort};
         for (int32_t b = firstShort; b < 13; ++b) {
             const int32_t width = d.sfbShortWidth[b];

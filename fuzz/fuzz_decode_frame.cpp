@@ -1,60 +1,6 @@
-// SetupDecoder and DecodeFrame over arbitrary frame bytes: the first input
-// byte picks the channel routing and band limit; the rest is the stream, whose
-// first header (any layer and version, sync forced) sets the decoder up. The
-// stream is cut into frames of the
-// header's length (or the length its own header announces), each given the
-// stream's sync, version, layer and rate, and decoded with exactly the bytes
-// that remain.
-#include <cstdint>
-#include <cstring>
-#include <memory>
-#include <vector>
-
-#include "decoder/decoder.h"
+#include "fuzz/harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 8 || size > 1 << 17) return 0;
-    const uint8_t config = data[0];
-    ++data;
-    --size;
-    const uint8_t head[4] = {0xFF, static_cast<uint8_t>(0xE0 | (data[1] & 0x1F)), data[2], data[3]};
-    wl::TMPEGFrameHeader h{};
-    int32_t length = wl::ParseFrameHeader(head, 0, h);
-    if (h.BitrateIndex == 0) length = 48 + (data[2] ^ data[3]) * 4;  // free format
-    if (length <= 0) return 0;
-    const int32_t flags = (config & 3) | ((config & 4) ? wl::kOutputFullBand : 0);
-    const int32_t bandLimit = (config & 8) ? 24000 : 500 + 100 * (config >> 4);
-
-    static auto decoder = wl::NewDecoder();
-    wl::DecoderState& d = *decoder;
-    wl::SelectRoutines(d, wl::GetCpuFeatures());
-    if (!wl::SetupDecoder(d, h, length, 0, 0, flags, bandLimit)) return 0;
-    wl::TMPEGOutputFormat format{};
-    wl::GetOutputFormat(d, format);
-
-    std::vector<int16_t> pcm(wl::kMaxPcmBytesPerFrame / 2);
-    size_t pos = 0;
-    while (pos < size) {
-        const size_t rest = size - pos;
-        std::unique_ptr<uint8_t[]> frame(new uint8_t[rest]);
-        std::memcpy(frame.get(), data + pos, rest);
-        if (rest >= 4) {
-            // Keep sync, version, layer and rate; the rest of the header is free.
-            frame[0] = head[0];
-            frame[1] = static_cast<uint8_t>((head[1] & 0xFE) | (frame[1] & 1));
-            frame[2] = static_cast<uint8_t>((frame[2] & 0xF3) | (head[2] & 0x0C));
-        }
-        wl::TDecodeResult r{};
-        wl::DecodeFrame(d, r, frame.get(), static_cast<int32_t>(rest), pcm.data());
-        if (r.BytesConsumed > 0 && r.PcmBytes > format.SamplesPerFrame * 2) __builtin_trap();
-        // Step by the frame's own header, like a player walking the stream.
-        int32_t step = 0;
-        if (rest >= 4) {
-            wl::TMPEGFrameHeader fh{};
-            step = wl::ParseFrameHeader(frame.get(), 0, fh);
-            if (step > 0) step += fh.Padding ? (fh.Layer == 3 ? 4 : 1) : 0;
-        }
-        pos += static_cast<size_t>(step > 0 ? step : length);
-    }
+    wl::fuzz::DecodeFrameInput(data, size);
     return 0;
 }

@@ -62,6 +62,7 @@ TEST(FrameHeader, RejectsWhatIsNoHeader) {
     EXPECT_EQ(Parse({0xFF, 0xFB, 0xF0, 0x64}, h), 0);   // bitrate index 15
     EXPECT_EQ(Parse({0xFF, 0xF9, 0x90, 0x64}, h), 0);   // layer code 0
     EXPECT_EQ(Parse({0xFE, 0xFB, 0x90, 0x64}, h), 0);   // no sync
+    EXPECT_EQ(Parse({0xFF, 0xEB, 0x90, 0x64}, h), 0);   // reserved version (not MPEG 2.5)
     EXPECT_EQ(Parse({0xFF, 0xDB, 0x90, 0x64}, h), 0);   // 10-bit sync only
     EXPECT_EQ(h.SyncKind, 0);
     // Free format measured with nothing available.

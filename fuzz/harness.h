@@ -1,0 +1,15 @@
+// The fuzzing harnesses: each takes one arbitrary input. The libFuzzer
+// targets call them, and the test suite replays every kept reproducer
+// (fuzz/regressions/TARGET/*) through them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace wl::fuzz {
+
+void DecodeFrameInput(const uint8_t* data, size_t size);
+void FrameHeaderInput(const uint8_t* data, size_t size);
+void MediaInfoInput(const uint8_t* data, size_t size);
+
+}  // namespace wl::fuzz
