@@ -1,6 +1,4 @@
-// The PulseAudio device against a private sound server: a pulseaudio started
-// here with a null sink on a socket in a temporary folder, and stopped (and
-// waited for) whatever happens.
+// The PulseAudio device against a private sound server (tests/pulse_server.h).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,6 +15,7 @@
 
 #include "engine/audio_device.h"
 #include "engine/sound_out.h"
+#include "tests/pulse_server.h"
 #include "tests/test_support.h"
 
 namespace wl {
@@ -35,125 +34,6 @@ bool WaitUntil(F cond, std::chrono::milliseconds limit) {
     return cond();
 }
 
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        const char* old = std::getenv(name);
-        hadOld_ = old != nullptr;
-        if (old) old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (hadOld_)
-            ::setenv(name_, old_.c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool hadOld_ = false;
-    std::string old_;
-};
-
-// A pulseaudio process of our own. The destructor stops it and waits for it.
-class PulseServer {
-public:
-    PulseServer() {
-        if (dir_.path().empty()) {
-            error_ = "no temporary folder";
-            return;
-        }
-        socket_ = dir_.File("native");
-        const std::string runtime = dir_.File("runtime");
-        ::mkdir(runtime.c_str(), 0700);
-        const std::string log = dir_.File("pulse.log");
-        const std::string protocol = "module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1";
-        // Everything the child needs is built before fork: after it, only
-        // async-signal-safe calls. A private home and runtime folder, no
-        // session bus, output to the log. --system=false keeps it a per-user
-        // server also as root (it then only warns).
-        std::vector<std::string> args = {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                                         "--disallow-exit", "--use-pid-file=no", "--system=false",
-                                         "--disable-shm=yes", "--realtime=no", "--high-priority=no",
-                                         "--log-target=stderr", "--load=module-null-sink",
-                                         "--load=" + protocol};
-        std::vector<std::string> env = {"HOME=" + dir_.path(), "XDG_RUNTIME_DIR=" + dir_.path(),
-                                        "XDG_CONFIG_HOME=" + dir_.path(), "PULSE_RUNTIME_PATH=" + runtime,
-                                        "PULSE_STATE_PATH=" + runtime};
-        if (const char* path = std::getenv("PATH")) env.push_back(std::string("PATH=") + path);
-        std::vector<char*> argv, envp;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ < 0) {
-            error_ = "fork failed";
-            return;
-        }
-        if (pid_ == 0) {
-            const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (fd >= 0) {
-                ::dup2(fd, 1);
-                ::dup2(fd, 2);
-                ::close(fd);
-            }
-            ::execvpe("pulseaudio", argv.data(), envp.data());
-            ::_exit(127);
-        }
-        // Parent: wait for the socket (or for the server to give up).
-        const bool up = WaitUntil(
-            [&] {
-                struct stat st;
-                if (::stat(socket_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return true;
-                int status;
-                if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                    pid_ = -1;
-                    return true;
-                }
-                return false;
-            },
-            20000ms);
-        if (pid_ < 0) {
-            error_ = "pulseaudio exited at once; its log:\n" + LogText();
-        } else if (!up) {
-            error_ = "pulseaudio did not create its socket within 20 s; its log:\n" + LogText();
-        }
-    }
-
-    ~PulseServer() { Stop(); }
-    PulseServer(const PulseServer&) = delete;
-    PulseServer& operator=(const PulseServer&) = delete;
-
-    void Stop() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        int status;
-        const bool gone = WaitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 10000ms);
-        if (!gone) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
-        pid_ = -1;
-    }
-
-    bool ok() const { return error_.empty(); }
-    const std::string& error() const { return error_; }
-    std::string Address() const { return "unix:" + socket_; }
-    std::string LogText() const {
-        const std::vector<uint8_t> bytes = test::ReadFileBytes(dir_.File("pulse.log"));
-        return std::string(bytes.begin(), bytes.end());
-    }
-
-private:
-    test::TempDir dir_;
-    std::string socket_;
-    pid_t pid_ = -1;
-    std::string error_;
-};
-
 std::vector<uint8_t> Tone(double seconds) {
     const std::vector<int16_t> pcm = test::SynthesizeSignal(44100, 2, seconds, 3);
     std::vector<uint8_t> out(pcm.size() * 2);
@@ -163,12 +43,6 @@ std::vector<uint8_t> Tone(double seconds) {
     }
     return out;
 }
-
-#define REQUIRE_PULSE_SERVER(server)                                                      \
-    if (!test::OnPath("pulseaudio")) GTEST_SKIP() << "pulseaudio is not installed";       \
-    PulseServer server;                                                                   \
-    ASSERT_TRUE(server.ok()) << server.error();                                           \
-    ScopedEnv pulseServerEnv("PULSE_SERVER", server.Address())
 
 TEST(PulseIntegrationTest, DevicePlaysPausesResetsAndSetsVolume) {
     REQUIRE_PULSE_SERVER(server);
@@ -321,7 +195,7 @@ TEST(PulseIntegrationTest, LosingTheServerReturnsEveryBufferAndReportsErrors) {
 
 TEST(PulseIntegrationTest, UnreachableServerFailsOpenWithAClearError) {
     test::TempDir dir;
-    ScopedEnv env("PULSE_SERVER", "unix:" + dir.File("no-server-here"));
+    test::ScopedEnv env("PULSE_SERVER", "unix:" + dir.File("no-server-here"));
     TSoundOut out("pulse");
     EXPECT_EQ(out.Volume(), 100) << "no device volume to read: full volume";
     try {

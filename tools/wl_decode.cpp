@@ -15,6 +15,10 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/errors.h"
+#include "engine/file_stream.h"
+#include "engine/frame_walk.h"
+#include "engine/stream_open.h"
 #include "tools/decode_file.h"
 #include "tools/info_print.h"
 
@@ -30,6 +34,7 @@ constexpr int kExitUsage = 64;
 
 constexpr const char* kUsage =
     "Usage: wl-decode [--raw | --wav] [--band-limit HZ] INPUT [OUTPUT | -]\n"
+    "       wl-decode --player [--raw | --wav] INPUT OUTPUT\n"
     "       wl-decode --info INPUT\n"
     "\n"
     "Decodes an MPEG audio file to 16-bit PCM.\n"
@@ -46,6 +51,10 @@ constexpr const char* kUsage =
     "                   count.\n"
     "  --band-limit HZ  decode the band up to HZ only, the way the player does (it\n"
     "                   uses 24000), instead of the full band\n"
+    "  --player         decode exactly as the player plays: its opening analysis\n"
+    "                   (tags, first frame, Xing/VBRI header frame skipped), its\n"
+    "                   frame walk, silence for frames the decoder refuses; the\n"
+    "                   output is the PCM the player hands to its sound output\n"
     "  --info           print the wrappers and tags found in INPUT, where its audio\n"
     "                   starts, how long it is, and its tag texts\n"
     "  --help           show this text\n"
@@ -241,6 +250,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> positional;
     bool onlyPositional = false;
     bool infoOnly = false;
+    bool player = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (onlyPositional || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -252,6 +262,8 @@ int main(int argc, char** argv) {
             return kExitOk;
         } else if (arg == "--info") {
             infoOnly = true;
+        } else if (arg == "--player") {
+            player = true;
         } else if (arg == "--raw" || arg == "--wav") {
             const Format wanted = arg == "--raw" ? Format::Raw : Format::Wav;
             if (format != Format::Auto && format != wanted) {
@@ -287,6 +299,35 @@ int main(int argc, char** argv) {
         std::string error;
         if (!wl::tools::PrintMediaInfo(input, stdout, error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
+            return kExitIo;
+        }
+        return kExitOk;
+    }
+    if (player) {
+        if (positional.size() != 2) return UsageError("--player needs INPUT and OUTPUT");
+        if (input == "-") return UsageError("--player reads a file, not standard input");
+        const bool wav = format == Format::Wav || (format == Format::Auto && EndsWithWav(positional[1]));
+        PcmWriter writer(positional[1], wav);
+        bool writeOk = true;
+        int32_t channels = 0;
+        try {
+            wl::TFileStream stream(input);
+            wl::DecodeAsPlayer(
+                stream,
+                [&](const wl::TStreamFacts& f) {
+                    channels = f.channels;
+                    writeOk = writer.Begin(f.channels, f.sampleRate);
+                },
+                [&](const uint8_t* pcm, int32_t bytes) {
+                    return writeOk && writer.Frame(reinterpret_cast<const int16_t*>(pcm),
+                                                   static_cast<size_t>(bytes), channels);
+                });
+        } catch (const wl::EMP3Error& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return std::string(e.what()) == wl::kUnknownFormatText ? kExitNotMpeg : kExitIo;
+        }
+        if (!writer.Finish() || !writeOk) {
+            std::fprintf(stderr, "%s\n", writer.Error().c_str());
             return kExitIo;
         }
         return kExitOk;

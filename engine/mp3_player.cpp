@@ -1,0 +1,543 @@
+#include "engine/mp3_player.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <exception>
+
+#include "decoder/cpu_features.h"
+#include "decoder/decoder.h"
+
+namespace wl {
+namespace {
+
+// Member k of TMP3CpuCapabilities and its capability-word bit.
+constexpr uint32_t kMemberBits[6] = {cfMMX, cf3DNow, cfSSE, cfE3DNow, cfCMOV, cfEMMX};
+
+// What a worker thread hands to the host with MPM_WORKERERROR; the worker
+// waits for `done` before the exception goes out of scope.
+struct TWorkerErrorNote {
+    const std::exception* error = nullptr;
+    TMPSimpleEvent done;
+};
+
+float GainFactor(int32_t gain) { return static_cast<float>(std::pow(10.0, gain / 100.0)); }
+
+int32_t RoundEven(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
+
+}  // namespace
+
+uint32_t TMP3CpuCapabilities::CapabilityWord() const {
+    uint32_t word = 0;
+    for (int i = 0; i < 6; ++i) {
+        if (bits_ & (1u << i)) word |= kMemberBits[i];
+    }
+    return word;
+}
+
+TMP3CpuCapabilities TMP3CpuCapabilities::FromCapabilityWord(uint32_t word) {
+    uint8_t bits = 0;
+    for (int i = 0; i < 6; ++i) {
+        if (word & kMemberBits[i]) bits |= static_cast<uint8_t>(1u << i);
+    }
+    return FromBits(bits);
+}
+
+// ------------------------------------------------------------------ life
+
+TMP3Player::TMP3Player(std::string outputDevice)
+    : messages_([this](TMessage& m) { HandleMessage(m); }) {
+    output_ = std::make_unique<TSoundOut>(std::move(outputDevice));
+    Init();
+}
+
+TMP3Player::TMP3Player(TSoundOut::DeviceFactory factory)
+    : messages_([this](TMessage& m) { HandleMessage(m); }) {
+    output_ = std::make_unique<TSoundOut>(std::move(factory));
+    Init();
+}
+
+void TMP3Player::Init() {
+    // Routines the processor lacks are never offered to the decoder.
+    usingCpu_ = TMP3CpuCapabilities::FromBits(
+        TMP3CpuCapabilities::All().Bits() & TMP3CpuCapabilities::FromCapabilityWord(GetCpuFeatures()).Bits());
+    output_->SetDeviceId(-1);
+    output_->SetNotifyInterval(changePosStep_);
+    output_->SetOnError([this](void*, const std::exception& e, bool& handled) { WorkerError(e, handled); });
+    InstallProgress();
+    thread_ = std::make_unique<TMPLoopThread>(static_cast<TMPMessageOwner*>(this));
+    thread_->OnError = [this](void*, const std::exception& e, bool& handled) { WorkerError(e, handled); };
+    thread_->Start();
+}
+
+TMP3Player::~TMP3Player() {
+    // Nobody drains any more: release workers that wait for an error to be shown.
+    for (TMessage& m : messages_.Close()) {
+        if (m.Msg == MPM_WORKERERROR && m.WParam) reinterpret_cast<TWorkerErrorNote*>(m.WParam)->done.SetEvent();
+    }
+    try {
+        Stop();
+    } catch (const std::exception&) {
+        // The device is released below whatever it answered.
+    }
+    try {
+        Close();
+    } catch (const std::exception&) {
+    }
+    thread_->Terminate();
+    thread_.reset();
+    output_.reset();
+}
+
+void TMP3Player::Loaded() {
+    loading_ = false;
+    if (eqMode_ == memFreq) SetEqualizerFrequencies(60, 16000);
+    if (autoOpen_ && !fileName_.empty()) Open();
+}
+
+void TMP3Player::SetOutputDevice(std::string name) {
+    std::lock_guard<TMPSimpleMutex> lock(outputLock_);
+    output_->SetDeviceName(std::move(name));
+}
+
+// ------------------------------------------------------------ messages
+
+void TMP3Player::SetStatus(TMP3PlayerStatus status) {
+    const TMP3PlayerStatus old = status_.load();
+    const bool ended = stream_ != nullptr && (old == mpsPlaying || old == mpsPaused) && status == mpsStopped;
+    status_.store(status);
+    PostOnce(MPM_CHANGESTATUS);
+    if (ended) PostOnce(MPM_ENDPLAY);
+}
+
+void TMP3Player::WorkerError(const std::exception& error, bool& handled) {
+    TWorkerErrorNote note;
+    note.error = &error;
+    if (!messages_.Post(MPM_WORKERERROR, reinterpret_cast<uintptr_t>(&note))) return;
+    note.done.WaitFor(kInfinite);
+    handled = true;
+}
+
+void TMP3Player::HandleMessage(TMessage& m) {
+    switch (m.Msg) {
+        case MPM_CHANGEPOSITION:
+            messages_.RemovePending(MPM_CHANGEPOSITION);
+            if (OnChangePosition) OnChangePosition(this);
+            break;
+        case MPM_WORKERERROR: {
+            auto* note = reinterpret_cast<TWorkerErrorNote*>(m.WParam);
+            try {
+                if (note && note->error) ShowException(*note->error);
+            } catch (...) {
+            }
+            if (note) note->done.SetEvent();
+            endReason_.store(mepError);
+            Stop();
+            break;
+        }
+        case MPM_ENDOFSTREAM:
+            endReason_.store(mepEndOfStream);
+            Stop();
+            break;
+        case MPM_CHANGESTATUS:
+            messages_.RemovePending(MPM_CHANGESTATUS);
+            if (OnChangeStatus) OnChangeStatus(this);
+            break;
+        case MPM_ENDPLAY:
+            messages_.RemovePending(MPM_ENDPLAY);
+            if (OnEndPlay) OnEndPlay(this, endReason_.load());
+            endReason_.store(mepStopped);
+            break;
+        case MPM_EQUALIZER:
+            messages_.RemovePending(MPM_EQUALIZER);
+            if (IsOpen()) ApplyEqualizer();
+            break;
+        default:
+            break;
+    }
+}
+
+void TMP3Player::InstallProgress() {
+    output_->SetOnProgress([this](TSoundOut*) { messages_.Post(MPM_CHANGEPOSITION); });
+}
+
+void TMP3Player::RemoveProgress() { output_->SetOnProgress(nullptr); }
+
+// ---------------------------------------------------------- operations
+
+void TMP3Player::Open() {
+    if (fileName_.empty()) {
+        Close();
+        return;
+    }
+    // Raises when the file cannot be opened; the open file stays.
+    auto stream = std::make_unique<TFileStream>(fileName_);
+    OpenStream(std::move(stream));
+    if (autoPlay_) Play();
+}
+
+void TMP3Player::OpenStream(std::unique_ptr<TStream> stream) {
+    const std::string name = fileName_;
+    Close();
+    fileName_ = name;
+    stream_ = std::move(stream);
+    try {
+        frameTable_.Clear();
+        TStreamFacts facts;
+        {
+            std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+            reader_.Open(stream_.get(), true);
+            pcmStorage_ = std::make_unique<uint64_t[]>(kPcmBufferSize / 8);
+            pcm_ = reinterpret_cast<uint8_t*>(pcmStorage_.get());
+            info_.Attach(&reader_);
+            AnalyzeStream(reader_, info_, facts);
+            walk_.Assign(&reader_, facts);
+            pcmPending_ = 0;
+        }
+        {
+            std::lock_guard<TMPSimpleMutex> out(outputLock_);
+            output_->SetSampleRate(facts.sampleRate);
+            output_->SetBitsPerSample(facts.bitsPerSample);
+            output_->SetChannels(facts.channels);
+            playedBytes_ = 0;
+            position_ = 0;
+        }
+        layer_ = facts.layer;
+        version_ = facts.version;
+        sampleRate_ = facts.sampleRate;
+        channels_ = facts.channels;
+        bitsPerSample_ = facts.bitsPerSample;
+        bitrate_ = facts.bitrate;
+        totalPcmBytes_ = facts.totalPcmBytes;
+        frameTable_.Add(facts.firstFrameOffset);
+    } catch (...) {
+        Close();
+        throw;
+    }
+    // Applied here as well, so that frames decoded before the host drains its
+    // queue do not use the tables of the previous file.
+    ApplyEqualizer();
+    PostOnce(MPM_EQUALIZER);
+    SetStatus(mpsStopped);
+}
+
+void TMP3Player::Close() {
+    if (!stream_) return;
+    if (Status() != mpsStopped) Stop();
+    {
+        std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+        reader_.Close();
+        pcm_ = nullptr;
+        pcmStorage_.reset();
+        pcmPending_ = 0;
+        walk_ = TFrameWalker{};
+    }
+    fileName_.clear();
+    stream_.reset();
+    info_.Reset();
+    bitrate_ = channels_ = layer_ = version_ = sampleRate_ = 0;
+    totalPcmBytes_ = 0;
+    {
+        std::lock_guard<TMPSimpleMutex> out(outputLock_);
+        playedBytes_ = 0;
+        position_ = 0;
+    }
+    SetStatus(mpsStopped);
+}
+
+void TMP3Player::Play() {
+    if (!stream_ || Status() != mpsStopped) return;
+    try {
+        {
+            std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+            SelectRoutines((GetCpuFeatures() & ~kCapabilityBits) | usingCpu_.CapabilityWord());
+        }
+        {
+            std::lock_guard<TMPSimpleMutex> out(outputLock_);
+            InstallProgress();
+            output_->SetDeviceId(-1);
+            output_->Open();
+        }
+        thread_->RunEvent().SetEvent();
+    } catch (...) {
+        // Nothing plays: the output is closed again (a failed Open already is).
+        std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+        std::lock_guard<TMPSimpleMutex> out(outputLock_);
+        thread_->RunEvent().ResetEvent();
+        try {
+            output_->Close();
+        } catch (...) {
+        }
+        throw;
+    }
+    SetStatus(mpsPlaying);
+    endReason_.store(mepStopped);
+    PostOnce(MPM_CHANGEPOSITION);
+}
+
+void TMP3Player::Pause() {
+    if (Status() != mpsPlaying) return;
+    {
+        std::lock_guard<TMPSimpleMutex> out(outputLock_);
+        output_->Pause();
+    }
+    SetStatus(mpsPaused);
+}
+
+void TMP3Player::Resume() {
+    if (Status() != mpsPaused) return;
+    {
+        std::lock_guard<TMPSimpleMutex> out(outputLock_);
+        output_->Unpause();
+    }
+    SetStatus(mpsPlaying);
+}
+
+void TMP3Player::Stop() {
+    if (!stream_ || Status() == mpsStopped) return;
+    std::exception_ptr failure;
+    {
+        std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+        {
+            std::lock_guard<TMPSimpleMutex> out(outputLock_);
+            ++playGeneration_;
+            try {
+                RemoveProgress();
+                output_->Reset();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            try {
+                output_->Close();
+            } catch (...) {
+                if (!failure) failure = std::current_exception();
+            }
+            thread_->RunEvent().ResetEvent();
+            playedBytes_ = 0;
+            position_ = 0;
+        }
+        // An end of stream noticed before the stop is no longer news.
+        messages_.RemovePending(MPM_ENDOFSTREAM);
+        pcmPending_ = 0;
+        if (walk_.reader) walk_.Rewind();
+    }
+    SetStatus(mpsStopped);
+    PostOnce(MPM_CHANGEPOSITION);
+    if (failure) std::rethrow_exception(failure);
+}
+
+int64_t TMP3Player::Length() const {
+    if (sampleRate_ > 0 && totalPcmBytes_ > 0) {
+        return totalPcmBytes_ * 1000 / (int64_t{sampleRate_} * channels_ * 2);
+    }
+    int64_t audioLength;
+    {
+        std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+        audioLength = walk_.audioLength;
+    }
+    if (bitrate_ > 0 && stream_ && audioLength != kUnknownAudioLength) {
+        return audioLength * 8 * 1000 / bitrate_;
+    }
+    return 0;
+}
+
+std::string TMP3Player::Title() const {
+    std::string title = info_.Title();
+    if (title.empty() && !fileName_.empty()) {
+        const size_t slash = fileName_.find_last_of('/');
+        title = slash == std::string::npos ? fileName_ : fileName_.substr(slash + 1);
+    }
+    return title;
+}
+
+// ---------------------------------------------------------- properties
+
+void TMP3Player::SetAutoOpen(bool value) {
+    autoOpen_ = value;
+    if (value && !loading_) Open();
+}
+
+void TMP3Player::SetAutoPlay(bool value) {
+    autoPlay_ = value;
+    if (IsOpen() && (Status() == mpsStopped || Status() == mpsPaused)) Play();
+}
+
+void TMP3Player::SetChangePosStep(int32_t ms) {
+    if (ms < 100) return;
+    changePosStep_ = ms;
+    std::lock_guard<TMPSimpleMutex> out(outputLock_);
+    output_->SetNotifyInterval(ms);
+}
+
+void TMP3Player::SetDecodePriority(TThreadPriority priority) {
+    decodePriority_ = priority;
+    thread_->SetPriority(priority);
+}
+
+void TMP3Player::SetEqualizerEnabled(bool value) {
+    if (value == eqEnabled_) return;
+    eqEnabled_ = value;
+    PostOnce(MPM_EQUALIZER);
+}
+
+void TMP3Player::SetEqualizerCount(int32_t value) {
+    if (value < 1 || value == eqCount_) return;
+    eqCount_ = value;
+    PostOnce(MPM_EQUALIZER);
+}
+
+void TMP3Player::SetEqualizerMode(TMP3EqualizerMode mode) {
+    if (mode == eqMode_) return;
+    eqMode_ = mode;
+    PostOnce(MPM_EQUALIZER);
+}
+
+void TMP3Player::SetFileName(const std::string& name) {
+    fileName_ = name;
+    if (autoOpen_ && !loading_) Open();
+}
+
+bool TMP3Player::InvertPolarity() {
+    std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+    return GetPolarity();
+}
+
+void TMP3Player::SetInvertPolarity(bool value) {
+    std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+    SetPolarity(value);
+}
+
+void TMP3Player::SetUsingCpuCapabilities(TMP3CpuCapabilities value) {
+    const uint8_t present = TMP3CpuCapabilities::FromCapabilityWord(GetCpuFeatures()).Bits();
+    usingCpu_ = TMP3CpuCapabilities::FromBits(value.Bits() & present);
+}
+
+void TMP3Player::SetVolBalance(int32_t value) {
+    if (value < -100 || value > 100) return;
+    volBalance_ = value;
+    std::lock_guard<TMPSimpleMutex> out(outputLock_);
+    output_->SetBalance(value);
+}
+
+void TMP3Player::SetVolume(int32_t value) {
+    if (value < 0 || value > 100) return;
+    std::lock_guard<TMPSimpleMutex> out(outputLock_);
+    if (value == 0 && loading_) {
+        volume_ = output_->Volume();
+        return;
+    }
+    volume_ = value;
+    output_->SetVolume(value);
+}
+
+// ----------------------------------------------------------- equalizer
+
+int32_t TMP3Player::BandCount() const { return std::min(eqCount_, kBandCount); }
+
+int32_t TMP3Player::EqualizerValue(int32_t band) const {
+    if (band < 0 || band >= kBandCount) return 0;
+    return gains_[static_cast<size_t>(band)];
+}
+
+void TMP3Player::SetEqualizerValue(int32_t band, int32_t value) {
+    if (value < -100 || value > 100 || band < 0 || band >= kBandCount) return;
+    gains_[static_cast<size_t>(band)] = value;
+    PostOnce(MPM_EQUALIZER);
+}
+
+int32_t TMP3Player::EqualizerFrequency(int32_t band) const {
+    if (band < 0 || band >= kBandCount) return 0;
+    if (eqMode_ == memFreq || sampleRate_ != 0) return frequencies_[static_cast<size_t>(band)];
+    return 0;
+}
+
+void TMP3Player::SetEqualizerFrequencies(int32_t low, int32_t high) {
+    if (eqMode_ != memFreq || low < 1 || low > high || high > 24000) return;
+    // Counts above the tables' 32 bands spread over the 32 that exist.
+    const int32_t n = BandCount();
+    frequencies_[0] = low;
+    for (int32_t i = 1; i <= n - 2; ++i) {
+        const double prev = frequencies_[static_cast<size_t>(i - 1)];
+        frequencies_[static_cast<size_t>(i)] = RoundEven(prev * std::pow(high / prev, 1.0 / (n - i)));
+    }
+    frequencies_[static_cast<size_t>(n - 1)] = high;
+    PostOnce(MPM_EQUALIZER);
+}
+
+int32_t TMP3Player::NearestBand(int32_t target) const {
+    const float t = static_cast<float>(target);
+    float best = 2147483648.0f;
+    int32_t winner = 0;
+    for (int32_t b = 0; b < BandCount(); ++b) {
+        const float f = static_cast<float>(std::max(frequencies_[static_cast<size_t>(b)], 1));
+        float r = f / t;
+        if (r < 1.0f) r = t / f;
+        if (r < best) {
+            best = r;
+            winner = b;
+        }
+    }
+    return winner;
+}
+
+void TMP3Player::ApplyEqualizer() {
+    // Under the decode lock: the decoding thread never sees a half-written table.
+    std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+    DecoderState& d = GlobalDecoder();
+    const int32_t enabled = eqEnabled_ ? 1 : 0;
+    if (eqMode_ == memSubBand) {
+        *SubbandEqEnabled(d) = enabled;
+        *LineEqEnabled(d) = 0;
+        float* gain = SubbandGain(d);
+        for (int32_t i = 0; i < kBandCount; ++i) gain[i] = GainFactor(gains_[static_cast<size_t>(i)]);
+        if (sampleRate_ > 0) {
+            for (int32_t i = 0; i < kBandCount; ++i) {
+                frequencies_[static_cast<size_t>(i)] = RoundEven(sampleRate_ / 64.0 * (i + 0.5));
+            }
+        }
+        return;
+    }
+    if (layer_ != 3) {
+        *SubbandEqEnabled(d) = enabled;
+        *LineEqEnabled(d) = 0;
+        if (!enabled) return;
+        float* gain = SubbandGain(d);
+        for (int32_t i = 0; i < 32; ++i) {
+            const int32_t b = NearestBand(std::max(RoundEven(sampleRate_ / 64.0 * (i + 0.5)), 1));
+            gain[i] = GainFactor(gains_[static_cast<size_t>(b)]);
+        }
+        return;
+    }
+    *SubbandEqEnabled(d) = 0;
+    *LineEqEnabled(d) = enabled;
+    if (!enabled) return;
+    float* gain = LineGain(d);
+    for (int32_t i = 0; i < 576; ++i) {
+        const int32_t b = NearestBand(std::max(RoundEven(sampleRate_ / 1152.0 * (i + 0.5)), 1));
+        gain[i] = GainFactor(gains_[static_cast<size_t>(b)]);
+    }
+}
+
+// ---------------------------------------------------------- frame table
+
+void TMP3Player::TFrameTable::Clear() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    offsets_.clear();
+}
+
+void TMP3Player::TFrameTable::Add(int64_t offset) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    offsets_.push_back(offset);
+}
+
+int64_t TMP3Player::TFrameTable::Count() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return static_cast<int64_t>(offsets_.size());
+}
+
+int64_t TMP3Player::TFrameTable::At(int64_t k) const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return offsets_.at(static_cast<size_t>(k));
+}
+
+}  // namespace wl

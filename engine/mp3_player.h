@@ -1,0 +1,252 @@
+// TMP3Player: plays one MPEG audio file at a time through TSoundOut. The
+// host calls every operation on one thread of its own and drains the player's
+// message queue (Messages().ProcessMessages()) on that thread; the decoding
+// and output threads only post messages, so the events fire while the host
+// drains.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "decoder/frame_header.h"
+#include "engine/frame_walk.h"
+#include "engine/message_queue.h"
+#include "engine/sound_out.h"
+#include "engine/stream_open.h"
+#include "engine/stream_reader.h"
+#include "engine/threads.h"
+#include "info/mp3_info.h"
+
+namespace wl {
+
+enum TMP3PlayerStatus : uint8_t { mpsStopped = 0, mpsPlaying = 1, mpsPaused = 2 };
+enum TMP3EndPlayReason : uint8_t { mepEndOfStream = 0, mepStopped = 1, mepError = 2 };
+enum TMP3EqualizerMode : uint8_t { memSubBand = 0, memFreq = 1 };
+enum TMP3CpuCapability : uint8_t { mccMMX = 0, mcc3DNow = 1, mccKNI = 2, mccE3DNow = 3, mccCMOV = 4, mccEMMX = 5 };
+
+// A set of TMP3CpuCapability members (bit k = member k).
+class TMP3CpuCapabilities {
+public:
+    constexpr TMP3CpuCapabilities() = default;
+    constexpr TMP3CpuCapabilities(std::initializer_list<TMP3CpuCapability> members) {
+        for (auto m : members) bits_ |= Bit(m);
+    }
+    static constexpr TMP3CpuCapabilities FromBits(uint8_t bits) {
+        TMP3CpuCapabilities c;
+        c.bits_ = bits & 0x3F;
+        return c;
+    }
+    static constexpr TMP3CpuCapabilities All() { return FromBits(0x3F); }
+    constexpr bool Contains(TMP3CpuCapability m) const { return (bits_ & Bit(m)) != 0; }
+    constexpr void Include(TMP3CpuCapability m) { bits_ |= Bit(m); }
+    constexpr void Exclude(TMP3CpuCapability m) { bits_ &= static_cast<uint8_t>(~Bit(m)); }
+    constexpr uint8_t Bits() const { return bits_; }
+    friend constexpr bool operator==(TMP3CpuCapabilities, TMP3CpuCapabilities) = default;
+
+    // The capability-word bits of the members (cfMMX ... cfEMMX).
+    uint32_t CapabilityWord() const;
+    // The members whose bits the capability word has.
+    static TMP3CpuCapabilities FromCapabilityWord(uint32_t word);
+
+private:
+    static constexpr uint8_t Bit(TMP3CpuCapability m) { return static_cast<uint8_t>(1u << m); }
+    uint8_t bits_ = 0;
+};
+
+// Messages of the player's queue (numbers fixed).
+inline constexpr uint32_t MPM_CHANGEPOSITION = 0x40A;
+inline constexpr uint32_t MPM_WORKERERROR = 0x40B;
+inline constexpr uint32_t MPM_ENDOFSTREAM = 0x40C;
+inline constexpr uint32_t MPM_CHANGESTATUS = 0x40E;
+inline constexpr uint32_t MPM_ENDPLAY = 0x40F;
+inline constexpr uint32_t MPM_EQUALIZER = 0x410;
+
+class TMP3Player;
+using TNotifyEvent = std::function<void(TMP3Player* sender)>;
+using TMP3EndPlayEvent = std::function<void(TMP3Player* sender, TMP3EndPlayReason reason)>;
+
+class TMP3Player : private TMPMessageOwner {
+public:
+    static constexpr int32_t kBandCount = 32;
+    static constexpr int32_t kReaderCapacity = 65536;
+    static constexpr int32_t kPcmBufferSize = 5120;
+
+    // The output device is looked up by name at each Play (empty:
+    // WAVELANTERN_AUDIO, else pulse).
+    explicit TMP3Player(std::string outputDevice = {});
+    // The output device comes from the factory at each Play.
+    explicit TMP3Player(TSoundOut::DeviceFactory factory);
+    ~TMP3Player() override;
+    TMP3Player(const TMP3Player&) = delete;
+    TMP3Player& operator=(const TMP3Player&) = delete;
+
+    // Host side.
+    TMessageQueue& Messages() { return messages_; }
+    // Property values being applied at start-up: Volume 0 takes the device's
+    // volume, AutoOpen and FileName do not open. Loaded ends it.
+    void BeginLoad() { loading_ = true; }
+    void Loaded();
+    // Takes effect at the next Play.
+    void SetOutputDevice(std::string name);
+
+    // Operations.
+    void Open();
+    // Opens an already open stream (owned) the way Open opens FileName.
+    void OpenStream(std::unique_ptr<TStream> stream);
+    void Close();
+    void Play();
+    void Pause();
+    void Resume();
+    void Stop();
+    void Seek(int64_t milliseconds);
+    int64_t Position();
+    int64_t Length() const;
+
+    // Read-only facts of the open file.
+    TMP3PlayerStatus Status() const { return status_.load(); }
+    bool IsOpen() const { return stream_ != nullptr; }
+    int32_t Bitrate() const { return bitrate_; }
+    int32_t SampleRate() const { return sampleRate_; }
+    int32_t Channels() const { return channels_; }
+    int32_t Layer() const { return layer_; }
+    int32_t Version() const { return version_; }
+    const TMP3Info& Info() const { return info_; }
+    std::string Album() const { return info_.Album(); }
+    std::string Artist() const { return info_.Artist(); }
+    std::string Comment() const { return info_.Comment(); }
+    std::string Genre() const { return info_.Genre(); }
+    std::string Track() const { return info_.Track(); }
+    std::string Year() const { return info_.Year(); }
+    std::string Title() const;
+
+    // Published properties.
+    bool AutoOpen() const { return autoOpen_; }
+    void SetAutoOpen(bool value);
+    bool AutoPlay() const { return autoPlay_; }
+    void SetAutoPlay(bool value);
+    int32_t ChangePosStep() const { return changePosStep_; }
+    void SetChangePosStep(int32_t ms);
+    TThreadPriority DecodePriority() const { return decodePriority_; }
+    void SetDecodePriority(TThreadPriority priority);
+    bool EqualizerEnabled() const { return eqEnabled_; }
+    void SetEqualizerEnabled(bool value);
+    int32_t EqualizerCount() const { return eqCount_; }
+    void SetEqualizerCount(int32_t value);
+    TMP3EqualizerMode EqualizerMode() const { return eqMode_; }
+    void SetEqualizerMode(TMP3EqualizerMode mode);
+    const std::string& FileName() const { return fileName_; }
+    void SetFileName(const std::string& name);
+    TMP3InfoType NeedInfoType() const { return info_.NeedInfoType(); }
+    void SetNeedInfoType(TMP3InfoType value) { info_.SetNeedInfoType(value); }
+    bool NoisySeek() const { return noisySeek_.load(); }
+    void SetNoisySeek(bool value) { noisySeek_.store(value); }
+    bool InvertPolarity();
+    void SetInvertPolarity(bool value);
+    TMP3CpuCapabilities UsingCpuCapabilities() const { return usingCpu_; }
+    void SetUsingCpuCapabilities(TMP3CpuCapabilities value);
+    int32_t VolBalance() const { return volBalance_; }
+    void SetVolBalance(int32_t value);
+    int32_t Volume() const { return volume_; }
+    void SetVolume(int32_t value);
+
+    // Equalizer bands (0..31).
+    int32_t EqualizerValue(int32_t band) const;
+    void SetEqualizerValue(int32_t band, int32_t value);
+    int32_t EqualizerFrequency(int32_t band) const;
+    void SetEqualizerFrequencies(int32_t low, int32_t high);
+
+    TNotifyEvent OnChangeStatus;
+    TNotifyEvent OnChangePosition;
+    TMP3EndPlayEvent OnEndPlay;
+
+private:
+    void Init();
+    void Dispatch(TMessage& message) override;  // the decoding thread's steps
+    void HandleMessage(TMessage& message);     // the host's queue
+    void SetStatus(TMP3PlayerStatus status);
+    void PostOnce(uint32_t msg) { messages_.PostOnce(msg); }
+    void WorkerError(const std::exception& error, bool& handled);
+    void InstallProgress();
+    void RemoveProgress();
+    void ApplyEqualizer();
+    int32_t BandCount() const;
+    int32_t NearestBand(int32_t target) const;
+    void StopPlayback();  // both locks, output down, reader rewound
+
+    // Playback (decoding thread).
+    void PlaybackStep();
+    void DrainAndEnd(std::unique_lock<TMPSimpleMutex>& decode);
+    void HandOver(int32_t& free);
+
+    // Frame table.
+    class TFrameTable {
+    public:
+        void Clear();
+        void Add(int64_t offset);
+        int64_t Count() const;
+        int64_t At(int64_t k) const;
+        std::recursive_mutex& Lock() { return mutex_; }
+
+    private:
+        mutable std::recursive_mutex mutex_;
+        std::vector<int64_t> offsets_;
+    };
+
+    // Open file.
+    std::unique_ptr<TStream> stream_;
+    TMPStreamReader reader_{kReaderCapacity};
+    TMP3Info info_;
+    TFrameWalker walk_;  // under decodeLock_
+    TFrameTable frameTable_;
+    int32_t bitrate_ = 0;
+    int32_t sampleRate_ = 0;
+    int32_t channels_ = 0;
+    int32_t layer_ = 0;
+    int32_t version_ = 0;
+    int32_t bitsPerSample_ = 16;
+    int64_t totalPcmBytes_ = 0;
+
+    // Playback.
+    std::unique_ptr<uint64_t[]> pcmStorage_;  // 8-byte aligned PCM buffer
+    uint8_t* pcm_ = nullptr;
+    int32_t pcmPending_ = 0;       // under decodeLock_
+    int64_t playedBytes_ = 0;      // under outputLock_
+    int64_t position_ = 0;         // under outputLock_
+    // Changed by Stop and Seek: a drain that waited without the decode lock
+    // learns that the stream was repositioned meanwhile.
+    std::atomic<uint64_t> playGeneration_{0};
+    std::atomic<TMP3PlayerStatus> status_{mpsStopped};
+    std::atomic<TMP3EndPlayReason> endReason_{mepStopped};
+
+    // Properties.
+    bool autoOpen_ = true;
+    bool autoPlay_ = true;
+    bool loading_ = false;
+    std::string fileName_;
+    int32_t changePosStep_ = 400;
+    TThreadPriority decodePriority_ = TThreadPriority::tpNormal;
+    bool eqEnabled_ = false;
+    int32_t eqCount_ = 6;
+    TMP3EqualizerMode eqMode_ = memSubBand;
+    std::array<int32_t, kBandCount> gains_{};
+    std::array<int32_t, kBandCount> frequencies_{};
+    std::atomic<bool> noisySeek_{true};
+    TMP3CpuCapabilities usingCpu_ = TMP3CpuCapabilities::All();
+    int32_t volBalance_ = 0;
+    int32_t volume_ = 100;
+
+    // Declared last among the shared parts: the threads go first on destruction.
+    TMessageQueue messages_;
+    TMPSimpleMutex outputLock_;
+    mutable TMPSimpleMutex decodeLock_;
+    std::unique_ptr<TSoundOut> output_;
+    std::unique_ptr<TMPLoopThread> thread_;
+};
+
+}  // namespace wl

@@ -1,0 +1,172 @@
+// Seeking: where a seek lands and what Position says, the frame table that
+// serves backward seeks without reading, seeks past the end, while paused,
+// and the decoder's history with NoisySeek on and off.
+#include <gtest/gtest.h>
+
+#include "engine/frame_walk.h"
+#include "engine/mp3_player.h"
+#include "tests/player_support.h"
+
+namespace wl {
+namespace {
+
+using namespace std::chrono_literals;
+using test::BuildFrames;
+using test::EventLog;
+using test::kFrameBytes;
+using test::kPcmPerFrame;
+using test::PumpUntil;
+
+// A memory stream that counts the reads made on the thread that created it.
+class TCountingStream : public TMemoryStream {
+public:
+    explicit TCountingStream(std::vector<uint8_t> bytes) : TMemoryStream(std::move(bytes)) {}
+    size_t Read(void* buffer, size_t count) override {
+        if (std::this_thread::get_id() == owner_) hostReads.fetch_add(1);
+        return TMemoryStream::Read(buffer, count);
+    }
+    std::atomic<int> hostReads{0};
+
+private:
+    std::thread::id owner_ = std::this_thread::get_id();
+};
+
+int64_t MsOfFrame(int64_t k) { return k * kPcmPerFrame * 1000 / (44100 * 4); }
+int64_t FrameOfMs(int64_t ms) { return (ms * 44100 * 4 / 1000 + kPcmPerFrame - 1) / kPcmPerFrame; }
+
+struct SeekFixture {
+    std::shared_ptr<test::Recording> rec = std::make_shared<test::Recording>();
+    TMP3Player player{test::RecordingFactory(rec, 20)};
+    EventLog log;
+    TCountingStream* stream = nullptr;
+    std::vector<uint8_t> bytes;
+
+    explicit SeekFixture(int frames) {
+        bytes = BuildFrames(frames, true, 9);
+        player.SetAutoPlay(false);
+        log.Attach(player);
+        auto s = std::make_unique<TCountingStream>(bytes);
+        stream = s.get();
+        player.OpenStream(std::move(s));
+    }
+};
+
+TEST(PlayerSeekTest, ForwardAndBackwardLandOnWholeFramesAndBackwardReadsNothing) {
+    SeekFixture f(400);  // about 10.4 s
+    TMP3Player& p = f.player;
+    p.Seek(1000);
+    EXPECT_EQ(p.Position(), 0) << "not playing: ignored";
+    p.Play();
+    p.Pause();
+    p.Seek(-5);
+    EXPECT_EQ(p.Status(), mpsPaused);
+
+    int before = f.stream->hostReads.load();
+    p.Seek(5000);
+    EXPECT_GT(f.stream->hostReads.load(), before) << "the first seek this far scans the file";
+    EXPECT_EQ(p.Position(), MsOfFrame(FrameOfMs(5000)));
+    EXPECT_EQ(p.Status(), mpsPaused) << "a seek while paused stays paused";
+    test::PumpFor(p, 300ms);
+    EXPECT_EQ(p.Position(), MsOfFrame(FrameOfMs(5000))) << "paused: the position stands";
+
+    before = f.stream->hostReads.load();
+    p.Seek(2000);
+    EXPECT_EQ(f.stream->hostReads.load(), before) << "frames already found are not looked for again";
+    EXPECT_EQ(p.Position(), MsOfFrame(FrameOfMs(2000)));
+    p.Seek(4999);
+    EXPECT_EQ(f.stream->hostReads.load(), before);
+
+    p.Resume();
+    EXPECT_TRUE(PumpUntil(p, [&] { return p.Position() > MsOfFrame(FrameOfMs(4999)) + 200; }))
+        << "playing on advances the position";
+    p.Stop();
+    EXPECT_EQ(p.Position(), 0);
+}
+
+TEST(PlayerSeekTest, BeyondTheEndLandsOnTheLastFrameAndEndsSoon) {
+    SeekFixture f(100);
+    TMP3Player& p = f.player;
+    p.Play();
+    p.Pause();
+    p.Seek(600000);
+    EXPECT_EQ(p.Position(), MsOfFrame(99));
+    p.Resume();
+    ASSERT_TRUE(PumpUntil(p, [&] { return !f.log.ends.empty(); }));
+    EXPECT_EQ(f.log.ends[0], mepEndOfStream);
+    std::lock_guard<std::mutex> lock(f.rec->mutex);
+    ASSERT_GE(f.rec->segments.size(), 2u);
+    EXPECT_EQ(f.rec->segments[1].size(), size_t{kPcmPerFrame}) << "one frame after the seek";
+}
+
+// PCM after a seek to frame k, against a fresh decode of the stream from k on.
+struct AfterSeek {
+    std::vector<uint8_t> played;
+    std::vector<uint8_t> fresh;
+};
+
+AfterSeek SeekAndCompare(bool noisy) {
+    SeekFixture f(200);
+    TMP3Player& p = f.player;
+    p.SetNoisySeek(noisy);
+    p.Play();
+    // Let the decoder build up history first.
+    EXPECT_TRUE(PumpUntil(p, [&] { return f.rec->writes.load() >= 2; }));
+    p.Pause();
+    p.Seek(3000);
+    p.Resume();
+    EXPECT_TRUE(PumpUntil(p, [&] { return !f.log.ends.empty(); }));
+    AfterSeek out;
+    {
+        std::lock_guard<std::mutex> lock(f.rec->mutex);
+        if (f.rec->segments.size() >= 2) out.played = f.rec->segments[1];
+    }
+    const int64_t k = FrameOfMs(3000);
+    TMemoryStream tail(std::span<const uint8_t>(f.bytes).subspan(static_cast<size_t>(k * kFrameBytes)));
+    DecodeAsPlayer(tail, nullptr, [&](const uint8_t* pcm, int32_t n) {
+        out.fresh.insert(out.fresh.end(), pcm, pcm + n);
+        return true;
+    });
+    return out;
+}
+
+TEST(PlayerSeekTest, NoisySeekKeepsTheOldHistoryAndQuietSeekStartsClean) {
+    const AfterSeek quiet = SeekAndCompare(false);
+    ASSERT_EQ(quiet.played.size(), quiet.fresh.size());
+    EXPECT_TRUE(quiet.played == quiet.fresh) << "NoisySeek off: the decoder starts afresh at the target";
+
+    const AfterSeek noisy = SeekAndCompare(true);
+    ASSERT_EQ(noisy.played.size(), noisy.fresh.size());
+    ASSERT_GT(noisy.played.size(), size_t{4} * kPcmPerFrame);
+    EXPECT_FALSE(std::equal(noisy.played.begin(), noisy.played.begin() + kPcmPerFrame, noisy.fresh.begin()))
+        << "NoisySeek on: the first frame carries the old history";
+}
+
+TEST(PlayerSeekTest, SeeksAcrossJunkStillFindTheFrames) {
+    // Junk in the middle: the table's entries may lie before it; playback from
+    // there resynchronises.
+    std::vector<uint8_t> bytes = BuildFrames(60, true, 1);
+    const std::vector<uint8_t> junk = test::Garbage(1000);
+    bytes.insert(bytes.end(), junk.begin(), junk.end());
+    const std::vector<uint8_t> more = BuildFrames(60, true, 2);
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    auto rec = std::make_shared<test::Recording>();
+    TMP3Player p(test::RecordingFactory(rec, 20));
+    EventLog log;
+    log.Attach(p);
+    p.SetAutoPlay(false);
+    p.OpenStream(std::make_unique<TMemoryStream>(bytes));
+    p.Play();
+    p.Pause();
+    p.Seek(MsOfFrame(100));
+    EXPECT_EQ(p.Position(), MsOfFrame(100)) << "junk is crossed by the scan";
+    p.Seek(MsOfFrame(30));
+    p.Resume();
+    ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
+    EXPECT_EQ(log.ends[0], mepEndOfStream);
+    std::lock_guard<std::mutex> lock(rec->mutex);
+    ASSERT_GE(rec->segments.size(), 3u);
+    EXPECT_EQ(rec->segments[2].size(), size_t{90} * kPcmPerFrame) << "frames 30..119 after the second seek";
+}
+
+}  // namespace
+}  // namespace wl

@@ -1,0 +1,631 @@
+// TMP3Player with sped-up null, recording and WAV devices: the status machine
+// and its events, the message queue rules, opening analysis (formats refused,
+// VBR headers, CRC, where the first frame may lie), the frame walk (junk,
+// truncation, refused frames), the equalizer model, errors on the worker
+// threads, and that the PCM handed to the output is what `wl-decode --player`
+// writes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "decoder/decoder.h"
+#include "engine/frame_walk.h"
+#include "engine/message_queue.h"
+#include "engine/mp3_player.h"
+#include "tests/player_support.h"
+#include "tools/decode_file.h"
+
+namespace wl {
+namespace {
+
+using namespace std::chrono_literals;
+using test::BuildFrames;
+using test::EventLog;
+using test::kFrameBytes;
+using test::kPcmPerFrame;
+using test::PumpUntil;
+
+std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// Opens `bytes` (written to a file) in a fresh player without auto play.
+struct Fixture {
+    test::TempDir dir;
+    std::shared_ptr<test::Recording> rec = std::make_shared<test::Recording>();
+    TMP3Player player{test::RecordingFactory(rec, 40)};
+    EventLog log;
+
+    Fixture() {
+        player.SetAutoPlay(false);
+        log.Attach(player);
+    }
+    std::string Open(const std::vector<uint8_t>& bytes, const std::string& name = "file.mp3") {
+        const std::string path = test::WriteBytes(dir, name, bytes);
+        player.SetFileName(path);
+        return path;
+    }
+    // Plays to the end; answers whether it ended within the limit.
+    bool PlayToEnd() {
+        const size_t before = log.ends.size();
+        player.Play();
+        return PumpUntil(player, [&] { return log.ends.size() > before; });
+    }
+};
+
+std::string OpenError(const std::vector<uint8_t>& bytes) {
+    Fixture f;
+    try {
+        f.Open(bytes);
+    } catch (const std::exception& e) {
+        EXPECT_FALSE(f.player.IsOpen());
+        EXPECT_TRUE(f.player.FileName().empty()) << "a failed open closes the player";
+        return e.what();
+    }
+    return "opened";
+}
+
+// ------------------------------------------------------------ message queue
+
+TEST(MessageQueueTest, PostOnceSkipsPendingAndRemovePendingCoalesces) {
+    std::vector<uint32_t> seen;
+    TMessageQueue* self = nullptr;
+    TMessageQueue q([&](TMessage& m) {
+        seen.push_back(m.Msg);
+        if (m.Msg == 1) self->RemovePending(1);
+    });
+    self = &q;
+    int wakes = 0;
+    q.SetWakeCallback([&] { ++wakes; });
+    EXPECT_TRUE(q.PostOnce(2));
+    EXPECT_FALSE(q.PostOnce(2)) << "one is pending already";
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(q.Post(1));
+    EXPECT_TRUE(q.Post(3));
+    EXPECT_EQ(wakes, 7);
+    EXPECT_TRUE(q.Pending(1));
+    EXPECT_EQ(q.ProcessMessages(), 3u);
+    EXPECT_EQ(seen, (std::vector<uint32_t>{2, 1, 3}));
+    EXPECT_TRUE(q.PostOnce(2)) << "handled messages are no longer pending";
+}
+
+TEST(MessageQueueTest, WaitForMessageWakesOnAPostFromAnotherThreadAndClosedQueueRefuses) {
+    TMessageQueue q([](TMessage&) {});
+    EXPECT_FALSE(q.WaitForMessage(20));
+    std::thread t([&] {
+        std::this_thread::sleep_for(20ms);
+        q.Post(7);
+    });
+    EXPECT_TRUE(q.WaitForMessage(10000));
+    t.join();
+    auto rest = q.Close();
+    ASSERT_EQ(rest.size(), 1u);
+    EXPECT_EQ(rest.front().Msg, 7u);
+    EXPECT_FALSE(q.Post(8));
+    EXPECT_EQ(q.Count(), 0u);
+}
+
+// ------------------------------------------------------------ status machine
+
+TEST(PlayerStatusTest, TransitionsAndOneEndPlayPerEnd) {
+    Fixture f;
+    TMP3Player& p = f.player;
+    EXPECT_FALSE(p.IsOpen());
+    p.Play();  // nothing open: ignored
+    EXPECT_EQ(p.Status(), mpsStopped);
+    f.Open(BuildFrames(400, false));  // about 10 s
+    ASSERT_TRUE(p.IsOpen());
+    EXPECT_EQ(p.Status(), mpsStopped);
+    p.Pause();
+    p.Resume();
+    EXPECT_EQ(p.Status(), mpsStopped) << "Pause and Resume act only from their states";
+
+    p.Play();
+    EXPECT_EQ(p.Status(), mpsPlaying);
+    p.Resume();
+    EXPECT_EQ(p.Status(), mpsPlaying);
+    p.Pause();
+    EXPECT_EQ(p.Status(), mpsPaused);
+    p.Play();
+    EXPECT_EQ(p.Status(), mpsPaused) << "Play acts only from stopped";
+    p.Resume();
+    EXPECT_EQ(p.Status(), mpsPlaying);
+    p.Stop();
+    p.Stop();
+    EXPECT_EQ(p.Status(), mpsStopped);
+    test::PumpFor(p, 100ms);
+    ASSERT_EQ(f.log.ends.size(), 1u) << "two Stops in a row, one OnEndPlay";
+    EXPECT_EQ(f.log.ends[0], mepStopped);
+    EXPECT_GE(f.log.statusChanges, 1);
+    EXPECT_EQ(p.Position(), 0);
+
+    // Close while playing: one more end, reason stopped, player closed.
+    p.Play();
+    test::PumpFor(p, 50ms);
+    p.Close();
+    test::PumpFor(p, 50ms);
+    ASSERT_EQ(f.log.ends.size(), 2u);
+    EXPECT_EQ(f.log.ends[1], mepStopped);
+    EXPECT_FALSE(p.IsOpen());
+    EXPECT_TRUE(p.FileName().empty());
+    EXPECT_EQ(p.SampleRate(), 0);
+    EXPECT_EQ(p.Length(), 0);
+}
+
+TEST(PlayerStatusTest, EndOfStreamEndsOnceAndPlayingAgainStartsFromTheTop) {
+    Fixture f;
+    f.Open(BuildFrames(80, true));  // about 2 s
+    ASSERT_TRUE(f.PlayToEnd());
+    test::PumpFor(f.player, 50ms);
+    ASSERT_EQ(f.log.ends.size(), 1u);
+    EXPECT_EQ(f.log.ends[0], mepEndOfStream);
+    EXPECT_EQ(f.player.Status(), mpsStopped);
+    EXPECT_EQ(f.rec->All().size(), size_t{80} * kPcmPerFrame) << "every frame reached the output";
+
+    ASSERT_TRUE(f.PlayToEnd());
+    ASSERT_EQ(f.log.ends.size(), 2u);
+    EXPECT_EQ(f.log.ends[1], mepEndOfStream);
+    const auto all = f.rec->All();
+    ASSERT_EQ(all.size(), size_t{160} * kPcmPerFrame);
+    EXPECT_TRUE(std::equal(all.begin(), all.begin() + all.size() / 2, all.begin() + all.size() / 2))
+        << "the second play repeats the first exactly (the decoder is set up afresh)";
+}
+
+TEST(PlayerStatusTest, ChangePositionNotificationsCoalesce) {
+    Fixture f;
+    f.Open(BuildFrames(40, false));
+    test::PumpFor(f.player, 20ms);
+    f.log.positionChanges = 0;
+    for (int i = 0; i < 50; ++i) f.player.Messages().Post(MPM_CHANGEPOSITION);
+    f.player.Messages().ProcessMessages();
+    EXPECT_EQ(f.log.positionChanges, 1);
+
+    // While playing, the output's progress keeps them coming.
+    f.player.SetChangePosStep(100);
+    f.player.Play();
+    test::PumpFor(f.player, 300ms);
+    EXPECT_GE(f.log.positionChanges, 2);
+    f.player.Stop();
+}
+
+// Pausing while the end of the stream drains and stopping then must not hang;
+// a seek from that state plays on.
+TEST(PlayerStatusTest, PauseDuringTheFinalDrainThenStopOrSeekDoesNotHang) {
+    test::TempDir dir;
+    const std::string path = test::WriteBytes(dir, "short.mp3", BuildFrames(30, false));  // 0.8 s
+    TMP3Player p(test::NullFactory(1));  // real time: the drain lasts 0.8 s
+    EventLog log;
+    log.Attach(p);
+    p.SetAutoPlay(false);
+    p.SetFileName(path);
+    for (int round = 0; round < 2; ++round) {
+        p.Play();
+        test::PumpFor(p, 150ms);  // decoded everything, now draining
+        p.Pause();
+        std::this_thread::sleep_for(1500ms);  // a paused device never drains
+        EXPECT_EQ(p.Status(), mpsPaused);
+        {
+            test::Watchdog dog(20s, round == 0 ? "Stop during the drain" : "Seek during the drain");
+            if (round == 0) {
+                p.Stop();
+            } else {
+                p.Seek(0);
+                EXPECT_EQ(p.Status(), mpsPaused);
+                p.Resume();
+                ASSERT_TRUE(PumpUntil(p, [&] { return log.ends.size() == 2; }));
+            }
+        }
+        test::PumpFor(p, 50ms);
+    }
+    ASSERT_EQ(log.ends.size(), 2u);
+    EXPECT_EQ(log.ends[0], mepStopped);
+    EXPECT_EQ(log.ends[1], mepEndOfStream) << "after the seek the file played to its end";
+}
+
+// A device that fails while playing: the decoding thread's error reaches the
+// host as a shown exception and ends playback with mepError.
+TEST(PlayerStatusTest, AWorkerErrorIsShownOnTheHostAndEndsWithError) {
+    std::vector<std::string> shown;
+    std::thread::id shownOn;
+    SetShowExceptionHandler([&](const std::exception& e) {
+        shown.push_back(e.what());
+        shownOn = std::this_thread::get_id();
+    });
+    {
+        Fixture f;
+        f.rec->failWritesAfter = 2;
+        f.Open(BuildFrames(200, false));
+        f.player.Play();
+        ASSERT_TRUE(PumpUntil(f.player, [&] { return !f.log.ends.empty(); }));
+        EXPECT_EQ(f.log.ends[0], mepError);
+        EXPECT_EQ(f.player.Status(), mpsStopped);
+    }
+    SetShowExceptionHandler(nullptr);
+    ASSERT_FALSE(shown.empty());
+    EXPECT_NE(shown[0].find("the test device refuses more data(TSoundOut.WaveWrite)"), std::string::npos)
+        << shown[0];
+    EXPECT_EQ(shownOn, std::this_thread::get_id()) << "shown on the host's thread";
+}
+
+TEST(PlayerStatusTest, APlayThatCannotOpenTheDeviceFailsAndStaysStopped) {
+    test::TempDir dir;
+    TMP3Player p("wav:" + dir.File("no/such/folder/out.wav"));
+    p.SetAutoPlay(false);
+    p.SetFileName(test::WriteBytes(dir, "a.mp3", BuildFrames(10, false)));
+    EXPECT_THROW(p.Play(), EMP3Error);
+    EXPECT_EQ(p.Status(), mpsStopped);
+    EXPECT_TRUE(p.IsOpen());
+}
+
+// ------------------------------------------------------------ opening
+
+TEST(PlayerOpenTest, RefusesWhatIsNotPlayableMpegAudio) {
+    const std::string unknown = "unknown MPEG Audio format.";
+    const std::string text = "This is not an MPEG audio file, only some words.\n";
+    std::vector<uint8_t> words;
+    for (int i = 0; i < 200; ++i) words.insert(words.end(), text.begin(), text.end());
+    EXPECT_EQ(OpenError(words), unknown);
+    EXPECT_EQ(OpenError({}), unknown) << "empty file";
+
+    // Free format: bitrate index 0.
+    std::vector<uint8_t> free = BuildFrames(20, false);
+    for (size_t i = 0; i < free.size(); i += kFrameBytes) free[i + 2] &= 0x0F;
+    EXPECT_EQ(OpenError(free), unknown);
+
+    // The first frame further in than the first read of the reader holds.
+    EXPECT_EQ(OpenError(Concat({std::vector<uint8_t>(16500, 0), BuildFrames(20, false)})), unknown);
+
+    Fixture f;
+    EXPECT_THROW(f.player.SetFileName(f.dir.File("missing.mp3")), EMP3Error);
+}
+
+TEST(PlayerOpenTest, FindsTheFirstFrameAfterJunkAndTags) {
+    Fixture f;
+    f.Open(Concat({std::vector<uint8_t>(10000, 0), BuildFrames(20, false)}));
+    EXPECT_TRUE(f.player.IsOpen());
+    EXPECT_EQ(f.player.Layer(), 3);
+    EXPECT_EQ(f.player.Version(), 1);
+    EXPECT_EQ(f.player.SampleRate(), 44100);
+    EXPECT_EQ(f.player.Channels(), 2);
+    EXPECT_EQ(f.player.Bitrate(), 128000);
+    EXPECT_EQ(f.player.Length(), int64_t{20} * kFrameBytes * 8 * 1000 / 128000);
+    ASSERT_TRUE(f.PlayToEnd());
+    EXPECT_EQ(f.rec->All().size(), size_t{20} * kPcmPerFrame);
+}
+
+// A first sync candidate that is no frame header does not fail a playable file.
+TEST(PlayerOpenTest, SearchesOnPastAFalseFirstSyncCandidate) {
+    Fixture f;
+    const std::vector<uint8_t> falseSync = {0x00, 0xFF, 0xFB, 0xF0, 0x00, 0x11};  // bitrate index 15
+    f.Open(Concat({falseSync, BuildFrames(20, false)}));
+    ASSERT_TRUE(f.player.IsOpen());
+    EXPECT_EQ(f.player.Bitrate(), 128000);
+    ASSERT_TRUE(f.PlayToEnd());
+    EXPECT_EQ(f.log.ends.back(), mepEndOfStream);
+    EXPECT_EQ(f.rec->All().size(), size_t{20} * kPcmPerFrame);
+
+    // A lone plausible header whose successor does not match is passed over too.
+    std::vector<uint8_t> lone = BuildFrames(1, false);
+    lone.resize(100);
+    lone[1] = 0xFA;
+    Fixture g;
+    g.Open(Concat({std::vector<uint8_t>{0xFF, 0xFB, 0xF0, 0x00}, lone, BuildFrames(10, false)}));
+    EXPECT_EQ(g.player.Bitrate(), 128000);
+    ASSERT_TRUE(g.PlayToEnd());
+    EXPECT_EQ(g.rec->All().size(), size_t{10} * kPcmPerFrame);
+}
+
+TEST(PlayerOpenTest, XingAndVbriHeadersGiveTheLength) {
+    const int64_t msPer1000Frames = int64_t{1000} * kPcmPerFrame * 1000 / (44100 * 4);
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> frame;
+        int64_t length;  // ms
+    };
+    const std::vector<Case> cases = {
+        {"Xing frames and bytes", test::VbrFrame("Xing", 36, {{4, 3}, {8, 1001}, {12, 500000}}), msPer1000Frames},
+        {"Xing frame count 1", test::VbrFrame("Xing", 36, {{4, 3}, {8, 1}, {12, 500000}}), 0},
+        {"Xing bytes only", test::VbrFrame("Xing", 36, {{4, 2}, {8, 500000}}), 0},
+        {"VBRI", test::VbrFrame("VBRI", 36, {{10, 500000}, {14, 1001}}), msPer1000Frames},
+        {"Info is no VBR header", test::VbrFrame("Info", 36, {{4, 3}, {8, 1001}}), 41 * kFrameBytes * 8 * 1000 / 128000},
+        {"Xing after a CRC", test::VbrFrame("Xing", 38, {{4, 1}, {8, 1001}}, true), msPer1000Frames},
+        {"Xing where it stands without the CRC", test::VbrFrame("Xing", 36, {{4, 1}, {8, 1001}}, true),
+         msPer1000Frames},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        f.Open(Concat({c.frame, BuildFrames(40, false)}));
+        const bool vbr = std::string(c.what).find("Info") == std::string::npos;
+        EXPECT_EQ(f.player.Bitrate(), vbr ? 0 : 128000);
+        EXPECT_EQ(f.player.Length(), c.length);
+        ASSERT_TRUE(f.PlayToEnd());
+        EXPECT_EQ(f.rec->All().size(), size_t(vbr ? 40 : 41) * kPcmPerFrame)
+            << "a VBR header frame is not played";
+    }
+}
+
+TEST(PlayerOpenTest, CrcProtectedStreamsPlay) {
+    std::vector<uint8_t> frames = BuildFrames(30, true);
+    for (size_t i = 0; i < frames.size(); i += kFrameBytes) frames[i + 1] = 0xFA;
+    Fixture f;
+    f.Open(frames);
+    EXPECT_EQ(f.player.Bitrate(), 128000);
+    ASSERT_TRUE(f.PlayToEnd());
+    EXPECT_EQ(f.rec->All().size(), size_t{30} * kPcmPerFrame);
+
+    test::TempDir dir;
+    const std::string lame = test::LameFile(dir, "crc.mp3", 2.0, "-p -b 128");
+    if (lame.empty()) GTEST_SKIP() << "lame is not installed: no encoder-made CRC file";
+    Fixture g;
+    g.player.SetFileName(lame);
+    EXPECT_GT(g.player.Length(), 1900);
+    EXPECT_LT(g.player.Length(), 2200);
+    ASSERT_TRUE(g.PlayToEnd());
+    EXPECT_EQ(g.log.ends.back(), mepEndOfStream);
+}
+
+// ------------------------------------------------------------ frame walk
+
+TEST(PlayerWalkTest, GarbageMidStreamIsSkippedUpTo4096Bytes) {
+    Fixture f;
+    f.Open(Concat({BuildFrames(20, true, 1), test::Garbage(3000), BuildFrames(20, true, 2)}));
+    ASSERT_TRUE(f.PlayToEnd());
+    EXPECT_EQ(f.log.ends.back(), mepEndOfStream);
+    EXPECT_EQ(f.rec->All().size(), size_t{40} * kPcmPerFrame) << "both halves played";
+
+    Fixture g;
+    g.Open(Concat({BuildFrames(20, true, 1), test::Garbage(5000), BuildFrames(20, true, 2)}));
+    ASSERT_TRUE(g.PlayToEnd());
+    EXPECT_EQ(g.log.ends.back(), mepEndOfStream);
+    EXPECT_EQ(g.rec->All().size(), size_t{20} * kPcmPerFrame) << "more junk than 4096 bytes ends the audio";
+}
+
+TEST(PlayerWalkTest, ATruncatedLastFrameEndsTheStream) {
+    std::vector<uint8_t> bytes = BuildFrames(25, true);
+    bytes.resize(bytes.size() - 200);
+    Fixture f;
+    f.Open(bytes);
+    ASSERT_TRUE(f.PlayToEnd());
+    ASSERT_EQ(f.log.ends.size(), 1u);
+    EXPECT_EQ(f.log.ends[0], mepEndOfStream);
+    EXPECT_EQ(f.rec->All().size(), size_t{24} * kPcmPerFrame);
+}
+
+// The player decodes the whole band (the band limit alone would drop the top
+// subband of this 22050 Hz stream), and the frame walk of `DecodeAsPlayer` is
+// the one the decoding thread runs.
+TEST(PlayerWalkTest, LowerRateStreamsAreDecodedInFullBand) {
+    std::mt19937 rng(11);
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < 60; ++i) {
+        auto fr = test::RandomFrameLsf(rng, 0, false);
+        bytes.insert(bytes.end(), fr.begin(), fr.end());
+    }
+    std::vector<int16_t> full, limited;
+    tools::DecodeOptions fullBand;
+    fullBand.followChannelChanges = false;
+    tools::DecodeOptions bandLimited = fullBand;
+    bandLimited.fullBand = false;
+    ASSERT_TRUE(tools::DecodeToPcm(bytes, fullBand, full).ok);
+    ASSERT_TRUE(tools::DecodeToPcm(bytes, bandLimited, limited).ok);
+    ASSERT_NE(full, limited) << "the stream must have content in the top subband";
+
+    Fixture f;
+    f.Open(bytes);
+    EXPECT_EQ(f.player.Version(), 2);
+    EXPECT_EQ(f.player.SampleRate(), 22050);
+    ASSERT_TRUE(f.PlayToEnd());
+    const std::vector<int16_t> played = test::BytesToPcm16(f.rec->All());
+    EXPECT_EQ(played, full);
+
+    TMemoryStream stream(bytes);
+    std::vector<uint8_t> walked;
+    DecodeAsPlayer(stream, nullptr, [&](const uint8_t* pcm, int32_t n) {
+        walked.insert(walked.end(), pcm, pcm + n);
+        return true;
+    });
+    EXPECT_EQ(walked, f.rec->All());
+}
+
+// What goes through the WAV device equals `wl-decode --player` byte for byte.
+TEST(PlayerWalkTest, WavDeviceOutputEqualsWlDecodePlayer) {
+    test::TempDir dir;
+    std::vector<std::string> files;
+    files.push_back(test::WriteBytes(
+        dir, "built.mp3",
+        Concat({test::VbrFrame("Xing", 36, {{4, 1}, {8, 61}}), BuildFrames(20, true, 4), test::Garbage(700),
+                BuildFrames(40, true, 5)})));
+    const std::string lame = test::LameFile(dir, "lame.mp3", 3.0, "-V 4 --add-id3v2 --tt Song");
+    if (!lame.empty()) files.push_back(lame);
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const std::string wav = dir.File("played.wav");
+        {
+            TMP3Player p([wav] { return CreateWavAudioDevice(wav, 40); });
+            EventLog log;
+            log.Attach(p);
+            p.SetAutoPlay(false);
+            p.SetFileName(file);
+            p.Play();
+            ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
+            EXPECT_EQ(log.ends[0], mepEndOfStream);
+        }
+        const std::string raw = dir.File("decoded.raw");
+        const test::CommandResult r = test::RunCommand(test::ShellQuote(test::DecodeBinary()) + " --player " +
+                                                       test::ShellQuote(file) + " " + test::ShellQuote(raw));
+        ASSERT_EQ(r.exitCode, 0);
+        const std::vector<uint8_t> expected = test::ReadFileBytes(raw);
+        const std::vector<uint8_t> played = test::WavData(wav);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(played.size(), expected.size());
+        EXPECT_TRUE(played == expected) << "the PCM differs";
+    }
+    if (lame.empty()) GTEST_SKIP() << "lame is not installed: only the built stream was compared";
+}
+
+TEST(PlayerWalkTest, WlDecodePlayerRefusesWhatThePlayerRefuses) {
+    test::TempDir dir;
+    const std::string junk = test::WriteBytes(dir, "junk.bin", test::Garbage(5000));
+    const test::CommandResult r = test::RunCommand(test::ShellQuote(test::DecodeBinary()) + " --player " +
+                                                   test::ShellQuote(junk) + " " + dir.File("o.raw") + " 2>&1");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.output.find("unknown MPEG Audio format."), std::string::npos) << r.output;
+}
+
+// ------------------------------------------------------------ properties
+
+TEST(PlayerPropertiesTest, DefaultsRangesAndTitleFallback) {
+    Fixture f;
+    TMP3Player& p = f.player;
+    EXPECT_TRUE(p.AutoOpen());
+    EXPECT_EQ(p.ChangePosStep(), 400);
+    EXPECT_EQ(p.EqualizerCount(), 6);
+    EXPECT_EQ(p.EqualizerMode(), memSubBand);
+    EXPECT_FALSE(p.EqualizerEnabled());
+    EXPECT_TRUE(p.NoisySeek());
+    EXPECT_EQ(p.NeedInfoType(), (TMP3InfoType{mitID3V1, mitID3V2, mitRiff}));
+    p.SetChangePosStep(99);
+    EXPECT_EQ(p.ChangePosStep(), 400);
+    p.SetVolume(101);
+    p.SetVolume(-1);
+    EXPECT_EQ(p.Volume(), 100);
+    p.SetVolume(0);
+    EXPECT_EQ(p.Volume(), 0) << "0 set at run time silences";
+    p.SetVolBalance(-101);
+    p.SetVolBalance(40);
+    EXPECT_EQ(p.VolBalance(), 40);
+    p.SetEqualizerCount(0);
+    EXPECT_EQ(p.EqualizerCount(), 6);
+
+    // The capability set keeps only what the processor has; members map to
+    // their capability-word bits.
+    p.SetUsingCpuCapabilities(TMP3CpuCapabilities::All());
+    EXPECT_EQ(p.UsingCpuCapabilities(), TMP3CpuCapabilities::FromCapabilityWord(GetCpuFeatures()));
+    EXPECT_EQ((TMP3CpuCapabilities{mccE3DNow}.CapabilityWord()), uint32_t{cfE3DNow});
+    EXPECT_EQ((TMP3CpuCapabilities{mccCMOV}.CapabilityWord()), uint32_t{cfCMOV});
+    EXPECT_EQ((TMP3CpuCapabilities{mccKNI}.CapabilityWord()), uint32_t{cfSSE});
+
+    p.SetInvertPolarity(true);
+    EXPECT_TRUE(p.InvertPolarity());
+    p.SetInvertPolarity(false);
+    EXPECT_FALSE(p.InvertPolarity());
+
+    f.Open(BuildFrames(10, false), "Some Song.mp3");
+    EXPECT_EQ(p.Title(), "Some Song.mp3");
+    std::vector<uint8_t> tagged = BuildFrames(10, false);
+    std::vector<uint8_t> tag(128, 0);
+    std::memcpy(tag.data(), "TAG", 3);
+    std::memcpy(tag.data() + 3, "Tagged Title", 12);
+    std::memcpy(tag.data() + 33, "An Artist", 9);
+    tagged.insert(tagged.end(), tag.begin(), tag.end());
+    f.Open(tagged, "other.mp3");
+    EXPECT_EQ(p.Title(), "Tagged Title");
+    EXPECT_EQ(p.Artist(), "An Artist");
+    // The audio is taken to run to the end of the file (the walk passes the tag as junk).
+    EXPECT_EQ(p.Length(), int64_t{10 * kFrameBytes + 128} * 8 * 1000 / 128000);
+
+    p.SetFileName("");  // AutoOpen: opening nothing closes
+    EXPECT_FALSE(p.IsOpen());
+}
+
+TEST(PlayerPropertiesTest, LoadingTakesTheDeviceVolumeAndSpreadsTheBands) {
+    TMP3Player p(test::NullFactory());
+    p.BeginLoad();
+    p.SetEqualizerMode(memFreq);
+    p.SetEqualizerCount(10);
+    p.SetVolume(0);
+    EXPECT_EQ(p.Volume(), 100) << "the null device reports full volume";
+    p.Loaded();
+    const int expected[10] = {60, 112, 208, 387, 720, 1339, 2490, 4629, 8606, 16000};
+    for (int b = 0; b < 10; ++b) EXPECT_EQ(p.EqualizerFrequency(b), expected[b]) << b;
+}
+
+TEST(PlayerEqualizerTest, BandModelAndItsLimits) {
+    TMP3Player p(test::NullFactory());
+    for (int b = 0; b < 32; ++b) EXPECT_EQ(p.EqualizerFrequency(b), 0) << "memSubBand without a file";
+    p.SetEqualizerValue(3, 101);
+    p.SetEqualizerValue(3, -101);
+    EXPECT_EQ(p.EqualizerValue(3), 0);
+    p.SetEqualizerValue(3, -100);
+    EXPECT_EQ(p.EqualizerValue(3), -100);
+    p.SetEqualizerValue(32, 50);  // no such band
+    p.SetEqualizerValue(-1, 50);
+    EXPECT_EQ(p.EqualizerValue(32), 0);
+
+    p.SetEqualizerFrequencies(60, 16000);  // memSubBand: ignored
+    EXPECT_EQ(p.EqualizerFrequency(0), 0);
+    p.SetEqualizerMode(memFreq);
+    p.SetEqualizerCount(1);
+    p.SetEqualizerFrequencies(100, 200);
+    EXPECT_EQ(p.EqualizerFrequency(0), 200);
+    p.SetEqualizerCount(2);
+    p.SetEqualizerFrequencies(100, 200);
+    EXPECT_EQ(p.EqualizerFrequency(0), 100);
+    EXPECT_EQ(p.EqualizerFrequency(1), 200);
+    p.SetEqualizerFrequencies(0, 200);
+    p.SetEqualizerFrequencies(300, 200);
+    p.SetEqualizerFrequencies(100, 24001);
+    EXPECT_EQ(p.EqualizerFrequency(0), 100) << "out-of-range limits change nothing";
+
+    // More bands than the tables hold: the 32 that exist span the range.
+    p.SetEqualizerCount(40);
+    EXPECT_EQ(p.EqualizerCount(), 40);
+    p.SetEqualizerFrequencies(20, 20000);
+    EXPECT_EQ(p.EqualizerFrequency(0), 20);
+    EXPECT_EQ(p.EqualizerFrequency(31), 20000);
+    EXPECT_EQ(p.EqualizerFrequency(32), 0);
+    for (int b = 1; b < 32; ++b) EXPECT_GT(p.EqualizerFrequency(b), p.EqualizerFrequency(b - 1)) << b;
+}
+
+// The decoder's tables follow the bands: nearest band per line (Layer III
+// memFreq), per subband in memSubBand; updates made while playing land whole.
+TEST(PlayerEqualizerTest, TablesFollowTheBandsAndUpdatesNeverTear) {
+    test::TempDir dir;
+    TMP3Player p(test::NullFactory(10));
+    p.SetAutoPlay(false);
+    p.SetFileName(test::WriteBytes(dir, "eq.mp3", BuildFrames(300, true)));
+    p.SetEqualizerMode(memFreq);
+    p.SetEqualizerCount(10);
+    p.SetEqualizerFrequencies(60, 16000);
+    for (int b = 0; b < 10; ++b) p.SetEqualizerValue(b, b * 10 - 50);
+    p.SetEqualizerEnabled(true);
+    p.Messages().ProcessMessages();
+    DecoderState& d = GlobalDecoder();
+    EXPECT_EQ(*LineEqEnabled(d), 1);
+    EXPECT_EQ(*SubbandEqEnabled(d), 0);
+    // Line 0 is at 19 Hz (band 0, 60 Hz); line 575 at 22030 Hz (band 9, 16000 Hz);
+    // line 13 at 517 Hz: 517/387 = 1.34 beats 720/517 = 1.39 (band 3).
+    EXPECT_FLOAT_EQ(LineGain(d)[0], std::pow(10.0f, -0.5f));
+    EXPECT_FLOAT_EQ(LineGain(d)[575], std::pow(10.0f, 0.4f));
+    EXPECT_FLOAT_EQ(LineGain(d)[13], std::pow(10.0f, -0.2f));
+
+    // Flip between two settings while it plays; what is left is the last one, whole.
+    p.Play();
+    for (int i = 0; i < 200; ++i) {
+        for (int b = 0; b < 10; ++b) p.SetEqualizerValue(b, (i % 2) ? 20 : -20);
+        p.Messages().ProcessMessages();
+        if (i % 20 == 0) std::this_thread::sleep_for(1ms);
+    }
+    p.Stop();
+    for (int i = 0; i < 576; ++i) ASSERT_FLOAT_EQ(LineGain(d)[i], std::pow(10.0f, 0.2f)) << i;
+
+    p.SetEqualizerMode(memSubBand);
+    p.SetEqualizerValue(31, 100);
+    p.Messages().ProcessMessages();
+    EXPECT_EQ(*LineEqEnabled(d), 0);
+    EXPECT_EQ(*SubbandEqEnabled(d), 1);
+    EXPECT_FLOAT_EQ(SubbandGain(d)[31], 10.0f);
+    EXPECT_EQ(p.EqualizerFrequency(0), 345) << "44100 / 64 x 0.5 rounded";
+    EXPECT_EQ(p.EqualizerFrequency(31), 21705);
+    p.SetEqualizerEnabled(false);
+    p.Messages().ProcessMessages();
+    EXPECT_EQ(*SubbandEqEnabled(d), 0);
+    for (int b = 0; b < 32; ++b) p.SetEqualizerValue(b, 0);
+    p.Messages().ProcessMessages();
+}
+
+}  // namespace
+}  // namespace wl

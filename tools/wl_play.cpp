@@ -1,0 +1,279 @@
+// wl-play: a console player on TMP3Player. Plays the files in turn, printing
+// each one's title, artist, format and length and a live position line.
+// Ctrl-C stops the playback and closes the sound device before leaving.
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/mp3_player.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 64;
+constexpr int kExitInterrupted = 130;
+
+constexpr const char* kUsage =
+    "Usage: wl-play [--output pulse|null|wav:FILE] [--volume N] [--balance N]\n"
+    "               [--eq G0,...,G9] [--seek SECONDS] FILE...\n"
+    "\n"
+    "Plays MPEG audio files one after the other.\n"
+    "\n"
+    "  --output DEV   pulse (a PulseAudio or PipeWire sound server, the default\n"
+    "                 unless WAVELANTERN_AUDIO names another), null (plays in real\n"
+    "                 time without sound) or wav:FILE (writes what is played to a\n"
+    "                 WAV file). When the sound server cannot be reached the\n"
+    "                 null device plays instead.\n"
+    "  --volume N     0..100 (default 100)\n"
+    "  --balance N    -100 (left only) .. 100 (right only), default 0\n"
+    "  --eq GAINS     ten gains -100..100 in steps of 0.2 dB for the bands at 60,\n"
+    "                 112, 208, 387, 720, 1339, 2490, 4629, 8606 and 16000 Hz\n"
+    "  --seek S       start each file S seconds in\n"
+    "  --help         show this text\n"
+    "\n"
+    "Exit status: 0 every file played; 1 a file could not be played;\n"
+    "64 bad usage; 130 stopped with Ctrl-C.\n";
+
+std::atomic<bool> g_interrupted{false};
+
+void OnSignal(int) { g_interrupted.store(true); }
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "wl-play: %s\n\n%s", message.c_str(), kUsage);
+    return kExitUsage;
+}
+
+bool ParseInt(const std::string& text, long low, long high, long& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, 10);
+    return *end == '\0' && errno == 0 && value >= low && value <= high;
+}
+
+std::string Clock(int64_t ms) {
+    const int64_t s = ms / 1000;
+    char text[32];
+    if (s >= 3600) {
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(s / 3600),
+                      static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(s / 60),
+                      static_cast<long long>(s % 60));
+    }
+    return text;
+}
+
+std::string FormatText(const wl::TMP3Player& p) {
+    std::string version = p.Version() == 3 ? "2.5" : std::to_string(p.Version());
+    return "MPEG " + version + ", Layer " + std::to_string(p.Layer()) + ", " +
+           (p.Channels() == 2 ? "Stereo" : "Mono");
+}
+
+std::string RateText(const wl::TMP3Player& p) {
+    const std::string khz = std::to_string(p.SampleRate()) + " Hz";
+    if (p.Bitrate() == 0) return khz + ", V B R";
+    return khz + ", " + std::to_string(p.Bitrate() / 1000) + " kbit/s";
+}
+
+struct Options {
+    std::string output;  // empty: WAVELANTERN_AUDIO, else pulse
+    int volume = 100;
+    int balance = 0;
+    bool eq = false;
+    int gains[10] = {};
+    long seekSeconds = 0;
+};
+
+// The device a name (or the environment) leads to is the sound server.
+bool IsPulse(const std::string& output) {
+    if (!output.empty()) return output == "pulse";
+    const char* env = std::getenv("WAVELANTERN_AUDIO");
+    return env == nullptr || *env == '\0' || std::string(env) == "pulse";
+}
+
+enum class Outcome { Played, Failed, Interrupted };
+
+Outcome PlayFile(wl::TMP3Player& player, const std::string& file, const Options& o, bool& pulse) {
+    const bool tty = ::isatty(STDOUT_FILENO) == 1;
+    try {
+        player.SetFileName(file);  // opens
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "wl-play: %s: %s\n", file.c_str(), e.what());
+        return Outcome::Failed;
+    }
+    std::printf("%s\n", file.c_str());
+    std::printf("  title:  %s\n", player.Title().c_str());
+    std::printf("  artist: %s\n", player.Artist().c_str());
+    std::printf("  format: %s, %s\n", FormatText(player).c_str(), RateText(player).c_str());
+    const int64_t length = player.Length();
+    std::printf("  length: %s\n", Clock(length).c_str());
+    std::fflush(stdout);
+
+    bool ended = false;
+    wl::TMP3EndPlayReason reason = wl::mepStopped;
+    player.OnEndPlay = [&](wl::TMP3Player*, wl::TMP3EndPlayReason r) {
+        ended = true;
+        reason = r;
+    };
+    try {
+        player.Play();
+    } catch (const std::exception& e) {
+        if (!pulse) {
+            std::fprintf(stderr, "wl-play: %s: %s\n", file.c_str(), e.what());
+            player.Close();
+            return Outcome::Failed;
+        }
+        std::fprintf(stderr,
+                     "wl-play: the PulseAudio sound server cannot be used (%s); playing on the "
+                     "null device (no sound)\n",
+                     e.what());
+        pulse = false;
+        player.SetOutputDevice("null");
+        try {
+            player.Play();
+        } catch (const std::exception& again) {
+            std::fprintf(stderr, "wl-play: %s: %s\n", file.c_str(), again.what());
+            player.Close();
+            return Outcome::Failed;
+        }
+    }
+    if (o.seekSeconds > 0) player.Seek(o.seekSeconds * 1000);
+
+    int64_t lastShown = -1;
+    while (!ended && !g_interrupted.load()) {
+        player.Messages().WaitForMessage(200);
+        try {
+            player.Messages().ProcessMessages();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "\nwl-play: %s\n", e.what());
+        }
+        if (ended) break;
+        const int64_t pos = player.Position();
+        if (tty && pos / 1000 != lastShown) {
+            lastShown = pos / 1000;
+            std::printf("\r  %s / %s ", Clock(pos).c_str(), Clock(length).c_str());
+            std::fflush(stdout);
+        } else if (!tty && pos / 10000 != lastShown) {
+            lastShown = pos / 10000;
+            std::printf("  %s / %s\n", Clock(pos).c_str(), Clock(length).c_str());
+            std::fflush(stdout);
+        }
+    }
+    const bool interrupted = !ended;
+    if (interrupted) player.Stop();
+    player.Close();
+    player.Messages().ProcessMessages();
+    player.OnEndPlay = nullptr;
+    if (tty) std::printf("\n");
+    if (interrupted) {
+        std::printf("  stopped\n");
+        return Outcome::Interrupted;
+    }
+    if (reason == wl::mepError) {
+        std::printf("  ended by an error\n");
+        return Outcome::Failed;
+    }
+    std::printf("  %s\n", reason == wl::mepEndOfStream ? "end" : "stopped");
+    return Outcome::Played;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    std::vector<std::string> files;
+    bool onlyFiles = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string v;
+        long n = 0;
+        if (onlyFiles || arg.empty() || arg[0] != '-') {
+            files.push_back(arg);
+        } else if (arg == "--") {
+            onlyFiles = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (arg == "--output") {
+            if (!value(v)) return UsageError("--output needs pulse, null or wav:FILE");
+            if (v != "pulse" && v != "null" && !(v.rfind("wav:", 0) == 0 && v.size() > 4)) {
+                return UsageError("--output needs pulse, null or wav:FILE, got '" + v + "'");
+            }
+            o.output = v;
+        } else if (arg == "--volume") {
+            if (!value(v) || !ParseInt(v, 0, 100, n)) return UsageError("--volume needs 0..100");
+            o.volume = static_cast<int>(n);
+        } else if (arg == "--balance") {
+            if (!value(v) || !ParseInt(v, -100, 100, n)) return UsageError("--balance needs -100..100");
+            o.balance = static_cast<int>(n);
+        } else if (arg == "--seek") {
+            if (!value(v) || !ParseInt(v, 0, 100000000, n)) return UsageError("--seek needs whole seconds >= 0");
+            o.seekSeconds = n;
+        } else if (arg == "--eq") {
+            if (!value(v)) return UsageError("--eq needs ten gains G0,...,G9");
+            int count = 0;
+            size_t start = 0;
+            for (;;) {
+                const size_t comma = v.find(',', start);
+                const std::string part = v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                if (count >= 10 || !ParseInt(part, -100, 100, n)) {
+                    return UsageError("--eq needs ten gains -100..100 separated by commas, got '" + v + "'");
+                }
+                o.gains[count++] = static_cast<int>(n);
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+            if (count != 10) return UsageError("--eq needs ten gains, got " + std::to_string(count));
+            o.eq = true;
+        } else {
+            return UsageError("unknown option " + arg);
+        }
+    }
+    if (files.empty()) return UsageError("no FILE to play");
+
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    bool pulse = IsPulse(o.output);
+    int status = kExitOk;
+    {
+        wl::TMP3Player player(o.output);
+        player.SetAutoPlay(false);
+        player.SetVolume(o.volume);
+        player.SetVolBalance(o.balance);
+        if (o.eq) {
+            player.SetEqualizerMode(wl::memFreq);
+            player.SetEqualizerCount(10);
+            player.SetEqualizerFrequencies(60, 16000);
+            for (int b = 0; b < 10; ++b) player.SetEqualizerValue(b, o.gains[b]);
+            player.SetEqualizerEnabled(true);
+        }
+        for (const std::string& file : files) {
+            if (g_interrupted.load()) break;
+            const Outcome outcome = PlayFile(player, file, o, pulse);
+            if (outcome == Outcome::Failed) status = kExitFailed;
+            if (outcome == Outcome::Interrupted) {
+                status = kExitInterrupted;
+                break;
+            }
+        }
+    }
+    return g_interrupted.load() ? kExitInterrupted : status;
+}
