@@ -1,6 +1,7 @@
 #include "decoder/frame_header.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "decoder/tables.h"
@@ -114,23 +115,28 @@ int32_t ProbeFrame(const uint8_t* bytes, int32_t available, TMPEGFrameHeader& h,
         bitrate = tables::kBitrateKbps[BitrateRow(h)][h.BitrateIndex] * 1000;
         return length;
     }
-    const int32_t fs50 = SampleRate50(h);
+    // Free format: from the measured length (64-bit, so that long measured
+    // frames cannot overflow; the result saturates at the 32-bit range).
+    const int64_t len64 = length;
+    const int64_t fs50 = SampleRate50(h);
+    int64_t rate;
     switch (h.Layer) {
         case 3:
-            bitrate = length * fs50 * 1000 / 960;
+            rate = len64 * fs50 * 1000 / 960;
             break;
         case 2:
-            bitrate = length * fs50 * 1000 / 2880;
+            rate = len64 * fs50 * 1000 / 2880;
             break;
         default:
             if (h.VersionId == 1) {
-                bitrate = length * fs50 * 1000 / 2880;
+                rate = len64 * fs50 * 1000 / 2880;
             } else {
                 const int s = h.SyncKind == 1 ? 3 : 2;
-                bitrate = ((length * fs50) << s) * 125 / 1440;
+                rate = ((len64 * fs50) << s) * 125 / 1440;
             }
             break;
     }
+    bitrate = static_cast<int32_t>(std::clamp<int64_t>(rate, INT32_MIN, INT32_MAX));
     return length;
 }
 

@@ -11,5 +11,6 @@ namespace wl::fuzz {
 void DecodeFrameInput(const uint8_t* data, size_t size);
 void FrameHeaderInput(const uint8_t* data, size_t size);
 void MediaInfoInput(const uint8_t* data, size_t size);
+void PlayerWalkInput(const uint8_t* data, size_t size);
 
 }  // namespace wl::fuzz

@@ -311,7 +311,9 @@ bool TMP3Info::AnalyzeID3v2() {
     }
     if (r.Position() != end) return fail();
     audioStart_ = r.Position();
-    if (audioLength_ != kUnknownLength) audioLength_ -= end - s;
+    // A tag longer than the wrapper says the audio is leaves no audio, not a
+    // negative length.
+    if (audioLength_ != kUnknownLength) audioLength_ = std::max<int64_t>(0, audioLength_ - (end - s));
     return true;
 }
 
@@ -369,7 +371,7 @@ bool TMP3Info::ReadID3v2Frames(TMPStreamReader& r, int64_t end, int major, bool 
 void TMP3Info::AnalyzeTail() {
     if (!reader_ || !reader_->Active()) return;
     TMPStreamReader& r = *reader_;
-    if (audioLength_ == kUnknownLength) audioLength_ = r.Size() - audioStart_;
+    if (audioLength_ == kUnknownLength) audioLength_ = std::max<int64_t>(0, r.Size() - audioStart_);
     if (found_.Contains(mitRiff)) {
         try {
             ReadRiffInfo();

@@ -5,38 +5,70 @@
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 #
-# Corpora grow in build-fuzz/corpus/TARGET; crashes land in build-fuzz/crashes.
+# Corpora grow in BUILD/corpus/TARGET; crashes land in BUILD/crashes
+# (keep each as a reproducer in fuzz/regressions/TARGET); logs in BUILD/logs.
+# Exits non-zero when any target found a crash, a leak or a timeout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_decode_frame fuzz_frame_header fuzz_media_info)
+[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_decode_frame fuzz_frame_header fuzz_media_info fuzz_player_walk)
 
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DWL_FUZZ=ON -DWL_BUILD_TESTS=OFF -DWL_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz --target "${targets[@]}" >/dev/null
+# WL_FUZZ_BUILD names the build tree (default build-fuzz); CI reuses its
+# sanitizer tree, which also holds the tests.
+build=${WL_FUZZ_BUILD:-build-fuzz}
+if [[ ! -f $build/CMakeCache.txt ]]; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DWL_FUZZ=ON -DWL_BUILD_TESTS=OFF -DWL_BUILD_BENCH=OFF >/dev/null
+fi
+cmake --build "$build" --target "${targets[@]}" >/dev/null
 
+# Undefined behaviour counts as a finding, like a crash.
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 shared=${WL_SHARED_DIR:-../shared}
-mkdir -p build-fuzz/crashes
-for t in "${targets[@]}"; do
-  corpus=build-fuzz/corpus/$t
+mkdir -p "$build"/crashes "$build"/logs
+seed() {
+  local t=$1 corpus=$build/corpus/$1
   mkdir -p "$corpus"
-  cp -n fuzz/seeds/"$t"/* "$corpus"/ 2>/dev/null || true
-  seeds=(demo/wavelantern-demo.mp3)
+  cp -n fuzz/regressions/"$t"/* "$corpus"/ 2>/dev/null || true
+  local seeds=(demo/wavelantern-demo.mp3)
   [[ -d $shared/conformance ]] && seeds+=("$shared"/conformance/*.bit)
   for f in "${seeds[@]}"; do
+    local name
     name=$(basename "$f")
     case $t in
       fuzz_decode_frame)
         # Config byte (full band, routing as coded), then the start of the stream.
         { printf '\x04'; head -c 6000 "$f"; } > "$corpus/seed-$name" ;;
       fuzz_frame_header) head -c 4096 "$f" > "$corpus/seed-$name" ;;
-      fuzz_media_info) head -c 65536 "$f" > "$corpus/seed-$name" ;;
+      fuzz_media_info | fuzz_player_walk) head -c 65536 "$f" > "$corpus/seed-$name" ;;
     esac
   done
-  echo "== $t: $seconds s"
-  build-fuzz/fuzz/"$t" -max_total_time="$seconds" -print_final_stats=1 \
-    -artifact_prefix=build-fuzz/crashes/"$t"- -rss_limit_mb=2048 -timeout=10 "$corpus" 2>&1 |
-    grep -E '^(#[0-9]+ *DONE|stat::number_of_executed_units|stat::peak_rss|==[0-9]+==ERROR|SUMMARY)|cov:' | tail -4
+}
+run() {
+  local t=$1
+  $build/fuzz/"$t" -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix=$build/crashes/"$t"- -rss_limit_mb=2048 -timeout=10 \
+    $build/corpus/"$t" > $build/logs/"$t".log 2>&1
+}
+
+# Two targets at a time (one per core); every target runs to its time limit.
+status=0
+for ((i = 0; i < ${#targets[@]}; i += 2)); do
+  pids=()
+  for t in "${targets[@]:i:2}"; do
+    seed "$t"
+    run "$t" &
+    pids+=($!)
+  done
+  for pid in "${pids[@]}"; do wait "$pid" || status=1; done
 done
+for t in "${targets[@]}"; do
+  echo "== $t ($seconds s)"
+  grep -E '^(#[0-9]+ *DONE|stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==ERROR|SUMMARY)' \
+    $build/logs/"$t".log | tail -4 || true
+  grep -Eo 'cov: [0-9]+ ft: [0-9]+' $build/logs/"$t".log | tail -1 || true
+done
+[[ $status -eq 0 ]] || echo "fuzz: a target failed; reproducers are in $build/crashes" >&2
+exit $status

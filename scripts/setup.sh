@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 core_packages=(
   cmake ninja-build g++
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 lame mpg123 sox twolame ffmpeg
+  python3 lame mpg123 sox twolame ffmpeg clang libclang-rt-14-dev
 )
 # Player (UI and audio output) packages; later features add theirs here.
 player_packages=(

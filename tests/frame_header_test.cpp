@@ -121,6 +121,24 @@ TEST(FreeFormat, MeasuresTheRepeatingFrameChain) {
     EXPECT_EQ(FreeFormatFrameLength(p.data(), static_cast<int32_t>(p.size())), 600);
 }
 
+TEST(FreeFormat, LongMeasuredFramesGiveTheirBitrateWithoutOverflow) {
+    // Layer I free-format frames 3000 bytes apart at 44.1 kHz: the product
+    // 3000 x 882 x 1000 does not fit 32 bits, the bitrate does.
+    std::vector<uint8_t> s;
+    for (int i = 0; i < 3; ++i) {
+        const size_t start = s.size();
+        s.resize(start + 3000, 0x55);
+        s[start] = 0xFF;
+        s[start + 1] = 0xFF;
+        s[start + 2] = 0x00;
+        s[start + 3] = 0xC0;
+    }
+    TMPEGFrameHeader h{};
+    int32_t bitrate = 0;
+    EXPECT_EQ(ProbeFrame(s.data(), static_cast<int32_t>(s.size()), h, bitrate), 3000);
+    EXPECT_EQ(bitrate, static_cast<int32_t>(int64_t{3000} * 882 * 1000 / 960));
+}
+
 TEST(FreeFormat, RejectsShortDistancesAndBrokenChains) {
     // A header copy closer than 24 bytes is never taken as the frame length.
     auto s = FreeFormatStream(20, 40, false);

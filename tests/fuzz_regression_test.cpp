@@ -33,5 +33,6 @@ void Replay(const std::string& target, void (*harness)(const uint8_t*, size_t)) 
 TEST(FuzzRegressions, DecodeFrame) { Replay("fuzz_decode_frame", wl::fuzz::DecodeFrameInput); }
 TEST(FuzzRegressions, FrameHeader) { Replay("fuzz_frame_header", wl::fuzz::FrameHeaderInput); }
 TEST(FuzzRegressions, MediaInfo) { Replay("fuzz_media_info", wl::fuzz::MediaInfoInput); }
+TEST(FuzzRegressions, PlayerWalk) { Replay("fuzz_player_walk", wl::fuzz::PlayerWalkInput); }
 
 }  // namespace

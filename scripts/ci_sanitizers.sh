@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The sanitizer and fuzzing part of CI, after the plain build and tests:
+#   1. clang with AddressSanitizer and UndefinedBehaviorSanitizer (and the
+#      fuzzers' coverage instrumentation): the whole test suite, then every
+#      fuzz target for FUZZ_SECONDS (default 60) on its corpus;
+#   2. gcc with ThreadSanitizer: the threading, output and player tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${WL_JOBS:-$(nproc)}
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DWL_FUZZ=ON -DWL_BUILD_TESTS=ON -DWL_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== fuzzing"
+WL_FUZZ_BUILD=build-asan ./scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+
+echo "== ThreadSanitizer"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWL_SANITIZE=thread \
+  -DWL_BUILD_BENCH=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON >/dev/null
+cmake --build build-tsan -j "$jobs" --target wl_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan \
+  --output-on-failure -j "$jobs" \
+  -R '^(Thread|Mutex|Event|SoundOut|SoundDevice|PulseIntegration|Player|MessageQueue)'
