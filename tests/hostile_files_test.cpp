@@ -1,11 +1,17 @@
-// Hostile files through the frame walk and the tag reader: each decodes or
-// fails with "unknown MPEG Audio format." without crashing or hanging.
+// Hostile files through the tool's frame walk, the player's opening analysis
+// and frame walk, and the tag reader: each decodes or fails with "unknown MPEG
+// Audio format." without crashing or hanging.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <vector>
 
+#include "engine/errors.h"
 #include "engine/file_stream.h"
+#include "engine/frame_walk.h"
 #include "engine/stream_reader.h"
 #include "info/mp3_info.h"
 #include "tests/stream_builder.h"
@@ -20,7 +26,34 @@ struct WalkResult {
     int64_t frames;
 };
 
-WalkResult Walk(const std::vector<uint8_t>& file) {
+// The player's own opening analysis and frame walk over a stream: it plays
+// (ok) or fails with the error the player would show.
+WalkResult WalkAsPlayer(TStream& stream) {
+    int64_t frames = 0;
+    const auto start = std::chrono::steady_clock::now();
+    WalkResult result{true, "", 0};
+    try {
+        DecodeAsPlayer(
+            stream, [](const TStreamFacts&) {},
+            [&frames](const uint8_t*, int32_t) {
+                ++frames;
+                return true;
+            });
+    } catch (const EMP3Error& e) {
+        result.ok = false;
+        result.error = e.what();
+    }
+    result.frames = frames;
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 30.0);
+    return result;
+}
+
+WalkResult WalkAsPlayer(const std::vector<uint8_t>& file) {
+    TMemoryStream stream(file);
+    return WalkAsPlayer(stream);
+}
+
+WalkResult WalkTool(const std::vector<uint8_t>& file) {
     std::vector<int16_t> pcm;
     tools::DecodeOptions options;
     const auto start = std::chrono::steady_clock::now();
@@ -32,10 +65,22 @@ WalkResult Walk(const std::vector<uint8_t>& file) {
     return {out.ok, out.error, out.facts.frames};
 }
 
+// Both walks: the tool's and the player's.
+WalkResult Walk(const std::vector<uint8_t>& file) {
+    const WalkResult player = WalkAsPlayer(file);
+    if (!player.ok) {
+        EXPECT_EQ(player.error, "unknown MPEG Audio format.");
+    }
+    return WalkTool(file);
+}
+
 void ExpectUnknownFormat(const std::vector<uint8_t>& file, const char* what) {
-    const WalkResult r = Walk(file);
-    EXPECT_FALSE(r.ok) << what;
-    EXPECT_EQ(r.error, "unknown MPEG Audio format.") << what;
+    const WalkResult tool = WalkTool(file);
+    EXPECT_FALSE(tool.ok) << what;
+    EXPECT_EQ(tool.error, "unknown MPEG Audio format.") << what;
+    const WalkResult player = WalkAsPlayer(file);
+    EXPECT_FALSE(player.ok) << what;
+    EXPECT_EQ(player.error, "unknown MPEG Audio format.") << what;
 }
 
 TEST(HostileFiles, EmptyTinyAndSyncOnlyFiles) {
@@ -86,6 +131,38 @@ TEST(HostileFiles, LayerThreeFrameClaimingTheLongestDataDecodesAsBoundedNoise) {
     const WalkResult r = Walk(file);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.frames, 50);
+}
+
+TEST(HostileFiles, LayerTwoFrameWithEveryAllocationAtFifteen) {
+    // 44.1 kHz 192 kbit/s stereo frames whose allocation fields are all ones.
+    std::vector<uint8_t> file;
+    for (int i = 0; i < 20; ++i) {
+        std::vector<uint8_t> frame(626, 0xFF);
+        frame[1] = 0xFD;
+        frame[2] = 0xA0;
+        frame[3] = 0x00;
+        file.insert(file.end(), frame.begin(), frame.end());
+    }
+    const WalkResult r = Walk(file);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.frames, 20);  // every frame refused by the decoder, played as silence
+}
+
+TEST(HostileFiles, SparseTwoGigabyteFileWithAHeaderAtTheEnd) {
+    char path[] = "/tmp/wl-sparse-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const off_t size = off_t{2} << 30;
+    const uint8_t header[4] = {0xFF, 0xFB, 0x90, 0x64};
+    ASSERT_EQ(::pwrite(fd, header, 4, size - 4), 4);
+    ::close(fd);
+    {
+        TFileStream stream(path);
+        const WalkResult r = WalkAsPlayer(stream);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, "unknown MPEG Audio format.");
+    }
+    ::unlink(path);
 }
 
 TEST(HostileFiles, FreeFormatFramesThatChangeLength) {
