@@ -11,7 +11,7 @@
 namespace wl::fuzz {
 
 void PlayerWalkInput(const uint8_t* data, size_t size) {
-    if (size > 1 << 20) return;
+    if (size > 1 << 18) return;
     TMemoryStream stream(std::vector<uint8_t>(data, data + size));
     int64_t frames = 0;
     try {
@@ -19,7 +19,7 @@ void PlayerWalkInput(const uint8_t* data, size_t size) {
             stream, [](const TStreamFacts&) {},
             [&frames](const uint8_t*, int32_t bytes) {
                 if (bytes < 0 || bytes > 4608) __builtin_trap();
-                return ++frames < 100000;
+                return ++frames < 2000;
             });
     } catch (const EMP3Error&) {
         // "unknown MPEG Audio format." and read errors are the expected failures.

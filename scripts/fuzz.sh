@@ -42,14 +42,15 @@ seed() {
         # Config byte (full band, routing as coded), then the start of the stream.
         { printf '\x04'; head -c 6000 "$f"; } > "$corpus/seed-$name" ;;
       fuzz_frame_header) head -c 4096 "$f" > "$corpus/seed-$name" ;;
-      fuzz_media_info | fuzz_player_walk) head -c 65536 "$f" > "$corpus/seed-$name" ;;
+      fuzz_media_info) head -c 65536 "$f" > "$corpus/seed-$name" ;;
+      fuzz_player_walk) head -c 16384 "$f" > "$corpus/seed-$name" ;;
     esac
   done
 }
 run() {
   local t=$1
   $build/fuzz/"$t" -max_total_time="$seconds" -print_final_stats=1 \
-    -artifact_prefix=$build/crashes/"$t"- -rss_limit_mb=2048 -timeout=10 \
+    -artifact_prefix=$build/crashes/"$t"- -rss_limit_mb=2048 -timeout=30 \
     $build/corpus/"$t" > $build/logs/"$t".log 2>&1
 }
 
