@@ -265,19 +265,6 @@ private:
     std::vector<std::pair<dev_t, ino_t>> ancestors_;
 };
 
-int NiceFor(TThreadPriority p) {
-    switch (p) {
-    case TThreadPriority::tpIdle: return 19;
-    case TThreadPriority::tpLowest: return 10;
-    case TThreadPriority::tpLower: return 5;
-    case TThreadPriority::tpNormal: return 0;
-    case TThreadPriority::tpHigher: return -5;
-    case TThreadPriority::tpHighest: return -10;
-    case TThreadPriority::tpTimeCritical: return -20;
-    }
-    return 0;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- worker

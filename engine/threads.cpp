@@ -163,7 +163,6 @@ bool TMPLoopThread::IsCurrentThread() const {
     return started_.load() && std::this_thread::get_id() == thread_.get_id();
 }
 
-namespace {
 int NiceFor(TThreadPriority p) {
     switch (p) {
         case TThreadPriority::tpIdle: return 19;
@@ -176,7 +175,6 @@ int NiceFor(TThreadPriority p) {
     }
     return 0;
 }
-}  // namespace
 
 void TMPLoopThread::SetPriority(TThreadPriority priority) {
     std::lock_guard<std::mutex> lock(lifeMutex_);

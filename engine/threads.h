@@ -143,6 +143,9 @@ enum class TThreadPriority : uint8_t {
     tpTimeCritical
 };
 
+// The nice value that stands for a thread priority on Linux.
+int NiceFor(TThreadPriority p);
+
 class TMPLoopThread {
 public:
     // Created suspended; set OnError, then Start.
