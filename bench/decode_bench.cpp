@@ -156,61 +156,51 @@ void BM_DecodeFile(benchmark::State& state, const Input* in) {
     state.counters["realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
 }
 
-std::vector<Input> PrepareInputs(const std::string& tempDir) {
-    std::vector<Input> inputs;
-    if (!tempDir.empty() && OnPath("lame")) {
-        struct Kind {
-            const char* name;
-            int32_t rate;
-            int32_t channels;
-            const char* options;
-        };
-        const Kind kinds[] = {
-            {"L3_44k_joint_128", 44100, 2, "--cbr -b 128 -m j"},
-            {"L3_44k_stereo_320", 44100, 2, "--cbr -b 320 -m s"},
-            {"L3_44k_mono_64", 44100, 1, "--cbr -b 64 -m m"},
-            {"L3_mpeg2_22k_joint_64", 22050, 2, "--cbr -b 64 -m j"},
-        };
-        for (const auto& k : kinds) {
-            const std::string wav = tempDir + "/" + k.name + ".wav";
-            const std::string mp3 = tempDir + "/" + k.name + ".mp3";
-            WriteSignalWav(wav, k.rate, k.channels, 8.0);
+// A synthesized signal encoded by `encoder` (lame or twolame) each listed way.
+struct EncodedKind {
+    const char* name;
+    int32_t rate;
+    int32_t channels;
+    const char* options;
+};
+
+void EncodeInputs(const std::string& tempDir, const std::string& encoder,
+                  std::span<const EncodedKind> kinds, std::vector<Input>& inputs) {
+    if (tempDir.empty() || !OnPath(encoder)) return;
+    for (const auto& k : kinds) {
+        const std::string wav = tempDir + "/" + k.name + ".wav";
+        const std::string out = tempDir + "/" + k.name + (encoder == "lame" ? ".mp3" : ".mp2");
+        WriteSignalWav(wav, k.rate, k.channels, 8.0);
+        std::string cmd = encoder + " --quiet ";
+        if (encoder == "lame") {
             char resample[32];
             std::snprintf(resample, sizeof resample, "%g", k.rate / 1000.0);
-            const std::string cmd = std::string("lame --quiet --resample ") + resample + " " +
-                                    k.options + " '" + wav + "' '" + mp3 + "'";
-            Input in;
-            if (std::system(cmd.c_str()) == 0 && LoadInput(k.name, mp3, in)) {
-                inputs.push_back(std::move(in));
-            }
+            cmd += std::string("--resample ") + resample + " ";
+        }
+        cmd += std::string(k.options) + " '" + wav + "' '" + out + "'";
+        Input in;
+        if (std::system(cmd.c_str()) == 0 && LoadInput(k.name, out, in)) {
+            inputs.push_back(std::move(in));
         }
     }
-    // Layer II made by twolame when it is installed.
-    if (!tempDir.empty() && OnPath("twolame")) {
-        struct Kind {
-            const char* name;
-            int32_t rate;
-            int32_t channels;
-            const char* options;
-        };
-        const Kind kinds[] = {
-            {"L2_44k_stereo_192", 44100, 2, "-b 192 -m s"},
-            {"L2_48k_joint_384", 48000, 2, "-b 384 -m j"},
-            {"L2_44k_mono_96", 44100, 1, "-b 96 -m m"},
-            {"L2_lsf_22k_stereo_96", 22050, 2, "-b 96 -m s"},
-        };
-        for (const auto& k : kinds) {
-            const std::string wav = tempDir + "/" + k.name + ".wav";
-            const std::string mp2 = tempDir + "/" + k.name + ".mp2";
-            WriteSignalWav(wav, k.rate, k.channels, 8.0);
-            const std::string cmd = std::string("twolame --quiet ") + k.options + " '" + wav +
-                                    "' '" + mp2 + "'";
-            Input in;
-            if (std::system(cmd.c_str()) == 0 && LoadInput(k.name, mp2, in)) {
-                inputs.push_back(std::move(in));
-            }
-        }
-    }
+}
+
+std::vector<Input> PrepareInputs(const std::string& tempDir) {
+    std::vector<Input> inputs;
+    const EncodedKind layer3[] = {
+        {"L3_44k_joint_128", 44100, 2, "--cbr -b 128 -m j"},
+        {"L3_44k_stereo_320", 44100, 2, "--cbr -b 320 -m s"},
+        {"L3_44k_mono_64", 44100, 1, "--cbr -b 64 -m m"},
+        {"L3_mpeg2_22k_joint_64", 22050, 2, "--cbr -b 64 -m j"},
+    };
+    const EncodedKind layer2[] = {
+        {"L2_44k_stereo_192", 44100, 2, "-b 192 -m s"},
+        {"L2_48k_joint_384", 48000, 2, "-b 384 -m j"},
+        {"L2_44k_mono_96", 44100, 1, "-b 96 -m m"},
+        {"L2_lsf_22k_stereo_96", 22050, 2, "-b 96 -m s"},
+    };
+    EncodeInputs(tempDir, "lame", layer3, inputs);
+    EncodeInputs(tempDir, "twolame", layer2, inputs);
     const char* env = std::getenv("WL_SHARED_DIR");
     const std::string shared = (env && *env) ? env : WL_SHARED_DIR;
     for (const char* name : {"l3-sin1k0db", "l3-compl", "l3-test45", "M2L3_noise", "l1-fl8",
