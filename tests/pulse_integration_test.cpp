@@ -24,15 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-template <class F>
-bool WaitUntil(F cond, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return cond();
-}
+using test::WaitUntil;
 
 std::vector<uint8_t> Tone(double seconds) {
     const std::vector<int16_t> pcm = test::SynthesizeSignal(44100, 2, seconds, 3);

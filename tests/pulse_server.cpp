@@ -20,15 +20,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-template <class F>
-bool WaitUntil(F cond, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return cond();
-}
 
 // True when a connection to the Unix socket at `path` is accepted.
 bool Accepts(const std::string& path) {
