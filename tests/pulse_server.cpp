@@ -18,7 +18,6 @@ namespace wl::test {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 
 // True when a connection to the Unix socket at `path` is accepted.
