@@ -1,0 +1,291 @@
+// The main window: a borderless skinned window whose upper half (display and
+// transport row) always shows and whose lower half holds one of five panels.
+// The class is large by nature (one window, one shared state); its methods are
+// spread over files by area:
+//   form1.cpp            creation, first show, housekeeping tick, shut-down,
+//                        panel toggle, transport row, moving, volume/balance
+//   form1_common.cpp     small shared helpers (status line, message pumping)
+//   form1_options.cpp    settings load/save and the options panel
+//   form1_playlist.cpp   playlist procedures, playfile, next/previous
+//   playlist_panel.cpp   the playlist panel and its buttons, drops
+//   tag_panel.cpp        the tag panel
+//   form1_display.cpp    the display: times, meters, title strip, status line
+//   form1_equalizer.cpp  the equalizer panel
+//   form1_about.cpp      the about panel
+//   skin.cpp             the skin pictures
+#pragma once
+
+#include <QPixmap>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "app/settings.h"
+#include "controls/colors.h"
+#include "engine/mp3_player.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+class QToolButton;
+
+namespace wl {
+
+class TALProgressBar;
+class TBrowseForFolder;
+class TExTrackBar;
+class TFindFile;
+class TImage;
+class TVumeter;
+struct TSearchRec;
+
+// Pictures of the state image, in the order of the hidden images.
+enum class TStatePicture { Play, Pause, Stop, Previous, Next, End };
+
+inline constexpr int kWindowWidth = 370;
+inline constexpr int kWindowHeight = 366;
+inline constexpr int kPanelHeight = 183;
+inline constexpr int kMaxEntries = 32767;
+
+// Display colours (0x00BBGGRR).
+inline constexpr TColor kUnlitColor = 0x3A2200;
+inline constexpr TColor kLampLitColor = 0x6A4A22;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // ------------------------------------------------------------------
+    // Shared state.
+    // ------------------------------------------------------------------
+    std::unique_ptr<TMP3Player> MP3Player;
+    TSettings Settings;
+    int32_t StartupTicks = 0;
+    int64_t IdleSeconds = 0;
+    QString StatusText;
+    int StatusIdle = 0;
+    QString TimeText;
+    QString TitleText;
+    int MeterTicks = 0;  // the meter tick counter
+    bool PanelOpen = false;
+
+    // The app's folder ("exe folder"), always ending in "/".
+    QString ExeFolder() const;
+
+    // Shared helpers (form1_common.cpp).
+    void SetStatus(const QString& text);  // only when it differs; StatusIdle := 0
+    void ProcessMessages();               // let pending events run
+    void Wait(int ms);                    // wait while events keep running
+    static void SetTextColor(QWidget* widget, TColor color);
+    TColor LitTextColor() const;          // (Brightness - 50) * 0x010101 + 0xAA8A42
+
+    // ------------------------------------------------------------------
+    // Frame (form1.cpp): creation, housekeeping, shut-down, panels,
+    // transport row, moving, keyboard, volume and balance.
+    // ------------------------------------------------------------------
+    void FormCreate();
+    void FormShow();
+    void Timer4Timer();  // housekeeping, 1000 ms
+    void SpeedButton1Click();  // "X": stop, close, save, end
+    void TogglePanel(QWidget* panel);
+    void Image7Click();   // Play
+    void Image9Click();   // Pause / Resume
+    void Image10Click();  // Stop
+    void Image14Click();  // Settings
+    void Image15Click();  // Equalizer
+    void Image16Click();  // About
+    void Image17Click();  // MP3 playlist
+    void Image18Click();  // MP3 ID
+    void ExTrackBar1Change();  // volume
+    void ExTrackBar2Change();  // balance
+    void HandleKeyDown(int key);  // the keyboard shortcuts, from the input filter
+    QStringList Arguments;        // command-line arguments after the program name
+
+    QTimer* Timer1 = nullptr;  // meters, 40 ms
+    QTimer* Timer3 = nullptr;  // clock, 200 ms
+    QTimer* Timer4 = nullptr;  // housekeeping, 1000 ms
+    TImage* Image2 = nullptr;  // skin, upper half
+    TImage* Image8 = nullptr;  // skin, lower half
+    TImage* Image7 = nullptr;
+    TImage* Image9 = nullptr;
+    TImage* Image10 = nullptr;
+    TImage* Image11 = nullptr;
+    TImage* Image12 = nullptr;
+    TImage* Image13 = nullptr;
+    TImage* Image14 = nullptr;
+    TImage* Image15 = nullptr;
+    TImage* Image16 = nullptr;
+    TImage* Image17 = nullptr;
+    TImage* Image18 = nullptr;
+    QToolButton* SpeedButton1 = nullptr;
+    QWidget* Panel1 = nullptr;   // display
+    QWidget* Panel2 = nullptr;   // equalizer
+    QWidget* Panel3 = nullptr;   // about
+    QWidget* Panel4 = nullptr;   // options
+    QWidget* Panel17 = nullptr;  // tag information
+    QWidget* Panel19 = nullptr;  // playlist
+
+    // ------------------------------------------------------------------
+    // Settings and options panel (form1_options.cpp).
+    // ------------------------------------------------------------------
+    void LoadSettings();
+    void SaveSettings();
+    void Button1Click();  // options "Save"
+    static TColor SwapRedBlue(TColor value);
+    void ApplyStayOnTop(bool onTop);
+
+    QComboBox* ComboBox1 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QCheckBox* CheckBox2 = nullptr;
+    QCheckBox* CheckBox3 = nullptr;
+    QCheckBox* CheckBox4 = nullptr;
+    QCheckBox* CheckBox5 = nullptr;
+    QCheckBox* CheckBox6 = nullptr;
+    QCheckBox* CheckBox7 = nullptr;
+    QCheckBox* CheckBox8 = nullptr;
+    QCheckBox* CheckBox9 = nullptr;
+    std::array<QLabel*, 5> ColorSwatches{};  // Label32 .. Label36
+    QLabel* StaticText2 = nullptr;
+    TExTrackBar* ExTrackBar3 = nullptr;  // brightness
+    QToolButton* SpeedButton18 = nullptr;  // "Save"
+
+    // ------------------------------------------------------------------
+    // Playlist (form1_playlist.cpp, playlist_panel.cpp, tag_panel.cpp).
+    // ------------------------------------------------------------------
+    int16_t EntryCount = 0;
+    int16_t CurrentEntry = 0;
+    std::array<int16_t, kMaxEntries + 1> NotPlayed{};  // index 1..32767
+    bool AutoAdvance = false;
+    QString PlayingPath;
+
+    void AddEntry(const QString& path);
+    void ClearPlaylist();
+    void LoadDefaultPlaylist();
+    void SaveDefaultPlaylist();
+    void ResetNotPlayed();
+    int16_t PickRandom();
+    void SelectCurrent();
+    void UpdateScrollButtons();
+    void playfile();
+    void canta();
+    void FinishAdding(int rowsBefore);
+    void ReadM3U(const QString& path);  // adds the playlist's entries
+    void RemoveSelectedRows();          // "-File"
+    void RemoveRows(int first, int count);
+    void RenumberEntries();
+    void PlayNext();      // "Next" (Image12)
+    void PlayPrevious();  // "Last" (Image11)
+    void Image13Click();  // "Open"
+    void EndOfEntryAdvance();  // run by the housekeeping tick
+    void MP3PlayerEndPlay(TMP3EndPlayReason reason);
+    void ShowEntryCounter();  // Label2 := CurrentEntry - EntryCount
+    void DropFiles(const QStringList& paths);
+
+    QTableWidget* sg1 = nullptr;
+    std::array<QToolButton*, 12> PlaylistButtons{};  // SpeedButton22 .. SpeedButton33
+    QLineEdit* Edit1 = nullptr;  // Artist
+    QLineEdit* Edit2 = nullptr;  // Title
+    QLineEdit* Edit3 = nullptr;  // Comment
+    QLineEdit* Edit4 = nullptr;  // Album
+    QLineEdit* Edit5 = nullptr;  // Year
+    QLineEdit* Edit6 = nullptr;  // Genre
+    QLineEdit* Edit7 = nullptr;  // format text
+    QLineEdit* Edit8 = nullptr;  // Track
+    TBrowseForFolder* bf = nullptr;
+    TFindFile* FindFile1 = nullptr;
+
+    // ------------------------------------------------------------------
+    // Display (form1_display.cpp, skin.cpp).
+    // ------------------------------------------------------------------
+    void FormatTime(int64_t ms);  // sets TimeText
+    void MP3PlayerChangePosition();
+    void Timer1Timer();  // meters, title scroll, about animation
+    void Timer3Timer();  // clock, idle status text
+    void DrawTitle(const QString& text, bool bold, TColor color);  // strip at (0,1), scrolling decided here
+    void SetStatePicture(TStatePicture picture);
+    void ShowIndicators();  // equalizer, random and repeat indicators after the settings
+    void SetDisplayLit(bool lit);  // L/R captions, counter, rate, times: lit or unlit
+    void ResetPeaks();
+    void ClearMeterHistory();
+    void ExTrackBar3Change();  // brightness
+    void ApplySkin();          // pictures of the frame's images
+
+    QLabel* Label2 = nullptr;   // entry counter
+    QLabel* Label4 = nullptr;   // lower lamp
+    QLabel* Label5 = nullptr;   // clock
+    QLabel* Label6 = nullptr;   // rate text
+    QLabel* Label7 = nullptr;   // current time
+    QLabel* Label8 = nullptr;   // length
+    QLabel* Label9 = nullptr;   // upper lamp
+    QLabel* Label10 = nullptr;  // status line
+    QLabel* LabelL = nullptr;   // "L"
+    QLabel* LabelR = nullptr;   // "R"
+    TImage* Image1 = nullptr;   // title strip
+    TImage* Image3 = nullptr;   // left meter
+    TImage* Image4 = nullptr;   // right meter
+    TImage* Image20 = nullptr;  // state image
+    TImage* Image29 = nullptr;  // equalizer indicator
+    TImage* Image32 = nullptr;  // random indicator
+    TImage* Image35 = nullptr;  // repeat indicator
+    TALProgressBar* ALProgressBar1 = nullptr;
+    TExTrackBar* ExTrackBar1 = nullptr;  // volume
+    TVumeter* Vumeter1 = nullptr;
+
+    // ------------------------------------------------------------------
+    // Equalizer panel (form1_equalizer.cpp).
+    // ------------------------------------------------------------------
+    static int RoundFreq(int f);
+    static TColor BandColor(int gain);
+    void ApplyEqualizer();
+    void EqSliderChange(int band);
+    void SpeedButton16Click();  // "Eq ON"
+
+    std::array<TExTrackBar*, 10> eqx{};
+    std::array<QLabel*, 10> BandLamps{};  // Label16 .. Label25
+    QToolButton* SpeedButton16 = nullptr;
+    TExTrackBar* ExTrackBar2 = nullptr;  // balance
+
+    // ------------------------------------------------------------------
+    // About panel (form1_about.cpp).
+    // ------------------------------------------------------------------
+    void AboutTick();  // logo blink and wandering image, from the meter tick
+
+    TImage* Image5 = nullptr;
+    TImage* Image6 = nullptr;
+
+private:
+    // Each area builds its own widgets; the constructor calls them in order.
+    void BuildFrame();
+    void BuildDisplay();
+    void BuildOptionsPanel();
+    void BuildEqualizerPanel();
+    void BuildAboutPanel();
+    void BuildPlaylistPanel();
+    void BuildTagPanel();
+
+    // ---- frame (private) ----
+
+    // ---- options (private) ----
+
+    // ---- playlist (private) ----
+
+    // ---- display (private) ----
+
+    // ---- equalizer (private) ----
+
+    // ---- about (private) ----
+};
+
+extern TForm1* Form1;
+
+}  // namespace wl

@@ -1,0 +1,45 @@
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QThread>
+
+#include "app/form1.h"
+
+namespace wl {
+
+TForm1* Form1 = nullptr;
+
+void TForm1::SetStatus(const QString& text) {
+    if (StatusText != text) {
+        StatusText = text;
+        if (Label10) Label10->setText(text);
+    }
+    StatusIdle = 0;
+}
+
+void TForm1::ProcessMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void TForm1::Wait(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+}
+
+void TForm1::SetTextColor(QWidget* widget, TColor color) {
+    if (!widget) return;
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, ColorToQColor(color));
+    palette.setColor(QPalette::Text, ColorToQColor(color));
+    widget->setPalette(palette);
+}
+
+TColor TForm1::LitTextColor() const {
+    return static_cast<TColor>((static_cast<int32_t>(Settings.Brightness) - 50) * 0x010101 + 0xAA8A42);
+}
+
+}  // namespace wl

@@ -1,0 +1,33 @@
+// The options record kept in "wl.ini": 30 fixed little-endian bytes, then the
+// working folder as raw text to the end of the file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace wl {
+
+struct TSettings {
+    uint8_t DecoderPriority = 4;
+    uint8_t AlwaysOnTop = 1;
+    uint8_t RepeatPlay = 0;
+    uint8_t TimeRemaining = 0;
+    uint8_t EqualizerOn = 0;
+    std::array<int8_t, 10> EqualizerGains{};
+    uint32_t VuColor = 0x004040CC;  // 0x00RRGGBB
+    uint8_t UseCache = 0;
+    uint8_t FastVuMeters = 0;
+    uint8_t RandomPlay = 0;
+    uint8_t Screensaver = 1;
+    int16_t WindowLeft = 155;
+    int16_t WindowTop = 100;
+    uint8_t PeakLevel = 1;
+    uint8_t AutoloadPlaylist = 0;
+    uint8_t Brightness = 50;
+    std::string CurrentFolder;  // UTF-8
+};
+
+inline constexpr size_t kSettingsFixedSize = 30;
+
+}  // namespace wl

@@ -1,0 +1,44 @@
+// A fresh app folder (WAVELANTERN_HOME) per test, and the two windows built
+// the way the program builds them.
+#pragma once
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "app/form1.h"
+#include "app/form2.h"
+
+namespace wl::test {
+
+class AppFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(home_.isValid());
+        setenv("WAVELANTERN_HOME", home_.path().toUtf8().constData(), 1);
+        startDir_ = QDir::currentPath();
+    }
+    void TearDown() override {
+        form2.reset();
+        form1.reset();
+        QDir::setCurrent(startDir_);
+        unsetenv("WAVELANTERN_HOME");
+    }
+    // Creates Form1 and Form2 (in that order) without showing them.
+    void Create(const QStringList& arguments = {}) {
+        form1 = std::make_unique<TForm1>();
+        form1->Arguments = arguments;
+        form2 = std::make_unique<TForm2>();
+    }
+    QString Home() const { return home_.path() + "/"; }
+
+    QTemporaryDir home_;
+    QString startDir_;
+    std::unique_ptr<TForm1> form1;
+    std::unique_ptr<TForm2> form2;
+};
+
+}  // namespace wl::test
