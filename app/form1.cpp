@@ -1,6 +1,7 @@
 // Skeleton: the frame's creation order; filled in by the frame work.
 #include <QTimer>
 
+#include "app/app_folder.h"
 #include "app/form1.h"
 
 namespace wl {
@@ -37,7 +38,7 @@ TForm1::~TForm1() {
     if (Form1 == this) Form1 = nullptr;
 }
 
-QString TForm1::ExeFolder() const { return QString(); }
+QString TForm1::ExeFolder() const { return AppFolder(); }
 
 void TForm1::BuildFrame() {
     setFixedSize(kWindowWidth, kWindowHeight);
