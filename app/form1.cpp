@@ -1,10 +1,54 @@
-// Skeleton: the frame's creation order; filled in by the frame work.
+// The main window's frame: creation order, first show, the housekeeping tick,
+// shut-down, the panel switch, the transport row, moving the window, the
+// keyboard shortcuts and the volume and balance bars.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMouseEvent>
+#include <QScreen>
 #include <QTimer>
+#include <QToolButton>
+#include <QWindow>
+
+#include <cstdlib>
+#include <ctime>
 
 #include "app/app_folder.h"
 #include "app/form1.h"
+#include "app/form2.h"
+#include "app/image_widget.h"
+#include "app/single_instance.h"
+#include "controls/ex_track_bar.h"
+#include "controls/vu_meter.h"
 
 namespace wl {
+
+namespace {
+
+constexpr int kTransportTop = 155;
+constexpr int kTransportSize = 16;
+constexpr int kLeftPosition = 155;  // window position used when the stored one is off the screen
+constexpr int kTopPosition = 100;
+
+// Routes the window's own events (its first show, presses on its bare
+// background) to the frame.
+class TFrameEvents : public QObject {
+public:
+    using THandler = std::function<bool(QEvent*)>;
+    TFrameEvents(QObject* parent, THandler handler) : QObject(parent), handler_(std::move(handler)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == parent() && handler_(event)) return true;
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    THandler handler_;
+};
+
+}  // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     Form1 = this;
@@ -29,6 +73,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     FormCreate();
 }
 
+// Window destruction (also when the application ends another way): the
+// player stops; nothing is saved here.
 TForm1::~TForm1() {
     if (MP3Player) {
         MP3Player->Messages().SetWakeCallback({});
@@ -40,32 +86,356 @@ TForm1::~TForm1() {
 
 QString TForm1::ExeFolder() const { return AppFolder(); }
 
+std::array<TImage*, 11> TForm1::TransportImages() const {
+    return {Image7, Image9, Image10, Image11, Image12, Image13, Image14, Image15, Image16, Image17, Image18};
+}
+
 void TForm1::BuildFrame() {
+    setWindowTitle(QString::fromLatin1(kAppTitle));
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setFixedSize(kWindowWidth, kWindowHeight);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+
+    // The skin pictures lie under everything else.
+    Image2 = new TImage(this);
+    Image2->setGeometry(0, 0, kWindowWidth, kPanelHeight);
+    Image8 = new TImage(this);
+    Image8->setGeometry(0, kPanelHeight, kWindowWidth, kPanelHeight);
+    for (TImage* skin : {Image2, Image8}) {
+        skin->OnMouseDown = [this, skin](QMouseEvent* event) { BackgroundMouseDown(skin, event); };
+        skin->OnMouseMove = [this](QMouseEvent* event) { BackgroundMouseMove(event); };
+        skin->OnMouseUp = [this](QMouseEvent*) { BackgroundMouseUp(); };
+    }
+
     Panel1 = new QWidget(this);
     Panel1->setGeometry(20, 20, 330, 125);
+    Panel1->setAutoFillBackground(true);
+    Panel1->setPalette(black);
     for (QWidget** panel : {&Panel2, &Panel3, &Panel4, &Panel17, &Panel19}) {
         *panel = new QWidget(this);
         (*panel)->setGeometry(0, kPanelHeight, kWindowWidth, kPanelHeight);
         (*panel)->hide();
     }
+    BuildTransportRow();
+
+    SpeedButton1 = new QToolButton(this);
+    SpeedButton1->setText(QStringLiteral("X"));
+    SpeedButton1->setGeometry(kWindowWidth - 18, 2, 16, 16);
+    SpeedButton1->setAutoRaise(true);
+    SpeedButton1->setFocusPolicy(Qt::NoFocus);  // Space must never reach it
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+
+    Timer1->setInterval(40);
+    Timer3->setInterval(200);
+    Timer4->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(Timer3, &QTimer::timeout, this, [this] { Timer3Timer(); });
+    connect(Timer4, &QTimer::timeout, this, [this] { Timer4Timer(); });
+    HookFrameEvents();
 }
 
-void TForm1::FormCreate() {}
-void TForm1::FormShow() {}
-void TForm1::Timer4Timer() {}
-void TForm1::SpeedButton1Click() {}
-void TForm1::TogglePanel(QWidget*) {}
+void TForm1::BuildTransportRow() {
+    struct TItem {
+        TImage** image;
+        const char* hover;
+        void (TForm1::*click)();
+    };
+    const TItem items[] = {
+        {&Image7, "Play", &TForm1::Image7Click},        {&Image9, "Pause", &TForm1::Image9Click},
+        {&Image10, "Stop", &TForm1::Image10Click},      {&Image11, "Last", &TForm1::PlayPrevious},
+        {&Image12, "Next", &TForm1::PlayNext},          {&Image13, "Open", &TForm1::Image13Click},
+        {&Image14, "Settings", &TForm1::Image14Click},  {&Image15, "Equalizer", &TForm1::Image15Click},
+        {&Image16, "About", &TForm1::Image16Click},     {&Image17, "MP3 playlist", &TForm1::Image17Click},
+        {&Image18, "MP3 ID", &TForm1::Image18Click},
+    };
+    // Transport images from the left edge of the display, panel images up
+    // to its right edge.
+    int index = 0;
+    for (const TItem& item : items) {
+        auto* image = new TImage(this);
+        const int left = index < 6 ? 20 + index * 22 : 350 - kTransportSize - (10 - index) * 22;
+        image->setGeometry(left, kTransportTop, kTransportSize, kTransportSize);
+        image->setCursor(Qt::PointingHandCursor);
+        const QString hover = QString::fromLatin1(item.hover);
+        image->OnEnter = [this, hover] { SetStatus(hover); };
+        image->OnClick = [this, click = item.click] { (this->*click)(); };
+        *item.image = image;
+        ++index;
+    }
+}
+
+void TForm1::HookFrameEvents() {
+    installEventFilter(new TFrameEvents(this, [this](QEvent* event) {
+        switch (event->type()) {
+        case QEvent::Show:
+            FormShow();
+            return false;
+        case QEvent::MouseButtonPress: {
+            // Only a press on the bare window; children handle their own.
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (childAt(mouse->position().toPoint()) != nullptr) return false;
+            BackgroundMouseDown(this, mouse);
+            return true;
+        }
+        case QEvent::MouseMove:
+            if (dragOrigin_.x() == 0) return false;
+            BackgroundMouseMove(static_cast<QMouseEvent*>(event));
+            return true;
+        case QEvent::MouseButtonRelease:
+            if (dragOrigin_.x() == 0) return false;
+            BackgroundMouseUp();
+            return true;
+        default:
+            return false;
+        }
+    }));
+}
+
+void TForm1::FormCreate() {
+    instanceServer_ = new TInstanceServer(this);
+    instanceServer_->Listen();
+
+    try {
+        MP3Player->Open();  // FileName is empty: the closed, empty state
+    } catch (const std::exception&) {
+    }
+    if (ExTrackBar1) {
+        ExTrackBar1->OnChange = [this](TExTrackBar*) { ExTrackBar1Change(); };
+        ExTrackBar1->SetPosition(100 - MP3Player->Volume());
+    }
+    if (ExTrackBar2) {
+        ExTrackBar2->OnChange = [this](TExTrackBar*) { ExTrackBar2Change(); };
+        ExTrackBar2->SetPosition(MP3Player->VolBalance());
+    }
+    setAcceptDrops(true);  // the playlist takes the dropped files
+    ClearMeterHistory();
+    StartupTicks = 0;
+    MeterTicks = 0;
+    CurrentEntry = 0;
+    EntryCount = 0;
+    setFixedSize(kWindowWidth, kWindowHeight - kPanelHeight);
+    PanelOpen = false;
+    for (int band = 0; band < static_cast<int>(eqx.size()); ++band) {
+        // Kept as the slider's hint; the sliders show no tool tips.
+        if (eqx[band]) eqx[band]->setStatusTip(QString::number(RoundFreq(MP3Player->EqualizerFrequency(band))) + "Hz, 0db");
+    }
+    if (Image1) Image1->OnDblClick = [this] { showMinimized(); };
+
+    LoadSettings();
+
+    StatusIdle = 0;
+    dragOrigin_ = QPoint();
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    SetStatus(QStringLiteral("Welcome!"));
+    TitleText.clear();
+    IdleSeconds = 0;
+    ResetNotPlayed();
+
+    Timer1->start();
+    Timer3->start();
+    Timer4->start();
+}
+
+void TForm1::FormShow() {
+    if (IdleSeconds != 0 || firstShowDone_) return;
+    firstShowDone_ = true;
+    AutoAdvance = false;
+    PlaceWindow();
+    ProcessMessages();
+    if (Image2 && Image8) Image8->setPixmap(Image2->pixmap());
+    UpdateScrollButtons();
+
+    if (!Arguments.isEmpty() && !Arguments.first().isEmpty()) {
+        ClearPlaylist();
+        const QString& first = Arguments.first();
+        if (Arguments.size() == 1 && QFileInfo(first).suffix().compare("m3u", Qt::CaseInsensitive) == 0) {
+            // Relative entries of the playlist name files beside it.
+            QDir::setCurrent(QFileInfo(first).absolutePath());
+            ReadM3U(first);
+        } else {
+            for (const QString& argument : Arguments) AddEntry(argument);
+        }
+        StartFirstEntry();
+        return;
+    }
+    EntryCount = 0;
+    if (Settings.AutoloadPlaylist) {
+        LoadDefaultPlaylist();
+        if (EntryCount > 0) StartFirstEntry();
+    }
+}
+
+void TForm1::StartFirstEntry() {
+    ResetNotPlayed();
+    CurrentEntry = Settings.RandomPlay ? PickRandom() : int16_t{1};
+    SelectCurrent();
+    playfile();
+}
+
+// A stored position off the screen (left or top not less than its size)
+// gives way to 155, 100; negative positions are kept.
+void TForm1::PlaceWindow() {
+    const QScreen* display = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QSize size = display ? display->virtualSize() : QSize(kLeftPosition + 1, kTopPosition + 1);
+    const int left = Settings.WindowLeft < size.width() ? Settings.WindowLeft : kLeftPosition;
+    const int top = Settings.WindowTop < size.height() ? Settings.WindowTop : kTopPosition;
+    move(left, top);
+}
+
+void TForm1::Timer4Timer() {
+    Settings.WindowLeft = static_cast<int16_t>(x());
+    Settings.WindowTop = static_cast<int16_t>(y());
+    if (TimeText.isEmpty() && StartupTicks == 2) SetDisplayLit(false);
+    if (StartupTicks < 20) ++StartupTicks;
+    ++IdleSeconds;
+    if (IdleSeconds >= 130 && isActiveWindow() && Settings.Screensaver != 0 && Form2 && !Form2->isVisible()) {
+        Form2->show();
+    }
+    switch (TakeHandOff(ExeFolder())) {
+    case THandOff::Taken:
+        LoadDefaultPlaylist();
+        StartFirstEntry();
+        break;
+    case THandOff::Failed:
+        break;  // tried again at the next tick
+    case THandOff::None:
+        EndOfEntryAdvance();
+        break;
+    }
+}
+
+void TForm1::SpeedButton1Click() {
+    const TMP3PlayerStatus status = MP3Player->Status();
+    if (status == mpsPlaying || status == mpsPaused) MP3Player->Stop();
+    QElapsedTimer waited;
+    waited.start();
+    while (MP3Player->Status() != mpsStopped && waited.elapsed() < 5000) Wait(10);
+    MP3Player->Close();
+    // No tick may start another entry between here and the end.
+    Timer1->stop();
+    Timer3->stop();
+    Timer4->stop();
+    AutoAdvance = false;
+    SaveSettings();
+    SaveDefaultPlaylist();
+    ProcessMessages();
+    QCoreApplication::quit();
+}
+
+void TForm1::TogglePanel(QWidget* panel) {
+    if (!panel) return;
+    if (!panel->isHidden()) {
+        panel->hide();
+        setFixedSize(kWindowWidth, kWindowHeight - kPanelHeight);
+        PanelOpen = false;
+        return;
+    }
+    panel->show();
+    for (QWidget* other : {Panel2, Panel3, Panel4, Panel17, Panel19}) {
+        if (other && other != panel) other->hide();
+    }
+    if (!PanelOpen) {
+        setFixedSize(kWindowWidth, kWindowHeight);
+        PanelOpen = true;
+    }
+}
+
 void TForm1::Image7Click() { playfile(); }
-void TForm1::Image9Click() {}
-void TForm1::Image10Click() {}
+
+void TForm1::Image9Click() {
+    switch (MP3Player->Status()) {
+    case mpsPlaying:
+        MP3Player->Pause();
+        SetStatePicture(TStatePicture::Pause);
+        break;
+    case mpsPaused:
+        MP3Player->Resume();
+        SetStatePicture(TStatePicture::Play);
+        break;
+    default:
+        break;
+    }
+}
+
+void TForm1::Image10Click() {
+    SetStatePicture(TStatePicture::Stop);
+    const TMP3PlayerStatus status = MP3Player->Status();
+    if (status == mpsPlaying || status == mpsPaused) {
+        if (Vumeter1) Vumeter1->Stop();
+        MP3Player->Stop();
+    }
+    AutoAdvance = false;
+}
+
 void TForm1::Image14Click() { TogglePanel(Panel4); }
 void TForm1::Image15Click() { TogglePanel(Panel2); }
-void TForm1::Image16Click() { TogglePanel(Panel3); }
+
+void TForm1::Image16Click() {
+    TogglePanel(Panel3);
+    if (Panel3 && !Panel3->isHidden()) MeterTicks = 0;  // the logo blinks
+}
+
 void TForm1::Image17Click() { TogglePanel(Panel19); }
 void TForm1::Image18Click() { TogglePanel(Panel17); }
-void TForm1::ExTrackBar1Change() {}
-void TForm1::ExTrackBar2Change() {}
-void TForm1::HandleKeyDown(int) {}
+
+void TForm1::ExTrackBar1Change() {
+    if (!ExTrackBar1) return;
+    const int volume = 100 - ExTrackBar1->Position();
+    MP3Player->SetVolume(volume);
+    SetStatus("Volume " + QString::number(volume));
+}
+
+void TForm1::ExTrackBar2Change() {
+    if (!ExTrackBar2) return;
+    const int position = ExTrackBar2->Position();
+    MP3Player->SetVolBalance(position * 182 / 100);  // truncates toward zero
+    SetStatus("Balance " + QString::number(position));
+}
+
+void TForm1::HandleKeyDown(int key) {
+    const bool playlistShown = Panel19 && !Panel19->isHidden();
+    switch (key) {
+    case Qt::Key_Up:
+        if (!playlistShown && ExTrackBar1) ExTrackBar1->SetPosition(ExTrackBar1->Position() - 10);
+        break;
+    case Qt::Key_Down:
+        if (!playlistShown && ExTrackBar1) ExTrackBar1->SetPosition(ExTrackBar1->Position() + 10);
+        break;
+    case Qt::Key_Right:
+        if (!playlistShown) PlayNext();
+        break;
+    case Qt::Key_Left:
+        if (!playlistShown) PlayPrevious();
+        break;
+    case Qt::Key_Space:
+        Image9Click();
+        break;
+    default:
+        break;
+    }
+}
+
+// Moving the window: the window manager's own move where the platform has
+// one (Wayland knows no client-side positions), else by the pointer's steps.
+void TForm1::BackgroundMouseDown(QWidget* source, QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    const QPoint inWindow = source->mapTo(this, event->position().toPoint());
+    if (inWindow.x() == 0) return;  // x = 0 stands for "no drag"
+    if (QWindow* window = windowHandle(); window && window->startSystemMove()) return;
+    dragOrigin_ = inWindow;
+    dragGlobal_ = event->globalPosition().toPoint();
+}
+
+void TForm1::BackgroundMouseMove(QMouseEvent* event) {
+    if (dragOrigin_.x() == 0) return;
+    const QPoint now = event->globalPosition().toPoint();
+    move(pos() + (now - dragGlobal_));
+    dragGlobal_ = now;
+}
+
+void TForm1::BackgroundMouseUp() { dragOrigin_ = QPoint(); }
 
 }  // namespace wl

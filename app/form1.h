@@ -134,6 +134,8 @@ public:
     QWidget* Panel4 = nullptr;   // options
     QWidget* Panel17 = nullptr;  // tag information
     QWidget* Panel19 = nullptr;  // playlist
+    // Transport and panel images in row order: Image7, Image9 .. Image18.
+    std::array<TImage*, 11> TransportImages() const;
 
     // ------------------------------------------------------------------
     // Settings and options panel (form1_options.cpp).
@@ -158,6 +160,9 @@ public:
     QLabel* StaticText2 = nullptr;
     TExTrackBar* ExTrackBar3 = nullptr;  // brightness
     QToolButton* SpeedButton18 = nullptr;  // "Save"
+    void ColorSwatchClick(int index);  // Label32Click .. Label36Click (index 0..4)
+    // Items of ComboBox1 in order; DecoderPriority n is item n - 1.
+    static const std::array<const char*, 7> kPriorityItems;
 
     // ------------------------------------------------------------------
     // Playlist (form1_playlist.cpp, playlist_panel.cpp, tag_panel.cpp).
@@ -274,8 +279,21 @@ private:
     void BuildTagPanel();
 
     // ---- frame (private) ----
+    void BuildTransportRow();
+    void HookFrameEvents();
+    void PlaceWindow();
+    void StartFirstEntry();  // ResetNotPlayed, pick the first entry, SelectCurrent, playfile
+    void BackgroundMouseDown(QWidget* source, QMouseEvent* event);
+    void BackgroundMouseMove(QMouseEvent* event);
+    void BackgroundMouseUp();
+    class TInstanceServer* instanceServer_ = nullptr;
+    QPoint dragOrigin_;    // press point inside the window; x = 0: no drag
+    QPoint dragGlobal_;    // last pointer position on the screen while dragging
+    bool firstShowDone_ = false;
 
     // ---- options (private) ----
+    void ApplyDecoderPriority();
+    void ShowOptions();  // check boxes and the sample after the fields
 
     // ---- playlist (private) ----
 

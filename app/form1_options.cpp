@@ -1,15 +1,228 @@
-// Skeleton: settings and the options panel.
+// The settings file "wl.ini" and the options panel.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QToolButton>
+
+#include <cstdlib>
+#include <unistd.h>
+
+#include "app/atomic_file.h"
 #include "app/form1.h"
+#include "app/image_widget.h"
+#include "controls/ex_track_bar.h"
 
 namespace wl {
 
-void TForm1::BuildOptionsPanel() {}
-void TForm1::LoadSettings() {}
-void TForm1::SaveSettings() {}
-void TForm1::Button1Click() {}
+namespace {
+
+constexpr TColor kEqOnColor = 0x0000E0;
+// The swatches' colours (0x00BBGGRR): blue, red, green, yellow, cyan.
+constexpr std::array<TColor, 5> kSwatchColors = {0xCC4040, 0x4040CC, 0x40CC40, 0x40CCCC, 0xCCCC40};
+constexpr std::array<TThreadPriority, 7> kPriorities = {
+    TThreadPriority::tpTimeCritical, TThreadPriority::tpHighest, TThreadPriority::tpHigher, TThreadPriority::tpNormal,
+    TThreadPriority::tpLower,        TThreadPriority::tpLowest,  TThreadPriority::tpIdle,
+};
+
+// The process's current directory as the system holds it (raw bytes).
+std::string CurrentDirectoryBytes() {
+    char* path = ::getcwd(nullptr, 0);
+    if (!path) return {};
+    std::string result(path);
+    std::free(path);
+    return result;
+}
+
+void SetBackground(QWidget* widget, TColor color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, ColorToQColor(color));
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+void SetButtonTextColor(QWidget* widget, TColor color) {
+    TForm1::SetTextColor(widget, color);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::ButtonText, ColorToQColor(color));
+    widget->setPalette(palette);
+}
+
+uint8_t Flag(const QCheckBox* box) { return box->isChecked() ? 1 : 0; }
+
+}  // namespace
+
+const std::array<const char*, 7> TForm1::kPriorityItems = {
+    "Time critical", "Highest", "Higher", "Normal", "Lower", "Lowest", "Idle",
+};
+
+void TForm1::BuildOptionsPanel() {
+    QPalette text = Panel4->palette();
+    text.setColor(QPalette::WindowText, QColor(200, 200, 200));
+    Panel4->setPalette(text);
+
+    auto label = [this](const char* caption, int x, int y) {
+        auto* l = new QLabel(QString::fromLatin1(caption), Panel4);
+        l->move(x, y);
+        return l;
+    };
+    label("Decoder priority", 16, 10);
+    ComboBox1 = new QComboBox(Panel4);
+    ComboBox1->setEditable(true);
+    for (const char* item : kPriorityItems) ComboBox1->addItem(QString::fromLatin1(item));
+    ComboBox1->setCurrentIndex(3);
+    ComboBox1->setGeometry(120, 6, 120, 22);
+
+    struct TBox {
+        QCheckBox** box;
+        const char* caption;
+        int x, y;
+    };
+    const TBox boxes[] = {
+        {&CheckBox1, "Always on top", 16, 34},  {&CheckBox2, "Repeat", 16, 52},
+        {&CheckBox3, "Time remaining", 16, 70}, {&CheckBox4, "Use cache", 16, 88},
+        {&CheckBox5, "Fast VUmeters", 16, 106}, {&CheckBox8, "Peak level", 190, 34},
+        {&CheckBox6, "Random play", 190, 52},   {&CheckBox7, "Screensaver", 190, 70},
+        {&CheckBox9, "Autoload playlist", 190, 88},
+    };
+    for (const TBox& b : boxes) {
+        *b.box = new QCheckBox(QString::fromLatin1(b.caption), Panel4);
+        (*b.box)->setGeometry(b.x, b.y, 160, 18);
+        (*b.box)->setPalette(text);
+    }
+
+    label("VU color", 16, 130);
+    for (size_t i = 0; i < kSwatchColors.size(); ++i) {
+        auto* swatch = new TImage(Panel4);
+        swatch->setGeometry(90 + static_cast<int>(i) * 18, 130, 14, 14);
+        swatch->setCursor(Qt::PointingHandCursor);
+        SetBackground(swatch, kSwatchColors[i]);
+        swatch->OnClick = [this, i] { ColorSwatchClick(static_cast<int>(i)); };
+        ColorSwatches[i] = swatch;
+    }
+    StaticText2 = new QLabel(Panel4);
+    StaticText2->setGeometry(190, 130, 40, 14);
+    SetBackground(StaticText2, SwapRedBlue(Settings.VuColor));
+
+    label("Brightness", 16, 156);
+    ExTrackBar3 = new TExTrackBar(Panel4);
+    ExTrackBar3->SetOrientation(TTrackBarOrientation::trHorizontal);
+    ExTrackBar3->SetMin(0);
+    ExTrackBar3->SetMax(100);
+    ExTrackBar3->SetTickStyle(TTickStyle::tsNone);
+    ExTrackBar3->setGeometry(90, 152, 150, 22);
+    ExTrackBar3->OnChange = [this](TExTrackBar*) { ExTrackBar3Change(); };
+
+    SpeedButton18 = new QToolButton(Panel4);
+    SpeedButton18->setText(QStringLiteral("Save"));
+    SpeedButton18->setGeometry(296, 150, 56, 24);
+    SpeedButton18->setFocusPolicy(Qt::NoFocus);
+    connect(SpeedButton18, &QToolButton::clicked, this, [this] { Button1Click(); });
+}
+
+void TForm1::LoadSettings() {
+    QFile file(ExeFolder() + "wl.ini");
+    if (file.open(QIODevice::ReadOnly)) {
+        Settings = DecodeSettings(file.readAll());
+        file.close();
+    } else {
+        Settings = TSettings{};
+    }
+    // Written back at once (complete, whatever was missing), with the folder
+    // that is current now, before the stored one is entered.
+    SaveSettings();
+    if (!Settings.CurrentFolder.empty()) {
+        [[maybe_unused]] const int ignored = ::chdir(Settings.CurrentFolder.c_str());  // a vanished folder is no error
+    }
+
+    ApplyDecoderPriority();
+    CheckBox1->setChecked(Settings.AlwaysOnTop == 1);
+    ApplyStayOnTop(Settings.AlwaysOnTop == 1);
+    ProcessMessages();
+    ShowOptions();
+
+    const int before = ExTrackBar3->Position();
+    ExTrackBar3->SetPosition(Settings.Brightness);
+    if (ExTrackBar3->Position() == before) ExTrackBar3Change();  // recolour the display anyway
+    ProcessMessages();
+
+    if (SpeedButton16) SetButtonTextColor(SpeedButton16, Settings.EqualizerOn != 0 ? kEqOnColor : clBlack);
+    MP3Player->SetEqualizerEnabled(Settings.EqualizerOn != 0);
+    ApplyEqualizer();
+    SetBackground(StaticText2, SwapRedBlue(Settings.VuColor));
+    ShowIndicators();
+}
+
+void TForm1::ApplyDecoderPriority() {
+    const int n = Settings.DecoderPriority;
+    if (n < 1 || n > 7) return;  // neither the combo box nor the player changes
+    ComboBox1->setCurrentIndex(n - 1);
+    ComboBox1->setEditText(QString::fromLatin1(kPriorityItems[n - 1]));
+    MP3Player->SetDecodePriority(kPriorities[n - 1]);
+}
+
+void TForm1::ShowOptions() {
+    CheckBox2->setChecked(Settings.RepeatPlay != 0);
+    CheckBox3->setChecked(Settings.TimeRemaining == 1);
+    CheckBox4->setChecked(Settings.UseCache != 0);
+    CheckBox5->setChecked(Settings.FastVuMeters != 0);
+    CheckBox6->setChecked(Settings.RandomPlay != 0);
+    CheckBox7->setChecked(Settings.Screensaver != 0);
+    CheckBox8->setChecked(Settings.PeakLevel != 0);
+    CheckBox9->setChecked(Settings.AutoloadPlaylist != 0);
+}
+
+void TForm1::SaveSettings() {
+    TSettings record = Settings;
+    record.CurrentFolder = CurrentDirectoryBytes();
+    WriteFileAtomically(ExeFolder() + "wl.ini", EncodeSettings(record));
+}
+
+void TForm1::Button1Click() {
+    Settings.DecoderPriority = 4;
+    const QString chosen = ComboBox1->currentText();
+    for (size_t i = 0; i < kPriorityItems.size(); ++i) {
+        if (chosen == QLatin1String(kPriorityItems[i])) {
+            Settings.DecoderPriority = static_cast<uint8_t>(i + 1);
+            break;
+        }
+    }
+    Settings.AlwaysOnTop = Flag(CheckBox1);
+    Settings.RepeatPlay = Flag(CheckBox2);
+    Settings.TimeRemaining = Flag(CheckBox3);
+    Settings.UseCache = Flag(CheckBox4);
+    Settings.FastVuMeters = Flag(CheckBox5);
+    Settings.RandomPlay = Flag(CheckBox6);
+    Settings.Screensaver = Flag(CheckBox7);
+    Settings.PeakLevel = Flag(CheckBox8);
+    Settings.AutoloadPlaylist = Flag(CheckBox9);
+    SaveSettings();
+    ShowIndicators();
+    if (Settings.RandomPlay) ResetNotPlayed();
+    ApplyStayOnTop(Settings.AlwaysOnTop == 1);
+    ProcessMessages();
+    Panel4->hide();
+    setFixedSize(kWindowWidth, kWindowHeight - kPanelHeight);
+    PanelOpen = false;
+}
+
 TColor TForm1::SwapRedBlue(TColor value) {
     return (value & 0xFF00) | ((value & 0xFF) << 16) | ((value >> 16) & 0xFF);
 }
-void TForm1::ApplyStayOnTop(bool) {}
+
+// Changing the flags recreates the native window and hides it; a window that
+// was showing is shown again.
+void TForm1::ApplyStayOnTop(bool onTop) {
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop) return;
+    const bool wasVisible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (wasVisible) show();
+}
+
+void TForm1::ColorSwatchClick(int index) {
+    if (index < 0 || index >= static_cast<int>(kSwatchColors.size())) return;
+    SetBackground(StaticText2, kSwatchColors[index]);
+    Settings.VuColor = SwapRedBlue(kSwatchColors[index]);
+}
 
 }  // namespace wl

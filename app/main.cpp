@@ -1,13 +1,24 @@
+// The program's start: a second start hands its files to the running
+// instance and ends without a window; the first start builds the windows.
 #include <QApplication>
 
+#include "app/app_folder.h"
 #include "app/form1.h"
 #include "app/form2.h"
+#include "app/single_instance.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral(" Wavelantern 2.1"));
+    app.setApplicationName(QString::fromLatin1(wl::kAppTitle));
+    // Paths as this process sees them, before anything changes the directory.
+    const QStringList arguments = wl::AbsoluteArguments(app.arguments().mid(1));
+
+    if (wl::InstanceRunning()) {
+        return wl::WriteHandOff(wl::AppFolder(), arguments) ? 0 : 1;
+    }
+
     wl::TForm1 form1;
-    form1.Arguments = app.arguments().mid(1);
+    form1.Arguments = arguments;
     wl::TForm2 form2;
     form1.show();
     return app.exec();

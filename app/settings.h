@@ -2,6 +2,8 @@
 // working folder as raw text to the end of the file.
 #pragma once
 
+#include <QByteArray>
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -29,5 +31,11 @@ struct TSettings {
 };
 
 inline constexpr size_t kSettingsFixedSize = 30;
+
+// The file's bytes: the fixed record in field order, then CurrentFolder.
+QByteArray EncodeSettings(const TSettings& settings);
+// Fields in file order; a field the bytes hold only in part, and every field
+// after it, keeps its default. Whatever follows the fixed record is the folder.
+TSettings DecodeSettings(const QByteArray& bytes);
 
 }  // namespace wl
