@@ -71,7 +71,7 @@ class PlaylistFixture : public AppFixture {
 protected:
     void SetUp() override {
         AppFixture::SetUp();
-        setenv("WAVELANTERN_NULL_SPEED", "40", 1);
+        setenv("WAVELANTERN_NULL_SPEED", "10", 1);
         Create();
         for (QLabel** label : {&form1->Label2, &form1->Label4, &form1->Label6, &form1->Label8, &form1->Label9}) {
             if (!*label) *label = new QLabel(form1.get());
