@@ -262,6 +262,8 @@ void TForm1::RemoveSelectedRows() {
     RenumberEntries();
 }
 
+// Removes rows first .. first + count (count + 1 rows: `count` is the last
+// selected row minus the first); the rows below move up with their flags.
 void TForm1::RemoveRows(int first, int count) {
     if (!sg1) return;
     const int rows = sg1->rowCount();

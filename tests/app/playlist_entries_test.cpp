@@ -242,6 +242,11 @@ TEST_F(PlaylistEntries, DropsNeedAnMp3FirstAndAppend) {
     EXPECT_EQ(1, form1->CurrentEntry);  // appended, nothing restarted
     EXPECT_EQ(2, form1->sg1->currentRow());  // the last old row
     EXPECT_EQ("1 - 5", form1->Label2->text());
+
+    // Long names arrive whole.
+    const QString longName = "/m/" + QString(300, QLatin1Char('n')) + ".mp3";
+    form1->DropFiles({longName});
+    EXPECT_EQ(longName, Text(5, 1));
 }
 
 TEST_F(PlaylistEntries, FilesDroppedOnTheWindowAreAdded) {
