@@ -209,6 +209,30 @@ public:
     TBrowseForFolder* bf = nullptr;
     TFindFile* FindFile1 = nullptr;
 
+    // Playlist panel actions.
+    void SpeedButton22Click();             // "+Dir"
+    void SpeedButton23Click();             // "+File"
+    void SpeedButton24Click();             // "-File"
+    void SpeedButton25Click();             // "-All"
+    void SpeedButton26Click();             // "Load"
+    void SpeedButton27Click();             // "Save"
+    void ScrollButtonClick(int button);    // SpeedButton28 .. SpeedButton33
+    void sg1DblClick();                    // double-click or Enter in the grid
+    int TopRow() const;                    // the grid's first visible row
+    void SetTopRow(int row);
+    bool PlaylistEmpty() const;            // cell (0, 0) empty
+    QString DefaultPlaylistPath() const;   // ExeFolder() + "wl21.m3u"
+    QString CachePath() const;             // ExeFolder() + "wl21.mp3"
+    QLabel* TagHeading = nullptr;          // "ID3 Infos"
+
+    // The playlist's dialogs and its question; the real Qt dialogs unless
+    // replaced (the tests answer them). Open: the chosen files, empty when
+    // cancelled. Save: the chosen path, empty when cancelled. AskReplace:
+    // true for Yes.
+    std::function<QStringList(const QString& caption, const QString& filter, bool multiple)> RunOpenDialog;
+    std::function<QString(const QString& caption, const QString& fileName, const QString& filter)> RunSaveDialog;
+    std::function<bool(const QString& text)> AskReplace;
+
     // ------------------------------------------------------------------
     // Display (form1_display.cpp, skin.cpp).
     // ------------------------------------------------------------------
@@ -296,6 +320,12 @@ private:
     void ShowOptions();  // check boxes and the sample after the fields
 
     // ---- playlist (private) ----
+    QString Cell(int row, int column) const;
+    void SetCell(int row, int column, const QString& text);
+    int RowsBeforeAdding() const;  // 0 when the grid is empty
+    void StartList();              // first entry of a fresh list: pick, select, play
+    void AddFolderTree(const QString& folder);
+    void InstallDialogs();
 
     // ---- display (private) ----
 

@@ -1,29 +1,452 @@
-// Skeleton: the playlist procedures.
+// The playlist procedures: entries, random and sequential order, starting an
+// entry (playfile), next/previous and the end-of-entry advance.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <exception>
+
 #include "app/form1.h"
+#include "app/m3u.h"
+#include "app/playlist_names.h"
+#include "controls/al_progress_bar.h"
+#include "controls/vu_meter.h"
 
 namespace wl {
 
-void TForm1::AddEntry(const QString&) {}
-void TForm1::ClearPlaylist() {}
-void TForm1::LoadDefaultPlaylist() {}
-void TForm1::SaveDefaultPlaylist() {}
-void TForm1::ResetNotPlayed() {}
-int16_t TForm1::PickRandom() { return 0; }
-void TForm1::SelectCurrent() {}
-void TForm1::UpdateScrollButtons() {}
-void TForm1::playfile() {}
-void TForm1::canta() {}
-void TForm1::FinishAdding(int) {}
-void TForm1::ReadM3U(const QString&) {}
-void TForm1::RemoveSelectedRows() {}
-void TForm1::RemoveRows(int, int) {}
-void TForm1::RenumberEntries() {}
-void TForm1::PlayNext() {}
-void TForm1::PlayPrevious() {}
-void TForm1::Image13Click() {}
-void TForm1::EndOfEntryAdvance() {}
-void TForm1::MP3PlayerEndPlay(TMP3EndPlayReason) {}
-void TForm1::ShowEntryCounter() {}
-void TForm1::DropFiles(const QStringList&) {}
+namespace {
+
+constexpr int kVisibleRows = 6;
+constexpr int64_t kCacheLimit = 9'000'000;
+constexpr TColor kTitleColor = 0xFFFF00;
+
+}  // namespace
+
+// ---------------------------------------------------------------- grid cells
+
+QString TForm1::Cell(int row, int column) const {
+    if (!sg1) return {};
+    const QTableWidgetItem* item = sg1->item(row, column);
+    return item ? item->text() : QString();
+}
+
+void TForm1::SetCell(int row, int column, const QString& text) {
+    if (!sg1) return;
+    if (QTableWidgetItem* item = sg1->item(row, column)) {
+        item->setText(text);
+    } else {
+        sg1->setItem(row, column, new QTableWidgetItem(text));
+    }
+}
+
+bool TForm1::PlaylistEmpty() const { return Cell(0, 0).isEmpty(); }
+
+int TForm1::RowsBeforeAdding() const { return PlaylistEmpty() ? 0 : (sg1 ? sg1->rowCount() : 0); }
+
+int TForm1::TopRow() const { return sg1 ? sg1->verticalScrollBar()->value() : 0; }
+
+void TForm1::SetTopRow(int row) {
+    if (!sg1) return;
+    QScrollBar* bar = sg1->verticalScrollBar();
+    // The view sets the same range once it lays itself out; set it here too so
+    // that a hidden grid scrolls as well.
+    bar->setRange(0, std::max(0, sg1->rowCount() - kVisibleRows));
+    bar->setValue(row);
+}
+
+QString TForm1::DefaultPlaylistPath() const { return ExeFolder() + QStringLiteral("wl21.m3u"); }
+QString TForm1::CachePath() const { return ExeFolder() + QStringLiteral("wl21.mp3"); }
+
+// ------------------------------------------------------------------ entries
+
+void TForm1::AddEntry(const QString& path) {
+    if (path.isEmpty() || !IsMp3Path(path) || !sg1) return;
+    if (PlaylistEmpty()) {
+        sg1->setRowCount(1);
+        SetCell(0, 1, path);
+        SetCell(0, 0, EntryText(1, false, path));
+        EntryCount = 1;
+        return;
+    }
+    // The 16-bit count and the flag table end at 32767 entries.
+    if (EntryCount >= kMaxEntries || EntryCount < 0) return;
+    const int row = EntryCount;
+    sg1->setRowCount(row + 1);
+    SetCell(row, 1, path);
+    EntryCount = static_cast<int16_t>(EntryCount + 1);
+    SetCell(row, 0, EntryText(EntryCount, false, path));
+}
+
+void TForm1::ClearPlaylist() {
+    if (sg1) {
+        sg1->setRowCount(1);
+        SetTopRow(0);
+        SetCell(0, 0, QString());
+        // A cleared list keeps no path that a later play could still start.
+        SetCell(0, 1, QString());
+    }
+    UpdateScrollButtons();
+    EntryCount = 0;
+    CurrentEntry = 0;
+}
+
+void TForm1::LoadDefaultPlaylist() {
+    ClearPlaylist();
+    const QStringList entries = ReadPlaylistFile(DefaultPlaylistPath(), false);
+    if (entries.isEmpty() || !sg1) return;
+    sg1->setUpdatesEnabled(false);
+    for (const QString& entry : entries) AddEntry(entry);
+    sg1->setUpdatesEnabled(true);
+}
+
+void TForm1::SaveDefaultPlaylist() {
+    QStringList entries;
+    if (!PlaylistEmpty() && sg1) {
+        const int rows = sg1->rowCount();
+        entries.reserve(rows);
+        for (int r = 0; r < rows; ++r) entries.append(Cell(r, 1));
+    }
+    WritePlaylistFile(DefaultPlaylistPath(), entries);
+}
+
+void TForm1::ReadM3U(const QString& path) {
+    const QStringList entries = ReadPlaylistFile(path, true);
+    if (entries.isEmpty() || !sg1) return;
+    sg1->setUpdatesEnabled(false);
+    for (const QString& entry : entries) AddEntry(entry);
+    sg1->setUpdatesEnabled(true);
+}
+
+// ------------------------------------------------------------- random order
+
+void TForm1::ResetNotPlayed() {
+    for (int n = 1; n <= kMaxEntries; ++n) NotPlayed[n] = static_cast<int16_t>(n);
+}
+
+int16_t TForm1::PickRandom() {
+    const int n = std::clamp<int>(EntryCount, 0, kMaxEntries);
+    if (n == 0) return 0;
+    if (n == 1) return NotPlayed[1] != 0 ? 1 : 0;
+    QRandomGenerator* rng = QRandomGenerator::global();
+    const int r = static_cast<int>(rng->bounded(n)) + 1;
+    if (NotPlayed[r] != 0) {
+        NotPlayed[r] = 0;
+        return static_cast<int16_t>(r);
+    }
+    const int s = static_cast<int>(rng->bounded(n)) + 1;
+    for (int i = s; i <= n; ++i) {
+        if (NotPlayed[i] != 0) {
+            NotPlayed[i] = 0;
+            return static_cast<int16_t>(i);
+        }
+    }
+    for (int i = 1; i <= s; ++i) {
+        if (NotPlayed[i] != 0) {
+            NotPlayed[i] = 0;
+            return static_cast<int16_t>(i);
+        }
+    }
+    return 0;
+}
+
+// ----------------------------------------------------------- grid position
+
+void TForm1::SelectCurrent() {
+    if (CurrentEntry > 0 && EntryCount > 0 && sg1) {
+        const int row = CurrentEntry - 1;
+        sg1->setCurrentCell(row, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        SetTopRow(row);
+    }
+    UpdateScrollButtons();
+}
+
+void TForm1::UpdateScrollButtons() {
+    if (!sg1) return;
+    const int top = TopRow();
+    const bool up = top != 0;
+    const bool down = top + kVisibleRows < sg1->rowCount();
+    for (int i = 0; i < 3; ++i) {
+        if (QToolButton* b = PlaylistButtons[6 + i]) b->setEnabled(up);
+        if (QToolButton* b = PlaylistButtons[9 + i]) b->setEnabled(down);
+    }
+}
+
+void TForm1::ShowEntryCounter() {
+    if (Label2) Label2->setText(QString::number(CurrentEntry) + QStringLiteral(" - ") + QString::number(EntryCount));
+}
+
+// ------------------------------------------------------------ adding, removing
+
+void TForm1::StartList() {
+    ResetNotPlayed();
+    CurrentEntry = Settings.RandomPlay ? PickRandom() : int16_t{1};
+    SelectCurrent();
+    playfile();
+}
+
+void TForm1::FinishAdding(int rowsBefore) {
+    if (rowsBefore > 0 && sg1) {
+        sg1->setCurrentCell(rowsBefore - 1, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        SetTopRow(rowsBefore - 1);
+    } else if (rowsBefore <= 0) {
+        StartList();
+    }
+    UpdateScrollButtons();
+    ShowEntryCounter();
+}
+
+void TForm1::DropFiles(const QStringList& paths) {
+    const int before = RowsBeforeAdding();
+    if (paths.isEmpty()) return;
+    const QString& first = paths.front();
+    if (paths.size() == 1 && IsPlaylistPath(first)) {
+        const QString folder = QFileInfo(first).absolutePath();
+        ReadM3U(first);
+        // Relative entries of the playlist play from its own folder.
+        QDir::setCurrent(folder);
+    } else if (!IsMp3Path(first)) {
+        return;
+    } else {
+        for (const QString& path : paths) {
+            if (IsMp3Path(path)) AddEntry(path);
+        }
+    }
+    FinishAdding(before);
+}
+
+void TForm1::RemoveSelectedRows() {
+    if (!sg1) return;
+    const int rows = sg1->rowCount();
+    if (rows <= 1) {
+        SetCell(0, 0, QString());
+        SetCell(0, 1, QString());
+        EntryCount = 0;
+        return;
+    }
+    int first = -1, last = -1;
+    const QList<QTableWidgetSelectionRange> ranges = sg1->selectedRanges();
+    if (!ranges.isEmpty()) {
+        first = ranges.front().topRow();
+        last = ranges.front().bottomRow();
+        for (const QTableWidgetSelectionRange& range : ranges) {
+            first = std::min(first, range.topRow());
+            last = std::max(last, range.bottomRow());
+        }
+    } else if (sg1->currentRow() >= 0) {
+        first = last = sg1->currentRow();
+    }
+    if (first < 0 || last >= rows) return;
+    const int removed = last - first + 1;
+    for (int r = first; r <= last; ++r) SetCell(r, 0, QString());
+    EntryCount = static_cast<int16_t>(std::max(0, EntryCount - removed));
+    ShowEntryCounter();
+    if (removed >= rows) {
+        // Every row went: the grid keeps one empty row.
+        sg1->setRowCount(1);
+        SetCell(0, 1, QString());
+        SetTopRow(0);
+        EntryCount = 0;
+        UpdateScrollButtons();
+        return;
+    }
+    RemoveRows(first, last - first);
+    RenumberEntries();
+}
+
+// Removes rows first .. first + count (count + 1 rows: `count` is the last
+// selected row minus the first); the rows below move up with their flags.
+void TForm1::RemoveRows(int first, int count) {
+    if (!sg1) return;
+    const int rows = sg1->rowCount();
+    const int removed = count + 1;
+    if (first < 0 || count < 0 || first + removed > rows || removed >= rows) return;
+    for (int r = first; r + removed < rows; ++r) {
+        SetCell(r, 0, Cell(r + removed, 0));
+        SetCell(r, 1, Cell(r + removed, 1));
+        if (r + removed + 1 <= kMaxEntries) NotPlayed[r + 1] = NotPlayed[r + removed + 1];
+    }
+    // Entries added later at the freed numbers start as not played.
+    for (int n = rows - removed + 1; n <= std::min(rows, kMaxEntries); ++n) NotPlayed[n] = static_cast<int16_t>(n);
+    sg1->setRowCount(rows - removed);
+    UpdateScrollButtons();
+}
+
+void TForm1::RenumberEntries() {
+    if (!sg1) return;
+    sg1->setUpdatesEnabled(false);
+    const int rows = std::min(sg1->rowCount(), static_cast<int>(kMaxEntries));
+    for (int r = 0; r < rows; ++r) SetCell(r, 0, EntryText(r + 1, NotPlayed[r + 1] == 0, Cell(r, 1)));
+    sg1->setUpdatesEnabled(true);
+    sg1->viewport()->update();
+}
+
+// ------------------------------------------------------------------ playing
+
+void TForm1::canta() {
+    FormatTime(MP3Player->Length());
+    if (Label8) Label8->setText(TimeText);
+    MP3Player->Play();
+    if (ALProgressBar1) ALProgressBar1->SetPosition(0);
+    if (Vumeter1) Vumeter1->Start();
+    ClearMeterHistory();
+}
+
+void TForm1::playfile() {
+    AutoAdvance = false;
+    PlayingPath.clear();
+    ShowEntryCounter();
+    if (CurrentEntry < 1) return;
+
+    IdleSeconds += 2;
+    SetDisplayLit(true);
+    ShowIndicators();
+    ResetPeaks();
+
+    const int row = CurrentEntry - 1;
+    const bool rowExists = sg1 && row < sg1->rowCount();
+    PlayingPath = rowExists ? Cell(row, 1) : QString();
+    if (rowExists) SetCell(row, 0, MarkPlayed(Cell(row, 0)));
+    TitleText = TitleFromPath(PlayingPath);
+    DrawTitle(TitleText, false, kTitleColor);
+
+    if (MP3Player->Status() == mpsPlaying || MP3Player->Status() == mpsPaused) {
+        MP3Player->Stop();
+        // Stop is synchronous in the engine; the wait only guards a late status.
+        for (int i = 0; i < 5000 && MP3Player->Status() != mpsStopped; ++i) {
+            ProcessMessages();
+            QThread::msleep(1);
+        }
+    }
+    MP3Player->Close();
+
+    const QFileInfo info(PlayingPath);
+    bool started = false;
+    if (!PlayingPath.isEmpty() && info.exists() && info.isFile()) {
+        const int64_t size = info.size();
+        if (size >= 1 && size <= kCacheLimit && Settings.UseCache) {
+            const QString cache = CachePath();
+            // Never delete the file that is to be played.
+            if (QFileInfo(cache).canonicalFilePath() != info.canonicalFilePath()) {
+                if (QFile::exists(cache)) {
+                    QFile::setPermissions(cache, QFile::permissions(cache) | QFileDevice::WriteOwner);
+                    QFile::remove(cache);
+                }
+                if (QFile::copy(PlayingPath, cache)) PlayingPath = cache;
+            }
+            ProcessMessages();
+        }
+        try {
+            MP3Player->SetFileName(PlayingPath.toUtf8().toStdString());
+            MeterTicks = 0;
+            canta();
+            started = true;
+        } catch (const std::exception& error) {
+            // A file the player cannot open or play shows like a missing one.
+            SetStatus(QString::fromUtf8(error.what()).trimmed());
+            MP3Player->Close();
+        }
+    }
+
+    if (started) {
+        if (Settings.RandomPlay && CurrentEntry <= kMaxEntries) NotPlayed[CurrentEntry] = 0;
+        if (Label6) Label6->setText(RateText(MP3Player->Bitrate(), MP3Player->SampleRate()));
+        SetTextColor(Label9, kLampLitColor);
+        SetTextColor(Label4, MP3Player->Channels() == 1 ? kUnlitColor : kLampLitColor);
+        if (Edit7) Edit7->setText(FormatText(MP3Player->Version(), MP3Player->Layer(), MP3Player->Channels()));
+        const std::pair<QLineEdit*, std::string> tags[] = {
+            {Edit1, MP3Player->Artist()}, {Edit2, MP3Player->Title()}, {Edit4, MP3Player->Album()},
+            {Edit3, MP3Player->Comment()}, {Edit5, MP3Player->Year()}, {Edit6, MP3Player->Genre()},
+            {Edit8, MP3Player->Track()},
+        };
+        for (const auto& [edit, text] : tags) {
+            if (edit) edit->setText(QString::fromStdString(text));
+        }
+        // The player gives the file name when there is no title.
+        if (Edit2 && (Edit2->text() == QLatin1String("wl21.mp3") || Edit2->text() == TitleText + QLatin1String(".mp3")))
+            Edit2->clear();
+    } else {
+        if (Edit7) Edit7->clear();
+        if (Label6) Label6->setText(QStringLiteral("000 kbps, 00 khz"));
+        for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit8}) {
+            if (edit) edit->clear();
+        }
+    }
+
+    SetStatePicture(TStatePicture::Play);
+    ProcessMessages();
+    Wait(300);
+    AutoAdvance = true;
+}
+
+void TForm1::PlayNext() {
+    SetStatePicture(TStatePicture::Next);
+    ProcessMessages();
+    Wait(300);
+    if (EntryCount < 2) return;
+    if (Settings.RandomPlay) {
+        CurrentEntry = PickRandom();
+    } else {
+        if (CurrentEntry >= EntryCount) return;
+        CurrentEntry = static_cast<int16_t>(CurrentEntry + 1);
+    }
+    SelectCurrent();
+    playfile();
+}
+
+void TForm1::PlayPrevious() {
+    SetStatePicture(TStatePicture::Previous);
+    ProcessMessages();
+    Wait(300);
+    if (EntryCount < 2) return;
+    if (Settings.RandomPlay) {
+        CurrentEntry = PickRandom();
+    } else {
+        if (CurrentEntry < 2) return;
+        CurrentEntry = static_cast<int16_t>(CurrentEntry - 1);
+    }
+    SelectCurrent();
+    playfile();
+}
+
+void TForm1::EndOfEntryAdvance() {
+    if (!MP3Player) return;
+    const TMP3PlayerStatus status = MP3Player->Status();
+    if (status == mpsPlaying || status == mpsPaused || !AutoAdvance || EntryCount <= 0) return;
+    if (Settings.RandomPlay) {
+        CurrentEntry = PickRandom();
+        if (CurrentEntry == 0) {
+            if (!Settings.RepeatPlay) return;
+            ResetNotPlayed();
+            CurrentEntry = PickRandom();
+        }
+        SelectCurrent();
+        playfile();
+        return;
+    }
+    if (CurrentEntry < EntryCount) {
+        CurrentEntry = static_cast<int16_t>(std::max<int>(CurrentEntry, 0) + 1);
+    } else if (Settings.RepeatPlay) {
+        CurrentEntry = 1;
+    } else {
+        return;
+    }
+    SelectCurrent();
+    playfile();
+}
+
+void TForm1::MP3PlayerEndPlay(TMP3EndPlayReason) {
+    if (CurrentEntry != 0) return;
+    SetStatePicture(TStatePicture::End);
+    Wait(300);
+}
 
 }  // namespace wl

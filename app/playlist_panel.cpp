@@ -1,8 +1,360 @@
-// Skeleton: the playlist panel.
+// The playlist panel: the grid, its six action buttons and six scroll
+// buttons, the playlist's dialogs, and files dropped on the main window.
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include <exception>
+
 #include "app/form1.h"
+#include "app/m3u.h"
+#include "app/playlist_names.h"
+#include "controls/browse_for_folder.h"
+#include "controls/find_file.h"
 
 namespace wl {
 
-void TForm1::BuildPlaylistPanel() {}
+namespace {
+
+constexpr int kRowHeight = 16;
+constexpr int kVisibleRows = 6;
+constexpr int kNameColumnWidth = 293;
+
+// Keeps the housekeeping tick off while a dialog or a search runs, so that
+// no hand-off or end-of-entry advance happens in between.
+class TimerPause {
+public:
+    explicit TimerPause(QTimer* timer) : timer_(timer), wasActive_(timer && timer->isActive()) {
+        if (timer_) timer_->stop();
+    }
+    ~TimerPause() {
+        if (timer_ && wasActive_) timer_->start();
+    }
+    TimerPause(const TimerPause&) = delete;
+    TimerPause& operator=(const TimerPause&) = delete;
+
+private:
+    QTimer* timer_;
+    bool wasActive_;
+};
+
+// Hover texts of the buttons, Enter in the grid, files dropped on the window.
+class TPlaylistEvents : public QObject {
+public:
+    explicit TPlaylistEvents(TForm1* form) : QObject(form), form_(form) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+            if (watched == form_) {
+                auto* drag = static_cast<QDragMoveEvent*>(event);
+                if (drag->mimeData() && drag->mimeData()->hasUrls()) {
+                    drag->acceptProposedAction();
+                    return true;
+                }
+            }
+            break;
+        case QEvent::Drop:
+            if (watched == form_) {
+                auto* drop = static_cast<QDropEvent*>(event);
+                if (!drop->mimeData() || !drop->mimeData()->hasUrls()) break;
+                QStringList paths;
+                for (const QUrl& url : drop->mimeData()->urls()) {
+                    if (url.isLocalFile()) paths.append(url.toLocalFile());
+                }
+                drop->acceptProposedAction();
+                // The drag source waits for the drop to end; act afterwards.
+                QTimer::singleShot(0, form_, [form = form_, paths] { form->DropFiles(paths); });
+                return true;
+            }
+            break;
+        case QEvent::Enter: {
+            const QVariant text = watched->property("hoverText");
+            if (text.isValid()) form_->SetStatus(text.toString());
+            break;
+        }
+        case QEvent::KeyPress:
+            if (watched == form_->sg1) {
+                const int key = static_cast<QKeyEvent*>(event)->key();
+                if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                    form_->sg1DblClick();
+                    return true;
+                }
+            }
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    TForm1* form_;
+};
+
+}  // namespace
+
+void TForm1::BuildPlaylistPanel() {
+    auto* events = new TPlaylistEvents(this);
+
+    sg1 = new QTableWidget(1, 2, Panel19);
+    sg1->setObjectName(QStringLiteral("sg1"));
+    sg1->setGeometry(20, 20, kNameColumnWidth, kRowHeight * kVisibleRows);
+    sg1->setFrameShape(QFrame::NoFrame);
+    sg1->horizontalHeader()->hide();
+    sg1->verticalHeader()->hide();
+    sg1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    sg1->verticalHeader()->setMinimumSectionSize(kRowHeight);
+    sg1->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    sg1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    sg1->setColumnWidth(0, kNameColumnWidth);
+    sg1->setColumnWidth(1, 400);  // beyond the visible area
+    sg1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    sg1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    sg1->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    sg1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    sg1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    sg1->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    sg1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    sg1->setShowGrid(false);
+    sg1->setWordWrap(false);
+    sg1->setAutoScroll(false);
+    sg1->setTextElideMode(Qt::ElideNone);
+    sg1->setStyleSheet(QStringLiteral(
+        "QTableWidget { background: black; color: #428AAA; selection-background-color: #22384A;"
+        " selection-color: #9CC8E0; font-size: 11px; }"));
+    sg1->installEventFilter(events);
+    connect(sg1, &QTableWidget::cellDoubleClicked, this, [this](int, int) { sg1DblClick(); });
+    connect(sg1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int) { UpdateScrollButtons(); });
+
+    struct Action {
+        const char* caption;
+        const char* hover;
+        void (TForm1::*click)();
+    };
+    static const Action actions[] = {
+        {"+Dir", "Add directory", &TForm1::SpeedButton22Click},
+        {"+File", "Add file(s)", &TForm1::SpeedButton23Click},
+        {"-File", "Delete file(s)", &TForm1::SpeedButton24Click},
+        {"-All", "Clear list", &TForm1::SpeedButton25Click},
+        {"Load", "Load playlist", &TForm1::SpeedButton26Click},
+        {"Save", "Save playlist", &TForm1::SpeedButton27Click},
+    };
+    const QString buttonStyle = QStringLiteral(
+        "QToolButton { background: black; color: #428AAA; border: 1px solid #22384A; font-size: 10px; }"
+        " QToolButton:disabled { color: #22384A; }");
+    for (int i = 0; i < 6; ++i) {
+        auto* button = new QToolButton(Panel19);
+        button->setObjectName(QStringLiteral("SpeedButton%1").arg(22 + i));
+        button->setText(QString::fromLatin1(actions[i].caption));
+        button->setProperty("hoverText", QString::fromLatin1(actions[i].hover));
+        button->setGeometry(20 + i * 50, 128, 46, 20);
+        button->setStyleSheet(buttonStyle);
+        button->installEventFilter(events);
+        connect(button, &QToolButton::clicked, this, [this, click = actions[i].click] { (this->*click)(); });
+        PlaylistButtons[i] = button;
+    }
+    static const char* const arrows[] = {"\u2912", "\u21C8", "\u2191", "\u2193", "\u21CA", "\u2913"};
+    for (int i = 0; i < 6; ++i) {
+        auto* button = new QToolButton(Panel19);
+        button->setObjectName(QStringLiteral("SpeedButton%1").arg(28 + i));
+        button->setText(QString::fromUtf8(arrows[i]));
+        button->setGeometry(20 + kNameColumnWidth + 4, 20 + i * kRowHeight, 24, kRowHeight);
+        button->setStyleSheet(buttonStyle);
+        button->setAutoRepeat(i == 2 || i == 3);
+        connect(button, &QToolButton::clicked, this, [this, i] { ScrollButtonClick(28 + i); });
+        PlaylistButtons[6 + i] = button;
+    }
+
+    bf = new TBrowseForFolder(this);
+    bf->SetCaption(QStringLiteral("Select Folder"));
+    bf->SetStatusText(QStringLiteral("[Recursive search]"));
+    bf->SetFlags(bf_statustext | bf_ReturnOnlyFSDIRS);
+
+    FindFile1 = new TFindFile(this);
+    FindFile1->SetFilename("*.mp3");
+    FindFile1->SetSubfolders(true);
+    FindFile1->SetThreaded(true);
+    FindFile1->OnFound = [this](TFindFile*, const std::string& folder, const TSearchRec& file) {
+        AddEntry(JoinPath(QFile::decodeName(QByteArray::fromStdString(folder)),
+                          QFile::decodeName(QByteArray::fromStdString(file.Name))));
+    };
+    FindFile1->OnNewFolder = [this](TFindFile*, const std::string&, bool&) { ProcessMessages(); };
+    FindFile1->OnComplete = [this](TFindFile*) { ProcessMessages(); };
+
+    // Files dragged from the desktop onto the window.
+    setAcceptDrops(true);
+    installEventFilter(events);
+
+    InstallDialogs();
+    UpdateScrollButtons();
+}
+
+void TForm1::InstallDialogs() {
+    RunOpenDialog = [this](const QString& caption, const QString& filter, bool multiple) {
+        QFileDialog dialog(this, caption, QDir::currentPath(), filter);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+        if (dialog.exec() != QDialog::Accepted) return QStringList();
+        return dialog.selectedFiles();
+    };
+    RunSaveDialog = [this](const QString& caption, const QString& fileName, const QString& filter) {
+        QFileDialog dialog(this, caption, QDir::currentPath(), filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("m3u"));
+        // The replace question is asked by the playlist itself.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+        dialog.selectFile(fileName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+        return dialog.selectedFiles().front();
+    };
+    AskReplace = [this](const QString& text) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Replace?"), text, QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    };
+}
+
+// --------------------------------------------------------------- the buttons
+
+void TForm1::SpeedButton22Click() {
+    TimerPause pause(Timer4);
+    bf->SetFolderName(QDir::homePath());
+    if (!bf->Execute()) return;
+    AddFolderTree(bf->FolderName());
+}
+
+void TForm1::AddFolderTree(const QString& folder) {
+    TimerPause pause(Timer4);
+    const int before = RowsBeforeAdding();
+    QByteArray target = QFile::encodeName(folder);
+    if (!target.endsWith('/')) target += '/';
+    target += "*.mp3";
+    FindFile1->IncludeFiles() = {target.toStdString()};
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    try {
+        FindFile1->Execute();
+        while (FindFile1->Busy()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(2);
+        }
+    } catch (const std::exception& error) {
+        SetStatus(QString::fromUtf8(error.what()).trimmed());
+    }
+    ProcessMessages();
+    QApplication::restoreOverrideCursor();
+    FinishAdding(before);
+}
+
+void TForm1::SpeedButton23Click() {
+    TimerPause pause(Timer4);
+    const int before = RowsBeforeAdding();
+    const QStringList files = RunOpenDialog(QStringLiteral("Add files"), QStringLiteral("*.mp3"), true);
+    if (files.isEmpty()) return;
+    for (const QString& file : files) {
+        if (IsMp3Path(file)) AddEntry(file);
+    }
+    FinishAdding(before);
+}
+
+void TForm1::SpeedButton24Click() { RemoveSelectedRows(); }
+
+void TForm1::SpeedButton25Click() {
+    EntryCount = 0;
+    CurrentEntry = 0;
+    ClearPlaylist();
+    ShowEntryCounter();
+}
+
+void TForm1::SpeedButton26Click() {
+    TimerPause pause(Timer4);
+    const QStringList files =
+        RunOpenDialog(QStringLiteral("Open a playlist"), QStringLiteral("m3u (*.m3u *.m3u8)"), false);
+    if (files.isEmpty()) return;
+    ClearPlaylist();
+    if (files.size() == 1 && IsPlaylistPath(files.front())) ReadM3U(files.front());
+    StartList();
+}
+
+void TForm1::SpeedButton27Click() {
+    TimerPause pause(Timer4);
+    const QString path = RunSaveDialog(QStringLiteral("Save current playlist as"), QStringLiteral("wl.m3u"),
+                                       QStringLiteral("m3u (*.m3u *.m3u8)"));
+    if (path.isEmpty()) return;
+    SaveDefaultPlaylist();
+    if (QFileInfo::exists(path)) {
+        if (!AskReplace(path + QStringLiteral(" already exists!\n\rDo you want to replace it?"))) return;
+        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner);
+    }
+    CopyFileSafely(DefaultPlaylistPath(), path);
+}
+
+void TForm1::Image13Click() {
+    TimerPause pause(Timer4);
+    const QStringList files = RunOpenDialog(
+        QString(), QStringLiteral("mp3, m3u (*.mp3 *.m3u *.m3u8);;mp3 (*.mp3);;m3u (*.m3u *.m3u8)"), true);
+    if (files.isEmpty()) return;
+    ClearPlaylist();
+    if (files.size() == 1 && IsPlaylistPath(files.front())) {
+        ReadM3U(files.front());
+    } else {
+        for (const QString& file : files) {
+            if (IsMp3Path(file)) AddEntry(file);
+        }
+    }
+    StartList();
+}
+
+void TForm1::ScrollButtonClick(int button) {
+    if (!sg1) return;
+    const int rows = sg1->rowCount();
+    const int top = TopRow();
+    const bool canGoDown = rows > kVisibleRows && top < rows - kVisibleRows;
+    switch (button) {
+    case 28: SetTopRow(0); break;
+    case 29: SetTopRow(std::max(0, top - 5)); break;
+    case 30:
+        if (top > 0) SetTopRow(top - 1);
+        break;
+    case 31:
+        if (canGoDown) SetTopRow(top + 1);
+        break;
+    case 32:
+        if (canGoDown) SetTopRow(rows - top - 11 < 0 ? rows - kVisibleRows : top + 5);
+        break;
+    case 33:
+        if (canGoDown) SetTopRow(rows - kVisibleRows);
+        break;
+    default: return;
+    }
+    UpdateScrollButtons();
+}
+
+void TForm1::sg1DblClick() {
+    // An empty grid has nothing to play (its one row holds no entry).
+    if (!sg1 || PlaylistEmpty()) return;
+    const int row = sg1->currentRow();
+    if (row < 0 || row >= kMaxEntries) return;
+    EntryCount = static_cast<int16_t>(std::min(sg1->rowCount(), static_cast<int>(kMaxEntries)));
+    CurrentEntry = static_cast<int16_t>(row + 1);
+    if (Settings.RandomPlay) NotPlayed[CurrentEntry] = 0;
+    playfile();
+}
 
 }  // namespace wl

@@ -1,0 +1,110 @@
+#include "app/m3u.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QUrl>
+
+namespace wl {
+
+namespace {
+
+QString DecodeLine(QByteArrayView bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    if (!utf8.hasError()) return text;
+    return QString::fromLatin1(bytes.data(), bytes.size());
+}
+
+bool IsDriveLetter(QChar c) { return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')); }
+
+}  // namespace
+
+QStringList DecodePlaylistText(const QByteArray& bytes) {
+    QByteArrayView rest(bytes);
+    if (rest.startsWith("\xEF\xBB\xBF")) rest = rest.sliced(3);
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = rest.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char c = rest[i];
+        if (c != '\n' && c != '\r') continue;
+        lines.append(DecodeLine(rest.sliced(start, i - start)));
+        if (c == '\r' && i + 1 < n && rest[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < n) lines.append(DecodeLine(rest.sliced(start)));
+    return lines;
+}
+
+QString NormalizeEntry(const QString& line) {
+    if (line.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+        const QUrl url(line, QUrl::TolerantMode);
+        if (url.isValid() && url.isLocalFile()) {
+            QString path = url.path(QUrl::FullyDecoded);
+            const QString host = url.host();
+            if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
+                path = QLatin1String("//") + host + path;  // a share: best guess
+            // "file:///C:/x/a.mp3" is a Windows path.
+            if (path.size() >= 3 && path[0] == QLatin1Char('/') && IsDriveLetter(path[1]) && path[2] == QLatin1Char(':'))
+                path.remove(0, 1);
+            return path;
+        }
+        return line;
+    }
+    if (line.contains(QLatin1Char('/')) || !line.contains(QLatin1Char('\\'))) {
+        // Still drop a drive of a drive-relative name ("C:a.mp3").
+        if (line.size() > 2 && IsDriveLetter(line[0]) && line[1] == QLatin1Char(':') && !line.contains(QLatin1Char('/')))
+            return line.mid(2);
+        return line;
+    }
+    QString path = line;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == QLatin1Char(':') &&
+        (path.size() == 2 || path[2] != QLatin1Char('/')))
+        path.remove(0, 2);  // drive-relative: relative to the playlist's folder
+    return path;
+}
+
+QStringList ReadPlaylistFile(const QString& path, bool skipComments) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    QStringList entries;
+    for (const QString& line : DecodePlaylistText(bytes)) {
+        if (line.isEmpty()) continue;
+        if (skipComments && line.startsWith(QLatin1Char('#'))) continue;
+        entries.append(NormalizeEntry(line));
+    }
+    return entries;
+}
+
+bool WritePlaylistFile(const QString& path, const QStringList& entries) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    QByteArray bytes;
+    for (const QString& entry : entries) {
+        bytes += entry.toUtf8();
+        bytes += '\n';
+    }
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+bool CopyFileSafely(const QString& source, const QString& target) {
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) return false;
+    const QByteArray bytes = in.readAll();
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly)) return false;
+    if (out.write(bytes) != bytes.size()) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
+}
+
+}  // namespace wl

@@ -1,0 +1,38 @@
+// Reading and writing playlists (".m3u", ".m3u8" and the default playlist).
+//
+// Reading: a UTF-8 byte-order mark is dropped; each line is taken as UTF-8
+// when it is valid UTF-8, else as Latin-1 (older 8-bit playlists); CR LF, LF
+// and a lone CR end a line. Entries are made usable here:
+//   - "file://" URLs become local paths (percent-decoded);
+//   - a line without any "/" is a Windows path: "\" becomes "/", so
+//     "Music\a.mp3" finds Music/a.mp3 beside the playlist; a drive-relative
+//     "C:Music\a.mp3" loses its drive ("Music/a.mp3"); an absolute
+//     "C:\x\a.mp3" becomes "C:/x/a.mp3", which names no file here and so shows
+//     as a missing entry. Lines that contain a "/" are kept as they are (a
+//     Linux name may hold a "\").
+// Writing: UTF-8, one path per LF-ended line, through a temporary file that
+// replaces the target only when everything was written.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace wl {
+
+// The lines of `bytes` as text (see above), line ends removed. An empty last
+// line (text ending in a line end) is not returned.
+QStringList DecodePlaylistText(const QByteArray& bytes);
+// One line turned into the path it stands for (see above).
+QString NormalizeEntry(const QString& line);
+// The entries of a playlist file: non-empty lines, normalized; lines whose
+// first character is "#" are left out when `skipComments` is set. Empty when
+// the file cannot be read.
+QStringList ReadPlaylistFile(const QString& path, bool skipComments);
+// Writes the paths, one per line; false when the file could not be written
+// (the old file is then untouched).
+bool WritePlaylistFile(const QString& path, const QStringList& entries);
+// Replaces `target` by the bytes of `source` the same safe way.
+bool CopyFileSafely(const QString& source, const QString& target);
+
+}  // namespace wl

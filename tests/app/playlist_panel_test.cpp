@@ -1,0 +1,232 @@
+// The playlist and tag panels as built, and the actions behind their dialogs:
+// "+File", "+Dir", "Load", "Save" with its replace question, and "Open".
+#include <QApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+
+#include "controls/browse_for_folder.h"
+#include "controls/find_file.h"
+#include "tests/app/playlist_support.h"
+
+namespace wl::test {
+
+using PlaylistPanel = PlaylistFixture;
+
+TEST_F(PlaylistPanel, GridAndButtonsAsBuilt) {
+    QTableWidget* g = form1->sg1;
+    ASSERT_NE(nullptr, g);
+    EXPECT_EQ(form1->Panel19, g->parentWidget());
+    EXPECT_EQ(2, g->columnCount());
+    EXPECT_EQ(1, g->rowCount());
+    EXPECT_FALSE(g->horizontalHeader()->isVisible() && g->isVisible());
+    EXPECT_TRUE(g->horizontalHeader()->isHidden());
+    EXPECT_TRUE(g->verticalHeader()->isHidden());
+    EXPECT_EQ(293, g->columnWidth(0));
+    EXPECT_EQ(16, g->verticalHeader()->defaultSectionSize());
+    EXPECT_EQ(16 * 6, g->height());
+    EXPECT_EQ(293, g->width());  // column 1 lies beyond the visible area
+    EXPECT_EQ(Qt::ScrollBarAlwaysOff, g->verticalScrollBarPolicy());
+    EXPECT_EQ(Qt::ScrollBarAlwaysOff, g->horizontalScrollBarPolicy());
+    EXPECT_EQ(QAbstractItemView::SelectRows, g->selectionBehavior());
+    EXPECT_EQ(QAbstractItemView::ContiguousSelection, g->selectionMode());
+
+    const char* captions[] = {"+Dir", "+File", "-File", "-All", "Load", "Save"};
+    const char* hovers[] = {"Add directory", "Add file(s)", "Delete file(s)", "Clear list", "Load playlist",
+                            "Save playlist"};
+    for (int i = 0; i < 6; ++i) {
+        QToolButton* b = form1->PlaylistButtons[i];
+        ASSERT_NE(nullptr, b);
+        EXPECT_EQ(QString::fromLatin1(captions[i]), b->text());
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(b, &enter);
+        EXPECT_EQ(QString::fromLatin1(hovers[i]), form1->StatusText);
+        EXPECT_EQ(0, form1->StatusIdle);
+    }
+    for (int i = 6; i < 12; ++i) ASSERT_NE(nullptr, form1->PlaylistButtons[i]);
+
+    // A click on "-All" reaches its action.
+    form1->AddEntry("/m/a.mp3");
+    form1->PlaylistButtons[3]->click();
+    EXPECT_TRUE(form1->PlaylistEmpty());
+}
+
+TEST_F(PlaylistPanel, TagPanelAsBuilt) {
+    ASSERT_NE(nullptr, form1->TagHeading);
+    EXPECT_EQ("ID3 Infos", form1->TagHeading->text());
+    EXPECT_EQ(form1->Panel17, form1->Edit7->parentWidget());
+    const std::pair<const char*, QLineEdit*> fields[] = {
+        {"Artist:", form1->Edit1}, {"Title:", form1->Edit2}, {"Album:", form1->Edit4},
+        {"Comment:", form1->Edit3}, {"Year:", form1->Edit5}, {"Genre:", form1->Edit6},
+        {"Track:", form1->Edit8},
+    };
+    const QList<QLabel*> labels = form1->Panel17->findChildren<QLabel*>();
+    int previousY = form1->Edit7->y();
+    for (const auto& [caption, edit] : fields) {
+        ASSERT_NE(nullptr, edit);
+        EXPECT_FALSE(edit->isReadOnly());
+        const auto label = std::find_if(labels.begin(), labels.end(), [&](QLabel* l) { return l->buddy() == edit; });
+        ASSERT_NE(labels.end(), label);
+        EXPECT_EQ(QString::fromLatin1(caption), (*label)->text());
+        EXPECT_GT(edit->y(), previousY);  // one under the other, in this order
+        previousY = edit->y();
+    }
+}
+
+TEST_F(PlaylistPanel, AddFilesKeepsTheTickOffWhileTheDialogIsUp) {
+    form1->Timer4->start(1000);
+    QString caption, filter;
+    bool multiple = false, tickRan = true;
+    form1->RunOpenDialog = [&](const QString& c, const QString& f, bool m) {
+        caption = c;
+        filter = f;
+        multiple = m;
+        tickRan = form1->Timer4->isActive();
+        return QStringList{"/m/one.mp3", "/m/notes.txt", "/m/TWO.MP3"};
+    };
+    form1->SpeedButton23Click();
+    EXPECT_EQ("Add files", caption);
+    EXPECT_EQ("*.mp3", filter);
+    EXPECT_TRUE(multiple);
+    EXPECT_FALSE(tickRan);
+    EXPECT_TRUE(form1->Timer4->isActive());
+    EXPECT_EQ((QStringList{"1> one", "2. TWO"}), Column(0));
+    EXPECT_EQ(1, form1->CurrentEntry);  // the first add to an empty list starts it
+
+    // Cancelled: nothing changes.
+    form1->RunOpenDialog = [](const QString&, const QString&, bool) { return QStringList(); };
+    form1->SpeedButton23Click();
+    EXPECT_EQ(2, form1->EntryCount);
+    EXPECT_TRUE(form1->Timer4->isActive());
+}
+
+TEST_F(PlaylistPanel, AddFolderSearchesTheTree) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(WriteText(dir.path() + "/top.mp3", "x"));
+    ASSERT_TRUE(WriteText(dir.path() + "/a/b/deep.MP3", "x"));
+    ASSERT_TRUE(WriteText(dir.path() + "/a/other.wav", "x"));
+    ASSERT_TRUE(WriteText(dir.path() + "/a;b/semi.mp3", "x"));
+    form1->Timer4->start(1000);
+    QString title, status, shownFolder;
+    bool tickRan = true;
+    QString pick = dir.path();
+    form1->bf->SetDialogRunner([&](QFileDialog& dialog) {
+        title = dialog.windowTitle();
+        if (auto* label = dialog.findChild<QLabel*>("statusText")) status = label->text();
+        shownFolder = form1->bf->FolderName();
+        tickRan = form1->Timer4->isActive();
+        dialog.setDirectory(QFileInfo(pick).absolutePath());
+        dialog.selectFile(pick);
+        return true;
+    });
+    form1->SpeedButton22Click();
+    EXPECT_EQ("Select Folder", title);
+    EXPECT_EQ("[Recursive search]", status);
+    EXPECT_EQ(QDir::homePath(), shownFolder);
+    EXPECT_FALSE(tickRan);
+    EXPECT_TRUE(form1->Timer4->isActive());
+    EXPECT_FALSE(form1->FindFile1->Busy());
+    EXPECT_EQ(nullptr, QApplication::overrideCursor());
+    QStringList paths = Column(1);
+    paths.sort();
+    const QString d = QDir(dir.path()).absolutePath();
+    QStringList expected = {d + "/a/b/deep.MP3", d + "/a;b/semi.mp3", d + "/top.mp3"};
+    expected.sort();
+    EXPECT_EQ(expected, paths);
+    EXPECT_EQ(3, form1->EntryCount);
+
+    // Adding again appends and shows the last old row at the top.
+    pick = dir.path() + "/a/b";
+    form1->SpeedButton22Click();
+    EXPECT_EQ(4, form1->EntryCount);
+    EXPECT_EQ(d + "/a/b/deep.MP3", Text(3, 1));
+    EXPECT_EQ(2, form1->sg1->currentRow());
+}
+
+TEST_F(PlaylistPanel, LoadReplacesTheListAndStartsIt) {
+    QTemporaryDir dir;
+    const QString list = dir.path() + "/l.m3u";
+    ASSERT_TRUE(WriteText(list, "#EXTM3U\n/m/x.mp3\n/m/y.mp3\n"));
+    form1->AddEntry("/m/old.mp3");
+    QString caption, filter;
+    bool multiple = true;
+    form1->RunOpenDialog = [&](const QString& c, const QString& f, bool m) {
+        caption = c;
+        filter = f;
+        multiple = m;
+        return QStringList{list};
+    };
+    form1->SpeedButton26Click();
+    EXPECT_EQ("Open a playlist", caption);
+    EXPECT_EQ("m3u (*.m3u *.m3u8)", filter);
+    EXPECT_FALSE(multiple);
+    EXPECT_EQ((QStringList{"/m/x.mp3", "/m/y.mp3"}), Column(1));
+    EXPECT_EQ(1, form1->CurrentEntry);
+    EXPECT_EQ("/m/x.mp3", form1->PlayingPath);
+}
+
+TEST_F(PlaylistPanel, OpenTakesSongsOrOnePlaylist) {
+    QString filter;
+    QStringList answer = {"/m/a.mp3", "/m/list.m3u", "/m/b.mp3"};
+    form1->RunOpenDialog = [&](const QString&, const QString& f, bool m) {
+        filter = f;
+        EXPECT_TRUE(m);
+        return answer;
+    };
+    form1->AddEntry("/m/old.mp3");
+    form1->Settings.RandomPlay = 1;
+    form1->Image13Click();
+    EXPECT_EQ("mp3, m3u (*.mp3 *.m3u *.m3u8);;mp3 (*.mp3);;m3u (*.m3u *.m3u8)", filter);
+    EXPECT_EQ((QStringList{"/m/a.mp3", "/m/b.mp3"}), Column(1));
+    ASSERT_GE(form1->CurrentEntry, 1);  // a random first entry
+    EXPECT_EQ(0, form1->NotPlayed[form1->CurrentEntry]);
+
+    QTemporaryDir dir;
+    answer = {dir.path() + "/one.M3U8"};
+    ASSERT_TRUE(WriteText(answer.front(), "c.mp3\n"));
+    form1->Image13Click();
+    EXPECT_EQ(QStringList{"c.mp3"}, Column(1));
+}
+
+TEST_F(PlaylistPanel, SaveAsksBeforeReplacing) {
+    QTemporaryDir dir;
+    const QString target = dir.path() + "/mine.m3u";
+    ASSERT_TRUE(WriteText(target, "keep me\n"));
+    Add({"/m/a.mp3", "/m/b.mp3"});
+    QString caption, defaultName, question;
+    form1->RunSaveDialog = [&](const QString& c, const QString& name, const QString&) {
+        caption = c;
+        defaultName = name;
+        return target;
+    };
+    bool answer = false;
+    form1->AskReplace = [&](const QString& text) {
+        question = text;
+        return answer;
+    };
+    form1->SpeedButton27Click();
+    EXPECT_EQ("Save current playlist as", caption);
+    EXPECT_EQ("wl.m3u", defaultName);
+    EXPECT_EQ(target + " already exists!\n\rDo you want to replace it?", question);
+    EXPECT_EQ(QByteArray("keep me\n"), ReadAll(target));
+    EXPECT_EQ(QByteArray("/m/a.mp3\n/m/b.mp3\n"), ReadAll(form1->DefaultPlaylistPath()));
+
+    answer = true;
+    QFile::setPermissions(target, QFileDevice::ReadOwner);  // read-only is cleared first
+    form1->SpeedButton27Click();
+    EXPECT_EQ(QByteArray("/m/a.mp3\n/m/b.mp3\n"), ReadAll(target));
+
+    question.clear();
+    const QString fresh = dir.path() + "/fresh.m3u";
+    form1->RunSaveDialog = [&](const QString&, const QString&, const QString&) { return fresh; };
+    form1->SpeedButton27Click();
+    EXPECT_TRUE(question.isEmpty());  // nothing to replace
+    EXPECT_EQ(QByteArray("/m/a.mp3\n/m/b.mp3\n"), ReadAll(fresh));
+}
+
+}  // namespace wl::test

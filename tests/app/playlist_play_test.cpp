@@ -1,0 +1,225 @@
+// Starting entries with real files: the cache copy, missing and unreadable
+// files, the stream facts, the tag panel, and playlists whose relative
+// entries come from other systems.
+#include <QColor>
+#include <QLineEdit>
+#include <QPalette>
+
+#include "tests/app/playlist_support.h"
+
+namespace wl::test {
+
+using PlaylistPlay = PlaylistFixture;
+
+namespace {
+
+TColor TextColorOf(const QWidget* widget) {
+    const QColor c = widget->palette().color(QPalette::WindowText);
+    return static_cast<TColor>(c.red() | (c.green() << 8) | (c.blue() << 16));
+}
+
+}  // namespace
+
+TEST_F(PlaylistPlay, CacheCopyOnlyUpToNineMillionBytes) {
+    QTemporaryDir dir;
+    const QString big = dir.path() + "/big.mp3";
+    const QString limit = dir.path() + "/limit.mp3";
+    const QString over = dir.path() + "/over.mp3";
+    const QString small = dir.path() + "/small.mp3";
+    ASSERT_TRUE(WriteSilentMp3(big, 10'000'000));
+    ASSERT_TRUE(WriteSilentMp3(limit, 9'000'000));
+    ASSERT_TRUE(WriteSilentMp3(over, 9'000'001));
+    ASSERT_TRUE(WriteSilentMp3(small, 2'000'000));
+    Add({big, limit, over, small});
+    form1->Settings.UseCache = 1;
+    const QString cache = Home() + "wl21.mp3";
+
+    form1->CurrentEntry = 1;
+    form1->playfile();
+    EXPECT_EQ(big, form1->PlayingPath);
+    EXPECT_EQ(big.toStdString(), form1->MP3Player->FileName());
+    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    EXPECT_FALSE(QFile::exists(cache));
+
+    form1->CurrentEntry = 4;
+    form1->playfile();
+    EXPECT_EQ(cache, form1->PlayingPath);
+    EXPECT_EQ(cache.toStdString(), form1->MP3Player->FileName());
+    EXPECT_EQ(2'000'000, QFileInfo(cache).size());
+    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    EXPECT_EQ("small", form1->TitleText);  // the title is the entry's, not the cache's
+
+    form1->CurrentEntry = 2;
+    form1->playfile();
+    EXPECT_EQ(cache, form1->PlayingPath);
+    EXPECT_EQ(9'000'000, QFileInfo(cache).size());  // replaced
+    form1->CurrentEntry = 3;
+    form1->playfile();
+    EXPECT_EQ(over, form1->PlayingPath);
+
+    form1->Settings.UseCache = 0;
+    form1->CurrentEntry = 4;
+    form1->playfile();
+    EXPECT_EQ(small, form1->PlayingPath);
+}
+
+TEST_F(PlaylistPlay, TheCacheFileItselfAsAnEntryIsNotDeleted) {
+    const QString cache = Home() + "wl21.mp3";
+    ASSERT_TRUE(WriteSilentMp3(cache, 400'000));
+    form1->AddEntry(cache);
+    form1->Settings.UseCache = 1;
+    form1->CurrentEntry = 1;
+    form1->playfile();
+    EXPECT_TRUE(QFile::exists(cache));
+    EXPECT_EQ(400'000, QFileInfo(cache).size());
+    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+}
+
+TEST_F(PlaylistPlay, MissingFileShowsItsNameAndIsSkipped) {
+    QTemporaryDir dir;
+    const QString gone = dir.path() + "/Gone Song.mp3";
+    const QString real = dir.path() + "/Real.mp3";
+    ASSERT_TRUE(WriteSilentMp3(real, 400'000));
+    Add({gone, real});
+    form1->Edit1->setText("old artist");
+    form1->Edit7->setText("old format");
+
+    form1->CurrentEntry = 1;
+    form1->playfile();
+    EXPECT_EQ("Gone Song", form1->TitleText);
+    EXPECT_EQ(gone, form1->PlayingPath);
+    EXPECT_EQ("1> Gone Song", Text(0));
+    EXPECT_EQ(QString(), form1->Edit7->text());
+    EXPECT_EQ(QString(), form1->Edit1->text());
+    EXPECT_EQ("000 kbps, 00 khz", form1->Label6->text());
+    EXPECT_EQ("1 - 2", form1->Label2->text());
+    EXPECT_EQ(mpsStopped, form1->MP3Player->Status());
+    EXPECT_TRUE(form1->AutoAdvance);
+
+    form1->EndOfEntryAdvance();
+    EXPECT_EQ(2, form1->CurrentEntry);
+    EXPECT_EQ(real, form1->PlayingPath);
+    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    EXPECT_EQ("128Kbps, 44Khz", form1->Label6->text());
+    EXPECT_EQ("MPEG 1, Layer 3, Stereo", form1->Edit7->text());
+    EXPECT_EQ(kLampLitColor, TextColorOf(form1->Label9));
+    EXPECT_EQ(kLampLitColor, TextColorOf(form1->Label4));
+    EXPECT_EQ("2 - 2", form1->Label2->text());
+
+    // While it plays, the advance leaves it alone.
+    form1->EndOfEntryAdvance();
+    EXPECT_EQ(2, form1->CurrentEntry);
+}
+
+TEST_F(PlaylistPlay, MonoStreamLightsOneLamp) {
+    QTemporaryDir dir;
+    const QString mono = dir.path() + "/mono.mp3";
+    ASSERT_TRUE(WriteSilentMp3(mono, 400'000, 3));
+    form1->AddEntry(mono);
+    form1->CurrentEntry = 1;
+    form1->playfile();
+    EXPECT_EQ("MPEG 1, Layer 3, Mono", form1->Edit7->text());
+    EXPECT_EQ(kLampLitColor, TextColorOf(form1->Label9));
+    EXPECT_EQ(kUnlitColor, TextColorOf(form1->Label4));
+}
+
+TEST_F(PlaylistPlay, UnplayableFileIsTreatedLikeAMissingOne) {
+    QTemporaryDir dir;
+    const QString junk = dir.path() + "/junk.mp3";
+    ASSERT_TRUE(WriteText(junk, QByteArray(5000, 'x')));
+    const QString real = dir.path() + "/real.mp3";
+    ASSERT_TRUE(WriteSilentMp3(real, 400'000));
+    Add({junk, real});
+    form1->CurrentEntry = 1;
+    form1->playfile();
+    EXPECT_EQ("junk", form1->TitleText);
+    EXPECT_EQ("000 kbps, 00 khz", form1->Label6->text());
+    EXPECT_EQ(QString(), form1->Edit7->text());
+    EXPECT_NE(mpsPlaying, form1->MP3Player->Status());
+    EXPECT_TRUE(form1->AutoAdvance);  // the next tick goes on
+    form1->EndOfEntryAdvance();
+    EXPECT_EQ(real, form1->PlayingPath);
+    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+}
+
+TEST_F(PlaylistPlay, TagPanelShowsTheTagsAndNotTheFileName) {
+    QTemporaryDir dir;
+    const QString tagged = dir.path() + "/tagged.mp3";
+    const QString untagged = dir.path() + "/Plain Name.mp3";
+    const QString named = dir.path() + "/named.mp3";
+    ASSERT_TRUE(WriteSilentMp3(tagged, 400'000, 0,
+                               Id3v1Tag("A Title", "An Artist", "An Album", "1999", "A comment", 7, 17)));
+    ASSERT_TRUE(WriteSilentMp3(untagged, 400'000));
+    ASSERT_TRUE(WriteSilentMp3(named, 400'000, 0, Id3v1Tag("named.mp3", "X", "", "", "", 0, 255)));
+    Add({tagged, untagged, named});
+
+    form1->CurrentEntry = 1;
+    form1->playfile();
+    EXPECT_EQ("An Artist", form1->Edit1->text());
+    EXPECT_EQ("A Title", form1->Edit2->text());
+    EXPECT_EQ("An Album", form1->Edit4->text());
+    EXPECT_EQ("A comment", form1->Edit3->text());
+    EXPECT_EQ("1999", form1->Edit5->text());
+    EXPECT_EQ("Rock", form1->Edit6->text());
+    EXPECT_EQ("7", form1->Edit8->text());
+
+    // No title: the player names the file, which the panel does not show.
+    form1->CurrentEntry = 2;
+    form1->playfile();
+    EXPECT_EQ(QString(), form1->Edit2->text());
+    EXPECT_EQ(QString(), form1->Edit1->text());
+    // A title equal to the file name is hidden too.
+    form1->CurrentEntry = 3;
+    form1->playfile();
+    EXPECT_EQ(QString(), form1->Edit2->text());
+    EXPECT_EQ("X", form1->Edit1->text());
+    // Played from the cache the file name is "wl21.mp3".
+    form1->Settings.UseCache = 1;
+    form1->CurrentEntry = 2;
+    form1->playfile();
+    EXPECT_EQ(Home() + "wl21.mp3", form1->PlayingPath);
+    EXPECT_EQ(QString(), form1->Edit2->text());
+}
+
+TEST_F(PlaylistPlay, WindowsPlaylistFindsTheFilesBesideIt) {
+    QTemporaryDir dir;
+    const QString song = dir.path() + "/Music/Sub/a.mp3";
+    ASSERT_TRUE(WriteSilentMp3(song, 400'000));
+    const QString list = dir.path() + "/win.m3u";
+    ASSERT_TRUE(WriteText(list, "#EXTM3U\r\n#EXTINF:1,A\r\nMusic\\Sub\\a.mp3\r\nC:\\Elsewhere\\b.mp3\r\n"));
+    form1->DropFiles({list});
+    EXPECT_EQ((QStringList{"Music/Sub/a.mp3", "C:/Elsewhere/b.mp3"}), Column(1));
+    EXPECT_EQ((QStringList{"1> a", "2. b"}), Column(0));
+    EXPECT_EQ("Music/Sub/a.mp3", form1->PlayingPath);
+    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    // The absolute Windows entry names nothing here and is skipped.
+    form1->MP3Player->Stop();
+    form1->AutoAdvance = true;
+    form1->EndOfEntryAdvance();
+    EXPECT_EQ(2, form1->CurrentEntry);
+    EXPECT_EQ("b", form1->TitleText);
+    EXPECT_EQ(mpsStopped, form1->MP3Player->Status());
+}
+
+TEST_F(PlaylistPlay, Utf8PlaylistWithByteOrderMark) {
+    QTemporaryDir dir;
+    const QString song = dir.path() + QString::fromUtf8("/M\xC3\xBCsik/\xC3\xA4 \xE2\x99\xAA.mp3");
+    const QString latin = dir.path() + QString::fromUtf8("/caf\xC3\xA9.mp3");
+    ASSERT_TRUE(WriteSilentMp3(song, 400'000));
+    ASSERT_TRUE(WriteSilentMp3(latin, 400'000));
+    const QString list = dir.path() + "/list.m3u8";
+    ASSERT_TRUE(WriteText(list, "\xEF\xBB\xBF#EXTM3U\nM\xC3\xBCsik/\xC3\xA4 \xE2\x99\xAA.mp3\ncaf\xE9.mp3\n"));
+    QDir::setCurrent(dir.path());  // relative entries resolve against the current folder
+    form1->RunOpenDialog = [&](const QString&, const QString&, bool) { return QStringList{list}; };
+    form1->Image13Click();
+    ASSERT_EQ(2, form1->EntryCount);
+    EXPECT_EQ(QString::fromUtf8("1> \xC3\xA4 \xE2\x99\xAA"), Text(0));
+    EXPECT_EQ(QString::fromUtf8("caf\xC3\xA9.mp3"), Text(1, 1));
+    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    EXPECT_EQ(QString::fromUtf8("\xC3\xA4 \xE2\x99\xAA"), form1->TitleText);
+    form1->PlayNext();
+    EXPECT_EQ(QString::fromUtf8("caf\xC3\xA9.mp3"), form1->PlayingPath);
+    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+}
+
+}  // namespace wl::test

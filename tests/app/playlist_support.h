@@ -1,0 +1,107 @@
+// Helpers of the playlist tests: MP3 files of exact sizes made of silent
+// frames, an ID3v1 tag, and a fixture whose main window has the display
+// labels the playlist writes to (the display area builds them in the program).
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTableWidget>
+#include <QTableWidgetItem>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/app/app_fixture.h"
+#include "tests/stream_builder.h"
+
+namespace wl::test {
+
+// Silent MPEG-1 Layer III frames (417 bytes, 44.1 kHz, 128 kbit/s) filling
+// exactly `size` bytes; the remainder below one frame is zeros. `mode` 3 is
+// single channel.
+inline bool WriteSilentMp3(const QString& path, qint64 size, int mode = 0,
+                           const std::vector<uint8_t>& tag = {}) {
+    const std::vector<uint8_t> frame = SilentFrameMpeg1(mode, 0, 0);
+    QByteArray one(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(frame.size()));
+    const qint64 audio = size - static_cast<qint64>(tag.size());
+    QByteArray bytes;
+    bytes.reserve(size);
+    while (bytes.size() + one.size() <= audio) bytes += one;
+    bytes += QByteArray(audio - bytes.size(), '\0');
+    bytes += QByteArray(reinterpret_cast<const char*>(tag.data()), static_cast<qsizetype>(tag.size()));
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// An ID3v1.1 tag (128 bytes).
+inline std::vector<uint8_t> Id3v1Tag(const std::string& title, const std::string& artist, const std::string& album,
+                                     const std::string& year, const std::string& comment, uint8_t track,
+                                     uint8_t genre) {
+    std::vector<uint8_t> tag(128, 0);
+    auto put = [&](size_t at, const std::string& text, size_t width) {
+        for (size_t i = 0; i < text.size() && i < width; ++i) tag[at + i] = static_cast<uint8_t>(text[i]);
+    };
+    put(0, "TAG", 3);
+    put(3, title, 30);
+    put(33, artist, 30);
+    put(63, album, 30);
+    put(93, year, 4);
+    put(97, comment, 28);
+    tag[125] = 0;
+    tag[126] = track;
+    tag[127] = genre;
+    return tag;
+}
+
+inline bool WriteText(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class PlaylistFixture : public AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        setenv("WAVELANTERN_NULL_SPEED", "10", 1);
+        Create();
+        for (QLabel** label : {&form1->Label2, &form1->Label4, &form1->Label6, &form1->Label8, &form1->Label9}) {
+            if (!*label) *label = new QLabel(form1.get());
+        }
+        form1->Settings.UseCache = 0;
+        form1->Settings.RandomPlay = 0;
+        form1->Settings.RepeatPlay = 0;
+    }
+    void TearDown() override {
+        unsetenv("WAVELANTERN_NULL_SPEED");
+        AppFixture::TearDown();
+    }
+
+    QString Text(int row, int column = 0) const {
+        const QTableWidgetItem* item = form1->sg1->item(row, column);
+        return item ? item->text() : QString();
+    }
+    QStringList Column(int column) const {
+        QStringList texts;
+        for (int r = 0; r < form1->sg1->rowCount(); ++r) texts.append(Text(r, column));
+        return texts;
+    }
+    void Add(const QStringList& paths) {
+        for (const QString& p : paths) form1->AddEntry(p);
+    }
+    void SelectRows(int first, int last) {
+        form1->sg1->clearSelection();
+        form1->sg1->setCurrentCell(first, 0);
+        form1->sg1->setRangeSelected(QTableWidgetSelectionRange(first, 0, last, 1), true);
+    }
+};
+
+}  // namespace wl::test
