@@ -270,6 +270,34 @@ public:
     TExTrackBar* ExTrackBar1 = nullptr;  // volume
     TVumeter* Vumeter1 = nullptr;
 
+    // Display: the banner, the position and seek-bar work, title scrolling,
+    // the meters' state.
+    void DrawBanner();  // TitleText := the stored banner; bold, at x = -4, not scrolling
+    void ShowPosition(int64_t position, int64_t length);  // the position event's work
+    void SeekBarRelease(Qt::MouseButton button, int x);  // seeks on the left button's release
+    void SetTitleScroll(int textWidth);  // scrolling on (forward, pause 40, offset 0) when wider than the strip
+    int TitleTextWidth(const QString& text, bool bold) const;
+    static int64_t RoundDiv(int64_t a, int64_t b);  // Round(a / b), ties to even
+    bool ScrollOn = false;
+    bool ScrollForward = true;
+    int ScrollPause = 0;
+    int ScrollOffset = 0;
+    int TitleWidth = 0;
+    std::array<int, 10> HistoryL{};  // oldest first
+    std::array<int, 10> HistoryR{};
+    int LevelL = 0;  // averaged readings last drawn
+    int LevelR = 0;
+    int PeakRowL = 0;
+    int PeakAgeL = 0;
+    int PeakRowR = 0;
+    int PeakAgeR = 0;
+    bool StripedVu = true;
+    std::array<uint32_t, 41 * 81> BitmapL{};  // 0x00RRGGBB, row by row from the top
+    std::array<uint32_t, 41 * 81> BitmapR{};
+    std::function<void(int& hour, int& minute, int& second)> ClockSource;  // wall clock; replaceable for tests
+    TStatePicture ShownState = TStatePicture::Stop;  // what the state image shows
+    std::array<bool, 3> IndicatorsOn{};  // equalizer, random, repeat
+
     // ------------------------------------------------------------------
     // Equalizer panel (form1_equalizer.cpp).
     // ------------------------------------------------------------------
@@ -284,6 +312,19 @@ public:
     QToolButton* SpeedButton16 = nullptr;
     TExTrackBar* ExTrackBar2 = nullptr;  // balance
 
+    void SetAllGains(int gain);                     // "+12db" .. "- 12db"
+    void ChoosePreset(const std::array<int8_t, 10>& gains);  // store the gains, ApplyEqualizer
+    TColor BandLampColor(int band) const;
+    QToolButton* SpeedButton11 = nullptr;  // "+0db"
+    QToolButton* SpeedButton12 = nullptr;  // "Techno"
+    QToolButton* SpeedButton13 = nullptr;  // "Treble"
+    QToolButton* SpeedButton14 = nullptr;  // "Classical"
+    QToolButton* SpeedButton15 = nullptr;  // "Voice"
+    QToolButton* SpeedButton17 = nullptr;  // "+6db"
+    QToolButton* SpeedButton19 = nullptr;  // "+12db"
+    QToolButton* SpeedButton20 = nullptr;  // "- 6db"
+    QToolButton* SpeedButton21 = nullptr;  // "- 12db"
+
     // ------------------------------------------------------------------
     // About panel (form1_about.cpp).
     // ------------------------------------------------------------------
@@ -291,6 +332,15 @@ public:
 
     TImage* Image5 = nullptr;
     TImage* Image6 = nullptr;
+
+    void StartAboutAnimation();  // wandering image at (40, 16), moving right and down
+    std::array<QLabel*, 6> AboutLabels{};  // Label11, Label56, Label57, Label30, Label29, Label26
+    QLabel* Label27 = nullptr;  // "Check for new version"
+    QLabel* Label28 = nullptr;  // "Send your suggestions"
+    int WanderX = 40;
+    int WanderY = 16;
+    bool WanderRight = true;
+    bool WanderDown = true;
 
 private:
     // Each area builds its own widgets; the constructor calls them in order.
@@ -328,8 +378,20 @@ private:
     void InstallDialogs();
 
     // ---- display (private) ----
+    void DrawMeters();
+    void ScrollTitle();
+    void SetHover(QWidget* widget, std::function<QString()> text);
+    void LitLabelsColor(TColor color);
+    int lastHour_ = -1;
+    int lastMinute_ = -1;
+    int lastSecond_ = -1;
+    std::array<QPixmap, 6> statePictures_;  // play, pause, stop, previous, next, end
+    std::array<QPixmap, 6> indicatorPictures_;  // eq off/on, random off/on, repeat off/on
 
     // ---- equalizer (private) ----
+    void SetBandLamp(int band, TColor color);
+    std::array<TColor, 10> bandLampColors_{};
+    std::array<QLabel*, 10> freqLabels_{};
 
     // ---- about (private) ----
 };

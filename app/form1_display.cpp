@@ -1,19 +1,458 @@
-// Skeleton: the display.
+// The display: title strip, times, clock, counters, level meters, seek and
+// volume bars, state image, indicators and the status line.
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPainter>
+#include <QTime>
+#include <QTimer>
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+
+#include "app/canvas_image.h"
 #include "app/form1.h"
+#include "app/scramble.h"
+#include "app/vu_bar.h"
+#include "controls/al_progress_bar.h"
+#include "controls/ex_track_bar.h"
+#include "controls/vu_meter.h"
+#include "engine/audio_device.h"
 
 namespace wl {
 
-void TForm1::BuildDisplay() {}
-void TForm1::FormatTime(int64_t) {}
-void TForm1::MP3PlayerChangePosition() {}
-void TForm1::Timer1Timer() {}
-void TForm1::Timer3Timer() {}
-void TForm1::DrawTitle(const QString&, bool, TColor) {}
-void TForm1::SetStatePicture(TStatePicture) {}
-void TForm1::ShowIndicators() {}
-void TForm1::SetDisplayLit(bool) {}
-void TForm1::ResetPeaks() {}
-void TForm1::ClearMeterHistory() {}
-void TForm1::ExTrackBar3Change() {}
+namespace {
+
+constexpr int kStripWidth = 298;
+constexpr int kStripHeight = 17;
+constexpr int kScrollRest = 40;  // meter ticks at each end
+constexpr int kSeekRange = 200;
+constexpr TColor kTitleColor = 0xFFFF00;
+
+static_assert(kVuPixels == 41 * 81, "meter bitmaps in form1.h");
+
+// The player keeps its sound output to itself, so the meters have no level
+// to read: the source reports the output device as the real one would (so
+// that a missing device is still reported) and reads silence.
+class TPlayerLevels : public TLevelSource {
+public:
+    TOpenResult Open() override {
+        const std::unique_ptr<TAudioDevice> probe = CreateAudioDevice();
+        return probe && probe->DeviceCount() > 0 ? TOpenResult::Ok : TOpenResult::NoDevice;
+    }
+    bool Read(int32_t& left, int32_t& right, int& channels) override {
+        left = right = 0;
+        channels = 2;
+        return true;
+    }
+    void Close() override {}
+};
+
+QFont DisplayFont(int pixelSize, bool bold = false) {
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    return f;
+}
+
+QFont TimeFont() {
+    QFont f(QStringLiteral("DejaVu Sans Mono"));
+    f.setStyleHint(QFont::Monospace);
+    f.setFixedPitch(true);
+    f.setPixelSize(17);
+    f.setBold(true);
+    return f;
+}
+
+QFont TitleFont(bool bold) { return DisplayFont(12, bold); }
+
+QString TwoDigits(int64_t v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
+
+bool LampLit(const QLabel* lamp) {
+    if (!lamp) return false;
+    const QColor lit = ColorToQColor(kLampLitColor);
+    return lamp->palette().color(QPalette::Window) == lit || lamp->palette().color(QPalette::WindowText) == lit;
+}
+
+void SetLampColor(QLabel* lamp, TColor color) {
+    QPalette pal = lamp->palette();
+    pal.setColor(QPalette::Window, ColorToQColor(color));
+    lamp->setPalette(pal);
+}
+
+// Copies a meter bitmap into the meter's image (opaque pixels).
+void CopyMeter(const std::array<uint32_t, kVuPixels>& bitmap, TImage* image) {
+    auto* canvas = static_cast<TCanvasImage*>(image);
+    if (!canvas) return;
+    auto* dst = reinterpret_cast<uint32_t*>(canvas->Canvas.bits());
+    for (int i = 0; i < kVuPixels; ++i) dst[i] = bitmap[static_cast<size_t>(i)] | 0xFF000000u;
+    canvas->update();
+}
+
+}  // namespace
+
+void TForm1::BuildDisplay() {
+    if (!Panel1) {
+        Panel1 = new QWidget(this);
+        Panel1->setGeometry(20, 20, 330, 125);
+    }
+    Panel1->setAutoFillBackground(true);
+    QPalette black = Panel1->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    Panel1->setPalette(black);
+
+    auto text = [this](int x, int y, int w, int h, const QString& caption, const QFont& font) {
+        auto* label = new TImage(Panel1);
+        label->setGeometry(x, y, w, h);
+        label->setFont(font);
+        label->setText(caption);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        SetTextColor(label, LitTextColor());
+        return label;
+    };
+    auto* strip = new TCanvasImage(Panel1);
+    strip->setGeometry(8, 6, kStripWidth, kStripHeight);
+    Image1 = strip;
+    Label7 = text(127, 30, 86, 21, QStringLiteral("00:00"), TimeFont());
+    Label8 = text(130, 51, 80, 15, QStringLiteral("00:00"), DisplayFont(11));
+    Label5 = text(8, 31, 110, 15, QStringLiteral("00:00:00"), DisplayFont(11));
+    Label2 = text(8, 51, 118, 15, QStringLiteral("0 - 0"), DisplayFont(11));
+    Label6 = text(8, 71, 158, 15, QStringLiteral("000kbps, 00khz"), DisplayFont(11));
+    Label10 = text(8, 91, 158, 15, StatusText, DisplayFont(11));
+    LabelL = text(215, 28, 41, 12, QStringLiteral("L"), DisplayFont(10, true));
+    LabelR = text(268, 28, 41, 12, QStringLiteral("R"), DisplayFont(10, true));
+    LabelL->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    LabelR->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+    ALProgressBar1 = new TALProgressBar(Panel1);
+    ALProgressBar1->setGeometry(8, 108, 201, 11);
+    ALProgressBar1->SetMin(0);
+    ALProgressBar1->SetMax(kSeekRange);
+    ALProgressBar1->SetBarColorStyle(TBarColorStyle::cs1Color);
+    ALProgressBar1->SetShowPosText(false);
+    ALProgressBar1->SetBackgroundColor(0x1C1000);
+    ALProgressBar1->SetBorderColor1(0x1C1000);
+    ALProgressBar1->SetBorderColor2(0x1C1000);
+    ALProgressBar1->SetBarColor1(LitTextColor());
+    ALProgressBar1->setCursor(Qt::PointingHandCursor);
+    ALProgressBar1->OnMouseUp = [this](TALProgressBar*, Qt::MouseButton button, Qt::KeyboardModifiers, int x, int) {
+        SeekBarRelease(button, x);
+    };
+    ALProgressBar1->OnMouseMove = [this](TALProgressBar*, Qt::KeyboardModifiers, int, int) {
+        SetStatus(QStringLiteral("Position %1%").arg(RoundDiv(ALProgressBar1->Position(), 2)));
+    };
+
+    auto meter = [this](int x) {
+        auto* image = new TCanvasImage(Panel1);
+        image->setGeometry(x, 41, kVuWidth, kVuHeight);
+        image->Canvas = QImage(kVuWidth, kVuHeight, QImage::Format_RGB32);
+        image->Canvas.fill(Qt::black);
+        image->setCursor(Qt::PointingHandCursor);
+        image->OnClick = [this] { StripedVu = !StripedVu; };
+        return image;
+    };
+    Image3 = meter(215);
+    Image4 = meter(268);
+
+    for (QLabel** lamp : {&Label9, &Label4}) {
+        *lamp = new QLabel(Panel1);
+        (*lamp)->setAutoFillBackground(true);
+        SetLampColor(*lamp, kUnlitColor);
+    }
+    Label9->setGeometry(259, 106, 6, 5);
+    Label4->setGeometry(259, 114, 6, 5);
+
+    Image20 = new TImage(Panel1);
+    Image20->setGeometry(168, 94, 40, 9);
+    Image29 = new TImage(Panel1);
+    Image29->setGeometry(168, 74, 12, 9);
+    Image32 = new TImage(Panel1);
+    Image32->setGeometry(183, 74, 12, 9);
+    Image35 = new TImage(Panel1);
+    Image35->setGeometry(198, 74, 12, 9);
+
+    ExTrackBar1 = new TExTrackBar(Panel1);
+    ExTrackBar1->SetOrientation(TTrackBarOrientation::trVertical);
+    ExTrackBar1->SetMin(0);
+    ExTrackBar1->SetMax(100);
+    ExTrackBar1->SetShowSelRange(false);
+    ExTrackBar1->SetThumbLength(12);
+    ExTrackBar1->SetTickStyle(TTickStyle::tsNone);
+    ExTrackBar1->setGeometry(313, 6, 14, 114);
+    ExTrackBar1->setFocusPolicy(Qt::NoFocus);
+    ExTrackBar1->setCursor(Qt::PointingHandCursor);
+    QPalette bar = ExTrackBar1->palette();
+    bar.setColor(QPalette::Window, Qt::black);
+    bar.setColor(QPalette::Button, ColorToQColor(0x6A4A22));
+    bar.setColor(QPalette::Highlight, ColorToQColor(0x3A2200));
+    ExTrackBar1->setPalette(bar);
+    ExTrackBar1->OnChange = [this](TExTrackBar*) { ExTrackBar1Change(); };
+
+    Vumeter1 = new TVumeter(this);
+    Vumeter1->SetLevelSource(std::make_unique<TPlayerLevels>());
+
+    Timer1->setInterval(40);
+    Timer3->setInterval(200);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer, Qt::UniqueConnection);
+    connect(Timer3, &QTimer::timeout, this, &TForm1::Timer3Timer, Qt::UniqueConnection);
+
+    // Hover texts.
+    SetHover(Image1, [] { return QStringLiteral("Filename"); });
+    SetHover(Label5, [] { return QStringLiteral("Computer time"); });
+    SetHover(Label8, [] { return QStringLiteral("Song time"); });
+    SetHover(Label7, [] { return QStringLiteral("Current time"); });
+    SetHover(Image3, [] { return QStringLiteral("Left VUmeter"); });
+    SetHover(Image4, [] { return QStringLiteral("Right VUmeter"); });
+    SetHover(Label2, [] { return QStringLiteral("Song #-all"); });
+    SetHover(Label6, [] { return QStringLiteral("Rate, sampling"); });
+    Image1->OnDblClick = [this] { showMinimized(); };
+    // The lamps are too small to hover reliably: a strip over both carries the text.
+    auto* lamps = new TImage(Panel1);
+    lamps->setGeometry(257, 104, 10, 16);
+    SetHover(lamps, [this] {
+        return LampLit(Label4) ? QStringLiteral("Stereo song") : QStringLiteral("Mono song");
+    });
+
+    DrawMeters();
+}
+
+void TForm1::SetHover(QWidget* widget, std::function<QString()> text) {
+    auto* image = qobject_cast<TImage*>(widget);
+    if (!image) return;
+    image->OnEnter = [this, text = std::move(text)] { SetStatus(text()); };
+}
+
+int64_t TForm1::RoundDiv(int64_t a, int64_t b) {
+    if (b == 0) return 0;
+    if (b < 0) {
+        a = -a;
+        b = -b;
+    }
+    int64_t q = a / b;
+    const int64_t r = a % b;
+    const int64_t twice = (r < 0 ? -r : r) * 2;
+    const int64_t step = a < 0 ? -1 : 1;
+    if (twice > b || (twice == b && q % 2 != 0)) q += step;
+    return q;
+}
+
+void TForm1::FormatTime(int64_t ms) {
+    QString text;
+    if (ms < 0) {
+        text = QStringLiteral("-");
+        ms = ms == std::numeric_limits<int64_t>::min() ? std::numeric_limits<int64_t>::max() : -ms;
+    }
+    const int64_t h = ms / 3600000;
+    const int64_t m = ms % 3600000 / 60000;
+    const int64_t s = ms % 60000 / 1000;
+    // Ten hours and more show only minutes and seconds.
+    if (h >= 1 && h <= 9) text += QString::number(h) + QLatin1Char(':');
+    text += TwoDigits(m) + QLatin1Char(':') + TwoDigits(s);
+    TimeText = text;
+}
+
+void TForm1::MP3PlayerChangePosition() {
+    if (!MP3Player) return;
+    ShowPosition(MP3Player->Position(), MP3Player->Length());
+}
+
+void TForm1::ShowPosition(int64_t position, int64_t length) {
+    FormatTime(Settings.TimeRemaining ? position - length : position);
+    if (Label7) Label7->setText(TimeText);
+    if (length > 0 && ALProgressBar1) ALProgressBar1->SetPosition(static_cast<int>(RoundDiv(position * kSeekRange, length)));
+}
+
+void TForm1::SeekBarRelease(Qt::MouseButton button, int x) {
+    if (button != Qt::LeftButton || !ALProgressBar1 || !MP3Player) return;
+    const int64_t length = MP3Player->Length();
+    if (length <= 0) return;
+    // A release dragged off the bar seeks to its nearer end.
+    const int width = std::max(ALProgressBar1->width(), 1);
+    x = std::clamp(x, 0, width);
+    MP3Player->Seek(length * x / width);
+    ClearMeterHistory();
+    ALProgressBar1->SetPosition(static_cast<int>(RoundDiv(MP3Player->Position() * kSeekRange, length)));
+    SetStatus(QStringLiteral("Position %1%").arg(RoundDiv(ALProgressBar1->Position(), 2)));
+}
+
+void TForm1::Timer1Timer() {
+    const int n = Settings.FastVuMeters ? 4 : 10;
+    MeterTicks = MeterTicks >= 65535 ? 0 : MeterTicks + 1;
+    if (ScrollPause > 0) --ScrollPause;
+
+    int left = 0, right = 0;
+    if (Vumeter1) {
+        Vumeter1->Read();
+        left = Vumeter1->LeftPeak();
+        right = Vumeter1->RightPeak();
+    }
+    std::move(HistoryL.begin() + 1, HistoryL.end(), HistoryL.begin());
+    std::move(HistoryR.begin() + 1, HistoryR.end(), HistoryR.begin());
+    HistoryL.back() = left;
+    HistoryR.back() = right;
+    LevelR = std::accumulate(HistoryR.end() - n, HistoryR.end(), 0) / n;
+    LevelL = std::accumulate(HistoryL.end() - n, HistoryL.end(), 0) / n;
+    DrawMeters();
+
+    if (MeterTicks % 2 == 0 && ScrollPause == 0 && ScrollOn) ScrollTitle();
+    if (Panel3 && Panel3->isVisibleTo(this)) AboutTick();
+}
+
+void TForm1::DrawMeters() {
+    TPeakState right{PeakRowR, PeakAgeR};
+    DrawVuBar(BitmapR.data(), LevelR, right, Settings.VuColor, StripedVu, Settings.PeakLevel != 0);
+    PeakRowR = right.Row;
+    PeakAgeR = right.Age;
+    CopyMeter(BitmapR, Image4);
+    TPeakState left{PeakRowL, PeakAgeL};
+    DrawVuBar(BitmapL.data(), LevelL, left, Settings.VuColor, StripedVu, Settings.PeakLevel != 0);
+    PeakRowL = left.Row;
+    PeakAgeL = left.Age;
+    CopyMeter(BitmapL, Image3);
+}
+
+void TForm1::ScrollTitle() {
+    if (ScrollForward) {
+        if (ScrollOffset < TitleWidth - kStripWidth) {
+            ++ScrollOffset;
+        } else {
+            ScrollForward = false;
+            ScrollPause = kScrollRest;
+        }
+    } else if (ScrollOffset <= 0) {
+        ScrollForward = true;
+        ScrollPause = kScrollRest;
+    } else {
+        --ScrollOffset;
+    }
+    if (auto* strip = static_cast<TCanvasImage*>(Image1)) {
+        strip->OffsetX = ScrollOffset;
+        strip->update();
+    }
+}
+
+int TForm1::TitleTextWidth(const QString& text, bool bold) const {
+    return QFontMetrics(TitleFont(bold)).horizontalAdvance(text);
+}
+
+void TForm1::SetTitleScroll(int textWidth) {
+    TitleWidth = textWidth;
+    ScrollOffset = 0;
+    ScrollOn = textWidth > kStripWidth;
+    if (ScrollOn) {
+        ScrollForward = true;
+        ScrollPause = kScrollRest;
+    }
+}
+
+void TForm1::DrawTitle(const QString& text, bool bold, TColor color) {
+    auto* strip = static_cast<TCanvasImage*>(Image1);
+    if (!strip) return;
+    const int width = TitleTextWidth(text, bold);
+    // The whole title is drawn once; scrolling only moves it.
+    const qreal dpr = devicePixelRatioF();
+    QImage image(QSize(std::max(width, kStripWidth) + 8, kStripHeight) * dpr, QImage::Format_RGB32);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::black);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.setFont(TitleFont(bold));
+        p.setPen(ColorToQColor(color));
+        p.drawText(QRect(0, 1, width + 8, kStripHeight - 1), Qt::AlignLeft | Qt::AlignTop, text);
+    }
+    strip->Canvas = image;
+    if (bold) {
+        // Bold is the banner's style: shifted 4 pixels left, never scrolling.
+        TitleWidth = width;
+        ScrollOn = false;
+        ScrollOffset = 0;
+        strip->OffsetX = 4;
+    } else {
+        SetTitleScroll(width);
+        strip->OffsetX = 0;
+    }
+    strip->update();
+}
+
+void TForm1::DrawBanner() {
+    TitleText = StoredText(TStoredText::Banner);
+    DrawTitle(TitleText, true, kTitleColor);
+}
+
+void TForm1::Timer3Timer() {
+    int hour = 0, minute = 0, second = 0;
+    if (ClockSource) {
+        ClockSource(hour, minute, second);
+    } else {
+        const QTime now = QTime::currentTime();
+        hour = now.hour();
+        minute = now.minute();
+        second = now.second();
+    }
+    if (hour != lastHour_ || minute != lastMinute_ || second != lastSecond_) {
+        if (Label5) Label5->setText(TwoDigits(hour) + QLatin1Char(':') + TwoDigits(minute) + QLatin1Char(':') + TwoDigits(second));
+        lastHour_ = hour;
+        lastMinute_ = minute;
+        lastSecond_ = second;
+    }
+    if (StatusIdle >= 50) {
+        // Not through SetStatus: the idle count keeps running.
+        const QString idle = StoredText(TStoredText::DefaultStatus);
+        if (StatusText != idle) {
+            StatusText = idle;
+            if (Label10) Label10->setText(idle);
+        }
+    } else {
+        ++StatusIdle;
+    }
+}
+
+void TForm1::SetStatePicture(TStatePicture picture) {
+    ShownState = picture;
+    const QPixmap& pm = statePictures_[static_cast<size_t>(picture)];
+    if (Image20 && !pm.isNull()) Image20->setPixmap(pm);
+}
+
+void TForm1::ShowIndicators() {
+    IndicatorsOn = {Settings.EqualizerOn != 0, Settings.RandomPlay != 0, Settings.RepeatPlay != 0};
+    TImage* images[] = {Image29, Image32, Image35};
+    for (size_t k = 0; k < 3; ++k) {
+        const QPixmap& pm = indicatorPictures_[2 * k + (IndicatorsOn[k] ? 1 : 0)];
+        if (images[k] && !pm.isNull()) images[k]->setPixmap(pm);
+    }
+}
+
+void TForm1::SetDisplayLit(bool lit) {
+    const TColor color = lit ? LitTextColor() : kUnlitColor;
+    for (QWidget* w : {static_cast<QWidget*>(LabelL), static_cast<QWidget*>(LabelR), static_cast<QWidget*>(Label2),
+                       static_cast<QWidget*>(Label6), static_cast<QWidget*>(Label7), static_cast<QWidget*>(Label8)}) {
+        SetTextColor(w, color);
+    }
+}
+
+void TForm1::ResetPeaks() {
+    PeakRowL = PeakAgeL = PeakRowR = PeakAgeR = 0;
+}
+
+void TForm1::ClearMeterHistory() {
+    HistoryL.fill(0);
+    HistoryR.fill(0);
+}
+
+void TForm1::ExTrackBar3Change() {
+    if (!ExTrackBar3) return;
+    const int position = ExTrackBar3->Position();
+    Settings.Brightness = static_cast<uint8_t>(std::clamp(position, 0, 100));
+    const TColor color = LitTextColor();
+    for (QWidget* w : {static_cast<QWidget*>(Label10), static_cast<QWidget*>(LabelL), static_cast<QWidget*>(LabelR),
+                       static_cast<QWidget*>(Label2), static_cast<QWidget*>(Label5), static_cast<QWidget*>(Label6),
+                       static_cast<QWidget*>(Label7), static_cast<QWidget*>(Label8)}) {
+        SetTextColor(w, color);
+    }
+    if (ALProgressBar1) ALProgressBar1->SetBarColor1(color);
+    SetStatus(QStringLiteral("Brightness %1").arg(position - 50));
+}
 
 }  // namespace wl

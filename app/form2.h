@@ -58,12 +58,20 @@ public:
     QPoint CursorAtShow;
     QString SaverText;
 
+    // The screen the strip drifts on: the window's screen unless set.
+    void SetScreenSize(const QSize& size);
+    QSize ScreenSize() const;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
     // ---- screensaver (private) ----
+    void PaintStrip();
+    QSize screenSize_;  // empty: ask the screen
+    bool cursorHidden_ = false;
+    QString fontFamily_;
 };
 
 extern TForm2* Form2;
