@@ -125,6 +125,9 @@ void TForm1::BuildFrame() {
     SpeedButton1->setText(QStringLiteral("X"));
     SpeedButton1->setGeometry(kWindowWidth - 18, 2, 16, 16);
     SpeedButton1->setAutoRaise(true);
+    QPalette light = SpeedButton1->palette();
+    light.setColor(QPalette::ButtonText, QColor(200, 200, 200));
+    SpeedButton1->setPalette(light);
     SpeedButton1->setFocusPolicy(Qt::NoFocus);  // Space must never reach it
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
 
