@@ -291,6 +291,27 @@ TEST_F(FrameWindow, KeysInOtherWindowsRunNoShortcut) {
     EXPECT_EQ(form1->IdleSeconds, 2);  // but it is input all the same
 }
 
+TEST_F(FrameWindow, InputMarksTheUserAsPresent) {
+    Create();
+    const QPoint g = form1->mapToGlobal(QPoint(40, 40));
+    form1->IdleSeconds = 90;
+    SendMouse(form1->Panel1, QEvent::MouseMove, QPoint(20, 20), g, Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(form1->IdleSeconds, 2);
+    form1->IdleSeconds = 90;
+    SendMouse(form1->Panel1, QEvent::MouseButtonPress, QPoint(20, 20), g, Qt::BackButton, Qt::BackButton);
+    EXPECT_EQ(form1->IdleSeconds, 90);  // only the left, right and middle buttons count
+    SendMouse(form1->Panel1, QEvent::MouseButtonPress, QPoint(20, 20), g, Qt::RightButton, Qt::RightButton);
+    EXPECT_EQ(form1->IdleSeconds, 2);
+    form1->IdleSeconds = 90;
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(form1.get(), &activate);
+    EXPECT_EQ(form1->IdleSeconds, 2);
+    form1->IdleSeconds = 90;
+    QEvent paint(QEvent::UpdateRequest);
+    QApplication::sendEvent(form1.get(), &paint);
+    EXPECT_EQ(form1->IdleSeconds, 90);
+}
+
 TEST_F(FrameWindow, BalanceBarTruncatesTowardZero) {
     Create();
     GiveBars();
