@@ -125,6 +125,9 @@ void TForm1::BuildFrame() {
     SpeedButton1->setText(QStringLiteral("X"));
     SpeedButton1->setGeometry(kWindowWidth - 18, 2, 16, 16);
     SpeedButton1->setAutoRaise(true);
+    QPalette light = SpeedButton1->palette();
+    light.setColor(QPalette::ButtonText, QColor(200, 200, 200));
+    SpeedButton1->setPalette(light);
     SpeedButton1->setFocusPolicy(Qt::NoFocus);  // Space must never reach it
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
 
@@ -202,12 +205,14 @@ void TForm1::FormCreate() {
         MP3Player->Open();  // FileName is empty: the closed, empty state
     } catch (const std::exception&) {
     }
+    // The bars come from the display and equalizer panels; their changes
+    // reach the player here unless those panels wired them already.
     if (ExTrackBar1) {
-        ExTrackBar1->OnChange = [this](TExTrackBar*) { ExTrackBar1Change(); };
+        if (!ExTrackBar1->OnChange) ExTrackBar1->OnChange = [this](TExTrackBar*) { ExTrackBar1Change(); };
         ExTrackBar1->SetPosition(100 - MP3Player->Volume());
     }
     if (ExTrackBar2) {
-        ExTrackBar2->OnChange = [this](TExTrackBar*) { ExTrackBar2Change(); };
+        if (!ExTrackBar2->OnChange) ExTrackBar2->OnChange = [this](TExTrackBar*) { ExTrackBar2Change(); };
         ExTrackBar2->SetPosition(MP3Player->VolBalance());
     }
     setAcceptDrops(true);  // the playlist takes the dropped files

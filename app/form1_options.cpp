@@ -123,7 +123,8 @@ void TForm1::BuildOptionsPanel() {
 void TForm1::LoadSettings() {
     QFile file(ExeFolder() + "wl.ini");
     if (file.open(QIODevice::ReadOnly)) {
-        Settings = DecodeSettings(file.readAll());
+        // No folder name is longer than this; a damaged file is not read whole.
+        Settings = DecodeSettings(file.read(static_cast<qint64>(kSettingsFixedSize) + 65536));
         file.close();
     } else {
         Settings = TSettings{};

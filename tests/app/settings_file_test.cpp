@@ -1,0 +1,338 @@
+// "wl.ini": the record's layout, loading with defaults, the rewrite at start,
+// the options panel and its "Save".
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include "controls/ex_track_bar.h"
+
+#include "tests/app/app_fixture.h"
+
+namespace wl::test {
+
+namespace {
+
+const QByteArray kDefaultRecord = QByteArray::fromHex(
+    "0401000000"            // priority, on top, repeat, time remaining, equalizer
+    "00000000000000000000"  // gains
+    "cc404000"              // meter colour
+    "00000001"              // cache, fast meters, random, screensaver
+    "9b006400"              // left 155, top 100
+    "010032");              // peak, autoload, brightness 50
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QByteArray CurrentFolderBytes() { return QFile::encodeName(QDir::currentPath()); }
+
+}  // namespace
+
+TEST(SettingsRecord, DefaultsEncodeToTheDocumentedBytes) {
+    EXPECT_EQ(EncodeSettings(TSettings{}).toHex(), kDefaultRecord.toHex());
+    EXPECT_EQ(kDefaultRecord.size(), static_cast<qsizetype>(kSettingsFixedSize));
+}
+
+TEST(SettingsRecord, EveryFieldRoundTripsLittleEndian) {
+    TSettings s;
+    s.DecoderPriority = 7;
+    s.AlwaysOnTop = 0;
+    s.RepeatPlay = 3;
+    s.TimeRemaining = 2;
+    s.EqualizerOn = 100;
+    s.EqualizerGains = {-60, -1, 0, 1, 60, -35, 20, -128, 127, 5};
+    s.VuColor = 0x00A1B2C3;
+    s.UseCache = 1;
+    s.FastVuMeters = 1;
+    s.RandomPlay = 9;
+    s.Screensaver = 0;
+    s.WindowLeft = -300;
+    s.WindowTop = 0x1234;
+    s.PeakLevel = 0;
+    s.AutoloadPlaylist = 1;
+    s.Brightness = 100;
+    s.CurrentFolder = "/home/u/M\xC3\xBCsik";
+    const QByteArray bytes = EncodeSettings(s);
+    ASSERT_EQ(bytes.size(), static_cast<qsizetype>(kSettingsFixedSize + s.CurrentFolder.size()));
+    EXPECT_EQ(bytes.mid(15, 4).toHex(), "c3b2a100");
+    EXPECT_EQ(bytes.mid(23, 4).toHex(), "d4fe3412");  // -300, 0x1234
+
+    const TSettings r = DecodeSettings(bytes);
+    EXPECT_EQ(r.DecoderPriority, 7);
+    EXPECT_EQ(r.AlwaysOnTop, 0);
+    EXPECT_EQ(r.RepeatPlay, 3);
+    EXPECT_EQ(r.TimeRemaining, 2);
+    EXPECT_EQ(r.EqualizerOn, 100);
+    EXPECT_EQ(r.EqualizerGains, s.EqualizerGains);
+    EXPECT_EQ(r.VuColor, 0x00A1B2C3u);
+    EXPECT_EQ(r.UseCache, 1);
+    EXPECT_EQ(r.FastVuMeters, 1);
+    EXPECT_EQ(r.RandomPlay, 9);
+    EXPECT_EQ(r.Screensaver, 0);
+    EXPECT_EQ(r.WindowLeft, -300);
+    EXPECT_EQ(r.WindowTop, 0x1234);
+    EXPECT_EQ(r.PeakLevel, 0);
+    EXPECT_EQ(r.AutoloadPlaylist, 1);
+    EXPECT_EQ(r.Brightness, 100);
+    EXPECT_EQ(r.CurrentFolder, s.CurrentFolder);
+}
+
+// A field cut short keeps its default, and so does every later one.
+TEST(SettingsRecord, ShortRecordsKeepDefaultsFromTheCutOn) {
+    const QByteArray full = QByteArray::fromHex("0200010203" "01020304050607080910" "11223300" "01010100" "0a000b00" "000037");
+    const TSettings three = DecodeSettings(full.left(3));
+    EXPECT_EQ(three.DecoderPriority, 2);
+    EXPECT_EQ(three.AlwaysOnTop, 0);
+    EXPECT_EQ(three.RepeatPlay, 1);
+    EXPECT_EQ(three.TimeRemaining, 0);
+    EXPECT_EQ(three.Screensaver, 1);
+    EXPECT_EQ(three.Brightness, 50);
+
+    // Half of the gains: none of them is taken, nor anything after them.
+    const TSettings gains = DecodeSettings(full.left(10));
+    EXPECT_EQ(gains.EqualizerOn, 3);
+    EXPECT_EQ(gains.EqualizerGains, (std::array<int8_t, 10>{}));
+    EXPECT_EQ(gains.VuColor, 0x004040CCu);
+
+    // One byte of the left position: it and the rest are defaults.
+    const TSettings left = DecodeSettings(full.left(24));
+    EXPECT_EQ(left.Screensaver, 0);
+    EXPECT_EQ(left.WindowLeft, 155);
+    EXPECT_EQ(left.WindowTop, 100);
+    EXPECT_EQ(left.PeakLevel, 1);
+    EXPECT_TRUE(left.CurrentFolder.empty());
+
+    const TSettings all = DecodeSettings(full);
+    EXPECT_EQ(all.WindowLeft, 10);
+    EXPECT_EQ(all.WindowTop, 11);
+    EXPECT_EQ(all.Brightness, 0x37);
+    EXPECT_TRUE(all.CurrentFolder.empty());
+}
+
+TEST(SettingsRecord, SwapRedBlueExchangesTheOuterBytes) {
+    EXPECT_EQ(TForm1::SwapRedBlue(0x123456), 0x563412u);
+    EXPECT_EQ(TForm1::SwapRedBlue(0x4040CC), 0xCC4040u);
+    EXPECT_EQ(TForm1::SwapRedBlue(TForm1::SwapRedBlue(0xA1B2C3)), 0xA1B2C3u);
+}
+
+using SettingsLoad = AppFixture;
+
+TEST_F(SettingsLoad, FirstStartWritesDefaultsAndTheStartFolder) {
+    const QByteArray startFolder = CurrentFolderBytes();
+    Create();
+    const QByteArray file = ReadAll(Home() + "wl.ini");
+    ASSERT_EQ(file.size(), 30 + startFolder.size());
+    EXPECT_EQ(file.left(30).toHex(), kDefaultRecord.toHex());
+    EXPECT_EQ(file.mid(30), startFolder);
+
+    EXPECT_EQ(form1->ComboBox1->currentText(), "Normal");
+    EXPECT_TRUE(form1->CheckBox1->isChecked());
+    EXPECT_TRUE(form1->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(form1->CheckBox7->isChecked());
+    EXPECT_TRUE(form1->CheckBox8->isChecked());
+    EXPECT_FALSE(form1->CheckBox2->isChecked());
+    EXPECT_EQ(form1->ExTrackBar3->Position(), 50);
+    EXPECT_EQ(form1->StaticText2->palette().color(QPalette::Window), QColor(0x40, 0x40, 0xCC));  // blue
+}
+
+TEST_F(SettingsLoad, ThreeByteFileLoadsWithDefaultsAndIsRewrittenInFull) {
+    WriteAll(Home() + "wl.ini", QByteArray::fromHex("020001"));
+    Create();
+    EXPECT_EQ(form1->ComboBox1->currentText(), "Highest");
+    EXPECT_EQ(form1->MP3Player->DecodePriority(), TThreadPriority::tpHighest);
+    EXPECT_FALSE(form1->CheckBox1->isChecked());
+    EXPECT_FALSE(form1->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(form1->CheckBox2->isChecked());
+    EXPECT_TRUE(form1->CheckBox7->isChecked());  // later fields at their defaults
+
+    QByteArray expected = kDefaultRecord;
+    expected[0] = 2;
+    expected[1] = 0;
+    expected[2] = 1;
+    const QByteArray file = ReadAll(Home() + "wl.ini");
+    EXPECT_EQ(file.left(30).toHex(), expected.toHex());
+    EXPECT_EQ(file.mid(30), CurrentFolderBytes());
+}
+
+TEST_F(SettingsLoad, EqualizerStoredAs100LoadsAsOn) {
+    QByteArray record = kDefaultRecord;
+    record[4] = 100;
+    WriteAll(Home() + "wl.ini", record);
+    Create();
+    EXPECT_EQ(form1->Settings.EqualizerOn, 100);
+    EXPECT_TRUE(form1->MP3Player->EqualizerEnabled());
+}
+
+TEST_F(SettingsLoad, TimeRemaining2CountsDownButSavesAs0) {
+    QByteArray record = kDefaultRecord;
+    record[3] = 2;
+    WriteAll(Home() + "wl.ini", record);
+    Create();
+    EXPECT_EQ(form1->Settings.TimeRemaining, 2);  // what the display reads: nonzero
+    EXPECT_FALSE(form1->CheckBox3->isChecked());
+    EXPECT_EQ(ReadAll(Home() + "wl.ini")[3], 2);  // the rewrite at start keeps it
+    form1->Button1Click();
+    EXPECT_EQ(ReadAll(Home() + "wl.ini")[3], 0);
+    EXPECT_EQ(form1->Settings.TimeRemaining, 0);
+}
+
+TEST_F(SettingsLoad, IdleIsSavedAs7WhileThePlayerKeepsItsPriority) {
+    Create();
+    form1->Image14Click();
+    ASSERT_FALSE(form1->Panel4->isHidden());
+    form1->ComboBox1->setEditText("Idle");
+    form1->Button1Click();
+    EXPECT_EQ(ReadAll(Home() + "wl.ini")[0], 7);
+    EXPECT_EQ(form1->MP3Player->DecodePriority(), TThreadPriority::tpNormal);
+    // "Save" closes the panel.
+    EXPECT_TRUE(form1->Panel4->isHidden());
+    EXPECT_EQ(form1->height(), 183);
+    EXPECT_FALSE(form1->PanelOpen);
+
+    // Applied at the next start.
+    form2.reset();
+    form1.reset();
+    Create();
+    EXPECT_EQ(form1->MP3Player->DecodePriority(), TThreadPriority::tpIdle);
+    EXPECT_EQ(form1->ComboBox1->currentText(), "Idle");
+}
+
+TEST_F(SettingsLoad, PriorityTextOutsideTheListSavesNormal) {
+    QByteArray record = kDefaultRecord;
+    record[0] = 9;  // out of range: nothing applied
+    WriteAll(Home() + "wl.ini", record);
+    Create();
+    EXPECT_EQ(form1->ComboBox1->currentText(), "Normal");
+    EXPECT_EQ(form1->MP3Player->DecodePriority(), TThreadPriority::tpNormal);
+    EXPECT_EQ(ReadAll(Home() + "wl.ini")[0], 9);
+    form1->ComboBox1->setEditText("idle");  // exact match only
+    form1->Button1Click();
+    EXPECT_EQ(ReadAll(Home() + "wl.ini")[0], 4);
+}
+
+TEST_F(SettingsLoad, CheckBoxesFollowTheFieldsAndSaveAsOneOrZero) {
+    QByteArray record = kDefaultRecord;
+    record[1] = 2;   // on top only for exactly 1
+    record[2] = 5;   // repeat
+    record[19] = 7;  // cache
+    record[20] = 1;  // fast meters
+    record[21] = 3;  // random
+    record[22] = 0;  // screensaver
+    record[27] = 0;  // peak level
+    record[28] = 8;  // autoload
+    WriteAll(Home() + "wl.ini", record);
+    Create();
+    EXPECT_FALSE(form1->CheckBox1->isChecked());
+    EXPECT_TRUE(form1->CheckBox2->isChecked());
+    EXPECT_TRUE(form1->CheckBox4->isChecked());
+    EXPECT_TRUE(form1->CheckBox5->isChecked());
+    EXPECT_TRUE(form1->CheckBox6->isChecked());
+    EXPECT_FALSE(form1->CheckBox7->isChecked());
+    EXPECT_FALSE(form1->CheckBox8->isChecked());
+    EXPECT_TRUE(form1->CheckBox9->isChecked());
+
+    // Unsaved changes of the boxes leave the fields alone.
+    form1->CheckBox7->setChecked(true);
+    EXPECT_EQ(form1->Settings.Screensaver, 0);
+    form1->Button1Click();
+    const QByteArray saved = ReadAll(Home() + "wl.ini");
+    EXPECT_EQ(saved[1], 0);
+    EXPECT_EQ(saved[2], 1);
+    EXPECT_EQ(saved[19], 1);
+    EXPECT_EQ(saved[21], 1);
+    EXPECT_EQ(saved[22], 1);
+    EXPECT_EQ(saved[27], 0);
+    EXPECT_EQ(saved[28], 1);
+}
+
+TEST_F(SettingsLoad, StoredFolderBecomesCurrentAfterTheRewrite) {
+    QTemporaryDir music;
+    const QString folder = music.path() + QString::fromUtf8("/M\xC3\xBCsik");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QByteArray startFolder = CurrentFolderBytes();
+    WriteAll(Home() + "wl.ini", kDefaultRecord + folder.toUtf8());
+    Create();
+    EXPECT_EQ(QDir::currentPath(), folder);
+    // The rewrite at start stored the folder that was current before.
+    EXPECT_EQ(ReadAll(Home() + "wl.ini").mid(30), startFolder);
+    // Any later save stores the current one.
+    form1->SaveSettings();
+    EXPECT_EQ(ReadAll(Home() + "wl.ini").mid(30), folder.toUtf8());
+}
+
+TEST_F(SettingsLoad, VanishedStoredFolderIsIgnored) {
+    const QString start = QDir::currentPath();
+    WriteAll(Home() + "wl.ini", kDefaultRecord + QByteArray("/no/such/folder/anywhere"));
+    Create();
+    EXPECT_EQ(QDir::currentPath(), start);
+    EXPECT_EQ(ReadAll(Home() + "wl.ini").size(), 30 + CurrentFolderBytes().size());
+}
+
+TEST_F(SettingsLoad, ColourSwatchActsAtOnceAndReachesTheFileWithTheNextSave) {
+    Create();
+    const QByteArray before = ReadAll(Home() + "wl.ini");
+    form1->ColorSwatchClick(2);  // green, 0x40CC40
+    EXPECT_EQ(form1->Settings.VuColor, 0x40CC40u);
+    EXPECT_EQ(form1->StaticText2->palette().color(QPalette::Window), QColor(0x40, 0xCC, 0x40));
+    EXPECT_EQ(ReadAll(Home() + "wl.ini"), before);
+    form1->ColorSwatchClick(0);  // blue: platform 0xCC4040, meter value 0x4040CC
+    EXPECT_EQ(form1->Settings.VuColor, 0x4040CCu);
+    form1->Button1Click();
+    EXPECT_EQ(ReadAll(Home() + "wl.ini").mid(15, 4).toHex(), "cc404000");
+    form1->ColorSwatchClick(1);  // red
+    form1->SaveSettings();
+    EXPECT_EQ(ReadAll(Home() + "wl.ini").mid(15, 4).toHex(), "4040cc00");
+}
+
+TEST_F(SettingsLoad, StayOnTopFollowsSaveAndKeepsTheWindowShowing) {
+    Create();
+    form1->show();
+    ASSERT_TRUE(form1->isVisible());
+    form1->Image14Click();
+    form1->CheckBox1->setChecked(false);
+    form1->Button1Click();
+    EXPECT_FALSE(form1->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(form1->isVisible());
+    EXPECT_TRUE(form1->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_EQ(ReadAll(Home() + "wl.ini")[1], 0);
+    form1->Image14Click();
+    form1->CheckBox1->setChecked(true);
+    form1->Button1Click();
+    EXPECT_TRUE(form1->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(form1->isVisible());
+}
+
+TEST_F(SettingsLoad, OptionsPanelShowsEveryOption) {
+    Create();
+    QStringList texts;
+    for (QCheckBox* box : form1->Panel4->findChildren<QCheckBox*>()) texts << box->text();
+    for (QLabel* label : form1->Panel4->findChildren<QLabel*>()) {
+        if (!label->text().isEmpty()) texts << label->text();
+    }
+    for (const char* expected : {"Decoder priority", "Always on top", "Repeat", "Time remaining", "VU color",
+                                 "Brightness", "Use cache", "Fast VUmeters", "Peak level", "Random play",
+                                 "Screensaver", "Autoload playlist"}) {
+        EXPECT_TRUE(texts.contains(QString::fromLatin1(expected))) << expected;
+    }
+    ASSERT_EQ(form1->ComboBox1->count(), 7);
+    EXPECT_TRUE(form1->ComboBox1->isEditable());
+    EXPECT_EQ(form1->ComboBox1->itemText(0), "Time critical");
+    EXPECT_EQ(form1->ComboBox1->itemText(6), "Idle");
+    EXPECT_EQ(form1->SpeedButton18->text(), "Save");
+    EXPECT_EQ(form1->ExTrackBar3->Min(), 0);
+    EXPECT_EQ(form1->ExTrackBar3->Max(), 100);
+    for (QLabel* swatch : form1->ColorSwatches) ASSERT_NE(swatch, nullptr);
+}
+
+}  // namespace wl::test
