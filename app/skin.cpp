@@ -76,7 +76,8 @@ void Recess(QPainter& p, QRectF outer, qreal radius, const QColor& inside) {
 // pixel density.
 class TSkinRefresher : public QObject {
 public:
-    explicit TSkinRefresher(TForm1* form) : QObject(form), form_(form) {}
+    static constexpr const char* kName = "SkinRefresher";
+    explicit TSkinRefresher(TForm1* form) : QObject(form), form_(form) { setObjectName(QString::fromLatin1(kName)); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -374,11 +375,11 @@ QPixmap SkinWanderer(qreal dpr) {
     // Rings of sound spreading out.
     p.setBrush(Qt::NoBrush);
     for (int k = 1; k <= 4; ++k) {
-        p.setPen(QPen(QColor(0x60, 0xa0, 0xe0, 140 - 28 * k), 1.2));
+        p.setPen(QPen(QColor(0x60, 0xa0, 0xe0, 110 - 22 * k), 1.2));
         p.drawEllipse(c, 9.0 * k + 4, 9.0 * k + 4);
     }
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0xb0, 0xe0, 0xff, 200));
+    p.setBrush(QColor(0xb0, 0xe0, 0xff, 110));
     p.drawEllipse(c, 5, 5);
     return pm;
 }
@@ -457,7 +458,9 @@ void TForm1::ApplySkin() {
             body->setPixmap(SkinPanelBackground(Panel2->size(), kBandWindow, dpr));
         }
     }
-    if (!findChild<TSkinRefresher*>()) installEventFilter(new TSkinRefresher(this));
+    if (!findChild<QObject*>(QString::fromLatin1(TSkinRefresher::kName), Qt::FindDirectChildrenOnly)) {
+        installEventFilter(new TSkinRefresher(this));
+    }
 }
 
 }  // namespace wl

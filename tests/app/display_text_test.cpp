@@ -228,6 +228,13 @@ TEST_F(AppFixture, DisplayStatePictureAndIndicatorsFollowTheSettings) {
     f.Settings.EqualizerOn = 0;
     f.ShowIndicators();
     EXPECT_EQ(f.Image29->pixmap().toImage(), offEq);
+
+    // Moving to another screen paints the pictures again.
+    const qint64 logo = f.Image5->pixmap().cacheKey();
+    QEvent screenChange(QEvent::ScreenChangeInternal);
+    QCoreApplication::sendEvent(&f, &screenChange);
+    QCoreApplication::processEvents();
+    EXPECT_NE(f.Image5->pixmap().cacheKey(), logo);
 }
 
 }  // namespace wl::test
