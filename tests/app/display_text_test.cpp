@@ -1,5 +1,7 @@
 // The display's texts: times, the position event, brightness colours, the
 // clock, the idle status text and the hover texts.
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QTimer>
 
