@@ -162,11 +162,11 @@ TEST_F(AppFixture, DisplayHoverTexts) {
     ASSERT_NE(lamps, nullptr);
     lamps->OnEnter();
     EXPECT_EQ(f.StatusText, "Mono song");
-    QPalette lit = f.Label4->palette();
-    lit.setColor(QPalette::Window, ColorToQColor(kLampLitColor));
-    f.Label4->setPalette(lit);
+    EXPECT_EQ(f.Label4->grab().toImage().pixelColor(2, 2), ColorToQColor(kUnlitColor));
+    TForm1::SetTextColor(f.Label4, kLampLitColor);  // as playfile lights it
     lamps->OnEnter();
     EXPECT_EQ(f.StatusText, "Stereo song");
+    EXPECT_EQ(f.Label4->grab().toImage().pixelColor(2, 2), ColorToQColor(kLampLitColor));
     // Seek bar hover: Round(position / 2).
     f.ALProgressBar1->SetPosition(101);
     ASSERT_TRUE(f.ALProgressBar1->OnMouseMove);
