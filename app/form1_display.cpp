@@ -69,16 +69,21 @@ QFont TitleFont(bool bold) { return DisplayFont(12, bold); }
 
 QString TwoDigits(int64_t v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
 
-bool LampLit(const QLabel* lamp) {
-    if (!lamp) return false;
-    const QColor lit = ColorToQColor(kLampLitColor);
-    return lamp->palette().color(QPalette::Window) == lit || lamp->palette().color(QPalette::WindowText) == lit;
-}
+// A mono/stereo lamp: a block in its text colour, so that it takes the
+// colour the way every display text does (SetTextColor).
+class TLamp : public QLabel {
+public:
+    using QLabel::QLabel;
 
-void SetLampColor(QLabel* lamp, TColor color) {
-    QPalette pal = lamp->palette();
-    pal.setColor(QPalette::Window, ColorToQColor(color));
-    lamp->setPalette(pal);
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), palette().color(QPalette::WindowText));
+    }
+};
+
+bool LampLit(const QLabel* lamp) {
+    return lamp && lamp->palette().color(QPalette::WindowText) == ColorToQColor(kLampLitColor);
 }
 
 // Copies a meter bitmap into the meter's image (opaque pixels).
@@ -156,9 +161,8 @@ void TForm1::BuildDisplay() {
     Image4 = meter(268);
 
     for (QLabel** lamp : {&Label9, &Label4}) {
-        *lamp = new QLabel(Panel1);
-        (*lamp)->setAutoFillBackground(true);
-        SetLampColor(*lamp, kUnlitColor);
+        *lamp = new TLamp(Panel1);
+        SetTextColor(*lamp, kUnlitColor);
     }
     Label9->setGeometry(259, 106, 6, 5);
     Label4->setGeometry(259, 114, 6, 5);
@@ -192,10 +196,9 @@ void TForm1::BuildDisplay() {
     Vumeter1 = new TVumeter(this);
     Vumeter1->SetLevelSource(std::make_unique<TPlayerLevels>());
 
+    // The frame connects the timers to the ticks and starts them.
     Timer1->setInterval(40);
     Timer3->setInterval(200);
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer, Qt::UniqueConnection);
-    connect(Timer3, &QTimer::timeout, this, &TForm1::Timer3Timer, Qt::UniqueConnection);
 
     // Hover texts.
     SetHover(Image1, [] { return QStringLiteral("Filename"); });

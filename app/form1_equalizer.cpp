@@ -24,8 +24,6 @@ constexpr std::array<int8_t, 10> kTreble{-20, -17, -12, -6, 0, 3, 10, 20, 35, 60
 constexpr std::array<int8_t, 10> kClassical{15, 10, 5, 3, 0, 0, -2, -3, -5, -8};
 constexpr std::array<int8_t, 10> kVoice{-60, -40, -20, -10, 4, 10, 5, -5, -10, -35};
 
-// Band window inside the panel: lamps, sliders and frequency captions.
-constexpr QRect kBandWindow(16, 12, 212, 160);
 constexpr int kSliderLeft = 26;
 constexpr int kSliderStep = 20;
 
@@ -68,9 +66,10 @@ void TForm1::BuildEqualizerPanel() {
     if (!Panel2) return;
     auto* filter = new TEqPanelFilter(Panel2);
 
+    // The panel's own body and band window; the skin paints it.
     auto* background = new QLabel(Panel2);
+    background->setObjectName(QString::fromLatin1(kEqualizerSkinName));
     background->setGeometry(Panel2->rect());
-    background->setPixmap(SkinPanelBackground(Panel2->size(), kBandWindow, devicePixelRatioF()));
     background->lower();
 
     QFont tiny(QStringLiteral("DejaVu Sans"));
@@ -100,8 +99,9 @@ void TForm1::BuildEqualizerPanel() {
         slider->setCursor(Qt::PointingHandCursor);
         QPalette pal = slider->palette();
         pal.setColor(QPalette::Window, Qt::black);
+        // One groove colour: the lamps show the gains.
         pal.setColor(QPalette::Button, QColor(0xb8, 0xc4, 0xd6));
-        pal.setColor(QPalette::Highlight, QColor(0x2a, 0x4a, 0x7a));
+        pal.setColor(QPalette::Highlight, QColor(0x5a, 0x66, 0x7c));
         slider->setPalette(pal);
         const int hz = MP3Player ? RoundFreq(MP3Player->EqualizerFrequency(b)) : 0;
         slider->setToolTip(QStringLiteral("%1Hz, 0db").arg(hz));
@@ -158,7 +158,7 @@ void TForm1::BuildEqualizerPanel() {
     tiny.setBold(true);
     tiny.setLetterSpacing(QFont::AbsoluteSpacing, 1);
     balanceCaption->setFont(tiny);
-    balanceCaption->setGeometry(300, 130, 56, 10);
+    balanceCaption->setGeometry(300, 134, 56, 10);
     balanceCaption->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     SetTextColor(balanceCaption, LitTextColor());
     ExTrackBar2 = new TExTrackBar(Panel2);

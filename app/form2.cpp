@@ -66,13 +66,14 @@ void TForm2::FormCreate() {
     Timer1->stop();
     Timer1->setInterval(80);
     connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer, Qt::UniqueConnection);
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setWindowTitle(QStringLiteral(" Wavelantern 2.1"));
     setAutoFillBackground(true);
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     const QSize screen = ScreenSize();
+    if (const QScreen* s = QGuiApplication::primaryScreen()) move(s->geometry().topLeft());
     resize(screen);
     auto* strip = new TCanvasImage(this);
     strip->setGeometry(0, 0, std::max(screen.width() - kStripMargin, 1), kStripHeight);
@@ -103,6 +104,8 @@ void TForm2::FormShow() {
         QGuiApplication::setOverrideCursor(Qt::BlankCursor);
         cursorHidden_ = true;
     }
+    raise();
+    activateWindow();
     Timer1->start();
     QCoreApplication::processEvents();
     Filter->SaverMode = true;

@@ -1,10 +1,13 @@
 #include "app/skin.h"
 
+#include <QEvent>
 #include <QFont>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QLabel>
+#include <QTimer>
 #include <QToolButton>
 #include <QtMath>
 
@@ -69,6 +72,25 @@ void Recess(QPainter& p, QRectF outer, qreal radius, const QColor& inside) {
     p.drawRoundedRect(outer.adjusted(1.5, 1.5, -1.5, -1.5), radius - 1, radius - 1);
 }
 
+// Paints the skin again when the window moves to a screen of another
+// pixel density.
+class TSkinRefresher : public QObject {
+public:
+    static constexpr const char* kName = "SkinRefresher";
+    explicit TSkinRefresher(TForm1* form) : QObject(form), form_(form) { setObjectName(QString::fromLatin1(kName)); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == form_ && event->type() == QEvent::ScreenChangeInternal) {
+            QTimer::singleShot(0, form_, [form = form_] { form->ApplySkin(); });
+        }
+        return false;
+    }
+
+private:
+    TForm1* form_;
+};
+
 }  // namespace
 
 QPixmap SkinBackground(QSize size, qreal dpr) {
@@ -101,7 +123,7 @@ QPixmap SkinBackground(QSize size, qreal dpr) {
     p.setFont(brand);
     p.drawText(QRectF(22, 2, 200, 12), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("WAVELANTERN"));
     p.setFont(SmallFont(8, false));
-    p.drawText(QRectF(148, 2, 40, 12), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("2.1"));
+    p.drawText(QRectF(118, 2, 40, 12), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("2.1"));
 
     // Transport groove under the display.
     Recess(p, QRectF(10, 152, 350, 24), 5, QColor(0x0d, 0x10, 0x18));
@@ -353,11 +375,11 @@ QPixmap SkinWanderer(qreal dpr) {
     // Rings of sound spreading out.
     p.setBrush(Qt::NoBrush);
     for (int k = 1; k <= 4; ++k) {
-        p.setPen(QPen(QColor(0x60, 0xa0, 0xe0, 140 - 28 * k), 1.2));
+        p.setPen(QPen(QColor(0x60, 0xa0, 0xe0, 110 - 22 * k), 1.2));
         p.drawEllipse(c, 9.0 * k + 4, 9.0 * k + 4);
     }
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0xb0, 0xe0, 0xff, 200));
+    p.setBrush(QColor(0xb0, 0xe0, 0xff, 110));
     p.drawEllipse(c, 5, 5);
     return pm;
 }
@@ -430,6 +452,15 @@ void TForm1::ApplySkin() {
     if (Image5) Image5->setPixmap(SkinLogo(dpr));
     if (Image6) Image6->setPixmap(SkinWanderer(dpr));
     StyleCloseButton(SpeedButton1);
+    if (Panel2) {
+        if (auto* body = Panel2->findChild<QLabel*>(QString::fromLatin1(kEqualizerSkinName))) {
+            body->setGeometry(Panel2->rect());
+            body->setPixmap(SkinPanelBackground(Panel2->size(), kBandWindow, dpr));
+        }
+    }
+    if (!findChild<QObject*>(QString::fromLatin1(TSkinRefresher::kName), Qt::FindDirectChildrenOnly)) {
+        installEventFilter(new TSkinRefresher(this));
+    }
 }
 
 }  // namespace wl

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QPixmap>
+#include <QRect>
 #include <QSize>
 
 #include "app/form1.h"
@@ -27,6 +28,10 @@ QPixmap SkinWanderer(qreal dpr);  // 107 x 98
 void StyleCloseButton(QToolButton* button);
 void StyleSkinButton(QToolButton* button);  // the light keys of the equalizer panel
 
+// The equalizer panel's background picture (a QLabel of that name) and its
+// band window: lamps, sliders and frequency captions.
+inline constexpr const char* kEqualizerSkinName = "Panel2Skin";
+inline constexpr QRect kBandWindow(16, 12, 212, 160);
 inline constexpr QSize kLogoSize{180, 40};
 inline constexpr QSize kWandererSize{107, 98};
 

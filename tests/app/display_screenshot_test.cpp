@@ -35,10 +35,8 @@ TEST_F(AppFixture, DisplayScreenshots) {
     f.Settings.RepeatPlay = 1;
     f.ShowIndicators();
     f.SetStatePicture(TStatePicture::Play);
-    QPalette lit = f.Label4->palette();
-    lit.setColor(QPalette::Window, ColorToQColor(kLampLitColor));
-    f.Label4->setPalette(lit);
-    f.Label9->setPalette(lit);
+    TForm1::SetTextColor(f.Label4, kLampLitColor);
+    TForm1::SetTextColor(f.Label9, kLampLitColor);
     const QDir out(QString::fromLocal8Bit(dir));
     ASSERT_TRUE(f.grab(QRect(0, 0, kWindowWidth, kPanelHeight)).save(out.filePath("display.png")));
 

@@ -55,7 +55,7 @@ inline void CompleteFrame(TForm1& form) {
             *image = new TImage(&form);
             (*image)->setGeometry(x, 156, 16, 16);
         }
-        x += (image == &row[5][0] ? 36 : 26);
+        x += image == &form.Image13 ? 36 : 26;  // a gap after "Open"
     }
     if (!form.SpeedButton1) {
         form.SpeedButton1 = new QToolButton(&form);

@@ -1,5 +1,7 @@
 // The display's texts: times, the position event, brightness colours, the
 // clock, the idle status text and the hover texts.
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QTimer>
 
@@ -160,11 +162,11 @@ TEST_F(AppFixture, DisplayHoverTexts) {
     ASSERT_NE(lamps, nullptr);
     lamps->OnEnter();
     EXPECT_EQ(f.StatusText, "Mono song");
-    QPalette lit = f.Label4->palette();
-    lit.setColor(QPalette::Window, ColorToQColor(kLampLitColor));
-    f.Label4->setPalette(lit);
+    EXPECT_EQ(f.Label4->grab().toImage().pixelColor(2, 2), ColorToQColor(kUnlitColor));
+    TForm1::SetTextColor(f.Label4, kLampLitColor);  // as playfile lights it
     lamps->OnEnter();
     EXPECT_EQ(f.StatusText, "Stereo song");
+    EXPECT_EQ(f.Label4->grab().toImage().pixelColor(2, 2), ColorToQColor(kLampLitColor));
     // Seek bar hover: Round(position / 2).
     f.ALProgressBar1->SetPosition(101);
     ASSERT_TRUE(f.ALProgressBar1->OnMouseMove);
@@ -228,6 +230,13 @@ TEST_F(AppFixture, DisplayStatePictureAndIndicatorsFollowTheSettings) {
     f.Settings.EqualizerOn = 0;
     f.ShowIndicators();
     EXPECT_EQ(f.Image29->pixmap().toImage(), offEq);
+
+    // Moving to another screen paints the pictures again.
+    const qint64 logo = f.Image5->pixmap().cacheKey();
+    QEvent screenChange(QEvent::ScreenChangeInternal);
+    QCoreApplication::sendEvent(&f, &screenChange);
+    QCoreApplication::processEvents();
+    EXPECT_NE(f.Image5->pixmap().cacheKey(), logo);
 }
 
 }  // namespace wl::test
