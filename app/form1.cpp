@@ -18,6 +18,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/image_widget.h"
+#include "app/playlist_names.h"
 #include "app/single_instance.h"
 #include "controls/ex_track_bar.h"
 #include "controls/vu_meter.h"
@@ -247,6 +248,7 @@ void TForm1::FormCreate() {
 void TForm1::FormShow() {
     if (IdleSeconds != 0 || firstShowDone_) return;
     firstShowDone_ = true;
+    StartAboutAnimation();
     AutoAdvance = false;
     PlaceWindow();
     ProcessMessages();
@@ -256,7 +258,7 @@ void TForm1::FormShow() {
     if (!Arguments.isEmpty() && !Arguments.first().isEmpty()) {
         ClearPlaylist();
         const QString& first = Arguments.first();
-        if (Arguments.size() == 1 && QFileInfo(first).suffix().compare("m3u", Qt::CaseInsensitive) == 0) {
+        if (Arguments.size() == 1 && IsPlaylistPath(first)) {
             // Relative entries of the playlist name files beside it.
             QDir::setCurrent(QFileInfo(first).absolutePath());
             ReadM3U(first);
@@ -269,8 +271,12 @@ void TForm1::FormShow() {
     EntryCount = 0;
     if (Settings.AutoloadPlaylist) {
         LoadDefaultPlaylist();
-        if (EntryCount > 0) StartFirstEntry();
+        if (EntryCount > 0) {
+            StartFirstEntry();
+            return;
+        }
     }
+    DrawBanner();  // nothing plays: the banner stands on the title strip
 }
 
 void TForm1::StartFirstEntry() {

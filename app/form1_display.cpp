@@ -31,23 +31,6 @@ constexpr TColor kTitleColor = 0xFFFF00;
 
 static_assert(kVuPixels == 41 * 81, "meter bitmaps in form1.h");
 
-// The player keeps its sound output to itself, so the meters have no level
-// to read: the source reports the output device as the real one would (so
-// that a missing device is still reported) and reads silence.
-class TPlayerLevels : public TLevelSource {
-public:
-    TOpenResult Open() override {
-        const std::unique_ptr<TAudioDevice> probe = CreateAudioDevice();
-        return probe && probe->DeviceCount() > 0 ? TOpenResult::Ok : TOpenResult::NoDevice;
-    }
-    bool Read(int32_t& left, int32_t& right, int& channels) override {
-        left = right = 0;
-        channels = 2;
-        return true;
-    }
-    void Close() override {}
-};
-
 QFont DisplayFont(int pixelSize, bool bold = false) {
     QFont f(QStringLiteral("DejaVu Sans"));
     f.setStyleHint(QFont::SansSerif);
@@ -194,7 +177,7 @@ void TForm1::BuildDisplay() {
     ExTrackBar1->OnChange = [this](TExTrackBar*) { ExTrackBar1Change(); };
 
     Vumeter1 = new TVumeter(this);
-    Vumeter1->SetLevelSource(std::make_unique<TPlayerLevels>());
+    Vumeter1->SetLevelSource(std::make_unique<TSoundOutLevelSource>([this] { return MP3Player ? MP3Player->Output() : nullptr; }));
 
     // The frame connects the timers to the ticks and starts them.
     Timer1->setInterval(40);

@@ -376,6 +376,7 @@ void TForm1::playfile() {
     } else {
         if (Edit7) Edit7->clear();
         if (Label6) Label6->setText(QStringLiteral("000 kbps, 00 khz"));
+        ScrollOn = false;  // the name stays where it was drawn
         for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit8}) {
             if (edit) edit->clear();
         }

@@ -115,7 +115,7 @@ bool WriteHandOff(const QString& folder, const QStringList& arguments) {
     QString playlistFolder;
     if (arguments.size() == 1) {
         const QString& argument = arguments.first();
-        if (HasExtension(argument, "m3u")) {
+        if (HasExtension(argument, "m3u") || HasExtension(argument, "m3u8")) {
             QFile playlist(argument);
             if (playlist.open(QIODevice::ReadOnly)) {
                 list = PlaylistEntries(playlist.readAll());

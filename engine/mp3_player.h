@@ -88,6 +88,8 @@ public:
 
     // Host side.
     TMessageQueue& Messages() { return messages_; }
+    // The sound output, for level meters (its peak readings are thread-safe).
+    TSoundOut* Output() { return output_.get(); }
     // Property values being applied at start-up: Volume 0 takes the device's
     // volume, AutoOpen and FileName do not open. Loaded ends it.
     void BeginLoad() { loading_ = true; }

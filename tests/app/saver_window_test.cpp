@@ -40,8 +40,8 @@ class SaverFixture : public AppFixture {
 protected:
     void ShowSaver() {
         Create();
+        form1->show();  // the first show puts up the banner
         form1->TitleText = QStringLiteral("Some Song");
-        form1->show();
         form2->SetScreenSize(QSize(1024, 768));
         form2->show();  // as the housekeeping tick does
         QCoreApplication::processEvents();

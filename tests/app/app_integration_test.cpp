@@ -1,0 +1,106 @@
+// The areas of the main window working together: first show, playing from the
+// command line with live meters, the hand-off picked up by the tick, and the
+// transport row driving the playlist.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+
+#include "app/scramble.h"
+#include "tests/app/app_fixture.h"
+#include "tests/player_support.h"
+
+namespace wl::test {
+
+namespace {
+
+// Runs the event loop until cond holds or the time is up.
+template <typename Cond>
+bool RunUntil(Cond cond, int ms = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!cond() && timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return cond();
+}
+
+}  // namespace
+
+class AppIntegration : public AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        tone_ = QString::fromStdString(LameFile(dir_, "tone.mp3", 4.0, "-b 128"));
+        tone2_ = QString::fromStdString(LameFile(dir_, "tone2.mp3", 4.0, "-b 128"));
+        if (tone_.isEmpty() || tone2_.isEmpty()) GTEST_SKIP() << "lame is needed to make the test files";
+    }
+    TempDir dir_;
+    QString tone_;
+    QString tone2_;
+};
+
+TEST_F(AppIntegration, FirstShowWithNothingToPlayShowsTheBanner) {
+    Create();
+    form1->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form1->TitleText, StoredText(TStoredText::Banner));
+    EXPECT_FALSE(form1->ScrollOn);
+    EXPECT_EQ(form1->MP3Player->Status(), mpsStopped);
+    EXPECT_EQ(form1->EntryCount, 0);
+}
+
+TEST_F(AppIntegration, CommandLineFilePlaysWithRatesTimesAndMovingMeters) {
+    Create({tone_});
+    form1->show();
+    ASSERT_TRUE(RunUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
+    EXPECT_EQ(form1->EntryCount, 1);
+    EXPECT_EQ(form1->CurrentEntry, 1);
+    EXPECT_EQ(form1->TitleText, "tone");
+    EXPECT_EQ(form1->Label6->text(), "128Kbps, 44Khz");
+    EXPECT_EQ(form1->Label8->text(), "00:04");
+    EXPECT_EQ(form1->Label2->text(), "1 - 1");
+    // The meters read the sound output: a tone lights them within a moment.
+    EXPECT_TRUE(RunUntil([&] { return form1->LevelL > 0 && form1->LevelR > 0; }, 3000))
+        << "levels " << form1->LevelL << ", " << form1->LevelR;
+    // The position event moves the time display.
+    EXPECT_TRUE(RunUntil([&] { return form1->Label7->text() != "00:00"; }, 3000));
+}
+
+TEST_F(AppIntegration, HandOffListIsPickedUpByTheTickAndPlayed) {
+    Create();
+    form1->show();
+    QCoreApplication::processEvents();
+    QFile list(Home() + "list.txt");
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write((tone_ + "\n" + tone2_ + "\n").toUtf8());
+    list.close();
+    form1->Timer4Timer();
+    EXPECT_FALSE(QFile::exists(Home() + "list.txt"));
+    EXPECT_EQ(form1->EntryCount, 2);
+    EXPECT_EQ(form1->CurrentEntry, 1);
+    EXPECT_TRUE(RunUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
+    EXPECT_EQ(QString::fromStdString(form1->MP3Player->FileName()), tone_);
+}
+
+TEST_F(AppIntegration, TransportRowDrivesPlayerAndPlaylist) {
+    Create({tone_, tone2_});
+    form1->show();
+    ASSERT_TRUE(RunUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
+    form1->Image9Click();
+    EXPECT_EQ(form1->MP3Player->Status(), mpsPaused);
+    form1->Image9Click();
+    EXPECT_EQ(form1->MP3Player->Status(), mpsPlaying);
+    form1->PlayNext();
+    EXPECT_EQ(form1->CurrentEntry, 2);
+    EXPECT_EQ(QString::fromStdString(form1->MP3Player->FileName()), tone2_);
+    form1->Image10Click();
+    EXPECT_EQ(form1->MP3Player->Status(), mpsStopped);
+    EXPECT_FALSE(form1->AutoAdvance);
+    // Stopped by the user: the tick does not start another entry.
+    form1->Timer4Timer();
+    EXPECT_EQ(form1->MP3Player->Status(), mpsStopped);
+    form1->PlayPrevious();
+    EXPECT_EQ(form1->CurrentEntry, 1);
+    EXPECT_TRUE(RunUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
+}
+
+}  // namespace wl::test
