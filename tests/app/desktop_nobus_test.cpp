@@ -1,6 +1,5 @@
 // Without a session bus, or with the name taken, the player runs without the
 // service and says so once; the state the service reports is read right.
-#include <QDBusConnection>
 #include <QFileInfo>
 #include <QTableWidget>
 
@@ -11,6 +10,8 @@
 #include "tests/app/app_fixture.h"
 
 #if WL_HAVE_DBUS
+#include <QDBusConnection>
+
 #include "tests/app/desktop_test_bus.h"
 #endif
 
