@@ -20,6 +20,9 @@
 #include <QThread>
 #include <QVariant>
 
+#include <sys/prctl.h>
+
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -49,12 +52,18 @@ inline void RunEvents(int ms) {
     WaitUntil([] { return false; }, ms);
 }
 
+// The helper processes end with the test process, even when it is killed.
+inline void EndWithParent(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
 // A session bus of its own, ended with the object.
 class TPrivateBus {
 public:
     static bool Available() { return !QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty(); }
 
     bool Start() {
+        EndWithParent(daemon_);
         daemon_.start(QStringLiteral("dbus-daemon"),
                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
         if (!daemon_.waitForStarted(5000)) return false;
@@ -131,6 +140,7 @@ public:
 
     // True once the monitor listens (its match rule is in place).
     bool Start(const QString& address) {
+        EndWithParent(process_);
         process_.start(QStringLiteral("gdbus"),
                        {QStringLiteral("monitor"), QStringLiteral("--address"), address, QStringLiteral("--dest"),
                         QString::fromLatin1(kMprisServiceName), QStringLiteral("--object-path"),
