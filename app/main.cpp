@@ -5,11 +5,14 @@
 #include "app/app_folder.h"
 #include "app/form1.h"
 #include "app/form2.h"
+#include "app/mpris.h"
 #include "app/single_instance.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName(QString::fromLatin1(wl::kAppTitle));
+    // Lets the desktop (Wayland included) match the window to its entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("wavelantern"));
     // Paths as this process sees them, before anything changes the directory.
     const QStringList arguments = wl::AbsoluteArguments(app.arguments().mid(1));
 
@@ -20,6 +23,8 @@ int main(int argc, char** argv) {
     wl::TForm1 form1;
     form1.Arguments = arguments;
     wl::TForm2 form2;
+    // Media keys and the sound menu; the program runs on without a bus.
+    auto mpris = wl::TMprisService::Start(&form1);
     form1.show();
     return app.exec();
 }

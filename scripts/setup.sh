@@ -16,6 +16,7 @@ core_packages=(
 # Player (UI and audio output) packages; later features add theirs here.
 player_packages=(
   libpulse-dev pulseaudio pkg-config qt6-base-dev qt6-wayland
+  dbus libglib2.0-bin desktop-file-utils
 )
 
 packages=("${core_packages[@]}" "${player_packages[@]}")

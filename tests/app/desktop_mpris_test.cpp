@@ -1,0 +1,306 @@
+// The media player service on a private session bus, driven by a second
+// connection: what it tells about the player, and that its controls act the
+// way the window's controls do.
+#if WL_HAVE_DBUS
+
+#include <QDBusObjectPath>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cmath>
+
+#include "controls/ex_track_bar.h"
+#include "tests/app/desktop_mpris_fixture.h"
+
+namespace wl::test {
+
+namespace {
+
+using DesktopMpris = DesktopMprisFixture;
+
+QString FileUrl(const QString& path) { return QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()); }
+
+}  // namespace
+
+// The root interface names the program and its desktop file, which exists.
+TEST_F(DesktopMpris, RootInterfaceNamesTheProgram) {
+    EXPECT_EQ(client_->Get(kMprisRoot, "Identity").toString(), "Wavelantern");
+    const QString entry = client_->Get(kMprisRoot, "DesktopEntry").toString();
+    EXPECT_EQ(entry, "wavelantern");
+    EXPECT_TRUE(QFileInfo::exists(QStringLiteral(WL_SOURCE_DIR "/packaging/") + entry + ".desktop")) << entry.toStdString();
+    EXPECT_TRUE(client_->Get(kMprisRoot, "CanQuit").toBool());
+    EXPECT_TRUE(client_->Get(kMprisRoot, "CanRaise").toBool());
+    EXPECT_FALSE(client_->Get(kMprisRoot, "HasTrackList").toBool());
+    EXPECT_EQ(client_->Get(kMprisRoot, "SupportedUriSchemes").toStringList(), QStringList{"file"});
+    EXPECT_TRUE(client_->Get(kMprisRoot, "SupportedMimeTypes").toStringList().contains("audio/mpeg"));
+    EXPECT_TRUE(client_->Get(kMprisPlayer, "CanControl").toBool());
+    EXPECT_EQ(client_->Get(kMprisPlayer, "Rate").toDouble(), 1.0);
+    EXPECT_EQ(client_->Get(kMprisPlayer, "MinimumRate").toDouble(), 1.0);
+    EXPECT_EQ(client_->Get(kMprisPlayer, "MaximumRate").toDouble(), 1.0);
+}
+
+// Nothing loaded: stopped, no metadata, nothing to play, seek or skip to.
+TEST_F(DesktopMpris, NothingLoaded) {
+    EXPECT_EQ(PlaybackStatus(), "Stopped");
+    EXPECT_TRUE(client_->Metadata().isEmpty());
+    EXPECT_EQ(PositionUs(), 0);
+    EXPECT_FALSE(client_->Get(kMprisPlayer, "CanPlay").toBool());
+    EXPECT_FALSE(client_->Get(kMprisPlayer, "CanSeek").toBool());
+    EXPECT_FALSE(client_->Get(kMprisPlayer, "CanGoNext").toBool());
+    EXPECT_FALSE(client_->Get(kMprisPlayer, "CanGoPrevious").toBool());
+    // Controls with nothing to act on change nothing and answer normally.
+    for (const char* method : {"Play", "Pause", "PlayPause", "Stop", "Next", "Previous"}) {
+        EXPECT_EQ(client_->Do(method).type(), QDBusMessage::ReplyMessage) << method;
+    }
+    EXPECT_EQ(client_->Do("Seek", {qlonglong{5'000'000}}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(Status(), mpsStopped);
+    EXPECT_FALSE(form1->MP3Player->IsOpen());
+}
+
+// A playing file: status, position and the metadata from its tag.
+TEST_F(DesktopMpris, PlayingFileShowsStatusPositionAndTags) {
+    const QString path = Mp3("tagged song.mp3", 4, "Lantern Song", "Tester", "Test Album", 7, 17);
+    PlayDirect(path);
+    EXPECT_EQ(PlaybackStatus(), "Playing");
+    const QVariantMap m = client_->Metadata();
+    EXPECT_EQ(m.value("mpris:trackid").value<QDBusObjectPath>().path(), "/org/wavelantern/track/0");
+    const int64_t lengthMs = form1->MP3Player->Length();
+    ASSERT_GT(lengthMs, 3500);
+    EXPECT_EQ(m.value("mpris:length").toLongLong(), lengthMs * 1000);
+    EXPECT_EQ(m.value("xesam:title").toString(), "Lantern Song");
+    EXPECT_EQ(m.value("xesam:artist").toStringList(), QStringList{"Tester"});
+    EXPECT_EQ(m.value("xesam:album").toString(), "Test Album");
+    EXPECT_EQ(m.value("xesam:trackNumber").toInt(), 7);
+    EXPECT_EQ(m.value("xesam:genre").toStringList(),
+              QStringList{QString::fromStdString(form1->MP3Player->Genre())});
+    EXPECT_EQ(m.value("xesam:url").toString(), FileUrl(path));
+    EXPECT_TRUE(m.value("xesam:url").toString().contains("tagged%20song.mp3"));
+    EXPECT_TRUE(client_->Get(kMprisPlayer, "CanSeek").toBool());
+
+    RunEvents(300);
+    const int64_t position = PositionUs();
+    EXPECT_GT(position, 0);
+    EXPECT_LE(position, lengthMs * 1000);
+    EXPECT_EQ(position % 1000, 0);  // whole milliseconds of the player
+}
+
+// Without a tag the title is the file's name; keys without values are left out.
+TEST_F(DesktopMpris, UntaggedFileIsTitledByItsName) {
+    const QString path = Mp3("Plain Tune.mp3", 2);
+    PlayDirect(path);
+    const QVariantMap m = client_->Metadata();
+    EXPECT_EQ(m.value("xesam:title").toString(), "Plain Tune");
+    EXPECT_FALSE(m.contains("xesam:artist"));
+    EXPECT_FALSE(m.contains("xesam:album"));
+    EXPECT_FALSE(m.contains("xesam:trackNumber"));
+    EXPECT_TRUE(m.contains("mpris:length"));
+    EXPECT_TRUE(m.contains("mpris:trackid"));
+}
+
+// The wire types, as a client built on another D-Bus library reads them.
+TEST_F(DesktopMpris, WireTypesAsAnotherLibrarySeesThem) {
+    if (!TSignalMonitor::Available()) GTEST_SKIP() << "gdbus is missing (apt-get install libglib2.0-bin)";
+    PlayDirect(Mp3("wire.mp3", 3, "Wire", "Someone"));
+    const QStringList common{"call", "--address", bus_->Address(), "--dest", kMprisServiceName,
+                             "--object-path", kMprisObjectPath, "--method", "org.freedesktop.DBus.Properties.Get",
+                             kMprisPlayer};
+    const QString metadata = RunAsync("gdbus", common + QStringList{"Metadata"});
+    EXPECT_TRUE(metadata.contains("'mpris:trackid': <objectpath '/org/wavelantern/track/0'>")) << metadata.toStdString();
+    EXPECT_TRUE(metadata.contains("'mpris:length': <int64 ")) << metadata.toStdString();
+    EXPECT_TRUE(metadata.contains("'xesam:artist': <['Someone']>")) << metadata.toStdString();
+    EXPECT_TRUE(metadata.contains("'xesam:title': <'Wire'>")) << metadata.toStdString();
+    const QString position = RunAsync("gdbus", common + QStringList{"Position"});
+    EXPECT_TRUE(position.startsWith("(<int64 ")) << position.toStdString();
+    const QString volume = RunAsync("gdbus", common + QStringList{"Volume"});
+    EXPECT_EQ(volume.trimmed(), "(<1.0>,)");
+
+    const QString introspection = RunAsync("gdbus", {"introspect", "--address", bus_->Address(), "--dest",
+                                                     kMprisServiceName, "--object-path", kMprisObjectPath});
+    for (const char* needle :
+         {"interface org.mpris.MediaPlayer2 {", "interface org.mpris.MediaPlayer2.Player {", "Raise();", "Quit();",
+          "Seek(in  x Offset);", "SetPosition(in  o TrackId,", "OpenUri(in  s Uri);", "Seeked(x Position);",
+          "readonly a{sv} Metadata", "readwrite d Volume", "readonly x Position", "readonly s PlaybackStatus"}) {
+        EXPECT_TRUE(introspection.contains(needle)) << needle << "\n" << introspection.toStdString();
+    }
+}
+
+// Status changes made on the player itself are announced.
+TEST_F(DesktopMpris, StatusChangesAreAnnounced) {
+    if (!StartMonitor()) GTEST_SKIP() << "gdbus is missing (apt-get install libglib2.0-bin)";
+    const qsizetype start = monitor_->Mark();
+    PlayDirect(Mp3("status.mp3", 5, "Status"));
+    EXPECT_TRUE(monitor_->WaitFor("'PlaybackStatus': <'Playing'>", start)) << monitor_->Text().toStdString();
+    EXPECT_TRUE(monitor_->WaitFor("'xesam:title': <'Status'>", start)) << monitor_->Text().toStdString();
+    EXPECT_TRUE(monitor_->WaitFor("'CanSeek': <true>", start)) << monitor_->Text().toStdString();
+
+    qsizetype mark = monitor_->Mark();
+    form1->MP3Player->Pause();
+    EXPECT_TRUE(monitor_->WaitFor("'PlaybackStatus': <'Paused'>", mark)) << monitor_->Text().toStdString();
+    EXPECT_EQ(PlaybackStatus(), "Paused");
+
+    mark = monitor_->Mark();
+    form1->MP3Player->Stop();
+    EXPECT_TRUE(monitor_->WaitFor("'PlaybackStatus': <'Stopped'>", mark)) << monitor_->Text().toStdString();
+    EXPECT_EQ(PositionUs(), 0);
+
+    // Closing the file takes the track away.
+    mark = monitor_->Mark();
+    form1->MP3Player->Close();
+    EXPECT_TRUE(monitor_->WaitFor("'Metadata': <@a{sv} {}>", mark)) << monitor_->Text().toStdString();
+    EXPECT_TRUE(monitor_->WaitFor("'CanSeek': <false>", mark)) << monitor_->Text().toStdString();
+    // Unchanged values are not sent again.
+    mark = monitor_->Mark();
+    RunEvents(700);
+    EXPECT_EQ(monitor_->Text().indexOf("PropertiesChanged", mark), -1) << monitor_->Text().toStdString();
+}
+
+// Seek is relative and stops at the start; SetPosition only for the current
+// track and inside it; both announce the new position.
+TEST_F(DesktopMpris, SeekAndSetPosition) {
+    if (!StartMonitor()) GTEST_SKIP() << "gdbus is missing (apt-get install libglib2.0-bin)";
+    PlayDirect(Mp3("seek.mp3", 12, "Seek"));
+    const int64_t lengthUs = form1->MP3Player->Length() * 1000;
+
+    qsizetype mark = monitor_->Mark();
+    const int64_t before = PositionUs();
+    client_->Do("Seek", {qlonglong{4'000'000}});
+    int64_t position = form1->MP3Player->Position() * 1000;
+    EXPECT_GE(position, before + 3'900'000);
+    EXPECT_LT(position, before + 5'500'000);
+    ASSERT_TRUE(monitor_->WaitFor("Player.Seeked", mark));
+    ASSERT_FALSE(monitor_->Seeked(mark).empty());
+    EXPECT_NEAR(static_cast<double>(monitor_->Seeked(mark).front()), static_cast<double>(position), 300'000);
+
+    client_->Do("Seek", {qlonglong{-100'000'000}});
+    EXPECT_LT(form1->MP3Player->Position(), 600);
+
+    mark = monitor_->Mark();
+    client_->Do("SetPosition", {QVariant::fromValue(QDBusObjectPath("/org/wavelantern/track/5")), qlonglong{8'000'000}});
+    EXPECT_LT(form1->MP3Player->Position(), 2000) << "another track's position was taken";
+    client_->Do("SetPosition", {QVariant::fromValue(QDBusObjectPath("/org/wavelantern/track/0")), qlonglong{lengthUs + 1}});
+    EXPECT_LT(form1->MP3Player->Position(), 2000) << "a position beyond the end was taken";
+    client_->Do("SetPosition", {QVariant::fromValue(QDBusObjectPath("/org/wavelantern/track/0")), qlonglong{8'000'000}});
+    position = form1->MP3Player->Position() * 1000;
+    EXPECT_GE(position, 7'900'000);
+    EXPECT_LT(position, 9'000'000);
+    ASSERT_TRUE(monitor_->WaitFor("Player.Seeked", mark));
+    EXPECT_NEAR(static_cast<double>(monitor_->Seeked(mark).front()), 8'000'000.0, 300'000);
+    EXPECT_EQ(Status(), mpsPlaying);
+
+    // Seeking while paused keeps the pause.
+    form1->MP3Player->Pause();
+    ASSERT_TRUE(WaitUntil([&] { return Status() == mpsPaused; }));
+    client_->Do("Seek", {qlonglong{-3'000'000}});
+    EXPECT_EQ(Status(), mpsPaused);
+    EXPECT_NEAR(static_cast<double>(form1->MP3Player->Position()), 5000.0, 700.0);
+}
+
+// A seek made elsewhere (the window's seek bar uses the player directly) is
+// noticed by the poll and announced.
+TEST_F(DesktopMpris, SeekElsewhereIsAnnounced) {
+    if (!StartMonitor()) GTEST_SKIP() << "gdbus is missing (apt-get install libglib2.0-bin)";
+    PlayDirect(Mp3("jump.mp3", 12));
+    RunEvents(300);
+    const qsizetype mark = monitor_->Mark();
+    form1->MP3Player->Seek(9000);
+    ASSERT_TRUE(monitor_->WaitFor("Player.Seeked", mark, 2000)) << monitor_->Text().toStdString();
+    EXPECT_NEAR(static_cast<double>(monitor_->Seeked(mark).front()), 9'000'000.0, 700'000);
+}
+
+// Volume both ways: a client sets it (through the volume bar when there is
+// one), and a change made in the window is announced.
+TEST_F(DesktopMpris, VolumeBothWays) {
+    if (!StartMonitor()) GTEST_SKIP() << "gdbus is missing (apt-get install libglib2.0-bin)";
+    EXPECT_EQ(client_->Set(kMprisPlayer, "Volume", 0.3).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(WaitUntil([&] { return form1->MP3Player->Volume() == 30; })) << form1->MP3Player->Volume();
+    if (form1->ExTrackBar1) {
+        EXPECT_EQ(form1->ExTrackBar1->Position(), 70);
+    }
+    EXPECT_DOUBLE_EQ(client_->Get(kMprisPlayer, "Volume").toDouble(), 0.3);
+
+    const qsizetype mark = monitor_->Mark();
+    if (form1->ExTrackBar1) {
+        form1->ExTrackBar1->SetPosition(20);
+    } else {
+        form1->MP3Player->SetVolume(80);
+    }
+    EXPECT_TRUE(monitor_->WaitForMatch(QRegularExpression("'Volume': <0\\.8(0*\\d*)?>"), mark))
+        << monitor_->Text().toStdString();
+
+    client_->Set(kMprisPlayer, "Volume", 1.7);
+    EXPECT_TRUE(WaitUntil([&] { return form1->MP3Player->Volume() == 100; })) << form1->MP3Player->Volume();
+    client_->Set(kMprisPlayer, "Volume", -0.5);
+    EXPECT_TRUE(WaitUntil([&] { return form1->MP3Player->Volume() == 0; })) << form1->MP3Player->Volume();
+    client_->Set(kMprisPlayer, "Volume", 0.555);
+    EXPECT_TRUE(WaitUntil([&] { return form1->MP3Player->Volume() == 56; })) << form1->MP3Player->Volume();
+    // The rate is fixed: writing it changes nothing.
+    client_->Set(kMprisPlayer, "Rate", 2.0);
+    EXPECT_EQ(client_->Get(kMprisPlayer, "Rate").toDouble(), 1.0);
+}
+
+// Raise brings the window up and closes the screensaver.
+TEST_F(DesktopMpris, RaiseShowsTheWindowAndEndsTheSaver) {
+    form1->hide();
+    form1->IdleSeconds = 200;
+    client_->Call(kMprisRoot, "Raise");
+    ASSERT_TRUE(WaitUntil([&] { return form1->isVisible(); }));
+    EXPECT_FALSE(form1->isMinimized());
+    EXPECT_LT(form1->IdleSeconds, 10);
+
+    form2->show();
+    ASSERT_TRUE(form2->isVisible());
+    client_->Call(kMprisRoot, "Raise");
+    EXPECT_TRUE(WaitUntil([&] { return !form2->isVisible(); }));
+    EXPECT_TRUE(form1->isVisible());
+}
+
+// Pause, Play, PlayPause and Stop do what the window's buttons do.
+TEST_F(DesktopMpris, TransportActsLikeTheButtons) {
+    PlayDirect(Mp3("transport.mp3", 20, "Transport"));
+    if (!TransportRowPresent()) GTEST_SKIP() << "the window's transport row is not in this build (Pause does nothing)";
+    client_->Do("Play");  // already playing: no effect
+    EXPECT_EQ(Status(), mpsPlaying);
+    client_->Do("Pause");
+    ASSERT_TRUE(WaitUntil([&] { return Status() == mpsPaused; }));
+    EXPECT_EQ(PlaybackStatus(), "Paused");
+    client_->Do("Pause");  // already paused: stays paused
+    EXPECT_EQ(Status(), mpsPaused);
+    client_->Do("Play");
+    ASSERT_TRUE(WaitUntil([&] { return Status() == mpsPlaying; }));
+    client_->Do("PlayPause");
+    ASSERT_TRUE(WaitUntil([&] { return Status() == mpsPaused; }));
+    client_->Do("PlayPause");
+    ASSERT_TRUE(WaitUntil([&] { return Status() == mpsPlaying; }));
+
+    // Calls in quick succession run one after the other: three toggles pause.
+    std::vector<QDBusPendingCall> calls;
+    for (int i = 0; i < 3; ++i) {
+        QDBusMessage m = QDBusMessage::createMethodCall(kMprisServiceName, kMprisObjectPath, kMprisPlayer, "PlayPause");
+        calls.push_back((*client_)->asyncCall(m));
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        for (auto& c : calls) if (!c.isFinished()) return false;
+        return true;
+    }));
+    RunEvents(200);
+    EXPECT_EQ(Status(), mpsPaused);
+
+    client_->Do("Stop");
+    ASSERT_TRUE(WaitUntil([&] { return Status() == mpsStopped; }));
+    EXPECT_FALSE(form1->AutoAdvance);
+    EXPECT_EQ(PlaybackStatus(), "Stopped");
+}
+
+// Quit takes the path of the window's close button: playback stops and the
+// player is closed.
+TEST_F(DesktopMpris, QuitUsesTheCloseButton) {
+    PlayDirect(Mp3("quit.mp3", 20));
+    if (!TransportRowPresent()) GTEST_SKIP() << "the window's frame handlers are not in this build (Pause does nothing)";
+    client_->Call(kMprisRoot, "Quit");
+    EXPECT_TRUE(WaitUntil([&] { return !form1->MP3Player->IsOpen(); }));
+    EXPECT_EQ(Status(), mpsStopped);
+}
+
+}  // namespace wl::test
+
+#endif  // WL_HAVE_DBUS
