@@ -410,6 +410,26 @@ void StyleSkinButton(QToolButton* button) {
     button->setAutoFillBackground(false);
 }
 
+namespace {
+
+// A panel's own body picture with a recess around its contents, so that the
+// lower half's copy of the upper picture (bezel, transport groove) never
+// shows through behind the panel's rows.
+void SetPanelSkin(QWidget* panel, QRect recess, qreal dpr) {
+    if (!panel) return;
+    auto* body = panel->findChild<QLabel*>(QStringLiteral("PanelSkin"), Qt::FindDirectChildrenOnly);
+    if (!body) {
+        body = new QLabel(panel);
+        body->setObjectName(QStringLiteral("PanelSkin"));
+        body->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    body->setGeometry(panel->rect());
+    body->lower();
+    body->setPixmap(SkinPanelBackground(panel->size(), recess, dpr));
+}
+
+}  // namespace
+
 void TForm1::ApplySkin() {
     const qreal dpr = devicePixelRatioF();
     // Both halves show the same picture.
@@ -458,6 +478,9 @@ void TForm1::ApplySkin() {
             body->setPixmap(SkinPanelBackground(Panel2->size(), kBandWindow, dpr));
         }
     }
+    SetPanelSkin(Panel4, QRect(14, 6, 342, 166), dpr);
+    SetPanelSkin(Panel17, QRect(14, 6, 342, 166), dpr);
+    SetPanelSkin(Panel19, QRect(14, 14, 342, 138), dpr);
     if (!findChild<QObject*>(QString::fromLatin1(TSkinRefresher::kName), Qt::FindDirectChildrenOnly)) {
         installEventFilter(new TSkinRefresher(this));
     }
