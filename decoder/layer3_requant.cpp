@@ -199,6 +199,18 @@ void BuildLayer3Tables(DecoderState& d) {
                 static_cast<float>(-std::cos(pi / 24.0 * (2 * (8 - j) + 7) * (2 * m + 1)));
         }
     }
+    std::memset(t.cos36T, 0, sizeof t.cos36T);
+    std::memset(t.cos36Z, 0, sizeof t.cos36Z);
+    std::memset(t.cos12T, 0, sizeof t.cos12T);
+    for (int m = 0; m < 18; ++m) {
+        for (int r = 0; r < 18; ++r) t.cos36T[m][r] = t.cos36[r][m];
+        for (int i = 0; i < 18; ++i) {
+            t.cos36Z[m][i] = t.cos36[i < 9 ? 9 + i : 26 - i][m];       // window position i
+            t.cos36Z[m][18 + i] = t.cos36[i < 9 ? 8 - i : i - 9][m];   // overlap position i
+        }
+    }
+    for (int m = 0; m < 6; ++m)
+        for (int r = 0; r < 6; ++r) t.cos12T[m][r] = t.cos12[r][m];
 }
 
 }  // namespace wl

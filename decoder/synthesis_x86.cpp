@@ -1,0 +1,272 @@
+// Window stages of the synthesis filterbank for x86-64, SSE2 and AVX2 + FMA.
+//
+// They compute up to 8 output samples side by side from the reordered window
+// (SynthWindow::lanes). Every sample still sums the same exact double products
+// (a float times a float is exact in double) in the same order as the
+// portable stage, and a fused multiply-add of an exact product rounds like the
+// separate add, so the samples are bit-identical to the portable ones.
+#include "decoder/simd_routines.h"
+
+#if defined(WL_X86_SIMD)
+
+#include <immintrin.h>
+
+#include <cstring>
+
+namespace wl {
+
+namespace {
+
+// Clamp to the 16-bit range (NaN gives 0) and round by the current mode
+// (nearest, ties to even): the same as rounding first and clamping after.
+inline __m128i ToInt32(__m128d a, __m128d b) {
+    const __m128d hi = _mm_set1_pd(32767.0);
+    const __m128d lo = _mm_set1_pd(-32768.0);
+    a = _mm_max_pd(_mm_min_pd(_mm_and_pd(a, _mm_cmpord_pd(a, a)), hi), lo);
+    b = _mm_max_pd(_mm_min_pd(_mm_and_pd(b, _mm_cmpord_pd(b, b)), hi), lo);
+    return _mm_unpacklo_epi64(_mm_cvtpd_epi32(a), _mm_cvtpd_epi32(b));
+}
+
+inline __m128i Reverse16(__m128i v) {
+    v = _mm_shufflelo_epi16(v, 0x1B);
+    v = _mm_shufflehi_epi16(v, 0x1B);
+    return _mm_shuffle_epi32(v, 0x4E);
+}
+
+// The four packed vectors of a block: samples 0..7, 8..15, then the second
+// half as computed, L0..L7 and L8..L15 with L0 = sample 16 and Li = sample
+// 32 - i; writes samples 0..31 in order.
+template <int Stride>
+inline void StoreBlock(int16_t* pcm, __m128i s0, __m128i s1, __m128i x, __m128i y) {
+    __m128i s2 = _mm_slli_si128(Reverse16(y), 2);
+    s2 = _mm_insert_epi16(s2, _mm_extract_epi16(x, 0), 0);
+    __m128i s3 = _mm_slli_si128(Reverse16(x), 2);
+    s3 = _mm_insert_epi16(s3, _mm_extract_epi16(y, 0), 0);
+    if constexpr (Stride == 1) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm), s0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 8), s1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 16), s2);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 24), s3);
+    } else {
+        alignas(16) int16_t tmp[32];
+        _mm_store_si128(reinterpret_cast<__m128i*>(tmp), s0);
+        _mm_store_si128(reinterpret_cast<__m128i*>(tmp + 8), s1);
+        _mm_store_si128(reinterpret_cast<__m128i*>(tmp + 16), s2);
+        _mm_store_si128(reinterpret_cast<__m128i*>(tmp + 24), s3);
+        for (int n = 0; n < 32; ++n) pcm[Stride * n] = tmp[n];
+    }
+}
+
+// Sample 16: its 8 taps, in the portable order.
+inline double Sample16(const float* R, int32_t p, const double* lanes) {
+    double s = 0.0;
+    for (int m = 0; m < 8; ++m) s += lanes[512 + m] * R[(p + 32 + 64 * m) & 511];
+    return s;
+}
+
+template <int Stride>
+inline void WindowSse2(const float* R, int32_t p, int16_t* pcm, const SynthWindow& w) {
+    p &= 480;
+    const double* L = w.lanes;
+    __m128i lo32[4];
+    __m128i hi32[4];
+    for (int i0 = 0; i0 < 16; i0 += 4) {
+        __m128d lo0 = _mm_setzero_pd(), lo1 = _mm_setzero_pd();
+        __m128d hi0 = _mm_setzero_pd(), hi1 = _mm_setzero_pd();
+        for (int m = 0; m < 8; ++m) {
+            const float* b0 = R + ((p + 64 * m) & 511);
+            const float* b1 = R + ((p + 32 + 64 * m) & 511);
+            const __m128 a = _mm_loadu_ps(b0 + 16 + i0);
+            __m128 c = _mm_loadu_ps(b1 + 13 - i0);
+            c = _mm_shuffle_ps(c, c, 0x1B);  // b1[16 - i0 - i], i = 0..3
+            const __m128d a0 = _mm_cvtps_pd(a);
+            const __m128d a1 = _mm_cvtps_pd(_mm_movehl_ps(a, a));
+            const __m128d c0 = _mm_cvtps_pd(c);
+            const __m128d c1 = _mm_cvtps_pd(_mm_movehl_ps(c, c));
+            const double* l = L + 64 * m + i0;
+            lo0 = _mm_add_pd(lo0, _mm_mul_pd(_mm_load_pd(l), a0));
+            lo0 = _mm_add_pd(lo0, _mm_mul_pd(_mm_load_pd(l + 16), c0));
+            lo1 = _mm_add_pd(lo1, _mm_mul_pd(_mm_load_pd(l + 2), a1));
+            lo1 = _mm_add_pd(lo1, _mm_mul_pd(_mm_load_pd(l + 18), c1));
+            hi0 = _mm_add_pd(hi0, _mm_mul_pd(_mm_load_pd(l + 32), a0));
+            hi0 = _mm_add_pd(hi0, _mm_mul_pd(_mm_load_pd(l + 48), c0));
+            hi1 = _mm_add_pd(hi1, _mm_mul_pd(_mm_load_pd(l + 34), a1));
+            hi1 = _mm_add_pd(hi1, _mm_mul_pd(_mm_load_pd(l + 50), c1));
+        }
+        if (i0 == 0) hi0 = _mm_move_sd(hi0, _mm_set_sd(Sample16(R, p, L)));
+        lo32[i0 / 4] = ToInt32(lo0, lo1);
+        hi32[i0 / 4] = ToInt32(hi0, hi1);
+    }
+    StoreBlock<Stride>(pcm, _mm_packs_epi32(lo32[0], lo32[1]), _mm_packs_epi32(lo32[2], lo32[3]),
+                       _mm_packs_epi32(hi32[0], hi32[1]), _mm_packs_epi32(hi32[2], hi32[3]));
+}
+
+__attribute__((target("avx2,fma"))) inline __m128i ToInt32Avx(__m256d v) {
+    v = _mm256_and_pd(v, _mm256_cmp_pd(v, v, _CMP_ORD_Q));
+    v = _mm256_max_pd(_mm256_min_pd(v, _mm256_set1_pd(32767.0)), _mm256_set1_pd(-32768.0));
+    return _mm256_cvtpd_epi32(v);
+}
+
+template <int Stride>
+__attribute__((target("avx2,fma"))) inline void WindowAvx2(const float* R, int32_t p,
+                                                            int16_t* pcm, const SynthWindow& w) {
+    p &= 480;
+    const double* L = w.lanes;
+    const __m256i reverse = _mm256_set_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m128i lo32[4];
+    __m128i hi32[4];
+    for (int i0 = 0; i0 < 16; i0 += 8) {
+        __m256d lo0 = _mm256_setzero_pd(), lo1 = _mm256_setzero_pd();
+        __m256d hi0 = _mm256_setzero_pd(), hi1 = _mm256_setzero_pd();
+        for (int m = 0; m < 8; ++m) {
+            const float* b0 = R + ((p + 64 * m) & 511);
+            const float* b1 = R + ((p + 32 + 64 * m) & 511);
+            const __m256 a = _mm256_loadu_ps(b0 + 16 + i0);
+            // b1[16 - i0 - i], i = 0..7
+            const __m256 c = _mm256_permutevar8x32_ps(_mm256_loadu_ps(b1 + 9 - i0), reverse);
+            const __m256d a0 = _mm256_cvtps_pd(_mm256_castps256_ps128(a));
+            const __m256d a1 = _mm256_cvtps_pd(_mm256_extractf128_ps(a, 1));
+            const __m256d c0 = _mm256_cvtps_pd(_mm256_castps256_ps128(c));
+            const __m256d c1 = _mm256_cvtps_pd(_mm256_extractf128_ps(c, 1));
+            const double* l = L + 64 * m + i0;
+            lo0 = _mm256_fmadd_pd(_mm256_load_pd(l), a0, lo0);
+            lo0 = _mm256_fmadd_pd(_mm256_load_pd(l + 16), c0, lo0);
+            lo1 = _mm256_fmadd_pd(_mm256_load_pd(l + 4), a1, lo1);
+            lo1 = _mm256_fmadd_pd(_mm256_load_pd(l + 20), c1, lo1);
+            hi0 = _mm256_fmadd_pd(_mm256_load_pd(l + 32), a0, hi0);
+            hi0 = _mm256_fmadd_pd(_mm256_load_pd(l + 48), c0, hi0);
+            hi1 = _mm256_fmadd_pd(_mm256_load_pd(l + 36), a1, hi1);
+            hi1 = _mm256_fmadd_pd(_mm256_load_pd(l + 52), c1, hi1);
+        }
+        if (i0 == 0) hi0 = _mm256_blend_pd(hi0, _mm256_set1_pd(Sample16(R, p, L)), 1);
+        lo32[i0 / 4] = ToInt32Avx(lo0);
+        lo32[i0 / 4 + 1] = ToInt32Avx(lo1);
+        hi32[i0 / 4] = ToInt32Avx(hi0);
+        hi32[i0 / 4 + 1] = ToInt32Avx(hi1);
+    }
+    StoreBlock<Stride>(pcm, _mm_packs_epi32(lo32[0], lo32[1]), _mm_packs_epi32(lo32[2], lo32[3]),
+                       _mm_packs_epi32(hi32[0], hi32[1]), _mm_packs_epi32(hi32[2], hi32[3]));
+}
+
+}  // namespace
+
+void OutputMonoSse2(const float* ring, int32_t pos, int16_t* pcm, const SynthWindow& window) {
+    WindowSse2<1>(ring, pos, pcm, window);
+}
+
+void OutputStereoSse2(const float* ring, int32_t pos, int16_t* pcm, const SynthWindow& window) {
+    WindowSse2<2>(ring, pos, pcm, window);
+}
+
+__attribute__((target("avx2,fma"))) void OutputMonoAvx2(const float* ring, int32_t pos,
+                                                        int16_t* pcm, const SynthWindow& window) {
+    WindowAvx2<1>(ring, pos, pcm, window);
+}
+
+__attribute__((target("avx2,fma"))) void OutputStereoAvx2(const float* ring, int32_t pos,
+                                                          int16_t* pcm,
+                                                          const SynthWindow& window) {
+    WindowAvx2<2>(ring, pos, pcm, window);
+}
+
+namespace {
+
+// The split-and-recombine DCT of the portable form, stage by stage over all
+// groups at once. A buffer holds 32 / N groups of N values; each split turns
+// a group into its sums and weighted differences (first and second half), each
+// recombination merges the two transformed halves. Same operations on the same
+// values as the recursive form, so the same results.
+
+inline __m128 Rev(__m128 v) { return _mm_shuffle_ps(v, v, 0x1B); }
+
+// Lanes of `mask` from a, the others from b.
+inline __m128 Select(__m128 mask, __m128 a, __m128 b) {
+    return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
+}
+
+// Split of groups of N >= 8 values; f: the N / 2 factors.
+template <int N>
+__attribute__((always_inline)) inline void Split(const float* in, float* out, const float* f) {
+    constexpr int H = N / 2;
+    for (int base = 0; base < 32; base += N) {
+        for (int q = 0; q < H; q += 4) {
+            const __m128 a = _mm_load_ps(in + base + q);
+            const __m128 b = Rev(_mm_load_ps(in + base + N - 4 - q));
+            _mm_store_ps(out + base + q, _mm_add_ps(a, b));
+            _mm_store_ps(out + base + H + q, _mm_mul_ps(_mm_sub_ps(a, b), _mm_loadu_ps(f + q)));
+        }
+    }
+}
+
+// Recombination of groups of N >= 4 values: x[2k] = G[k], x[2k + 1] =
+// H[k] + H[k + 1], x[N - 1] = H[N / 2 - 1]. `in` has 4 readable values past 32.
+template <int N>
+__attribute__((always_inline)) inline void Recombine(const float* in, float* out) {
+    constexpr int H = N / 2;
+    const __m128 last = _mm_castsi128_ps(
+        H == 2 ? _mm_set_epi32(0, 0, -1, 0) : _mm_set_epi32(-1, 0, 0, 0));
+    for (int base = 0; base < 32; base += N) {
+        for (int q = 0; q < H; q += 4) {
+            const __m128 g = _mm_loadu_ps(in + base + q);
+            const __m128 h = _mm_loadu_ps(in + base + H + q);
+            __m128 s = _mm_add_ps(h, _mm_loadu_ps(in + base + H + q + 1));
+            if (q + 4 >= H) s = Select(last, h, s);
+            _mm_storeu_ps(out + base + 2 * q, _mm_unpacklo_ps(g, s));
+            if (H > 2) _mm_storeu_ps(out + base + 2 * q + 4, _mm_unpackhi_ps(g, s));
+        }
+    }
+}
+
+__attribute__((always_inline)) inline void DctVector(const float* in, float* dst,
+                                                     const float* f) {
+    alignas(16) float a[36] = {};
+    alignas(16) float b[36] = {};
+    Split<32>(in, a, f);        // factors for N = 32 at 0
+    Split<16>(a, b, f + 16);    // N = 16 at 16
+    Split<8>(b, a, f + 24);     // N = 8 at 24
+    // N = 4 (factors at 28), two groups per vector.
+    const __m128 f4 = _mm_set_ps(f[29], f[28], f[29], f[28]);
+    for (int base = 0; base < 32; base += 8) {
+        const __m128 p = _mm_load_ps(a + base), q = _mm_load_ps(a + base + 4);
+        const __m128 x = _mm_movelh_ps(p, q);
+        const __m128 y = _mm_shuffle_ps(p, q, _MM_SHUFFLE(2, 3, 2, 3));
+        const __m128 g = _mm_add_ps(x, y);
+        const __m128 h = _mm_mul_ps(_mm_sub_ps(x, y), f4);
+        _mm_store_ps(b + base, _mm_movelh_ps(g, h));
+        _mm_store_ps(b + base + 4, _mm_movehl_ps(h, g));
+    }
+    // N = 2 (factor at 30), four groups per pair of vectors.
+    const __m128 f2 = _mm_set1_ps(f[30]);
+    for (int base = 0; base < 32; base += 8) {
+        const __m128 p = _mm_load_ps(b + base), q = _mm_load_ps(b + base + 4);
+        const __m128 x = _mm_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 y = _mm_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m128 s = _mm_add_ps(x, y);
+        const __m128 d = _mm_mul_ps(_mm_sub_ps(x, y), f2);
+        _mm_store_ps(a + base, _mm_unpacklo_ps(s, d));
+        _mm_store_ps(a + base + 4, _mm_unpackhi_ps(s, d));
+    }
+    Recombine<4>(a, b);
+    Recombine<8>(b, a);
+    Recombine<16>(a, b);
+    Recombine<32>(b, dst);
+}
+
+}  // namespace
+
+void DctSse2(const float* in, float* dst) {
+    alignas(16) float x[32];
+    std::memcpy(x, in, sizeof x);
+    DctVector(x, dst, DctFactorTable());
+}
+
+// The same code in VEX encoding.
+__attribute__((target("avx2,fma"))) void DctAvx2(const float* in, float* dst) {
+    alignas(16) float x[32];
+    std::memcpy(x, in, sizeof x);
+    DctVector(x, dst, DctFactorTable());
+}
+
+}  // namespace wl
+
+#endif  // WL_X86_SIMD
