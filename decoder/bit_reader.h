@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace wl {
 
@@ -25,11 +26,26 @@ struct TMainBits {
     }
     void SetBitLimit(const uint8_t* p) { limit = p; }
 
+    // Takes whole bytes until more than 24 bits are held (1 to 4 bytes, the
+    // same as one byte at a time); reads 4 bytes at ptr, which the callers'
+    // buffers provide (guard bytes behind the data).
     void Refill() {
-        while (count <= 24) {
-            acc = (acc << 8) | *ptr++;
-            count += 8;
-        }
+        const uint32_t bytes = static_cast<uint32_t>(32 - count) >> 3;
+        uint32_t next;
+        std::memcpy(&next, ptr, 4);
+        next = __builtin_bswap32(next);
+        acc = static_cast<uint32_t>((uint64_t{acc} << (8 * bytes)) | (next >> (32 - 8 * bytes)));
+        count += static_cast<int32_t>(8 * bytes);
+        ptr += bytes;
+    }
+    // The sign bit after a value: consumed and applied only when v is not 0.
+    int32_t Signed(int32_t v) {
+        const int32_t nz = v != 0;
+        if (count < nz) Refill();
+        count -= nz;
+        const int32_t negative = static_cast<int32_t>(acc >> count) & nz;
+        acc &= LowMask(count);
+        return (v ^ -negative) + negative;
     }
     // n = 1..24
     uint32_t GetBits(int32_t n) {

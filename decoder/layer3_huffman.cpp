@@ -30,10 +30,7 @@ inline uint32_t LookupPair(TMainBits& b, const uint32_t* table) {
     }
 }
 
-inline int32_t Signed(TMainBits& b, int32_t v) {
-    if (v != 0 && b.GetBits(1)) return -v;
-    return v;
-}
+inline int32_t Signed(TMainBits& b, int32_t v) { return b.Signed(v); }
 
 // Decodes count / 2 pairs into q.
 void DecodeBigValues(TMainBits& b, int32_t* q, int32_t count, int32_t tableNumber) {
@@ -85,13 +82,9 @@ int32_t DecodeCount1(TMainBits& b, int32_t* q, int32_t room, int32_t bitsLeft, b
         }
         int32_t* v = q + 4 * quads;
         for (int k = 0; k < 4; ++k) {
-            int32_t val = 0;
-            if ((vwxy >> (3 - k)) & 1) {
-                val = 1;
-                if (b.GetBits(1)) val = -1;
-                bitsLeft -= 1;
-            }
-            v[k] = val;
+            const int32_t one = (vwxy >> (3 - k)) & 1;
+            v[k] = b.Signed(one);
+            bitsLeft -= one;
         }
         if (vwxy != 0) {
             lastNonZero = quads;

@@ -12,8 +12,9 @@ namespace wl {
 namespace {
 
 inline float Dequantise(const DecoderState& d, int32_t v, float factor) {
-    if (v == 0) return 0.0f;
-    if (v >= -32 && v <= 31) return factor * d.pow43[v + 32];
+    // pow43[32] is 0: zero lines take this path too (factor is finite and
+    // positive, so the product is +0).
+    if (static_cast<uint32_t>(v + 32) < 64u) return factor * d.pow43[v + 32];
     const float magnitude = static_cast<float>(std::abs(v));
     return std::pow(magnitude, 1.0f / 3.0f) * (factor * static_cast<float>(v));
 }

@@ -115,6 +115,7 @@ void BuildWindowLanes(SynthWindow& w) {
         }
         w.lanes[512 + m] = t[256 + m];
     }
+    for (int i = 0; i < kSynthLaneTableSize; ++i) w.lanesSingle[i] = static_cast<float>(w.lanes[i]);
 }
 
 void InitSynthesis(SynthesisState& s) {

@@ -23,10 +23,12 @@ constexpr int32_t kSynthLaneTableSize = 8 * 64 + 8;
 //   s = 2: tap 15 - 2m of row i     (sample 32 - i, times R[b0 + 16 + i])
 //   s = 3: tap 14 - 2m of row i     (sample 32 - i, times R[b1 + 16 - i])
 // (lane 0 of sets 2 and 3 is 0: sample 16 has its own 8 taps, at 512 + m).
-// `lanes` must be rebuilt (BuildWindowLanes) whenever `taps` change.
+// `lanesSingle` holds the same in single precision. Both must be rebuilt
+// (BuildWindowLanes) whenever `taps` change.
 struct SynthWindow {
     alignas(64) float taps[kSynthWindowSize];
     alignas(64) double lanes[kSynthLaneTableSize];
+    alignas(64) float lanesSingle[kSynthLaneTableSize];
 };
 
 void BuildWindowLanes(SynthWindow& w);

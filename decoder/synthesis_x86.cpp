@@ -1,10 +1,10 @@
-// Window stages of the synthesis filterbank for x86-64, SSE2 and AVX2 + FMA.
+// Synthesis for x86-64: window stages and the DCT, SSE2 and AVX2 + FMA.
 //
-// They compute up to 8 output samples side by side from the reordered window
-// (SynthWindow::lanes). Every sample still sums the same exact double products
-// (a float times a float is exact in double) in the same order as the
-// portable stage, and a fused multiply-add of an exact product rounds like the
-// separate add, so the samples are bit-identical to the portable ones.
+// The window stages compute many output samples side by side from the
+// reordered window (SynthWindow). The SSE2 stage sums the same exact double
+// products (a float times a float is exact in double) in the same order as
+// the portable stage, so its samples are bit-identical to the portable ones;
+// the AVX2 stage sums in single precision (see there).
 #include "decoder/simd_routines.h"
 
 #if defined(WL_X86_SIMD)
@@ -101,51 +101,51 @@ inline void WindowSse2(const float* R, int32_t p, int16_t* pcm, const SynthWindo
                        _mm_packs_epi32(hi32[0], hi32[1]), _mm_packs_epi32(hi32[2], hi32[3]));
 }
 
-__attribute__((target("avx2,fma"))) inline __m128i ToInt32Avx(__m256d v) {
-    v = _mm256_and_pd(v, _mm256_cmp_pd(v, v, _CMP_ORD_Q));
-    v = _mm256_max_pd(_mm256_min_pd(v, _mm256_set1_pd(32767.0)), _mm256_set1_pd(-32768.0));
-    return _mm256_cvtpd_epi32(v);
+// AVX2: 8 samples per vector in single precision with fused multiply-adds,
+// the terms of each sample in the portable order. Single-precision sums may
+// round a sample that lies within a hair of .5 the other way: results stay
+// within 1 of the portable ones.
+__attribute__((target("avx2,fma"))) inline __m256i ToInt32Avx(__m256 v) {
+    v = _mm256_and_ps(v, _mm256_cmp_ps(v, v, _CMP_ORD_Q));
+    v = _mm256_max_ps(_mm256_min_ps(v, _mm256_set1_ps(32767.0f)), _mm256_set1_ps(-32768.0f));
+    return _mm256_cvtps_epi32(v);
+}
+
+// 16 int32 (two vectors) to 16 int16 in order.
+__attribute__((target("avx2,fma"))) inline __m256i Pack16(__m256i a, __m256i b) {
+    return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
 }
 
 template <int Stride>
 __attribute__((target("avx2,fma"))) inline void WindowAvx2(const float* R, int32_t p,
                                                             int16_t* pcm, const SynthWindow& w) {
     p &= 480;
-    const double* L = w.lanes;
+    const float* L = w.lanesSingle;
     const __m256i reverse = _mm256_set_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    __m128i lo32[4];
-    __m128i hi32[4];
-    for (int i0 = 0; i0 < 16; i0 += 8) {
-        __m256d lo0 = _mm256_setzero_pd(), lo1 = _mm256_setzero_pd();
-        __m256d hi0 = _mm256_setzero_pd(), hi1 = _mm256_setzero_pd();
-        for (int m = 0; m < 8; ++m) {
-            const float* b0 = R + ((p + 64 * m) & 511);
-            const float* b1 = R + ((p + 32 + 64 * m) & 511);
-            const __m256 a = _mm256_loadu_ps(b0 + 16 + i0);
-            // b1[16 - i0 - i], i = 0..7
-            const __m256 c = _mm256_permutevar8x32_ps(_mm256_loadu_ps(b1 + 9 - i0), reverse);
-            const __m256d a0 = _mm256_cvtps_pd(_mm256_castps256_ps128(a));
-            const __m256d a1 = _mm256_cvtps_pd(_mm256_extractf128_ps(a, 1));
-            const __m256d c0 = _mm256_cvtps_pd(_mm256_castps256_ps128(c));
-            const __m256d c1 = _mm256_cvtps_pd(_mm256_extractf128_ps(c, 1));
-            const double* l = L + 64 * m + i0;
-            lo0 = _mm256_fmadd_pd(_mm256_load_pd(l), a0, lo0);
-            lo0 = _mm256_fmadd_pd(_mm256_load_pd(l + 16), c0, lo0);
-            lo1 = _mm256_fmadd_pd(_mm256_load_pd(l + 4), a1, lo1);
-            lo1 = _mm256_fmadd_pd(_mm256_load_pd(l + 20), c1, lo1);
-            hi0 = _mm256_fmadd_pd(_mm256_load_pd(l + 32), a0, hi0);
-            hi0 = _mm256_fmadd_pd(_mm256_load_pd(l + 48), c0, hi0);
-            hi1 = _mm256_fmadd_pd(_mm256_load_pd(l + 36), a1, hi1);
-            hi1 = _mm256_fmadd_pd(_mm256_load_pd(l + 52), c1, hi1);
-        }
-        if (i0 == 0) hi0 = _mm256_blend_pd(hi0, _mm256_set1_pd(Sample16(R, p, L)), 1);
-        lo32[i0 / 4] = ToInt32Avx(lo0);
-        lo32[i0 / 4 + 1] = ToInt32Avx(lo1);
-        hi32[i0 / 4] = ToInt32Avx(hi0);
-        hi32[i0 / 4 + 1] = ToInt32Avx(hi1);
+    __m256 lo0 = _mm256_setzero_ps(), lo1 = lo0, hi0 = lo0, hi1 = lo0;
+    for (int m = 0; m < 8; ++m) {
+        const float* b0 = R + ((p + 64 * m) & 511);
+        const float* b1 = R + ((p + 32 + 64 * m) & 511);
+        const __m256 a0 = _mm256_loadu_ps(b0 + 16);
+        const __m256 a1 = _mm256_loadu_ps(b0 + 24);
+        const __m256 c0 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(b1 + 9), reverse);  // b1[16 - i]
+        const __m256 c1 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(b1 + 1), reverse);  // b1[8 - i]
+        const float* l = L + 64 * m;
+        lo0 = _mm256_fmadd_ps(_mm256_load_ps(l), a0, lo0);
+        lo0 = _mm256_fmadd_ps(_mm256_load_ps(l + 16), c0, lo0);
+        lo1 = _mm256_fmadd_ps(_mm256_load_ps(l + 8), a1, lo1);
+        lo1 = _mm256_fmadd_ps(_mm256_load_ps(l + 24), c1, lo1);
+        hi0 = _mm256_fmadd_ps(_mm256_load_ps(l + 32), a0, hi0);
+        hi0 = _mm256_fmadd_ps(_mm256_load_ps(l + 48), c0, hi0);
+        hi1 = _mm256_fmadd_ps(_mm256_load_ps(l + 40), a1, hi1);
+        hi1 = _mm256_fmadd_ps(_mm256_load_ps(l + 56), c1, hi1);
     }
-    StoreBlock<Stride>(pcm, _mm_packs_epi32(lo32[0], lo32[1]), _mm_packs_epi32(lo32[2], lo32[3]),
-                       _mm_packs_epi32(hi32[0], hi32[1]), _mm_packs_epi32(hi32[2], hi32[3]));
+    const float s16 = static_cast<float>(Sample16(R, p, w.lanes));
+    hi0 = _mm256_blend_ps(hi0, _mm256_set1_ps(s16), 1);
+    const __m256i lo = Pack16(ToInt32Avx(lo0), ToInt32Avx(lo1));
+    const __m256i hi = Pack16(ToInt32Avx(hi0), ToInt32Avx(hi1));
+    StoreBlock<Stride>(pcm, _mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1),
+                       _mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <limits>
 #include <random>
 #include <string>
@@ -99,6 +100,9 @@ TEST(RoutineVariants, WindowStagesMatchPortable) {
     for (const auto& v : variants) {
         SCOPED_TRACE(v.name);
         const auto d = DecoderFor(v.word);
+        // SSE2 sums in double like the portable stage; AVX2 in single precision.
+        const int allowed = v.variant == RoutineVariant::Sse2 ? 0 : 1;
+        int differing = 0;
         for (bool inverted : {false, true}) {
             SetSynthesisPolarity(s, inverted);
             for (int32_t pos = 0; pos < 512; pos += 32) {
@@ -107,13 +111,32 @@ TEST(RoutineVariants, WindowStagesMatchPortable) {
                 std::fill(std::begin(b), std::end(b), int16_t(555));
                 OutputMonoPortable(ring.data(), pos, a, s.window);
                 d->synth.outputMono(ring.data(), pos, b, s.window);
-                ASSERT_TRUE(std::equal(a, a + 64, b)) << "mono, pos " << pos;
+                for (int n = 0; n < 64; ++n) {
+                    ASSERT_LE(std::abs(a[n] - b[n]), n < 32 ? allowed : 0) << "mono " << n;
+                    differing += a[n] != b[n];
+                }
+                // Channel 1 of a stereo block: the even samples stay untouched.
                 OutputStereoPortable(ring.data() + 512, pos, a + 1, s.window);
                 d->synth.outputStereo(ring.data() + 512, pos, b + 1, s.window);
-                ASSERT_TRUE(std::equal(a, a + 64, b)) << "stereo, pos " << pos;
+                for (int n = 0; n < 64; ++n) {
+                    ASSERT_LE(std::abs(a[n] - b[n]), n % 2 ? allowed : 0) << "stereo " << n;
+                    differing += n % 2 && a[n] != b[n];
+                }
+                if (inverted) {
+                    // The inverted window gives the negated output (no clipping here).
+                    int16_t normal[32];
+                    SetSynthesisPolarity(s, false);
+                    d->synth.outputMono(ring.data(), pos, normal, s.window);
+                    SetSynthesisPolarity(s, true);
+                    int16_t again[32];
+                    d->synth.outputMono(ring.data(), pos, again, s.window);
+                    for (int n = 0; n < 32; ++n) ASSERT_EQ(again[n], -normal[n]) << n;
+                }
             }
         }
         SetSynthesisPolarity(s, false);
+        std::cout << "[ variants ] " << v.name << ": " << differing
+                  << " of 2048 window samples differ from portable by 1\n";
 
         // One unit tap per output sample reads one ring value: rounding, clamping,
         // infinities and NaN show directly, in every output position.
