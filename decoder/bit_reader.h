@@ -87,13 +87,17 @@ struct TFrameBits {
         acc = 0;
         count = 0;
     }
-    // n = 1..16
+    // n = 1..16. Refills like TMainBits (4 bytes readable at ptr).
     uint32_t ReadBits(int32_t n) {
         if (count < n) {
-            while (count <= 24) {
-                acc = (acc << 8) | *ptr++;
-                count += 8;
-            }
+            const uint32_t bytes = static_cast<uint32_t>(32 - count) >> 3;
+            uint32_t next;
+            std::memcpy(&next, ptr, 4);
+            next = __builtin_bswap32(next);
+            acc = static_cast<uint32_t>((uint64_t{acc} << (8 * bytes)) |
+                                        (next >> (32 - 8 * bytes)));
+            count += static_cast<int32_t>(8 * bytes);
+            ptr += bytes;
         }
         count -= n;
         const uint32_t r = acc >> count;

@@ -189,6 +189,7 @@ struct DecoderState {
     // Zero-padded copy of the frame being decoded: reads past a damaged frame
     // find zeros, never foreign memory.
     alignas(16) uint8_t frameCopy[kMaxHeaderLookahead + 64] = {};
+    int32_t frameCopyUsed = 0;  // bytes at the front of frameCopy that may be non-zero
 
     DecoderState();
 };

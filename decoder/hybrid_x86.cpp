@@ -4,9 +4,12 @@
 // The transforms compute all outputs of a subband side by side from factor
 // tables ordered by input (HybridTables::cos36T, cos36Z, cos12T). Each output
 // is still the float sum of the same products in the same order, starting from
-// 0, and products and sums stay separate operations (the decoder is built
-// without contraction into fused multiply-adds), so the results are
-// bit-identical to the portable forms.
+// 0. In the SSE2 forms products and sums stay separate operations (the decoder
+// is built without contraction into fused multiply-adds), so their results are
+// bit-identical to the portable forms; the AVX2 transforms fuse each product
+// into its sum (one rounding instead of two), which moves results by a few
+// units in the last place of a float, far below one 16-bit step of output. The
+// alias reduction is bit-identical in both.
 #include "decoder/simd_routines.h"
 
 #if defined(WL_X86_SIMD)
@@ -55,11 +58,11 @@ __attribute__((target("avx2,fma"))) void LongSubbandAvx2(const HybridTables& t, 
     for (int m = 0; m < 18; ++m) {
         const __m256 xm = _mm256_set1_ps(x[m]);
         const float* c = t.cos36Z[m];
-        z0 = _mm256_add_ps(z0, _mm256_mul_ps(xm, _mm256_load_ps(c)));
-        z1 = _mm256_add_ps(z1, _mm256_mul_ps(xm, _mm256_load_ps(c + 8)));
-        z2 = _mm256_add_ps(z2, _mm256_mul_ps(xm, _mm256_load_ps(c + 16)));
-        z3 = _mm256_add_ps(z3, _mm256_mul_ps(xm, _mm256_load_ps(c + 24)));
-        z4 = _mm256_add_ps(z4, _mm256_mul_ps(xm, _mm256_load_ps(c + 32)));
+        z0 = _mm256_fmadd_ps(xm, _mm256_load_ps(c), z0);
+        z1 = _mm256_fmadd_ps(xm, _mm256_load_ps(c + 8), z1);
+        z2 = _mm256_fmadd_ps(xm, _mm256_load_ps(c + 16), z2);
+        z3 = _mm256_fmadd_ps(xm, _mm256_load_ps(c + 24), z3);
+        z4 = _mm256_fmadd_ps(xm, _mm256_load_ps(c + 32), z4);
     }
     alignas(32) float prod[40];
     _mm256_store_ps(prod, _mm256_mul_ps(_mm256_loadu_ps(w), z0));
@@ -130,9 +133,9 @@ __attribute__((target("avx2,fma"))) void Imdct36Avx2(const HybridTables& t, floa
     __m256 y0 = _mm256_setzero_ps(), y1 = y0, y2 = y0;
     for (int m = 0; m < 18; ++m) {
         const __m256 xm = _mm256_set1_ps(x[m]);
-        y0 = _mm256_add_ps(y0, _mm256_mul_ps(xm, _mm256_load_ps(t.cos36T[m])));
-        y1 = _mm256_add_ps(y1, _mm256_mul_ps(xm, _mm256_load_ps(t.cos36T[m] + 8)));
-        y2 = _mm256_add_ps(y2, _mm256_mul_ps(xm, _mm256_load_ps(t.cos36T[m] + 16)));
+        y0 = _mm256_fmadd_ps(xm, _mm256_load_ps(t.cos36T[m]), y0);
+        y1 = _mm256_fmadd_ps(xm, _mm256_load_ps(t.cos36T[m] + 8), y1);
+        y2 = _mm256_fmadd_ps(xm, _mm256_load_ps(t.cos36T[m] + 16), y2);
     }
     alignas(32) float out[24];
     _mm256_store_ps(out, y0);
@@ -162,8 +165,7 @@ __attribute__((target("avx2,fma"))) void Imdct12Avx2(const HybridTables& t, cons
     for (int w = 0; w < 3; ++w) {
         __m256 a = _mm256_setzero_ps();
         for (int m = 0; m < 6; ++m)
-            a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_set1_ps(lines[3 * m + w]),
-                                               _mm256_load_ps(t.cos12T[m])));
+            a = _mm256_fmadd_ps(_mm256_set1_ps(lines[3 * m + w]), _mm256_load_ps(t.cos12T[m]), a);
         _mm256_storeu_ps(out + 6 * w, a);
     }
     std::memcpy(y, out, sizeof(float) * 18);

@@ -38,8 +38,7 @@ const Layer2Tables& Tables() {
 }
 
 // Reads one code of a class and stores its three values.
-inline void ReadTriple(TFrameBits& b, int32_t cls, float v[3]) {
-    const Layer2Tables& t = Tables();
+inline void ReadTriple(TFrameBits& b, const Layer2Tables& t, int32_t cls, float v[3]) {
     const int32_t bits = tables::kLayer2ClassBits[cls];
     if (tables::kLayer2ClassGrouped[cls]) {
         const uint32_t code = b.ReadBits(bits);
@@ -165,7 +164,7 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
                 const int32_t cls = d.l12Class[e];
                 const int32_t step = d.l12Shared[e] ? 2 : 1;
                 float v[3] = {0.0f, 0.0f, 0.0f};
-                if (cls != 0) ReadTriple(b, cls, v);
+                if (cls != 0) ReadTriple(b, t, cls, v);
                 for (int32_t c = 0; c < step; ++c) {
                     const float p = cls != 0 ? d.l12Product[e + c][part] : 0.0f;
                     for (int k = 0; k < 3; ++k) rowOut[64 * k + e + c] = v[k] * p;

@@ -81,10 +81,14 @@ int32_t DecodeCount1(TMainBits& b, int32_t* q, int32_t room, int32_t bitsLeft, b
             bitsLeft -= len;
         }
         int32_t* v = q + 4 * quads;
-        for (int k = 0; k < 4; ++k) {
-            const int32_t one = (vwxy >> (3 - k)) & 1;
-            v[k] = b.Signed(one);
-            bitsLeft -= one;
+        if (vwxy == 0) {
+            v[0] = v[1] = v[2] = v[3] = 0;
+        } else {
+            for (int k = 0; k < 4; ++k) {
+                const int32_t one = (vwxy >> (3 - k)) & 1;
+                v[k] = b.Signed(one);
+                bitsLeft -= one;
+            }
         }
         if (vwxy != 0) {
             lastNonZero = quads;

@@ -150,11 +150,11 @@ void Dct32(const SynthesisState& s, const float* in, float* dst, DctForm form) {
     float x[32];
     switch (form) {
         case DctForm::Contiguous:
-            if (s.subbandEqEnabled) {
-                for (int k = 0; k < 32; ++k) x[k] = in[k] * s.subbandGain[k];
-            } else {
-                for (int k = 0; k < 32; ++k) x[k] = in[k];
+            if (!s.subbandEqEnabled) {
+                s.dct(in, dst);
+                return;
             }
+            for (int k = 0; k < 32; ++k) x[k] = in[k] * s.subbandGain[k];
             break;
         case DctForm::Interleaved:
             if (s.subbandEqEnabled) {

@@ -188,10 +188,12 @@ inline __m128 Select(__m128 mask, __m128 a, __m128 b) {
 template <int N>
 __attribute__((always_inline)) inline void Split(const float* in, float* out, const float* f) {
     constexpr int H = N / 2;
+#pragma GCC unroll 8
     for (int base = 0; base < 32; base += N) {
+#pragma GCC unroll 4
         for (int q = 0; q < H; q += 4) {
-            const __m128 a = _mm_load_ps(in + base + q);
-            const __m128 b = Rev(_mm_load_ps(in + base + N - 4 - q));
+            const __m128 a = _mm_loadu_ps(in + base + q);
+            const __m128 b = Rev(_mm_loadu_ps(in + base + N - 4 - q));
             _mm_store_ps(out + base + q, _mm_add_ps(a, b));
             _mm_store_ps(out + base + H + q, _mm_mul_ps(_mm_sub_ps(a, b), _mm_loadu_ps(f + q)));
         }
@@ -205,7 +207,9 @@ __attribute__((always_inline)) inline void Recombine(const float* in, float* out
     constexpr int H = N / 2;
     const __m128 last = _mm_castsi128_ps(
         H == 2 ? _mm_set_epi32(0, 0, -1, 0) : _mm_set_epi32(-1, 0, 0, 0));
+#pragma GCC unroll 8
     for (int base = 0; base < 32; base += N) {
+#pragma GCC unroll 4
         for (int q = 0; q < H; q += 4) {
             const __m128 g = _mm_loadu_ps(in + base + q);
             const __m128 h = _mm_loadu_ps(in + base + H + q);
@@ -219,13 +223,17 @@ __attribute__((always_inline)) inline void Recombine(const float* in, float* out
 
 __attribute__((always_inline)) inline void DctVector(const float* in, float* dst,
                                                      const float* f) {
-    alignas(16) float a[36] = {};
-    alignas(16) float b[36] = {};
+    // The recombinations read 4 values past 32 (into lanes they discard).
+    alignas(16) float a[36];
+    alignas(16) float b[36];
+    _mm_store_ps(a + 32, _mm_setzero_ps());
+    _mm_store_ps(b + 32, _mm_setzero_ps());
     Split<32>(in, a, f);        // factors for N = 32 at 0
     Split<16>(a, b, f + 16);    // N = 16 at 16
     Split<8>(b, a, f + 24);     // N = 8 at 24
     // N = 4 (factors at 28), two groups per vector.
     const __m128 f4 = _mm_set_ps(f[29], f[28], f[29], f[28]);
+#pragma GCC unroll 4
     for (int base = 0; base < 32; base += 8) {
         const __m128 p = _mm_load_ps(a + base), q = _mm_load_ps(a + base + 4);
         const __m128 x = _mm_movelh_ps(p, q);
@@ -237,6 +245,7 @@ __attribute__((always_inline)) inline void DctVector(const float* in, float* dst
     }
     // N = 2 (factor at 30), four groups per pair of vectors.
     const __m128 f2 = _mm_set1_ps(f[30]);
+#pragma GCC unroll 4
     for (int base = 0; base < 32; base += 8) {
         const __m128 p = _mm_load_ps(b + base), q = _mm_load_ps(b + base + 4);
         const __m128 x = _mm_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
@@ -254,17 +263,11 @@ __attribute__((always_inline)) inline void DctVector(const float* in, float* dst
 
 }  // namespace
 
-void DctSse2(const float* in, float* dst) {
-    alignas(16) float x[32];
-    std::memcpy(x, in, sizeof x);
-    DctVector(x, dst, DctFactorTable());
-}
+void DctSse2(const float* in, float* dst) { DctVector(in, dst, DctFactorTable()); }
 
 // The same code in VEX encoding.
 __attribute__((target("avx2,fma"))) void DctAvx2(const float* in, float* dst) {
-    alignas(16) float x[32];
-    std::memcpy(x, in, sizeof x);
-    DctVector(x, dst, DctFactorTable());
+    DctVector(in, dst, DctFactorTable());
 }
 
 }  // namespace wl

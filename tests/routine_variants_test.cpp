@@ -68,6 +68,21 @@ bool SameBits(const float* a, const float* b, size_t n) {
     return std::memcmp(a, b, n * sizeof(float)) == 0;
 }
 
+// The AVX2 transforms fuse multiply and add: equal to a few float steps of
+// the largest term (`scale`); the SSE2 ones are bit-identical.
+::testing::AssertionResult Alike(RoutineVariant v, const float* a, const float* b, size_t n,
+                                 float scale) {
+    if (v != RoutineVariant::Avx2) {
+        if (SameBits(a, b, n)) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "not bit-identical";
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (!(std::fabs(a[i] - b[i]) <= scale * 1e-5f))
+            return ::testing::AssertionFailure() << "value " << i << ": " << a[i] << " vs " << b[i];
+    }
+    return ::testing::AssertionSuccess();
+}
+
 TEST(RoutineVariants, SelectionInstallsTheChosenCode) {
     const auto portable = DecoderFor(kPortableWord);
     EXPECT_EQ(portable->synth.outputMono, &OutputMonoPortable);
@@ -196,7 +211,7 @@ protected:
     std::unique_ptr<DecoderState, void (*)(DecoderState*)> portable = NewDecoder();
 };
 
-TEST_F(HybridVariants, AliasAndInverseTransformsMatchPortableBitForBit) {
+TEST_F(HybridVariants, AliasAndInverseTransformsMatchPortable) {
     const auto variants = RunnableVariants();
     if (variants.empty()) GTEST_SKIP() << "no vector variants on this processor";
     const HybridTables& t = portable->hybrid;
@@ -215,11 +230,13 @@ TEST_F(HybridVariants, AliasAndInverseTransformsMatchPortableBitForBit) {
             auto b = a;
             Imdct36Portable(t, a.data());
             d->imdct36(t, b.data());
-            ASSERT_TRUE(SameBits(a.data(), b.data(), 18)) << "36-point, seed " << seed;
+            ASSERT_TRUE(Alike(v.variant, a.data(), b.data(), 18, 18 * 2000.0f))
+                << "36-point, seed " << seed;
+            const auto x = Random(18, 2000.0f, seed + 100);
             float ya[18], yb[18];
-            Imdct12Portable(t, a.data(), ya);
-            d->imdct12(t, a.data(), yb);
-            ASSERT_TRUE(SameBits(ya, yb, 18)) << "12-point, seed " << seed;
+            Imdct12Portable(t, x.data(), ya);
+            d->imdct12(t, x.data(), yb);
+            ASSERT_TRUE(Alike(v.variant, ya, yb, 18, 6 * 2000.0f)) << "12-point, seed " << seed;
         }
     }
 }
@@ -253,8 +270,9 @@ TEST_F(HybridVariants, HybridTransformMatchesPortableForEveryBlockKind) {
                                                   c.blockType, c.longEnd, c.shortEnd,
                                                   c.previousCount);
             EXPECT_EQ(na, nb);
-            EXPECT_TRUE(SameBits(outA, outB, 576));
-            EXPECT_TRUE(SameBits(linesA.data(), linesB.data(), 576));
+            // Terms up to 18 x 1000 per transform output, plus the overlap.
+            EXPECT_TRUE(Alike(v.variant, outA, outB, 576, 18 * 1000.0f));
+            EXPECT_TRUE(Alike(v.variant, linesA.data(), linesB.data(), 576, 18 * 1000.0f));
         }
     }
 }
