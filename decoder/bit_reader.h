@@ -76,44 +76,49 @@ struct TMainBits {
     bool PastLimit() const { return ptr > limit; }
 };
 
-// Frame reader (Layer I/II).
+// Frame reader (Layer I/II). `buf` holds the next bits of the stream at its
+// top; the `avail` highest of them are counted, and the bytes counted end at
+// `ptr`. Below them it may hold more stream bits from the last load (the
+// same bits that the next load ORs in again).
 struct TFrameBits {
     const uint8_t* ptr = nullptr;
-    uint32_t acc = 0;
-    int32_t count = 0;
+    uint64_t buf = 0;
+    int32_t avail = 0;
 
     void SetFrameSource(const uint8_t* p) {
         ptr = p;
-        acc = 0;
-        count = 0;
+        buf = 0;
+        avail = 0;
     }
-    // n = 1..16. Refills like TMainBits (4 bytes readable at ptr).
+    // Counts whole bytes until at least 57 bits are held; reads 8 bytes at
+    // ptr, which the caller's buffer provides.
+    void Fill() {
+        uint64_t next;
+        std::memcpy(&next, ptr, 8);
+        buf |= __builtin_bswap64(next) >> avail;
+        const int32_t bytes = (63 - avail) >> 3;
+        ptr += bytes;
+        avail += 8 * bytes;
+    }
+    // n = 1..16
     uint32_t ReadBits(int32_t n) {
-        if (count < n) {
-            const uint32_t bytes = static_cast<uint32_t>(32 - count) >> 3;
-            uint32_t next;
-            std::memcpy(&next, ptr, 4);
-            next = __builtin_bswap32(next);
-            acc = static_cast<uint32_t>((uint64_t{acc} << (8 * bytes)) |
-                                        (next >> (32 - 8 * bytes)));
-            count += static_cast<int32_t>(8 * bytes);
-            ptr += bytes;
-        }
-        count -= n;
-        const uint32_t r = acc >> count;
-        acc &= LowMask(count);
+        if (avail < n) Fill();
+        const auto r = static_cast<uint32_t>(buf >> (64 - n));
+        buf <<= n;
+        avail -= n;
         return r;
     }
     void SkipBits(int32_t n) {
-        if (count < n) {
-            const int32_t rest = n - count;
-            ptr += rest / 8;
-            acc = *ptr++;
-            count = 8;
-            n = rest % 8;
+        if (n > avail) {
+            n -= avail;
+            ptr += n / 8;
+            n %= 8;
+            buf = 0;
+            avail = 0;
+            Fill();
         }
-        count -= n;
-        acc &= LowMask(count);
+        buf <<= n;
+        avail -= n;
     }
 };
 

@@ -123,11 +123,22 @@ __attribute__((target("avx2,fma"))) inline void WindowAvx2(const float* R, int32
     const float* L = w.lanesSingle;
     const __m256i reverse = _mm256_set_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256 lo0 = _mm256_setzero_ps(), lo1 = lo0, hi0 = lo0, hi1 = lo0;
+#pragma GCC unroll 8
     for (int m = 0; m < 8; ++m) {
         const float* b0 = R + ((p + 64 * m) & 511);
         const float* b1 = R + ((p + 32 + 64 * m) & 511);
-        const __m256 a0 = _mm256_loadu_ps(b0 + 16);
-        const __m256 a1 = _mm256_loadu_ps(b0 + 24);
+        __m256 a0, a1;
+        if (m == 0) {
+            // The newest block was just stored in 16-byte pieces: loads of
+            // the same pieces are forwarded, wider ones would wait.
+            a0 = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_load_ps(b0 + 16)),
+                                      _mm_load_ps(b0 + 20), 1);
+            a1 = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_load_ps(b0 + 24)),
+                                      _mm_load_ps(b0 + 28), 1);
+        } else {
+            a0 = _mm256_loadu_ps(b0 + 16);
+            a1 = _mm256_loadu_ps(b0 + 24);
+        }
         const __m256 c0 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(b1 + 9), reverse);  // b1[16 - i]
         const __m256 c1 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(b1 + 1), reverse);  // b1[8 - i]
         const float* l = L + 64 * m;
@@ -200,34 +211,47 @@ __attribute__((always_inline)) inline void Split(const float* in, float* out, co
     }
 }
 
-// Recombination of groups of N >= 4 values: x[2k] = G[k], x[2k + 1] =
-// H[k] + H[k + 1], x[N - 1] = H[N / 2 - 1]. `in` has 4 readable values past 32.
+// Recombination of groups of N >= 8 values: x[2k] = G[k], x[2k + 1] =
+// H[k] + H[k + 1], x[N - 1] = H[N / 2 - 1]. The shifted H values are put
+// together in registers (loads across the halves just stored would stall).
 template <int N>
 __attribute__((always_inline)) inline void Recombine(const float* in, float* out) {
     constexpr int H = N / 2;
-    const __m128 last = _mm_castsi128_ps(
-        H == 2 ? _mm_set_epi32(0, 0, -1, 0) : _mm_set_epi32(-1, 0, 0, 0));
+    const __m128 last = _mm_castsi128_ps(_mm_set_epi32(-1, 0, 0, 0));
 #pragma GCC unroll 8
     for (int base = 0; base < 32; base += N) {
 #pragma GCC unroll 4
         for (int q = 0; q < H; q += 4) {
-            const __m128 g = _mm_loadu_ps(in + base + q);
-            const __m128 h = _mm_loadu_ps(in + base + H + q);
-            __m128 s = _mm_add_ps(h, _mm_loadu_ps(in + base + H + q + 1));
-            if (q + 4 >= H) s = Select(last, h, s);
+            const __m128 g = _mm_load_ps(in + base + q);
+            const __m128 h = _mm_load_ps(in + base + H + q);
+            const bool end = q + 4 >= H;
+            const __m128 n = end ? h : _mm_load_ps(in + base + H + q + 4);
+            const __m128 t = _mm_move_ss(h, n);                                 // n0 h1 h2 h3
+            const __m128 shifted = _mm_shuffle_ps(t, t, _MM_SHUFFLE(0, 3, 2, 1));  // h1 h2 h3 n0
+            __m128 s = _mm_add_ps(h, shifted);
+            if (end) s = Select(last, h, s);
             _mm_storeu_ps(out + base + 2 * q, _mm_unpacklo_ps(g, s));
-            if (H > 2) _mm_storeu_ps(out + base + 2 * q + 4, _mm_unpackhi_ps(g, s));
+            _mm_storeu_ps(out + base + 2 * q + 4, _mm_unpackhi_ps(g, s));
         }
+    }
+}
+
+// Recombination of groups of 4 (G0 G1 H0 H1 -> G0, H0 + H1, G1, H1).
+__attribute__((always_inline)) inline void Recombine4(const float* in, float* out) {
+    const __m128 second = _mm_castsi128_ps(_mm_set_epi32(0, 0, -1, 0));
+#pragma GCC unroll 8
+    for (int base = 0; base < 32; base += 4) {
+        const __m128 v = _mm_load_ps(in + base);
+        const __m128 a = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 1, 2, 0));  // G0 H0 G1 H1
+        const __m128 s = _mm_add_ps(a, _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 3, 3)));
+        _mm_store_ps(out + base, Select(second, s, a));
     }
 }
 
 __attribute__((always_inline)) inline void DctVector(const float* in, float* dst,
                                                      const float* f) {
-    // The recombinations read 4 values past 32 (into lanes they discard).
-    alignas(16) float a[36];
-    alignas(16) float b[36];
-    _mm_store_ps(a + 32, _mm_setzero_ps());
-    _mm_store_ps(b + 32, _mm_setzero_ps());
+    alignas(16) float a[32];
+    alignas(16) float b[32];
     Split<32>(in, a, f);        // factors for N = 32 at 0
     Split<16>(a, b, f + 16);    // N = 16 at 16
     Split<8>(b, a, f + 24);     // N = 8 at 24
@@ -255,7 +279,7 @@ __attribute__((always_inline)) inline void DctVector(const float* in, float* dst
         _mm_store_ps(a + base, _mm_unpacklo_ps(s, d));
         _mm_store_ps(a + base + 4, _mm_unpackhi_ps(s, d));
     }
-    Recombine<4>(a, b);
+    Recombine4(a, b);
     Recombine<8>(b, a);
     Recombine<16>(a, b);
     Recombine<32>(b, dst);
