@@ -8,10 +8,9 @@
 
 namespace wl {
 
-inline uint32_t LowMask(int32_t n) { return n >= 32 ? 0xFFFFFFFFu : (1u << n) - 1u; }
-
 // Main-data reader (Layer III side information, scale factors, Huffman data).
-// `acc` holds `count` valid bits in its low end.
+// The low `count` bits of `acc` are the next bits of the stream; the bits
+// above them are spent ones and are masked off when reading.
 struct TMainBits {
     const uint8_t* ptr = nullptr;
     uint32_t acc = 0;
@@ -38,40 +37,32 @@ struct TMainBits {
         count += static_cast<int32_t>(8 * bytes);
         ptr += bytes;
     }
+    // n = 1..24
+    uint32_t GetBits(int32_t n) {
+        if (count < n) Refill();
+        count -= n;
+        return (acc >> count) & ((1u << n) - 1u);
+    }
+    // Refills so that the escape value and the sign bit after it are held.
+    uint32_t GetBitsForEscape(int32_t n) {
+        if (count < n + 2) Refill();
+        count -= n;
+        return (acc >> count) & ((1u << n) - 1u);
+    }
     // The sign bit after a value: consumed and applied only when v is not 0.
     int32_t Signed(int32_t v) {
         const int32_t nz = v != 0;
         if (count < nz) Refill();
         count -= nz;
         const int32_t negative = static_cast<int32_t>(acc >> count) & nz;
-        acc &= LowMask(count);
         return (v ^ -negative) + negative;
-    }
-    // n = 1..24
-    uint32_t GetBits(int32_t n) {
-        if (count < n) Refill();
-        count -= n;
-        const uint32_t r = acc >> count;
-        acc &= LowMask(count);
-        return r;
-    }
-    // Refills so that the escape value and the sign bit after it are held.
-    uint32_t GetBitsForEscape(int32_t n) {
-        if (count < n + 2) Refill();
-        count -= n;
-        const uint32_t r = acc >> count;
-        acc &= LowMask(count);
-        return r;
     }
     // n = 1..11: refills only when 10 or fewer bits are held.
     uint32_t PeekBits(int32_t n) {
         if (count <= 10) Refill();
-        return acc >> (count - n);
+        return (acc >> (count - n)) & ((1u << n) - 1u);
     }
-    void Consume(int32_t n) {
-        count -= n;
-        acc &= LowMask(count);
-    }
+    void Consume(int32_t n) { count -= n; }
     int32_t BitPosition() const { return static_cast<int32_t>(ptr - start) * 8 - count; }
     bool PastLimit() const { return ptr > limit; }
 };
@@ -107,6 +98,15 @@ struct TFrameBits {
         buf <<= n;
         avail -= n;
         return r;
+    }
+    // Three codes of n = 1..16 bits each.
+    void ReadThree(int32_t n, uint32_t v[3]) {
+        if (avail < 3 * n) Fill();
+        v[0] = static_cast<uint32_t>(buf >> (64 - n));
+        v[1] = static_cast<uint32_t>((buf << n) >> (64 - n));
+        v[2] = static_cast<uint32_t>((buf << (2 * n)) >> (64 - n));
+        buf <<= 3 * n;
+        avail -= 3 * n;
     }
     void SkipBits(int32_t n) {
         if (n > avail) {

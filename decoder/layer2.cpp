@@ -56,8 +56,9 @@ inline void ReadTriple(TFrameBits& b, const EntryRead& r, float v[3]) {
         v[2] = g[2];
         return;
     }
-    for (int k = 0; k < 3; ++k)
-        v[k] = static_cast<float>(static_cast<int32_t>(b.ReadBits(r.bits)) - r.offset);
+    uint32_t codes[3];
+    b.ReadThree(r.bits, codes);
+    for (int k = 0; k < 3; ++k) v[k] = static_cast<float>(static_cast<int32_t>(codes[k]) - r.offset);
 }
 
 inline int32_t CodeBits(int32_t cls) {

@@ -33,6 +33,18 @@ inline __m128i Reverse16(__m128i v) {
     return _mm_shuffle_epi32(v, 0x4E);
 }
 
+template <int Stride>
+inline void StoreLanes(int16_t* pcm, __m128i v) {
+    pcm[0] = static_cast<int16_t>(_mm_extract_epi16(v, 0));
+    pcm[Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 1));
+    pcm[2 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 2));
+    pcm[3 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 3));
+    pcm[4 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 4));
+    pcm[5 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 5));
+    pcm[6 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 6));
+    pcm[7 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 7));
+}
+
 // The four packed vectors of a block: samples 0..7, 8..15, then the second
 // half as computed, L0..L7 and L8..L15 with L0 = sample 16 and Li = sample
 // 32 - i; writes samples 0..31 in order.
@@ -48,12 +60,11 @@ inline void StoreBlock(int16_t* pcm, __m128i s0, __m128i s1, __m128i x, __m128i 
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 16), s2);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 24), s3);
     } else {
-        alignas(16) int16_t tmp[32];
-        _mm_store_si128(reinterpret_cast<__m128i*>(tmp), s0);
-        _mm_store_si128(reinterpret_cast<__m128i*>(tmp + 8), s1);
-        _mm_store_si128(reinterpret_cast<__m128i*>(tmp + 16), s2);
-        _mm_store_si128(reinterpret_cast<__m128i*>(tmp + 24), s3);
-        for (int n = 0; n < 32; ++n) pcm[Stride * n] = tmp[n];
+        // Every second sample belongs to the other channel: lane by lane.
+        StoreLanes<Stride>(pcm, s0);
+        StoreLanes<Stride>(pcm + 8 * Stride, s1);
+        StoreLanes<Stride>(pcm + 16 * Stride, s2);
+        StoreLanes<Stride>(pcm + 24 * Stride, s3);
     }
 }
 
