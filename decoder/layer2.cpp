@@ -190,9 +190,16 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
                 const EntryRead& r = reads[i];
                 float v[3];
                 ReadTriple(b, r, v);
-                for (int32_t c = 0; c < r.step; ++c) {
-                    const float p = d.l12Product[r.entry + c][part];
-                    for (int k = 0; k < 3; ++k) rowOut[64 * k + r.entry + c] = v[k] * p;
+                float* o = rowOut + r.entry;
+                const float p = d.l12Product[r.entry][part];
+                o[0] = v[0] * p;
+                o[64] = v[1] * p;
+                o[128] = v[2] * p;
+                if (r.step == 2) {  // the joint-stereo partner entry
+                    const float q = d.l12Product[r.entry + 1][part];
+                    o[1] = v[0] * q;
+                    o[65] = v[1] * q;
+                    o[129] = v[2] * q;
                 }
             }
             if (skipPerGranule > 0) b.SkipBits(skipPerGranule);
