@@ -104,6 +104,35 @@ TEST(RoutineVariants, SelectionInstallsTheChosenCode) {
     if (RunnableVariants().empty()) GTEST_SKIP() << "no vector variants on this processor";
 }
 
+// The player passes the processor's word less the six switchable bits plus
+// its capability set: with the empty set no vector form may be installed,
+// whatever extensions the processor has, and the classic rules decide.
+TEST(RoutineVariants, EmptyCapabilitySetInstallsNoVectorForm) {
+    const uint32_t word = GetCpuFeatures() & ~kCapabilityBits;
+    const auto d = DecoderFor(word);
+    const bool pentium = (word & cfIntel) && (word & (cfFamily5 | cfFamily6));
+    const RoutineVariant classic = pentium ? RoutineVariant::Pentium : RoutineVariant::Portable;
+    EXPECT_EQ(d->chosen.outputMono, classic);
+    EXPECT_EQ(d->chosen.outputStereo, classic);
+    EXPECT_EQ(d->chosen.hybrid, classic);
+    EXPECT_EQ(d->chosen.imdct36, classic);
+    EXPECT_EQ(d->chosen.aliasReduce, RoutineVariant::Portable);
+    EXPECT_EQ(d->chosen.dct, RoutineVariant::Portable);
+    EXPECT_EQ(d->synth.outputMono, &OutputMonoPortable);
+    EXPECT_EQ(d->synth.outputStereo, &OutputStereoPortable);
+    EXPECT_EQ(d->synth.dct, &DctPortable);
+    EXPECT_EQ(d->aliasReduce, &AliasReducePortable);
+    EXPECT_EQ(d->hybridTransform, &HybridPortable);
+    EXPECT_EQ(d->imdct36, &Imdct36Portable);
+    EXPECT_EQ(d->imdct12, &Imdct12Portable);
+    // Only the SSE bit back: the vector forms return where the processor has them.
+    const auto withSse = DecoderFor(word | cfSSE);
+    if (!RunnableVariants().empty()) {
+        EXPECT_EQ(withSse->chosen.outputMono, RunnableVariants().back().variant);
+        EXPECT_NE(withSse->synth.outputMono, &OutputMonoPortable);
+    }
+}
+
 // The window stage on random rings at every position, both polarities, and on
 // sums at and beyond the 16-bit limits, infinities and NaN.
 TEST(RoutineVariants, WindowStagesMatchPortable) {
