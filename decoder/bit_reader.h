@@ -3,10 +3,25 @@
 // limit pointer, and both read from buffers that carry guard bytes.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
 namespace wl {
+
+// The 4 or 8 bytes at p as a big-endian number.
+inline uint32_t LoadBigEndian32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+    return v;
+}
+inline uint64_t LoadBigEndian64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    return v;
+}
 
 // Main-data reader (Layer III side information, scale factors, Huffman data).
 // The low `count` bits of `acc` are the next bits of the stream; the bits
@@ -30,9 +45,7 @@ struct TMainBits {
     // buffers provide (guard bytes behind the data).
     void Refill() {
         const uint32_t bytes = static_cast<uint32_t>(32 - count) >> 3;
-        uint32_t next;
-        std::memcpy(&next, ptr, 4);
-        next = __builtin_bswap32(next);
+        const uint32_t next = LoadBigEndian32(ptr);
         acc = static_cast<uint32_t>((uint64_t{acc} << (8 * bytes)) | (next >> (32 - 8 * bytes)));
         count += static_cast<int32_t>(8 * bytes);
         ptr += bytes;
@@ -84,9 +97,7 @@ struct TFrameBits {
     // Counts whole bytes until at least 57 bits are held; reads 8 bytes at
     // ptr, which the caller's buffer provides.
     void Fill() {
-        uint64_t next;
-        std::memcpy(&next, ptr, 8);
-        buf |= __builtin_bswap64(next) >> avail;
+        buf |= LoadBigEndian64(ptr) >> avail;
         const int32_t bytes = (63 - avail) >> 3;
         ptr += bytes;
         avail += 8 * bytes;

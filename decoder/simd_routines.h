@@ -1,11 +1,12 @@
 // Vectorised forms of the routine slots and the synthesis DCT for x86-64:
 // SSE2 (always present there) and AVX2 with FMA (chosen at run time). Each
 // computes what its portable form computes; see the .cpp files for how.
+// Defining WL_NO_X86_SIMD leaves them out (the portable forms serve every kind).
 #pragma once
 
 #include <cstdint>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(WL_NO_X86_SIMD)
 #define WL_X86_SIMD 1
 #endif
 
