@@ -153,6 +153,20 @@ uint32_t CapabilitiesFromCpuid(const CpuidSnapshot& s) {
     return word;
 }
 
+uint32_t ExtensionsFromCpuid(const CpuidSnapshot& s) {
+    if (!s.hasCpuid) return 0;
+    uint32_t word = 0;
+    if (s.leaf1Edx & Bit(26)) word |= cfSSE2;
+    if (s.leaf1Ecx & Bit(19)) word |= cfSSE41;
+    const bool osSavesYmm = (s.leaf1Ecx & Bit(27)) && (s.xcr0 & 6) == 6;
+    if (osSavesYmm && (s.leaf1Ecx & Bit(28))) {
+        word |= cfAVX;
+        if (s.leaf1Ecx & Bit(12)) word |= cfFMA;
+        if (s.leaf7Ebx & Bit(5)) word |= cfAVX2;
+    }
+    return word;
+}
+
 uint32_t DetectCpuFeatures() {
 #if defined(WL_X86)
     if (!HasFpu()) return 0;
@@ -174,13 +188,23 @@ uint32_t DetectCpuFeatures() {
         __cpuid(1, a, b, c, d);
         snap.leaf1Eax = a;
         snap.leaf1Edx = d;
+        snap.leaf1Ecx = c;
+        if (c & Bit(27)) {  // OSXSAVE: XGETBV is available
+            uint32_t lo = 0, hi = 0;
+            __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+            snap.xcr0 = uint64_t(hi) << 32 | lo;
+        }
+    }
+    if (maxLeaf >= 7) {
+        __cpuid_count(7, 0, a, b, c, d);
+        snap.leaf7Ebx = b;
     }
     snap.maxExtendedLeaf = __get_cpuid_max(0x80000000u, nullptr);
     if (snap.maxExtendedLeaf >= 0x80000001u) {
         __cpuid(0x80000001u, a, b, c, d);
         snap.ext1Edx = d;
     }
-    return CapabilitiesFromCpuid(snap);
+    return CapabilitiesFromCpuid(snap) | ExtensionsFromCpuid(snap);
 #else
     return cfFPU | cfOtherVendor | cfFamily6;
 #endif
@@ -204,6 +228,8 @@ uint32_t GetCpuFeatures() {
         if (word & cfSSE) LoadSseControl();
     }
 #endif
+    // Without SSE state nothing that builds on it is usable either.
+    if (!(word & cfSSE)) word &= ~kExtensionBits;
     if (word != 0) cached.store(word, std::memory_order_release);
     return word;
 }
@@ -215,11 +241,20 @@ const char* RoutineVariantName(RoutineVariant v) {
         case RoutineVariant::PentiumCmov: return "pentium-cmov";
         case RoutineVariant::Amd3DNow: return "3dnow";
         case RoutineVariant::AmdE3DNow: return "e3dnow";
+        case RoutineVariant::Sse2: return "sse2";
+        case RoutineVariant::Avx2: return "avx2";
     }
     return "unknown";
 }
 
 RoutineChoice ChooseRoutines(uint32_t caps) {
+    using V = RoutineVariant;
+    if ((caps & cfSSE) && (caps & cfSSE2)) {
+        const uint32_t avx2 = cfAVX | cfAVX2 | cfFMA;
+        const V v = (caps & avx2) == avx2 ? V::Avx2 : V::Sse2;
+        return RoutineChoice{v, v, v, v, v, v, v};
+    }
+
     if (!(caps & cf3DNow)) caps &= ~uint32_t(cfE3DNow);
     const bool e3dnow = caps & cfE3DNow;
     const bool amd3dnow = caps & cf3DNow;
@@ -227,7 +262,7 @@ RoutineChoice ChooseRoutines(uint32_t caps) {
     const bool pentium = (caps & cfIntel) && (caps & (cfFamily5 | cfFamily6));
 
     RoutineChoice r{};
-    using V = RoutineVariant;
+    r.dct = V::Portable;
 
     r.aliasReduce = e3dnow ? V::AmdE3DNow : amd3dnow ? V::Amd3DNow : V::Portable;
 

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "decoder/decoder_state.h"
+#include "decoder/simd_routines.h"
 #include "decoder/tables.h"
 
 namespace wl {
@@ -219,16 +220,47 @@ float* LineGain(DecoderState& d) { return d.lineGain; }
 int32_t* SubbandEqEnabled(DecoderState& d) { return &d.synth.subbandEqEnabled; }
 int32_t* LineEqEnabled(DecoderState& d) { return &d.lineEqEnabled; }
 
+namespace {
+
+// The code that serves each variant kind. The classic kinds (Pentium, 3DNow!)
+// compute the same results as the portable code and are served by it; the
+// vector kinds exist only in x86-64 builds and fall back to portable elsewhere.
+template <typename Fn>
+Fn Pick(RoutineVariant v, Fn portable, [[maybe_unused]] Fn sse2, [[maybe_unused]] Fn avx2) {
+#if defined(WL_X86_SIMD)
+    if (v == RoutineVariant::Sse2) return sse2;
+    if (v == RoutineVariant::Avx2) return avx2;
+#endif
+    (void)v;
+    return portable;
+}
+
+#if !defined(WL_X86_SIMD)
+// Placeholders that Pick never returns outside x86-64.
+constexpr AliasRoutine AliasReduceSse2 = nullptr, AliasReduceAvx2 = nullptr;
+constexpr OutputRoutine OutputMonoSse2 = nullptr, OutputMonoAvx2 = nullptr;
+constexpr OutputRoutine OutputStereoSse2 = nullptr, OutputStereoAvx2 = nullptr;
+constexpr HybridRoutine HybridSse2 = nullptr, HybridAvx2 = nullptr;
+constexpr Imdct36Routine Imdct36Sse2 = nullptr, Imdct36Avx2 = nullptr;
+constexpr Imdct12Routine Imdct12Sse2 = nullptr, Imdct12Avx2 = nullptr;
+constexpr DctRoutine DctSse2 = nullptr, DctAvx2 = nullptr;
+#endif
+
+}  // namespace
+
 void SelectRoutines(DecoderState& d, uint32_t capabilities) {
-    // Every variant kind computes the same result; on this platform each kind
-    // is served by the portable code until vectorised forms are added.
-    d.chosen = ChooseRoutines(capabilities);
-    d.aliasReduce = AliasReducePortable;
-    d.synth.outputMono = OutputMonoPortable;
-    d.synth.outputStereo = OutputStereoPortable;
-    d.hybridTransform = HybridPortable;
-    d.imdct36 = Imdct36Portable;
-    d.imdct12 = Imdct12Portable;
+    const RoutineChoice c = ChooseRoutines(capabilities);
+    d.chosen = c;
+    d.aliasReduce = Pick<AliasRoutine>(c.aliasReduce, AliasReducePortable, AliasReduceSse2,
+                                       AliasReduceAvx2);
+    d.synth.outputMono =
+        Pick<OutputRoutine>(c.outputMono, OutputMonoPortable, OutputMonoSse2, OutputMonoAvx2);
+    d.synth.outputStereo = Pick<OutputRoutine>(c.outputStereo, OutputStereoPortable,
+                                               OutputStereoSse2, OutputStereoAvx2);
+    d.hybridTransform = Pick<HybridRoutine>(c.hybrid, HybridPortable, HybridSse2, HybridAvx2);
+    d.imdct36 = Pick<Imdct36Routine>(c.imdct36, Imdct36Portable, Imdct36Sse2, Imdct36Avx2);
+    d.imdct12 = Pick<Imdct12Routine>(c.imdct12, Imdct12Portable, Imdct12Sse2, Imdct12Avx2);
+    d.synth.dct = Pick<DctRoutine>(c.dct, DctPortable, DctSse2, DctAvx2);
     d.routinesSelected = true;
 }
 

@@ -60,6 +60,13 @@ struct HybridTables {
     float window[4][36];  // by block type; sign-folded for the fast transforms
     float cos36[18][18];  // y[r] = sum_m X[m] cos36[r][m]
     float cos12[6][6];    // per short window: y[r] = sum_m X[m] cos12[r][m]
+    // The same factors for the vector forms, by input m: cos36T[m][r] =
+    // cos36[r][m]; cos12T[m][r] = cos12[r][m]; cos36Z[m] holds, for lane
+    // i = 0..35, the row of folded value i of a long subband in the order the
+    // window is applied (outputs 0..17, then overlap 0..17); the rest is zero.
+    alignas(32) float cos36T[18][24];
+    alignas(32) float cos36Z[18][40];
+    alignas(32) float cos12T[6][8];
 };
 
 // Added to a block type handed to the hybrid transform: the granule has the
@@ -182,6 +189,7 @@ struct DecoderState {
     // Zero-padded copy of the frame being decoded: reads past a damaged frame
     // find zeros, never foreign memory.
     alignas(16) uint8_t frameCopy[kMaxHeaderLookahead + 64] = {};
+    int32_t frameCopyUsed = 0;  // bytes at the front of frameCopy that may be non-zero
 
     DecoderState();
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "decoder/decoder_state.h"
+#include "decoder/hybrid_parts.h"
 
 namespace wl {
 
@@ -75,71 +76,16 @@ inline void LongSubband(const DecoderState& d, float* x, const float* previous, 
     }
 }
 
-// Folded position of each windowed short-transform output.
-constexpr int kShortFold[12] = {3, 4, 5, 5, 4, 3, 2, 1, 0, 0, 1, 2};
-
-template <bool kAdd>
-inline void ShortSubband(const DecoderState& d, float* x, const float* previous, float* out,
-                         float* overlapOut) {
-    float y[18];
-    d.imdct12(d.hybrid, x, y);
-    const float* w = d.hybrid.window[2];
-    float frame[36] = {};
-    for (int win = 0; win < 3; ++win) {
-        const float* yw = y + 6 * win;
-        float* f = frame + 6 + 6 * win;
-        for (int i = 0; i < 12; ++i) f[i] += w[i] * yw[kShortFold[i]];
-    }
-    for (int t = 0; t < 18; ++t) {
-        if constexpr (kAdd) {
-            out[32 * t] += frame[t];
-        } else {
-            out[32 * t] = previous[t] + frame[t];
-        }
-    }
-    for (int t = 0; t < 18; ++t) {
-        if constexpr (kAdd) {
-            overlapOut[t] += frame[18 + t];
-        } else {
-            overlapOut[t] = frame[18 + t];
-        }
-    }
-}
-
-}  // namespace
-
-namespace {
-
-// Window of long subband k: the block type's, except that the subbands of the
-// long part of a mixed block always take the normal window (also when the
-// mixed flag comes with a start or stop block).
-inline const float* LongWindow(const DecoderState& d, int32_t blockType, int32_t k) {
-    const int32_t type = blockType & 3;
-    if (type == 2) return d.hybrid.window[0];
-    if ((blockType & kHybridMixed) && 18 * k < d.mixedLongEnd) return d.hybrid.window[0];
-    return d.hybrid.window[type];
-}
-
 }  // namespace
 
 int32_t HybridPortable(const DecoderState& d, float* lines, const float* previous, float* output,
                        int32_t blockType, int32_t longEnd, int32_t shortEnd,
                        int32_t previousCount) {
-    const int32_t longSubbands = (longEnd + 17) / 18;
-    const int32_t shortSubbands = std::max((shortEnd + 17) / 18, longSubbands);
-    const int32_t overlapSubbands = (previousCount + 17) / 18;
-    int32_t k = 0;
-    for (; k < longSubbands; ++k)
-        LongSubband<false>(d, lines + 18 * k, previous + 18 * k, output + k, lines + 18 * k,
-                           LongWindow(d, blockType, k));
-    for (; k < shortSubbands; ++k)
-        ShortSubband<false>(d, lines + 18 * k, previous + 18 * k, output + k, lines + 18 * k);
-    for (; k < overlapSubbands; ++k)
-        for (int t = 0; t < 18; ++t) output[32 * t + k] = previous[18 * k + t];
-    const int32_t produced = 18 * k;
-    for (; k < d.synthSubbands; ++k)
-        for (int t = 0; t < 18; ++t) output[32 * t + k] = 0.0f;
-    return produced;
+    const auto longSubband = [&d](float* x, const float* prev, float* out, const float* w) {
+        LongSubband<false>(d, x, prev, out, x, w);
+    };
+    return hybrid::Transform(d, longSubband, d.imdct12, lines, previous, output, blockType,
+                             longEnd, shortEnd, previousCount);
 }
 
 int32_t HybridAdd(const DecoderState& d, float* lines, float* overlap, float* output,
@@ -149,9 +95,10 @@ int32_t HybridAdd(const DecoderState& d, float* lines, float* overlap, float* ou
     int32_t k = 0;
     for (; k < longSubbands; ++k)
         LongSubband<true>(d, lines + 18 * k, nullptr, output + k, overlap + 18 * k,
-                          LongWindow(d, blockType, k));
+                          hybrid::LongWindow(d, blockType, k));
     for (; k < shortSubbands; ++k)
-        ShortSubband<true>(d, lines + 18 * k, nullptr, output + k, overlap + 18 * k);
+        hybrid::ShortSubband<true>(d, d.imdct12, lines + 18 * k, nullptr, output + k,
+                                   overlap + 18 * k);
     return 18 * k;
 }
 

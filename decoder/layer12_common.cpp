@@ -37,8 +37,13 @@ bool BeginFrame(DecoderState& d, const uint8_t* frame, FrameHead& head) {
     if (length <= 0) return false;
     head.frameBytes = length + (h.Padding ? (h.Layer == 3 ? 4 : 1) : 0);
     if (head.frameBytes > kMaxHeaderLookahead) return false;
+    // Everything behind the frame must read as zero; only the part that an
+    // earlier, longer frame left needs clearing.
     std::memcpy(d.frameCopy, frame, static_cast<size_t>(head.frameBytes));
-    std::memset(d.frameCopy + head.frameBytes, 0, sizeof d.frameCopy - head.frameBytes);
+    if (d.frameCopyUsed > head.frameBytes)
+        std::memset(d.frameCopy + head.frameBytes, 0,
+                    static_cast<size_t>(d.frameCopyUsed - head.frameBytes));
+    d.frameCopyUsed = head.frameBytes;
 
     TFrameBits& b = d.frameBits;
     b.SetFrameSource(d.frameCopy);

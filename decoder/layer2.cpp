@@ -16,9 +16,9 @@ constexpr int32_t kScaleFactorCount[4] = {3, 2, 1, 2};
 
 struct Layer2Tables {
     float classFactor[18];
-    int8_t degroup3[32][3];
-    int8_t degroup5[128][3];
-    int16_t degroup9[1024][3];
+    float degroup3[32][3];
+    float degroup5[128][3];
+    float degroup9[1024][3];
 };
 
 const Layer2Tables& Tables() {
@@ -27,33 +27,38 @@ const Layer2Tables& Tables() {
         for (int c = 1; c < 18; ++c)
             x.classFactor[c] = static_cast<float>(2.0 / tables::kLayer2ClassLevels[c]);
         for (int code = 0; code < 32; ++code)
-            for (int k = 0, v = code; k < 3; ++k, v /= 3) x.degroup3[code][k] = int8_t(v % 3 - 1);
+            for (int k = 0, v = code; k < 3; ++k, v /= 3) x.degroup3[code][k] = float(v % 3 - 1);
         for (int code = 0; code < 128; ++code)
-            for (int k = 0, v = code; k < 3; ++k, v /= 5) x.degroup5[code][k] = int8_t(v % 5 - 2);
+            for (int k = 0, v = code; k < 3; ++k, v /= 5) x.degroup5[code][k] = float(v % 5 - 2);
         for (int code = 0; code < 1024; ++code)
-            for (int k = 0, v = code; k < 3; ++k, v /= 9) x.degroup9[code][k] = int16_t(v % 9 - 4);
+            for (int k = 0, v = code; k < 3; ++k, v /= 9) x.degroup9[code][k] = float(v % 9 - 4);
         return x;
     }();
     return t;
 }
 
-// Reads one code of a class and stores its three values.
-inline void ReadTriple(TFrameBits& b, int32_t cls, float v[3]) {
-    const Layer2Tables& t = Tables();
-    const int32_t bits = tables::kLayer2ClassBits[cls];
-    if (tables::kLayer2ClassGrouped[cls]) {
-        const uint32_t code = b.ReadBits(bits);
-        if (bits == 5) {
-            for (int k = 0; k < 3; ++k) v[k] = t.degroup3[code][k];
-        } else if (bits == 7) {
-            for (int k = 0; k < 3; ++k) v[k] = t.degroup5[code][k];
-        } else {
-            for (int k = 0; k < 3; ++k) v[k] = t.degroup9[code][k];
-        }
+// How the samples of one entry with a non-zero class are read: a grouped
+// code of `bits` looked up in `degroup`, or three codes of `bits` less
+// `offset`. `step` is 2 for a pair of joint-stereo entries sharing the codes.
+struct EntryRead {
+    int32_t entry;
+    int32_t step;
+    int32_t bits;
+    int32_t offset;
+    const float (*degroup)[3];  // nullptr: ungrouped
+};
+
+inline void ReadTriple(TFrameBits& b, const EntryRead& r, float v[3]) {
+    if (r.degroup) {
+        const float* g = r.degroup[b.ReadBits(r.bits)];
+        v[0] = g[0];
+        v[1] = g[1];
+        v[2] = g[2];
         return;
     }
-    const int32_t offset = (1 << (bits - 1)) - 1;
-    for (int k = 0; k < 3; ++k) v[k] = static_cast<float>(static_cast<int32_t>(b.ReadBits(bits)) - offset);
+    uint32_t codes[3];
+    b.ReadThree(r.bits, codes);
+    for (int k = 0; k < 3; ++k) v[k] = static_cast<float>(static_cast<int32_t>(codes[k]) - r.offset);
 }
 
 inline int32_t CodeBits(int32_t cls) {
@@ -157,20 +162,45 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
         }
     }
 
+    // The entries that carry samples, in bitstream order; all others are 0.
     const int32_t decoded = std::min(limit, total);
+    EntryRead reads[64];
+    int32_t readCount = 0;
+    for (int32_t e = 0; e < decoded;) {
+        const int32_t cls = d.l12Class[e];
+        const int32_t step = d.l12Shared[e] ? 2 : 1;
+        if (cls != 0) {
+            EntryRead& r = reads[readCount++];
+            r.entry = e;
+            r.step = step;
+            r.bits = tables::kLayer2ClassBits[cls];
+            r.offset = (1 << (r.bits - 1)) - 1;
+            r.degroup = nullptr;
+            if (tables::kLayer2ClassGrouped[cls])
+                r.degroup = r.bits == 5 ? t.degroup3 : r.bits == 7 ? t.degroup5 : t.degroup9;
+        }
+        e += step;
+    }
+
     float* rowOut = d.samples;
     for (int part = 0; part < 3; ++part) {
         for (int granule = 0; granule < 4; ++granule, rowOut += 3 * 64) {
-            for (int32_t e = 0; e < decoded;) {
-                const int32_t cls = d.l12Class[e];
-                const int32_t step = d.l12Shared[e] ? 2 : 1;
-                float v[3] = {0.0f, 0.0f, 0.0f};
-                if (cls != 0) ReadTriple(b, cls, v);
-                for (int32_t c = 0; c < step; ++c) {
-                    const float p = cls != 0 ? d.l12Product[e + c][part] : 0.0f;
-                    for (int k = 0; k < 3; ++k) rowOut[64 * k + e + c] = v[k] * p;
+            std::memset(rowOut, 0, sizeof(float) * 3 * 64);
+            for (int32_t i = 0; i < readCount; ++i) {
+                const EntryRead& r = reads[i];
+                float v[3];
+                ReadTriple(b, r, v);
+                float* o = rowOut + r.entry;
+                const float p = d.l12Product[r.entry][part];
+                o[0] = v[0] * p;
+                o[64] = v[1] * p;
+                o[128] = v[2] * p;
+                if (r.step == 2) {  // the joint-stereo partner entry
+                    const float q = d.l12Product[r.entry + 1][part];
+                    o[1] = v[0] * q;
+                    o[65] = v[1] * q;
+                    o[129] = v[2] * q;
                 }
-                e += step;
             }
             if (skipPerGranule > 0) b.SkipBits(skipPerGranule);
         }

@@ -30,10 +30,46 @@ inline uint32_t LookupPair(TMainBits& b, const uint32_t* table) {
     }
 }
 
-inline int32_t Signed(TMainBits& b, int32_t v) {
-    if (v != 0 && b.GetBits(1)) return -v;
-    return v;
-}
+inline int32_t Signed(TMainBits& b, int32_t v) { return b.Signed(v); }
+
+// Short cuts for the first lookup level: for each value of its peek bits,
+// the pair with its signs applied and the bits taken (code and sign bits),
+// when all of that lies within the peeked bits and no escape follows; 0
+// otherwise. Within the peeked bits no refill can happen, so taking them at
+// once leaves the reader exactly as the step-by-step decoding does.
+struct FastPairs {
+    uint32_t entry[32][256];  // bits in the low byte, x and y as signed bytes above
+
+    FastPairs() : entry{} {
+        for (int t = 0; t < 32; ++t) {
+            const tables::HuffTable& h = tables::kHuffTables[t];
+            if (h.method == 0 || h.lookup == nullptr) continue;
+            const int32_t n = static_cast<int32_t>(h.lookup[0] & 0xFF);
+            for (uint32_t peek = 0; peek < (1u << n); ++peek) {
+                const uint32_t e = h.lookup[1 + peek];
+                const int32_t len = EntryLen(e);
+                const int32_t x = EntryX(e), y = EntryY(e);
+                if (len == 0 || (h.method == 3 && (x == 15 || y == 15))) continue;
+                int32_t used = len;
+                int32_t sx = x, sy = y;
+                if (x != 0) {
+                    if (used >= n) continue;
+                    if ((peek >> (n - used - 1)) & 1) sx = -x;
+                    ++used;
+                }
+                if (y != 0) {
+                    if (used >= n) continue;
+                    if ((peek >> (n - used - 1)) & 1) sy = -y;
+                    ++used;
+                }
+                entry[t][peek] = uint32_t(used) | uint32_t(uint8_t(int8_t(sx))) << 8 |
+                                 uint32_t(uint8_t(int8_t(sy))) << 16;
+            }
+        }
+    }
+};
+
+const FastPairs kFastPairs;
 
 // Decodes count / 2 pairs into q.
 void DecodeBigValues(TMainBits& b, int32_t* q, int32_t count, int32_t tableNumber) {
@@ -42,9 +78,19 @@ void DecodeBigValues(TMainBits& b, int32_t* q, int32_t count, int32_t tableNumbe
         std::memset(q, 0, sizeof(int32_t) * static_cast<size_t>(count));
         return;
     }
+    const uint32_t* fast = kFastPairs.entry[tableNumber & 31];
+    const int32_t rootBits = static_cast<int32_t>(t.lookup[0] & 0xFF);
     if (t.method == 3) {
         const int32_t linbits = t.linbits;
         for (int32_t i = 0; i < count; i += 2) {
+            const uint32_t f = fast[b.PeekBits(rootBits)];
+            if (f != 0) {
+                b.Consume(static_cast<int32_t>(f & 0xFF));
+                q[i] = static_cast<int8_t>(f >> 8);
+                q[i + 1] = static_cast<int8_t>(f >> 16);
+                if (b.PastLimit()) return;
+                continue;
+            }
             const uint32_t e = LookupPair(b, t.lookup);
             int32_t x = EntryX(e);
             int32_t y = EntryY(e);
@@ -57,12 +103,47 @@ void DecodeBigValues(TMainBits& b, int32_t* q, int32_t count, int32_t tableNumbe
         return;
     }
     for (int32_t i = 0; i < count; i += 2) {
+        const uint32_t f = fast[b.PeekBits(rootBits)];
+        if (f != 0) {
+            b.Consume(static_cast<int32_t>(f & 0xFF));
+            q[i] = static_cast<int8_t>(f >> 8);
+            q[i + 1] = static_cast<int8_t>(f >> 16);
+            if (b.PastLimit()) return;
+            continue;
+        }
         const uint32_t e = LookupPair(b, t.lookup);
         q[i] = Signed(b, EntryX(e));
         q[i + 1] = Signed(b, EntryY(e));
         if (b.PastLimit()) return;
     }
 }
+
+// Count-1 table A with the sign bits: for each 10-bit peek (the longest code
+// is 6 bits, at most 4 sign bits follow), the bits taken plus vwxy << 4, and
+// the four values. After a peek at least 11 bits are held, so the signs never
+// need a refill: taking all at once leaves the reader as the step-by-step
+// decoding does.
+struct FastQuads {
+    uint8_t bitsAndVwxy[1024];
+    int8_t values[1024][4];
+
+    FastQuads() : bitsAndVwxy{}, values{} {
+        for (uint32_t peek = 0; peek < 1024; ++peek) {
+            const int32_t len = tables::kCount1A[peek >> 4][0];
+            const int32_t vwxy = tables::kCount1A[peek >> 4][1];
+            int32_t used = len;
+            for (int k = 0; k < 4; ++k) {
+                if (!((vwxy >> (3 - k)) & 1)) continue;
+                const bool negative = (peek >> (10 - used - 1)) & 1;
+                values[peek][k] = negative ? -1 : 1;
+                ++used;
+            }
+            bitsAndVwxy[peek] = static_cast<uint8_t>(used | vwxy << 4);
+        }
+    }
+};
+
+const FastQuads kFastQuads;
 
 // Count-1 quadruples from line `o`; returns the lines up to the last non-zero one.
 int32_t DecodeCount1(TMainBits& b, int32_t* q, int32_t room, int32_t bitsLeft, bool tableB) {
@@ -77,21 +158,34 @@ int32_t DecodeCount1(TMainBits& b, int32_t* q, int32_t room, int32_t bitsLeft, b
             vwxy = static_cast<int32_t>(b.GetBits(4)) ^ 15;
             bitsLeft -= 4;
         } else {
-            const uint32_t peek = b.PeekBits(6);
-            const int32_t len = tables::kCount1A[peek][0];
-            vwxy = tables::kCount1A[peek][1];
-            b.Consume(len);
-            bitsLeft -= len;
+            const uint32_t peek = b.PeekBits(10);
+            const int32_t f = kFastQuads.bitsAndVwxy[peek];
+            const int32_t used = f & 15;
+            vwxy = f >> 4;
+            b.Consume(used);
+            bitsLeft -= used;
+            int32_t* v = q + 4 * quads;
+            const int8_t* values = kFastQuads.values[peek];
+            v[0] = values[0];
+            v[1] = values[1];
+            v[2] = values[2];
+            v[3] = values[3];
+            if (vwxy != 0) {
+                lastNonZero = quads;
+                lastVwxy = vwxy;
+            }
+            ++quads;
+            continue;
         }
         int32_t* v = q + 4 * quads;
-        for (int k = 0; k < 4; ++k) {
-            int32_t val = 0;
-            if ((vwxy >> (3 - k)) & 1) {
-                val = 1;
-                if (b.GetBits(1)) val = -1;
-                bitsLeft -= 1;
+        if (vwxy == 0) {
+            v[0] = v[1] = v[2] = v[3] = 0;
+        } else {
+            for (int k = 0; k < 4; ++k) {
+                const int32_t one = (vwxy >> (3 - k)) & 1;
+                v[k] = b.Signed(one);
+                bitsLeft -= one;
             }
-            v[k] = val;
         }
         if (vwxy != 0) {
             lastNonZero = quads;

@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "decoder/decoder_state.h"
 #include "decoder/tables.h"
 
@@ -12,8 +16,9 @@ namespace wl {
 namespace {
 
 inline float Dequantise(const DecoderState& d, int32_t v, float factor) {
-    if (v == 0) return 0.0f;
-    if (v >= -32 && v <= 31) return factor * d.pow43[v + 32];
+    // pow43[32] is 0: zero lines take this path too (factor is finite and
+    // positive, so the product is +0).
+    if (static_cast<uint32_t>(v + 32) < 64u) return factor * d.pow43[v + 32];
     const float magnitude = static_cast<float>(std::abs(v));
     return std::pow(magnitude, 1.0f / 3.0f) * (factor * static_cast<float>(v));
 }
@@ -39,6 +44,24 @@ void Requantise(DecoderState& d, const int32_t* q, float* out, int32_t& nonZeroC
         const float factor = gain * d.sfAtten[s][pre][sf.l[b] & 31];
         const int32_t end = d.sfbLongEnd[b];
         bool any = false;
+#if defined(__SSE2__)
+        // Four lines at a time while all four are small (the common case).
+        const __m128 f4 = _mm_set1_ps(factor);
+        const __m128i bias = _mm_set1_epi32(32 - 0x80000000);
+        const __m128i top = _mm_set1_epi32(63 - 0x80000000);
+        __m128i nonZero = _mm_setzero_si128();
+        while (line + 4 <= end) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + line));
+            // (v + 32) as unsigned above 63 means outside -32..31.
+            if (_mm_movemask_epi8(_mm_cmpgt_epi32(_mm_add_epi32(v, bias), top))) break;
+            nonZero = _mm_or_si128(nonZero, v);
+            const float* p = d.pow43 + 32;
+            const __m128 t = _mm_setr_ps(p[q[line]], p[q[line + 1]], p[q[line + 2]], p[q[line + 3]]);
+            _mm_storeu_ps(out + line, _mm_mul_ps(f4, t));
+            line += 4;
+        }
+        any = _mm_movemask_epi8(_mm_cmpeq_epi32(nonZero, _mm_setzero_si128())) != 0xFFFF;
+#endif
         for (; line < end; ++line) {
             const int32_t v = q[line];
             any |= v != 0;
@@ -199,6 +222,18 @@ void BuildLayer3Tables(DecoderState& d) {
                 static_cast<float>(-std::cos(pi / 24.0 * (2 * (8 - j) + 7) * (2 * m + 1)));
         }
     }
+    std::memset(t.cos36T, 0, sizeof t.cos36T);
+    std::memset(t.cos36Z, 0, sizeof t.cos36Z);
+    std::memset(t.cos12T, 0, sizeof t.cos12T);
+    for (int m = 0; m < 18; ++m) {
+        for (int r = 0; r < 18; ++r) t.cos36T[m][r] = t.cos36[r][m];
+        for (int i = 0; i < 18; ++i) {
+            t.cos36Z[m][i] = t.cos36[i < 9 ? 9 + i : 26 - i][m];       // window position i
+            t.cos36Z[m][18 + i] = t.cos36[i < 9 ? 8 - i : i - 9][m];   // overlap position i
+        }
+    }
+    for (int m = 0; m < 6; ++m)
+        for (int r = 0; r < 6; ++r) t.cos12T[m][r] = t.cos12[r][m];
 }
 
 }  // namespace wl

@@ -26,10 +26,7 @@ struct DctFactors {
     }
 };
 
-const float* Factors() {
-    static const DctFactors factors;
-    return factors.f;
-}
+const DctFactors kFactors;
 
 // In-place DCT-II of N values: split into sums and weighted differences,
 // transform both halves, interleave. `f` points at the factors for this N;
@@ -104,11 +101,29 @@ inline int32_t NextPos(int32_t pos) { return (pos - 32) & 511; }
 
 }  // namespace
 
+const float* DctFactorTable() { return kFactors.f; }
+
+void BuildWindowLanes(SynthWindow& w) {
+    const float* t = w.taps;
+    for (int m = 0; m < 8; ++m) {
+        double* l = w.lanes + 64 * m;
+        for (int i = 0; i < 16; ++i) {
+            l[i] = t[16 * i + 2 * m];
+            l[16 + i] = -double(t[16 * i + 2 * m + 1]);
+            l[32 + i] = i == 0 ? 0.0 : t[16 * i + 15 - 2 * m];
+            l[48 + i] = i == 0 ? 0.0 : t[16 * i + 14 - 2 * m];
+        }
+        w.lanes[512 + m] = t[256 + m];
+    }
+    for (int i = 0; i < kSynthLaneTableSize; ++i) w.lanesSingle[i] = static_cast<float>(w.lanes[i]);
+}
+
 void InitSynthesis(SynthesisState& s) {
     const auto D = [](int i) { return static_cast<float>(tables::kSynthWindowK[i]) / 65536.0f; };
     for (int r = 0; r < 16; ++r)
-        for (int k = 0; k < 16; ++k) s.window[16 * r + k] = D(r + 32 * k);
-    for (int m = 0; m < 8; ++m) s.window[256 + m] = -D(48 + 64 * m);
+        for (int k = 0; k < 16; ++k) s.window.taps[16 * r + k] = D(r + 32 * k);
+    for (int m = 0; m < 8; ++m) s.window.taps[256 + m] = -D(48 + 64 * m);
+    BuildWindowLanes(s.window);
     s.polarityInverted = false;
     std::memset(s.ring, 0, sizeof(s.ring));
     s.pos[0] = s.pos[1] = 0;
@@ -116,6 +131,7 @@ void InitSynthesis(SynthesisState& s) {
     s.subbandEqEnabled = 0;
     s.outputMono = OutputMonoPortable;
     s.outputStereo = OutputStereoPortable;
+    s.dct = DctPortable;
 }
 
 void ResetSynthesisState(SynthesisState& s) {
@@ -125,7 +141,8 @@ void ResetSynthesisState(SynthesisState& s) {
 
 void SetSynthesisPolarity(SynthesisState& s, bool inverted) {
     if (inverted == s.polarityInverted) return;
-    for (float& w : s.window) w = -w;
+    for (float& w : s.window.taps) w = -w;
+    BuildWindowLanes(s.window);
     s.polarityInverted = inverted;
 }
 
@@ -133,11 +150,11 @@ void Dct32(const SynthesisState& s, const float* in, float* dst, DctForm form) {
     float x[32];
     switch (form) {
         case DctForm::Contiguous:
-            if (s.subbandEqEnabled) {
-                for (int k = 0; k < 32; ++k) x[k] = in[k] * s.subbandGain[k];
-            } else {
-                for (int k = 0; k < 32; ++k) x[k] = in[k];
+            if (!s.subbandEqEnabled) {
+                s.dct(in, dst);
+                return;
             }
+            for (int k = 0; k < 32; ++k) x[k] = in[k] * s.subbandGain[k];
             break;
         case DctForm::Interleaved:
             if (s.subbandEqEnabled) {
@@ -150,16 +167,23 @@ void Dct32(const SynthesisState& s, const float* in, float* dst, DctForm form) {
             for (int k = 0; k < 32; ++k) x[k] = (in[2 * k] + in[2 * k + 1]) * 0.5f;
             break;
     }
-    DctStep<32>(x, Factors());
+    s.dct(x, dst);
+}
+
+void DctPortable(const float* in, float* dst) {
+    float x[32];
+    std::memcpy(x, in, sizeof(x));
+    DctStep<32>(x, kFactors.f);
     std::memcpy(dst, x, sizeof(x));
 }
 
-void OutputMonoPortable(const float* ring, int32_t pos, int16_t* pcm, const float* window) {
-    WindowBlock<1>(ring, pos, pcm, window);
+void OutputMonoPortable(const float* ring, int32_t pos, int16_t* pcm, const SynthWindow& window) {
+    WindowBlock<1>(ring, pos, pcm, window.taps);
 }
 
-void OutputStereoPortable(const float* ring, int32_t pos, int16_t* pcm, const float* window) {
-    WindowBlock<2>(ring, pos, pcm, window);
+void OutputStereoPortable(const float* ring, int32_t pos, int16_t* pcm,
+                          const SynthWindow& window) {
+    WindowBlock<2>(ring, pos, pcm, window.taps);
 }
 
 void SynthL3Mono(SynthesisState& s, const float* hybridOut, int16_t* pcm) {

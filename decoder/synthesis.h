@@ -10,17 +10,40 @@
 
 namespace wl {
 
+constexpr int32_t kSynthWindowSize = 264;
+constexpr int32_t kSynthLaneTableSize = 8 * 64 + 8;
+
+// The window in two layouts. `taps`: rows 0..15 of 16 taps (tap k of row r =
+// D[r + 32k]), then 8 taps -D[48 + 64m]; the portable stage reads these.
+// `lanes`: the same coefficients in double, reordered for the vectorised
+// stages, which compute many output samples side by side: for block pair m,
+// 64 values (set s = 0..3, lane i = 0..15 at 64m + 16s + i):
+//   s = 0: tap 2m of row i          (samples 0..15, times R[b0 + 16 + i])
+//   s = 1: minus tap 2m + 1 of row i (samples 0..15, times R[b1 + 16 - i])
+//   s = 2: tap 15 - 2m of row i     (sample 32 - i, times R[b0 + 16 + i])
+//   s = 3: tap 14 - 2m of row i     (sample 32 - i, times R[b1 + 16 - i])
+// (lane 0 of sets 2 and 3 is 0: sample 16 has its own 8 taps, at 512 + m).
+// `lanesSingle` holds the same in single precision. Both must be rebuilt
+// (BuildWindowLanes) whenever `taps` change.
+struct SynthWindow {
+    alignas(64) float taps[kSynthWindowSize];
+    alignas(64) double lanes[kSynthLaneTableSize];
+    alignas(64) float lanesSingle[kSynthLaneTableSize];
+};
+
+void BuildWindowLanes(SynthWindow& w);
+
 // Windows the block at `pos` of a 512-float ring and writes 32 samples to
 // pcm[0..31] (mono) or pcm[0], pcm[2], ..., pcm[62] (stereo, one channel).
-using OutputRoutine = void (*)(const float* ring, int32_t pos, int16_t* pcm, const float* window);
-
-constexpr int32_t kSynthWindowSize = 264;
+using OutputRoutine = void (*)(const float* ring, int32_t pos, int16_t* pcm,
+                               const SynthWindow& window);
+// DCT-II of 32 contiguous values in[0..31] into dst[0..31] (see Dct32).
+using DctRoutine = void (*)(const float* in, float* dst);
 
 struct SynthesisState {
     alignas(64) float ring[1024];  // ring 0 (values 0..511), ring 1 (512..1023)
     int32_t pos[2];                // multiples of 32 in 0..480
-    // Rows 0..15 of 16 taps (tap k of row r = D[r + 32k]), then 8 taps -D[48 + 64m].
-    alignas(64) float window[kSynthWindowSize];
+    SynthWindow window;
     bool polarityInverted;
 
     // Subband equalizer: gains applied to a scratch copy before the DCT.
@@ -30,10 +53,11 @@ struct SynthesisState {
     // Routine slots, filled by the routine selection.
     OutputRoutine outputMono;
     OutputRoutine outputStereo;
+    DctRoutine dct;
 };
 
 // Fills the window with the standard's signs, clears ring, positions, gains
-// and flags and installs the portable output routines.
+// and flags and installs the portable output and DCT routines.
 void InitSynthesis(SynthesisState& s);
 // Clears both rings and positions (the decoder's reset at every set-up).
 void ResetSynthesisState(SynthesisState& s);
@@ -51,8 +75,13 @@ enum class DctForm {
 void Dct32(const SynthesisState& s, const float* in, float* dst, DctForm form);
 
 // Portable window stages (extended-precision sums, round to nearest even, clamp).
-void OutputMonoPortable(const float* ring, int32_t pos, int16_t* pcm, const float* window);
-void OutputStereoPortable(const float* ring, int32_t pos, int16_t* pcm, const float* window);
+void OutputMonoPortable(const float* ring, int32_t pos, int16_t* pcm, const SynthWindow& window);
+void OutputStereoPortable(const float* ring, int32_t pos, int16_t* pcm,
+                          const SynthWindow& window);
+// Portable split-and-recombine DCT.
+void DctPortable(const float* in, float* dst);
+// Its 31 factors: 0.5 / cos((2j + 1) pi / 2N) for N = 32, 16, 8, 4, 2.
+const float* DctFactorTable();
 
 // Layer III front ends: `hybridOut` holds 18 slots of 32 subbands (slot t,
 // subband k at 32t + k). Mono writes 576 samples; stereo writes channel c of

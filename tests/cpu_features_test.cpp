@@ -87,12 +87,55 @@ TEST(ChooseRoutines, NotPentiumClass) {
 
 TEST(ChooseRoutines, VariantNames) {
     std::set<std::string> names;
-    for (V v : {V::Portable, V::Pentium, V::PentiumCmov, V::Amd3DNow, V::AmdE3DNow})
+    for (V v : {V::Portable, V::Pentium, V::PentiumCmov, V::Amd3DNow, V::AmdE3DNow, V::Sse2,
+                V::Avx2})
         names.insert(RoutineVariantName(v));
     EXPECT_EQ(names, (std::set<std::string>{"portable", "pentium", "pentium-cmov", "3dnow",
-                                            "e3dnow"}));
+                                            "e3dnow", "sse2", "avx2"}));
     EXPECT_STREQ(RoutineVariantName(V::PentiumCmov), "pentium-cmov");
     EXPECT_STREQ(RoutineVariantName(V::AmdE3DNow), "e3dnow");
+}
+
+void ExpectEvery(const RoutineChoice& c, V v) {
+    ExpectAll(c, v, v, v, v);
+    EXPECT_EQ(c.dct, v);
+}
+
+TEST(ChooseRoutines, VectorFormsComeFirst) {
+    const uint32_t avx2 = cfAVX | cfAVX2 | cfFMA;
+    const uint32_t sse = cfSSE | cfSSE2;
+    // Today's processors of either vendor, with and without 3DNow! bits.
+    for (uint32_t base : {kIntel6 | cfMMX | cfCMOV | cfEMMX, kAmd6 | cfMMX | cfCMOV | cfEMMX,
+                          kAmd6 | cf3DNow | cfE3DNow | cfEMMX | cfCMOV,
+                          cfFPU | cfOtherVendor | cfFamily6, cfFPU | cfCentaur | cfFamily6}) {
+        SCOPED_TRACE(base);
+        ExpectEvery(ChooseRoutines(base | sse | avx2), V::Avx2);
+        ExpectEvery(ChooseRoutines(base | sse | avx2 | cfSSE41), V::Avx2);
+        ExpectEvery(ChooseRoutines(base | sse), V::Sse2);
+        ExpectEvery(ChooseRoutines(base | sse | cfSSE41), V::Sse2);
+        // AVX2 needs all three of AVX, AVX2 and FMA.
+        ExpectEvery(ChooseRoutines(base | sse | cfAVX | cfAVX2), V::Sse2);
+        ExpectEvery(ChooseRoutines(base | sse | cfAVX | cfFMA), V::Sse2);
+        ExpectEvery(ChooseRoutines(base | sse | cfAVX2 | cfFMA), V::Sse2);
+    }
+}
+
+TEST(ChooseRoutines, WithoutSseTheClassicRulesDecide) {
+    // The player's capability set switches SSE off (mccKNI): no vector form,
+    // whatever extension bits the processor has; the classic rules apply.
+    const uint32_t ext = kExtensionBits;
+    ExpectAll(ChooseRoutines(kIntel6 | cfCMOV | cfMMX | ext), V::Portable, V::PentiumCmov,
+              V::Pentium, V::Pentium);
+    ExpectAll(ChooseRoutines(kIntel6 | ext), V::Portable, V::Pentium, V::Pentium, V::Pentium);
+    ExpectAll(ChooseRoutines(kAmd6 | cfCMOV | ext), V::Portable, V::Portable, V::Portable,
+              V::Portable);
+    ExpectAll(ChooseRoutines(kAmd6 | cf3DNow | cfE3DNow | cfEMMX | cfCMOV | ext), V::AmdE3DNow,
+              V::AmdE3DNow, V::AmdE3DNow, V::AmdE3DNow);
+    EXPECT_EQ(ChooseRoutines(kIntel6 | ext).dct, V::Portable);
+    // SSE without SSE2 (a Pentium III): the classic rules too.
+    ExpectAll(ChooseRoutines(kIntel6 | cfSSE | cfCMOV | cfMMX | cfEMMX), V::Portable,
+              V::PentiumCmov, V::Pentium, V::Pentium);
+    EXPECT_EQ(ChooseRoutines(kIntel6 | cfSSE | cfCMOV).dct, V::Portable);
 }
 
 // Leaf 0 ECX as the processor returns it: the vendor string's last four
@@ -163,6 +206,43 @@ TEST(CapabilitiesFromCpuid, ExtendedLeafOnlyWhenReported) {
     EXPECT_EQ(CapabilitiesFromCpuid(Snap("cAMD", 6, 0, 0x80000005, 1u << 23)), kAmd6);
 }
 
+TEST(ExtensionsFromCpuid, FlagsAndOperatingSystemSupport) {
+    CpuidSnapshot s = Snap("ntel", 6, 1u << 26);
+    EXPECT_EQ(ExtensionsFromCpuid(s), uint32_t(cfSSE2));
+    // The classic word ignores the extension leaves.
+    EXPECT_EQ(CapabilitiesFromCpuid(s), kIntel6);
+
+    const uint32_t osxsave = 1u << 27, avx = 1u << 28, fma = 1u << 12, sse41 = 1u << 19;
+    s.leaf1Edx = 0;
+    s.leaf1Ecx = sse41;
+    EXPECT_EQ(ExtensionsFromCpuid(s), uint32_t(cfSSE41));
+
+    s.leaf1Ecx = osxsave | avx | fma;
+    s.leaf7Ebx = 1u << 5;
+    s.xcr0 = 0x7;  // x87, XMM and YMM state enabled
+    EXPECT_EQ(ExtensionsFromCpuid(s), uint32_t(cfAVX | cfFMA | cfAVX2));
+    // The operating system saves XMM but not YMM: no AVX, nor what builds on it.
+    s.xcr0 = 0x3;
+    EXPECT_EQ(ExtensionsFromCpuid(s), 0u);
+    s.xcr0 = 0x5;
+    EXPECT_EQ(ExtensionsFromCpuid(s), 0u);
+    // XGETBV not offered (OSXSAVE clear): no AVX even with XCR0 bits at hand.
+    s.xcr0 = 0x7;
+    s.leaf1Ecx = avx | fma;
+    EXPECT_EQ(ExtensionsFromCpuid(s), 0u);
+    // AVX without FMA or AVX2.
+    s.leaf1Ecx = osxsave | avx;
+    s.leaf7Ebx = 0;
+    EXPECT_EQ(ExtensionsFromCpuid(s), uint32_t(cfAVX));
+    // Other leaf-7 bits (AVX-512F is bit 16) add nothing.
+    s.leaf7Ebx = 1u << 16;
+    EXPECT_EQ(ExtensionsFromCpuid(s), uint32_t(cfAVX));
+
+    CpuidSnapshot none = Snap("ntel", 6, 0xFFFFFFFF);
+    none.hasCpuid = false;
+    EXPECT_EQ(ExtensionsFromCpuid(none), 0u);
+}
+
 TEST(CapabilitiesFromCpuid, WithoutCpuid) {
     CpuidSnapshot s = Snap("cAMD", 6, 0xFFFFFFFF, 0x80000008, 0xFFFFFFFF);
     s.hasCpuid = false;
@@ -208,7 +288,8 @@ TEST(DetectCpuFeatures, ThisMachine) {
     EXPECT_TRUE(w & cfFPU);
     EXPECT_EQ(std::popcount(w & kVendorBits), 1) << std::hex << w;
     EXPECT_EQ(std::popcount(w & kFamilyBits), 1) << std::hex << w;
-    EXPECT_EQ(w & ~(kCapabilityBits | kVendorBits | kFamilyBits | cfFPU), 0u) << std::hex << w;
+    EXPECT_EQ(w & ~(kCapabilityBits | kVendorBits | kFamilyBits | cfFPU | kExtensionBits), 0u)
+        << std::hex << w;
 #if defined(__x86_64__)
     EXPECT_TRUE(w & cfSSE);
     EXPECT_TRUE(w & cfEMMX);
@@ -226,6 +307,12 @@ TEST(DetectCpuFeatures, ThisMachine) {
     EXPECT_EQ(w & kVendorBits, vendor) << info.vendor;
     EXPECT_EQ(bool(w & cf3DNow), info.flags.count("3dnow") == 1);
     EXPECT_EQ(bool(w & cfE3DNow), info.flags.count("3dnowext") == 1);
+    // The kernel lists avx, avx2 and fma only when it saves the YMM state.
+    EXPECT_TRUE(w & cfSSE2);
+    EXPECT_EQ(bool(w & cfSSE41), info.flags.count("sse4_1") == 1);
+    EXPECT_EQ(bool(w & cfAVX), info.flags.count("avx") == 1);
+    EXPECT_EQ(bool(w & cfAVX2), info.flags.count("avx2") == 1);
+    EXPECT_EQ(bool(w & cfFMA), info.flags.count("fma") == 1);
 #else
     (void)ReadCpuInfo;
 #endif
@@ -235,8 +322,10 @@ TEST(GetCpuFeatures, CachedAndConsistent) {
     const uint32_t first = GetCpuFeatures();
     EXPECT_NE(first, 0u);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(GetCpuFeatures(), first);
-    // The cached word is the detected one, less at most the SSE bit.
-    EXPECT_EQ(first & ~uint32_t(cfSSE), DetectCpuFeatures() & ~uint32_t(cfSSE));
+    // The cached word is the detected one, less at most the SSE bit (and the
+    // extensions with it).
+    EXPECT_EQ(first & ~uint32_t(cfSSE | kExtensionBits),
+              DetectCpuFeatures() & ~uint32_t(cfSSE | kExtensionBits));
 #if defined(__x86_64__)
     EXPECT_TRUE(first & cfSSE);
 #endif

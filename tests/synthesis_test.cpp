@@ -272,8 +272,8 @@ TEST(Dct32, EqualizerGains) {
 // A window with a single unit tap turns the window stage into
 // "round and clamp one ring value", so sums can be set exactly.
 TEST(OutputRoutines, RoundingAndClamping) {
-    float window[kSynthWindowSize] = {};
-    window[0] = 1.0f;  // row 0, tap 0: sample 0 reads ring[pos + 16]
+    SynthWindow window{};
+    window.taps[0] = 1.0f;  // row 0, tap 0: sample 0 reads ring[pos + 16]
     alignas(64) float ring[512] = {};
     const int32_t pos = 64;
 
@@ -314,9 +314,9 @@ TEST(OutputRoutines, RoundingAndClamping) {
 TEST(OutputRoutines, SumsAreNotRoundedPerTerm) {
     // Two taps of 0.25 * 1.0 each: per-term rounding would give 0, the sum gives 1
     // (0.5 rounds to 0 under ties-to-even, so use 0.3 + 0.3).
-    float window[kSynthWindowSize] = {};
-    window[0] = 1.0f;
-    window[2] = 1.0f;  // row 0, tap 2: ring[pos + 16 + 64]
+    SynthWindow window{};
+    window.taps[0] = 1.0f;
+    window.taps[2] = 1.0f;  // row 0, tap 2: ring[pos + 16 + 64]
     alignas(64) float ring[512] = {};
     ring[16] = 0.3f;
     ring[16 + 64] = 0.3f;
@@ -328,19 +328,19 @@ TEST(OutputRoutines, SumsAreNotRoundedPerTerm) {
 TEST(SynthesisPolarity, NegatesOnceAndRestoresExactly) {
     auto s = NewState();
     float initial[kSynthWindowSize];
-    std::memcpy(initial, s->window, sizeof(initial));
+    std::memcpy(initial, s->window.taps, sizeof(initial));
     EXPECT_FALSE(s->polarityInverted);
 
     SetSynthesisPolarity(*s, true);
     SetSynthesisPolarity(*s, true);
     EXPECT_TRUE(s->polarityInverted);
-    for (int i = 0; i < kSynthWindowSize; ++i) ASSERT_EQ(s->window[i], -initial[i]) << i;
+    for (int i = 0; i < kSynthWindowSize; ++i) ASSERT_EQ(s->window.taps[i], -initial[i]) << i;
 
     SetSynthesisPolarity(*s, false);
     EXPECT_FALSE(s->polarityInverted);
-    EXPECT_EQ(std::memcmp(s->window, initial, sizeof(initial)), 0);
+    EXPECT_EQ(std::memcmp(s->window.taps, initial, sizeof(initial)), 0);
     SetSynthesisPolarity(*s, false);
-    EXPECT_EQ(std::memcmp(s->window, initial, sizeof(initial)), 0);
+    EXPECT_EQ(std::memcmp(s->window.taps, initial, sizeof(initial)), 0);
 }
 
 TEST(SynthesisPolarity, InvertedOutputIsNegated) {
@@ -500,11 +500,11 @@ TEST(SubbandEqualizer, MixRouteIgnoresGains) {
 // Records the calls that reach the routine slots.
 struct SlotLog {
     static inline std::vector<int32_t> monoPos, stereoPos;
-    static void Mono(const float* ring, int32_t pos, int16_t* pcm, const float* window) {
+    static void Mono(const float* ring, int32_t pos, int16_t* pcm, const SynthWindow& window) {
         monoPos.push_back(pos);
         OutputMonoPortable(ring, pos, pcm, window);
     }
-    static void Stereo(const float* ring, int32_t pos, int16_t* pcm, const float* window) {
+    static void Stereo(const float* ring, int32_t pos, int16_t* pcm, const SynthWindow& window) {
         stereoPos.push_back(pos);
         OutputStereoPortable(ring, pos, pcm, window);
     }

@@ -109,7 +109,7 @@ DecodeOutcome DecodeMpegAudio(std::span<const uint8_t> data, const DecodeOptions
 
     auto decoder = NewDecoder();
     DecoderState& d = *decoder;
-    SelectRoutines(d, GetCpuFeatures());
+    SelectRoutines(d, options.capabilities.value_or(GetCpuFeatures()));
     const int32_t flags = options.fullBand ? kOutputFullBand : 0;
     if (!SetupDecoder(d, first, length, 0, 0, flags, options.bandLimitHz)) {
         return fail(kUnknownFormatMessage);

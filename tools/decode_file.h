@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ struct DecodeOptions {
     // Re-route the decoder when a frame's coded channel count differs from the
     // set-up's, so that each frame comes out with its own channel count.
     bool followChannelChanges = true;
+    // Capability word for the routine selection; empty: the processor's.
+    std::optional<uint32_t> capabilities;
 };
 
 struct StreamFacts {

@@ -1,0 +1,310 @@
+// Synthesis for x86-64: window stages and the DCT, SSE2 and AVX2 + FMA.
+//
+// The window stages compute many output samples side by side from the
+// reordered window (SynthWindow). The SSE2 stage sums the same exact double
+// products (a float times a float is exact in double) in the same order as
+// the portable stage, so its samples are bit-identical to the portable ones;
+// the AVX2 stage sums in single precision (see there).
+#include "decoder/simd_routines.h"
+
+#if defined(WL_X86_SIMD)
+
+#include <immintrin.h>
+
+#include <cstring>
+
+namespace wl {
+
+namespace {
+
+// Clamp to the 16-bit range (NaN gives 0) and round by the current mode
+// (nearest, ties to even): the same as rounding first and clamping after.
+inline __m128i ToInt32(__m128d a, __m128d b) {
+    const __m128d hi = _mm_set1_pd(32767.0);
+    const __m128d lo = _mm_set1_pd(-32768.0);
+    a = _mm_max_pd(_mm_min_pd(_mm_and_pd(a, _mm_cmpord_pd(a, a)), hi), lo);
+    b = _mm_max_pd(_mm_min_pd(_mm_and_pd(b, _mm_cmpord_pd(b, b)), hi), lo);
+    return _mm_unpacklo_epi64(_mm_cvtpd_epi32(a), _mm_cvtpd_epi32(b));
+}
+
+inline __m128i Reverse16(__m128i v) {
+    v = _mm_shufflelo_epi16(v, 0x1B);
+    v = _mm_shufflehi_epi16(v, 0x1B);
+    return _mm_shuffle_epi32(v, 0x4E);
+}
+
+template <int Stride>
+inline void StoreLanes(int16_t* pcm, __m128i v) {
+    pcm[0] = static_cast<int16_t>(_mm_extract_epi16(v, 0));
+    pcm[Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 1));
+    pcm[2 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 2));
+    pcm[3 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 3));
+    pcm[4 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 4));
+    pcm[5 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 5));
+    pcm[6 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 6));
+    pcm[7 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 7));
+}
+
+// The four packed vectors of a block: samples 0..7, 8..15, then the second
+// half as computed, L0..L7 and L8..L15 with L0 = sample 16 and Li = sample
+// 32 - i; writes samples 0..31 in order.
+template <int Stride>
+inline void StoreBlock(int16_t* pcm, __m128i s0, __m128i s1, __m128i x, __m128i y) {
+    __m128i s2 = _mm_slli_si128(Reverse16(y), 2);
+    s2 = _mm_insert_epi16(s2, _mm_extract_epi16(x, 0), 0);
+    __m128i s3 = _mm_slli_si128(Reverse16(x), 2);
+    s3 = _mm_insert_epi16(s3, _mm_extract_epi16(y, 0), 0);
+    if constexpr (Stride == 1) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm), s0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 8), s1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 16), s2);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 24), s3);
+    } else {
+        // Every second sample belongs to the other channel: lane by lane.
+        StoreLanes<Stride>(pcm, s0);
+        StoreLanes<Stride>(pcm + 8 * Stride, s1);
+        StoreLanes<Stride>(pcm + 16 * Stride, s2);
+        StoreLanes<Stride>(pcm + 24 * Stride, s3);
+    }
+}
+
+// Sample 16: its 8 taps, in the portable order.
+inline double Sample16(const float* R, int32_t p, const double* lanes) {
+    double s = 0.0;
+    for (int m = 0; m < 8; ++m) s += lanes[512 + m] * R[(p + 32 + 64 * m) & 511];
+    return s;
+}
+
+template <int Stride>
+inline void WindowSse2(const float* R, int32_t p, int16_t* pcm, const SynthWindow& w) {
+    p &= 480;
+    const double* L = w.lanes;
+    __m128i lo32[4];
+    __m128i hi32[4];
+    for (int i0 = 0; i0 < 16; i0 += 4) {
+        __m128d lo0 = _mm_setzero_pd(), lo1 = _mm_setzero_pd();
+        __m128d hi0 = _mm_setzero_pd(), hi1 = _mm_setzero_pd();
+        for (int m = 0; m < 8; ++m) {
+            const float* b0 = R + ((p + 64 * m) & 511);
+            const float* b1 = R + ((p + 32 + 64 * m) & 511);
+            const __m128 a = _mm_loadu_ps(b0 + 16 + i0);
+            __m128 c = _mm_loadu_ps(b1 + 13 - i0);
+            c = _mm_shuffle_ps(c, c, 0x1B);  // b1[16 - i0 - i], i = 0..3
+            const __m128d a0 = _mm_cvtps_pd(a);
+            const __m128d a1 = _mm_cvtps_pd(_mm_movehl_ps(a, a));
+            const __m128d c0 = _mm_cvtps_pd(c);
+            const __m128d c1 = _mm_cvtps_pd(_mm_movehl_ps(c, c));
+            const double* l = L + 64 * m + i0;
+            lo0 = _mm_add_pd(lo0, _mm_mul_pd(_mm_load_pd(l), a0));
+            lo0 = _mm_add_pd(lo0, _mm_mul_pd(_mm_load_pd(l + 16), c0));
+            lo1 = _mm_add_pd(lo1, _mm_mul_pd(_mm_load_pd(l + 2), a1));
+            lo1 = _mm_add_pd(lo1, _mm_mul_pd(_mm_load_pd(l + 18), c1));
+            hi0 = _mm_add_pd(hi0, _mm_mul_pd(_mm_load_pd(l + 32), a0));
+            hi0 = _mm_add_pd(hi0, _mm_mul_pd(_mm_load_pd(l + 48), c0));
+            hi1 = _mm_add_pd(hi1, _mm_mul_pd(_mm_load_pd(l + 34), a1));
+            hi1 = _mm_add_pd(hi1, _mm_mul_pd(_mm_load_pd(l + 50), c1));
+        }
+        if (i0 == 0) hi0 = _mm_move_sd(hi0, _mm_set_sd(Sample16(R, p, L)));
+        lo32[i0 / 4] = ToInt32(lo0, lo1);
+        hi32[i0 / 4] = ToInt32(hi0, hi1);
+    }
+    StoreBlock<Stride>(pcm, _mm_packs_epi32(lo32[0], lo32[1]), _mm_packs_epi32(lo32[2], lo32[3]),
+                       _mm_packs_epi32(hi32[0], hi32[1]), _mm_packs_epi32(hi32[2], hi32[3]));
+}
+
+// AVX2: 8 samples per vector in single precision with fused multiply-adds,
+// the terms of each sample in the portable order. Single-precision sums may
+// round a sample that lies within a hair of .5 the other way: results stay
+// within 1 of the portable ones.
+__attribute__((target("avx2,fma"))) inline __m256i ToInt32Avx(__m256 v) {
+    v = _mm256_and_ps(v, _mm256_cmp_ps(v, v, _CMP_ORD_Q));
+    v = _mm256_max_ps(_mm256_min_ps(v, _mm256_set1_ps(32767.0f)), _mm256_set1_ps(-32768.0f));
+    return _mm256_cvtps_epi32(v);
+}
+
+// 16 int32 (two vectors) to 16 int16 in order.
+__attribute__((target("avx2,fma"))) inline __m256i Pack16(__m256i a, __m256i b) {
+    return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
+}
+
+template <int Stride>
+__attribute__((target("avx2,fma"))) inline void WindowAvx2(const float* R, int32_t p,
+                                                            int16_t* pcm, const SynthWindow& w) {
+    p &= 480;
+    const float* L = w.lanesSingle;
+    const __m256i reverse = _mm256_set_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256 lo0 = _mm256_setzero_ps(), lo1 = lo0, hi0 = lo0, hi1 = lo0;
+#pragma GCC unroll 8
+    for (int m = 0; m < 8; ++m) {
+        const float* b0 = R + ((p + 64 * m) & 511);
+        const float* b1 = R + ((p + 32 + 64 * m) & 511);
+        __m256 a0, a1;
+        if (m == 0) {
+            // The newest block was just stored in 16-byte pieces: loads of
+            // the same pieces are forwarded, wider ones would wait.
+            a0 = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_load_ps(b0 + 16)),
+                                      _mm_load_ps(b0 + 20), 1);
+            a1 = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_load_ps(b0 + 24)),
+                                      _mm_load_ps(b0 + 28), 1);
+        } else {
+            a0 = _mm256_loadu_ps(b0 + 16);
+            a1 = _mm256_loadu_ps(b0 + 24);
+        }
+        const __m256 c0 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(b1 + 9), reverse);  // b1[16 - i]
+        const __m256 c1 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(b1 + 1), reverse);  // b1[8 - i]
+        const float* l = L + 64 * m;
+        lo0 = _mm256_fmadd_ps(_mm256_load_ps(l), a0, lo0);
+        lo0 = _mm256_fmadd_ps(_mm256_load_ps(l + 16), c0, lo0);
+        lo1 = _mm256_fmadd_ps(_mm256_load_ps(l + 8), a1, lo1);
+        lo1 = _mm256_fmadd_ps(_mm256_load_ps(l + 24), c1, lo1);
+        hi0 = _mm256_fmadd_ps(_mm256_load_ps(l + 32), a0, hi0);
+        hi0 = _mm256_fmadd_ps(_mm256_load_ps(l + 48), c0, hi0);
+        hi1 = _mm256_fmadd_ps(_mm256_load_ps(l + 40), a1, hi1);
+        hi1 = _mm256_fmadd_ps(_mm256_load_ps(l + 56), c1, hi1);
+    }
+    const float s16 = static_cast<float>(Sample16(R, p, w.lanes));
+    hi0 = _mm256_blend_ps(hi0, _mm256_set1_ps(s16), 1);
+    const __m256i lo = Pack16(ToInt32Avx(lo0), ToInt32Avx(lo1));
+    const __m256i hi = Pack16(ToInt32Avx(hi0), ToInt32Avx(hi1));
+    StoreBlock<Stride>(pcm, _mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1),
+                       _mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
+}
+
+}  // namespace
+
+void OutputMonoSse2(const float* ring, int32_t pos, int16_t* pcm, const SynthWindow& window) {
+    WindowSse2<1>(ring, pos, pcm, window);
+}
+
+void OutputStereoSse2(const float* ring, int32_t pos, int16_t* pcm, const SynthWindow& window) {
+    WindowSse2<2>(ring, pos, pcm, window);
+}
+
+__attribute__((target("avx2,fma"))) void OutputMonoAvx2(const float* ring, int32_t pos,
+                                                        int16_t* pcm, const SynthWindow& window) {
+    WindowAvx2<1>(ring, pos, pcm, window);
+}
+
+__attribute__((target("avx2,fma"))) void OutputStereoAvx2(const float* ring, int32_t pos,
+                                                          int16_t* pcm,
+                                                          const SynthWindow& window) {
+    WindowAvx2<2>(ring, pos, pcm, window);
+}
+
+namespace {
+
+// The split-and-recombine DCT of the portable form, stage by stage over all
+// groups at once. A buffer holds 32 / N groups of N values; each split turns
+// a group into its sums and weighted differences (first and second half), each
+// recombination merges the two transformed halves. Same operations on the same
+// values as the recursive form, so the same results.
+
+inline __m128 Rev(__m128 v) { return _mm_shuffle_ps(v, v, 0x1B); }
+
+// Lanes of `mask` from a, the others from b.
+inline __m128 Select(__m128 mask, __m128 a, __m128 b) {
+    return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
+}
+
+// Split of groups of N >= 8 values; f: the N / 2 factors.
+template <int N>
+__attribute__((always_inline)) inline void Split(const float* in, float* out, const float* f) {
+    constexpr int H = N / 2;
+#pragma GCC unroll 8
+    for (int base = 0; base < 32; base += N) {
+#pragma GCC unroll 4
+        for (int q = 0; q < H; q += 4) {
+            const __m128 a = _mm_loadu_ps(in + base + q);
+            const __m128 b = Rev(_mm_loadu_ps(in + base + N - 4 - q));
+            _mm_store_ps(out + base + q, _mm_add_ps(a, b));
+            _mm_store_ps(out + base + H + q, _mm_mul_ps(_mm_sub_ps(a, b), _mm_loadu_ps(f + q)));
+        }
+    }
+}
+
+// Recombination of groups of N >= 8 values: x[2k] = G[k], x[2k + 1] =
+// H[k] + H[k + 1], x[N - 1] = H[N / 2 - 1]. The shifted H values are put
+// together in registers (loads across the halves just stored would stall).
+template <int N>
+__attribute__((always_inline)) inline void Recombine(const float* in, float* out) {
+    constexpr int H = N / 2;
+    const __m128 last = _mm_castsi128_ps(_mm_set_epi32(-1, 0, 0, 0));
+#pragma GCC unroll 8
+    for (int base = 0; base < 32; base += N) {
+#pragma GCC unroll 4
+        for (int q = 0; q < H; q += 4) {
+            const __m128 g = _mm_load_ps(in + base + q);
+            const __m128 h = _mm_load_ps(in + base + H + q);
+            const bool end = q + 4 >= H;
+            const __m128 n = end ? h : _mm_load_ps(in + base + H + q + 4);
+            const __m128 t = _mm_move_ss(h, n);                                 // n0 h1 h2 h3
+            const __m128 shifted = _mm_shuffle_ps(t, t, _MM_SHUFFLE(0, 3, 2, 1));  // h1 h2 h3 n0
+            __m128 s = _mm_add_ps(h, shifted);
+            if (end) s = Select(last, h, s);
+            _mm_storeu_ps(out + base + 2 * q, _mm_unpacklo_ps(g, s));
+            _mm_storeu_ps(out + base + 2 * q + 4, _mm_unpackhi_ps(g, s));
+        }
+    }
+}
+
+// Recombination of groups of 4 (G0 G1 H0 H1 -> G0, H0 + H1, G1, H1).
+__attribute__((always_inline)) inline void Recombine4(const float* in, float* out) {
+    const __m128 second = _mm_castsi128_ps(_mm_set_epi32(0, 0, -1, 0));
+#pragma GCC unroll 8
+    for (int base = 0; base < 32; base += 4) {
+        const __m128 v = _mm_load_ps(in + base);
+        const __m128 a = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 1, 2, 0));  // G0 H0 G1 H1
+        const __m128 s = _mm_add_ps(a, _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 3, 3)));
+        _mm_store_ps(out + base, Select(second, s, a));
+    }
+}
+
+__attribute__((always_inline)) inline void DctVector(const float* in, float* dst,
+                                                     const float* f) {
+    alignas(16) float a[32];
+    alignas(16) float b[32];
+    Split<32>(in, a, f);        // factors for N = 32 at 0
+    Split<16>(a, b, f + 16);    // N = 16 at 16
+    Split<8>(b, a, f + 24);     // N = 8 at 24
+    // N = 4 (factors at 28), two groups per vector.
+    const __m128 f4 = _mm_set_ps(f[29], f[28], f[29], f[28]);
+#pragma GCC unroll 4
+    for (int base = 0; base < 32; base += 8) {
+        const __m128 p = _mm_load_ps(a + base), q = _mm_load_ps(a + base + 4);
+        const __m128 x = _mm_movelh_ps(p, q);
+        const __m128 y = _mm_shuffle_ps(p, q, _MM_SHUFFLE(2, 3, 2, 3));
+        const __m128 g = _mm_add_ps(x, y);
+        const __m128 h = _mm_mul_ps(_mm_sub_ps(x, y), f4);
+        _mm_store_ps(b + base, _mm_movelh_ps(g, h));
+        _mm_store_ps(b + base + 4, _mm_movehl_ps(h, g));
+    }
+    // N = 2 (factor at 30), four groups per pair of vectors.
+    const __m128 f2 = _mm_set1_ps(f[30]);
+#pragma GCC unroll 4
+    for (int base = 0; base < 32; base += 8) {
+        const __m128 p = _mm_load_ps(b + base), q = _mm_load_ps(b + base + 4);
+        const __m128 x = _mm_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 y = _mm_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m128 s = _mm_add_ps(x, y);
+        const __m128 d = _mm_mul_ps(_mm_sub_ps(x, y), f2);
+        _mm_store_ps(a + base, _mm_unpacklo_ps(s, d));
+        _mm_store_ps(a + base + 4, _mm_unpackhi_ps(s, d));
+    }
+    Recombine4(a, b);
+    Recombine<8>(b, a);
+    Recombine<16>(a, b);
+    Recombine<32>(b, dst);
+}
+
+}  // namespace
+
+void DctSse2(const float* in, float* dst) { DctVector(in, dst, DctFactorTable()); }
+
+// The same code in VEX encoding.
+__attribute__((target("avx2,fma"))) void DctAvx2(const float* in, float* dst) {
+    DctVector(in, dst, DctFactorTable());
+}
+
+}  // namespace wl
+
+#endif  // WL_X86_SIMD
