@@ -70,7 +70,7 @@ TEST_F(PlaylistPanel, TagPanelAsBuilt) {
     for (const auto& [caption, edit] : fields) {
         ASSERT_NE(nullptr, edit);
         EXPECT_FALSE(edit->isReadOnly());
-        const auto label = std::find_if(labels.begin(), labels.end(), [&](QLabel* l) { return l->buddy() == edit; });
+        const auto label = std::find_if(labels.begin(), labels.end(), [target = edit](QLabel* l) { return l->buddy() == target; });
         ASSERT_NE(labels.end(), label);
         EXPECT_EQ(QString::fromLatin1(caption), (*label)->text());
         EXPECT_GT(edit->y(), previousY);  // one under the other, in this order
