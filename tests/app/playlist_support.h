@@ -56,17 +56,6 @@ inline std::vector<uint8_t> Id3v1Tag(const std::string& title, const std::string
     return tag;
 }
 
-inline bool WriteText(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-inline QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 class PlaylistFixture : public AppFixture {
 protected:
     void SetUp() override {

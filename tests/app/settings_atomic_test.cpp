@@ -17,6 +17,7 @@
 
 #include "app/atomic_file.h"
 #include "app/settings.h"
+#include "tests/app/app_fixture.h"
 
 namespace wl::test {
 
@@ -48,11 +49,6 @@ bool RunWriterIfAsked() {
 }
 
 [[maybe_unused]] const bool writerRan = RunWriterIfAsked();
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 }  // namespace
 

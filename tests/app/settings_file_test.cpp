@@ -24,17 +24,6 @@ const QByteArray kDefaultRecord = QByteArray::fromHex(
     "9b006400"              // left 155, top 100
     "010032");              // peak, autoload, brightness 50
 
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
 QByteArray CurrentFolderBytes() { return QFile::encodeName(QDir::currentPath()); }
 
 }  // namespace
@@ -147,7 +136,7 @@ TEST_F(SettingsLoad, FirstStartWritesDefaultsAndTheStartFolder) {
 }
 
 TEST_F(SettingsLoad, ThreeByteFileLoadsWithDefaultsAndIsRewrittenInFull) {
-    WriteAll(Home() + "wl.ini", QByteArray::fromHex("020001"));
+    ASSERT_TRUE(WriteText(Home() + "wl.ini", QByteArray::fromHex("020001")));
     Create();
     EXPECT_EQ(form1->ComboBox1->currentText(), "Highest");
     EXPECT_EQ(form1->MP3Player->DecodePriority(), TThreadPriority::tpHighest);
@@ -168,7 +157,7 @@ TEST_F(SettingsLoad, ThreeByteFileLoadsWithDefaultsAndIsRewrittenInFull) {
 TEST_F(SettingsLoad, EqualizerStoredAs100LoadsAsOn) {
     QByteArray record = kDefaultRecord;
     record[4] = 100;
-    WriteAll(Home() + "wl.ini", record);
+    ASSERT_TRUE(WriteText(Home() + "wl.ini", record));
     Create();
     EXPECT_EQ(form1->Settings.EqualizerOn, 100);
     EXPECT_TRUE(form1->MP3Player->EqualizerEnabled());
@@ -177,7 +166,7 @@ TEST_F(SettingsLoad, EqualizerStoredAs100LoadsAsOn) {
 TEST_F(SettingsLoad, TimeRemaining2CountsDownButSavesAs0) {
     QByteArray record = kDefaultRecord;
     record[3] = 2;
-    WriteAll(Home() + "wl.ini", record);
+    ASSERT_TRUE(WriteText(Home() + "wl.ini", record));
     Create();
     EXPECT_EQ(form1->Settings.TimeRemaining, 2);  // what the display reads: nonzero
     EXPECT_FALSE(form1->CheckBox3->isChecked());
@@ -211,7 +200,7 @@ TEST_F(SettingsLoad, IdleIsSavedAs7WhileThePlayerKeepsItsPriority) {
 TEST_F(SettingsLoad, PriorityTextOutsideTheListSavesNormal) {
     QByteArray record = kDefaultRecord;
     record[0] = 9;  // out of range: nothing applied
-    WriteAll(Home() + "wl.ini", record);
+    ASSERT_TRUE(WriteText(Home() + "wl.ini", record));
     Create();
     EXPECT_EQ(form1->ComboBox1->currentText(), "Normal");
     EXPECT_EQ(form1->MP3Player->DecodePriority(), TThreadPriority::tpNormal);
@@ -231,7 +220,7 @@ TEST_F(SettingsLoad, CheckBoxesFollowTheFieldsAndSaveAsOneOrZero) {
     record[22] = 0;  // screensaver
     record[27] = 0;  // peak level
     record[28] = 8;  // autoload
-    WriteAll(Home() + "wl.ini", record);
+    ASSERT_TRUE(WriteText(Home() + "wl.ini", record));
     Create();
     EXPECT_FALSE(form1->CheckBox1->isChecked());
     EXPECT_TRUE(form1->CheckBox2->isChecked());
@@ -261,7 +250,7 @@ TEST_F(SettingsLoad, StoredFolderBecomesCurrentAfterTheRewrite) {
     const QString folder = music.path() + QString::fromUtf8("/M\xC3\xBCsik");
     ASSERT_TRUE(QDir().mkpath(folder));
     const QByteArray startFolder = CurrentFolderBytes();
-    WriteAll(Home() + "wl.ini", kDefaultRecord + folder.toUtf8());
+    ASSERT_TRUE(WriteText(Home() + "wl.ini", kDefaultRecord + folder.toUtf8()));
     Create();
     EXPECT_EQ(QDir::currentPath(), folder);
     // The rewrite at start stored the folder that was current before.
@@ -273,7 +262,7 @@ TEST_F(SettingsLoad, StoredFolderBecomesCurrentAfterTheRewrite) {
 
 TEST_F(SettingsLoad, VanishedStoredFolderIsIgnored) {
     const QString start = QDir::currentPath();
-    WriteAll(Home() + "wl.ini", kDefaultRecord + QByteArray("/no/such/folder/anywhere"));
+    ASSERT_TRUE(WriteText(Home() + "wl.ini", kDefaultRecord + QByteArray("/no/such/folder/anywhere")));
     Create();
     EXPECT_EQ(QDir::currentPath(), start);
     EXPECT_EQ(ReadAll(Home() + "wl.ini").size(), 30 + CurrentFolderBytes().size());

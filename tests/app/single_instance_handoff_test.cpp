@@ -20,21 +20,6 @@
 
 namespace wl::test {
 
-namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-}  // namespace
-
 class SingleInstance : public AppFixture {
 protected:
     // Runs the program as a second start; its exit code.
@@ -117,7 +102,7 @@ TEST_F(SingleInstance, LiveServerIsNotTakenOver) {
 TEST_F(SingleInstance, Mp3IsHandedOverAndPlayedOnTheNextTick) {
     CreateFirst();
     const QByteArray settings = ReadAll(Home() + "wl.ini");
-    WriteAll(Home() + "wl21.m3u", "/old/one.mp3\n/old/two.mp3\n");
+    ASSERT_TRUE(WriteText(Home() + "wl21.m3u", "/old/one.mp3\n/old/two.mp3\n"));
     QTemporaryDir music;
     ASSERT_EQ(SecondStart({"song.mp3"}, music.path()), 0);
 
@@ -134,7 +119,7 @@ TEST_F(SingleInstance, Mp3IsHandedOverAndPlayedOnTheNextTick) {
     EXPECT_EQ(QDir::currentPath(), folder);
     EXPECT_EQ(form1->CurrentEntry, 1);
     // Nothing more to take on the next tick.
-    WriteAll(Home() + "wl21.m3u", "kept\n");
+    ASSERT_TRUE(WriteText(Home() + "wl21.m3u", "kept\n"));
     form1->Timer4Timer();
     EXPECT_EQ(ReadAll(Home() + "wl21.m3u"), "kept\n");
 }
@@ -143,8 +128,8 @@ TEST_F(SingleInstance, PlaylistIsHandedOverWithoutCommentsAndWithItsFolder) {
     CreateFirst();
     QTemporaryDir work;
     ASSERT_TRUE(QDir().mkpath(work.path() + "/lists/sub"));
-    WriteAll(work.path() + "/lists/party.m3u",
-             "#EXTM3U\r\n#EXTINF:123,Someone - Something\r\na.mp3\r\n\r\nsub\\b.MP3\r\n");
+    ASSERT_TRUE(WriteText(work.path() + "/lists/party.m3u",
+             "#EXTM3U\r\n#EXTINF:123,Someone - Something\r\na.mp3\r\n\r\nsub\\b.MP3\r\n"));
     ASSERT_EQ(SecondStart({"lists/party.m3u"}, work.path()), 0);
 
     const QString lists = work.path() + "/lists";
@@ -160,7 +145,7 @@ TEST_F(SingleInstance, PlaylistIsHandedOverWithoutCommentsAndWithItsFolder) {
 
 TEST_F(SingleInstance, OtherFilesHandOverAnEmptyList) {
     CreateFirst();
-    WriteAll(Home() + "wl21.m3u", "/old/one.mp3\n");
+    ASSERT_TRUE(WriteText(Home() + "wl21.m3u", "/old/one.mp3\n"));
     QTemporaryDir work;
     ASSERT_EQ(SecondStart({work.path() + "/readme.txt"}), 0);
     ASSERT_TRUE(QFile::exists(Home() + "list.txt"));
@@ -193,8 +178,8 @@ TEST_F(SingleInstance, NoArgumentHandsOverNothing) {
 TEST_F(SingleInstance, FailedRenameIsRetriedOnTheNextTick) {
     CreateFirst();
     QTemporaryDir work;
-    WriteAll(Home() + "list.txt", "x.mp3\n");
-    WriteAll(Home() + "list2.txt", QFile::encodeName(work.path()) + "\n");
+    ASSERT_TRUE(WriteText(Home() + "list.txt", "x.mp3\n"));
+    ASSERT_TRUE(WriteText(Home() + "list2.txt", QFile::encodeName(work.path()) + "\n"));
     ASSERT_TRUE(QDir().mkpath(Home() + "wl21.m3u/blocker"));  // a folder cannot be replaced by a file
     const QString folder = QDir::currentPath();
     EXPECT_EQ(TakeHandOff(Home()), THandOff::Failed);
@@ -214,7 +199,7 @@ TEST(HandOffFiles, LaterHandOffWinsAndLeavesNoStalePlaylistFolder) {
     QTemporaryDir home;
     const QString folder = home.path() + "/";
     QTemporaryDir work;
-    WriteAll(work.path() + "/p.m3u", "\xEF\xBB\xBF#EXTM3U\nx.mp3\n#c\ny.mp3");
+    ASSERT_TRUE(WriteText(work.path() + "/p.m3u", "\xEF\xBB\xBF#EXTM3U\nx.mp3\n#c\ny.mp3"));
     ASSERT_TRUE(WriteHandOff(folder, {work.path() + "/p.m3u"}));
     EXPECT_EQ(ReadAll(folder + "list.txt"), "x.mp3\ny.mp3\n");
     EXPECT_TRUE(QFile::exists(folder + "list2.txt"));
