@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "app/mpris.h"
+#include "tests/app/playlist_support.h"
 #include "tests/stream_builder.h"
 
 namespace wl::test {
@@ -198,17 +199,8 @@ inline bool WriteTaggedMp3(const QString& path, double seconds, const std::strin
         bytes.insert(bytes.end(), f.begin(), f.end());
     }
     if (!title.empty()) {
-        std::vector<uint8_t> tag(128, 0);
-        auto put = [&](size_t at, const std::string& text, size_t size) {
-            for (size_t i = 0; i < text.size() && i < size; ++i) tag[at + i] = static_cast<uint8_t>(text[i]);
-        };
-        put(0, "TAG", 3);
-        put(3, title, 30);
-        put(33, artist, 30);
-        put(63, album, 30);
-        put(93, "2024", 4);
-        tag[126] = static_cast<uint8_t>(track);
-        tag[127] = static_cast<uint8_t>(genre);
+        const std::vector<uint8_t> tag = Id3v1Tag(title, artist, album, "2024", {}, static_cast<uint8_t>(track),
+                                                  static_cast<uint8_t>(genre));
         bytes.insert(bytes.end(), tag.begin(), tag.end());
     }
     QFile file(path);
