@@ -22,6 +22,9 @@
 #include "decoder/cpu_features.h"
 #include "decoder/decoder.h"
 #include "decoder/frame_header.h"
+#include "engine/frame_walk.h"
+#include "engine/stream_open.h"
+#include "info/mp3_info.h"
 #include "tools/decode_file.h"
 
 #ifndef WL_SHARED_DIR
@@ -78,28 +81,30 @@ bool LoadInput(const std::string& name, const std::string& path, Input& in) {
     in.name = name;
     in.size = in.bytes.size();
     in.bytes.resize(in.size + 16, 0);
-    const size_t start = wl::tools::Id3v2TagSize(std::span(in.bytes.data(), in.size));
-    if (start >= in.size) return false;
-    int32_t bitrate = 0;
-    int32_t offset = 0;
-    in.firstLength = wl::FindFrame(in.bytes.data() + start,
-                                   static_cast<int32_t>(std::min<size_t>(in.size - start, 4096)),
-                                   in.first, bitrate, offset);
-    if (in.firstLength <= 0 || in.first.BitrateIndex == 0) return false;  // no free format here
-    size_t pos = start + static_cast<size_t>(offset);
-    while (pos + 4 <= in.size) {
-        wl::TMPEGFrameHeader h{};
-        const int32_t n = wl::ParseFrameHeader(in.bytes.data() + pos, 0, h);
-        if (n <= 0 || h.Layer != in.first.Layer || h.SampleRateIndex != in.first.SampleRateIndex) {
-            ++pos;
-            continue;
-        }
-        const size_t frame = static_cast<size_t>(n) + (h.Padding ? (h.Layer == 3 ? 4 : 1) : 0);
-        if (pos + frame > in.size) break;
-        in.frames.emplace_back(pos, frame);
-        pos += frame;
+    // The frames as the player finds them: behind the tags, from the first
+    // confirmed frame, a VBR header frame left out.
+    wl::TMemoryStream stream(std::span<const uint8_t>(in.bytes.data(), in.size));
+    wl::TMPStreamReader reader(65536);
+    wl::TMP3Info info;
+    wl::TStreamFacts facts;
+    auto probe = wl::NewDecoder();
+    wl::TFrameWalker walk;
+    try {
+        reader.Open(&stream, true);
+        info.Attach(&reader);
+        wl::AnalyzeStream(reader, info, *probe, facts);
+    } catch (const std::exception&) {
+        return false;
     }
-    in.samplesPerFrame = wl::tools::SamplesPerFrame(in.first);
+    in.first = facts.firstHeader;
+    in.firstLength = facts.nextFrameLength - wl::PaddingSlot(facts.firstHeader);
+    walk.Assign(&reader, probe.get(), facts);
+    for (;;) {
+        const int64_t pos = reader.Position();
+        if (!walk.ScanFrame()) break;
+        in.frames.emplace_back(static_cast<size_t>(pos), static_cast<size_t>(reader.Position() - pos));
+    }
+    in.samplesPerFrame = wl::SamplesPerFrame(in.first);
     auto d = wl::NewDecoder();
     if (!wl::SetupDecoder(*d, in.first, in.firstLength, 0, 0, wl::kOutputFullBand, 24000)) {
         return false;

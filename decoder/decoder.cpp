@@ -39,8 +39,7 @@ int32_t AnnouncedFrameBytes(const DecoderState& d, const uint8_t* frame) {
     int32_t length = ParseFrameHeader(frame, 0, h);
     if (h.SyncKind == 0 || h.Layer == 0) return 0;
     if (h.BitrateIndex == 0) length = d.frameLength;
-    if (length <= 0) return 0;
-    return length + (h.Padding ? (h.Layer == 3 ? 4 : 1) : 0);
+    return FrameBytes(h, length);
 }
 
 bool SetupLayer3(DecoderState& d, const TMPEGFrameHeader& h) {

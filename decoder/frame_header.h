@@ -46,6 +46,39 @@ int32_t FindFrame(const uint8_t* bytes, int32_t available, TMPEGFrameHeader& hea
 // padding slot); 0 when no repeating frame chain is found.
 int32_t FreeFormatFrameLength(const uint8_t* bytes, int32_t available);
 
+// Bytes of the padding slot a header asks for: 4 in Layer I, 1 in Layers II
+// and III, 0 without padding. Frame lengths exchanged with ParseFrameHeader
+// exclude it.
+inline int32_t PaddingSlot(const TMPEGFrameHeader& h) {
+    if (!h.Padding) return 0;
+    return h.Layer == 3 ? 4 : 1;
+}
+
+// Whole frame bytes: a length as ParseFrameHeader gives it plus the padding
+// slot; 0 when the length is not positive.
+inline int32_t FrameBytes(const TMPEGFrameHeader& h, int32_t lengthWithoutPadding) {
+    return lengthWithoutPadding > 0 ? lengthWithoutPadding + PaddingSlot(h) : 0;
+}
+
+// Layer number 1..3 from the raw layer code (0 for the reserved code).
+inline int32_t LayerNumber(const TMPEGFrameHeader& h) {
+    return h.Layer >= 1 && h.Layer <= 3 ? 4 - h.Layer : 0;
+}
+
+// 1 MPEG-1, 2 MPEG-2 (LSF), 3 MPEG 2.5; 0 for a combination that is none.
+inline int32_t MpegVersion(const TMPEGFrameHeader& h) {
+    if (h.SyncKind == 1) return h.VersionId == 1 ? 1 : 2;
+    if (h.SyncKind == 2 && h.VersionId == 0) return 3;
+    return 0;
+}
+
+// PCM samples per channel in one frame.
+inline int32_t SamplesPerFrame(const TMPEGFrameHeader& h) {
+    if (h.Layer == 3) return 384;
+    if (h.Layer == 2) return 1152;
+    return MpegVersion(h) == 1 ? 1152 : 576;
+}
+
 // Number of coded channels of a header (1 for single channel, else 2).
 inline int32_t CodedChannels(const TMPEGFrameHeader& h) { return h.Mode == 3 ? 1 : 2; }
 

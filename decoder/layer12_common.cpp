@@ -35,7 +35,7 @@ bool BeginFrame(DecoderState& d, const uint8_t* frame, FrameHead& head) {
     if (CodedChannels(h) != d.codedChannels) return false;
     if (h.BitrateIndex == 0) length = d.frameLength;
     if (length <= 0) return false;
-    head.frameBytes = length + (h.Padding ? (h.Layer == 3 ? 4 : 1) : 0);
+    head.frameBytes = FrameBytes(h, length);
     if (head.frameBytes > kMaxHeaderLookahead) return false;
     // Everything behind the frame must read as zero; only the part that an
     // earlier, longer frame left needs clearing.

@@ -17,8 +17,7 @@ int32_t FrameBytesFromHeader(const uint8_t* frame, const DecoderState& d) {
     TMPEGFrameHeader h{};
     int32_t length = ParseFrameHeader(frame, 0, h);
     if (h.BitrateIndex == 0) length = d.frameLength;
-    if (length <= 0) return 0;
-    return length + (h.Padding ? (h.Layer == 3 ? 4 : 1) : 0);
+    return FrameBytes(h, length);
 }
 
 void DecodeGranule(DecoderState& d, int32_t g, int32_t& bitPos, int16_t* pcm, bool mpeg1,

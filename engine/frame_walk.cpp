@@ -1,5 +1,6 @@
 #include "engine/frame_walk.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -12,21 +13,11 @@ namespace wl {
 
 int32_t PlayerOutputFlags() { return kOutputFullBand; }
 
-int32_t PaddingSlot(const TMPEGFrameHeader& h) {
-    if (!h.Padding) return 0;
-    return h.Layer == 3 ? 4 : 1;
-}
-
-int32_t FrameLength(const uint8_t* bytes, uint32_t firstHeaderWord, TMPEGFrameHeader& header) {
-    const int32_t n = ParseFrameHeader(bytes, 0, header);
-    if (n <= 0) return n;
-    if (header.Layer < 1 || header.Layer > 3) return 0;
-    if ((LittleEndianWord(bytes) & kFrameMatchMask) != (firstHeaderWord & kFrameMatchMask)) return 0;
-    return n + PaddingSlot(header);
-}
-
-void TFrameWalker::Assign(TMPStreamReader* r, const TStreamFacts& facts) {
+void TFrameWalker::Assign(TMPStreamReader* r, DecoderState* d, const TStreamFacts& facts) {
+    *this = TFrameWalker{};
     reader = r;
+    decoder = d;
+    outputFlags = PlayerOutputFlags();
     audioStart = facts.audioStart;
     audioLength = facts.audioLength;
     firstHeaderWord = facts.firstHeaderWord;
@@ -35,9 +26,29 @@ void TFrameWalker::Assign(TMPStreamReader* r, const TStreamFacts& facts) {
     resyncCount = 0;
     needSetup = false;
     pcmBytesPerFrame = facts.pcmBytesPerFrame;
+    sampleBytes = facts.channels * facts.bitsPerSample / 8;
+    trimStart = facts.trimStart;
+    musicSamples = facts.musicSamples;
+    StartMusicAt(0, trimStart);
 }
 
-bool TFrameWalker::AudioUsedUp() const { return reader->Position() - audioStart >= audioLength; }
+void TFrameWalker::StartMusicAt(int64_t musicPosition, int64_t dropFirst) {
+    dropSamples = dropFirst;
+    samplesLeft = musicSamples > 0 ? std::max<int64_t>(musicSamples - musicPosition, 0) : -1;
+}
+
+int32_t TFrameWalker::FrameSamples() const { return sampleBytes > 0 ? pcmBytesPerFrame / sampleBytes : 0; }
+
+int32_t TFrameWalker::Measure(const uint8_t* bytes, TMPEGFrameHeader& h) const {
+    const int32_t n = FrameLength(bytes, firstHeaderWord, h);
+    if (n > 0 || freeFormatLength <= 0 || h.SyncKind == 0 || h.BitrateIndex != 0) return n;
+    if ((LittleEndianWord(bytes) & kFrameMatchMask) != (firstHeaderWord & kFrameMatchMask)) return 0;
+    return FrameBytes(h, freeFormatLength);
+}
+
+bool TFrameWalker::AudioUsedUp() const {
+    return samplesLeft == 0 || reader->Position() - audioStart >= audioLength;
+}
 
 void TFrameWalker::EndOfData() { audioLength = reader->Position() - audioStart; }
 
@@ -48,6 +59,7 @@ void TFrameWalker::ResyncStep() {
     }
     reader->Skip(1);
     ++resyncCount;
+    ++skippedBytes;
     nextFrameLength = 0;
 }
 
@@ -57,7 +69,7 @@ TFrameWalker::TStepResult TFrameWalker::DecodeNext(uint8_t* pcm) {
             EndOfData();
             return TStepResult::Ended;
         }
-        nextFrameLength = FrameLength(reader->Data(), firstHeaderWord, header);
+        nextFrameLength = Measure(reader->Data(), header);
         if (nextFrameLength <= 0) {
             nextFrameLength = 0;
             ResyncStep();
@@ -65,8 +77,8 @@ TFrameWalker::TStepResult TFrameWalker::DecodeNext(uint8_t* pcm) {
         }
     }
     if (needSetup) {
-        if (!SetupDecoder(header, nextFrameLength - PaddingSlot(header), 0, 0, PlayerOutputFlags(),
-                          kPlayerBandLimitHz)) {
+        if (!SetupDecoder(*decoder, header, nextFrameLength - PaddingSlot(header), 0, 0, outputFlags,
+                          bandLimitHz)) {
             ResyncStep();
             return TStepResult::Skipped;
         }
@@ -77,12 +89,27 @@ TFrameWalker::TStepResult TFrameWalker::DecodeNext(uint8_t* pcm) {
         EndOfData();
         return TStepResult::Ended;
     }
+    if (followChannelChanges && CodedChannels(header) != ConfiguredChannels(*decoder)) {
+        AdaptChannelCount(*decoder, header);
+    }
     TDecodeResult result{};
-    DecodeFrame(result, reader->Data(), pcm);
+    DecodeFrame(*decoder, result, reader->Data(), reader->Contiguous(), pcm);
     reader->Skip(nextFrameLength);
     nextFrameLength = 0;
     resyncCount = 0;
-    if (result.BytesConsumed < 1) std::memset(pcm, 0, static_cast<size_t>(pcmBytesPerFrame));
+    lastSilent = result.BytesConsumed < 1 || result.PcmBytes < 1;
+    if (followChannelChanges) {
+        TMPEGOutputFormat format{};
+        GetOutputFormat(*decoder, format);
+        const int32_t frameBytes = std::clamp(format.SamplesPerFrame * format.BitsPerSample / 8, 0,
+                                              kMaxPcmBytesPerFrame);
+        lastPcmBytes = lastSilent ? frameBytes : std::min(result.PcmBytes, kMaxPcmBytesPerFrame);
+        sampleBytes = std::clamp(format.Channels, 1, 2) * 2;
+    } else {
+        lastPcmBytes = pcmBytesPerFrame;
+    }
+    if (lastSilent) std::memset(pcm, 0, static_cast<size_t>(lastPcmBytes));
+    Trim(pcm);
     return TStepResult::Decoded;
 }
 
@@ -91,7 +118,7 @@ bool TFrameWalker::ScanFrame() {
     for (;;) {
         if (!reader->Need(4)) return false;
         TMPEGFrameHeader h{};
-        const int32_t length = FrameLength(reader->Data(), firstHeaderWord, h);
+        const int32_t length = Measure(reader->Data(), h);
         if (length > 0) {
             if (reader->Position() + length > audioStart + audioLength) return false;
             return reader->Skip(length);
@@ -107,6 +134,23 @@ void TFrameWalker::Rewind() {
     nextFrameLength = 0;
     resyncCount = 0;
     needSetup = true;
+    StartMusicAt(0, trimStart);
+}
+
+void TFrameWalker::Trim(uint8_t* pcm) {
+    if (sampleBytes <= 0 || (dropSamples == 0 && samplesLeft < 0)) return;
+    int64_t n = lastPcmBytes / sampleBytes;
+    const int64_t drop = std::min(dropSamples, n);
+    dropSamples -= drop;
+    n -= drop;
+    if (samplesLeft >= 0) {
+        n = std::min(n, samplesLeft);
+        samplesLeft -= n;
+    }
+    if (drop > 0 && n > 0) {
+        std::memmove(pcm, pcm + drop * sampleBytes, static_cast<size_t>(n * sampleBytes));
+    }
+    lastPcmBytes = static_cast<int32_t>(n * sampleBytes);
 }
 
 void DecodeAsPlayer(TStream& stream, const std::function<void(const TStreamFacts&)>& begin,
@@ -115,19 +159,20 @@ void DecodeAsPlayer(TStream& stream, const std::function<void(const TStreamFacts
     reader.Open(&stream, true);
     TMP3Info info;
     info.Attach(&reader);
+    auto decoder = NewDecoder();
+    SelectRoutines(*decoder, GetCpuFeatures());
     TStreamFacts facts;
-    AnalyzeStream(reader, info, facts);
-    SelectRoutines(GetCpuFeatures());
+    AnalyzeStream(reader, info, *decoder, facts);
     if (begin) begin(facts);
 
     TFrameWalker walk;
-    walk.Assign(&reader, facts);
+    walk.Assign(&reader, decoder.get(), facts);
     // 8-byte aligned like the player's buffer.
     auto storage = std::make_unique<uint64_t[]>(5120 / 8);
     uint8_t* pcm = reinterpret_cast<uint8_t*>(storage.get());
     while (!walk.AudioUsedUp()) {
         if (walk.DecodeNext(pcm) != TFrameWalker::TStepResult::Decoded) continue;
-        if (frame && !frame(pcm, walk.pcmBytesPerFrame)) break;
+        if (frame && !frame(pcm, walk.lastPcmBytes)) break;
     }
     reader.Close();
 }

@@ -1,14 +1,16 @@
-// The frame walk shared by the player's decoding thread and `wl-decode
-// --player`: measuring a frame against the stream's first header, decoding it
-// with the process-wide decoder, skipping junk byte by byte and deciding where
+// The frame walk shared by the player's decoding thread and wl-decode (both
+// modes): measuring a frame against the stream's first header, decoding it
+// with the walk's own decoder, skipping junk byte by byte and deciding where
 // the audio ends.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 
+#include "decoder/decoder.h"
 #include "decoder/frame_header.h"
 #include "engine/file_stream.h"
+#include "engine/frame_scanner.h"
 #include "engine/stream_reader.h"
 
 namespace wl {
@@ -21,26 +23,6 @@ struct TStreamFacts;
 inline constexpr int32_t kPlayerBandLimitHz = 24000;
 int32_t PlayerOutputFlags();
 
-// Bytes of junk skipped in a row before the audio is taken as ended.
-inline constexpr int32_t kResyncLimit = 4096;
-// Header bits that every frame shares with the first: sync, version, layer
-// and sampling frequency (the first four bytes read little-endian).
-inline constexpr uint32_t kFrameMatchMask = 0x000CFEFF;
-// Audio length when not known.
-inline constexpr int64_t kUnknownAudioLength = 2147483647;
-
-inline uint32_t LittleEndianWord(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-// Bytes of the padding slot the header asks for.
-int32_t PaddingSlot(const TMPEGFrameHeader& h);
-
-// Length (padding included) of the frame at `bytes` (four readable bytes), or
-// <= 0 when no frame of the stream whose first header word is given starts
-// there. Free-format frames are never accepted. `header` receives the parse.
-int32_t FrameLength(const uint8_t* bytes, uint32_t firstHeaderWord, TMPEGFrameHeader& header);
-
 // Walk state over a reader; the player keeps one under its decode lock.
 struct TFrameWalker {
     enum class TStepResult {
@@ -50,6 +32,7 @@ struct TFrameWalker {
     };
 
     TMPStreamReader* reader = nullptr;
+    DecoderState* decoder = nullptr;
     int64_t audioStart = 0;
     int64_t audioLength = kUnknownAudioLength;
     uint32_t firstHeaderWord = 0;
@@ -58,9 +41,38 @@ struct TFrameWalker {
     int32_t resyncCount = 0;
     bool needSetup = false;
     int32_t pcmBytesPerFrame = 0;
+    // Decoder set-up for a new position.
+    int32_t outputFlags = 0;
+    int32_t bandLimitHz = kPlayerBandLimitHz;
+    // Free-format streams: the measured frame length without padding (0 when
+    // the stream is not free format).
+    int32_t freeFormatLength = 0;
+    // Re-route the decoder when a frame's coded channel count differs from
+    // the set-up's, so that it comes out with its own channel count (the
+    // player keeps one output format instead).
+    bool followChannelChanges = false;
+    // Of the frame decoded last: its PCM bytes, and whether the decoder
+    // refused it (it then came out as silence).
+    int32_t lastPcmBytes = 0;
+    bool lastSilent = false;
+    // Junk bytes skipped over the whole walk.
+    int64_t skippedBytes = 0;
+    // Gapless trimming: decoded samples per channel before the music, the
+    // music's length (0 = no end), and the walk's state: samples still to
+    // drop and to hand out (-1 = no end). sampleBytes: one sample over all
+    // channels.
+    int32_t trimStart = 0;
+    int64_t musicSamples = 0;
+    int64_t dropSamples = 0;
+    int64_t samplesLeft = -1;
+    int32_t sampleBytes = 0;
 
-    void Assign(TMPStreamReader* r, const TStreamFacts& facts);
+    // The player's walk over `r` with decoder `d`, from the opening analysis.
+    void Assign(TMPStreamReader* r, DecoderState* d, const TStreamFacts& facts);
 
+    // Length with padding of the frame at `bytes` (four readable bytes), or
+    // <= 0 when no frame of this stream starts there.
+    int32_t Measure(const uint8_t* bytes, TMPEGFrameHeader& h) const;
     // The reader has passed the end of the audio.
     bool AudioUsedUp() const;
     // The audio ends at the reader's position.
@@ -68,7 +80,8 @@ struct TFrameWalker {
     // Skips one byte of junk, or ends the audio after kResyncLimit of them.
     void ResyncStep();
     // Measures, sets up when asked and decodes one frame into pcm
-    // (pcmBytesPerFrame bytes). Call only when !AudioUsedUp().
+    // (lastPcmBytes bytes, at most kMaxPcmBytesPerFrame; pcmBytesPerFrame for
+    // the player). Call only when !AudioUsedUp().
     TStepResult DecodeNext(uint8_t* pcm);
     // Passes one frame from the reader's position, skipping up to
     // kResyncLimit - 1 bytes of junk before it; the frame must end within the
@@ -76,6 +89,13 @@ struct TFrameWalker {
     bool ScanFrame();
     // Back to the first audio byte, decoder to be set up again.
     void Rewind();
+    // Trimming from music sample `musicPosition` on, for a walk that starts
+    // `dropFirst` decoded samples before it.
+    void StartMusicAt(int64_t musicPosition, int64_t dropFirst);
+    // Samples per channel in one frame of the stream.
+    int32_t FrameSamples() const;
+    // Drops and ends the decoded frame's PCM as trimming asks.
+    void Trim(uint8_t* pcm);
 };
 
 // Decodes `stream` exactly as the player plays it: the opening analysis, then

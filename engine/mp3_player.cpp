@@ -61,6 +61,7 @@ void TMP3Player::Init() {
     // Routines the processor lacks are never offered to the decoder.
     usingCpu_ = TMP3CpuCapabilities::FromBits(
         TMP3CpuCapabilities::All().Bits() & TMP3CpuCapabilities::FromCapabilityWord(GetCpuFeatures()).Bits());
+    SelectRoutines(*decoder_, GetCpuFeatures());
     output_->SetDeviceId(-1);
     output_->SetNotifyInterval(changePosStep_);
     output_->SetOnError([this](void*, const std::exception& e, bool& handled) { WorkerError(e, handled); });
@@ -190,8 +191,8 @@ void TMP3Player::OpenStream(std::unique_ptr<TStream> stream) {
             pcmStorage_ = std::make_unique<uint64_t[]>(kPcmBufferSize / 8);
             pcm_ = reinterpret_cast<uint8_t*>(pcmStorage_.get());
             info_.Attach(&reader_);
-            AnalyzeStream(reader_, info_, facts);
-            walk_.Assign(&reader_, facts);
+            AnalyzeStream(reader_, info_, *decoder_, facts);
+            walk_.Assign(&reader_, decoder_.get(), facts);
             pcmPending_ = 0;
         }
         {
@@ -250,7 +251,7 @@ void TMP3Player::Play() {
     try {
         {
             std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
-            SelectRoutines((GetCpuFeatures() & ~kCapabilityBits) | usingCpu_.CapabilityWord());
+            SelectRoutines(*decoder_, (GetCpuFeatures() & ~kCapabilityBits) | usingCpu_.CapabilityWord());
         }
         {
             std::lock_guard<TMPSimpleMutex> out(outputLock_);
@@ -399,12 +400,12 @@ void TMP3Player::SetFileName(const std::string& name) {
 
 bool TMP3Player::InvertPolarity() {
     std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
-    return GetPolarity();
+    return GetPolarity(*decoder_);
 }
 
 void TMP3Player::SetInvertPolarity(bool value) {
     std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
-    SetPolarity(value);
+    SetPolarity(*decoder_, value);
 }
 
 void TMP3Player::SetUsingCpuCapabilities(TMP3CpuCapabilities value) {
@@ -483,7 +484,7 @@ int32_t TMP3Player::NearestBand(int32_t target) const {
 void TMP3Player::ApplyEqualizer() {
     // Under the decode lock: the decoding thread never sees a half-written table.
     std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
-    DecoderState& d = GlobalDecoder();
+    DecoderState& d = *decoder_;
     const int32_t enabled = eqEnabled_ ? 1 : 0;
     if (eqMode_ == memSubBand) {
         *SubbandEqEnabled(d) = enabled;

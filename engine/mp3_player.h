@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder/decoder.h"
 #include "decoder/frame_header.h"
 #include "engine/frame_walk.h"
 #include "engine/message_queue.h"
@@ -113,6 +114,8 @@ public:
     // Read-only facts of the open file.
     TMP3PlayerStatus Status() const { return status_.load(); }
     bool IsOpen() const { return stream_ != nullptr; }
+    // The player's own decoder (tests read its equalizer tables).
+    DecoderState& Decoder() { return *decoder_; }
     int32_t Bitrate() const { return bitrate_; }
     int32_t SampleRate() const { return sampleRate_; }
     int32_t Channels() const { return channels_; }
@@ -204,6 +207,8 @@ private:
     std::unique_ptr<TStream> stream_;
     TMPStreamReader reader_{kReaderCapacity};
     TMP3Info info_;
+    // The decoder of the open stream, the player's own.
+    std::unique_ptr<DecoderState, void (*)(DecoderState*)> decoder_ = NewDecoder();
     TFrameWalker walk_;  // under decodeLock_
     TFrameTable frameTable_;
     int32_t bitrate_ = 0;

@@ -1,5 +1,6 @@
 // The decoding thread's playback step, the end-of-stream drain, Seek with its
 // lazily built frame table, and Position.
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -26,7 +27,8 @@ void TMP3Player::PlaybackStep() {
             return;
         }
         if (walk_.DecodeNext(pcm_) != TFrameWalker::TStepResult::Decoded) return;
-        pcmPending_ = walk_.pcmBytesPerFrame;
+        pcmPending_ = walk_.lastPcmBytes;
+        if (pcmPending_ == 0) return;  // trimmed away before the music
     }
     int32_t free = 0;
     HandOver(free);
@@ -98,12 +100,25 @@ void TMP3Player::Seek(int64_t milliseconds) {
         position_ = 0;
         if (!NoisySeek()) walk_.needSetup = true;
 
+        // Untrimmed streams land on the frame boundary at or after the time;
+        // trimmed ones on the music sample of the time.
+        const bool trimmed = walk_.trimStart > 0 || walk_.musicSamples > 0;
         const int64_t ppf = walk_.pcmBytesPerFrame;
-        const int64_t bytes = milliseconds * sampleRate_ * channels_ * 2 / 1000;
-        int64_t k = ppf > 0 ? (bytes + ppf - 1) / ppf : 0;
+        const int64_t spf = walk_.FrameSamples();
+        int64_t k = 0;
+        int64_t music = 0;
+        if (trimmed && spf > 0) {
+            music = milliseconds * sampleRate_ / 1000;
+            if (walk_.musicSamples > 0) music = std::min(music, walk_.musicSamples);
+            k = (music + walk_.trimStart) / spf;
+        } else {
+            const int64_t bytes = milliseconds * sampleRate_ * channels_ * 2 / 1000;
+            k = ppf > 0 ? (bytes + ppf - 1) / ppf : 0;
+        }
         k = std::min<int64_t>(k, std::numeric_limits<int32_t>::max());
         {
             std::lock_guard<std::recursive_mutex> table(frameTable_.Lock());
+            const int64_t wanted = k;
             if (k >= frameTable_.Count()) {
                 reader_.Seek(frameTable_.At(frameTable_.Count() - 1), TSeekOrigin::soBeginning);
                 if (!walk_.ScanFrame()) {
@@ -120,7 +135,15 @@ void TMP3Player::Seek(int64_t milliseconds) {
                 }
             }
             reader_.Seek(frameTable_.At(k), TSeekOrigin::soBeginning);
-            playedBytes_ = k * ppf;
+            if (trimmed && spf > 0) {
+                if (k != wanted) music = std::max<int64_t>(k * spf - walk_.trimStart, 0);
+                const int64_t drop = music + walk_.trimStart - k * spf;
+                walk_.StartMusicAt(music, drop);
+                playedBytes_ = music * walk_.sampleBytes;
+            } else {
+                walk_.StartMusicAt(0, 0);
+                playedBytes_ = k * ppf;
+            }
         }
         if (paused) output_->Pause();
         InstallProgress();

@@ -4,7 +4,10 @@
 
 #include <cstdint>
 
+#include "decoder/decoder.h"
 #include "decoder/frame_header.h"
+#include "engine/frame_walk.h"
+#include "engine/vbr_header.h"
 #include "engine/stream_reader.h"
 #include "info/mp3_info.h"
 
@@ -25,22 +28,34 @@ struct TStreamFacts {
     int32_t bitsPerSample = 0;
     int32_t bitrate = 0;          // bit/s of the first frame; 0 with a VBR header
     int32_t pcmBytesPerFrame = 0;
-    int64_t totalPcmBytes = 0;    // from a VBR header; 0 = unknown
+    int64_t totalPcmBytes = 0;    // of the music, from a VBR header; 0 = unknown
     int64_t firstFrameOffset = 0; // frame table entry 0
-    bool xingHeader = false;
+    int64_t firstFrameFound = 0;  // the first frame found, a header frame included
+    int32_t freeFormatLength = 0; // free format: frame length without padding
+    bool xingHeader = false;      // a Xing or Info header frame
     bool vbriHeader = false;
+    TVbrHeader vbr;
+    // Gapless playback (Layer III with the encoder's delay and padding): the
+    // decoded samples per channel before the music, and the music's length
+    // in samples per channel (0 = unknown: everything decoded is played).
+    int32_t trimStart = 0;
+    int64_t musicSamples = 0;
 };
 
-// Position of a Xing or VBRI header in the first frame, counted from its first
-// byte; `withCrc` adds the two CRC bytes.
-int32_t VbrHeaderOffset(const TMPEGFrameHeader& h, bool withCrc);
+// How the decoder is set up for the stream. The player's: full band, no free
+// format (its frames cannot be measured from the header).
+struct TOpenOptions {
+    int32_t outputFlags = PlayerOutputFlags();
+    int32_t bandLimitHz = kPlayerBandLimitHz;
+    bool freeFormat = false;
+};
 
 // With the reader open on the stream and `info` attached to it: finds the
-// audio, the first frame (searching on past a first sync candidate that is not
-// a frame), sets the process-wide decoder up for it, reads a VBR header and
-// leaves the reader at the first frame to play. Raises EMP3Error
-// "unknown MPEG Audio format." when there is no playable stream; read errors
-// propagate with their own text.
-void AnalyzeStream(TMPStreamReader& reader, TMP3Info& info, TStreamFacts& facts);
+// audio behind tags and wrappers, the first confirmed frame, sets `decoder`
+// up for it, reads a VBR header and leaves the reader at the first frame to
+// play. Raises EMP3Error "unknown MPEG Audio format." when there is no
+// playable stream; read errors propagate with their own text.
+void AnalyzeStream(TMPStreamReader& reader, TMP3Info& info, DecoderState& decoder, TStreamFacts& facts,
+                   const TOpenOptions& options = {});
 
 }  // namespace wl

@@ -36,11 +36,14 @@ void DecodeFrameInput(const uint8_t* data, size_t size) {
     wl::GetOutputFormat(d, format);
 
     std::vector<int16_t> pcm(wl::kMaxPcmBytesPerFrame / 2);
+    // One exact-size copy of the stream: each frame is decoded in place with
+    // exactly the bytes that remain behind it, so an over-read is caught.
+    std::unique_ptr<uint8_t[]> stream(new uint8_t[size]);
+    std::memcpy(stream.get(), data, size);
     size_t pos = 0;
     while (pos < size) {
         const size_t rest = size - pos;
-        std::unique_ptr<uint8_t[]> frame(new uint8_t[rest]);
-        std::memcpy(frame.get(), data + pos, rest);
+        uint8_t* frame = stream.get() + pos;
         if (rest >= 4) {
             // Keep sync, version, layer and rate; the rest of the header is free.
             frame[0] = head[0];
@@ -48,14 +51,13 @@ void DecodeFrameInput(const uint8_t* data, size_t size) {
             frame[2] = static_cast<uint8_t>((frame[2] & 0xF3) | (head[2] & 0x0C));
         }
         wl::TDecodeResult r{};
-        wl::DecodeFrame(d, r, frame.get(), static_cast<int32_t>(rest), pcm.data());
+        wl::DecodeFrame(d, r, frame, static_cast<int32_t>(rest), pcm.data());
         if (r.BytesConsumed > 0 && r.PcmBytes > format.SamplesPerFrame * 2) __builtin_trap();
         // Step by the frame's own header, like a player walking the stream.
         int32_t step = 0;
         if (rest >= 4) {
             wl::TMPEGFrameHeader fh{};
-            step = wl::ParseFrameHeader(frame.get(), 0, fh);
-            if (step > 0) step += fh.Padding ? (fh.Layer == 3 ? 4 : 1) : 0;
+            step = wl::FrameBytes(fh, wl::ParseFrameHeader(frame, 0, fh));
         }
         pos += static_cast<size_t>(step > 0 ? step : length);
     }

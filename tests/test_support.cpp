@@ -208,24 +208,4 @@ bool WriteWav(const std::string& path, std::span<const int16_t> pcm, int32_t cha
     return WriteFileBytes(path, bytes);
 }
 
-bool StartsWithXingFrame(std::span<const uint8_t> file) {
-    const size_t start = wl::tools::Id3v2TagSize(file);
-    if (file.size() - start < 8) return false;
-    std::vector<uint8_t> audio(file.begin() + static_cast<std::ptrdiff_t>(start), file.end());
-    audio.resize(audio.size() + 8, 0);
-    TMPEGFrameHeader header{};
-    int32_t bitrate = 0;
-    int32_t offset = 0;
-    const int32_t window = static_cast<int32_t>(std::min<size_t>(file.size() - start, 4096));
-    const int32_t length = FindFrame(audio.data(), window, header, bitrate, offset);
-    if (length <= 0) return false;
-    const size_t end = std::min(audio.size() - 8, static_cast<size_t>(offset) + static_cast<size_t>(length));
-    for (size_t i = static_cast<size_t>(offset) + 4; i + 4 <= end; ++i) {
-        if (std::memcmp(&audio[i], "Xing", 4) == 0 || std::memcmp(&audio[i], "Info", 4) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace wl::test

@@ -75,8 +75,4 @@ std::vector<int16_t> SynthesizeSignal(int32_t sampleRate, int32_t channels, doub
 bool WriteWav(const std::string& path, std::span<const int16_t> pcm, int32_t channels,
               int32_t sampleRate);
 
-// True when the MPEG audio in `file` begins with a frame carrying a "Xing" or
-// "Info" tag (an encoder's header frame, which decodes as silence).
-bool StartsWithXingFrame(std::span<const uint8_t> file);
-
 }  // namespace wl::test

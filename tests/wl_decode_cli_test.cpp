@@ -95,7 +95,32 @@ TEST_F(WlDecodeCli, NonMpegInputsExitTwo) {
     const std::string tagFile = dir_.File("tag-only.mp3");
     ASSERT_TRUE(wl::test::WriteFileBytes(tagFile, tagOnly));
 
-    for (const auto& file : {junkFile, emptyFile, tagFile}) {
+    // Only tags: an ID3v2 tag whose picture holds frame-like bytes (JPEG
+    // markers, lone MPEG headers that no frame follows), then an ID3v1 tag.
+    std::vector<uint8_t> picture = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F'};
+    for (int i = 0; i < 6000; ++i) picture.push_back(static_cast<uint8_t>(i % 7 ? rng() % 255 : 0xFF));
+    for (size_t at = 100; at + 4 < picture.size(); at += 1301) {
+        const uint8_t header[4] = {0xFF, 0xFB, 0x90, 0x64};
+        std::copy(header, header + 4, picture.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    const size_t frameSize = 1 + 10 + 1 + 2 + picture.size();  // encoding, MIME, type, description
+    const size_t tagSize = 10 + frameSize;
+    std::vector<uint8_t> tags = {'I', 'D', '3', 3, 0, 0, static_cast<uint8_t>(tagSize >> 21 & 0x7F),
+                                 static_cast<uint8_t>(tagSize >> 14 & 0x7F),
+                                 static_cast<uint8_t>(tagSize >> 7 & 0x7F), static_cast<uint8_t>(tagSize & 0x7F),
+                                 'A', 'P', 'I', 'C', static_cast<uint8_t>(frameSize >> 24),
+                                 static_cast<uint8_t>(frameSize >> 16), static_cast<uint8_t>(frameSize >> 8),
+                                 static_cast<uint8_t>(frameSize), 0, 0, 0};
+    for (char c : std::string("image/jpeg")) tags.push_back(static_cast<uint8_t>(c));
+    tags.insert(tags.end(), {0, 3, 0});
+    tags.insert(tags.end(), picture.begin(), picture.end());
+    std::vector<uint8_t> v1(128, 0);
+    std::copy_n("TAGTitle", 8, v1.begin());
+    tags.insert(tags.end(), v1.begin(), v1.end());
+    const std::string tagsFile = dir_.File("tags-only.mp3");
+    ASSERT_TRUE(wl::test::WriteFileBytes(tagsFile, tags));
+
+    for (const auto& file : {junkFile, emptyFile, tagFile, tagsFile}) {
         for (const std::string& out :
              std::vector<std::string>{"", std::string(" ").append(ShellQuote(dir_.File("out.wav")))}) {
             const auto r = RunCommand(Tool() + " " + ShellQuote(file) + out + " 2>&1 >/dev/null");
@@ -149,9 +174,18 @@ TEST_F(WlDecodeDemo, WavFileHasExactHeaderAndData) {
     ExpectWavHeader(wav, 2, 44100, dataBytes, dataBytes + 36);
     EXPECT_EQ(wav.size(), 44 + expected_.size());
     EXPECT_TRUE(wav.compare(44, std::string::npos, expected_) == 0) << "WAV data differs";
-    // The demo is 16 s of 44.1 kHz stereo in 1152-sample frames.
-    EXPECT_EQ(dataBytes % (1152 * 4), 0u);
-    EXPECT_NEAR(static_cast<double>(dataBytes) / (44100 * 4), 16.0, 0.2);
+    // The demo's encoder made exactly 16 s of 44.1 kHz stereo; its delay and
+    // padding are dropped.
+    EXPECT_EQ(dataBytes, 16u * 44100u * 4u);
+
+    // --no-gapless writes every decoded sample: whole 1152-sample frames, the
+    // header frame still left out.
+    const auto raw = RunCommand(Tool() + " --no-gapless " + ShellQuote(DemoFile()) + " -");
+    ASSERT_EQ(raw.exitCode, 0);
+    EXPECT_EQ(raw.output.size() % (1152 * 4), 0u);
+    EXPECT_GT(raw.output.size(), expected_.size() + 529 * 4);
+    EXPECT_EQ(raw.output.compare(576 * 4 + 529 * 4, expected_.size(), expected_), 0)
+        << "the music starts after the encoder's and the decoder's delay";
 }
 
 TEST_F(WlDecodeDemo, RawToStdoutAndByExtension) {

@@ -1,7 +1,8 @@
 // Whole-file decoding for the command-line tool, the tests and the benchmarks:
-// skips a leading ID3v2 tag, finds the first frame, sets up a fresh decoder and
-// walks the stream frame by frame the way the player does, handing each frame's
-// 16-bit PCM to a sink.
+// finds the audio and its first frame as the player does (behind tags and
+// wrappers, junk skipped), sets up a fresh decoder (band limit and free format
+// as asked) and walks the stream frame by frame with the player's walk,
+// handing each frame's 16-bit PCM to a sink.
 #pragma once
 
 #include <cstddef>
@@ -13,14 +14,12 @@
 #include <vector>
 
 #include "decoder/frame_header.h"
+#include "engine/file_stream.h"
 
 namespace wl::tools {
 
 // The player's band limit.
 constexpr int32_t kPlayerBandLimitHz = 24000;
-// How far the first frame is searched for, and how much junk in a row the walk
-// skips before it takes the audio as ended.
-constexpr int32_t kSyncSearchBytes = 4096;
 
 struct DecodeOptions {
     // true: all subbands and lines (kOutputFullBand); false: the standard-compatible
@@ -30,13 +29,17 @@ struct DecodeOptions {
     // Re-route the decoder when a frame's coded channel count differs from the
     // set-up's, so that each frame comes out with its own channel count.
     bool followChannelChanges = true;
+    // Drop the encoder's delay and padding as the player does (Layer III
+    // files whose header frame gives them); false writes every decoded sample.
+    bool gapless = true;
     // Capability word for the routine selection; empty: the processor's.
     std::optional<uint32_t> capabilities;
 };
 
 struct StreamFacts {
-    size_t audioOffset = 0;          // first byte after leading ID3v2 tags
-    size_t firstFrameOffset = 0;     // position of the first frame in the data
+    size_t audioOffset = 0;          // first byte after tags and wrappers
+    size_t firstFrameOffset = 0;     // position of the first frame found (a VBR header frame included)
+    size_t headerFrameBytes = 0;     // of a Xing/Info/VBRI header frame there (never played)
     TMPEGFrameHeader firstHeader{};  // header of the first frame
     int32_t firstBitrateKbps = 0;    // 0 for free format
     bool freeFormat = false;
@@ -70,6 +73,9 @@ struct DecodeOutcome {
 
 inline constexpr const char* kUnknownFormatMessage = "unknown MPEG Audio format.";
 
+// Decodes the MPEG audio of `stream`, read piece by piece from its start.
+DecodeOutcome DecodeMpegStream(TStream& stream, const DecodeOptions& options, const FrameSink& sink);
+
 // Decodes the MPEG audio in `data` (a whole file). Never reads outside `data`.
 DecodeOutcome DecodeMpegAudio(std::span<const uint8_t> data, const DecodeOptions& options,
                               const FrameSink& sink);
@@ -78,9 +84,6 @@ DecodeOutcome DecodeMpegAudio(std::span<const uint8_t> data, const DecodeOptions
 // changes are followed the buffer holds each frame's own channel count.
 DecodeOutcome DecodeToPcm(std::span<const uint8_t> data, const DecodeOptions& options,
                           std::vector<int16_t>& pcm);
-
-// Size of the leading ID3v2 tag(s) at `data`, 0 when there is none.
-size_t Id3v2TagSize(std::span<const uint8_t> data);
 
 // Reads a whole file. On failure returns false and sets `error` to strerror text.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error);
@@ -94,7 +97,6 @@ std::vector<uint8_t> MakeWavHeader(int32_t channels, int32_t sampleRate, uint64_
 std::string VersionName(const TMPEGFrameHeader& h);
 std::string LayerName(const TMPEGFrameHeader& h);
 std::string ModeName(const TMPEGFrameHeader& h);
-// Samples per channel in one frame of this header's version and layer.
-int32_t SamplesPerFrame(const TMPEGFrameHeader& h);
+using wl::SamplesPerFrame;
 
 }  // namespace wl::tools

@@ -33,7 +33,7 @@ constexpr int kExitNotMpeg = 2;
 constexpr int kExitUsage = 64;
 
 constexpr const char* kUsage =
-    "Usage: wl-decode [--raw | --wav] [--band-limit HZ] INPUT [OUTPUT | -]\n"
+    "Usage: wl-decode [--raw | --wav] [--band-limit HZ] [--no-gapless] INPUT [OUTPUT | -]\n"
     "       wl-decode --player [--raw | --wav] INPUT OUTPUT\n"
     "       wl-decode --info INPUT\n"
     "\n"
@@ -51,6 +51,9 @@ constexpr const char* kUsage =
     "                   count.\n"
     "  --band-limit HZ  decode the band up to HZ only, the way the player does (it\n"
     "                   uses 24000), instead of the full band\n"
+    "  --no-gapless     write every decoded sample; by default the encoder's delay\n"
+    "                   and padding are dropped as the player drops them (Layer III\n"
+    "                   files whose Xing/Info header frame gives them)\n"
     "  --player         decode exactly as the player plays: its opening analysis\n"
     "                   (tags, first frame, Xing/VBRI header frame skipped), its\n"
     "                   frame walk, silence for frames the decoder refuses; the\n"
@@ -264,6 +267,8 @@ int main(int argc, char** argv) {
             infoOnly = true;
         } else if (arg == "--player") {
             player = true;
+        } else if (arg == "--no-gapless") {
+            options.gapless = false;
         } else if (arg == "--raw" || arg == "--wav") {
             const Format wanted = arg == "--raw" ? Format::Raw : Format::Wav;
             if (format != Format::Auto && format != wanted) {
@@ -337,22 +342,38 @@ int main(int argc, char** argv) {
         return UsageError("--raw and --wav need an OUTPUT");
     }
 
-    std::vector<uint8_t> data;
-    std::string error;
-    if (!wl::tools::ReadWholeFile(input, data, error)) {
-        std::fprintf(stderr, "cannot open %s: %s\n", input.c_str(), error.c_str());
-        return kExitIo;
-    }
+    // Files are read piece by piece; standard input is read whole first.
+    auto decode = [&](const wl::tools::FrameSink& sink) {
+        wl::tools::DecodeOutcome outcome;
+        if (input == "-") {
+            std::vector<uint8_t> data;
+            std::string error;
+            if (!wl::tools::ReadWholeFile(input, data, error)) {
+                outcome.error = "cannot read standard input: " + error;
+                return outcome;
+            }
+            return wl::tools::DecodeMpegAudio(data, options, sink);
+        }
+        try {
+            wl::TFileStream stream(input);
+            return wl::tools::DecodeMpegStream(stream, options, sink);
+        } catch (const wl::EMP3Error& e) {
+            outcome.error = e.what();
+            return outcome;
+        }
+    };
+    // "unknown MPEG Audio format." exits 2; a file that cannot be read, 1.
+    auto failure = [](const wl::tools::DecodeOutcome& outcome) {
+        std::fprintf(stderr, "%s\n", outcome.error.c_str());
+        return outcome.error == wl::tools::kUnknownFormatMessage ? kExitNotMpeg : kExitIo;
+    };
 
     if (benchmark) {
         wl::tools::FrameSink sink;  // decode only
         const double before = CpuSeconds();
-        const auto outcome = wl::tools::DecodeMpegAudio(data, options, sink);
+        const auto outcome = decode(sink);
         const double cpu = CpuSeconds() - before;
-        if (!outcome.ok) {
-            std::fprintf(stderr, "%s\n", outcome.error.c_str());
-            return kExitNotMpeg;
-        }
+        if (!outcome.ok) return failure(outcome);
         PrintFacts(input, outcome.facts, cpu);
         return kExitOk;
     }
@@ -366,11 +387,8 @@ int main(int argc, char** argv) {
     sink.frame = [&](const int16_t* pcm, size_t bytes, int32_t channels, int32_t) {
         return writeOk && writer.Frame(pcm, bytes, channels);
     };
-    const auto outcome = wl::tools::DecodeMpegAudio(data, options, sink);
-    if (!outcome.ok) {
-        std::fprintf(stderr, "%s\n", outcome.error.c_str());
-        return kExitNotMpeg;
-    }
+    const auto outcome = decode(sink);
+    if (!outcome.ok) return failure(outcome);
     if (!writer.Finish() || !writeOk) {
         std::fprintf(stderr, "%s\n", writer.Error().c_str());
         return kExitIo;
