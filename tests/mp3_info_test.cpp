@@ -3,6 +3,7 @@
 // hostile input.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -701,6 +702,13 @@ TEST(MP3InfoHostile, RandomlyMutatedInput) {
         Riff(Chunk("fmt ", Repeat(1, 16)) + Chunk("data", Audio(51)) +
              Chunk("LIST", B("INFO") + Chunk("INAM", B("n")) + Chunk("IART", B("abc")))),
         MacBinaryHeader(400, 50) + Audio(272) + Id3v1("mac") + Repeat(0, 50),
+        // 2.4 with plain frame sizes, gain and gapless frames, then a second tag.
+        Id3v2(4, 0x40, Frame23("TIT2", Text(3, B(std::string(200, 't')))) +
+                           Frame23("RVA2", B("track") + Bytes{0, 1, 0xF9, 0, 16, 0x70, 0}) +
+                           Frame23("TXXX", Text(1, Utf16LE(u"REPLAYGAIN_TRACK_GAIN") + Bytes{0, 0} + Utf16LE(u"-6.2 dB"))) +
+                           Frame23("COMM", Text(0, B("eng") + B("iTunSMPB") + Bytes{0} + B(" 0 210 3C4 A6A00"))) +
+                           Repeat(0, 8)) +
+            Id3v2(3, 0, Frame23("TALB", Latin("second"))) + Audio(100),
     };
     std::mt19937 rng(2024);
     int iterations = 0;
@@ -732,9 +740,16 @@ TEST(MP3InfoHostile, RandomlyMutatedInput) {
                                          a.info.Track()}) {
                 ASSERT_TRUE(wl::IsValidUtf8(v)) << v;
             }
+            const wl::TReplayGain gain = a.info.ReplayGain();
+            for (const auto& v : {gain.trackGainDb, gain.trackPeak, gain.albumGainDb, gain.albumPeak}) {
+                ASSERT_TRUE(!v || std::isfinite(*v));
+            }
+            const wl::TGaplessInfo& gapless = a.info.TagGapless();
+            ASSERT_TRUE(!gapless.present ||
+                        (gapless.encoderDelay >= 0 && gapless.padding >= 0 && gapless.sampleCount >= 0));
         }
     }
-    EXPECT_EQ(iterations, 3600);
+    EXPECT_EQ(iterations, 4200);
 }
 
 TEST(MP3InfoFiles, AnalysisThroughAFile) {
