@@ -71,7 +71,9 @@ public:
     int64_t RiffDataStart() const { return riffDataStart_; }
     int64_t RiffDataSize() const { return riffDataSize_; }
 
-    // Lines "key=value" (UTF-8).
+    // Lines "key=value" (UTF-8). ID3v2 lines are keyed by the frame identifier
+    // (2.2 ones under their later names), in tag and frame order; a user text
+    // (TXXX) with a description shows "description: value".
     const std::vector<std::string>& ID3v1List() const { return id3v1_; }
     const std::vector<std::string>& ID3v2List() const { return id3v2_; }
     const std::vector<std::string>& RiffList() const { return riff_; }
