@@ -46,15 +46,6 @@ std::string FieldText(const uint8_t* p, size_t n) {
     return EightBitToUtf8(Bytes(CutAndTrim(View(p, n))));
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 // Undoes ID3v2 unsynchronisation: every 0xFF 0x00 becomes 0xFF.
 std::vector<uint8_t> Resynchronise(std::span<const uint8_t> in) {
     std::vector<uint8_t> out;
@@ -70,60 +61,64 @@ std::vector<uint8_t> Resynchronise(std::span<const uint8_t> in) {
 std::string FrameId22(std::string_view id) {
     static constexpr std::pair<const char*, const char*> kMap[] = {
         {"TT2", "TIT2"}, {"TP1", "TPE1"}, {"TAL", "TALB"}, {"TYE", "TYER"},
-        {"TCO", "TCON"}, {"COM", "COMM"}, {"TRK", "TRCK"}};
+        {"TCO", "TCON"}, {"COM", "COMM"}, {"TRK", "TRCK"}, {"TXX", "TXXX"},
+        {"WXX", "WXXX"}, {"ULT", "USLT"}, {"UFI", "UFID"}, {"POP", "POPM"}};
     for (const auto& [from, to] : kMap) {
         if (id == from) return to;
     }
     return std::string(id);
 }
 
-// The text of a UTF-16 (encoding 1: little-endian unless a mark says
-// otherwise; 2: big-endian unless a mark says otherwise) or 8-bit string.
-std::string EncodedText(uint8_t encoding, std::span<const uint8_t> bytes) {
-    if (encoding == 1 || encoding == 2) {
-        const auto order = encoding == 1 ? TUtf16Order::LittleEndian : TUtf16Order::BigEndian;
-        return std::string(TrimRight(Utf16ToUtf8(bytes, order)));
+// The offset from the end of the 10-byte header at which the frames begin,
+// when the extended-header flag is set; `p` holds the first `available` bytes
+// after the header. Empty when no frames can be found.
+std::optional<int64_t> FramesOffset(const uint8_t* p, int64_t available, int major, int64_t size) {
+    if (available < 4) return std::nullopt;
+    // Some writers set the flag without writing an extended header.
+    if (IsFrameId(p)) return 0;
+    if (major == 3) {
+        const int64_t e = BigEndian32(p);
+        if (e < 0 || 4 + e > size) return std::nullopt;
+        return 4 + e;
     }
-    return EightBitToUtf8(Bytes(CutAndTrim(View(bytes.data(), bytes.size()))));
+    // 2.4: a sync-safe size that counts its own 4 bytes.
+    const int64_t e = SyncSafe32(p);
+    if (e < 6 || e > size) return std::nullopt;
+    return e;
 }
 
-// The bytes after the last zero byte that comes before the final byte (all of
-// them when there is none): drops a comment's language and description and a
-// URL's description.
-std::span<const uint8_t> AfterLastZero(std::span<const uint8_t> bytes) {
-    if (bytes.size() < 2) return bytes;
-    for (size_t i = bytes.size() - 1; i-- > 0;) {
-        if (bytes[i] == 0) return bytes.subspan(i + 1);
+// Copies n (at most 4) bytes at the file offset `at` (not before the reader's
+// position); the reader stays where it was.
+bool PeekAt(TMPStreamReader& r, int64_t at, int32_t n, uint8_t* out) {
+    const int64_t position = r.Position();
+    const int64_t ahead = at - position;
+    if (ahead < 0) return false;
+    if (ahead + n <= r.Capacity()) {
+        if (!r.Need(static_cast<int32_t>(ahead + n))) return false;
+        std::memcpy(out, r.Data() + ahead, static_cast<size_t>(n));
+        return true;
     }
-    return bytes;
+    r.Seek(at, TSeekOrigin::soBeginning);
+    const bool ok = r.Need(n);
+    if (ok) std::memcpy(out, r.Data(), static_cast<size_t>(n));
+    r.Seek(position, TSeekOrigin::soBeginning);
+    return ok;
 }
 
-// A frame's value from its body (encoding byte first).
-std::string FrameValue(std::string_view id, std::span<const uint8_t> body) {
-    if (body.empty()) return {};
-    const uint8_t encoding = body[0];
-    const auto text = body.subspan(1);
-    if (id == "COMM") {
-        if (encoding == 1 || encoding == 2) {
-            // Language (3 bytes), description, a zero code unit, the text.
-            if (text.size() < 3) return {};
-            auto units = text.subspan(3);
-            for (size_t i = 0; i + 1 < units.size(); i += 2) {
-                if (units[i] == 0 && units[i + 1] == 0) {
-                    units = units.subspan(i + 2);
-                    break;
-                }
-            }
-            return EncodedText(encoding, units);
-        }
-        return EncodedText(encoding, AfterLastZero(text));
-    }
-    if (id == "WXXX") {
-        return EightBitToUtf8(Bytes(CutAndTrim(View(AfterLastZero(text).data(),
-                                                    AfterLastZero(text).size()))));
-    }
-    if (!id.empty() && id[0] == 'T') return EncodedText(encoding, text);
-    return EncodedText(0, text);
+// True when a frame ending at `at` is followed by another frame, by padding,
+// or by nothing (the end of the frames).
+bool IsFrameBoundary(TMPStreamReader& r, int64_t at, int64_t end) {
+    if (at == end) return true;
+    if (at > end) return false;
+    const auto n = static_cast<int32_t>(std::min<int64_t>(4, end - at));
+    uint8_t b[4] = {};
+    if (!PeekAt(r, at, n, b)) return false;
+    if (std::all_of(b, b + n, [](uint8_t c) { return c == 0; })) return true;
+    return n == 4 && IsFrameId(b);
+}
+
+bool IsFrameId22(const uint8_t* p) {
+    return std::all_of(p, p + 3, [](uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
 }
 
 }  // namespace
@@ -176,6 +171,11 @@ void TMP3Info::Reset() {
     riff_.clear();
     id3v1_.clear();
     id3v2_.clear();
+    plainComment_.reset();
+    describedComment_.reset();
+    gapless_ = {};
+    gainFromText_ = {};
+    gainFromRva2_ = {};
 }
 
 void TMP3Info::Attach(TMPStreamReader* reader) {
@@ -187,7 +187,8 @@ bool TMP3Info::AnalyzeHead() {
     if (!reader_ || !reader_->Active()) return false;
     AnalyzeMacBinary();
     AnalyzeRiffHead();
-    if (AnalyzeID3v2()) found_.Include(mitID3V2);
+    // Taggers that prepend a new tag may keep the old one behind it.
+    while (AnalyzeID3v2()) found_.Include(mitID3V2);
     return reader_->Need(1);
 }
 
@@ -252,95 +253,103 @@ bool TMP3Info::AnalyzeID3v2() {
     const int64_t size = int64_t{d[6]} << 21 | int64_t{d[7]} << 14 | int64_t{d[8]} << 7 | d[9];
     if (size <= 0) return false;
     const int64_t footer = major == 4 && (flags & kID3Footer) ? 10 : 0;
-    const int64_t framesEnd = s + 10 + size;
-    const int64_t end = framesEnd + footer;
+    const int64_t end = s + 10 + size + footer;
     // A tag that claims more than the file holds is not a tag: skipping it
     // would hide all the audio.
     if (end > r.Size()) return false;
 
-    auto fail = [&] {
-        r.Seek(s, TSeekOrigin::soBeginning);
-        return false;
-    };
-    const bool unsynchronised = (flags & kID3Unsynchronised) != 0;
-    bool frameWalk = major == 3 || major == 4 || (major == 2 && !(flags & 0x40));  // 2.2: 0x40 = compressed
-
-    if (frameWalk && unsynchronised && major != 4) {
-        // 2.2 and 2.3 unsynchronise the whole tag, frame headers included: read
-        // it resynchronised from memory when it fits, else skip it unread.
-        frameWalk = false;
-        if (10 + size <= r.Capacity()) {
-            if (!r.Need(static_cast<int32_t>(10 + size))) return fail();
-            std::vector<uint8_t> tag(r.Data(), r.Data() + 10 + size);
-            std::vector<uint8_t> body = Resynchronise(std::span(tag).subspan(10));
-            int64_t framesStart = 0;
-            if (major == 3 && (flags & kID3ExtendedHeader)) {
-                if (body.size() < 4) return fail();
-                const int64_t e = BigEndian32(body.data());
-                if (e < 0 || e > static_cast<int64_t>(body.size()) - 4) return fail();
-                framesStart = 4 + e;
-            }
-            TMemoryStream memory(std::move(body));
-            TMPStreamReader inner(r.Capacity());
-            inner.Open(&memory);
-            inner.Skip(framesStart);
-            if (!ReadID3v2Frames(inner, memory.Size(), major, false)) return fail();
-        }
-        if (!r.Skip(10 + size)) return fail();
-    } else if (frameWalk) {
-        int64_t framesStart = s + 10;
-        if (flags & kID3ExtendedHeader) {
-            if (!r.Need(14)) return fail();
-            if (major == 3) {
-                const int64_t e = BigEndian32(r.Data() + 10);
-                if (e < 0 || e > size) return fail();
-                framesStart = s + 14 + e;
-            } else {
-                // 2.4: a sync-safe size that counts its own 4 bytes.
-                const int64_t e = SyncSafe32(r.Data() + 10);
-                if (e < 6 || e > size) return fail();
-                framesStart = s + 10 + e;
-            }
-        }
-        if (!r.Skip(framesStart - s)) return fail();
-        if (!ReadID3v2Frames(r, framesEnd, major, major == 4 && unsynchronised)) return fail();
-        if (footer && !r.Skip(footer)) return fail();
+    ReadID3v2Tag(s, major, flags, size);
+    // Whatever its frames were like, the tag ends where its header says: a
+    // damaged tag never hides the audio after it.
+    if (r.Position() <= end) {
+        r.Skip(end - r.Position());
     } else {
-        // Versions without a known frame layout are skipped unread.
-        if (!r.Skip(end - s)) return fail();
+        r.Seek(end, TSeekOrigin::soBeginning);
     }
-    if (r.Position() != end) return fail();
-    audioStart_ = r.Position();
+    audioStart_ = end;
     // A tag longer than the wrapper says the audio is leaves no audio, not a
     // negative length.
     if (audioLength_ != kUnknownLength) audioLength_ = std::max<int64_t>(0, audioLength_ - (end - s));
     return true;
 }
 
-// Reads frames from the reader's position up to `end`; true when the last frame
-// (or the padding) ends exactly there. Lines read before a failure stay.
-bool TMP3Info::ReadID3v2Frames(TMPStreamReader& r, int64_t end, int major, bool unsynchronised) {
+// Reads the frames of the tag whose header is at `start`, as far as they can be
+// read; the reader is left anywhere.
+void TMP3Info::ReadID3v2Tag(int64_t start, int major, uint8_t flags, int64_t size) {
+    TMPStreamReader& r = *reader_;
+    // 2.2 with flag 0x40 is compressed; versions without a known frame layout
+    // are skipped unread.
+    if (!(major == 3 || major == 4 || (major == 2 && !(flags & 0x40)))) return;
+    const bool unsynchronised = (flags & kID3Unsynchronised) != 0;
+    const bool extended = major != 2 && (flags & kID3ExtendedHeader);
+
+    if (unsynchronised && major != 4) {
+        // 2.2 and 2.3 unsynchronise the whole tag, frame headers included: read
+        // it resynchronised from memory when it fits, else skip it unread.
+        if (10 + size > r.Capacity() || !r.Need(static_cast<int32_t>(10 + size))) return;
+        std::vector<uint8_t> body = Resynchronise(std::span(r.Data() + 10, static_cast<size_t>(size)));
+        int64_t framesStart = 0;
+        if (extended) {
+            const auto offset = FramesOffset(body.data(), static_cast<int64_t>(body.size()), major,
+                                             static_cast<int64_t>(body.size()));
+            if (!offset) return;
+            framesStart = *offset;
+        }
+        TMemoryStream memory(std::move(body));
+        TMPStreamReader inner(r.Capacity());
+        inner.Open(&memory);
+        if (!inner.Skip(framesStart)) return;
+        ReadID3v2Frames(inner, memory.Size(), major, false);
+        return;
+    }
+    int64_t framesStart = start + 10;
+    if (extended) {
+        const auto available = static_cast<int32_t>(std::min<int64_t>(size, 4));
+        if (!r.Need(10 + available)) return;
+        const auto offset = FramesOffset(r.Data() + 10, available, major, size);
+        if (!offset) return;
+        framesStart += *offset;
+    }
+    if (!r.Skip(framesStart - start)) return;
+    ReadID3v2Frames(r, start + 10 + size, major, major == 4 && unsynchronised);
+}
+
+// Reads frames from the reader's position up to `end`, stopping at the padding,
+// at bytes that are not a frame, and at a frame that would pass `end`.
+void TMP3Info::ReadID3v2Frames(TMPStreamReader& r, int64_t end, int major, bool unsynchronised) {
     const int32_t headerSize = major == 2 ? 6 : 10;
     while (end - r.Position() >= headerSize) {
-        if (!r.Need(headerSize)) return false;
-        const uint8_t* d = r.Data();
+        if (!r.Need(headerSize)) return;
+        uint8_t header[10];
+        std::memcpy(header, r.Data(), static_cast<size_t>(headerSize));
+        // Padding (zeros), or bytes that are not a frame: the frames end here.
+        if (major == 2 ? !IsFrameId22(header) : !IsFrameId(header)) return;
         int64_t n;
         uint8_t formatFlags = 0;
         std::string id;
         if (major == 2) {
-            n = int64_t{d[3]} << 16 | int64_t{d[4]} << 8 | d[5];
-            id = FrameId22(CutAndTrim(View(d, 3)));
+            n = int64_t{header[3]} << 16 | int64_t{header[4]} << 8 | header[5];
+            id = FrameId22(View(header, 3));
         } else {
-            n = major == 4 ? SyncSafe32(d + 4) : BigEndian32(d + 4);
-            formatFlags = d[9];
-            id = std::string(CutAndTrim(View(d, 4)));
+            n = major == 4 ? SyncSafe32(header + 4) : BigEndian32(header + 4);
+            formatFlags = header[9];
+            id = std::string(View(header, 4));
         }
-        if (n <= 0) {
-            // Padding: zeros to the end of the tag.
-            return r.Skip(end - r.Position()) && r.Position() == end;
+        if (major == 4) {
+            // Some writers put plain 32-bit sizes in 2.4 frames: take the plain
+            // reading when only it lands on a frame, the padding or the end.
+            const int64_t plain = BigEndian32(header + 4);
+            const int64_t here = r.Position();
+            if (plain != n && plain > 0 && !IsFrameBoundary(r, here + 10 + n, end) &&
+                IsFrameBoundary(r, here + 10 + plain, end)) {
+                n = plain;
+            }
         }
+        if (n < 0) return;
+        // A frame running past the end of the tag is dropped.
+        if (r.Position() + headerSize + n > end) return;
         if (headerSize + n <= r.Capacity()) {
-            if (!r.Need(static_cast<int32_t>(headerSize + n))) return false;
+            if (!r.Need(static_cast<int32_t>(headerSize + n))) return;
             std::span<const uint8_t> body(r.Data() + headerSize, static_cast<size_t>(n));
             bool readable = true;
             std::vector<uint8_t> resynchronised;
@@ -357,15 +366,56 @@ bool TMP3Info::ReadID3v2Frames(TMPStreamReader& r, int64_t end, int major, bool 
                 }
             }
             if (readable) {
-                std::string safeId = EightBitToUtf8(Bytes(id));
-                std::string value = FrameValue(safeId, body);
-                id3v2_.push_back(safeId + "=" + value);
+                if (const auto text = ReadFrameText(id, body)) {
+                    // A user text shows its description too: its value alone says nothing.
+                    const bool described = id == "TXXX" && !text->description.empty();
+                    id3v2_.push_back(id + "=" + (described ? text->description + ": " : std::string()) +
+                                     text->value);
+                    NoteFrame(id, *text, body);
+                }
             }
         }
-        if (r.Position() + headerSize + n > end) return false;
-        if (!r.Skip(headerSize + n)) return false;
+        if (!r.Skip(headerSize + n)) return;
     }
-    return r.Position() == end;
+}
+
+void TMP3Info::NoteFrame(const std::string& id, const TID3v2FrameText& text, std::span<const uint8_t> body) {
+    if (id == "COMM") {
+        if (text.description.empty()) {
+            if (!plainComment_) plainComment_ = text.value;
+        } else if (!describedComment_ && !IsMachineCommentDescription(text.description)) {
+            describedComment_ = text.value;
+        }
+    }
+    if ((id == "COMM" || id == "TXXX") && !gapless_.present && EqualsNoCase(text.description, "iTunSMPB")) {
+        ParseGaplessText(text.value, gapless_);
+    }
+    if (id == "TXXX") {
+        const std::pair<const char*, std::optional<double>*> gains[] = {
+            {"REPLAYGAIN_TRACK_GAIN", &gainFromText_.trackGainDb},
+            {"REPLAYGAIN_ALBUM_GAIN", &gainFromText_.albumGainDb}};
+        const std::pair<const char*, std::optional<double>*> peaks[] = {
+            {"REPLAYGAIN_TRACK_PEAK", &gainFromText_.trackPeak},
+            {"REPLAYGAIN_ALBUM_PEAK", &gainFromText_.albumPeak}};
+        for (const auto& [name, slot] : gains) {
+            if (!*slot && EqualsNoCase(text.description, name)) *slot = ParseGainText(text.value);
+        }
+        for (const auto& [name, slot] : peaks) {
+            if (!*slot && EqualsNoCase(text.description, name)) *slot = ParsePeakText(text.value);
+        }
+    }
+    if (id == "RVA2") {
+        const auto master = ReadRva2(body);
+        if (!master) return;
+        const bool track = EqualsNoCase(master->identification, "track");
+        const bool album = EqualsNoCase(master->identification, "album");
+        auto& gain = track ? gainFromRva2_.trackGainDb : gainFromRva2_.albumGainDb;
+        auto& peak = track ? gainFromRva2_.trackPeak : gainFromRva2_.albumPeak;
+        if ((track || album) && !gain) {
+            gain = master->gainDb;
+            peak = master->peak;
+        }
+    }
 }
 
 void TMP3Info::AnalyzeTail() {
@@ -451,7 +501,10 @@ std::string TMP3Info::ChooseKeys(std::string_view v1Key, std::string_view v2Key,
 std::string TMP3Info::Album() const { return ChooseKeys("ALBUM", "TALB", "IPRD"); }
 std::string TMP3Info::Artist() const { return ChooseKeys("ARTIST", "TPE1", "IART"); }
 // The ID3v2 comment counts too: it is where most taggers put it.
-std::string TMP3Info::Comment() const { return ChooseKeys("COMMENT", "COMM", "ICMT"); }
+std::string TMP3Info::Comment() const {
+    const std::string v2 = plainComment_ ? *plainComment_ : describedComment_.value_or(std::string());
+    return ChooseValues(Lookup(id3v1_, "COMMENT"), v2, Lookup(riff_, "ICMT"));
+}
 std::string TMP3Info::Genre() const {
     // "TCON" is the genre frame ("TIT1" is the content group).
     return ChooseValues(Lookup(id3v1_, "GENRE"), GenreText(Lookup(id3v2_, "TCON")),
@@ -463,6 +516,16 @@ std::string TMP3Info::Year() const {
     std::string v2 = Lookup(id3v2_, "TYER");
     if (v2.empty()) v2 = Lookup(id3v2_, "TDRC");
     return ChooseValues(Lookup(id3v1_, "YEAR"), v2, Lookup(riff_, "ICRD"));
+}
+
+TReplayGain TMP3Info::ReplayGain() const {
+    // The user texts win over RVA2 value by value.
+    TReplayGain g = gainFromText_;
+    if (!g.trackGainDb) g.trackGainDb = gainFromRva2_.trackGainDb;
+    if (!g.trackPeak) g.trackPeak = gainFromRva2_.trackPeak;
+    if (!g.albumGainDb) g.albumGainDb = gainFromRva2_.albumGainDb;
+    if (!g.albumPeak) g.albumPeak = gainFromRva2_.albumPeak;
+    return g;
 }
 
 }  // namespace wl

@@ -1,15 +1,19 @@
 // TMP3Info: where the audio bytes of a file lie inside MacBinary and RIFF
-// wrappers and behind an ID3v2 tag, and the texts of its ID3v1, ID3v2 and
-// RIFF LIST INFO tags, read through the player's stream reader.
+// wrappers and behind its ID3v2 tags, the texts of its ID3v1, ID3v2 and RIFF
+// LIST INFO tags, and the gapless and loudness values of its ID3v2 tags, read
+// through the player's stream reader.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/stream_reader.h"
+#include "info/id3v2_frames.h"
 
 namespace wl {
 
@@ -53,8 +57,9 @@ public:
     void Attach(TMPStreamReader* reader);
 
     // From the reader's position: MacBinary header, RIFF "data" chunk, ID3v2
-    // tag. Answers whether a byte follows. Never raises on bad data; read
-    // errors of the source propagate.
+    // tags (every one that directly follows another; a damaged tag is still
+    // skipped by its header's size). Answers whether a byte follows. Never
+    // raises on bad data; read errors of the source propagate.
     bool AnalyzeHead();
     // RIFF LIST INFO and ID3v1; completes an unknown audio length.
     void AnalyzeTail();
@@ -66,7 +71,9 @@ public:
     int64_t RiffDataStart() const { return riffDataStart_; }
     int64_t RiffDataSize() const { return riffDataSize_; }
 
-    // Lines "key=value" (UTF-8).
+    // Lines "key=value" (UTF-8). ID3v2 lines are keyed by the frame identifier
+    // (2.2 ones under their later names), in tag and frame order; a user text
+    // (TXXX) with a description shows "description: value".
     const std::vector<std::string>& ID3v1List() const { return id3v1_; }
     const std::vector<std::string>& ID3v2List() const { return id3v2_; }
     const std::vector<std::string>& RiffList() const { return riff_; }
@@ -84,6 +91,14 @@ public:
     std::string Track() const;
     std::string Year() const;
 
+    // Encoder delay, padding and the music's length in samples per channel,
+    // from an "iTunSMPB" comment or user text (the first one that parses).
+    const TGaplessInfo& TagGapless() const { return gapless_; }
+    // ReplayGain from the user texts REPLAYGAIN_TRACK_GAIN, _TRACK_PEAK,
+    // _ALBUM_GAIN and _ALBUM_PEAK, each falling back to the "track" or "album"
+    // RVA2 frame's master volume. Gains in dB, peaks linear (1.0 = full scale).
+    TReplayGain ReplayGain() const;
+
     // The value of the first line of `list` whose key equals `key` regardless
     // of ASCII case; empty when there is none.
     static std::string Lookup(const std::vector<std::string>& list, std::string_view key);
@@ -92,7 +107,9 @@ private:
     void AnalyzeMacBinary();
     void AnalyzeRiffHead();
     bool AnalyzeID3v2();
-    bool ReadID3v2Frames(TMPStreamReader& r, int64_t end, int major, bool unsynchronised);
+    void ReadID3v2Tag(int64_t start, int major, uint8_t flags, int64_t size);
+    void ReadID3v2Frames(TMPStreamReader& r, int64_t end, int major, bool unsynchronised);
+    void NoteFrame(const std::string& id, const TID3v2FrameText& text, std::span<const uint8_t> body);
     bool FindRiffChunk(const char* id, const char* form);
     void ReadRiffInfo();
     void AnalyzeID3v1();
@@ -110,6 +127,13 @@ private:
     std::vector<std::string> riff_;
     std::vector<std::string> id3v1_;
     std::vector<std::string> id3v2_;
+    // The ID3v2 comment: the first one without a description, else the first
+    // one whose description is not a machine-written kind.
+    std::optional<std::string> plainComment_;
+    std::optional<std::string> describedComment_;
+    TGaplessInfo gapless_;
+    TReplayGain gainFromText_;
+    TReplayGain gainFromRva2_;
     TMP3InfoType needInfoType_{mitID3V1, mitID3V2, mitRiff};
 };
 

@@ -129,6 +129,15 @@ std::string_view TrimRight(std::string_view s) {
     return s.substr(0, end);
 }
 
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
 std::string_view CutAndTrim(std::string_view s) {
     const size_t zero = s.find('\0');
     if (zero != std::string_view::npos) s = s.substr(0, zero);

@@ -34,4 +34,7 @@ std::string_view TrimRight(std::string_view bytes);
 
 void AppendUtf8(std::string& out, uint32_t codePoint);
 
+// Equal regardless of ASCII case.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
 }  // namespace wl

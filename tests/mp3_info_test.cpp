@@ -3,6 +3,7 @@
 // hostile input.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -276,22 +277,25 @@ TEST(ID3v2Info, ExtendedHeaderIsSkipped) {
     EXPECT_EQ(a.info.Title(), "Behind");
     EXPECT_EQ(a.info.AudioStart(), static_cast<int64_t>(tag.size()));
 
-    for (uint32_t bad : {0xFFFFFFF0u, 5000u}) {  // negative, larger than the tag
+    // Negative, larger than the tag: no frames can be found, but the tag is
+    // still skipped by its header's size.
+    for (uint32_t bad : {0xFFFFFFF0u, 5000u}) {
+        const Bytes badTag = Id3v2(3, 0x40, BE32(bad) + Frame23("TIT2", Latin("X")) + Repeat(0, 20));
         Analysed b;
-        Analyse(Id3v2(3, 0x40, BE32(bad) + Frame23("TIT2", Latin("X")) + Repeat(0, 20)) + Audio(), b);
-        EXPECT_FALSE(b.info.Found().Contains(mitID3V2)) << bad;
-        EXPECT_EQ(b.info.AudioStart(), 0) << bad;
+        Analyse(badTag + Audio(), b);
+        EXPECT_TRUE(b.info.Found().Contains(mitID3V2)) << bad;
+        EXPECT_TRUE(b.info.ID3v2List().empty()) << bad;
+        EXPECT_EQ(b.info.AudioStart(), static_cast<int64_t>(badTag.size())) << bad;
     }
 }
 
-TEST(ID3v2Info, TagMustEndExactly) {
-    // 4 bytes left after the last frame: too few for a frame header; bad.
+TEST(ID3v2Info, TagEndsWhereItsHeaderSays) {
+    // 4 bytes left after the last frame: too few for a frame header.
     const Bytes tag = Id3v2(3, 0, Frame23("TIT2", Latin("Kept")) + Repeat(0, 4));
     Analysed a;
     Analyse(tag + Audio(), a);
-    EXPECT_FALSE(a.info.Found().Contains(mitID3V2));
-    EXPECT_EQ(a.info.AudioStart(), 0);
-    // Lines read before the failure stay.
+    EXPECT_TRUE(a.info.Found().Contains(mitID3V2));
+    EXPECT_EQ(a.info.AudioStart(), static_cast<int64_t>(tag.size()));
     EXPECT_EQ(a.info.ID3v2List(), Lines({"TIT2=Kept"}));
 
     // No padding at all: the frames end exactly at the tag end.
@@ -301,13 +305,15 @@ TEST(ID3v2Info, TagMustEndExactly) {
     EXPECT_TRUE(b.info.Found().Contains(mitID3V2));
     EXPECT_EQ(b.info.AudioStart(), static_cast<int64_t>(exact.size()));
 
-    // A frame running past the tag end.
-    Bytes over = Id3v2(3, 0, Frame23("TIT2", Latin("Over")));
+    // A frame running past the tag end is dropped; the audio starts at the
+    // end the header gives.
+    Bytes over = Id3v2(3, 0, Frame23("TIT2", Latin("Kept")) + Frame23("TPE1", Latin("Over")));
     over[9] -= 2;  // the tag now claims 2 bytes less
     Analysed c;
     Analyse(over + Audio(), c);
-    EXPECT_FALSE(c.info.Found().Contains(mitID3V2));
-    EXPECT_EQ(c.info.AudioStart(), 0);
+    EXPECT_TRUE(c.info.Found().Contains(mitID3V2));
+    EXPECT_EQ(c.info.AudioStart(), static_cast<int64_t>(over.size()) - 2);
+    EXPECT_EQ(c.info.ID3v2List(), Lines({"TIT2=Kept"}));
 }
 
 TEST(ID3v2Info, Utf16TextInBothByteOrders) {
@@ -650,13 +656,15 @@ TEST(MP3InfoHostile, SizesThatLieAreNotBelieved) {
     Analyse(whole + Audio(), b);
     EXPECT_EQ(b.info.AudioStart(), 0);
 
-    // Frames claiming gigabytes or more than the tag: the tag is bad.
+    // Frames claiming gigabytes or more than the tag are dropped; the tag
+    // still ends where its header says.
     for (uint32_t size : {0x7FFFFFFFu, 0x10000000u, 1000u}) {
-        Bytes frame = B("TIT2") + BE32(size) + Bytes{0, 0} + Latin("x");
+        const Bytes tag = Id3v2(3, 0, B("TIT2") + BE32(size) + Bytes{0, 0} + Latin("x") + Repeat(0, 20));
         Analysed c;
-        Analyse(Id3v2(3, 0, frame + Repeat(0, 20)) + Audio(), c, 256);
-        EXPECT_FALSE(c.info.Found().Contains(mitID3V2)) << size;
-        EXPECT_EQ(c.info.AudioStart(), 0) << size;
+        Analyse(tag + Audio(), c, 256);
+        EXPECT_TRUE(c.info.Found().Contains(mitID3V2)) << size;
+        EXPECT_TRUE(c.info.ID3v2List().empty()) << size;
+        EXPECT_EQ(c.info.AudioStart(), static_cast<int64_t>(tag.size())) << size;
     }
     // A negative frame size reads as the start of the padding: the tag still
     // ends where its header says.
@@ -694,6 +702,13 @@ TEST(MP3InfoHostile, RandomlyMutatedInput) {
         Riff(Chunk("fmt ", Repeat(1, 16)) + Chunk("data", Audio(51)) +
              Chunk("LIST", B("INFO") + Chunk("INAM", B("n")) + Chunk("IART", B("abc")))),
         MacBinaryHeader(400, 50) + Audio(272) + Id3v1("mac") + Repeat(0, 50),
+        // 2.4 with plain frame sizes, gain and gapless frames, then a second tag.
+        Id3v2(4, 0x40, Frame23("TIT2", Text(3, B(std::string(200, 't')))) +
+                           Frame23("RVA2", B("track") + Bytes{0, 1, 0xF9, 0, 16, 0x70, 0}) +
+                           Frame23("TXXX", Text(1, Utf16LE(u"REPLAYGAIN_TRACK_GAIN") + Bytes{0, 0} + Utf16LE(u"-6.2 dB"))) +
+                           Frame23("COMM", Text(0, B("eng") + B("iTunSMPB") + Bytes{0} + B(" 0 210 3C4 A6A00"))) +
+                           Repeat(0, 8)) +
+            Id3v2(3, 0, Frame23("TALB", Latin("second"))) + Audio(100),
     };
     std::mt19937 rng(2024);
     int iterations = 0;
@@ -725,9 +740,16 @@ TEST(MP3InfoHostile, RandomlyMutatedInput) {
                                          a.info.Track()}) {
                 ASSERT_TRUE(wl::IsValidUtf8(v)) << v;
             }
+            const wl::TReplayGain gain = a.info.ReplayGain();
+            for (const auto& v : {gain.trackGainDb, gain.trackPeak, gain.albumGainDb, gain.albumPeak}) {
+                ASSERT_TRUE(!v || std::isfinite(*v));
+            }
+            const wl::TGaplessInfo& gapless = a.info.TagGapless();
+            ASSERT_TRUE(!gapless.present ||
+                        (gapless.encoderDelay >= 0 && gapless.padding >= 0 && gapless.sampleCount >= 0));
         }
     }
-    EXPECT_EQ(iterations, 3600);
+    EXPECT_EQ(iterations, 4200);
 }
 
 TEST(MP3InfoFiles, AnalysisThroughAFile) {

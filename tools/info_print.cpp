@@ -1,6 +1,7 @@
 #include "tools/info_print.h"
 
 #include <exception>
+#include <optional>
 
 #include "engine/file_stream.h"
 #include "engine/stream_reader.h"
@@ -20,6 +21,14 @@ std::string FoundText(TMP3InfoType found) {
         text += name;
     }
     return text.empty() ? "nothing" : text;
+}
+
+// "-6.20 dB", "0.988000"; empty when absent.
+std::string Number(const std::optional<double>& v, const char* format) {
+    if (!v) return {};
+    char text[64];
+    std::snprintf(text, sizeof text, format, *v);
+    return text;
 }
 
 void PrintList(std::FILE* out, const char* name, const std::vector<std::string>& list) {
@@ -51,6 +60,20 @@ bool PrintMediaInfo(const std::string& path, std::FILE* out, std::string& error)
             {"track", info.Track()}};
         for (const auto& [name, value] : values) {
             std::fprintf(out, "%-13s %s\n", (std::string(name) + ":").c_str(), value.c_str());
+        }
+        const TGaplessInfo& gapless = info.TagGapless();
+        if (gapless.present) {
+            std::fprintf(out, "gapless:      delay %d, padding %d, %lld samples\n", gapless.encoderDelay,
+                         gapless.padding, static_cast<long long>(gapless.sampleCount));
+        }
+        const TReplayGain gain = info.ReplayGain();
+        const std::pair<const char*, std::string> gains[] = {
+            {"track gain", Number(gain.trackGainDb, "%+.2f dB")},
+            {"track peak", Number(gain.trackPeak, "%.6f")},
+            {"album gain", Number(gain.albumGainDb, "%+.2f dB")},
+            {"album peak", Number(gain.albumPeak, "%.6f")}};
+        for (const auto& [name, value] : gains) {
+            if (!value.empty()) std::fprintf(out, "%-13s %s\n", (std::string(name) + ":").c_str(), value.c_str());
         }
         PrintList(out, "ID3v1", info.ID3v1List());
         PrintList(out, "ID3v2", info.ID3v2List());
