@@ -123,7 +123,11 @@ void TMP3Player::HandleMessage(TMessage& m) {
     switch (m.Msg) {
         case MPM_CHANGEPOSITION:
             messages_.RemovePending(MPM_CHANGEPOSITION);
+            Position();  // notices a switch to the next file that is now heard
             if (OnChangePosition) OnChangePosition(this);
+            break;
+        case MPM_NEXTSTARTED:
+            CompleteSwitch();
             break;
         case MPM_WORKERERROR: {
             auto* note = reinterpret_cast<TWorkerErrorNote*>(m.WParam);
@@ -137,6 +141,7 @@ void TMP3Player::HandleMessage(TMessage& m) {
             break;
         }
         case MPM_ENDOFSTREAM:
+            CompleteSwitch();
             endReason_.store(mepEndOfStream);
             Stop();
             break;
@@ -201,6 +206,8 @@ void TMP3Player::OpenStream(std::unique_ptr<TStream> stream) {
             output_->SetBitsPerSample(facts.bitsPerSample);
             output_->SetChannels(facts.channels);
             playedBytes_ = 0;
+            writtenBytes_ = 0;
+            switchAtBytes_ = -1;
             position_ = 0;
         }
         layer_ = facts.layer;
@@ -210,7 +217,11 @@ void TMP3Player::OpenStream(std::unique_ptr<TStream> stream) {
         bitsPerSample_ = facts.bitsPerSample;
         bitrate_ = facts.bitrate;
         totalPcmBytes_ = facts.totalPcmBytes;
+        openFacts_ = facts;
         frameTable_.Add(facts.firstFrameOffset);
+        const double gain = GainFor(info_, facts);
+        std::lock_guard<TMPSimpleMutex> out(outputLock_);
+        ApplyGain(gain);
     } catch (...) {
         Close();
         throw;
@@ -227,6 +238,8 @@ void TMP3Player::Close() {
     if (Status() != mpsStopped) Stop();
     {
         std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+        switched_.reset();
+        nextFileName_.clear();
         reader_.Close();
         pcm_ = nullptr;
         pcmStorage_.reset();
@@ -296,6 +309,7 @@ void TMP3Player::Resume() {
 
 void TMP3Player::Stop() {
     if (!stream_ || Status() == mpsStopped) return;
+    CompleteSwitch();
     std::exception_ptr failure;
     {
         std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
@@ -315,6 +329,7 @@ void TMP3Player::Stop() {
             }
             thread_->RunEvent().ResetEvent();
             playedBytes_ = 0;
+            writtenBytes_ = 0;
             position_ = 0;
         }
         // An end of stream noticed before the stop is no longer news.

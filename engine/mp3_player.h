@@ -67,6 +67,10 @@ inline constexpr uint32_t MPM_ENDOFSTREAM = 0x40C;
 inline constexpr uint32_t MPM_CHANGESTATUS = 0x40E;
 inline constexpr uint32_t MPM_ENDPLAY = 0x40F;
 inline constexpr uint32_t MPM_EQUALIZER = 0x410;
+inline constexpr uint32_t MPM_NEXTSTARTED = 0x411;
+
+// Which ReplayGain value the output applies.
+enum TMP3ReplayGainMode : uint8_t { mrgOff = 0, mrgTrack = 1, mrgAlbum = 2 };
 
 class TMP3Player;
 using TNotifyEvent = std::function<void(TMP3Player* sender)>;
@@ -110,6 +114,26 @@ public:
     void Seek(int64_t milliseconds);
     int64_t Position();
     int64_t Length() const;
+
+    // Gapless playback: the file to play after the open one, handed over
+    // early. When the open file's audio is used up, the next one is opened
+    // and, when it has the same sample rate and channel count, decoded on
+    // into the same output without a gap; OnNextStarted fires when its first
+    // sample is heard and the player's file facts (FileName, Length, tags…)
+    // move to it. Otherwise playback ends as usual and the host starts the
+    // next file itself. Empty: none. Stop, Seek and Close take a switch
+    // under way as done.
+    void SetNextFileName(const std::string& name);
+    std::string NextFileName() const;
+    TNotifyEvent OnNextStarted;
+
+    // ReplayGain: the mode, a pre-amplification (-12..12 dB) and whether a
+    // stored peak limits the gain so that nothing clips. Album falls back to
+    // track. Applies from the next file (and at once to the open one).
+    void SetReplayGain(TMP3ReplayGainMode mode, double preampDb, bool preventClipping);
+    TMP3ReplayGainMode ReplayGainMode() const { return rgMode_; }
+    // The linear gain the open file is played with (1 without ReplayGain).
+    double AppliedGain() const;
 
     // Read-only facts of the open file.
     TMP3PlayerStatus Status() const { return status_.load(); }
@@ -184,6 +208,21 @@ private:
     int32_t NearestBand(int32_t target) const;
     void StopPlayback();  // both locks, output down, reader rewound
 
+    // Gapless switching (gapless.cpp).
+    struct TNextStream {
+        std::string fileName;
+        std::unique_ptr<TStream> stream;
+        TMPStreamReader reader{kReaderCapacity};
+        TMP3Info info;
+        std::unique_ptr<DecoderState, void (*)(DecoderState*)> decoder = NewDecoder();
+        TStreamFacts facts;
+    };
+    bool SwitchToNext();             // decoding thread, decode lock held
+    void CompleteSwitch();           // host thread
+    void CheckSwitchHeard();         // output lock held
+    double GainFor(const TMP3Info& info, const TStreamFacts& facts) const;
+    void ApplyGain(double linear);   // output lock held
+
     // Playback (decoding thread).
     void PlaybackStep();
     void DrainAndEnd(std::unique_lock<TMPSimpleMutex>& decode);
@@ -218,6 +257,7 @@ private:
     int32_t version_ = 0;
     int32_t bitsPerSample_ = 16;
     int64_t totalPcmBytes_ = 0;
+    TStreamFacts openFacts_;  // of the open file (host thread)
 
     // Playback.
     std::unique_ptr<uint64_t[]> pcmStorage_;  // 8-byte aligned PCM buffer
@@ -225,6 +265,17 @@ private:
     int32_t pcmPending_ = 0;       // under decodeLock_
     int64_t playedBytes_ = 0;      // under outputLock_
     int64_t position_ = 0;         // under outputLock_
+    // Bytes handed to the output since the start or the last seek, in the
+    // same count as playedBytes_ (under outputLock_), and where the next file
+    // begins in that count (-1: no switch under way).
+    int64_t writtenBytes_ = 0;
+    int64_t switchAtBytes_ = -1;
+    std::string nextFileName_;                // under decodeLock_
+    std::unique_ptr<TNextStream> switched_;   // under decodeLock_: decoded on, not yet heard
+    TMP3ReplayGainMode rgMode_ = mrgOff;
+    double rgPreampDb_ = 0;
+    bool rgPreventClipping_ = true;
+    double appliedGain_ = 1.0;                // under outputLock_
     // Changed by Stop and Seek: a drain that waited without the decode lock
     // learns that the stream was repositioned meanwhile.
     std::atomic<uint64_t> playGeneration_{0};

@@ -23,6 +23,7 @@ void TMP3Player::PlaybackStep() {
     }
     if (pcmPending_ == 0) {
         if (walk_.AudioUsedUp()) {
+            if (SwitchToNext()) return;
             DrainAndEnd(decode);
             return;
         }
@@ -52,6 +53,7 @@ void TMP3Player::HandOver(int32_t& free) {
     if (output_->CanWrite()) {
         const int32_t n = output_->Write(pcm_, pcmPending_);
         pcmPending_ -= n;
+        writtenBytes_ += n;
         if (pcmPending_ > 0 && n > 0) std::memmove(pcm_, pcm_ + n, static_cast<size_t>(pcmPending_));
     } else {
         TMPSimpleEvent& run = thread_->RunEvent();
@@ -84,6 +86,7 @@ void TMP3Player::Seek(int64_t milliseconds) {
     if (milliseconds < 0) return;
     const TMP3PlayerStatus status = Status();
     if (status != mpsPlaying && status != mpsPaused) return;
+    CompleteSwitch();
     {
         std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
         std::lock_guard<TMPSimpleMutex> out(outputLock_);
@@ -145,6 +148,7 @@ void TMP3Player::Seek(int64_t milliseconds) {
                 playedBytes_ = k * ppf;
             }
         }
+        writtenBytes_ = playedBytes_;
         if (paused) output_->Pause();
         InstallProgress();
         // A drain that ended the old position must not stall the new one.
@@ -159,6 +163,7 @@ int64_t TMP3Player::Position() {
         playedBytes_ += output_->GetDoneBytes();
         const int64_t perSecond =
             int64_t{output_->SampleRate()} * output_->Channels() * output_->BitsPerSample();
+        CheckSwitchHeard();
         if (perSecond > 0) position_ = playedBytes_ * 1000 * 8 / perSecond;
     }
     return position_;

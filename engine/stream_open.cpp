@@ -45,6 +45,23 @@ void CheckVbrHeader(TMPStreamReader& reader, TStreamFacts& f) {
     SkipVbrFrame(reader, f);
 }
 
+// Without the encoder's extension, an iTunSMPB text gives delay, padding and
+// the exact length. Values the stream cannot hold are ignored.
+void UseTagGapless(const TMP3Info& info, TStreamFacts& f) {
+    const TGaplessInfo& g = info.TagGapless();
+    if (f.layer != 3 || f.musicSamples > 0 || !g.present || g.sampleCount <= 0 || g.encoderDelay < 0) return;
+    const int64_t audioBytes = f.audioLength == kUnknownAudioLength ? 0 : f.audioLength;
+    const int64_t spf = SamplesPerFrame(f.firstHeader);
+    if (f.vbr.frames > 0) {
+        if (g.encoderDelay + g.sampleCount > f.vbr.frames * spf) return;
+    } else if (audioBytes > 0 && g.sampleCount > audioBytes / 48 * spf) {
+        return;
+    }
+    f.trimStart = g.encoderDelay + kDecoderDelaySamples;
+    f.musicSamples = g.sampleCount;
+    f.totalPcmBytes = g.sampleCount * f.channels * (f.bitsPerSample / 8);
+}
+
 }  // namespace
 
 void AnalyzeStream(TMPStreamReader& reader, TMP3Info& info, DecoderState& decoder, TStreamFacts& f,
@@ -91,6 +108,7 @@ void AnalyzeStream(TMPStreamReader& reader, TMP3Info& info, DecoderState& decode
     f.bitsPerSample = fmt.BitsPerSample;
     f.pcmBytesPerFrame = fmt.SamplesPerFrame * fmt.BitsPerSample / 8;
     CheckVbrHeader(reader, f);
+    UseTagGapless(info, f);
     f.firstFrameOffset = reader.Position();
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "engine/file_stream.h"
 
@@ -53,6 +54,18 @@ public:
     int32_t Count() const { return count_; }
     // Unread bytes that follow Data() without wrapping.
     int32_t Contiguous() const;
+    // Exchanges sources, rings and positions with `other`.
+    void Swap(TMPStreamReader& other) noexcept {
+        std::swap(source_, other.source_);
+        std::swap(size_, other.size_);
+        std::swap(seekable_, other.seekable_);
+        std::swap(active_, other.active_);
+        std::swap(ring_, other.ring_);
+        std::swap(head_, other.head_);
+        std::swap(count_, other.count_);
+        std::swap(capacity_, other.capacity_);
+        std::swap(position_, other.position_);
+    }
 
 private:
     bool Fill(int32_t n);

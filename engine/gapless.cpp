@@ -1,0 +1,147 @@
+// Gapless playback: the next file is opened when the open one's audio is
+// used up and, when its format matches, decoded on into the same output; the
+// host learns of it when its first sample is heard. ReplayGain per file.
+#include <cmath>
+
+#include "engine/mp3_player.h"
+
+namespace wl {
+
+void TMP3Player::SetNextFileName(const std::string& name) {
+    std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+    nextFileName_ = name;
+}
+
+std::string TMP3Player::NextFileName() const {
+    std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+    return nextFileName_;
+}
+
+bool TMP3Player::SwitchToNext() {
+    if (nextFileName_.empty() || switched_) return false;
+    auto next = std::make_unique<TNextStream>();
+    next->fileName = nextFileName_;
+    nextFileName_.clear();
+    try {
+        next->stream = std::make_unique<TFileStream>(next->fileName);
+        next->reader.Open(next->stream.get(), true);
+        next->info.SetNeedInfoType(info_.NeedInfoType());
+        next->info.Attach(&next->reader);
+        SelectRoutines(*next->decoder, (GetCpuFeatures() & ~kCapabilityBits) | usingCpu_.CapabilityWord());
+        AnalyzeStream(next->reader, next->info, *next->decoder, next->facts);
+    } catch (const std::exception&) {
+        return false;  // the host meets the error when it opens the file itself
+    }
+    const TStreamFacts& f = next->facts;
+    if (f.sampleRate != sampleRate_ || f.channels != channels_ || f.bitsPerSample != bitsPerSample_) {
+        return false;
+    }
+    // The new stream takes over the decoding side; the old reader and
+    // decoder wait in `next` until the host takes the switch.
+    SetPolarity(*next->decoder, GetPolarity(*decoder_));
+    std::copy_n(SubbandGain(*decoder_), 32, SubbandGain(*next->decoder));
+    std::copy_n(LineGain(*decoder_), 576, LineGain(*next->decoder));
+    *SubbandEqEnabled(*next->decoder) = *SubbandEqEnabled(*decoder_);
+    *LineEqEnabled(*next->decoder) = *LineEqEnabled(*decoder_);
+    reader_.Swap(next->reader);
+    std::swap(decoder_, next->decoder);
+    walk_.Assign(&reader_, decoder_.get(), f);
+    frameTable_.Clear();
+    frameTable_.Add(f.firstFrameOffset);
+    pcmPending_ = 0;
+    const double gain = GainFor(next->info, f);
+    {
+        std::lock_guard<TMPSimpleMutex> out(outputLock_);
+        switchAtBytes_ = writtenBytes_;
+        ApplyGain(gain);
+    }
+    switched_ = std::move(next);
+    return true;
+}
+
+void TMP3Player::CheckSwitchHeard() {
+    if (switchAtBytes_ < 0 || playedBytes_ < switchAtBytes_) return;
+    playedBytes_ -= switchAtBytes_;
+    writtenBytes_ -= switchAtBytes_;
+    switchAtBytes_ = -1;
+    PostOnce(MPM_NEXTSTARTED);
+}
+
+void TMP3Player::CompleteSwitch() {
+    {
+        std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+        if (!switched_) return;
+        std::unique_ptr<TNextStream> next = std::move(switched_);
+        {
+            std::lock_guard<TMPSimpleMutex> out(outputLock_);
+            if (switchAtBytes_ >= 0) {
+                // Taken before it was heard (Stop, Seek, Close, the end).
+                playedBytes_ = std::max<int64_t>(playedBytes_ - switchAtBytes_, 0);
+                writtenBytes_ = std::max<int64_t>(writtenBytes_ - switchAtBytes_, 0);
+                switchAtBytes_ = -1;
+            }
+        }
+        next->reader.Close();  // the old file's
+        stream_ = std::move(next->stream);
+        fileName_ = next->fileName;
+        info_ = std::move(next->info);
+        const TStreamFacts& f = next->facts;
+        layer_ = f.layer;
+        version_ = f.version;
+        bitrate_ = f.bitrate;
+        totalPcmBytes_ = f.totalPcmBytes;
+    }
+    messages_.RemovePending(MPM_NEXTSTARTED);
+    ApplyEqualizer();
+    if (OnNextStarted) OnNextStarted(this);
+    PostOnce(MPM_CHANGEPOSITION);
+}
+
+void TMP3Player::SetReplayGain(TMP3ReplayGainMode mode, double preampDb, bool preventClipping) {
+    if (mode > mrgAlbum || !(preampDb >= -12 && preampDb <= 12)) return;
+    double gain;
+    {
+        std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+        rgMode_ = mode;
+        rgPreampDb_ = preampDb;
+        rgPreventClipping_ = preventClipping;
+        // A switch decoded on but not heard yet keeps its own gain.
+        if (switched_ || !walk_.reader) return;
+        gain = GainFor(info_, openFacts_);
+    }
+    std::lock_guard<TMPSimpleMutex> out(outputLock_);
+    ApplyGain(gain);
+}
+
+double TMP3Player::AppliedGain() const {
+    std::lock_guard<TMPSimpleMutex> out(outputLock_);
+    return appliedGain_;
+}
+
+double TMP3Player::GainFor(const TMP3Info& info, const TStreamFacts& facts) const {
+    if (rgMode_ == mrgOff) return 1.0;
+    // Tag values first, the encoder's header frame second.
+    const TReplayGain tag = info.ReplayGain();
+    std::optional<double> db = tag.trackGainDb;
+    std::optional<double> peak = tag.trackPeak;
+    if (!db) db = facts.vbr.trackGainDb;
+    if (rgMode_ == mrgAlbum) {
+        const std::optional<double> album = tag.albumGainDb ? tag.albumGainDb : facts.vbr.albumGainDb;
+        if (album) {
+            db = album;
+            if (tag.albumPeak) peak = tag.albumPeak;
+        }
+    }
+    if (!db) return 1.0;
+    if (!peak && facts.vbr.peak > 0) peak = facts.vbr.peak;
+    double gain = std::pow(10.0, (*db + rgPreampDb_) / 20.0);
+    if (rgPreventClipping_ && peak && *peak > 0) gain = std::min(gain, 1.0 / *peak);
+    return gain;
+}
+
+void TMP3Player::ApplyGain(double linear) {
+    appliedGain_ = linear;
+    output_->SetGain(linear);
+}
+
+}  // namespace wl
