@@ -157,6 +157,17 @@ public:
     int32_t Volume() const { return volume_; }
     void SetVolume(int32_t value);
 
+    // Output-stage gain for ReplayGain: gainDb from the tag and its peak
+    // (linear, 1 = full scale; 0 = unknown). The factor 10^(gainDb/20) is
+    // limited to 1/peak while PreventClipping is on and the peak is known. It
+    // applies, with the equalizer's headroom, to PCM decoded from now on,
+    // before the soft limiter; 0 dB leaves the PCM bit-identical.
+    void SetReplayGain(double gainDb, double peak);
+    bool PreventClipping() const { return preventClipping_; }
+    void SetPreventClipping(bool value);
+    // The linear factor applied for ReplayGain.
+    double ReplayGainFactor() const;
+
     // Equalizer bands (0..31).
     int32_t EqualizerValue(int32_t band) const;
     void SetEqualizerValue(int32_t band, int32_t value);
@@ -176,7 +187,18 @@ private:
     void WorkerError(const std::exception& error, bool& handled);
     void InstallProgress();
     void RemoveProgress();
-    void ApplyEqualizer();
+    // Fills the decoder's tables; true when what they do to the sound changed.
+    bool ApplyEqualizer();
+    void RefreshEqualizer();
+    void UpdateOutputGain();  // under outputLock_
+    // Both locks held: the reader at frame k (scanning forward through the
+    // frame table when needed; beyond the last frame: the last), with the
+    // frames before it that k depends on set to be decoded and dropped.
+    // Returns the frame landed on.
+    int64_t Locate(int64_t k);
+    // Both locks held: drops the queued output and decodes again from the
+    // play position (after an equalizer change).
+    void RestartAtPlayPosition();
     int32_t BandCount() const;
     int32_t NearestBand(int32_t target) const;
     void StopPlayback();  // both locks, output down, reader rewound
@@ -218,6 +240,8 @@ private:
     std::unique_ptr<uint64_t[]> pcmStorage_;  // 8-byte aligned PCM buffer
     uint8_t* pcm_ = nullptr;
     int32_t pcmPending_ = 0;       // under decodeLock_
+    int32_t prerollFrames_ = 0;    // under decodeLock_: frames to decode and drop
+    int32_t skipBytes_ = 0;        // under decodeLock_: PCM to drop from the next frame
     int64_t playedBytes_ = 0;      // under outputLock_
     int64_t position_ = 0;         // under outputLock_
     // Changed by Stop and Seek: a drain that waited without the decode lock
@@ -242,6 +266,10 @@ private:
     TMP3CpuCapabilities usingCpu_ = TMP3CpuCapabilities::All();
     int32_t volBalance_ = 0;
     int32_t volume_ = 100;
+    double replayGainDb_ = 0;
+    double replayPeak_ = 0;
+    bool preventClipping_ = true;
+    double eqMakeUp_ = 1.0;  // the equalizer's boost, taken out of its tables
 
     // Declared last among the shared parts: the threads go first on destruction.
     TMessageQueue messages_;

@@ -1,5 +1,12 @@
 // The decoding thread's playback step, the end-of-stream drain, Seek with its
 // lazily built frame table, and Position.
+//
+// Repositioning (a seek, or decoding again after an equalizer change) starts
+// the decoder a few frames before the target and drops their PCM: a Layer III
+// frame may take its main data from up to 511 bytes of the frames before it,
+// and its first granule overlaps the frame before. So the target frame and
+// all after it sound exactly as in continuous play, never as decoder garbage.
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -26,7 +33,18 @@ void TMP3Player::PlaybackStep() {
             return;
         }
         if (walk_.DecodeNext(pcm_) != TFrameWalker::TStepResult::Decoded) return;
+        if (prerollFrames_ > 0) {
+            --prerollFrames_;
+            return;
+        }
         pcmPending_ = walk_.pcmBytesPerFrame;
+        if (skipBytes_ > 0) {
+            const int32_t skip = std::min(skipBytes_, pcmPending_);
+            pcmPending_ -= skip;
+            skipBytes_ = 0;
+            std::memmove(pcm_, pcm_ + skip, static_cast<size_t>(pcmPending_));
+            if (pcmPending_ == 0) return;
+        }
     }
     int32_t free = 0;
     HandOver(free);
@@ -87,12 +105,12 @@ void TMP3Player::Seek(int64_t milliseconds) {
         std::lock_guard<TMPSimpleMutex> out(outputLock_);
         ++playGeneration_;
         RemoveProgress();
-        const bool paused = status == mpsPaused;
-        output_->Reset();
-        output_->WaitAllDone();
+        // The old position fades out at once; a paused output stays paused.
+        output_->Cut();
         messages_.RemovePending(MPM_ENDOFSTREAM);
 
         pcmPending_ = 0;
+        skipBytes_ = 0;
         walk_.nextFrameLength = 0;
         playedBytes_ = 0;
         position_ = 0;
@@ -102,32 +120,65 @@ void TMP3Player::Seek(int64_t milliseconds) {
         const int64_t bytes = milliseconds * sampleRate_ * channels_ * 2 / 1000;
         int64_t k = ppf > 0 ? (bytes + ppf - 1) / ppf : 0;
         k = std::min<int64_t>(k, std::numeric_limits<int32_t>::max());
-        {
-            std::lock_guard<std::recursive_mutex> table(frameTable_.Lock());
-            if (k >= frameTable_.Count()) {
-                reader_.Seek(frameTable_.At(frameTable_.Count() - 1), TSeekOrigin::soBeginning);
-                if (!walk_.ScanFrame()) {
-                    k = frameTable_.Count() - 1;
-                } else {
-                    while (k >= frameTable_.Count()) {
-                        const int64_t p = reader_.Position();
-                        if (!walk_.ScanFrame()) {
-                            k = frameTable_.Count() - 1;
-                            break;
-                        }
-                        frameTable_.Add(p);
-                    }
-                }
-            }
-            reader_.Seek(frameTable_.At(k), TSeekOrigin::soBeginning);
-            playedBytes_ = k * ppf;
-        }
-        if (paused) output_->Pause();
+        playedBytes_ = Locate(k) * ppf;
         InstallProgress();
         // A drain that ended the old position must not stall the new one.
         thread_->RunEvent().SetEvent();
     }
     PostOnce(MPM_CHANGEPOSITION);
+}
+
+int64_t TMP3Player::Locate(int64_t k) {
+    std::lock_guard<std::recursive_mutex> table(frameTable_.Lock());
+    if (k >= frameTable_.Count()) {
+        reader_.Seek(frameTable_.At(frameTable_.Count() - 1), TSeekOrigin::soBeginning);
+        if (!walk_.ScanFrame()) {
+            k = frameTable_.Count() - 1;
+        } else {
+            while (k >= frameTable_.Count()) {
+                const int64_t p = reader_.Position();
+                if (!walk_.ScanFrame()) {
+                    k = frameTable_.Count() - 1;
+                    break;
+                }
+                frameTable_.Add(p);
+            }
+        }
+    }
+    // Frame k - 1 must decode whole: the frames before it must hold the 511
+    // bytes of main data it may reach back for (each frame carries at least
+    // its length less 38 bytes of header and side information).
+    constexpr int64_t kReservoirBytes = 511;
+    constexpr int64_t kSideBytes = 38;
+    constexpr int64_t kMaxPreroll = 16;
+    int64_t first = k;
+    if (k > 0) {
+        first = k - 1;
+        while (first > 0 && k - first < kMaxPreroll &&
+               frameTable_.At(k - 1) - frameTable_.At(first) - kSideBytes * (k - 1 - first) < kReservoirBytes)
+            --first;
+    }
+    prerollFrames_ = static_cast<int32_t>(k - first);
+    reader_.Seek(frameTable_.At(first), TSeekOrigin::soBeginning);
+    return k;
+}
+
+void TMP3Player::RestartAtPlayPosition() {
+    const TMP3PlayerStatus status = Status();
+    const int64_t ppf = walk_.pcmBytesPerFrame;
+    if ((status != mpsPlaying && status != mpsPaused) || !output_->Active() || ppf <= 0 || !walk_.reader) return;
+    ++playGeneration_;
+    playedBytes_ += output_->GetDoneBytes();
+    // The faded tail plays on from the play position; the new sound follows it.
+    const int64_t target = playedBytes_ + output_->Cut();
+    messages_.RemovePending(MPM_ENDOFSTREAM);
+    pcmPending_ = 0;
+    walk_.nextFrameLength = 0;
+    if (!NoisySeek()) walk_.needSetup = true;
+    const int64_t k = Locate(std::min<int64_t>(target / ppf, std::numeric_limits<int32_t>::max()));
+    skipBytes_ = k * ppf <= target ? static_cast<int32_t>(std::min(target - k * ppf, ppf)) : 0;
+    playedBytes_ = k * ppf + skipBytes_;
+    thread_->RunEvent().SetEvent();
 }
 
 int64_t TMP3Player::Position() {
