@@ -143,6 +143,7 @@ int TNullAudioDevice::Reset() {
             returned.push_back(e.buffer);
         }
         queue_.clear();
+        OnReset(PositionAt(Clock::now()));
         played_ = queuedEnd_ = 0;
         mark_ = Clock::now();
         onDone = onDone_;

@@ -38,6 +38,9 @@ protected:
     virtual int OnOpen(const TWaveFormat&, bool /*forPlayback*/) { return kWaveNoError; }
     virtual int OnData(const uint8_t*, size_t) { return kWaveNoError; }
     virtual void OnClose() {}
+    // The device is reset after `played` bytes since Open or the last reset
+    // had played; what was queued after them never sounds.
+    virtual void OnReset(uint64_t /*played*/) {}
     // Stops the clock and closes without returning buffers (destruction).
     void Shutdown();
 
@@ -80,9 +83,11 @@ protected:
     int OnOpen(const TWaveFormat& format, bool forPlayback) override;
     int OnData(const uint8_t* data, size_t count) override;
     void OnClose() override;
+    void OnReset(uint64_t played) override;
 
 private:
     std::string path_;
+    uint64_t epochStart_ = 0;  // data bytes before the device's last reset
     std::FILE* file_ = nullptr;
     TWaveFormat wavFormat_;
     uint64_t dataBytes_ = 0;

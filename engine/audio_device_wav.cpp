@@ -1,6 +1,10 @@
-// The WAV device: every byte handed to it goes to a PCM WAV file, in order;
-// it returns buffers at the pace of the null device. The header's sizes are
-// written when the device closes.
+// The WAV device: the file holds what a listener would have heard. Every byte
+// handed to it goes to a PCM WAV file, in order; it returns buffers at the
+// pace of the null device, and a reset cuts the file back to what had played
+// by then. The header's sizes are written when the device closes.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -61,6 +65,7 @@ int TWavAudioDevice::OnOpen(const TWaveFormat& format, bool forPlayback) {
     }
     wavFormat_ = format;
     dataBytes_ = 0;
+    epochStart_ = 0;
     return kWaveNoError;
 }
 
@@ -72,9 +77,21 @@ int TWavAudioDevice::OnData(const uint8_t* data, size_t count) {
     return kWaveNoError;
 }
 
+void TWavAudioDevice::OnReset(uint64_t played) {
+    if (!file_) return;
+    const uint64_t end = std::min(epochStart_ + played, dataBytes_);
+    if (std::fseek(file_, static_cast<long>(kHeaderSize + end), SEEK_SET) != 0) return;
+    dataBytes_ = epochStart_ = end;
+}
+
 void TWavAudioDevice::OnClose() {
     if (!file_) return;
     if (dataBytes_ & 1) std::fputc(0, file_);  // chunks are padded to even length
+    // Bytes a reset cut off may still follow; a longer file would carry the
+    // right sizes in its header all the same.
+    std::fflush(file_);
+    if (::ftruncate(::fileno(file_), static_cast<off_t>(kHeaderSize + dataBytes_ + (dataBytes_ & 1))) != 0) {
+    }
     uint8_t header[kHeaderSize];
     BuildHeader(header, wavFormat_, dataBytes_);
     if (std::fseek(file_, 0, SEEK_SET) == 0) std::fwrite(header, 1, kHeaderSize, file_);

@@ -33,6 +33,7 @@ void TFrameWalker::Assign(TMPStreamReader* r, DecoderState* d, const TStreamFact
 }
 
 void TFrameWalker::StartMusicAt(int64_t musicPosition, int64_t dropFirst) {
+    dropFirst = std::max<int64_t>(dropFirst, 0);
     dropSamples = dropFirst;
     samplesLeft = musicSamples > 0 ? std::max<int64_t>(musicSamples - musicPosition, 0) : -1;
 }
@@ -109,6 +110,11 @@ TFrameWalker::TStepResult TFrameWalker::DecodeNext(uint8_t* pcm) {
         lastPcmBytes = pcmBytesPerFrame;
     }
     if (lastSilent) std::memset(pcm, 0, static_cast<size_t>(lastPcmBytes));
+    if (prerollFrames > 0) {
+        --prerollFrames;
+        lastPcmBytes = 0;
+        return TStepResult::Decoded;
+    }
     Trim(pcm);
     return TStepResult::Decoded;
 }
@@ -134,6 +140,7 @@ void TFrameWalker::Rewind() {
     nextFrameLength = 0;
     resyncCount = 0;
     needSetup = true;
+    prerollFrames = 0;
     StartMusicAt(0, trimStart);
 }
 

@@ -63,6 +63,9 @@ struct TFrameWalker {
     // channels.
     int32_t trimStart = 0;
     int64_t musicSamples = 0;
+    // Frames still to decode only to prime the decoder (after repositioning):
+    // their PCM is dropped and they count for nothing.
+    int32_t prerollFrames = 0;
     int64_t dropSamples = 0;
     int64_t samplesLeft = -1;
     int32_t sampleBytes = 0;

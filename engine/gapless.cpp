@@ -141,7 +141,7 @@ double TMP3Player::GainFor(const TMP3Info& info, const TStreamFacts& facts) cons
 
 void TMP3Player::ApplyGain(double linear) {
     appliedGain_ = linear;
-    output_->SetGain(linear);
+    UpdateOutputGain();
 }
 
 }  // namespace wl

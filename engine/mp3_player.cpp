@@ -156,7 +156,7 @@ void TMP3Player::HandleMessage(TMessage& m) {
             break;
         case MPM_EQUALIZER:
             messages_.RemovePending(MPM_EQUALIZER);
-            if (IsOpen()) ApplyEqualizer();
+            if (IsOpen()) RefreshEqualizer();
             break;
         default:
             break;
@@ -269,6 +269,7 @@ void TMP3Player::Play() {
         {
             std::lock_guard<TMPSimpleMutex> out(outputLock_);
             InstallProgress();
+            UpdateOutputGain();
             output_->SetDeviceId(-1);
             output_->Open();
         }
@@ -318,7 +319,8 @@ void TMP3Player::Stop() {
             ++playGeneration_;
             try {
                 RemoveProgress();
-                output_->Reset();
+                // Fades out instead of stopping dead; Close plays the tail.
+                output_->Cut();
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -446,6 +448,8 @@ void TMP3Player::SetVolume(int32_t value) {
     output_->SetVolume(value);
 }
 
+void TMP3Player::UpdateOutputGain() { output_->SetGain(appliedGain_ * eqMakeUp_); }
+
 // ----------------------------------------------------------- equalizer
 
 int32_t TMP3Player::BandCount() const { return std::min(eqCount_, kBandCount); }
@@ -496,42 +500,73 @@ int32_t TMP3Player::NearestBand(int32_t target) const {
     return winner;
 }
 
-void TMP3Player::ApplyEqualizer() {
+void TMP3Player::RefreshEqualizer() {
+    std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+    const bool changed = ApplyEqualizer();
+    std::lock_guard<TMPSimpleMutex> out(outputLock_);
+    if (!changed) return;
+    // What is queued was decoded with the old tables: decode it again.
+    RestartAtPlayPosition();
+    UpdateOutputGain();
+}
+
+bool TMP3Player::ApplyEqualizer() {
     // Under the decode lock: the decoding thread never sees a half-written table.
     std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
     DecoderState& d = *decoder_;
+    const int32_t oldSub = *SubbandEqEnabled(d), oldLine = *LineEqEnabled(d);
+    std::array<float, 32> oldSubGain;
+    std::array<float, 576> oldLineGain;
+    std::copy(SubbandGain(d), SubbandGain(d) + 32, oldSubGain.begin());
+    std::copy(LineGain(d), LineGain(d) + 576, oldLineGain.begin());
+    const double oldMakeUp = eqMakeUp_;
+    const auto changed = [&] {
+        const int32_t sub = *SubbandEqEnabled(d), line = *LineEqEnabled(d);
+        return sub != oldSub || line != oldLine || eqMakeUp_ != oldMakeUp ||
+               (sub && !std::equal(oldSubGain.begin(), oldSubGain.end(), SubbandGain(d))) ||
+               (line && !std::equal(oldLineGain.begin(), oldLineGain.end(), LineGain(d)));
+    };
+
     const int32_t enabled = eqEnabled_ ? 1 : 0;
+    // A boost is taken out of the tables and given back in the output stage,
+    // where the soft limiter rounds off what would clip in the decoder.
+    int32_t headroom = 0;
+    if (enabled) {
+        const int32_t bands = eqMode_ == memSubBand ? kBandCount : BandCount();
+        for (int32_t b = 0; b < bands; ++b) headroom = std::max(headroom, gains_[static_cast<size_t>(b)]);
+    }
+    eqMakeUp_ = headroom > 0 ? std::pow(10.0, headroom / 100.0) : 1.0;
+    const auto factor = [&](int32_t band) { return GainFactor(gains_[static_cast<size_t>(band)] - headroom); };
     if (eqMode_ == memSubBand) {
         *SubbandEqEnabled(d) = enabled;
         *LineEqEnabled(d) = 0;
         float* gain = SubbandGain(d);
-        for (int32_t i = 0; i < kBandCount; ++i) gain[i] = GainFactor(gains_[static_cast<size_t>(i)]);
+        for (int32_t i = 0; i < kBandCount; ++i) gain[i] = factor(i);
         if (sampleRate_ > 0) {
             for (int32_t i = 0; i < kBandCount; ++i) {
                 frequencies_[static_cast<size_t>(i)] = RoundEven(sampleRate_ / 64.0 * (i + 0.5));
             }
         }
-        return;
+        return changed();
     }
     if (layer_ != 3) {
         *SubbandEqEnabled(d) = enabled;
         *LineEqEnabled(d) = 0;
-        if (!enabled) return;
+        if (!enabled) return changed();
         float* gain = SubbandGain(d);
         for (int32_t i = 0; i < 32; ++i) {
-            const int32_t b = NearestBand(std::max(RoundEven(sampleRate_ / 64.0 * (i + 0.5)), 1));
-            gain[i] = GainFactor(gains_[static_cast<size_t>(b)]);
+            gain[i] = factor(NearestBand(std::max(RoundEven(sampleRate_ / 64.0 * (i + 0.5)), 1)));
         }
-        return;
+        return changed();
     }
     *SubbandEqEnabled(d) = 0;
     *LineEqEnabled(d) = enabled;
-    if (!enabled) return;
+    if (!enabled) return changed();
     float* gain = LineGain(d);
     for (int32_t i = 0; i < 576; ++i) {
-        const int32_t b = NearestBand(std::max(RoundEven(sampleRate_ / 1152.0 * (i + 0.5)), 1));
-        gain[i] = GainFactor(gains_[static_cast<size_t>(b)]);
+        gain[i] = factor(NearestBand(std::max(RoundEven(sampleRate_ / 1152.0 * (i + 0.5)), 1)));
     }
+    return changed();
 }
 
 // ---------------------------------------------------------- frame table

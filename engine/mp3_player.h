@@ -203,7 +203,22 @@ private:
     void WorkerError(const std::exception& error, bool& handled);
     void InstallProgress();
     void RemoveProgress();
-    void ApplyEqualizer();
+    // Fills the decoder's tables; true when what they do to the sound changed.
+    bool ApplyEqualizer();
+    void RefreshEqualizer();
+    void UpdateOutputGain();  // under outputLock_
+    // Both locks held: the reader at frame k (scanning forward through the
+    // frame table when needed; beyond the last frame: the last), with the
+    // frames before it that k depends on set to be decoded and dropped.
+    // Returns the frame landed on.
+    int64_t Locate(int64_t k);
+    // Puts the walk where the PCM byte `targetBytes` of the position count
+    // will be decoded (frameAfter: the frame boundary at or after it, for
+    // untrimmed streams); answers the position count it lands on.
+    int64_t Reposition(int64_t targetBytes, bool frameAfter);
+    // Both locks held: drops the queued output and decodes again from the
+    // play position (after an equalizer change).
+    void RestartAtPlayPosition();
     int32_t BandCount() const;
     int32_t NearestBand(int32_t target) const;
     void StopPlayback();  // both locks, output down, reader rewound
@@ -298,10 +313,11 @@ private:
     TMP3CpuCapabilities usingCpu_ = TMP3CpuCapabilities::All();
     int32_t volBalance_ = 0;
     int32_t volume_ = 100;
+    double eqMakeUp_ = 1.0;  // the equalizer's boost, taken out of its tables
 
     // Declared last among the shared parts: the threads go first on destruction.
     TMessageQueue messages_;
-    TMPSimpleMutex outputLock_;
+    mutable TMPSimpleMutex outputLock_;
     mutable TMPSimpleMutex decodeLock_;
     std::unique_ptr<TSoundOut> output_;
     std::unique_ptr<TMPLoopThread> thread_;

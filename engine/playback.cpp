@@ -1,5 +1,11 @@
 // The decoding thread's playback step, the end-of-stream drain, Seek with its
 // lazily built frame table, and Position.
+//
+// Repositioning (a seek, or decoding again after an equalizer change) starts
+// the decoder a few frames before the target and drops their PCM: a Layer III
+// frame may take its main data from up to 511 bytes of the frames before it,
+// and its first granule overlaps the frame before. So the target frame and
+// all after it sound exactly as in continuous play, never as decoder garbage.
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -28,8 +34,10 @@ void TMP3Player::PlaybackStep() {
             return;
         }
         if (walk_.DecodeNext(pcm_) != TFrameWalker::TStepResult::Decoded) return;
+        // Nothing to hand over from a frame decoded only to prime the decoder,
+        // or trimmed away before the music.
         pcmPending_ = walk_.lastPcmBytes;
-        if (pcmPending_ == 0) return;  // trimmed away before the music
+        if (pcmPending_ == 0) return;
     }
     int32_t free = 0;
     HandOver(free);
@@ -92,9 +100,8 @@ void TMP3Player::Seek(int64_t milliseconds) {
         std::lock_guard<TMPSimpleMutex> out(outputLock_);
         ++playGeneration_;
         RemoveProgress();
-        const bool paused = status == mpsPaused;
-        output_->Reset();
-        output_->WaitAllDone();
+        // The old position fades out at once; a paused output stays paused.
+        output_->Cut();
         messages_.RemovePending(MPM_ENDOFSTREAM);
 
         pcmPending_ = 0;
@@ -103,58 +110,94 @@ void TMP3Player::Seek(int64_t milliseconds) {
         position_ = 0;
         if (!NoisySeek()) walk_.needSetup = true;
 
-        // Untrimmed streams land on the frame boundary at or after the time;
-        // trimmed ones on the music sample of the time.
-        const bool trimmed = walk_.trimStart > 0 || walk_.musicSamples > 0;
-        const int64_t ppf = walk_.pcmBytesPerFrame;
-        const int64_t spf = walk_.FrameSamples();
-        int64_t k = 0;
-        int64_t music = 0;
-        if (trimmed && spf > 0) {
-            music = milliseconds * sampleRate_ / 1000;
-            if (walk_.musicSamples > 0) music = std::min(music, walk_.musicSamples);
-            k = (music + walk_.trimStart) / spf;
-        } else {
-            const int64_t bytes = milliseconds * sampleRate_ * channels_ * 2 / 1000;
-            k = ppf > 0 ? (bytes + ppf - 1) / ppf : 0;
-        }
-        k = std::min<int64_t>(k, std::numeric_limits<int32_t>::max());
-        {
-            std::lock_guard<std::recursive_mutex> table(frameTable_.Lock());
-            const int64_t wanted = k;
-            if (k >= frameTable_.Count()) {
-                reader_.Seek(frameTable_.At(frameTable_.Count() - 1), TSeekOrigin::soBeginning);
-                if (!walk_.ScanFrame()) {
-                    k = frameTable_.Count() - 1;
-                } else {
-                    while (k >= frameTable_.Count()) {
-                        const int64_t p = reader_.Position();
-                        if (!walk_.ScanFrame()) {
-                            k = frameTable_.Count() - 1;
-                            break;
-                        }
-                        frameTable_.Add(p);
-                    }
-                }
-            }
-            reader_.Seek(frameTable_.At(k), TSeekOrigin::soBeginning);
-            if (trimmed && spf > 0) {
-                if (k != wanted) music = std::max<int64_t>(k * spf - walk_.trimStart, 0);
-                const int64_t drop = music + walk_.trimStart - k * spf;
-                walk_.StartMusicAt(music, drop);
-                playedBytes_ = music * walk_.sampleBytes;
-            } else {
-                walk_.StartMusicAt(0, 0);
-                playedBytes_ = k * ppf;
-            }
-        }
+        const int64_t bytes = milliseconds * sampleRate_ * channels_ * 2 / 1000;
+        playedBytes_ = Reposition(bytes, true);
         writtenBytes_ = playedBytes_;
-        if (paused) output_->Pause();
         InstallProgress();
         // A drain that ended the old position must not stall the new one.
         thread_->RunEvent().SetEvent();
     }
     PostOnce(MPM_CHANGEPOSITION);
+}
+
+int64_t TMP3Player::Locate(int64_t k) {
+    std::lock_guard<std::recursive_mutex> table(frameTable_.Lock());
+    if (k >= frameTable_.Count()) {
+        reader_.Seek(frameTable_.At(frameTable_.Count() - 1), TSeekOrigin::soBeginning);
+        if (!walk_.ScanFrame()) {
+            k = frameTable_.Count() - 1;
+        } else {
+            while (k >= frameTable_.Count()) {
+                const int64_t p = reader_.Position();
+                if (!walk_.ScanFrame()) {
+                    k = frameTable_.Count() - 1;
+                    break;
+                }
+                frameTable_.Add(p);
+            }
+        }
+    }
+    // Frame k - 1 must decode whole: the frames before it must hold the 511
+    // bytes of main data it may reach back for (each frame carries at least
+    // its length less 38 bytes of header and side information).
+    constexpr int64_t kReservoirBytes = 511;
+    constexpr int64_t kSideBytes = 38;
+    constexpr int64_t kMaxPreroll = 16;
+    int64_t first = k;
+    if (k > 0) {
+        first = k - 1;
+        while (first > 0 && k - first < kMaxPreroll &&
+               frameTable_.At(k - 1) - frameTable_.At(first) - kSideBytes * (k - 1 - first) < kReservoirBytes)
+            --first;
+    }
+    walk_.prerollFrames = static_cast<int32_t>(k - first);
+    reader_.Seek(frameTable_.At(first), TSeekOrigin::soBeginning);
+    return k;
+}
+
+int64_t TMP3Player::Reposition(int64_t targetBytes, bool frameAfter) {
+    const int64_t ppf = walk_.pcmBytesPerFrame;
+    const int64_t sampleBytes = walk_.sampleBytes;
+    const int64_t spf = walk_.FrameSamples();
+    if (ppf <= 0 || sampleBytes <= 0 || spf <= 0) return 0;
+    constexpr int64_t kMaxFrame = std::numeric_limits<int32_t>::max();
+    if (walk_.trimStart > 0 || walk_.musicSamples > 0) {
+        // Trimmed streams land on the music sample (position 0: the first).
+        int64_t music = targetBytes / sampleBytes;
+        if (walk_.musicSamples > 0) music = std::min(music, walk_.musicSamples);
+        const int64_t wanted = std::min((music + walk_.trimStart) / spf, kMaxFrame);
+        const int64_t k = Locate(wanted);
+        if (k != wanted) music = std::max<int64_t>(k * spf - walk_.trimStart, 0);
+        walk_.StartMusicAt(music, music + walk_.trimStart - k * spf);
+        return music * sampleBytes;
+    }
+    if (frameAfter) {
+        // A seek lands on the frame boundary at or after the time.
+        const int64_t k = Locate(std::min((targetBytes + ppf - 1) / ppf, kMaxFrame));
+        walk_.StartMusicAt(0, 0);
+        return k * ppf;
+    }
+    const int64_t wanted = std::min(targetBytes / ppf, kMaxFrame);
+    const int64_t k = Locate(wanted);
+    const int64_t drop = k == wanted ? std::min(targetBytes - k * ppf, ppf) / sampleBytes : 0;
+    walk_.StartMusicAt(0, drop);
+    return k * ppf + drop * sampleBytes;
+}
+
+void TMP3Player::RestartAtPlayPosition() {
+    const TMP3PlayerStatus status = Status();
+    if ((status != mpsPlaying && status != mpsPaused) || !output_->Active() || !walk_.reader) return;
+    ++playGeneration_;
+    playedBytes_ += output_->GetDoneBytes();
+    // The faded tail plays on from the play position; the new sound follows it.
+    const int64_t target = playedBytes_ + output_->Cut();
+    messages_.RemovePending(MPM_ENDOFSTREAM);
+    pcmPending_ = 0;
+    walk_.nextFrameLength = 0;
+    if (!NoisySeek()) walk_.needSetup = true;
+    playedBytes_ = Reposition(target, false);
+    writtenBytes_ = playedBytes_;
+    thread_->RunEvent().SetEvent();
 }
 
 int64_t TMP3Player::Position() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -21,6 +22,19 @@ std::string FormatError(const std::string& text, const char* context) {
 }
 
 constexpr int32_t kMeterWindowMs = 40;
+
+int16_t Load16(const uint8_t* p) {
+    int16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
+void Store16(uint8_t* p, int16_t v) { std::memcpy(p, &v, 2); }
+
+// Raised-cosine fade: the gain of frame i of n, rising from near 0 to near 1.
+double RampGain(int32_t i, int32_t n) {
+    return 0.5 - 0.5 * std::cos(3.14159265358979323846 * (i + 0.5) / n);
+}
 
 }  // namespace
 
@@ -139,7 +153,9 @@ void TSoundOut::Open() {
     if (Active()) return;
     active_.store(true);
     lastDevicePosition_ = 0;
+    doneShift_ = 0;
     paused_ = false;
+    devicePaused_ = false;
     // Nothing is queued yet: a failure below can close without waiting.
     {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
@@ -170,6 +186,13 @@ void TSoundOut::Open() {
             h.User = nullptr;
             Check(device_->Prepare(&h), "TSoundOut.Open:WaveOutPreperHeader");
         }
+        tailData_ = std::make_unique<uint8_t[]>(static_cast<size_t>(RampFrames() * Format().BlockAlign()));
+        tail_.Data = tailData_.get();
+        tail_.BufferLength = tail_.Length = static_cast<uint32_t>(RampFrames() * Format().BlockAlign());
+        tail_.Prepared = false;
+        tail_.Queued = false;
+        Check(device_->Prepare(&tail_), "TSoundOut.Open:WaveOutPreperHeader");
+        scratch_ = std::make_unique<uint8_t[]>(static_cast<size_t>(size) * kBufferCount);
         {
             std::lock_guard<std::mutex> lock(historyMutex_);
             historyFormat_ = Format();
@@ -183,6 +206,12 @@ void TSoundOut::Open() {
             currentIndex_ = 0;
             fill_ = 0;
             queued_.store(0);
+            submitted_ = 0;
+            processed_ = 0;
+            rampDone_ = -1;
+            heldCount_ = 0;
+            pauseAfterTail_ = false;
+            tailQueued_.store(false);
         }
         lastNotify_.store(TickCount());
         allDone_.SetEvent();
@@ -204,7 +233,13 @@ void TSoundOut::FreeBuffers() {
         headers_[i].BufferLength = 0;
         headers_[i].Length = 0;
     }
+    tail_.Data = nullptr;
+    tail_.BufferLength = tail_.Length = 0;
+    tailData_.reset();
+    scratch_.reset();
     fill_ = 0;
+    processed_ = 0;
+    heldCount_ = 0;
     bufferSize_ = 0;
 }
 
@@ -218,14 +253,11 @@ void TSoundOut::Close() {
         if (device_ && device_->IsOpen()) {
             thread_.SetTimeout(kInfinite);
             // A paused device would never finish what is queued.
-            if (paused_) {
-                Check(device_->Restart(), "TSoundOut.Unpause");
-                paused_ = false;
-            }
+            if (paused_) Unpause();
             Flush();
             WaitAllDone();
-            for (int i = 0; i < kBufferCount; ++i) {
-                TWaveBuffer& h = headers_[i];
+            for (int i = 0; i <= kBufferCount; ++i) {
+                TWaveBuffer& h = i < kBufferCount ? headers_[i] : tail_;
                 if (!h.Data || !h.Prepared) continue;
                 int rc;
                 int tries = 0;
@@ -274,6 +306,7 @@ int32_t TSoundOut::Write(const void* data, int32_t count) {
         src += n;
         count -= n;
         taken += n;
+        ProcessFill();
         if (fill_ == bufferSize_) WaveWrite();
     }
     return taken;
@@ -282,22 +315,211 @@ int32_t TSoundOut::Write(const void* data, int32_t count) {
 void TSoundOut::WaveWrite() {
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     if (!Active() || !device_) return;
+    ProcessFill();
     TWaveBuffer& h = headers_[currentIndex_];
     queued_.fetch_add(1);
     allDone_.ResetEvent();
     h.Length = static_cast<uint32_t>(fill_);
     fill_ = 0;
+    processed_ = 0;
+    const int32_t index = currentIndex_;
+    currentIndex_ = (currentIndex_ + 1) % kBufferCount;
+    if (paused_) {
+        // Kept back until Unpause; progress notifications go on meanwhile.
+        if (heldCount_ == 0) heldFirst_ = index;
+        ++heldCount_;
+        thread_.SetTimeout(notifyInterval_.load());
+        return;
+    }
+    Submit(index);
+}
+
+// Hands a full buffer to the device (buffer lock held).
+void TSoundOut::Submit(int32_t index) {
+    TWaveBuffer& h = headers_[index];
+    starts_[static_cast<size_t>(index)] = submitted_;
+    submitted_ += h.Length;
     RecordHistory(h.Data, h.Length);
     const int rc = device_->Write(&h);
     if (rc != kWaveNoError) {
         // The buffer never reached the device: it is not queued.
-        if (queued_.fetch_sub(1) == 1) allDone_.SetEvent();
+        submitted_ -= h.Length;
+        queued_.fetch_sub(1);
+        UpdateAllDone();
         Check(rc, "TSoundOut.WaveWrite");
     }
     // Progress notifications run while anything is queued (also after the
     // device had run dry and was idle).
     thread_.SetTimeout(notifyInterval_.load());
-    currentIndex_ = (currentIndex_ + 1) % kBufferCount;
+}
+
+void TSoundOut::UpdateAllDone() {
+    if (queued_.load() <= 0 && !tailQueued_.load()) allDone_.SetEvent();
+}
+
+int32_t TSoundOut::RampFrames() const { return std::max(1, sampleRate_ * kRampMs / 1000); }
+
+int16_t TSoundOut::SoftLimit(double v) {
+    const double a = std::fabs(v);
+    if (a <= kLimitThreshold) return static_cast<int16_t>(std::lrint(v));
+    // Slope 1 at the threshold, approaching the ceiling without reaching it.
+    const double span = kLimitCeiling - kLimitThreshold;
+    const double y = std::floor(kLimitThreshold + span * std::tanh((a - kLimitThreshold) / span));
+    const int32_t m = std::min(static_cast<int32_t>(y), kLimitCeiling - 1);
+    return static_cast<int16_t>(v < 0 ? -m : m);
+}
+
+void TSoundOut::ApplyGainAndLimit(int16_t* samples, size_t count, double gain) {
+    if (gain == 1.0) {
+        for (size_t i = 0; i < count; ++i) {
+            const int32_t v = samples[i];
+            if (v > kLimitThreshold || v < -kLimitThreshold) samples[i] = SoftLimit(v);
+        }
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) samples[i] = SoftLimit(samples[i] * gain);
+}
+
+void TSoundOut::SetGain(double gain) {
+    if (!(gain >= 0) || !std::isfinite(gain)) return;
+    std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+    gain_ = gain;
+}
+
+// Runs the whole frames of the current buffer not yet seen through the output
+// stage (buffer lock held).
+void TSoundOut::ProcessFill() {
+    const int32_t block = std::max(1, channels_ * bitsPerSample_ / 8);
+    const int32_t end = fill_ - fill_ % block;
+    if (end <= processed_) return;
+    uint8_t* data = headers_[currentIndex_].Data + processed_;
+    const int32_t bytes = end - processed_;
+    processed_ = end;
+    if (bitsPerSample_ != 16) return;
+    for (int32_t i = 0; i < bytes; i += 2) {
+        const int32_t v = Load16(data + i);
+        if (gain_ != 1.0 || v > kLimitThreshold || v < -kLimitThreshold) Store16(data + i, SoftLimit(v * gain_));
+    }
+    FadeIn(data, bytes);
+}
+
+// Applies the running fade-in, if any, to whole frames of 16-bit PCM.
+void TSoundOut::FadeIn(uint8_t* data, int32_t bytes) {
+    if (rampDone_ < 0 || bitsPerSample_ != 16) return;
+    const int32_t block = channels_ * 2;
+    const int32_t n = RampFrames();
+    for (int32_t at = 0; at + block <= bytes && rampDone_ >= 0; at += block) {
+        const double g = RampGain(rampDone_, n);
+        for (int32_t c = 0; c < channels_; ++c)
+            Store16(data + at + 2 * c, static_cast<int16_t>(std::lrint(Load16(data + at + 2 * c) * g)));
+        if (++rampDone_ >= n) rampDone_ = -1;
+    }
+}
+
+// Copies up to count bytes the device holds from its position `position` on
+// (buffer lock held); returns the bytes found.
+int32_t TSoundOut::CopyFrom(uint64_t position, uint8_t* out, int32_t count) {
+    int32_t copied = 0;
+    while (copied < count) {
+        const uint64_t at = position + static_cast<uint64_t>(copied);
+        int found = -1;
+        for (int i = 0; i < kBufferCount && found < 0; ++i) {
+            const TWaveBuffer& h = headers_[i];
+            if (h.Queued && at >= starts_[static_cast<size_t>(i)] && at < starts_[static_cast<size_t>(i)] + h.Length)
+                found = i;
+        }
+        if (found < 0) break;
+        const TWaveBuffer& h = headers_[found];
+        const int32_t offset = static_cast<int32_t>(at - starts_[static_cast<size_t>(found)]);
+        const int32_t n = std::min(count - copied, static_cast<int32_t>(h.Length) - offset);
+        std::memcpy(out + copied, h.Data + offset, static_cast<size_t>(n));
+        copied += n;
+    }
+    return copied;
+}
+
+// Queues the first bytes of the tail buffer, faded out, on the freshly reset
+// device (buffer lock held); returns their number.
+int32_t TSoundOut::QueueTail(uint64_t length) {
+    const int32_t block = std::max(1, channels_ * bitsPerSample_ / 8);
+    int32_t bytes = static_cast<int32_t>(std::min<uint64_t>(length, tail_.BufferLength));
+    bytes -= bytes % block;
+    if (bytes <= 0 || !tail_.Data) return 0;
+    if (bitsPerSample_ == 16) {
+        const int32_t n = RampFrames();
+        for (int32_t f = 0; f * block < bytes; ++f) {
+            const double g = RampGain(n - 1 - f, n);
+            for (int32_t c = 0; c < channels_; ++c) {
+                uint8_t* p = tail_.Data + f * block + 2 * c;
+                Store16(p, static_cast<int16_t>(std::lrint(Load16(p) * g)));
+            }
+        }
+    }
+    tail_.Length = static_cast<uint32_t>(bytes);
+    tailQueued_.store(true);
+    allDone_.ResetEvent();
+    submitted_ = static_cast<uint64_t>(bytes);
+    RecordHistory(tail_.Data, tail_.Length);
+    if (device_->Write(&tail_) != kWaveNoError) {
+        // No fade then: the sound stops where it is.
+        tailQueued_.store(false);
+        submitted_ = 0;
+        UpdateAllDone();
+        return 0;
+    }
+    thread_.SetTimeout(notifyInterval_.load());
+    return bytes;
+}
+
+// Resets the device and waits until every buffer it held has come back; the
+// buffers kept back by a pause are dropped unless keepRest (the caller then
+// rebuilds them). Buffer lock not held.
+void TSoundOut::DropQueued(bool keepRest) {
+    {
+        std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+        queued_.fetch_sub(heldCount_);
+        heldCount_ = 0;
+        pauseAfterTail_ = false;
+        if (!keepRest) {
+            fill_ = 0;
+            processed_ = 0;
+        }
+        UpdateAllDone();
+    }
+    int rc;
+    {
+        std::lock_guard<std::mutex> history(historyMutex_);
+        rc = device_->Reset();
+        historyWritten_ = 0;
+    }
+    Check(rc, "TSoundOut.Reset");
+    WaitAllDone();
+    std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+    submitted_ = 0;
+    // The device is playing again unless paused.
+    if (!paused_ && devicePaused_) {
+        Check(device_->Restart(), "TSoundOut.Unpause");
+        devicePaused_ = false;
+    }
+}
+
+int32_t TSoundOut::Cut() {
+    if (!Active() || !device_) return 0;
+    int32_t tail = 0;
+    {
+        std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+        uint64_t position = 0;
+        if (!paused_ && !devicePaused_ && device_->GetPosition(position) == kWaveNoError)
+            tail = CopyFrom(position, scratch_.get(), static_cast<int32_t>(tail_.BufferLength));
+    }
+    DropQueued(false);
+    std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+    std::memcpy(tail_.Data, scratch_.get(), static_cast<size_t>(tail));
+    tail = QueueTail(static_cast<uint64_t>(tail));
+    doneShift_ = -tail;
+    lastDevicePosition_ = 0;
+    rampDone_ = 0;
+    return tail;
 }
 
 void TSoundOut::Flush() {
@@ -320,35 +542,97 @@ void TSoundOut::WaitAllDone() {
 
 void TSoundOut::Reset() {
     if (!Active() || !device_) return;
+    int rc;
     {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
         fill_ = 0;
+        processed_ = 0;
+        queued_.fetch_sub(heldCount_);
+        heldCount_ = 0;
+        UpdateAllDone();
+        std::lock_guard<std::mutex> history(historyMutex_);
+        rc = device_->Reset();
+        submitted_ = 0;
+        lastDevicePosition_ = 0;
+        doneShift_ = 0;
+        historyWritten_ = 0;
     }
-    std::lock_guard<std::mutex> history(historyMutex_);
-    const int rc = device_->Reset();
-    lastDevicePosition_ = 0;
-    historyWritten_ = 0;
     Check(rc, "TSoundOut.Reset");
 }
 
 void TSoundOut::Pause() {
-    if (!Active() || !device_) return;
-    Check(device_->Pause(), "TSoundOut.Pause");
-    paused_ = true;
+    if (!Active() || !device_ || paused_) return;
+    int32_t rest = 0;
+    uint64_t position = 0;
+    {
+        std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+        ProcessFill();
+        Check(device_->GetPosition(position), "TSoundOut.Pause");
+        // What the device has not played yet, then the buffer being filled.
+        const uint64_t ahead = submitted_ > position ? submitted_ - position : 0;
+        rest = CopyFrom(position, scratch_.get(), static_cast<int32_t>(ahead));
+        std::memcpy(scratch_.get() + rest, headers_[currentIndex_].Data, static_cast<size_t>(fill_));
+        rest += fill_;
+        paused_ = true;
+    }
+    DropQueued(true);
+    std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+    doneShift_ += static_cast<int64_t>(position);
+    const int32_t block = std::max(1, channels_ * bitsPerSample_ / 8);
+    const int32_t tailBytes = std::min(rest - rest % block, static_cast<int32_t>(tail_.BufferLength));
+    std::memcpy(tail_.Data, scratch_.get(), static_cast<size_t>(tailBytes));
+    const int32_t tail = QueueTail(static_cast<uint64_t>(tailBytes));
+    if (tail > 0) {
+        pauseAfterTail_ = true;
+    } else {
+        Check(device_->Pause(), "TSoundOut.Pause");
+        devicePaused_ = true;
+    }
+    // The rest waits in the buffers, fading in where it will start again.
+    currentIndex_ = 0;
+    fill_ = 0;
+    processed_ = 0;
+    rampDone_ = 0;
+    for (int32_t at = tail; at < rest;) {
+        const int32_t n = std::min(bufferSize_ - fill_, rest - at);
+        uint8_t* dst = headers_[currentIndex_].Data + fill_;
+        std::memcpy(dst, scratch_.get() + at, static_cast<size_t>(n));
+        FadeIn(dst, n);
+        fill_ += n;
+        processed_ = fill_;
+        at += n;
+        if (fill_ == bufferSize_) WaveWrite();
+    }
+    thread_.SetTimeout(notifyInterval_.load());
 }
 
 void TSoundOut::Unpause() {
     if (!Active() || !device_) return;
-    Check(device_->Restart(), "TSoundOut.Unpause");
+    std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+    if (!paused_) {
+        Check(device_->Restart(), "TSoundOut.Unpause");
+        return;
+    }
     paused_ = false;
+    const int32_t held = heldCount_;
+    heldCount_ = 0;
+    for (int32_t i = 0; i < held; ++i) Submit((heldFirst_ + i) % kBufferCount);
+    if (pauseAfterTail_) {
+        pauseAfterTail_ = false;  // the tail is still playing: the device never stopped
+    } else if (devicePaused_) {
+        devicePaused_ = false;
+        Check(device_->Restart(), "TSoundOut.Unpause");
+    }
 }
 
 int64_t TSoundOut::GetDoneBytes() {
     if (!Active() || !device_) return 0;
     uint64_t position = 0;
     Check(device_->GetPosition(position), "TSoundOut.GetDoneBytes");
-    const int64_t done = position >= lastDevicePosition_ ? static_cast<int64_t>(position - lastDevicePosition_) : 0;
-    lastDevicePosition_ = position;
+    std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+    const int64_t logical = std::max<int64_t>(0, static_cast<int64_t>(position) + doneShift_);
+    const int64_t done = logical >= lastDevicePosition_ ? logical - lastDevicePosition_ : 0;
+    lastDevicePosition_ = logical;
     return done;
 }
 
@@ -383,19 +667,28 @@ void TSoundOut::Notify() {
     }
 }
 
-void TSoundOut::BufferDone() {
+void TSoundOut::BufferDone(TWaveBuffer* buffer) {
     {
         // Under the buffer lock so that a WaveWrite cannot slip between the
         // count reaching 0 and the all-done event being set.
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
-        const int32_t left = queued_.fetch_sub(1) - 1;
-        if (left > 0) {
+        if (buffer == &tail_) {
+            tailQueued_.store(false);
+            if (pauseAfterTail_) {
+                pauseAfterTail_ = false;
+                devicePaused_ = true;
+                Check(device_->Pause(), "TSoundOut.Pause");
+            }
+        } else {
+            const int32_t left = queued_.fetch_sub(1) - 1;
+            if (left < 0) queued_.store(0);
+        }
+        if (queued_.load() > 0 || tailQueued_.load() || paused_) {
             thread_.SetTimeout(notifyInterval_.load());
         } else {
-            if (left < 0) queued_.store(0);
-            allDone_.SetEvent();
             thread_.SetTimeout(kInfinite);
         }
+        UpdateAllDone();
     }
     WakeWaiter();
     Notify();
@@ -404,7 +697,7 @@ void TSoundOut::BufferDone() {
 void TSoundOut::Dispatch(TMessage& message) {
     switch (message.Msg) {
         case MM_WOM_DONE:
-            BufferDone();
+            BufferDone(reinterpret_cast<TWaveBuffer*>(message.WParam));
             break;
         case MPM_THREADIDLE:
             Notify();

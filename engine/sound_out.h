@@ -2,6 +2,11 @@
 // with four buffers of 500 ms each. Full buffers are queued on the device;
 // finished ones come back on the output thread, which also wakes a waiting
 // producer and sends throttled progress notifications.
+//
+// 16-bit PCM passes an output stage on its way into the buffers: a gain, a
+// fade-in after a cut or a pause, and a soft limiter above -1 dBFS. Sound is
+// never cut off abruptly: Cut and Pause play a short faded tail of what is
+// playing before they drop (Cut) or hold back (Pause) the rest.
 #pragma once
 
 #include <array>
@@ -25,6 +30,12 @@ inline constexpr uint32_t MM_WOM_DONE = 0x3BD;
 class TSoundOut : public TMPMessageOwner {
 public:
     static constexpr int kBufferCount = 4;
+    // Length of the fades at a cut, a pause and a resume.
+    static constexpr int32_t kRampMs = 5;
+    // The soft limiter: magnitudes up to kLimitThreshold (-1 dBFS) pass
+    // unchanged, larger ones bend smoothly towards kLimitCeiling.
+    static constexpr int32_t kLimitThreshold = 29205;
+    static constexpr int32_t kLimitCeiling = 32767;
 
     using DeviceFactory = std::function<std::unique_ptr<TAudioDevice>()>;
     using TNotifyEvent = std::function<void(TSoundOut* sender)>;
@@ -51,9 +62,20 @@ public:
     void Flush();
     // Until nothing is queued (or the output thread has ended).
     void WaitAllDone();
+    // Drops everything queued at once, without a fade.
     void Reset();
+    // Drops everything queued after a faded tail of kRampMs at the play
+    // position (nothing to fade while paused); the next PCM written fades in.
+    // Done bytes count from 0 again, the tail not included. Returns the
+    // tail's length in bytes.
+    int32_t Cut();
+    // Fades out over kRampMs at the play position, then pauses the device;
+    // what was queued after the tail, and what is written while paused, is
+    // kept back. Done bytes keep counting the tail.
     void Pause();
+    // Queues what was kept back, fading in over kRampMs, and plays on.
     void Unpause();
+    bool Paused() const { return paused_; }
     // Bytes played since the previous call (or Open, or Reset).
     int64_t GetDoneBytes();
     // The event to set as soon as a buffer has room; nullptr clears it.
@@ -87,6 +109,15 @@ public:
     void SetDeviceName(std::string name);
     int32_t NotifyInterval() const { return notifyInterval_.load(); }
     void SetNotifyInterval(int32_t ms) { notifyInterval_.store(ms); }
+    // Linear gain of the output stage for 16-bit PCM (ReplayGain, equalizer
+    // headroom); applied to what is written from now on. 1 leaves the PCM
+    // bit-identical (apart from the limiter, which only acts above -1 dBFS).
+    void SetGain(double gain);
+    double Gain() const { return gain_; }
+    // The output stage on its own: gain, then the soft limiter, in place.
+    static void ApplyGainAndLimit(int16_t* samples, size_t count, double gain);
+    static int16_t SoftLimit(double v);
+
     // Bytes per buffer for the current format.
     int32_t BufferSize() const;
 
@@ -104,9 +135,17 @@ private:
     void SetVolumeToWaveDevice();
     void WakeWaiter();
     void Notify();
-    void BufferDone();
+    void BufferDone(TWaveBuffer* buffer);
     void FreeBuffers();
     void RecordHistory(const uint8_t* data, uint32_t count);
+    void Submit(int32_t index);
+    void ProcessFill();
+    void FadeIn(uint8_t* data, int32_t bytes);
+    int32_t CopyFrom(uint64_t position, uint8_t* out, int32_t count);
+    int32_t QueueTail(uint64_t length);
+    void DropQueued(bool keepRest);
+    void UpdateAllDone();
+    int32_t RampFrames() const;
 
     int32_t sampleRate_ = 44100;
     int32_t channels_ = 2;
@@ -117,7 +156,9 @@ private:
     std::atomic<int32_t> notifyInterval_{-1};
     std::atomic<int64_t> lastNotify_{0};
     int32_t balance_ = 0;
-    bool paused_ = false;
+    bool paused_ = false;         // Pause called (what is written is held back)
+    bool devicePaused_ = false;   // the device itself is paused
+    double gain_ = 1.0;
 
     std::string deviceName_;
     DeviceFactory factory_;
@@ -128,8 +169,23 @@ private:
     int32_t currentIndex_ = 0;  // under bufferLock_
     int32_t fill_ = 0;          // under bufferLock_
     int32_t bufferSize_ = 0;    // under bufferLock_ (set by Open)
-    std::atomic<int32_t> queued_{0};
-    uint64_t lastDevicePosition_ = 0;
+    std::atomic<int32_t> queued_{0};  // on the device or held back
+    int64_t lastDevicePosition_ = 0;  // in done bytes
+    // Done bytes = device position + doneShift_ (at least 0).
+    int64_t doneShift_ = 0;
+
+    // Output stage state, under bufferLock_.
+    std::array<uint64_t, kBufferCount> starts_{};  // device position of each buffer's first byte
+    uint64_t submitted_ = 0;  // bytes handed to the device since Open or its last reset
+    int32_t processed_ = 0;   // bytes of the current buffer through the output stage
+    int32_t rampDone_ = -1;   // frames of a running fade-in; -1 = none
+    int32_t heldFirst_ = 0;   // first of heldCount_ full buffers kept back while paused
+    int32_t heldCount_ = 0;
+    bool pauseAfterTail_ = false;
+    std::atomic<bool> tailQueued_{false};
+    TWaveBuffer tail_;
+    std::unique_ptr<uint8_t[]> tailData_;
+    std::unique_ptr<uint8_t[]> scratch_;  // what a pause keeps back, while it is rearranged
 
     TMPSimpleMutex bufferLock_;
     TMPSimpleMutex waiterLock_;

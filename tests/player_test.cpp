@@ -395,6 +395,15 @@ TEST(PlayerWalkTest, ATruncatedLastFrameEndsTheStream) {
     EXPECT_EQ(f.rec->All().size(), size_t{24} * kPcmPerFrame);
 }
 
+// 16-bit PCM bytes through the output stage at unity gain (the soft limiter).
+std::vector<uint8_t> Limited(std::vector<uint8_t> pcm) {
+    std::vector<int16_t> samples(pcm.size() / 2);
+    std::memcpy(samples.data(), pcm.data(), samples.size() * 2);
+    TSoundOut::ApplyGainAndLimit(samples.data(), samples.size(), 1.0);
+    std::memcpy(pcm.data(), samples.data(), samples.size() * 2);
+    return pcm;
+}
+
 // The player decodes the whole band (the band limit alone would drop the top
 // subband of this 22050 Hz stream), and the frame walk of `DecodeAsPlayer` is
 // the one the decoding thread runs.
@@ -420,6 +429,7 @@ TEST(PlayerWalkTest, LowerRateStreamsAreDecodedInFullBand) {
     EXPECT_EQ(f.player.SampleRate(), 22050);
     ASSERT_TRUE(f.PlayToEnd());
     const std::vector<int16_t> played = test::BytesToPcm16(f.rec->All());
+    TSoundOut::ApplyGainAndLimit(full.data(), full.size(), 1.0);
     EXPECT_EQ(played, full);
 
     TMemoryStream stream(bytes);
@@ -428,10 +438,11 @@ TEST(PlayerWalkTest, LowerRateStreamsAreDecodedInFullBand) {
         walked.insert(walked.end(), pcm, pcm + n);
         return true;
     });
-    EXPECT_EQ(walked, f.rec->All());
+    EXPECT_EQ(Limited(walked), f.rec->All());
 }
 
-// What goes through the WAV device equals `wl-decode --player` byte for byte.
+// What goes through the WAV device equals `wl-decode --player` byte for byte,
+// after the output stage's soft limiter.
 TEST(PlayerWalkTest, WavDeviceOutputEqualsWlDecodePlayer) {
     test::TempDir dir;
     std::vector<std::string> files;
@@ -458,7 +469,7 @@ TEST(PlayerWalkTest, WavDeviceOutputEqualsWlDecodePlayer) {
         const test::CommandResult r = test::RunCommand(test::ShellQuote(test::DecodeBinary()) + " --player " +
                                                        test::ShellQuote(file) + " " + test::ShellQuote(raw));
         ASSERT_EQ(r.exitCode, 0);
-        const std::vector<uint8_t> expected = test::ReadFileBytes(raw);
+        const std::vector<uint8_t> expected = Limited(test::ReadFileBytes(raw));
         const std::vector<uint8_t> played = test::WavData(wav);
         ASSERT_FALSE(expected.empty());
         EXPECT_EQ(played.size(), expected.size());
@@ -598,10 +609,12 @@ TEST(PlayerEqualizerTest, TablesFollowTheBandsAndUpdatesNeverTear) {
     EXPECT_EQ(*LineEqEnabled(d), 1);
     EXPECT_EQ(*SubbandEqEnabled(d), 0);
     // Line 0 is at 19 Hz (band 0, 60 Hz); line 575 at 22030 Hz (band 9, 16000 Hz);
-    // line 13 at 517 Hz: 517/387 = 1.34 beats 720/517 = 1.39 (band 3).
-    EXPECT_FLOAT_EQ(LineGain(d)[0], std::pow(10.0f, -0.5f));
-    EXPECT_FLOAT_EQ(LineGain(d)[575], std::pow(10.0f, 0.4f));
-    EXPECT_FLOAT_EQ(LineGain(d)[13], std::pow(10.0f, -0.2f));
+    // line 13 at 517 Hz: 517/387 = 1.34 beats 720/517 = 1.39 (band 3). The
+    // largest boost (band 9, +8 dB) leaves the tables for the output stage.
+    EXPECT_FLOAT_EQ(LineGain(d)[0], std::pow(10.0f, -0.9f));
+    EXPECT_FLOAT_EQ(LineGain(d)[575], 1.0f);
+    EXPECT_FLOAT_EQ(LineGain(d)[13], std::pow(10.0f, -0.6f));
+    EXPECT_FLOAT_EQ(static_cast<float>(p.Output()->Gain()), std::pow(10.0f, 0.4f));
 
     // Flip between two settings while it plays; what is left is the last one, whole.
     p.Play();
@@ -611,19 +624,23 @@ TEST(PlayerEqualizerTest, TablesFollowTheBandsAndUpdatesNeverTear) {
         if (i % 20 == 0) std::this_thread::sleep_for(1ms);
     }
     p.Stop();
-    for (int i = 0; i < 576; ++i) ASSERT_FLOAT_EQ(LineGain(d)[i], std::pow(10.0f, 0.2f)) << i;
+    for (int i = 0; i < 576; ++i) ASSERT_FLOAT_EQ(LineGain(d)[i], 1.0f) << i;
+    EXPECT_FLOAT_EQ(static_cast<float>(p.Output()->Gain()), std::pow(10.0f, 0.2f));
 
     p.SetEqualizerMode(memSubBand);
     p.SetEqualizerValue(31, 100);
     p.Messages().ProcessMessages();
     EXPECT_EQ(*LineEqEnabled(d), 0);
     EXPECT_EQ(*SubbandEqEnabled(d), 1);
-    EXPECT_FLOAT_EQ(SubbandGain(d)[31], 10.0f);
+    EXPECT_FLOAT_EQ(SubbandGain(d)[31], 1.0f);
+    EXPECT_FLOAT_EQ(SubbandGain(d)[0], 0.1f * std::pow(10.0f, 0.2f)) << "+4 dB below the +20 dB of band 31";
+    EXPECT_FLOAT_EQ(static_cast<float>(p.Output()->Gain()), 10.0f);
     EXPECT_EQ(p.EqualizerFrequency(0), 345) << "44100 / 64 x 0.5 rounded";
     EXPECT_EQ(p.EqualizerFrequency(31), 21705);
     p.SetEqualizerEnabled(false);
     p.Messages().ProcessMessages();
     EXPECT_EQ(*SubbandEqEnabled(d), 0);
+    EXPECT_EQ(p.Output()->Gain(), 1.0) << "no boost while the equalizer is off";
     for (int b = 0; b < 32; ++b) p.SetEqualizerValue(b, 0);
     p.Messages().ProcessMessages();
 }
