@@ -1,6 +1,7 @@
 // Gapless playback: the next file is opened when the open one's audio is
 // used up and, when its format matches, decoded on into the same output; the
 // host learns of it when its first sample is heard. ReplayGain per file.
+#include <algorithm>
 #include <cmath>
 
 #include "engine/mp3_player.h"
@@ -94,6 +95,8 @@ void TMP3Player::CompleteSwitch() {
     messages_.RemovePending(MPM_NEXTSTARTED);
     ApplyEqualizer();
     if (OnNextStarted) OnNextStarted(this);
+    // A step that found the audio used up waits for the file after this one.
+    if (Status() != mpsStopped) thread_->RunEvent().SetEvent();
     PostOnce(MPM_CHANGEPOSITION);
 }
 

@@ -7,6 +7,7 @@
 // and its first granule overlaps the frame before. So the target frame and
 // all after it sound exactly as in continuous play, never as decoder garbage.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -30,6 +31,20 @@ void TMP3Player::PlaybackStep() {
     if (pcmPending_ == 0) {
         if (walk_.AudioUsedUp()) {
             if (SwitchToNext()) return;
+            if (switched_) {
+                // The host has not heard the last switch yet, so it could not
+                // hand over the file after it. Wait, with everything decoded
+                // queued to play, and keep the host looking at the position,
+                // which tells it when the switch is heard.
+                {
+                    std::lock_guard<TMPSimpleMutex> out(outputLock_);
+                    output_->Flush();
+                }
+                decode.unlock();
+                PostOnce(MPM_CHANGEPOSITION);
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                return;
+            }
             DrainAndEnd(decode);
             return;
         }
@@ -163,7 +178,7 @@ int64_t TMP3Player::Reposition(int64_t targetBytes, bool frameAfter) {
     constexpr int64_t kMaxFrame = std::numeric_limits<int32_t>::max();
     if (walk_.trimStart > 0 || walk_.musicSamples > 0) {
         // Trimmed streams land on the music sample (position 0: the first).
-        int64_t music = targetBytes / sampleBytes;
+        int64_t music = (targetBytes + sampleBytes - 1) / sampleBytes;
         if (walk_.musicSamples > 0) music = std::min(music, walk_.musicSamples);
         const int64_t wanted = std::min((music + walk_.trimStart) / spf, kMaxFrame);
         const int64_t k = Locate(wanted);

@@ -1,5 +1,6 @@
-// wl-play: a console player on TMP3Player. Plays the files in turn, printing
-// each one's title, artist, format and length and a live position line.
+// wl-play: a console player on TMP3Player. Plays the files in turn, without
+// a gap where two follow each other in the same format, printing each one's
+// title, artist, format and length and a live position line.
 // Ctrl-C stops the playback and closes the sound device before leaving.
 #include <unistd.h>
 
@@ -23,9 +24,12 @@ constexpr int kExitInterrupted = 130;
 
 constexpr const char* kUsage =
     "Usage: wl-play [--output pulse|null|wav:FILE] [--volume N] [--balance N]\n"
-    "               [--eq G0,...,G9] [--seek SECONDS] FILE...\n"
+    "               [--eq G0,...,G9] [--replaygain off|track|album] [--preamp DB]\n"
+    "               [--seek SECONDS] FILE...\n"
     "\n"
-    "Plays MPEG audio files one after the other.\n"
+    "Plays MPEG audio files one after the other, without a gap between files of\n"
+    "the same sample rate and channel count (the encoder's delay and padding are\n"
+    "left out), into one output: with wav:FILE one WAV of everything played.\n"
     "\n"
     "  --output DEV   pulse (a PulseAudio or PipeWire sound server, the default\n"
     "                 unless WAVELANTERN_AUDIO names another), null (plays in real\n"
@@ -36,7 +40,11 @@ constexpr const char* kUsage =
     "  --balance N    -100 (left only) .. 100 (right only), default 0\n"
     "  --eq GAINS     ten gains -100..100 in steps of 0.2 dB for the bands at 60,\n"
     "                 112, 208, 387, 720, 1339, 2490, 4629, 8606 and 16000 Hz\n"
-    "  --seek S       start each file S seconds in\n"
+    "  --replaygain M off (the default), track or album: play at the loudness the\n"
+    "                 file's ReplayGain values ask for (album falls back to\n"
+    "                 track), never louder than its stored peak allows\n"
+    "  --preamp DB    added to the ReplayGain, -12..12 (default 0)\n"
+    "  --seek S       start each file S seconds in (files then start one by one)\n"
     "  --help         show this text\n"
     "\n"
     "Exit status: 0 every file played; 1 a file could not be played;\n"
@@ -91,6 +99,8 @@ struct Options {
     bool eq = false;
     int gains[10] = {};
     long seekSeconds = 0;
+    wl::TMP3ReplayGainMode replayGain = wl::mrgOff;
+    long preampDb = 0;
 };
 
 // The device a name (or the environment) leads to is the sound server.
@@ -102,21 +112,29 @@ bool IsPulse(const std::string& output) {
 
 enum class Outcome { Played, Failed, Interrupted };
 
-Outcome PlayFile(wl::TMP3Player& player, const std::string& file, const Options& o, bool& pulse) {
+void PrintFacts(wl::TMP3Player& player, const std::string& file) {
+    std::printf("%s\n", file.c_str());
+    std::printf("  title:  %s\n", player.Title().c_str());
+    std::printf("  artist: %s\n", player.Artist().c_str());
+    std::printf("  format: %s, %s\n", FormatText(player).c_str(), RateText(player).c_str());
+    std::printf("  length: %s\n", Clock(player.Length()).c_str());
+    std::fflush(stdout);
+}
+
+// Plays files[index] and, without a gap, every following file the player can
+// continue into; `index` ends at the last file played.
+Outcome PlayFrom(wl::TMP3Player& player, const std::vector<std::string>& files, size_t& index, const Options& o,
+                 bool& pulse) {
     const bool tty = ::isatty(STDOUT_FILENO) == 1;
+    const std::string& file = files[index];
     try {
         player.SetFileName(file);  // opens
     } catch (const std::exception& e) {
         std::fprintf(stderr, "wl-play: %s: %s\n", file.c_str(), e.what());
         return Outcome::Failed;
     }
-    std::printf("%s\n", file.c_str());
-    std::printf("  title:  %s\n", player.Title().c_str());
-    std::printf("  artist: %s\n", player.Artist().c_str());
-    std::printf("  format: %s, %s\n", FormatText(player).c_str(), RateText(player).c_str());
-    const int64_t length = player.Length();
-    std::printf("  length: %s\n", Clock(length).c_str());
-    std::fflush(stdout);
+    PrintFacts(player, file);
+    int64_t length = player.Length();
 
     bool ended = false;
     wl::TMP3EndPlayReason reason = wl::mepStopped;
@@ -124,6 +142,21 @@ Outcome PlayFile(wl::TMP3Player& player, const std::string& file, const Options&
         ended = true;
         reason = r;
     };
+    // Seeking each file breaks the flow from one into the next.
+    auto handOverNext = [&] {
+        player.SetNextFileName(o.seekSeconds == 0 && index + 1 < files.size() ? files[index + 1] : std::string());
+    };
+    int64_t lastShown = -1;
+    player.OnNextStarted = [&](wl::TMP3Player*) {
+        ++index;
+        if (tty) std::printf("\n");
+        std::printf("  end\n");
+        PrintFacts(player, files[index]);
+        length = player.Length();
+        lastShown = -1;
+        handOverNext();
+    };
+    if (o.seekSeconds == 0) handOverNext();
     try {
         player.Play();
     } catch (const std::exception& e) {
@@ -148,7 +181,6 @@ Outcome PlayFile(wl::TMP3Player& player, const std::string& file, const Options&
     }
     if (o.seekSeconds > 0) player.Seek(o.seekSeconds * 1000);
 
-    int64_t lastShown = -1;
     while (!ended && !g_interrupted.load()) {
         player.Messages().WaitForMessage(200);
         try {
@@ -173,6 +205,7 @@ Outcome PlayFile(wl::TMP3Player& player, const std::string& file, const Options&
     player.Close();
     player.Messages().ProcessMessages();
     player.OnEndPlay = nullptr;
+    player.OnNextStarted = nullptr;
     if (tty) std::printf("\n");
     if (interrupted) {
         std::printf("  stopped\n");
@@ -223,6 +256,14 @@ int main(int argc, char** argv) {
         } else if (arg == "--seek") {
             if (!value(v) || !ParseInt(v, 0, 100000000, n)) return UsageError("--seek needs whole seconds >= 0");
             o.seekSeconds = n;
+        } else if (arg == "--replaygain") {
+            if (!value(v) || (v != "off" && v != "track" && v != "album")) {
+                return UsageError("--replaygain needs off, track or album");
+            }
+            o.replayGain = v == "off" ? wl::mrgOff : v == "track" ? wl::mrgTrack : wl::mrgAlbum;
+        } else if (arg == "--preamp") {
+            if (!value(v) || !ParseInt(v, -12, 12, n)) return UsageError("--preamp needs -12..12 (dB)");
+            o.preampDb = n;
         } else if (arg == "--eq") {
             if (!value(v)) return UsageError("--eq needs ten gains G0,...,G9");
             int count = 0;
@@ -256,6 +297,8 @@ int main(int argc, char** argv) {
     {
         wl::TMP3Player player(o.output);
         player.SetAutoPlay(false);
+        player.SetNoisySeek(false);
+        player.SetReplayGain(o.replayGain, static_cast<double>(o.preampDb), true);
         player.SetVolume(o.volume);
         player.SetVolBalance(o.balance);
         if (o.eq) {
@@ -265,9 +308,9 @@ int main(int argc, char** argv) {
             for (int b = 0; b < 10; ++b) player.SetEqualizerValue(b, o.gains[b]);
             player.SetEqualizerEnabled(true);
         }
-        for (const std::string& file : files) {
+        for (size_t index = 0; index < files.size(); ++index) {
             if (g_interrupted.load()) break;
-            const Outcome outcome = PlayFile(player, file, o, pulse);
+            const Outcome outcome = PlayFrom(player, files, index, o, pulse);
             if (outcome == Outcome::Failed) status = kExitFailed;
             if (outcome == Outcome::Interrupted) {
                 status = kExitInterrupted;
