@@ -24,7 +24,8 @@ void TForm1::CaptureResumeState() {
     Extra.ResumeVolume = MP3Player->Volume();
 }
 
-// The default playlist is the session's list. A session that was playing
+// The default playlist is the session's list (loaded whatever "Autoload
+// playlist" says). A session that was playing
 // plays on from where it was; otherwise its entry is selected and shown and
 // the next Play of it starts at the kept position.
 void TForm1::ResumeSession() {
@@ -41,6 +42,11 @@ void TForm1::ResumeSession() {
     LoadDefaultPlaylist();
     const int entry = Extra.ResumeEntry;
     if (EntryCount <= 0 || entry < 1 || entry > EntryCount) {
+        // No entry to go back to: the start-up of old for this list.
+        if (EntryCount > 0 && Settings.AutoloadPlaylist) {
+            StartFirstEntry();
+            return;
+        }
         DrawBanner();
         return;
     }
@@ -55,7 +61,7 @@ void TForm1::ResumeSession() {
         return;
     }
     ShowEntryCounter();
-    TitleText = TitleFor(sg1 ? sg1->item(entry - 1, 1)->text() : QString());
+    TitleText = TitleFor(Cell(entry - 1, 1));
     DrawTitle(TitleText, false, kTitleColor);
 }
 
