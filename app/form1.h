@@ -7,6 +7,8 @@
 //   form1_common.cpp     small shared helpers (status line, message pumping)
 //   form1_options.cpp    settings load/save and the options panel
 //   form1_playlist.cpp   playlist procedures, playfile, next/previous
+//   form1_titles.cpp     titles from tags for the grid and the title strip
+//   form1_resume.cpp     the session kept at exit and resumed at start
 //   playlist_panel.cpp   the playlist panel and its buttons, drops
 //   tag_panel.cpp        the tag panel
 //   form1_display.cpp    the display: times, meters, title strip, status line

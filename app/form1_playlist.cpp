@@ -75,6 +75,7 @@ void TForm1::AddEntry(const QString& path) {
         SetCell(0, 1, path);
         SetCell(0, 0, EntryLabel(1, false, EntryName(path)));
         EntryCount = 1;
+        tagScanRow_ = 0;  // a fresh list (the last row may have been removed without clearing)
         ScheduleTagScan();
         return;
     }
