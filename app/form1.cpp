@@ -18,6 +18,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/image_widget.h"
+#include "app/m3u.h"
 #include "app/playlist_names.h"
 #include "app/single_instance.h"
 #include "controls/ex_track_bar.h"
@@ -54,6 +55,7 @@ private:
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     Form1 = this;
     MP3Player = std::make_unique<TMP3Player>();
+    SetUpPlayer();
     // Player events are posted by worker threads; run them on this thread.
     MP3Player->Messages().SetWakeCallback([this] {
         QMetaObject::invokeMethod(this, [this] { MP3Player->Messages().ProcessMessages(); }, Qt::QueuedConnection);
@@ -72,6 +74,28 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     BuildTagPanel();
     ApplySkin();
     FormCreate();
+}
+
+// The window's player as it is stored with the window: the values are applied
+// the way a loaded component receives them, so that Volume 0 takes the
+// device's volume and Loaded sets the ten equalizer frequencies.
+void TForm1::SetUpPlayer() {
+    TMP3Player& p = *MP3Player;
+    p.BeginLoad();
+    p.SetAutoOpen(true);
+    p.SetAutoPlay(false);
+    p.SetChangePosStep(900);
+    p.SetDecodePriority(TThreadPriority::tpNormal);
+    p.SetEqualizerEnabled(true);
+    p.SetEqualizerCount(10);
+    p.SetEqualizerMode(memFreq);
+    p.SetNeedInfoType(TMP3InfoType{mitID3V1, mitID3V2});
+    p.SetNoisySeek(false);
+    p.SetInvertPolarity(false);
+    p.SetUsingCpuCapabilities(TMP3CpuCapabilities::All());
+    p.SetVolBalance(0);
+    p.SetVolume(0);
+    p.Loaded();
 }
 
 // Window destruction (also when the application ends another way): the
@@ -269,6 +293,10 @@ void TForm1::FormShow() {
         return;
     }
     EntryCount = 0;
+    if (Extra.ResumePlayback) {
+        ResumeSession();
+        return;
+    }
     if (Settings.AutoloadPlaylist) {
         LoadDefaultPlaylist();
         if (EntryCount > 0) {
@@ -319,6 +347,7 @@ void TForm1::Timer4Timer() {
 }
 
 void TForm1::SpeedButton1Click() {
+    CaptureResumeState();
     const TMP3PlayerStatus status = MP3Player->Status();
     if (status == mpsPlaying || status == mpsPaused) MP3Player->Stop();
     QElapsedTimer waited;
@@ -331,7 +360,9 @@ void TForm1::SpeedButton1Click() {
     Timer4->stop();
     AutoAdvance = false;
     SaveSettings();
-    SaveDefaultPlaylist();
+    // An empty session never replaces a saved list (a start without autoload
+    // or resume shows none, and quitting then would lose it).
+    if (!PlaylistEmpty() || ReadPlaylistFile(DefaultPlaylistPath(), false).isEmpty()) SaveDefaultPlaylist();
     ProcessMessages();
     QCoreApplication::quit();
 }

@@ -7,6 +7,8 @@
 //   form1_common.cpp     small shared helpers (status line, message pumping)
 //   form1_options.cpp    settings load/save and the options panel
 //   form1_playlist.cpp   playlist procedures, playfile, next/previous
+//   form1_titles.cpp     titles from tags for the grid and the title strip
+//   form1_resume.cpp     the session kept at exit and resumed at start
 //   playlist_panel.cpp   the playlist panel and its buttons, drops
 //   tag_panel.cpp        the tag panel
 //   form1_display.cpp    the display: times, meters, title strip, status line
@@ -24,7 +26,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/extra_settings.h"
 #include "app/settings.h"
+#include "app/tag_titles.h"
 #include "controls/colors.h"
 #include "engine/mp3_player.h"
 
@@ -70,6 +74,7 @@ public:
     // ------------------------------------------------------------------
     std::unique_ptr<TMP3Player> MP3Player;
     TSettings Settings;
+    TExtraSettings Extra;  // "wavelantern.conf", loaded and saved with Settings
     int32_t StartupTicks = 0;
     int64_t IdleSeconds = 0;
     QString StatusText;
@@ -145,6 +150,9 @@ public:
     void Button1Click();  // options "Save"
     static TColor SwapRedBlue(TColor value);
     void ApplyStayOnTop(bool onTop);
+    // Repeat and random set from outside the panel (media controls): the
+    // fields, their check boxes and indicators; kept by the next save.
+    void SetPlayOrder(bool repeat, bool random);
 
     QComboBox* ComboBox1 = nullptr;
     QCheckBox* CheckBox1 = nullptr;
@@ -156,6 +164,9 @@ public:
     QCheckBox* CheckBox7 = nullptr;
     QCheckBox* CheckBox8 = nullptr;
     QCheckBox* CheckBox9 = nullptr;
+    QCheckBox* CheckBox10 = nullptr;  // "Resume playback"
+    QCheckBox* CheckBox11 = nullptr;  // "Titles from tags"
+    QString ExtraSettingsPath() const;  // ExeFolder() + "wavelantern.conf"
     std::array<QLabel*, 5> ColorSwatches{};  // Label32 .. Label36
     QLabel* StaticText2 = nullptr;
     TExTrackBar* ExTrackBar3 = nullptr;  // brightness
@@ -195,6 +206,23 @@ public:
     void MP3PlayerEndPlay(TMP3EndPlayReason reason);
     void ShowEntryCounter();  // Label2 := CurrentEntry - EntryCount
     void DropFiles(const QStringList& paths);
+
+    // Titles from tags (form1_titles.cpp): the grid's names and the title
+    // strip show "Artist - Title" where the file has a title tag, while the
+    // option is on. The list's tags are read a few at a time from a short
+    // timer, visible rows first.
+    TTagTitles TagTitles;
+    QString EntryName(const QString& path) const;  // the grid's name for an entry
+    QString TitleFor(const QString& path);         // the title strip's text for an entry
+    void ScheduleTagScan();                        // (re)starts reading the list's tags
+    void ScanTagTitles();                          // one batch
+    bool TagScanPending() const;
+    void TitlesOptionChanged();                    // after "Titles from tags" was changed
+
+    // Resume (form1_resume.cpp): where the session ended, restored at a start
+    // without files while "Resume playback" is on.
+    void CaptureResumeState();  // into Extra, before the player stops at exit
+    void ResumeSession();       // the first show's start-up when resuming
 
     QTableWidget* sg1 = nullptr;
     std::array<QToolButton*, 12> PlaylistButtons{};  // SpeedButton22 .. SpeedButton33
@@ -353,6 +381,7 @@ private:
     void BuildTagPanel();
 
     // ---- frame (private) ----
+    void SetUpPlayer();  // the stored property values, applied as at load
     void BuildTransportRow();
     void HookFrameEvents();
     void PlaceWindow();
@@ -376,6 +405,11 @@ private:
     void StartList();              // first entry of a fresh list: pick, select, play
     void AddFolderTree(const QString& folder);
     void InstallDialogs();
+    void ShowEntryName(int row);  // column 0 renamed after EntryName, number and mark kept
+    QTimer* tagTimer_ = nullptr;
+    int tagScanRow_ = 0;           // rows above it have been read
+    int16_t pendingResumeEntry_ = 0;   // started at pendingResumeMs_ by the next play of it
+    int64_t pendingResumeMs_ = 0;
 
     // ---- display (private) ----
     void DrawMeters();

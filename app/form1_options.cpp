@@ -79,11 +79,12 @@ void TForm1::BuildOptionsPanel() {
         int x, y;
     };
     const TBox boxes[] = {
-        {&CheckBox1, "Always on top", 16, 34},  {&CheckBox2, "Repeat", 16, 52},
-        {&CheckBox3, "Time remaining", 16, 70}, {&CheckBox4, "Use cache", 16, 88},
-        {&CheckBox5, "Fast VUmeters", 16, 106}, {&CheckBox8, "Peak level", 190, 34},
-        {&CheckBox6, "Random play", 190, 52},   {&CheckBox7, "Screensaver", 190, 70},
-        {&CheckBox9, "Autoload playlist", 190, 88},
+        {&CheckBox1, "Always on top", 16, 30},      {&CheckBox2, "Repeat", 16, 46},
+        {&CheckBox3, "Time remaining", 16, 62},     {&CheckBox4, "Use cache", 16, 78},
+        {&CheckBox5, "Fast VUmeters", 16, 94},      {&CheckBox8, "Peak level", 190, 30},
+        {&CheckBox6, "Random play", 190, 46},       {&CheckBox7, "Screensaver", 190, 62},
+        {&CheckBox9, "Autoload playlist", 190, 78}, {&CheckBox10, "Resume playback", 190, 94},
+        {&CheckBox11, "Titles from tags", 190, 110},
     };
     for (const TBox& b : boxes) {
         *b.box = new QCheckBox(QString::fromLatin1(b.caption), Panel4);
@@ -129,6 +130,7 @@ void TForm1::LoadSettings() {
     } else {
         Settings = TSettings{};
     }
+    Extra.Load(ExtraSettingsPath());
     // Written back at once (complete, whatever was missing), with the folder
     // that is current now, before the stored one is entered.
     SaveSettings();
@@ -171,13 +173,18 @@ void TForm1::ShowOptions() {
     CheckBox7->setChecked(Settings.Screensaver != 0);
     CheckBox8->setChecked(Settings.PeakLevel != 0);
     CheckBox9->setChecked(Settings.AutoloadPlaylist != 0);
+    CheckBox10->setChecked(Extra.ResumePlayback);
+    CheckBox11->setChecked(Extra.TitlesFromTags);
 }
 
 void TForm1::SaveSettings() {
     TSettings record = Settings;
     record.CurrentFolder = CurrentDirectoryBytes();
     WriteFileAtomically(ExeFolder() + "wl.ini", EncodeSettings(record));
+    Extra.Save(ExtraSettingsPath());
 }
+
+QString TForm1::ExtraSettingsPath() const { return ExeFolder() + QLatin1String(TExtraSettings::kFileName); }
 
 void TForm1::Button1Click() {
     Settings.DecoderPriority = 4;
@@ -197,14 +204,28 @@ void TForm1::Button1Click() {
     Settings.Screensaver = Flag(CheckBox7);
     Settings.PeakLevel = Flag(CheckBox8);
     Settings.AutoloadPlaylist = Flag(CheckBox9);
+    Extra.ResumePlayback = CheckBox10->isChecked();
+    const bool titlesChanged = Extra.TitlesFromTags != CheckBox11->isChecked();
+    Extra.TitlesFromTags = CheckBox11->isChecked();
     SaveSettings();
     ShowIndicators();
     if (Settings.RandomPlay) ResetNotPlayed();
+    if (titlesChanged) TitlesOptionChanged();
     ApplyStayOnTop(Settings.AlwaysOnTop == 1);
     ProcessMessages();
     Panel4->hide();
     setFixedSize(kWindowWidth, kWindowHeight - kPanelHeight);
     PanelOpen = false;
+}
+
+void TForm1::SetPlayOrder(bool repeat, bool random) {
+    const bool randomStarts = random && Settings.RandomPlay == 0;
+    Settings.RepeatPlay = repeat ? 1 : 0;
+    Settings.RandomPlay = random ? 1 : 0;
+    CheckBox2->setChecked(repeat);
+    CheckBox6->setChecked(random);
+    ShowIndicators();
+    if (randomStarts) ResetNotPlayed();  // as the panel's Save does
 }
 
 TColor TForm1::SwapRedBlue(TColor value) {

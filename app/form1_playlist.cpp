@@ -73,8 +73,10 @@ void TForm1::AddEntry(const QString& path) {
     if (PlaylistEmpty()) {
         sg1->setRowCount(1);
         SetCell(0, 1, path);
-        SetCell(0, 0, EntryText(1, false, path));
+        SetCell(0, 0, EntryLabel(1, false, EntryName(path)));
         EntryCount = 1;
+        tagScanRow_ = 0;  // a fresh list (the last row may have been removed without clearing)
+        ScheduleTagScan();
         return;
     }
     // The 16-bit count and the flag table end at 32767 entries.
@@ -83,7 +85,8 @@ void TForm1::AddEntry(const QString& path) {
     sg1->setRowCount(row + 1);
     SetCell(row, 1, path);
     EntryCount = static_cast<int16_t>(EntryCount + 1);
-    SetCell(row, 0, EntryText(EntryCount, false, path));
+    SetCell(row, 0, EntryLabel(EntryCount, false, EntryName(path)));
+    ScheduleTagScan();
 }
 
 void TForm1::ClearPlaylist() {
@@ -97,6 +100,7 @@ void TForm1::ClearPlaylist() {
     UpdateScrollButtons();
     EntryCount = 0;
     CurrentEntry = 0;
+    tagScanRow_ = 0;
 }
 
 void TForm1::LoadDefaultPlaylist() {
@@ -277,6 +281,7 @@ void TForm1::RemoveRows(int first, int count) {
     // Entries added later at the freed numbers start as not played.
     for (int n = rows - removed + 1; n <= std::min(rows, kMaxEntries); ++n) NotPlayed[n] = static_cast<int16_t>(n);
     sg1->setRowCount(rows - removed);
+    tagScanRow_ = std::min(tagScanRow_, first);
     UpdateScrollButtons();
 }
 
@@ -284,7 +289,7 @@ void TForm1::RenumberEntries() {
     if (!sg1) return;
     sg1->setUpdatesEnabled(false);
     const int rows = std::min(sg1->rowCount(), static_cast<int>(kMaxEntries));
-    for (int r = 0; r < rows; ++r) SetCell(r, 0, EntryText(r + 1, NotPlayed[r + 1] == 0, Cell(r, 1)));
+    for (int r = 0; r < rows; ++r) SetCell(r, 0, EntryLabel(r + 1, NotPlayed[r + 1] == 0, EntryName(Cell(r, 1))));
     sg1->setUpdatesEnabled(true);
     sg1->viewport()->update();
 }
@@ -305,6 +310,8 @@ void TForm1::playfile() {
     PlayingPath.clear();
     ShowEntryCounter();
     if (CurrentEntry < 1) return;
+    const int16_t resumeEntry = pendingResumeEntry_;
+    pendingResumeEntry_ = 0;  // only the very next start may resume
 
     IdleSeconds += 2;
     SetDisplayLit(true);
@@ -313,9 +320,12 @@ void TForm1::playfile() {
 
     const int row = CurrentEntry - 1;
     const bool rowExists = sg1 && row < sg1->rowCount();
-    PlayingPath = rowExists ? Cell(row, 1) : QString();
+    // Entries written where case does not matter find their files here too.
+    PlayingPath = rowExists ? ResolveEntryPath(Cell(row, 1)) : QString();
     if (rowExists) SetCell(row, 0, MarkPlayed(Cell(row, 0)));
-    TitleText = TitleFromPath(PlayingPath);
+    const QString fileTitle = TitleFromPath(PlayingPath);  // what the player gives for a file without title
+    TitleText = rowExists ? TitleFor(Cell(row, 1)) : fileTitle;
+    ShowEntryName(row);
     DrawTitle(TitleText, false, kTitleColor);
 
     if (MP3Player->Status() == mpsPlaying || MP3Player->Status() == mpsPaused) {
@@ -349,6 +359,8 @@ void TForm1::playfile() {
             MeterTicks = 0;
             canta();
             started = true;
+            // A resumed entry that was not playing at exit goes on from where it was.
+            if (resumeEntry == CurrentEntry && pendingResumeMs_ > 0) MP3Player->Seek(pendingResumeMs_);
         } catch (const std::exception& error) {
             // A file the player cannot open or play shows like a missing one.
             SetStatus(QString::fromUtf8(error.what()).trimmed());
@@ -371,7 +383,7 @@ void TForm1::playfile() {
             if (edit) edit->setText(QString::fromStdString(text));
         }
         // The player gives the file name when there is no title.
-        if (Edit2 && (Edit2->text() == QLatin1String("wl21.mp3") || Edit2->text() == TitleText + QLatin1String(".mp3")))
+        if (Edit2 && (Edit2->text() == QLatin1String("wl21.mp3") || Edit2->text() == fileTitle + QLatin1String(".mp3")))
             Edit2->clear();
     } else {
         if (Edit7) Edit7->clear();

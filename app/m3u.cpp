@@ -1,9 +1,13 @@
 #include "app/m3u.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace wl {
 
@@ -64,6 +68,33 @@ QString NormalizeEntry(const QString& line) {
         (path.size() == 2 || path[2] != QLatin1Char('/')))
         path.remove(0, 2);  // drive-relative: relative to the playlist's folder
     return path;
+}
+
+QString ResolveEntryPath(const QString& path) {
+    if (path.isEmpty() || QFileInfo::exists(path)) return path;
+    const bool absolute = path.startsWith(QLatin1Char('/'));
+    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString resolved = absolute ? QStringLiteral("/") : QString();
+    auto join = [](const QString& base, const QString& name) {
+        return base.isEmpty() || base.endsWith(QLatin1Char('/')) ? base + name : base + QLatin1Char('/') + name;
+    };
+    for (const QString& part : parts) {
+        const QString exact = join(resolved, part);
+        if (part == QLatin1String(".") || part == QLatin1String("..") || QFileInfo::exists(exact)) {
+            resolved = exact;
+            continue;
+        }
+        QStringList names = QDir(resolved.isEmpty() ? QStringLiteral(".") : resolved)
+                                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                           QDir::Unsorted);
+        std::sort(names.begin(), names.end());  // by the names' code points: a fixed first match
+        const auto match = std::find_if(names.cbegin(), names.cend(), [&](const QString& name) {
+            return name.compare(part, Qt::CaseInsensitive) == 0;
+        });
+        if (match == names.cend()) return path;
+        resolved = join(resolved, *match);
+    }
+    return QFileInfo::exists(resolved) ? resolved : path;
 }
 
 QStringList ReadPlaylistFile(const QString& path, bool skipComments) {

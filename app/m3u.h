@@ -25,6 +25,12 @@ namespace wl {
 QStringList DecodePlaylistText(const QByteArray& bytes);
 // One line turned into the path it stands for (see above).
 QString NormalizeEntry(const QString& line);
+// The file an entry names: `path` itself when it exists; else, for entries
+// written on a system that ignores case ("Sub/B.MP3" for sub/b.mp3), the path
+// found by matching each component regardless of case (the first match in
+// name order) from the longest existing start on; `path` unchanged when no
+// such file exists. Relative paths stay relative (to the current directory).
+QString ResolveEntryPath(const QString& path);
 // The entries of a playlist file: non-empty lines, normalized; lines whose
 // first character is "#" are left out when `skipComments` is set. Empty when
 // the file cannot be read.

@@ -230,6 +230,18 @@ void TMprisService::SetVolume(double volume) {
     });
 }
 
+void TMprisService::SetLoopStatus(const QString& status) {
+    int repeat = -1;
+    if (status == QLatin1String("None")) repeat = 0;
+    else if (status == QLatin1String("Playlist")) repeat = 1;
+    if (repeat < 0) return;
+    Enqueue([this, repeat] { form_->SetPlayOrder(repeat != 0, form_->Settings.RandomPlay != 0); });
+}
+
+void TMprisService::SetShuffle(bool shuffle) {
+    Enqueue([this, shuffle] { form_->SetPlayOrder(form_->Settings.RepeatPlay != 0, shuffle); });
+}
+
 // The seek bar's path: seek, clear the meter history, show the new position.
 void TMprisService::SeekTo(int64_t targetUs) {
     form_->MP3Player->Seek(targetUs / 1000);
@@ -253,6 +265,8 @@ void TMprisService::CheckChanges() {
     if (now.canPlay != sent_.canPlay) changed.insert(QStringLiteral("CanPlay"), now.canPlay);
     if (now.canPause != sent_.canPause) changed.insert(QStringLiteral("CanPause"), now.canPause);
     if (now.canSeek != sent_.canSeek) changed.insert(QStringLiteral("CanSeek"), now.canSeek);
+    if (now.loopStatus != sent_.loopStatus) changed.insert(QStringLiteral("LoopStatus"), now.loopStatus);
+    if (now.shuffle != sent_.shuffle) changed.insert(QStringLiteral("Shuffle"), now.shuffle);
     sent_ = now;
     if (!changed.isEmpty()) {
         QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kMprisObjectPath),

@@ -57,6 +57,9 @@ public:
     void SetPosition(const QString& trackId, int64_t positionUs);
     void OpenUri(const QString& uri);
     void SetVolume(double volume);
+    // "None" or "Playlist" (repeat); "Track" is not offered and changes nothing.
+    void SetLoopStatus(const QString& status);
+    void SetShuffle(bool shuffle);
 
     TForm1* Form() const { return form_; }
     // Sends PropertiesChanged for whatever changed since the last call, and

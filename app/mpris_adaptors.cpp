@@ -50,6 +50,10 @@ bool TMprisPlayerAdaptor::CanGoPrevious() const { return State().canGoPrevious; 
 bool TMprisPlayerAdaptor::CanPlay() const { return State().canPlay; }
 bool TMprisPlayerAdaptor::CanPause() const { return State().canPause; }
 bool TMprisPlayerAdaptor::CanSeek() const { return State().canSeek; }
+QString TMprisPlayerAdaptor::LoopStatus() const { return State().loopStatus; }
+void TMprisPlayerAdaptor::SetLoopStatus(const QString& status) { service_->SetLoopStatus(status); }
+bool TMprisPlayerAdaptor::Shuffle() const { return State().shuffle; }
+void TMprisPlayerAdaptor::SetShuffle(bool shuffle) { service_->SetShuffle(shuffle); }
 
 void TMprisPlayerAdaptor::Next() { service_->Next(); }
 void TMprisPlayerAdaptor::Previous() { service_->Previous(); }

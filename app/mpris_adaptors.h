@@ -63,6 +63,8 @@ class TMprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(bool CanPause READ CanPause)
     Q_PROPERTY(bool CanSeek READ CanSeek)
     Q_PROPERTY(bool CanControl READ CanControl)
+    Q_PROPERTY(QString LoopStatus READ LoopStatus WRITE SetLoopStatus)
+    Q_PROPERTY(bool Shuffle READ Shuffle WRITE SetShuffle)
 
 public:
     TMprisPlayerAdaptor(QObject* object, TMprisService* service);
@@ -80,6 +82,10 @@ public:
     bool CanPause() const;
     bool CanSeek() const;
     bool CanControl() const { return true; }
+    QString LoopStatus() const;
+    void SetLoopStatus(const QString& status);
+    bool Shuffle() const;
+    void SetShuffle(bool shuffle);
 
 public slots:
     void Next();

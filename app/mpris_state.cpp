@@ -91,6 +91,8 @@ TMprisState ReadMprisState(const TForm1& form) {
     s.canPlay = entries > 0 || status == mpsPaused;
     s.canPause = status != mpsStopped || entries > 0;
     s.canSeek = open && lengthMs > 0;
+    s.loopStatus = form.Settings.RepeatPlay != 0 ? QStringLiteral("Playlist") : QStringLiteral("None");
+    s.shuffle = random;
     return s;
 }
 

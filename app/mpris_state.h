@@ -37,6 +37,8 @@ struct TMprisState {
     bool canPlay = false;
     bool canPause = false;
     bool canSeek = false;
+    QString loopStatus;    // "None" or "Playlist" (the repeat option)
+    bool shuffle = false;  // the random option
     bool operator==(const TMprisState&) const = default;
 };
 

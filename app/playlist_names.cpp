@@ -1,5 +1,7 @@
 #include "app/playlist_names.h"
 
+#include <algorithm>
+
 namespace wl {
 
 namespace {
@@ -40,8 +42,16 @@ QString TitleFromPath(const QString& path) {
     return dot < 0 ? name : name.left(dot);
 }
 
-QString EntryText(int number, bool played, const QString& path) {
-    return QString::number(number) + (played ? QLatin1String("> ") : QLatin1String(". ")) + DisplayName(path);
+QString EntryText(int number, bool played, const QString& path) { return EntryLabel(number, played, DisplayName(path)); }
+
+QString EntryLabel(int number, bool played, const QString& name) {
+    return QString::number(number) + (played ? QLatin1String("> ") : QLatin1String(". ")) + name;
+}
+
+QString RenameEntryText(const QString& text, const QString& name) {
+    qsizetype digits = 0;
+    while (digits < text.size() && text[digits].isDigit()) ++digits;
+    return text.left(std::min(text.size(), digits + 2)) + name;
 }
 
 QString MarkPlayed(const QString& text) {

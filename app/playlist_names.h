@@ -22,6 +22,10 @@ QString DisplayName(const QString& path);
 QString TitleFromPath(const QString& path);
 // "12. Song" while not yet played, "12> Song" once played.
 QString EntryText(int number, bool played, const QString& path);
+// The same with the name given ("12. Artist - Title").
+QString EntryLabel(int number, bool played, const QString& name);
+// An entry text with its name replaced, number and mark kept.
+QString RenameEntryText(const QString& text, const QString& name);
 // The first "." or ">" that is not the last character becomes ">".
 QString MarkPlayed(const QString& text);
 

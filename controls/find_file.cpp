@@ -1,5 +1,6 @@
 #include "controls/find_file.h"
 
+#include "controls/name_order.h"
 #include "controls/wildcard.h"
 
 #include <QCoreApplication>
@@ -209,8 +210,10 @@ private:
         ancestors_.pop_back();
     }
 
-    // The entries of a folder (not those beginning with "."); an unreadable
-    // folder has none.
+    // The entries of a folder (not those beginning with "."), in name order
+    // (digits as numbers, see CompareNames), so that files are reported and
+    // subfolders entered in the order a listing shows them rather than the
+    // file system's; an unreadable folder has none.
     static std::vector<Entry> List(const std::string& folder) {
         std::vector<Entry> out;
         DIR* dir = ::opendir(folder.c_str());
@@ -225,6 +228,7 @@ private:
             out.push_back(std::move(e));
         }
         ::closedir(dir);
+        std::sort(out.begin(), out.end(), [](const Entry& x, const Entry& y) { return NameLess(x.name, y.name); });
         return out;
     }
 

@@ -3,6 +3,7 @@
 // way the window's controls do.
 #if WL_HAVE_DBUS
 
+#include <QCheckBox>
 #include <QDBusObjectPath>
 #include <QFileInfo>
 #include <QUrl>
@@ -299,6 +300,41 @@ TEST_F(DesktopMpris, QuitUsesTheCloseButton) {
     client_->Call(kMprisRoot, "Quit");
     EXPECT_TRUE(WaitUntil([&] { return !form1->MP3Player->IsOpen(); }));
     EXPECT_EQ(Status(), mpsStopped);
+}
+
+// Repeat and random as LoopStatus and Shuffle: readable, writable, and
+// announced whichever side changes them.
+TEST_F(DesktopMpris, LoopStatusAndShuffleFollowRepeatAndRandom) {
+    if (!StartMonitor()) GTEST_SKIP() << "gdbus is missing (apt-get install libglib2.0-bin)";
+    EXPECT_EQ(client_->Get(kMprisPlayer, "LoopStatus").toString(), "None");
+    EXPECT_FALSE(client_->Get(kMprisPlayer, "Shuffle").toBool());
+
+    qsizetype mark = monitor_->Mark();
+    EXPECT_EQ(client_->Set(kMprisPlayer, "LoopStatus", QStringLiteral("Playlist")).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(client_->Set(kMprisPlayer, "Shuffle", true).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(WaitUntil([&] { return form1->Settings.RandomPlay != 0; }));
+    EXPECT_EQ(form1->Settings.RepeatPlay, 1);
+    EXPECT_TRUE(form1->CheckBox2->isChecked());
+    EXPECT_TRUE(form1->CheckBox6->isChecked());
+    EXPECT_EQ(client_->Get(kMprisPlayer, "LoopStatus").toString(), "Playlist");
+    EXPECT_TRUE(client_->Get(kMprisPlayer, "Shuffle").toBool());
+    EXPECT_TRUE(monitor_->WaitFor("'LoopStatus': <'Playlist'>", mark)) << monitor_->Text().toStdString();
+    EXPECT_TRUE(monitor_->WaitFor("'Shuffle': <true>", mark)) << monitor_->Text().toStdString();
+
+    // A loop of one track is not offered: nothing changes.
+    client_->Set(kMprisPlayer, "LoopStatus", QStringLiteral("Track"));
+    RunEvents(100);
+    EXPECT_EQ(form1->Settings.RepeatPlay, 1);
+
+    // The options panel's Save is announced too.
+    mark = monitor_->Mark();
+    form1->CheckBox2->setChecked(false);
+    form1->CheckBox6->setChecked(false);
+    form1->Button1Click();
+    EXPECT_TRUE(monitor_->WaitFor("'LoopStatus': <'None'>", mark)) << monitor_->Text().toStdString();
+    EXPECT_TRUE(monitor_->WaitFor("'Shuffle': <false>", mark)) << monitor_->Text().toStdString();
+    EXPECT_EQ(client_->Get(kMprisPlayer, "LoopStatus").toString(), "None");
+    EXPECT_FALSE(client_->Get(kMprisPlayer, "Shuffle").toBool());
 }
 
 }  // namespace wl::test

@@ -105,6 +105,29 @@ TEST_F(FrameWindow, CreationLeavesTheFoldedBlackWindow) {
     }
 }
 
+// The window's player carries the values stored with the window, applied as
+// at load: Volume 0 there means the device's own volume.
+TEST_F(FrameWindow, PlayerHasTheStoredPropertyValues) {
+    Create();
+    const TMP3Player& p = *form1->MP3Player;
+    EXPECT_TRUE(p.AutoOpen());
+    EXPECT_FALSE(p.AutoPlay());
+    EXPECT_EQ(900, p.ChangePosStep());
+    EXPECT_EQ(TThreadPriority::tpNormal, p.DecodePriority());
+    EXPECT_EQ((TMP3InfoType{mitID3V1, mitID3V2}), p.NeedInfoType());
+    EXPECT_FALSE(p.NoisySeek());
+    EXPECT_EQ(memFreq, p.EqualizerMode());
+    EXPECT_EQ(10, p.EqualizerCount());
+    const int expected[10] = {60, 112, 208, 387, 720, 1339, 2490, 4629, 8606, 16000};
+    for (int band = 0; band < 10; ++band) EXPECT_EQ(expected[band], p.EqualizerFrequency(band)) << band;
+    EXPECT_EQ(0, p.VolBalance());
+    EXPECT_GT(p.Volume(), 0);
+    EXPECT_EQ(form1->MP3Player->Output()->Volume(), p.Volume());
+    // Loading has ended: a 0 set now silences.
+    form1->MP3Player->SetVolume(0);
+    EXPECT_EQ(0, p.Volume());
+}
+
 TEST_F(FrameWindow, TransportRowHoverTexts) {
     Create();
     const char* texts[] = {"Play",     "Pause",     "Stop",  "Last",         "Next",  "Open",

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPalette>
 
+#include "app/m3u.h"
 #include "tests/app/playlist_support.h"
 
 namespace wl::test {
@@ -199,6 +200,33 @@ TEST_F(PlaylistPlay, WindowsPlaylistFindsTheFilesBesideIt) {
     EXPECT_EQ(2, form1->CurrentEntry);
     EXPECT_EQ("b", form1->TitleText);
     EXPECT_EQ(mpsStopped, form1->MP3Player->Status());
+}
+
+// Entries written on a system that ignores case find their files component
+// by component; among names differing only in case the first in name order wins.
+TEST_F(PlaylistPlay, EntriesFromCaseBlindSystemsFindTheirFiles) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(WriteSilentMp3(dir.path() + "/Music/Sub/b.mp3", 400'000));
+    ASSERT_TRUE(WriteSilentMp3(dir.path() + "/Music/x/song.mp3", 400'000));
+    ASSERT_TRUE(WriteSilentMp3(dir.path() + "/Music/x/Song.mp3", 400'000));
+    const QString list = dir.path() + "/win.m3u";
+    ASSERT_TRUE(WriteText(list, "music\\SUB\\B.MP3\r\nMUSIC\\X\\SONG.mp3\r\nMusic\\Sub\\none.mp3\r\n"));
+    form1->DropFiles({list});
+    EXPECT_EQ((QStringList{"music/SUB/B.MP3", "MUSIC/X/SONG.mp3", "Music/Sub/none.mp3"}), Column(1));
+    EXPECT_EQ("Music/Sub/b.mp3", form1->PlayingPath);
+    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    form1->PlayNext();
+    EXPECT_EQ("Music/x/Song.mp3", form1->PlayingPath);
+    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    form1->PlayNext();
+    EXPECT_EQ("Music/Sub/none.mp3", form1->PlayingPath);  // still missing: left as written
+    EXPECT_EQ(mpsStopped, form1->MP3Player->Status());
+
+    // Absolute paths, and paths that exist as written, resolve the same way.
+    EXPECT_EQ(dir.path() + "/Music/Sub/b.mp3", ResolveEntryPath(dir.path() + "/MUSIC/sub/B.mp3"));
+    EXPECT_EQ(dir.path() + "/Music/x/song.mp3", ResolveEntryPath(dir.path() + "/Music/x/song.mp3"));
+    EXPECT_EQ(dir.path() + "/Music/./Sub/b.mp3", ResolveEntryPath(dir.path() + "/music/./sub/B.MP3"));
+    EXPECT_EQ(QString(), ResolveEntryPath(QString()));
 }
 
 TEST_F(PlaylistPlay, Utf8PlaylistWithByteOrderMark) {

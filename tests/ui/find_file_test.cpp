@@ -1,6 +1,7 @@
 // Folder search over a temporary tree: recursion, targets, filters, folder
 // pruning, the threaded mode and the setter errors.
 #include "controls/find_file.h"
+#include "controls/name_order.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -117,6 +118,36 @@ TEST_F(FindFileTest, RecursiveSearchFindsMixedCaseAndSkipsDotEntries) {
     EXPECT_EQ(root_, folders_.front());
     EXPECT_FALSE(ff.Busy());
     EXPECT_TRUE(ff.LastError().empty());
+}
+
+// Each folder's files are reported, and its subfolders entered, in name order:
+// case ignored, digit runs compared as numbers.
+TEST_F(FindFileTest, FoldersAreSearchedInNameOrder) {
+    for (const char* f : {"album/track16.mp3", "album/track10.mp3", "album/Track2.mp3", "album/track20.mp3",
+                          "album/track1.mp3", "album/cd10/x.mp3", "album/CD9/y.mp3", "album/b/z.mp3"})
+        Write(f, "m");
+    TFindFile ff;
+    ff.SetLocation(root_ + "/album");
+    ff.SetFilename("*.mp3");
+    Run(ff);
+    EXPECT_EQ((Names{"album/track1.mp3", "album/Track2.mp3", "album/track10.mp3", "album/track16.mp3",
+                     "album/track20.mp3", "album/b/z.mp3", "album/CD9/y.mp3", "album/cd10/x.mp3"}),
+              found_);
+}
+
+TEST(NameOrder, CaseAndNumbers) {
+    EXPECT_LT(CompareNames("track2", "track10"), 0);
+    EXPECT_GT(CompareNames("track10", "track9"), 0);
+    EXPECT_LT(CompareNames("alpha", "Beta"), 0);
+    EXPECT_LT(CompareNames("Beta", "gamma"), 0);
+    EXPECT_LT(CompareNames("a", "a1"), 0);
+    EXPECT_LT(CompareNames("x007y", "x08y"), 0);
+    EXPECT_LT(CompareNames("a99999999999999999999b", "a100000000000000000000b"), 0);  // beyond 64 bits
+    // Equal but for case or zeros: still a fixed order, zero only for equal names.
+    EXPECT_NE(CompareNames("A.mp3", "a.mp3"), 0);
+    EXPECT_EQ(CompareNames("A.mp3", "a.mp3"), -CompareNames("a.mp3", "A.mp3"));
+    EXPECT_NE(CompareNames("01", "1"), 0);
+    EXPECT_EQ(CompareNames("same", "same"), 0);
 }
 
 TEST_F(FindFileTest, DefaultsFindEveryFileButNoFolders) {

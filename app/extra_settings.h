@@ -1,0 +1,46 @@
+// The options beyond the fixed "wl.ini" record, kept in "wavelantern.conf"
+// beside it: an INI file (readable through QSettings::IniFormat) replaced
+// atomically on every save. A missing, short or damaged file, and any value
+// that cannot be read or lies out of range, gives that field's default.
+//
+//   [Playback]   ResumePlayback, TitlesFromTags
+//   [ReplayGain] Mode (0 off, 1 track, 2 album), PreampDb (-12..12), PreventClipping
+//   [Resume]     Entry, PositionMs, Volume, WasPlaying
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace wl {
+
+enum class TReplayGainMode : int { Off = 0, Track = 1, Album = 2 };
+
+class TExtraSettings {
+public:
+    static constexpr const char* kFileName = "wavelantern.conf";
+    static constexpr double kPreampMinDb = -12.0;
+    static constexpr double kPreampMaxDb = 12.0;
+
+    // Playback options.
+    bool ResumePlayback = true;  // a start without files restores the last session
+    bool TitlesFromTags = true;  // "Artist - Title" from the tags where there is a title
+    // Loudness correction (not applied by the player yet).
+    TReplayGainMode ReplayGainMode = TReplayGainMode::Off;
+    double ReplayGainPreampDb = 0.0;  // kPreampMinDb..kPreampMaxDb
+    bool ReplayGainPreventClipping = true;
+    // Where the last session ended; its playlist is the default playlist.
+    int ResumeEntry = 0;          // 1-based entry number, 0: none
+    int64_t ResumePositionMs = 0; // position in that entry
+    int ResumeVolume = -1;        // 0..100; -1: none stored
+    bool ResumeWasPlaying = false;
+
+    // Replaces every field with what `path` holds (defaults for the rest).
+    void Load(const QString& path);
+    // Writes every field; false (and the old file untouched) on failure.
+    bool Save(const QString& path) const;
+    // The file's content as Save writes it.
+    QByteArray Encode() const;
+};
+
+}  // namespace wl

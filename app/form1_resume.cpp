@@ -1,0 +1,68 @@
+// Resume: the session's entry, position and volume kept at exit and
+// restored at the next start without files.
+#include <QTableWidget>
+
+#include <algorithm>
+
+#include "app/form1.h"
+#include "controls/ex_track_bar.h"
+
+namespace wl {
+
+namespace {
+
+constexpr TColor kTitleColor = 0xFFFF00;
+
+}  // namespace
+
+void TForm1::CaptureResumeState() {
+    const TMP3PlayerStatus status = MP3Player->Status();
+    const bool active = status == mpsPlaying || status == mpsPaused;
+    Extra.ResumeEntry = PlaylistEmpty() ? 0 : std::clamp<int>(CurrentEntry, 0, EntryCount);
+    Extra.ResumePositionMs = active && Extra.ResumeEntry > 0 ? std::max<int64_t>(0, MP3Player->Position()) : 0;
+    Extra.ResumeWasPlaying = status == mpsPlaying && Extra.ResumeEntry > 0;
+    Extra.ResumeVolume = MP3Player->Volume();
+}
+
+// The default playlist is the session's list (loaded whatever "Autoload
+// playlist" says). A session that was playing
+// plays on from where it was; otherwise its entry is selected and shown and
+// the next Play of it starts at the kept position.
+void TForm1::ResumeSession() {
+    if (Extra.ResumeVolume >= 0 && Extra.ResumeVolume <= 100) {
+        MP3Player->SetVolume(Extra.ResumeVolume);
+        if (ExTrackBar1) {
+            // The bar follows without announcing a change.
+            auto onChange = std::move(ExTrackBar1->OnChange);
+            ExTrackBar1->OnChange = nullptr;
+            ExTrackBar1->SetPosition(100 - Extra.ResumeVolume);
+            ExTrackBar1->OnChange = std::move(onChange);
+        }
+    }
+    LoadDefaultPlaylist();
+    const int entry = Extra.ResumeEntry;
+    if (EntryCount <= 0 || entry < 1 || entry > EntryCount) {
+        // No entry to go back to: the start-up of old for this list.
+        if (EntryCount > 0 && Settings.AutoloadPlaylist) {
+            StartFirstEntry();
+            return;
+        }
+        DrawBanner();
+        return;
+    }
+    ResetNotPlayed();
+    CurrentEntry = static_cast<int16_t>(entry);
+    if (Settings.RandomPlay) NotPlayed[entry] = 0;
+    SelectCurrent();
+    pendingResumeEntry_ = CurrentEntry;
+    pendingResumeMs_ = Extra.ResumePositionMs;
+    if (Extra.ResumeWasPlaying) {
+        playfile();
+        return;
+    }
+    ShowEntryCounter();
+    TitleText = TitleFor(Cell(entry - 1, 1));
+    DrawTitle(TitleText, false, kTitleColor);
+}
+
+}  // namespace wl

@@ -1,0 +1,88 @@
+// Titles from tags: the grid's names and the title strip.
+#include <QElapsedTimer>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <algorithm>
+
+#include "app/form1.h"
+#include "app/playlist_names.h"
+
+namespace wl {
+
+namespace {
+
+constexpr int kVisibleRows = 6;
+constexpr int kScanIntervalMs = 5;
+constexpr int kScanSliceMs = 15;  // reading per tick, so that the window stays responsive
+
+}  // namespace
+
+QString TForm1::EntryName(const QString& path) const {
+    if (Extra.TitlesFromTags) {
+        if (const auto title = TagTitles.Cached(path); title && !title->isEmpty()) return *title;
+    }
+    return DisplayName(path);
+}
+
+QString TForm1::TitleFor(const QString& path) {
+    if (Extra.TitlesFromTags && !path.isEmpty()) {
+        const QString title = TagTitles.Get(path);
+        if (!title.isEmpty()) return title;
+    }
+    return TitleFromPath(path);
+}
+
+void TForm1::ShowEntryName(int row) {
+    if (!sg1 || row < 0 || row >= sg1->rowCount()) return;
+    const QTableWidgetItem* item = sg1->item(row, 0);
+    if (!item || item->text().isEmpty()) return;
+    const QString text = RenameEntryText(item->text(), EntryName(Cell(row, 1)));
+    if (text != item->text()) SetCell(row, 0, text);
+}
+
+void TForm1::ScheduleTagScan() {
+    if (!Extra.TitlesFromTags) return;
+    if (!tagTimer_) {
+        tagTimer_ = new QTimer(this);
+        tagTimer_->setInterval(kScanIntervalMs);
+        connect(tagTimer_, &QTimer::timeout, this, [this] { ScanTagTitles(); });
+    }
+    if (!tagTimer_->isActive()) tagTimer_->start();
+}
+
+bool TForm1::TagScanPending() const { return tagTimer_ && tagTimer_->isActive(); }
+
+void TForm1::ScanTagTitles() {
+    if (!Extra.TitlesFromTags || !sg1 || PlaylistEmpty()) {
+        if (tagTimer_) tagTimer_->stop();
+        return;
+    }
+    QElapsedTimer slice;
+    slice.start();
+    const int rows = sg1->rowCount();
+    // A path read before (it may stand in the list more than once) only
+    // needs its row renamed.
+    auto read = [this](int row) {
+        const QString path = Cell(row, 1);
+        if (path.isEmpty()) return;
+        const auto cached = TagTitles.Cached(path);
+        if (cached ? !cached->isEmpty() : !TagTitles.Get(path).isEmpty()) ShowEntryName(row);
+    };
+    const int top = TopRow();
+    for (int r = std::max(0, top); r < std::min(rows, top + kVisibleRows); ++r) read(r);
+    tagScanRow_ = std::clamp(tagScanRow_, 0, rows);
+    while (tagScanRow_ < rows && slice.elapsed() < kScanSliceMs) read(tagScanRow_++);
+    if (tagScanRow_ >= rows && tagTimer_) tagTimer_->stop();
+}
+
+void TForm1::TitlesOptionChanged() {
+    if (!sg1 || PlaylistEmpty()) return;
+    sg1->setUpdatesEnabled(false);
+    for (int r = 0; r < sg1->rowCount(); ++r) ShowEntryName(r);
+    sg1->setUpdatesEnabled(true);
+    tagScanRow_ = 0;
+    ScheduleTagScan();
+}
+
+}  // namespace wl

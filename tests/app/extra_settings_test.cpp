@@ -1,0 +1,134 @@
+// "wavelantern.conf": the typed fields read back through QSettings, defaults
+// for whatever is missing or damaged, the start-up write beside an unchanged
+// "wl.ini", and the two options on the options panel.
+#include <QCheckBox>
+#include <QDir>
+#include <QSettings>
+
+#include "app/extra_settings.h"
+#include "tests/app/app_fixture.h"
+
+namespace wl::test {
+
+namespace {
+
+void ExpectDefaults(const TExtraSettings& s) {
+    EXPECT_TRUE(s.ResumePlayback);
+    EXPECT_TRUE(s.TitlesFromTags);
+    EXPECT_EQ(s.ReplayGainMode, TReplayGainMode::Off);
+    EXPECT_EQ(s.ReplayGainPreampDb, 0.0);
+    EXPECT_TRUE(s.ReplayGainPreventClipping);
+    EXPECT_EQ(s.ResumeEntry, 0);
+    EXPECT_EQ(s.ResumePositionMs, 0);
+    EXPECT_EQ(s.ResumeVolume, -1);
+    EXPECT_FALSE(s.ResumeWasPlaying);
+}
+
+}  // namespace
+
+using ExtraSettings = AppFixture;
+
+TEST_F(ExtraSettings, EveryFieldRoundTripsAndReadsAsIni) {
+    TExtraSettings s;
+    s.ResumePlayback = false;
+    s.TitlesFromTags = false;
+    s.ReplayGainMode = TReplayGainMode::Album;
+    s.ReplayGainPreampDb = -7.25;
+    s.ReplayGainPreventClipping = false;
+    s.ResumeEntry = 1234;
+    s.ResumePositionMs = 3'600'123;
+    s.ResumeVolume = 37;
+    s.ResumeWasPlaying = true;
+    const QString path = Home() + "wavelantern.conf";
+    ASSERT_TRUE(s.Save(path));
+
+    const QSettings ini(path, QSettings::IniFormat);
+    EXPECT_EQ(ini.status(), QSettings::NoError);
+    EXPECT_FALSE(ini.value("Playback/ResumePlayback").toBool());
+    EXPECT_EQ(ini.value("ReplayGain/Mode").toInt(), 2);
+    EXPECT_DOUBLE_EQ(ini.value("ReplayGain/PreampDb").toDouble(), -7.25);
+    EXPECT_EQ(ini.value("Resume/PositionMs").toLongLong(), 3'600'123);
+    EXPECT_TRUE(ini.value("Resume/WasPlaying").toBool());
+
+    TExtraSettings r;
+    r.Load(path);
+    EXPECT_FALSE(r.ResumePlayback);
+    EXPECT_FALSE(r.TitlesFromTags);
+    EXPECT_EQ(r.ReplayGainMode, TReplayGainMode::Album);
+    EXPECT_DOUBLE_EQ(r.ReplayGainPreampDb, -7.25);
+    EXPECT_FALSE(r.ReplayGainPreventClipping);
+    EXPECT_EQ(r.ResumeEntry, 1234);
+    EXPECT_EQ(r.ResumePositionMs, 3'600'123);
+    EXPECT_EQ(r.ResumeVolume, 37);
+    EXPECT_TRUE(r.ResumeWasPlaying);
+    // No temporary file is left beside it.
+    EXPECT_EQ(QDir(Home()).entryList(QDir::Files), QStringList{"wavelantern.conf"});
+}
+
+TEST_F(ExtraSettings, MissingDamagedAndOutOfRangeValuesGiveDefaults) {
+    const QString path = Home() + "wavelantern.conf";
+    TExtraSettings s;
+    s.ResumeEntry = 9;  // Load replaces every field
+    s.Load(path);
+    ExpectDefaults(s);
+
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 151 + 7) & 0xFF);
+    for (const QByteArray& bytes :
+         {garbage, QByteArray("[Playback]\nResumePlay"), QByteArray(),
+          QByteArray("[Playback]\nResumePlayback=maybe\nTitlesFromTags=\n[ReplayGain]\nMode=7\nPreampDb=99\n"
+                     "PreventClipping=2\n[Resume]\nEntry=-4\nPositionMs=abc\nVolume=101\nWasPlaying=yes\n"),
+          QByteArray("[ReplayGain]\nPreampDb=nan\nMode=-1\n")}) {
+        ASSERT_TRUE(WriteText(path, bytes));
+        TExtraSettings loaded;
+        loaded.ResumeVolume = 50;
+        loaded.Load(path);
+        ExpectDefaults(loaded);
+    }
+    // A good value among bad ones is kept.
+    ASSERT_TRUE(WriteText(path, "[ReplayGain]\nMode=x\nPreampDb=12\n[Resume]\nVolume=0\n"));
+    s.Load(path);
+    EXPECT_EQ(s.ReplayGainMode, TReplayGainMode::Off);
+    EXPECT_EQ(s.ReplayGainPreampDb, 12.0);
+    EXPECT_EQ(s.ResumeVolume, 0);
+}
+
+// Written at start beside "wl.ini", which keeps its record byte for byte;
+// a damaged file starts with defaults and is replaced by a readable one.
+TEST_F(ExtraSettings, WrittenAtStartBesideAnUnchangedRecord) {
+    ASSERT_TRUE(WriteText(Home() + "wavelantern.conf", QByteArray(300, '\xFF')));
+    Create();
+    ExpectDefaults(form1->Extra);
+    EXPECT_EQ(ReadAll(Home() + "wl.ini").size(), 30 + QFile::encodeName(QDir::currentPath()).size());
+    TExtraSettings written;
+    written.ResumeVolume = 5;
+    written.Load(Home() + "wavelantern.conf");
+    ExpectDefaults(written);
+    EXPECT_TRUE(ReadAll(Home() + "wavelantern.conf").startsWith("[Playback]\n"));
+}
+
+TEST_F(ExtraSettings, OptionsPanelBoxesLoadAndSave) {
+    TExtraSettings stored;
+    stored.TitlesFromTags = false;
+    stored.ReplayGainMode = TReplayGainMode::Track;
+    ASSERT_TRUE(stored.Save(Home() + "wavelantern.conf"));
+    Create();
+    ASSERT_NE(form1->CheckBox10, nullptr);
+    ASSERT_NE(form1->CheckBox11, nullptr);
+    EXPECT_EQ(form1->CheckBox10->text(), "Resume playback");
+    EXPECT_EQ(form1->CheckBox11->text(), "Titles from tags");
+    EXPECT_EQ(form1->CheckBox10->parentWidget(), form1->Panel4);
+    EXPECT_TRUE(form1->CheckBox10->isChecked());
+    EXPECT_FALSE(form1->CheckBox11->isChecked());
+
+    form1->CheckBox10->setChecked(false);
+    form1->CheckBox11->setChecked(true);
+    form1->Button1Click();
+    TExtraSettings saved;
+    saved.Load(Home() + "wavelantern.conf");
+    EXPECT_FALSE(saved.ResumePlayback);
+    EXPECT_TRUE(saved.TitlesFromTags);
+    EXPECT_EQ(saved.ReplayGainMode, TReplayGainMode::Track);  // kept though not on the panel
+}
+
+}  // namespace wl::test
