@@ -62,6 +62,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     });
     MP3Player->OnChangePosition = [this](TMP3Player*) { MP3PlayerChangePosition(); };
     MP3Player->OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason reason) { MP3PlayerEndPlay(reason); };
+    MP3Player->OnNextStarted = [this](TMP3Player*) { MP3PlayerNextStarted(); };
     Timer1 = new QTimer(this);
     Timer3 = new QTimer(this);
     Timer4 = new QTimer(this);

@@ -9,6 +9,7 @@
 //   form1_playlist.cpp   playlist procedures, playfile, next/previous
 //   form1_titles.cpp     titles from tags for the grid and the title strip
 //   form1_resume.cpp     the session kept at exit and resumed at start
+//   form1_gapless.cpp    the next entry handed to the player early
 //   playlist_panel.cpp   the playlist panel and its buttons, drops
 //   tag_panel.cpp        the tag panel
 //   form1_display.cpp    the display: times, meters, title strip, status line
@@ -206,6 +207,16 @@ public:
     void MP3PlayerEndPlay(TMP3EndPlayReason reason);
     void ShowEntryCounter();  // Label2 := CurrentEntry - EntryCount
     void DropFiles(const QStringList& paths);
+
+    // Gapless advance (form1_gapless.cpp): the entry that the end of the
+    // playing one leads to (in order, repeated or at random) is handed to the
+    // player while it plays; when the player has moved on to it, the window
+    // shows it as playfile would, without stopping the sound.
+    void HandOverNextEntry();
+    void CancelNextEntry();       // a pick not taken goes back to the random pool
+    void MP3PlayerNextStarted();
+    void ShowStartedFile(const QString& fileTitle);  // facts and tags of the file just started
+    int16_t NextEntry() const { return nextEntry_; }
 
     // Titles from tags (form1_titles.cpp): the grid's names and the title
     // strip show "Artist - Title" where the file has a title tag, while the
@@ -408,6 +419,8 @@ private:
     void ShowEntryName(int row);  // column 0 renamed after EntryName, number and mark kept
     QTimer* tagTimer_ = nullptr;
     int tagScanRow_ = 0;           // rows above it have been read
+    int16_t nextEntry_ = 0;            // handed to the player, not yet started
+    bool nextWasRandomPick_ = false;
     int16_t pendingResumeEntry_ = 0;   // started at pendingResumeMs_ by the next play of it
     int64_t pendingResumeMs_ = 0;
 

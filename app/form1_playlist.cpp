@@ -306,6 +306,7 @@ void TForm1::canta() {
 }
 
 void TForm1::playfile() {
+    CancelNextEntry();
     AutoAdvance = false;
     PlayingPath.clear();
     ShowEntryCounter();
@@ -356,6 +357,7 @@ void TForm1::playfile() {
         }
         try {
             MP3Player->SetFileName(PlayingPath.toUtf8().toStdString());
+            HandOverNextEntry();  // before it plays: a short file may end at once
             MeterTicks = 0;
             canta();
             started = true;
@@ -363,28 +365,14 @@ void TForm1::playfile() {
             if (resumeEntry == CurrentEntry && pendingResumeMs_ > 0) MP3Player->Seek(pendingResumeMs_);
         } catch (const std::exception& error) {
             // A file the player cannot open or play shows like a missing one.
+            CancelNextEntry();
             SetStatus(QString::fromUtf8(error.what()).trimmed());
             MP3Player->Close();
         }
     }
 
     if (started) {
-        if (Settings.RandomPlay && CurrentEntry <= kMaxEntries) NotPlayed[CurrentEntry] = 0;
-        if (Label6) Label6->setText(RateText(MP3Player->Bitrate(), MP3Player->SampleRate()));
-        SetTextColor(Label9, kLampLitColor);
-        SetTextColor(Label4, MP3Player->Channels() == 1 ? kUnlitColor : kLampLitColor);
-        if (Edit7) Edit7->setText(FormatText(MP3Player->Version(), MP3Player->Layer(), MP3Player->Channels()));
-        const std::pair<QLineEdit*, std::string> tags[] = {
-            {Edit1, MP3Player->Artist()}, {Edit2, MP3Player->Title()}, {Edit4, MP3Player->Album()},
-            {Edit3, MP3Player->Comment()}, {Edit5, MP3Player->Year()}, {Edit6, MP3Player->Genre()},
-            {Edit8, MP3Player->Track()},
-        };
-        for (const auto& [edit, text] : tags) {
-            if (edit) edit->setText(QString::fromStdString(text));
-        }
-        // The player gives the file name when there is no title.
-        if (Edit2 && (Edit2->text() == QLatin1String("wl21.mp3") || Edit2->text() == fileTitle + QLatin1String(".mp3")))
-            Edit2->clear();
+        ShowStartedFile(fileTitle);
     } else {
         if (Edit7) Edit7->clear();
         if (Label6) Label6->setText(QStringLiteral("000 kbps, 00 khz"));
@@ -434,6 +422,16 @@ void TForm1::EndOfEntryAdvance() {
     if (!MP3Player) return;
     const TMP3PlayerStatus status = MP3Player->Status();
     if (status == mpsPlaying || status == mpsPaused || !AutoAdvance || EntryCount <= 0) return;
+    if (nextEntry_ > 0 && nextEntry_ <= EntryCount) {
+        // Handed to the player but not played on into (another format): the
+        // pick stands.
+        CurrentEntry = nextEntry_;
+        nextEntry_ = 0;
+        nextWasRandomPick_ = false;
+        SelectCurrent();
+        playfile();
+        return;
+    }
     if (Settings.RandomPlay) {
         CurrentEntry = PickRandom();
         if (CurrentEntry == 0) {

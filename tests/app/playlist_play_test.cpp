@@ -38,7 +38,7 @@ TEST_F(PlaylistPlay, CacheCopyOnlyUpToNineMillionBytes) {
     form1->CurrentEntry = 1;
     form1->playfile();
     EXPECT_EQ(big, form1->PlayingPath);
-    EXPECT_EQ(big.toStdString(), form1->MP3Player->FileName());
+    EXPECT_EQ(big.toStdString(), form1->MP3Player->FileName()) << form1->StatusText.toStdString();
     EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
     EXPECT_FALSE(QFile::exists(cache));
 

@@ -1,0 +1,97 @@
+// The window plays a list on from entry to entry without a gap: one output,
+// the joined sound exactly the entries' sound one after another, each entry
+// shown when it starts.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+
+#include <cmath>
+
+#include "engine/file_stream.h"
+#include "engine/frame_walk.h"
+#include "tests/app/playlist_support.h"
+#include "tests/player_support.h"
+#include "tests/test_support.h"
+
+namespace wl::test {
+
+using PlaylistGapless = PlaylistFixture;
+
+namespace {
+
+// Four pieces of one sweep, cut at samples that are no frame multiples.
+QStringList EncodePieces(const QString& dir) {
+    const int rate = 44100;
+    const int total = rate * 2;
+    const int cuts[] = {0, 20011, 41777, 66001, total};
+    std::vector<int16_t> pcm;
+    double phase = 0;
+    for (int i = 0; i < total; ++i) {
+        phase += 2 * M_PI * (200.0 + 1500.0 * i / total) / rate;
+        pcm.push_back(static_cast<int16_t>(10000 * std::sin(phase)));
+        pcm.push_back(static_cast<int16_t>(8000 * std::sin(phase * 1.5)));
+    }
+    QStringList files;
+    for (int k = 0; k < 4; ++k) {
+        const std::vector<int16_t> piece(pcm.begin() + cuts[k] * 2, pcm.begin() + cuts[k + 1] * 2);
+        const std::string wav = (dir + QString("/p%1.wav").arg(k)).toStdString();
+        const std::string mp3 = (dir + QString("/p%1.mp3").arg(k)).toStdString();
+        if (!WriteWav(wav, piece, 2, rate)) return {};
+        if (RunCommand("lame --quiet --cbr -b 128 " + ShellQuote(wav) + " " + ShellQuote(mp3)).exitCode != 0) return {};
+        files << QString::fromStdString(mp3);
+    }
+    return files;
+}
+
+std::vector<uint8_t> AsPlayed(const QString& file) {
+    std::vector<uint8_t> pcm;
+    TFileStream stream(file.toStdString());
+    DecodeAsPlayer(stream, nullptr, [&](const uint8_t* p, int32_t n) {
+        pcm.insert(pcm.end(), p, p + n);
+        return true;
+    });
+    return pcm;
+}
+
+}  // namespace
+
+TEST_F(PlaylistGapless, EntriesFollowEachOtherInOneOutput) {
+    if (!OnPath("lame")) GTEST_SKIP() << "lame is not installed (scripts/setup.sh installs it)";
+    QTemporaryDir dir;
+    const QStringList files = EncodePieces(dir.path());
+    ASSERT_EQ(files.size(), 4);
+    const QString wav = dir.path() + "/out.wav";
+    setenv("WAVELANTERN_AUDIO", ("wav:" + wav).toUtf8().constData(), 1);
+    // At twice real time each entry still lasts longer than playfile's pause.
+    setenv("WAVELANTERN_NULL_SPEED", "2", 1);
+    struct Restore {
+        ~Restore() { setenv("WAVELANTERN_AUDIO", "null", 1); }
+    } restore;
+    Add(files);
+    form1->CurrentEntry = 1;
+    form1->playfile();
+    ASSERT_EQ(mpsPlaying, form1->MP3Player->Status()) << form1->StatusText.toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    int seen = 1;
+    while (form1->MP3Player->Status() != mpsStopped && clock.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (form1->CurrentEntry != seen) {
+            EXPECT_EQ(seen + 1, form1->CurrentEntry) << "entries in order";
+            seen = form1->CurrentEntry;
+            EXPECT_EQ(files[seen - 1], form1->PlayingPath);
+            EXPECT_EQ(QString("%1 - 4").arg(seen), form1->Label2->text());
+        }
+    }
+    EXPECT_EQ(4, seen) << "every entry was reached without a stop";
+    std::vector<uint8_t> expected;
+    for (const QString& f : files) {
+        const auto one = AsPlayed(f);
+        expected.insert(expected.end(), one.begin(), one.end());
+    }
+    const std::vector<uint8_t> played = WavData(wav.toStdString());
+    EXPECT_EQ(played.size(), size_t{44100} * 2 * 4) << "exactly the source's length";
+    EXPECT_TRUE(played == expected) << "the joined output is the entries' sound one after another";
+}
+
+}  // namespace wl::test
