@@ -20,7 +20,7 @@ namespace wl {
 namespace {
 
 constexpr pa_usec_t kCheckIntervalUs = 10000;  // how often finished buffers are looked for
-constexpr pa_usec_t kTargetLatencyUs = 200000;  // what the server holds ahead of playback
+constexpr pa_usec_t kTargetLatencyUs = 60000;  // what the server holds ahead of playback
 
 pa_volume_t ToPulseVolume(uint32_t v16) {
     return static_cast<pa_volume_t>((static_cast<uint64_t>(v16 & 0xFFFF) * PA_VOLUME_NORM + 32767) / 65535);
@@ -43,6 +43,7 @@ public:
     int Pause() override;
     int Restart() override;
     int Reset() override;
+    int ResetAt(uint64_t& end) override;
     int GetPosition(uint64_t& bytes) override;
     int SetVolume(uint32_t volume) override;
     int GetVolume(uint32_t& volume) override;
@@ -485,18 +486,40 @@ int TPulseAudioDevice::Restart() {
 }
 
 int TPulseAudioDevice::Reset() {
+    uint64_t end;
+    return ResetAt(end);
+}
+
+// A playing stream is not flushed: the server holds only kTargetLatencyUs of
+// it, which plays out, and the sound stops exactly after the last byte handed
+// over, so that whatever follows joins on without a jump. (A flush leaves
+// what the sink has rendered already playing, and where that ends cannot be
+// known.) A paused stream is flushed: nothing of the old sound may follow a
+// restart.
+int TPulseAudioDevice::ResetAt(uint64_t& end) {
     if (!open_.load()) return Fail(kWaveInvalidHandle, {});
     Lock lock(loop_);
+    uint64_t unsent = 0;
+    for (const Entry& e : queue_) unsent += e.buffer->Length - e.sent;
+    end = written_ - unsent;
+    const uint64_t heard = PositionLocked();
     if (lost_) {
         ReturnAll();
         return Fail(kWaveError, lostText_);
     }
-    const bool flushed = WaitOperation(pa_stream_flush(stream_, SuccessCb, this));
+    const bool flush = corked_;
+    const bool flushed = !flush || WaitOperation(pa_stream_flush(stream_, SuccessCb, this));
     ReturnAll();
     written_ = 0;
     lastPos_ = 0;
     drained_ = false;
     if (!flushed) return Fail(kWaveError, "cannot flush the playback stream: " + PulseError());
+    if (flush) end = std::min(end, heard);
+    if (!flush) {
+        // Position 0 is where the sound stops.
+        base_ += end;
+        return Succeed();
+    }
     // After the flush the next byte written plays at the current write index.
     if (WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this))) {
         const pa_timing_info* ti = pa_stream_get_timing_info(stream_);
