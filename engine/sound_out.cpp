@@ -481,7 +481,7 @@ uint32_t TSoundOut::QueuedMask() const {
 // buffers kept back by a pause are dropped, and the one being filled unless
 // keepFill. Returns the position at which the sound stops (buffer lock not
 // held; the buffers' contents stay as they were).
-uint64_t TSoundOut::DropQueued(bool keepFill) {
+uint64_t TSoundOut::DropQueued(bool keepFill, const char* context) {
     {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
         queued_.fetch_sub(heldCount_);
@@ -499,7 +499,7 @@ uint64_t TSoundOut::DropQueued(bool keepFill) {
         rc = device_->ResetAt(end);
         historyWritten_ = 0;
     }
-    Check(rc, "TSoundOut.Reset");
+    Check(rc, context);
     WaitAllDone();
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     submitted_ = 0;
@@ -515,7 +515,7 @@ int32_t TSoundOut::Cut() {
         queued = QueuedMask();
         audible = !paused_;
     }
-    const uint64_t end = DropQueued(false);
+    const uint64_t end = DropQueued(false, "TSoundOut.Cut");
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     // The tail goes on from where the device stopped.
     int32_t tail = audible ? CopyFrom(end, tail_.Data, static_cast<int32_t>(tail_.BufferLength), queued) : 0;
@@ -575,7 +575,7 @@ void TSoundOut::Pause() {
         submitted = submitted_;
         paused_ = true;
     }
-    const uint64_t position = DropQueued(true);
+    const uint64_t position = DropQueued(true, "TSoundOut.Pause");
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     // What the device had not played when it stopped, then the buffer being filled.
     const uint64_t ahead = submitted > position ? submitted - position : 0;

@@ -144,7 +144,7 @@ private:
     int32_t CopyFrom(uint64_t position, uint8_t* out, int32_t count, uint32_t queued);
     uint32_t QueuedMask() const;
     int32_t QueueTail(uint64_t length);
-    uint64_t DropQueued(bool keepFill);
+    uint64_t DropQueued(bool keepFill, const char* context);
     void UpdateAllDone();
     int32_t RampFrames() const;
 
