@@ -18,6 +18,12 @@ int TAudioDevice::Unprepare(TWaveBuffer* buffer) {
     return Succeed();
 }
 
+int TAudioDevice::ResetAt(uint64_t& end) {
+    end = 0;
+    if (GetPosition(end) != kWaveNoError) end = 0;
+    return Reset();
+}
+
 int TAudioDevice::Fail(int code, std::string detail) const {
     std::lock_guard<std::mutex> lock(errorMutex_);
     lastCode_ = code;

@@ -76,6 +76,11 @@ public:
     virtual int Restart() = 0;
     // Stops at once, returns every queued buffer, position back to 0.
     virtual int Reset() = 0;
+    // Reset, telling where the sound stops: `end` receives the position (as
+    // before the reset) up to which it is still heard. A device that plays
+    // on what it has already passed to the hardware stops past the position
+    // at the call.
+    virtual int ResetAt(uint64_t& end);
     // Bytes played since Open or the last Reset.
     virtual int GetPosition(uint64_t& bytes) = 0;
     // Left volume in the low 16 bits, right in the high 16 bits.

@@ -133,6 +133,11 @@ int TNullAudioDevice::Restart() {
 }
 
 int TNullAudioDevice::Reset() {
+    uint64_t end;
+    return ResetAt(end);
+}
+
+int TNullAudioDevice::ResetAt(uint64_t& end) {
     std::vector<TWaveBuffer*> returned;
     DoneCallback onDone;
     {
@@ -143,7 +148,8 @@ int TNullAudioDevice::Reset() {
             returned.push_back(e.buffer);
         }
         queue_.clear();
-        OnReset(PositionAt(Clock::now()));
+        end = PositionAt(Clock::now());
+        OnReset(end);
         played_ = queuedEnd_ = 0;
         mark_ = Clock::now();
         onDone = onDone_;

@@ -24,6 +24,7 @@ public:
     int Pause() override;
     int Restart() override;
     int Reset() override;
+    int ResetAt(uint64_t& end) override;
     int GetPosition(uint64_t& bytes) override;
     int SetVolume(uint32_t volume) override;
     int GetVolume(uint32_t& volume) override;

@@ -20,7 +20,11 @@ namespace wl {
 namespace {
 
 constexpr pa_usec_t kCheckIntervalUs = 10000;  // how often finished buffers are looked for
-constexpr pa_usec_t kTargetLatencyUs = 200000;  // what the server holds ahead of playback
+// What the server holds ahead of playback: short, so that a seek, a pause or
+// an equalizer change is heard soon (a cut lets it play out); doubled after
+// each underrun up to the longest.
+constexpr pa_usec_t kTargetLatencyUs = 80000;
+constexpr pa_usec_t kMaxLatencyUs = 320000;
 
 pa_volume_t ToPulseVolume(uint32_t v16) {
     return static_cast<pa_volume_t>((static_cast<uint64_t>(v16 & 0xFFFF) * PA_VOLUME_NORM + 32767) / 65535);
@@ -43,6 +47,7 @@ public:
     int Pause() override;
     int Restart() override;
     int Reset() override;
+    int ResetAt(uint64_t& end) override;
     int GetPosition(uint64_t& bytes) override;
     int SetVolume(uint32_t volume) override;
     int GetVolume(uint32_t& volume) override;
@@ -102,6 +107,11 @@ private:
     uint64_t lastPos_ = 0;
     bool corked_ = false;
     bool drained_ = false;  // the server ran dry with nothing more to send
+    // The server ran dry and played on past what it had: the next data goes
+    // in at its read index, not after the last byte written (which lies in
+    // the past now and would be skipped).
+    bool underrun_ = false;
+    pa_usec_t latencyUs_ = kTargetLatencyUs;
     bool lost_ = false;
     bool operationOk_ = false;
     bool volumeKnown_ = false;
@@ -145,7 +155,21 @@ void TPulseAudioDevice::UnderflowCb(pa_stream*, void* self) {
     // Everything handed over has been played: the buffers are done.
     if (allSent) {
         d->drained_ = true;
+        d->underrun_ = true;
         d->ReturnFinished();
+        return;
+    }
+    // The server ran dry while data was waiting: the system is too busy for
+    // the short buffer; let the server hold more from now on.
+    if (d->latencyUs_ < kMaxLatencyUs) {
+        d->latencyUs_ = std::min(d->latencyUs_ * 2, kMaxLatencyUs);
+        pa_buffer_attr attr;
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(d->latencyUs_, &d->spec_));
+        attr.prebuf = static_cast<uint32_t>(-1);
+        attr.minreq = static_cast<uint32_t>(-1);
+        attr.fragsize = static_cast<uint32_t>(-1);
+        if (pa_operation* op = pa_stream_set_buffer_attr(d->stream_, &attr, nullptr, nullptr)) pa_operation_unref(op);
     }
 }
 
@@ -253,7 +277,8 @@ int TPulseAudioDevice::Open(const TWaveFormat& format, DoneCallback onDone) {
             pa_stream_set_underflow_callback(stream_, UnderflowCb, this);
             pa_buffer_attr attr;
             attr.maxlength = static_cast<uint32_t>(-1);
-            attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &spec_));
+            latencyUs_ = kTargetLatencyUs;
+            attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(latencyUs_, &spec_));
             attr.prebuf = static_cast<uint32_t>(-1);
             attr.minreq = static_cast<uint32_t>(-1);
             attr.fragsize = static_cast<uint32_t>(-1);
@@ -437,7 +462,19 @@ void TPulseAudioDevice::Pump() {
     }
     if (!staging_.empty()) {
         drained_ = false;
-        pa_stream_write(stream_, staging_.data(), staging_.size(), nullptr, 0, PA_SEEK_RELATIVE);
+        const pa_timing_info* ti = underrun_ ? pa_stream_get_timing_info(stream_) : nullptr;
+        if (ti && !ti->read_index_corrupt && ti->read_index >= 0 && !corked_) {
+            // Position `sentBefore` plays where the server reads now.
+            uint64_t sentBefore = written_;
+            for (const Entry& e : queue_) sentBefore -= e.buffer->Length - e.sent;
+            sentBefore -= staging_.size();
+            const uint64_t read = static_cast<uint64_t>(ti->read_index);
+            if (read >= sentBefore) base_ = read - sentBefore;
+            pa_stream_write(stream_, staging_.data(), staging_.size(), nullptr, 0, PA_SEEK_RELATIVE_ON_READ);
+        } else {
+            pa_stream_write(stream_, staging_.data(), staging_.size(), nullptr, 0, PA_SEEK_RELATIVE);
+        }
+        underrun_ = false;
     }
     // Start playback even when less than the server's start threshold is queued:
     // there is no more to come for now.
@@ -455,6 +492,8 @@ int TPulseAudioDevice::Write(TWaveBuffer* buffer) {
     if (!buffer->Prepared) return Fail(kWaveUnprepared, {});
     if (buffer->Queued) return Fail(kWaveStillPlaying, {});
     if (!onDone_) return Fail(kWaveNotSupported, "the sound output device was opened without a callback");
+    // Where the server reads now, for data that has to start there.
+    if (underrun_) WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this));
     written_ += buffer->Length;
     buffer->Queued = true;
     queue_.push_back(Entry{buffer, written_, 0});
@@ -485,18 +524,41 @@ int TPulseAudioDevice::Restart() {
 }
 
 int TPulseAudioDevice::Reset() {
+    uint64_t end;
+    return ResetAt(end);
+}
+
+// A playing stream is not flushed: the server holds only kTargetLatencyUs of
+// it, which plays out, and the sound stops exactly after the last byte handed
+// over, so that whatever follows joins on without a jump. (A flush leaves
+// what the sink has rendered already playing, and where that ends cannot be
+// known.) A paused stream is flushed: nothing of the old sound may follow a
+// restart.
+int TPulseAudioDevice::ResetAt(uint64_t& end) {
     if (!open_.load()) return Fail(kWaveInvalidHandle, {});
     Lock lock(loop_);
+    uint64_t unsent = 0;
+    for (const Entry& e : queue_) unsent += e.buffer->Length - e.sent;
+    end = written_ - unsent;
+    const uint64_t heard = PositionLocked();
     if (lost_) {
         ReturnAll();
         return Fail(kWaveError, lostText_);
     }
-    const bool flushed = WaitOperation(pa_stream_flush(stream_, SuccessCb, this));
+    const bool flush = corked_;
+    const bool flushed = !flush || WaitOperation(pa_stream_flush(stream_, SuccessCb, this));
     ReturnAll();
     written_ = 0;
     lastPos_ = 0;
     drained_ = false;
+    if (flush) underrun_ = false;
     if (!flushed) return Fail(kWaveError, "cannot flush the playback stream: " + PulseError());
+    if (flush) end = std::min(end, heard);
+    if (!flush) {
+        // Position 0 is where the sound stops.
+        base_ += end;
+        return Succeed();
+    }
     // After the flush the next byte written plays at the current write index.
     if (WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this))) {
         const pa_timing_info* ti = pa_stream_get_timing_info(stream_);

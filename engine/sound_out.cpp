@@ -155,7 +155,6 @@ void TSoundOut::Open() {
     lastDevicePosition_ = 0;
     doneShift_ = 0;
     paused_ = false;
-    devicePaused_ = false;
     // Nothing is queued yet: a failure below can close without waiting.
     {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
@@ -210,7 +209,6 @@ void TSoundOut::Open() {
             processed_ = 0;
             rampDone_ = -1;
             heldCount_ = 0;
-            pauseAfterTail_ = false;
             tailQueued_.store(false);
         }
         lastNotify_.store(TickCount());
@@ -416,16 +414,16 @@ void TSoundOut::FadeIn(uint8_t* data, int32_t bytes) {
     }
 }
 
-// Copies up to count bytes the device holds from its position `position` on
-// (buffer lock held); returns the bytes found.
-int32_t TSoundOut::CopyFrom(uint64_t position, uint8_t* out, int32_t count) {
+// Copies up to count bytes from the device position `position` on out of the
+// buffers in the mask `queued` (buffer lock held); returns the bytes found.
+int32_t TSoundOut::CopyFrom(uint64_t position, uint8_t* out, int32_t count, uint32_t queued) {
     int32_t copied = 0;
     while (copied < count) {
         const uint64_t at = position + static_cast<uint64_t>(copied);
         int found = -1;
         for (int i = 0; i < kBufferCount && found < 0; ++i) {
             const TWaveBuffer& h = headers_[i];
-            if (h.Queued && at >= starts_[static_cast<size_t>(i)] && at < starts_[static_cast<size_t>(i)] + h.Length)
+            if ((queued & (1u << i)) && at >= starts_[static_cast<size_t>(i)] && at < starts_[static_cast<size_t>(i)] + h.Length)
                 found = i;
         }
         if (found < 0) break;
@@ -471,50 +469,56 @@ int32_t TSoundOut::QueueTail(uint64_t length) {
     return bytes;
 }
 
+// The buffers on the device now (buffer lock held).
+uint32_t TSoundOut::QueuedMask() const {
+    uint32_t mask = 0;
+    for (int i = 0; i < kBufferCount; ++i)
+        if (headers_[i].Queued) mask |= 1u << i;
+    return mask;
+}
+
 // Resets the device and waits until every buffer it held has come back; the
-// buffers kept back by a pause are dropped unless keepRest (the caller then
-// rebuilds them). Buffer lock not held.
-void TSoundOut::DropQueued(bool keepRest) {
+// buffers kept back by a pause are dropped, and the one being filled unless
+// keepFill. Returns the position at which the sound stops (buffer lock not
+// held; the buffers' contents stay as they were).
+uint64_t TSoundOut::DropQueued(bool keepFill, const char* context) {
     {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
         queued_.fetch_sub(heldCount_);
         heldCount_ = 0;
-        pauseAfterTail_ = false;
-        if (!keepRest) {
+        if (!keepFill) {
             fill_ = 0;
             processed_ = 0;
         }
         UpdateAllDone();
     }
     int rc;
+    uint64_t end = 0;
     {
         std::lock_guard<std::mutex> history(historyMutex_);
-        rc = device_->Reset();
+        rc = device_->ResetAt(end);
         historyWritten_ = 0;
     }
-    Check(rc, "TSoundOut.Reset");
+    Check(rc, context);
     WaitAllDone();
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     submitted_ = 0;
-    // The device is playing again unless paused.
-    if (!paused_ && devicePaused_) {
-        Check(device_->Restart(), "TSoundOut.Unpause");
-        devicePaused_ = false;
-    }
+    return end;
 }
 
 int32_t TSoundOut::Cut() {
     if (!Active() || !device_) return 0;
-    int32_t tail = 0;
+    uint32_t queued;
+    bool audible;
     {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
-        uint64_t position = 0;
-        if (!paused_ && !devicePaused_ && device_->GetPosition(position) == kWaveNoError)
-            tail = CopyFrom(position, scratch_.get(), static_cast<int32_t>(tail_.BufferLength));
+        queued = QueuedMask();
+        audible = !paused_;
     }
-    DropQueued(false);
+    const uint64_t end = DropQueued(false, "TSoundOut.Cut");
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
-    std::memcpy(tail_.Data, scratch_.get(), static_cast<size_t>(tail));
+    // The tail goes on from where the device stopped.
+    int32_t tail = audible ? CopyFrom(end, tail_.Data, static_cast<int32_t>(tail_.BufferLength), queued) : 0;
     tail = QueueTail(static_cast<uint64_t>(tail));
     doneShift_ = -tail;
     lastDevicePosition_ = 0;
@@ -562,32 +566,30 @@ void TSoundOut::Reset() {
 
 void TSoundOut::Pause() {
     if (!Active() || !device_ || paused_) return;
-    int32_t rest = 0;
-    uint64_t position = 0;
+    uint32_t queued;
+    uint64_t submitted;
     {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
         ProcessFill();
-        Check(device_->GetPosition(position), "TSoundOut.Pause");
-        // What the device has not played yet, then the buffer being filled.
-        const uint64_t ahead = submitted_ > position ? submitted_ - position : 0;
-        rest = CopyFrom(position, scratch_.get(), static_cast<int32_t>(ahead));
-        std::memcpy(scratch_.get() + rest, headers_[currentIndex_].Data, static_cast<size_t>(fill_));
-        rest += fill_;
+        queued = QueuedMask();
+        submitted = submitted_;
         paused_ = true;
     }
-    DropQueued(true);
+    const uint64_t position = DropQueued(true, "TSoundOut.Pause");
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+    // What the device had not played when it stopped, then the buffer being filled.
+    const uint64_t ahead = submitted > position ? submitted - position : 0;
+    int32_t rest = CopyFrom(position, scratch_.get(), static_cast<int32_t>(ahead), queued);
+    std::memcpy(scratch_.get() + rest, headers_[currentIndex_].Data, static_cast<size_t>(fill_));
+    rest += fill_;
     doneShift_ += static_cast<int64_t>(position);
     const int32_t block = std::max(1, channels_ * bitsPerSample_ / 8);
     const int32_t tailBytes = std::min(rest - rest % block, static_cast<int32_t>(tail_.BufferLength));
     std::memcpy(tail_.Data, scratch_.get(), static_cast<size_t>(tailBytes));
+    // The device plays the tail and then runs dry: nothing more reaches it
+    // until Unpause. (Pausing the device itself cannot be timed to the end of
+    // the tail on every device.)
     const int32_t tail = QueueTail(static_cast<uint64_t>(tailBytes));
-    if (tail > 0) {
-        pauseAfterTail_ = true;
-    } else {
-        Check(device_->Pause(), "TSoundOut.Pause");
-        devicePaused_ = true;
-    }
     // The rest waits in the buffers, fading in where it will start again.
     currentIndex_ = 0;
     fill_ = 0;
@@ -617,12 +619,6 @@ void TSoundOut::Unpause() {
     const int32_t held = heldCount_;
     heldCount_ = 0;
     for (int32_t i = 0; i < held; ++i) Submit((heldFirst_ + i) % kBufferCount);
-    if (pauseAfterTail_) {
-        pauseAfterTail_ = false;  // the tail is still playing: the device never stopped
-    } else if (devicePaused_) {
-        devicePaused_ = false;
-        Check(device_->Restart(), "TSoundOut.Unpause");
-    }
 }
 
 int64_t TSoundOut::GetDoneBytes() {
@@ -674,11 +670,6 @@ void TSoundOut::BufferDone(TWaveBuffer* buffer) {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
         if (buffer == &tail_) {
             tailQueued_.store(false);
-            if (pauseAfterTail_) {
-                pauseAfterTail_ = false;
-                devicePaused_ = true;
-                Check(device_->Pause(), "TSoundOut.Pause");
-            }
         } else {
             const int32_t left = queued_.fetch_sub(1) - 1;
             if (left < 0) queued_.store(0);

@@ -69,9 +69,9 @@ public:
     // Done bytes count from 0 again, the tail not included. Returns the
     // tail's length in bytes.
     int32_t Cut();
-    // Fades out over kRampMs at the play position, then pauses the device;
-    // what was queued after the tail, and what is written while paused, is
-    // kept back. Done bytes keep counting the tail.
+    // Fades out over kRampMs at the play position and lets the device run
+    // dry; what was queued after the tail, and what is written while paused,
+    // is kept back. Done bytes keep counting the tail.
     void Pause();
     // Queues what was kept back, fading in over kRampMs, and plays on.
     void Unpause();
@@ -141,9 +141,10 @@ private:
     void Submit(int32_t index);
     void ProcessFill();
     void FadeIn(uint8_t* data, int32_t bytes);
-    int32_t CopyFrom(uint64_t position, uint8_t* out, int32_t count);
+    int32_t CopyFrom(uint64_t position, uint8_t* out, int32_t count, uint32_t queued);
+    uint32_t QueuedMask() const;
     int32_t QueueTail(uint64_t length);
-    void DropQueued(bool keepRest);
+    uint64_t DropQueued(bool keepFill, const char* context);
     void UpdateAllDone();
     int32_t RampFrames() const;
 
@@ -157,7 +158,6 @@ private:
     std::atomic<int64_t> lastNotify_{0};
     int32_t balance_ = 0;
     bool paused_ = false;         // Pause called (what is written is held back)
-    bool devicePaused_ = false;   // the device itself is paused
     double gain_ = 1.0;
 
     std::string deviceName_;
@@ -181,7 +181,6 @@ private:
     int32_t rampDone_ = -1;   // frames of a running fade-in; -1 = none
     int32_t heldFirst_ = 0;   // first of heldCount_ full buffers kept back while paused
     int32_t heldCount_ = 0;
-    bool pauseAfterTail_ = false;
     std::atomic<bool> tailQueued_{false};
     TWaveBuffer tail_;
     std::unique_ptr<uint8_t[]> tailData_;

@@ -199,5 +199,60 @@ TEST(PlayerSeekTest, SeeksAcrossJunkStillFindTheFrames) {
     EXPECT_EQ(AfterLastSeek(*rec).size(), size_t{90} * kPcmPerFrame) << "frames 30..119 after the second seek";
 }
 
+// What is heard (the WAV device keeps that) around a pause, a resume and a
+// seek: no step between neighbouring samples larger than the music's own, no
+// sample louder than the file's loudest, and the new position right after
+// the seek's 5 ms fade.
+TEST(PlayerSeekTest, PauseResumeAndSeekAreHeardWithoutClicks) {
+    test::TempDir dir;
+    const std::string file = test::LameFile(dir, "music.mp3", 6.0, "-b 128");
+    if (file.empty()) GTEST_SKIP() << "lame is not installed";
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(file);
+    std::vector<uint8_t> decoded;
+    {
+        TMemoryStream whole(bytes);
+        DecodeAsPlayer(whole, nullptr, [&](const uint8_t* pcm, int32_t n) {
+            decoded.insert(decoded.end(), pcm, pcm + n);
+            return true;
+        });
+    }
+    std::vector<int16_t> ref = test::BytesToPcm16(decoded);
+    TSoundOut::ApplyGainAndLimit(ref.data(), ref.size(), 1.0);
+    int32_t refStep = 0, refPeak = 0;
+    for (size_t i = 2; i < ref.size(); ++i) refStep = std::max(refStep, std::abs(ref[i] - ref[i - 2]));
+    for (int16_t v : ref) refPeak = std::max(refPeak, std::abs(int32_t{v}));
+
+    const std::string wav = dir.File("heard.wav");
+    {
+        TMP3Player p([wav] { return CreateWavAudioDevice(wav, 4); });
+        EventLog log;
+        log.Attach(p);
+        p.SetAutoPlay(false);
+        p.SetFileName(file);
+        p.Play();
+        test::PumpFor(p, 100ms);
+        p.Pause();
+        test::PumpFor(p, 50ms);
+        p.Resume();
+        test::PumpFor(p, 100ms);
+        p.Seek(4000);
+        ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
+    }
+    const std::vector<int16_t> heard = test::BytesToPcm16(test::WavData(wav));
+    int32_t step = 0, peak = 0;
+    for (size_t i = 2; i < heard.size(); ++i) step = std::max(step, std::abs(heard[i] - heard[i - 2]));
+    for (int16_t v : heard) peak = std::max(peak, std::abs(int32_t{v}));
+    EXPECT_LE(step, refStep) << "a click";
+    EXPECT_LE(peak, refPeak) << "louder than the file";
+    // The end is the file from frame k on, whole after the fade-in.
+    const size_t from = static_cast<size_t>(FrameOfMs(4000)) * kPcmPerFrame / 2;
+    const size_t ramp = 44100 * TSoundOut::kRampMs / 1000 * 2;
+    ASSERT_GT(ref.size(), from + ramp);
+    const size_t tailLength = ref.size() - from;
+    ASSERT_GE(heard.size(), tailLength);
+    EXPECT_TRUE(std::equal(heard.end() - static_cast<std::ptrdiff_t>(tailLength - ramp), heard.end(),
+                           ref.begin() + static_cast<std::ptrdiff_t>(from + ramp)));
+}
+
 }  // namespace
 }  // namespace wl

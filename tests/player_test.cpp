@@ -645,5 +645,67 @@ TEST(PlayerEqualizerTest, TablesFollowTheBandsAndUpdatesNeverTear) {
     p.Messages().ProcessMessages();
 }
 
+// ReplayGain in the output stage: 10^(dB/20), held to 1/peak while clipping
+// is prevented and the peak is known; 0 dB leaves the PCM bit-identical; it
+// combines with the equalizer's boost.
+TEST(PlayerReplayGainTest, GainFollowsTheTagAndPreventsClipping) {
+    test::TempDir dir;
+    const std::vector<uint8_t> bytes = BuildFrames(30, true, 3);
+    const std::string file = test::WriteBytes(dir, "rg.mp3", bytes);
+    // Decoded before the player sets the process-wide decoder up for the file.
+    std::vector<uint8_t> decoded;
+    {
+        TMemoryStream stream(bytes);
+        DecodeAsPlayer(stream, nullptr, [&](const uint8_t* d, int32_t n) {
+            decoded.insert(decoded.end(), d, d + n);
+            return true;
+        });
+    }
+    const std::vector<uint8_t> expected = Limited(decoded);
+    TMP3Player p(test::NullFactory(40));
+    p.SetAutoPlay(false);
+    p.SetFileName(file);
+    EXPECT_TRUE(p.PreventClipping());
+    EXPECT_EQ(p.ReplayGainFactor(), 1.0);
+    p.SetReplayGain(-6.0, 0);
+    EXPECT_NEAR(p.ReplayGainFactor(), 0.501187, 1e-6);
+    EXPECT_NEAR(p.Output()->Gain(), 0.501187, 1e-6);
+    p.SetReplayGain(6.0, 0.8);
+    EXPECT_NEAR(p.ReplayGainFactor(), 1.25, 1e-12) << "held to 1/peak";
+    p.SetPreventClipping(false);
+    EXPECT_NEAR(p.ReplayGainFactor(), 1.995262, 1e-6);
+    p.SetReplayGain(6.0, -1);
+    EXPECT_NEAR(p.ReplayGainFactor(), 1.995262, 1e-6) << "a negative peak is refused";
+    p.SetEqualizerEnabled(true);
+    p.SetEqualizerValue(0, 30);  // +6 dB on one band: taken out of the tables
+    p.Messages().ProcessMessages();
+    EXPECT_NEAR(p.Output()->Gain(), 1.995262 * 1.995262, 1e-5);
+    p.SetEqualizerEnabled(false);
+    p.Messages().ProcessMessages();
+    EXPECT_NEAR(p.Output()->Gain(), 1.995262, 1e-6);
+
+    // At 0 dB the output equals the plain decode (through the limiter).
+    p.SetReplayGain(0, 0.5);
+    EXPECT_EQ(p.Output()->Gain(), 1.0);
+    const std::string wav = dir.File("out.wav");
+    p.SetOutputDevice("wav:" + wav);
+    EventLog log;
+    log.Attach(p);
+    p.Play();
+    ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
+    EXPECT_TRUE(test::WavData(wav) == expected);
+    // And -6 dB halves it, near enough.
+    p.SetReplayGain(-6.0205999, 0);
+    log.ends.clear();
+    p.Play();
+    ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
+    const std::vector<int16_t> half = test::BytesToPcm16(test::WavData(wav)), full = test::BytesToPcm16(expected);
+    ASSERT_EQ(half.size(), full.size());
+    for (size_t i = 0; i < full.size(); ++i)
+        if (std::abs(full[i]) < TSoundOut::kLimitThreshold) {
+            ASSERT_LE(std::abs(half[i] * 2 - full[i]), 2) << i;
+        }
+}
+
 }  // namespace
 }  // namespace wl

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -431,7 +432,8 @@ class FailingDevice : public TNullAudioDevice {
 public:
     FailingDevice() : TNullAudioDevice(20) {}
     int Write(TWaveBuffer*) override { return Fail(kWaveError, "the disk is on fire"); }
-    int Pause() override { return 999; }  // a code without any text
+    // Pause and Cut stop the device by resetting it.
+    int ResetAt(uint64_t&) override { return 999; }  // a code without any text
     int SetVolume(uint32_t) override { return kWaveNotSupported; }
 };
 
@@ -538,6 +540,93 @@ TEST(SoundOutTest, PeaksOfEightBitAndFullScale) {
     EXPECT_EQ(l, 32768);
     EXPECT_EQ(r, 32768) << "mono: both meters show the one channel";
     out.Close();
+}
+
+// ------------------------------------------------------------------ output stage
+
+// A 16-bit stereo sine of `frames` frames from frame `from` on, as bytes.
+std::vector<uint8_t> Sine(size_t from, size_t frames, double amplitude) {
+    std::vector<int16_t> pcm(frames * 2);
+    for (size_t i = 0; i < frames; ++i)
+        pcm[2 * i] = pcm[2 * i + 1] = static_cast<int16_t>(
+            std::lrint(amplitude * std::sin(2 * 3.14159265358979323846 * 440.0 * double(from + i) / 44100)));
+    std::vector<uint8_t> bytes(pcm.size() * 2);
+    std::memcpy(bytes.data(), pcm.data(), bytes.size());
+    return bytes;
+}
+
+int32_t MaxStep(const std::vector<int16_t>& s) {
+    int32_t step = 0;
+    for (size_t i = 2; i < s.size(); ++i) step = std::max(step, std::abs(int32_t{s[i]} - s[i - 2]));
+    return step;
+}
+
+// The WAV device keeps what was heard: around a pause, a resume and a cut the
+// sound fades instead of jumping, and a cut drops what was queued at once.
+TEST(SoundOutStageTest, PauseResumeAndCutFadeInsteadOfJumping) {
+    test::TempDir dir;
+    const std::string wav = dir.File("heard.wav");
+    TSoundOut out([&] { return CreateWavAudioDevice(wav, 4); });
+    out.Open();
+    const std::vector<uint8_t> first = Sine(0, 44100 * 3 / 2, 20000);
+    ASSERT_EQ(out.Write(first.data(), static_cast<int32_t>(first.size())), static_cast<int32_t>(first.size()));
+    std::this_thread::sleep_for(60ms);  // about 240 ms played
+    out.Pause();
+    EXPECT_TRUE(out.Paused());
+    std::this_thread::sleep_for(60ms);
+    out.Unpause();
+    std::this_thread::sleep_for(60ms);
+    const int64_t before = out.GetDoneBytes();
+    out.Cut();
+    // Something else, starting at its loudest.
+    const std::vector<uint8_t> second = Sine(25, 44100 / 2, 20000);
+    ASSERT_EQ(out.Write(second.data(), static_cast<int32_t>(second.size())), static_cast<int32_t>(second.size()));
+    out.Flush();
+    out.WaitAllDone();
+    EXPECT_EQ(out.GetDoneBytes(), static_cast<int64_t>(second.size())) << "the tail does not count";
+    out.Close();
+
+    std::vector<uint8_t> bytes = test::ReadFileBytes(wav);
+    ASSERT_GT(bytes.size(), 44u);
+    std::vector<int16_t> heard((bytes.size() - 44) / 2);
+    std::memcpy(heard.data(), bytes.data() + 44, heard.size() * 2);
+    const std::vector<int16_t> tone = test::BytesToPcm16(first);
+    EXPECT_LE(MaxStep(heard), MaxStep(tone)) << "a jump at the pause, the resume or the cut";
+    // The old sound stopped at the cut (plus its 5 ms tail); the new one follows whole.
+    const size_t ramp = 44100 * TSoundOut::kRampMs / 1000 * 2;
+    ASSERT_GE(heard.size(), second.size() / 2 + ramp);
+    const size_t oldPart = heard.size() - second.size() / 2;
+    EXPECT_LT(oldPart * 2, first.size()) << "the queued old sound played on";
+    EXPECT_GE(static_cast<int64_t>(oldPart * 2), before);
+    EXPECT_TRUE(std::equal(heard.end() - static_cast<std::ptrdiff_t>(second.size() / 2 - ramp), heard.end(),
+                           test::BytesToPcm16(second).begin() + static_cast<std::ptrdiff_t>(ramp)));
+}
+
+// Below -1 dBFS the stage leaves samples alone; above, it bends them smoothly
+// below full scale; a gain scales before the limiter.
+TEST(SoundOutStageTest, SoftLimiterAndGain) {
+    std::vector<int16_t> quiet = {0, 1, -1, 1000, -29205, 29205, 12345, -32000 / 2};
+    std::vector<int16_t> copy = quiet;
+    TSoundOut::ApplyGainAndLimit(copy.data(), copy.size(), 1.0);
+    EXPECT_EQ(copy, quiet) << "bit-identical below the threshold";
+    std::vector<int16_t> loud = {29206, 30000, 31000, 32000, 32767, -32768};
+    TSoundOut::ApplyGainAndLimit(loud.data(), loud.size(), 1.0);
+    for (size_t i = 0; i + 1 < 5; ++i) EXPECT_LT(loud[i], loud[i + 1]) << "still rising, " << i;
+    EXPECT_LT(loud[4], 32767);
+    EXPECT_GT(loud[4], 31000);
+    EXPECT_LE(-loud[5] - loud[4], 1) << "the same bend below zero";
+    // Smooth at the knee: the slope stays near 1 just above it.
+    EXPECT_NEAR(TSoundOut::SoftLimit(29305) - TSoundOut::SoftLimit(29205), 100, 3);
+    // Four times too loud: nothing at full scale, the order kept.
+    std::vector<int16_t> boosted = {8000, -8000, 16000, 32767};
+    TSoundOut::ApplyGainAndLimit(boosted.data(), boosted.size(), 4.0);
+    EXPECT_EQ(boosted[0], TSoundOut::SoftLimit(32000));
+    EXPECT_EQ(boosted[1], -boosted[0]);
+    EXPECT_LE(boosted[0], boosted[2]);
+    EXPECT_LT(boosted[3], 32767);
+    std::vector<int16_t> half = {1001, -1001, 3};
+    TSoundOut::ApplyGainAndLimit(half.data(), half.size(), 0.5);
+    EXPECT_EQ(half, (std::vector<int16_t>{500, -500, 2})) << "rounded to nearest, ties to even";
 }
 
 // ------------------------------------------------------------------ devices
