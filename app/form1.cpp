@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -22,6 +23,7 @@
 #include "app/single_instance.h"
 #include "controls/ex_track_bar.h"
 #include "controls/vu_meter.h"
+#include "engine/threads.h"
 
 namespace wl {
 
@@ -60,6 +62,14 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     });
     MP3Player->OnChangePosition = [this](TMP3Player*) { MP3PlayerChangePosition(); };
     MP3Player->OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason reason) { MP3PlayerEndPlay(reason); };
+    // A failure on the decoding or output thread ends the entry; its text
+    // goes to the status line and the housekeeping tick moves on as at the
+    // end of the entry. The player reports it on this thread; anything
+    // reported from another thread is queued here.
+    SetShowExceptionHandler([this](const std::exception& error) {
+        const QString text = QString::fromUtf8(error.what()).trimmed();
+        QMetaObject::invokeMethod(this, [this, text] { ShowError(text); }, Qt::AutoConnection);
+    });
     Timer1 = new QTimer(this);
     Timer3 = new QTimer(this);
     Timer4 = new QTimer(this);
@@ -71,12 +81,14 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     BuildPlaylistPanel();
     BuildTagPanel();
     ApplySkin();
+    RouteDropsToWindow();
     FormCreate();
 }
 
 // Window destruction (also when the application ends another way): the
 // player stops; nothing is saved here.
 TForm1::~TForm1() {
+    if (Form1 == this) SetShowExceptionHandler(nullptr);
     if (MP3Player) {
         MP3Player->Messages().SetWakeCallback({});
         if (MP3Player->Status() == mpsPlaying) MP3Player->Stop();
@@ -294,6 +306,31 @@ void TForm1::PlaceWindow() {
     const int left = Settings.WindowLeft < size.width() ? Settings.WindowLeft : kLeftPosition;
     const int top = Settings.WindowTop < size.height() ? Settings.WindowTop : kTopPosition;
     move(left, top);
+    KeepOnScreen();
+    if (QWindow* window = windowHandle()) {
+        connect(window, &QWindow::screenChanged, this, [this](QScreen* now) { WatchScreen(now); });
+    }
+    WatchScreen(screen());
+}
+
+void TForm1::WatchScreen(QScreen* display) {
+    disconnect(screenWatch_);
+    if (!display) return;
+    screenWatch_ = connect(display, &QScreen::availableGeometryChanged, this, [this] { KeepOnScreen(); });
+    KeepOnScreen();
+}
+
+// The whole window stays within the screen's available area (panels, task
+// bars and docks excluded); the top left corner wins when it cannot fit.
+void TForm1::KeepOnScreen() {
+    const QScreen* display = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!display) return;
+    const QRect area = display->availableGeometry();
+    const QRect frame = frameGeometry();
+    QPoint corner = frame.topLeft();
+    corner.setX(std::max(std::min(corner.x(), area.right() + 1 - frame.width()), area.left()));
+    corner.setY(std::max(std::min(corner.y(), area.bottom() + 1 - frame.height()), area.top()));
+    if (corner != frame.topLeft()) move(pos() + (corner - frame.topLeft()));
 }
 
 void TForm1::Timer4Timer() {
@@ -315,6 +352,12 @@ void TForm1::Timer4Timer() {
     case THandOff::None:
         EndOfEntryAdvance();
         break;
+    }
+    // Nothing followed the entry (end of the list, or a failure): the state
+    // picture must not go on saying it plays.
+    const TMP3PlayerStatus status = MP3Player->Status();
+    if (status == mpsStopped && (ShownState == TStatePicture::Play || ShownState == TStatePicture::Pause)) {
+        SetStatePicture(TStatePicture::End);
     }
 }
 
@@ -351,6 +394,7 @@ void TForm1::TogglePanel(QWidget* panel) {
     if (!PanelOpen) {
         setFixedSize(kWindowWidth, kWindowHeight);
         PanelOpen = true;
+        KeepOnScreen();
     }
 }
 

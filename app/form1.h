@@ -30,6 +30,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QFontMetrics;
+class QScreen;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -248,6 +250,16 @@ public:
     void ClearMeterHistory();
     void ExTrackBar3Change();  // brightness
     void ApplySkin();          // pictures of the frame's images
+    // An error in the status line. It stays until other text replaces it, or
+    // until an entry has been playing for kErrorHoldTicks clock ticks after it.
+    void ShowError(const QString& text);
+    // After an entry's start: the state picture, and for an entry that did
+    // not start, empty times instead of the previous entry's.
+    void ShowEntryState(bool started);
+    // `text` cut at a word boundary with an ellipsis to fit `width` pixels.
+    static QString ElideAtWord(const QString& text, const QFontMetrics& metrics, int width);
+    static constexpr int kErrorHoldTicks = 15;  // 3 s of the 200 ms clock tick
+    void KeepOnScreen();  // moves the window wholly into its screen's available area
 
     QLabel* Label2 = nullptr;   // entry counter
     QLabel* Label4 = nullptr;   // lower lamp
@@ -364,6 +376,8 @@ private:
     QPoint dragOrigin_;    // press point inside the window; x = 0: no drag
     QPoint dragGlobal_;    // last pointer position on the screen while dragging
     bool firstShowDone_ = false;
+    void WatchScreen(QScreen* screen);  // keeps the window on `screen` as its area changes
+    QMetaObject::Connection screenWatch_;
 
     // ---- options (private) ----
     void ApplyDecoderPriority();
@@ -376,10 +390,14 @@ private:
     void StartList();              // first entry of a fresh list: pick, select, play
     void AddFolderTree(const QString& folder);
     void InstallDialogs();
+    void RouteDropsToWindow();  // no child takes a drop: every drop reaches the window's handler
+    QString browseFolder_;      // where the folder picker was last closed (this session)
 
     // ---- display (private) ----
     void DrawMeters();
     void ScrollTitle();
+    void ShowStatusText();  // StatusText into the status line, elided to its width
+    bool errorShown_ = false;
     void SetHover(QWidget* widget, std::function<QString()> text);
     void LitLabelsColor(TColor color);
     int lastHour_ = -1;

@@ -107,7 +107,7 @@ void TForm1::BuildDisplay() {
     Label5 = text(8, 31, 110, 15, QStringLiteral("00:00:00"), DisplayFont(11));
     Label2 = text(8, 51, 118, 15, QStringLiteral("0 - 0"), DisplayFont(11));
     Label6 = text(8, 71, 158, 15, QStringLiteral("000kbps, 00khz"), DisplayFont(11));
-    Label10 = text(8, 91, 158, 15, StatusText, DisplayFont(11));
+    Label10 = text(8, 91, 158, 15, StatusText, DisplayFont(11));  // ends before the state picture
     LabelL = text(215, 28, 41, 12, QStringLiteral("L"), DisplayFont(10, true));
     LabelR = text(268, 28, 41, 12, QStringLiteral("R"), DisplayFont(10, true));
     LabelL->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -383,16 +383,55 @@ void TForm1::Timer3Timer() {
         lastMinute_ = minute;
         lastSecond_ = second;
     }
-    if (StatusIdle >= 50) {
+    // An error gives way once another entry has played a while; the idle
+    // text follows after 50 ticks without anything new.
+    const bool errorOutlived = errorShown_ && StatusIdle >= kErrorHoldTicks && MP3Player &&
+                               MP3Player->Status() == mpsPlaying;
+    if (StatusIdle >= 50 || errorOutlived) {
         // Not through SetStatus: the idle count keeps running.
         const QString idle = StoredText(TStoredText::DefaultStatus);
+        errorShown_ = false;
         if (StatusText != idle) {
             StatusText = idle;
-            if (Label10) Label10->setText(idle);
+            ShowStatusText();
         }
+        if (StatusIdle < 50) ++StatusIdle;
     } else {
         ++StatusIdle;
     }
+}
+
+QString TForm1::ElideAtWord(const QString& text, const QFontMetrics& metrics, int width) {
+    if (metrics.horizontalAdvance(text) <= width) return text;
+    const QString ellipsis(QChar(0x2026));
+    QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    while (words.size() > 1) {
+        words.removeLast();
+        QString head = words.join(QLatin1Char(' '));
+        // No dangling separator before the ellipsis.
+        while (!head.isEmpty() && QStringLiteral(":,;-(").contains(head.back())) head.chop(1);
+        if (!head.isEmpty() && metrics.horizontalAdvance(head + ellipsis) <= width) return head + ellipsis;
+    }
+    // One word longer than the line: cut it where it must be.
+    return metrics.elidedText(text, Qt::ElideRight, width);
+}
+
+void TForm1::ShowStatusText() {
+    if (!Label10) return;
+    Label10->setText(ElideAtWord(StatusText, Label10->fontMetrics(), Label10->contentsRect().width()));
+}
+
+void TForm1::ShowEntryState(bool started) {
+    if (started) {
+        SetStatePicture(TStatePicture::Play);
+        return;
+    }
+    // Nothing plays: no length, position or time of the entry before.
+    SetStatePicture(TStatePicture::Stop);
+    FormatTime(0);
+    if (Label7) Label7->setText(TimeText);
+    if (Label8) Label8->setText(TimeText);
+    if (ALProgressBar1) ALProgressBar1->SetPosition(0);
 }
 
 void TForm1::SetStatePicture(TStatePicture picture) {

@@ -145,7 +145,11 @@ void TForm1::BuildEqualizerPanel() {
     SpeedButton15 = key(QStringLiteral("Voice"), QStringLiteral("Voice"), QRect(presetLeft, top + 3 * row, 56, 20));
     const std::pair<QToolButton*, int> levels[] = {
         {SpeedButton19, 60}, {SpeedButton17, 30}, {SpeedButton11, 0}, {SpeedButton20, -30}, {SpeedButton21, -60}};
+    // Boosts cannot clip: the output stage rounds off what would.
+    const QString limiterHint = QStringLiteral("No setting clips: a soft limiter rounds off peaks above \u22121 dB.");
+    Panel2->setToolTip(limiterHint);
     for (const auto& [button, gain] : levels) {
+        button->setToolTip(limiterHint);
         connect(button, &QToolButton::clicked, this, [this, gain = gain] { SetAllGains(gain); });
     }
     const std::pair<QToolButton*, const std::array<int8_t, 10>*> presets[] = {

@@ -186,6 +186,12 @@ void TForm1::BuildPlaylistPanel() {
     bf->SetCaption(QStringLiteral("Select Folder"));
     bf->SetStatusText(QStringLiteral("[Recursive search]"));
     bf->SetFlags(bf_statustext | bf_ReturnOnlyFSDIRS);
+    // The picker opens again where it was closed, chosen or cancelled.
+    bf->SetDialogRunner([this](QFileDialog& dialog) {
+        const bool chosen = dialog.exec() == QDialog::Accepted;
+        if (!chosen) browseFolder_ = dialog.directory().absolutePath();
+        return chosen;
+    });
 
     FindFile1 = new TFindFile(this);
     FindFile1->SetFilename("*.mp3");
@@ -204,6 +210,13 @@ void TForm1::BuildPlaylistPanel() {
 
     InstallDialogs();
     UpdateScrollButtons();
+}
+
+void TForm1::RouteDropsToWindow() {
+    // Edits and the priority box would paste a dropped file's path; the
+    // playlist is where dropped files belong.
+    for (QWidget* child : findChildren<QWidget*>()) child->setAcceptDrops(false);
+    setAcceptDrops(true);
 }
 
 void TForm1::InstallDialogs() {
@@ -235,9 +248,10 @@ void TForm1::InstallDialogs() {
 
 void TForm1::SpeedButton22Click() {
     TimerPause pause(Timer4);
-    bf->SetFolderName(QDir::homePath());
+    bf->SetFolderName(browseFolder_.isEmpty() ? QDir::homePath() : browseFolder_);
     if (!bf->Execute()) return;
-    AddFolderTree(bf->FolderName());
+    browseFolder_ = bf->FolderName();
+    AddFolderTree(browseFolder_);
 }
 
 void TForm1::AddFolderTree(const QString& folder) {
