@@ -337,6 +337,9 @@ void TForm1::Timer4Timer() {
     Settings.WindowLeft = static_cast<int16_t>(x());
     Settings.WindowTop = static_cast<int16_t>(y());
     if (TimeText.isEmpty() && StartupTicks == 2) SetDisplayLit(false);
+    // A parked meter tick wakes for changes made elsewhere (meter colour,
+    // peak marker option).
+    if (meterTickParked_ && MeterTickHasWork()) WakeMeterTick();
     if (StartupTicks < 20) ++StartupTicks;
     ++IdleSeconds;
     if (IdleSeconds >= 130 && isActiveWindow() && Settings.Screensaver != 0 && Form2 && !Form2->isVisible()) {
@@ -369,6 +372,7 @@ void TForm1::SpeedButton1Click() {
     while (MP3Player->Status() != mpsStopped && waited.elapsed() < 5000) Wait(10);
     MP3Player->Close();
     // No tick may start another entry between here and the end.
+    meterTickParked_ = false;
     Timer1->stop();
     Timer3->stop();
     Timer4->stop();
@@ -430,7 +434,10 @@ void TForm1::Image15Click() { TogglePanel(Panel2); }
 
 void TForm1::Image16Click() {
     TogglePanel(Panel3);
-    if (Panel3 && !Panel3->isHidden()) MeterTicks = 0;  // the logo blinks
+    if (Panel3 && !Panel3->isHidden()) {
+        MeterTicks = 0;  // the logo blinks
+        WakeMeterTick();
+    }
 }
 
 void TForm1::Image17Click() { TogglePanel(Panel19); }

@@ -256,6 +256,7 @@ public:
     // After an entry's start: the state picture, and for an entry that did
     // not start, empty times instead of the previous entry's.
     void ShowEntryState(bool started);
+    void WakeMeterTick();  // restarts the meter tick if it parked itself
     // `text` cut at a word boundary with an ellipsis to fit `width` pixels.
     static QString ElideAtWord(const QString& text, const QFontMetrics& metrics, int width);
     static constexpr int kErrorHoldTicks = 15;  // 3 s of the 200 ms clock tick
@@ -397,6 +398,21 @@ private:
     void DrawMeters();
     void ScrollTitle();
     void ShowStatusText();  // StatusText into the status line, elided to its width
+    // The meter tick parks itself when it has nothing to change (meters at
+    // rest, no scrolling, about panel closed, nothing playing); these wake it.
+    bool MeterTickHasWork() const;
+    void ParkMeterTickIfIdle();
+    bool meterTickParked_ = false;
+    struct TDrawnMeter {
+        int rows = -1;
+        int peakRow = -1;
+        uint32_t color = 0;
+        bool striped = false;
+        bool peak = false;
+        bool operator==(const TDrawnMeter&) const = default;
+    };
+    TDrawnMeter drawnL_;  // what each meter image shows, so that equal frames are not copied again
+    TDrawnMeter drawnR_;
     bool errorShown_ = false;
     void SetHover(QWidget* widget, std::function<QString()> text);
     void LitLabelsColor(TColor color);

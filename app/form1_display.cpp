@@ -69,7 +69,8 @@ bool LampLit(const QLabel* lamp) {
     return lamp && lamp->palette().color(QPalette::WindowText) == ColorToQColor(kLampLitColor);
 }
 
-// Copies a meter bitmap into the meter's image (opaque pixels).
+// Copies a meter bitmap into the meter's image (opaque pixels); the image
+// repaints only that area.
 void CopyMeter(const std::array<uint32_t, kVuPixels>& bitmap, TImage* image) {
     auto* canvas = static_cast<TCanvasImage*>(image);
     if (!canvas) return;
@@ -137,7 +138,10 @@ void TForm1::BuildDisplay() {
         image->Canvas = QImage(kVuWidth, kVuHeight, QImage::Format_RGB32);
         image->Canvas.fill(Qt::black);
         image->setCursor(Qt::PointingHandCursor);
-        image->OnClick = [this] { StripedVu = !StripedVu; };
+        image->OnClick = [this] {
+            StripedVu = !StripedVu;
+            WakeMeterTick();
+        };
         return image;
     };
     Image3 = meter(215);
@@ -240,6 +244,7 @@ void TForm1::FormatTime(int64_t ms) {
 
 void TForm1::MP3PlayerChangePosition() {
     if (!MP3Player) return;
+    WakeMeterTick();  // something plays: the meters have work
     ShowPosition(MP3Player->Position(), MP3Player->Length());
 }
 
@@ -283,19 +288,55 @@ void TForm1::Timer1Timer() {
 
     if (MeterTicks % 2 == 0 && ScrollPause == 0 && ScrollOn) ScrollTitle();
     if (Panel3 && Panel3->isVisibleTo(this)) AboutTick();
+    ParkMeterTickIfIdle();
+}
+
+bool TForm1::MeterTickHasWork() const {
+    if (MP3Player && MP3Player->Status() == mpsPlaying) return true;
+    if (ScrollOn || (Panel3 && Panel3->isVisibleTo(this))) return true;
+    const auto silent = [](const std::array<int, 10>& history) {
+        return std::all_of(history.begin(), history.end(), [](int v) { return v == 0; });
+    };
+    // At rest: dark bars with the marker on row 1; drawn as such already.
+    const bool rest = LevelL == 0 && LevelR == 0 && PeakRowL <= 1 && PeakRowR <= 1 && silent(HistoryL) &&
+                      silent(HistoryR);
+    const TDrawnMeter dark{VuRows(0), 0, Settings.VuColor, StripedVu, Settings.PeakLevel != 0};
+    return !rest || !(drawnL_ == dark) || !(drawnR_ == dark);
+}
+
+void TForm1::ParkMeterTickIfIdle() {
+    if (!Timer1 || !Timer1->isActive() || MeterTickHasWork()) return;
+    Timer1->stop();
+    meterTickParked_ = true;
+}
+
+void TForm1::WakeMeterTick() {
+    if (!Timer1 || !meterTickParked_) return;
+    meterTickParked_ = false;
+    Timer1->start();
 }
 
 void TForm1::DrawMeters() {
+    const uint32_t color = Settings.VuColor;
+    const bool peak = Settings.PeakLevel != 0;
     TPeakState right{PeakRowR, PeakAgeR};
-    DrawVuBar(BitmapR.data(), LevelR, right, Settings.VuColor, StripedVu, Settings.PeakLevel != 0);
+    DrawVuBar(BitmapR.data(), LevelR, right, color, StripedVu, peak);
     PeakRowR = right.Row;
     PeakAgeR = right.Age;
-    CopyMeter(BitmapR, Image4);
+    const TDrawnMeter r{VuRows(LevelR), peak && right.Row > VuRows(LevelR) ? right.Row : 0, color, StripedVu, peak};
+    if (!(r == drawnR_)) {
+        CopyMeter(BitmapR, Image4);
+        drawnR_ = r;
+    }
     TPeakState left{PeakRowL, PeakAgeL};
-    DrawVuBar(BitmapL.data(), LevelL, left, Settings.VuColor, StripedVu, Settings.PeakLevel != 0);
+    DrawVuBar(BitmapL.data(), LevelL, left, color, StripedVu, peak);
     PeakRowL = left.Row;
     PeakAgeL = left.Age;
-    CopyMeter(BitmapL, Image3);
+    const TDrawnMeter l{VuRows(LevelL), peak && left.Row > VuRows(LevelL) ? left.Row : 0, color, StripedVu, peak};
+    if (!(l == drawnL_)) {
+        CopyMeter(BitmapL, Image3);
+        drawnL_ = l;
+    }
 }
 
 void TForm1::ScrollTitle() {
@@ -329,6 +370,7 @@ void TForm1::SetTitleScroll(int textWidth) {
     if (ScrollOn) {
         ScrollForward = true;
         ScrollPause = kScrollRest;
+        WakeMeterTick();
     }
 }
 
