@@ -38,8 +38,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::ToolTip && qobject_cast<TExTrackBar*>(watched)) return true;
         if (event->type() == QEvent::PaletteChange && watched == Switch) {
+            // Off (black) reads as a key at rest on the dark skin; on shows red.
             QPalette pal = Switch->palette();
-            const QColor text = pal.color(QPalette::WindowText);
+            const QColor state = pal.color(QPalette::WindowText);
+            const QColor text = state == QColor(Qt::black) ? SkinKeyText() : state;
             if (pal.color(QPalette::ButtonText) != text) {
                 pal.setColor(QPalette::ButtonText, text);
                 Switch->setPalette(pal);
