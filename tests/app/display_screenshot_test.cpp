@@ -44,6 +44,11 @@ TEST_F(AppFixture, DisplayScreenshots) {
     f.DrawBanner();
     ASSERT_TRUE(f.grab(QRect(0, 0, kWindowWidth, kPanelHeight)).save(out.filePath("display_banner.png")));
 
+    // A long error, cut at a word before the state picture.
+    f.ShowError(QStringLiteral("cannot write /tmp/out.wav: No space left on device(waveOutWrite)"));
+    f.SetStatePicture(TStatePicture::End);
+    ASSERT_TRUE(f.grab(QRect(0, 0, kWindowWidth, kPanelHeight)).save(out.filePath("display_error.png")));
+
     f.SpeedButton16Click();
     f.SpeedButton12->click();
     f.TogglePanel(f.Panel2);
