@@ -250,7 +250,7 @@ void TForm1::MP3PlayerChangePosition() {
 
 void TForm1::ShowPosition(int64_t position, int64_t length) {
     FormatTime(Settings.TimeRemaining ? position - length : position);
-    if (Label7) Label7->setText(TimeText);
+    if (Label7 && Label7->text() != TimeText) Label7->setText(TimeText);  // repainted only when the second changes
     if (length > 0 && ALProgressBar1) ALProgressBar1->SetPosition(static_cast<int>(RoundDiv(position * kSeekRange, length)));
 }
 
