@@ -299,7 +299,7 @@ void TForm1::StartFirstEntry() {
 }
 
 // A stored position off the screen (left or top not less than its size)
-// gives way to 155, 100; negative positions are kept.
+// gives way to 155, 100; then the whole window is pulled into the screen.
 void TForm1::PlaceWindow() {
     const QScreen* display = screen() ? screen() : QGuiApplication::primaryScreen();
     const QSize size = display ? display->virtualSize() : QSize(kLeftPosition + 1, kTopPosition + 1);

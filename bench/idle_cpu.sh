@@ -1,6 +1,6 @@
 #!/bin/sh
 # CPU use of the shown main window on Xvfb: 20 s stopped (nothing loaded)
-# and 20 s playing the demo file (null sound device), each after 3 s of
+# and 20 s playing the demo file (null sound device), each after 5 s of
 # settling.
 # Prints the share of one core per state (utime + stime from /proc).
 # Usage: bench/idle_cpu.sh [build-dir] [seconds]
@@ -15,8 +15,8 @@ command -v Xvfb >/dev/null || { echo "Xvfb missing (apt-get install xvfb)" >&2; 
 demo="$root/demo/wavelantern-demo.mp3"
 
 work=$(mktemp -d)
-display=:$((90 + $$ % 100))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display number and writes it to fd 3.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
 app=
 cleanup() {
@@ -25,7 +25,12 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
-sleep 1
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+    [ -s "$work/display" ] && break
+    sleep 0.5
+done
+[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+display=:$(cat "$work/display")
 
 ticks=$(getconf CLK_TCK)
 # utime + stime of process $1 in clock ticks
@@ -48,7 +53,8 @@ start() {
     DISPLAY=$display WAVELANTERN_HOME=$home WAVELANTERN_AUDIO=null QT_QPA_PLATFORM=xcb \
         "$exe" "$@" >"$home/out.txt" 2>&1 &
     app=$!
-    sleep 3
+    sleep 5
+    kill -0 "$app" 2>/dev/null || { echo "wavelantern did not start:" >&2; cat "$home/out.txt" >&2; exit 1; }
 }
 stop() {
     kill "$app" 2>/dev/null || true
