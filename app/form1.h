@@ -250,8 +250,9 @@ public:
     void ClearMeterHistory();
     void ExTrackBar3Change();  // brightness
     void ApplySkin();          // pictures of the frame's images
-    // An error in the status line. It stays until other text replaces it, or
-    // until an entry has been playing for kErrorHoldTicks clock ticks after it.
+    // An error in the status line. It stays until other text replaces it or,
+    // once it has been shown for kErrorHoldTicks clock ticks, until an entry
+    // plays (then the idle text takes its place).
     void ShowError(const QString& text);
     // After an entry's start: the state picture, and for an entry that did
     // not start, empty times instead of the previous entry's.
