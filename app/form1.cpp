@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -23,6 +24,7 @@
 #include "app/single_instance.h"
 #include "controls/ex_track_bar.h"
 #include "controls/vu_meter.h"
+#include "engine/threads.h"
 
 namespace wl {
 
@@ -63,6 +65,14 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     MP3Player->OnChangePosition = [this](TMP3Player*) { MP3PlayerChangePosition(); };
     MP3Player->OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason reason) { MP3PlayerEndPlay(reason); };
     MP3Player->OnNextStarted = [this](TMP3Player*) { MP3PlayerNextStarted(); };
+    // A failure on the decoding or output thread ends the entry; its text
+    // goes to the status line and the housekeeping tick moves on as at the
+    // end of the entry. The player reports it on this thread; anything
+    // reported from another thread is queued here.
+    SetShowExceptionHandler([this](const std::exception& error) {
+        const QString text = QString::fromUtf8(error.what()).trimmed();
+        QMetaObject::invokeMethod(this, [this, text] { ShowError(text); }, Qt::AutoConnection);
+    });
     Timer1 = new QTimer(this);
     Timer3 = new QTimer(this);
     Timer4 = new QTimer(this);
@@ -74,6 +84,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     BuildPlaylistPanel();
     BuildTagPanel();
     ApplySkin();
+    RouteDropsToWindow();
     FormCreate();
 }
 
@@ -102,6 +113,7 @@ void TForm1::SetUpPlayer() {
 // Window destruction (also when the application ends another way): the
 // player stops; nothing is saved here.
 TForm1::~TForm1() {
+    if (Form1 == this) SetShowExceptionHandler(nullptr);
     if (MP3Player) {
         MP3Player->Messages().SetWakeCallback({});
         if (MP3Player->Status() == mpsPlaying) MP3Player->Stop();
@@ -316,19 +328,47 @@ void TForm1::StartFirstEntry() {
 }
 
 // A stored position off the screen (left or top not less than its size)
-// gives way to 155, 100; negative positions are kept.
+// gives way to 155, 100; then the whole window is pulled into the screen.
 void TForm1::PlaceWindow() {
     const QScreen* display = screen() ? screen() : QGuiApplication::primaryScreen();
     const QSize size = display ? display->virtualSize() : QSize(kLeftPosition + 1, kTopPosition + 1);
     const int left = Settings.WindowLeft < size.width() ? Settings.WindowLeft : kLeftPosition;
     const int top = Settings.WindowTop < size.height() ? Settings.WindowTop : kTopPosition;
     move(left, top);
+    KeepOnScreen();
+    if (QWindow* window = windowHandle()) {
+        connect(window, &QWindow::screenChanged, this, [this](QScreen* now) { WatchScreen(now); });
+    }
+    WatchScreen(screen());
+}
+
+void TForm1::WatchScreen(QScreen* display) {
+    disconnect(screenWatch_);
+    if (!display) return;
+    screenWatch_ = connect(display, &QScreen::availableGeometryChanged, this, [this] { KeepOnScreen(); });
+    KeepOnScreen();
+}
+
+// The whole window stays within the screen's available area (panels, task
+// bars and docks excluded); the top left corner wins when it cannot fit.
+void TForm1::KeepOnScreen() {
+    const QScreen* display = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!display) return;
+    const QRect area = display->availableGeometry();
+    const QRect frame = frameGeometry();
+    QPoint corner = frame.topLeft();
+    corner.setX(std::max(std::min(corner.x(), area.right() + 1 - frame.width()), area.left()));
+    corner.setY(std::max(std::min(corner.y(), area.bottom() + 1 - frame.height()), area.top()));
+    if (corner != frame.topLeft()) move(pos() + (corner - frame.topLeft()));
 }
 
 void TForm1::Timer4Timer() {
     Settings.WindowLeft = static_cast<int16_t>(x());
     Settings.WindowTop = static_cast<int16_t>(y());
     if (TimeText.isEmpty() && StartupTicks == 2) SetDisplayLit(false);
+    // A parked meter tick wakes for changes made elsewhere (meter colour,
+    // peak marker option).
+    if (meterTickParked_ && MeterTickHasWork()) WakeMeterTick();
     if (StartupTicks < 20) ++StartupTicks;
     ++IdleSeconds;
     if (IdleSeconds >= 130 && isActiveWindow() && Settings.Screensaver != 0 && Form2 && !Form2->isVisible()) {
@@ -345,6 +385,12 @@ void TForm1::Timer4Timer() {
         EndOfEntryAdvance();
         break;
     }
+    // Nothing followed the entry (end of the list, or a failure): the state
+    // picture must not go on saying it plays.
+    const TMP3PlayerStatus status = MP3Player->Status();
+    if (status == mpsStopped && (ShownState == TStatePicture::Play || ShownState == TStatePicture::Pause)) {
+        SetStatePicture(TStatePicture::End);
+    }
 }
 
 void TForm1::SpeedButton1Click() {
@@ -356,6 +402,7 @@ void TForm1::SpeedButton1Click() {
     while (MP3Player->Status() != mpsStopped && waited.elapsed() < 5000) Wait(10);
     MP3Player->Close();
     // No tick may start another entry between here and the end.
+    meterTickParked_ = false;
     Timer1->stop();
     Timer3->stop();
     Timer4->stop();
@@ -383,6 +430,7 @@ void TForm1::TogglePanel(QWidget* panel) {
     if (!PanelOpen) {
         setFixedSize(kWindowWidth, kWindowHeight);
         PanelOpen = true;
+        KeepOnScreen();
     }
 }
 
@@ -418,7 +466,10 @@ void TForm1::Image15Click() { TogglePanel(Panel2); }
 
 void TForm1::Image16Click() {
     TogglePanel(Panel3);
-    if (Panel3 && !Panel3->isHidden()) MeterTicks = 0;  // the logo blinks
+    if (Panel3 && !Panel3->isHidden()) {
+        MeterTicks = 0;  // the logo blinks
+        WakeMeterTick();
+    }
 }
 
 void TForm1::Image17Click() { TogglePanel(Panel19); }

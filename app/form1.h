@@ -35,6 +35,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QFontMetrics;
+class QScreen;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -287,6 +289,18 @@ public:
     void ClearMeterHistory();
     void ExTrackBar3Change();  // brightness
     void ApplySkin();          // pictures of the frame's images
+    // An error in the status line. It stays until other text replaces it or,
+    // once it has been shown for kErrorHoldTicks clock ticks, until an entry
+    // plays (then the idle text takes its place).
+    void ShowError(const QString& text);
+    // After an entry's start: the state picture, and for an entry that did
+    // not start, empty times instead of the previous entry's.
+    void ShowEntryState(bool started);
+    void WakeMeterTick();  // restarts the meter tick if it parked itself
+    // `text` cut at a word boundary with an ellipsis to fit `width` pixels.
+    static QString ElideAtWord(const QString& text, const QFontMetrics& metrics, int width);
+    static constexpr int kErrorHoldTicks = 15;  // 3 s of the 200 ms clock tick
+    void KeepOnScreen();  // moves the window wholly into its screen's available area
 
     QLabel* Label2 = nullptr;   // entry counter
     QLabel* Label4 = nullptr;   // lower lamp
@@ -404,6 +418,8 @@ private:
     QPoint dragOrigin_;    // press point inside the window; x = 0: no drag
     QPoint dragGlobal_;    // last pointer position on the screen while dragging
     bool firstShowDone_ = false;
+    void WatchScreen(QScreen* screen);  // keeps the window on `screen` as its area changes
+    QMetaObject::Connection screenWatch_;
 
     // ---- options (private) ----
     void ApplyDecoderPriority();
@@ -423,10 +439,29 @@ private:
     bool nextWasRandomPick_ = false;
     int16_t pendingResumeEntry_ = 0;   // started at pendingResumeMs_ by the next play of it
     int64_t pendingResumeMs_ = 0;
+    void RouteDropsToWindow();  // no child takes a drop: every drop reaches the window's handler
+    QString browseFolder_;      // where the folder picker was last closed (this session)
 
     // ---- display (private) ----
     void DrawMeters();
     void ScrollTitle();
+    void ShowStatusText();  // StatusText into the status line, elided to its width
+    // The meter tick parks itself when it has nothing to change (meters at
+    // rest, no scrolling, about panel closed, nothing playing); these wake it.
+    bool MeterTickHasWork() const;
+    void ParkMeterTickIfIdle();
+    bool meterTickParked_ = false;
+    struct TDrawnMeter {
+        int rows = -1;
+        int peakRow = -1;
+        uint32_t color = 0;
+        bool striped = false;
+        bool peak = false;
+        bool operator==(const TDrawnMeter&) const = default;
+    };
+    TDrawnMeter drawnL_;  // what each meter image shows, so that equal frames are not copied again
+    TDrawnMeter drawnR_;
+    bool errorShown_ = false;
     void SetHover(QWidget* widget, std::function<QString()> text);
     void LitLabelsColor(TColor color);
     int lastHour_ = -1;

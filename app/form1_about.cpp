@@ -1,6 +1,13 @@
 // The about panel: the logo over a picture wandering across the panel, six
-// texts and two links.
+// texts and two links. The picture never crosses a text: it is left out
+// around every text and the logo.
 #include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QRegion>
+#include <QStyle>
+
+#include <vector>
 
 #include "app/form1.h"
 #include "app/image_widget.h"
@@ -31,6 +38,32 @@ void Bounce(int& v, bool& forward, int max) {
     }
 }
 
+// The wandering picture, painted only where no text of its panel lies.
+class TWanderer : public TImage {
+public:
+    using TImage::TImage;
+    std::vector<QPointer<QWidget>> KeepClear;  // texts and pictures the wanderer leaves alone
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QRegion visible(rect());
+        for (const QPointer<QWidget>& other : KeepClear) {
+            if (!other || other->isHidden()) continue;
+            QRect area = other->geometry();
+            if (auto* label = qobject_cast<QLabel*>(other.data()); label && !label->text().isEmpty()) {
+                // The text itself, not the whole (panel-wide) label.
+                const QRect text = label->fontMetrics().boundingRect(label->contentsRect(), static_cast<int>(label->alignment()),
+                                                                     label->text());
+                area = text.translated(label->pos());
+            }
+            visible -= QRegion(area.adjusted(-4, -2, 4, 2).translated(-pos()));
+        }
+        QPainter p(this);
+        p.setClipRegion(visible);
+        p.drawPixmap(0, 0, pixmap());
+    }
+};
+
 }  // namespace
 
 void TForm1::BuildAboutPanel() {
@@ -40,7 +73,8 @@ void TForm1::BuildAboutPanel() {
     black.setColor(QPalette::Window, Qt::black);
     Panel3->setPalette(black);
 
-    Image6 = new TImage(Panel3);
+    auto* wanderer = new TWanderer(Panel3);
+    Image6 = wanderer;
     Image6->resize(kWandererSize);
     Image6->OnEnter = [this] { SetStatus(QStringLiteral("Tarnwick")); };
 
@@ -87,6 +121,10 @@ void TForm1::BuildAboutPanel() {
     Image5->setCursor(Qt::PointingHandCursor);
     Image5->OnEnter = [this] { SetStatus(QStringLiteral("Tarnwick")); };
     Image5->OnClick = [] { OpenStoredAddress(TStoredText::LinkHome); };
+    for (QWidget* text : AboutLabels) wanderer->KeepClear.emplace_back(text);
+    for (QWidget* other : {static_cast<QWidget*>(Label27), static_cast<QWidget*>(Label28), static_cast<QWidget*>(Image5)}) {
+        wanderer->KeepClear.emplace_back(other);
+    }
     StartAboutAnimation();
 }
 

@@ -12,9 +12,15 @@ TForm1* Form1 = nullptr;
 void TForm1::SetStatus(const QString& text) {
     if (StatusText != text) {
         StatusText = text;
-        if (Label10) Label10->setText(text);
+        ShowStatusText();
     }
+    errorShown_ = false;
     StatusIdle = 0;
+}
+
+void TForm1::ShowError(const QString& text) {
+    SetStatus(text);
+    errorShown_ = true;
 }
 
 void TForm1::ProcessMessages() {

@@ -69,7 +69,8 @@ bool LampLit(const QLabel* lamp) {
     return lamp && lamp->palette().color(QPalette::WindowText) == ColorToQColor(kLampLitColor);
 }
 
-// Copies a meter bitmap into the meter's image (opaque pixels).
+// Copies a meter bitmap into the meter's image (opaque pixels); the image
+// repaints only that area.
 void CopyMeter(const std::array<uint32_t, kVuPixels>& bitmap, TImage* image) {
     auto* canvas = static_cast<TCanvasImage*>(image);
     if (!canvas) return;
@@ -107,7 +108,7 @@ void TForm1::BuildDisplay() {
     Label5 = text(8, 31, 110, 15, QStringLiteral("00:00:00"), DisplayFont(11));
     Label2 = text(8, 51, 118, 15, QStringLiteral("0 - 0"), DisplayFont(11));
     Label6 = text(8, 71, 158, 15, QStringLiteral("000kbps, 00khz"), DisplayFont(11));
-    Label10 = text(8, 91, 158, 15, StatusText, DisplayFont(11));
+    Label10 = text(8, 91, 158, 15, StatusText, DisplayFont(11));  // ends before the state picture
     LabelL = text(215, 28, 41, 12, QStringLiteral("L"), DisplayFont(10, true));
     LabelR = text(268, 28, 41, 12, QStringLiteral("R"), DisplayFont(10, true));
     LabelL->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -137,7 +138,10 @@ void TForm1::BuildDisplay() {
         image->Canvas = QImage(kVuWidth, kVuHeight, QImage::Format_RGB32);
         image->Canvas.fill(Qt::black);
         image->setCursor(Qt::PointingHandCursor);
-        image->OnClick = [this] { StripedVu = !StripedVu; };
+        image->OnClick = [this] {
+            StripedVu = !StripedVu;
+            WakeMeterTick();
+        };
         return image;
     };
     Image3 = meter(215);
@@ -240,12 +244,13 @@ void TForm1::FormatTime(int64_t ms) {
 
 void TForm1::MP3PlayerChangePosition() {
     if (!MP3Player) return;
+    WakeMeterTick();  // something plays: the meters have work
     ShowPosition(MP3Player->Position(), MP3Player->Length());
 }
 
 void TForm1::ShowPosition(int64_t position, int64_t length) {
     FormatTime(Settings.TimeRemaining ? position - length : position);
-    if (Label7) Label7->setText(TimeText);
+    if (Label7 && Label7->text() != TimeText) Label7->setText(TimeText);  // repainted only when the second changes
     if (length > 0 && ALProgressBar1) ALProgressBar1->SetPosition(static_cast<int>(RoundDiv(position * kSeekRange, length)));
 }
 
@@ -283,19 +288,55 @@ void TForm1::Timer1Timer() {
 
     if (MeterTicks % 2 == 0 && ScrollPause == 0 && ScrollOn) ScrollTitle();
     if (Panel3 && Panel3->isVisibleTo(this)) AboutTick();
+    ParkMeterTickIfIdle();
+}
+
+bool TForm1::MeterTickHasWork() const {
+    if (MP3Player && MP3Player->Status() == mpsPlaying) return true;
+    if (ScrollOn || (Panel3 && Panel3->isVisibleTo(this))) return true;
+    const auto silent = [](const std::array<int, 10>& history) {
+        return std::all_of(history.begin(), history.end(), [](int v) { return v == 0; });
+    };
+    // At rest: dark bars with the marker on row 1; drawn as such already.
+    const bool rest = LevelL == 0 && LevelR == 0 && PeakRowL <= 1 && PeakRowR <= 1 && silent(HistoryL) &&
+                      silent(HistoryR);
+    const TDrawnMeter dark{VuRows(0), 0, Settings.VuColor, StripedVu, Settings.PeakLevel != 0};
+    return !rest || !(drawnL_ == dark) || !(drawnR_ == dark);
+}
+
+void TForm1::ParkMeterTickIfIdle() {
+    if (!Timer1 || !Timer1->isActive() || MeterTickHasWork()) return;
+    Timer1->stop();
+    meterTickParked_ = true;
+}
+
+void TForm1::WakeMeterTick() {
+    if (!Timer1 || !meterTickParked_) return;
+    meterTickParked_ = false;
+    Timer1->start();
 }
 
 void TForm1::DrawMeters() {
+    const uint32_t color = Settings.VuColor;
+    const bool peak = Settings.PeakLevel != 0;
     TPeakState right{PeakRowR, PeakAgeR};
-    DrawVuBar(BitmapR.data(), LevelR, right, Settings.VuColor, StripedVu, Settings.PeakLevel != 0);
+    DrawVuBar(BitmapR.data(), LevelR, right, color, StripedVu, peak);
     PeakRowR = right.Row;
     PeakAgeR = right.Age;
-    CopyMeter(BitmapR, Image4);
+    const TDrawnMeter r{VuRows(LevelR), peak && right.Row > VuRows(LevelR) ? right.Row : 0, color, StripedVu, peak};
+    if (!(r == drawnR_)) {
+        CopyMeter(BitmapR, Image4);
+        drawnR_ = r;
+    }
     TPeakState left{PeakRowL, PeakAgeL};
-    DrawVuBar(BitmapL.data(), LevelL, left, Settings.VuColor, StripedVu, Settings.PeakLevel != 0);
+    DrawVuBar(BitmapL.data(), LevelL, left, color, StripedVu, peak);
     PeakRowL = left.Row;
     PeakAgeL = left.Age;
-    CopyMeter(BitmapL, Image3);
+    const TDrawnMeter l{VuRows(LevelL), peak && left.Row > VuRows(LevelL) ? left.Row : 0, color, StripedVu, peak};
+    if (!(l == drawnL_)) {
+        CopyMeter(BitmapL, Image3);
+        drawnL_ = l;
+    }
 }
 
 void TForm1::ScrollTitle() {
@@ -329,6 +370,7 @@ void TForm1::SetTitleScroll(int textWidth) {
     if (ScrollOn) {
         ScrollForward = true;
         ScrollPause = kScrollRest;
+        WakeMeterTick();
     }
 }
 
@@ -383,16 +425,55 @@ void TForm1::Timer3Timer() {
         lastMinute_ = minute;
         lastSecond_ = second;
     }
-    if (StatusIdle >= 50) {
+    // An error gives way once another entry has played a while; the idle
+    // text follows after 50 ticks without anything new.
+    const bool errorOutlived = errorShown_ && StatusIdle >= kErrorHoldTicks && MP3Player &&
+                               MP3Player->Status() == mpsPlaying;
+    if (StatusIdle >= 50 || errorOutlived) {
         // Not through SetStatus: the idle count keeps running.
         const QString idle = StoredText(TStoredText::DefaultStatus);
+        errorShown_ = false;
         if (StatusText != idle) {
             StatusText = idle;
-            if (Label10) Label10->setText(idle);
+            ShowStatusText();
         }
+        if (StatusIdle < 50) ++StatusIdle;
     } else {
         ++StatusIdle;
     }
+}
+
+QString TForm1::ElideAtWord(const QString& text, const QFontMetrics& metrics, int width) {
+    if (metrics.horizontalAdvance(text) <= width) return text;
+    const QString ellipsis(QChar(0x2026));
+    QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    while (words.size() > 1) {
+        words.removeLast();
+        QString head = words.join(QLatin1Char(' '));
+        // No dangling separator before the ellipsis.
+        while (!head.isEmpty() && QStringLiteral(":,;-(").contains(head.back())) head.chop(1);
+        if (!head.isEmpty() && metrics.horizontalAdvance(head + ellipsis) <= width) return head + ellipsis;
+    }
+    // One word longer than the line: cut it where it must be.
+    return metrics.elidedText(text, Qt::ElideRight, width);
+}
+
+void TForm1::ShowStatusText() {
+    if (!Label10) return;
+    Label10->setText(ElideAtWord(StatusText, Label10->fontMetrics(), Label10->contentsRect().width()));
+}
+
+void TForm1::ShowEntryState(bool started) {
+    if (started) {
+        SetStatePicture(TStatePicture::Play);
+        return;
+    }
+    // Nothing plays: no length, position or time of the entry before.
+    SetStatePicture(TStatePicture::Stop);
+    FormatTime(0);
+    if (Label7) Label7->setText(TimeText);
+    if (Label8) Label8->setText(TimeText);
+    if (ALProgressBar1) ALProgressBar1->SetPosition(0);
 }
 
 void TForm1::SetStatePicture(TStatePicture picture) {

@@ -38,8 +38,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::ToolTip && qobject_cast<TExTrackBar*>(watched)) return true;
         if (event->type() == QEvent::PaletteChange && watched == Switch) {
+            // Off (black) reads as a key at rest on the dark skin; on shows red.
             QPalette pal = Switch->palette();
-            const QColor text = pal.color(QPalette::WindowText);
+            const QColor state = pal.color(QPalette::WindowText);
+            const QColor text = state == QColor(Qt::black) ? SkinKeyText() : state;
             if (pal.color(QPalette::ButtonText) != text) {
                 pal.setColor(QPalette::ButtonText, text);
                 Switch->setPalette(pal);
@@ -145,7 +147,11 @@ void TForm1::BuildEqualizerPanel() {
     SpeedButton15 = key(QStringLiteral("Voice"), QStringLiteral("Voice"), QRect(presetLeft, top + 3 * row, 56, 20));
     const std::pair<QToolButton*, int> levels[] = {
         {SpeedButton19, 60}, {SpeedButton17, 30}, {SpeedButton11, 0}, {SpeedButton20, -30}, {SpeedButton21, -60}};
+    // Boosts cannot clip: the output stage rounds off what would.
+    const QString limiterHint = QStringLiteral("No setting clips: a soft limiter rounds off peaks above \u22121 dB.");
+    Panel2->setToolTip(limiterHint);
     for (const auto& [button, gain] : levels) {
+        button->setToolTip(limiterHint);
         connect(button, &QToolButton::clicked, this, [this, gain = gain] { SetAllGains(gain); });
     }
     const std::pair<QToolButton*, const std::array<int8_t, 10>*> presets[] = {

@@ -366,7 +366,7 @@ void TForm1::playfile() {
         } catch (const std::exception& error) {
             // A file the player cannot open or play shows like a missing one.
             CancelNextEntry();
-            SetStatus(QString::fromUtf8(error.what()).trimmed());
+            ShowError(QString::fromUtf8(error.what()).trimmed());
             MP3Player->Close();
         }
     }
@@ -382,7 +382,7 @@ void TForm1::playfile() {
         }
     }
 
-    SetStatePicture(TStatePicture::Play);
+    ShowEntryState(started);
     ProcessMessages();
     Wait(300);
     AutoAdvance = true;

@@ -156,9 +156,16 @@ void TForm1::BuildPlaylistPanel() {
         {"Load", "Load playlist", &TForm1::SpeedButton26Click},
         {"Save", "Save playlist", &TForm1::SpeedButton27Click},
     };
-    const QString buttonStyle = QStringLiteral(
-        "QToolButton { background: black; color: #428AAA; border: 1px solid #22384A; font-size: 10px; }"
-        " QToolButton:disabled { color: #22384A; }");
+    // Keys in the grid's colours; the move keys' arrows larger and bold, so
+    // that they read at a glance, and still visible when they cannot move.
+    const QString keyStyle = QStringLiteral(
+        "QToolButton { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #1e2838, stop:1 #0b0e16);"
+        " color: #9CC8E0; border: 1px solid #2E4A64; border-radius: 2px; font-size: %1px; font-weight: %2; }"
+        " QToolButton:hover { border-color: #6A9AC0; color: #FFFFFF; }"
+        " QToolButton:pressed { background: #0B0E16; }"
+        " QToolButton:disabled { color: #3A5670; border-color: #1C2A3A; }");
+    const QString buttonStyle = keyStyle.arg(10).arg(QStringLiteral("normal"));
+    const QString arrowStyle = keyStyle.arg(13).arg(QStringLiteral("bold"));
     for (int i = 0; i < 6; ++i) {
         auto* button = new QToolButton(Panel19);
         button->setObjectName(QStringLiteral("SpeedButton%1").arg(22 + i));
@@ -176,7 +183,7 @@ void TForm1::BuildPlaylistPanel() {
         button->setObjectName(QStringLiteral("SpeedButton%1").arg(28 + i));
         button->setText(QString::fromUtf8(arrows[i]));
         button->setGeometry(20 + kNameColumnWidth + 4, 20 + i * kRowHeight, 24, kRowHeight);
-        button->setStyleSheet(buttonStyle);
+        button->setStyleSheet(arrowStyle);
         button->setAutoRepeat(i == 2 || i == 3);
         connect(button, &QToolButton::clicked, this, [this, i] { ScrollButtonClick(28 + i); });
         PlaylistButtons[6 + i] = button;
@@ -186,6 +193,12 @@ void TForm1::BuildPlaylistPanel() {
     bf->SetCaption(QStringLiteral("Select Folder"));
     bf->SetStatusText(QStringLiteral("[Recursive search]"));
     bf->SetFlags(bf_statustext | bf_ReturnOnlyFSDIRS);
+    // The picker opens again where it was closed, chosen or cancelled.
+    bf->SetDialogRunner([this](QFileDialog& dialog) {
+        const bool chosen = dialog.exec() == QDialog::Accepted;
+        if (!chosen) browseFolder_ = dialog.directory().absolutePath();
+        return chosen;
+    });
 
     FindFile1 = new TFindFile(this);
     FindFile1->SetFilename("*.mp3");
@@ -204,6 +217,13 @@ void TForm1::BuildPlaylistPanel() {
 
     InstallDialogs();
     UpdateScrollButtons();
+}
+
+void TForm1::RouteDropsToWindow() {
+    // Edits and the priority box would paste a dropped file's path; the
+    // playlist is where dropped files belong.
+    for (QWidget* child : findChildren<QWidget*>()) child->setAcceptDrops(false);
+    setAcceptDrops(true);
 }
 
 void TForm1::InstallDialogs() {
@@ -235,9 +255,10 @@ void TForm1::InstallDialogs() {
 
 void TForm1::SpeedButton22Click() {
     TimerPause pause(Timer4);
-    bf->SetFolderName(QDir::homePath());
+    bf->SetFolderName(browseFolder_.isEmpty() ? QDir::homePath() : browseFolder_);
     if (!bf->Execute()) return;
-    AddFolderTree(bf->FolderName());
+    browseFolder_ = bf->FolderName();
+    AddFolderTree(browseFolder_);
 }
 
 void TForm1::AddFolderTree(const QString& folder) {

@@ -6,12 +6,16 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTimer>
 #include <QToolButton>
 #include <QtMath>
 
 #include "app/image_widget.h"
+#include "controls/ex_track_bar.h"
 
 namespace wl {
 
@@ -403,11 +407,66 @@ void StyleSkinButton(QToolButton* button) {
     QFont f = SmallFont(10, true);
     button->setFont(f);
     QPalette pal = button->palette();
-    pal.setColor(QPalette::Button, QColor(0xc8, 0xcf, 0xdb));
-    pal.setColor(QPalette::ButtonText, Qt::black);
-    pal.setColor(QPalette::WindowText, Qt::black);
+    pal.setColor(QPalette::ButtonText, kGlyph);
     button->setPalette(pal);
     button->setAutoFillBackground(false);
+}
+
+QColor SkinKeyText() { return kGlyph; }
+
+QPalette SkinPalette(QPalette base) {
+    // Text colours come from palettes (the switches keep their state in
+    // them); shapes and fills come from the style sheet below.
+    const QColor field(0x0b, 0x0e, 0x16);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        base.setColor(group, QPalette::Base, field);
+        base.setColor(group, QPalette::AlternateBase, QColor(0x12, 0x16, 0x22));
+        base.setColor(group, QPalette::Text, kGlyph);
+        base.setColor(group, QPalette::Button, QColor(0x2a, 0x31, 0x45));
+        base.setColor(group, QPalette::ButtonText, kGlyph);
+        base.setColor(group, QPalette::Highlight, QColor(0x2f, 0x55, 0x80));
+        base.setColor(group, QPalette::HighlightedText, Qt::white);
+        base.setColor(group, QPalette::Light, kEdgeLight);
+        base.setColor(group, QPalette::Midlight, QColor(0x34, 0x3c, 0x54));
+        base.setColor(group, QPalette::Mid, QColor(0x1c, 0x21, 0x30));
+        base.setColor(group, QPalette::Dark, kEdgeDark);
+        base.setColor(group, QPalette::Shadow, Qt::black);
+        base.setColor(group, QPalette::PlaceholderText, QColor(0x5a, 0x64, 0x7c));
+        base.setColor(group, QPalette::ToolTipBase, QColor(0x1c, 0x21, 0x30));
+        base.setColor(group, QPalette::ToolTipText, kGlyph);
+    }
+    const QColor dim(0x4a, 0x52, 0x68);
+    base.setColor(QPalette::Disabled, QPalette::Text, dim);
+    base.setColor(QPalette::Disabled, QPalette::ButtonText, dim);
+    base.setColor(QPalette::Disabled, QPalette::WindowText, dim);
+    base.setColor(QPalette::Disabled, QPalette::Base, field);
+    base.setColor(QPalette::Disabled, QPalette::Button, QColor(0x1c, 0x21, 0x30));
+    return base;
+}
+
+QString SkinStyleSheet() {
+    return QStringLiteral(
+        "QToolButton { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #343c54, stop:1 #1c2130);"
+        " border: 1px solid #07080d; border-top-color: #48516d; border-radius: 3px; padding: 0px 2px; }"
+        "QToolButton:hover { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #424c6a, stop:1 #242a3e);"
+        " border-color: #6a7a9a; }"
+        "QToolButton:pressed { background: #12151f; border-color: #07080d; }"
+        "QToolButton:disabled { background: #161a26; border-color: #0d1018; }"
+        "QCheckBox { spacing: 6px; background: transparent; }"
+        "QCheckBox::indicator { width: 10px; height: 10px; border: 1px solid #48516d; border-radius: 2px;"
+        " background: #0b0e16; }"
+        "QCheckBox::indicator:hover { border-color: #8a9aba; }"
+        "QCheckBox::indicator:checked { background: qradialgradient(cx:0.5, cy:0.5, radius:0.7, fx:0.4, fy:0.35,"
+        " stop:0 #bfe4ff, stop:0.6 #4a8ac8, stop:1 #22507a); border-color: #9cc8e0; }"
+        "QComboBox { background: #0b0e16; color: #c4d3ea; border: 1px solid #48516d; border-radius: 3px;"
+        " padding: 0px 4px; }"
+        "QComboBox:hover { border-color: #6a7a9a; }"
+        "QComboBox::drop-down { width: 14px; border: none; border-left: 1px solid #2a3145; }"
+        "QComboBox QAbstractItemView { background: #0b0e16; border: 1px solid #48516d;"
+        " selection-background-color: #2f5580; outline: 0; }"
+        "QLineEdit { background: #0b0e16; border: 1px solid #2a3145; border-radius: 2px; }"
+        "QComboBox QLineEdit { border: none; background: transparent; color: #c4d3ea; }"
+        "QToolTip { background: #1c2130; border: 1px solid #48516d; padding: 2px; }");
 }
 
 namespace {
@@ -476,6 +535,30 @@ void TForm1::ApplySkin() {
         if (auto* body = Panel2->findChild<QLabel*>(QString::fromLatin1(kEqualizerSkinName))) {
             body->setGeometry(Panel2->rect());
             body->setPixmap(SkinPanelBackground(Panel2->size(), kBandWindow, dpr));
+        }
+    }
+    // Standard widgets of the panels take the skin's colours; the display
+    // keeps its own.
+    setPalette(SkinPalette(palette()));
+    // Per widget, so that labels and pictures keep their own colours; widgets
+    // with a style of their own (playlist keys, tag fields) keep it.
+    for (QWidget* panel : {Panel2, Panel4, Panel17, Panel19}) {
+        if (!panel) continue;
+        for (QWidget* child : panel->findChildren<QWidget*>()) {
+            const bool standard = qobject_cast<QToolButton*>(child) || qobject_cast<QCheckBox*>(child) ||
+                                  qobject_cast<QComboBox*>(child) ||
+                                  (qobject_cast<QLineEdit*>(child) && !qobject_cast<QComboBox*>(child->parentWidget()));
+            if (standard && child->styleSheet().isEmpty()) child->setStyleSheet(SkinStyleSheet());
+        }
+    }
+    for (QWidget* panel : {Panel2, Panel4}) {
+        if (!panel) continue;
+        for (TExTrackBar* bar : panel->findChildren<TExTrackBar*>()) {
+            QPalette pal = bar->palette();
+            pal.setColor(QPalette::Window, QColor(0x0b, 0x0e, 0x16));
+            pal.setColor(QPalette::Button, QColor(0x3a, 0x5e, 0x86));
+            pal.setColor(QPalette::Highlight, QColor(0x2f, 0x55, 0x80));
+            bar->setPalette(pal);
         }
     }
     SetPanelSkin(Panel4, QRect(14, 6, 342, 166), dpr);

@@ -2,7 +2,9 @@
 // painting, at the device-pixel ratio it is shown at.
 #pragma once
 
+#include <QPalette>
 #include <QPixmap>
+#include <QString>
 #include <QRect>
 #include <QSize>
 
@@ -26,7 +28,12 @@ QPixmap SkinIndicatorPicture(TSkinIndicator which, bool on, qreal dpr);  // 12 x
 QPixmap SkinLogo(qreal dpr);      // 180 x 40
 QPixmap SkinWanderer(qreal dpr);  // 107 x 98
 void StyleCloseButton(QToolButton* button);
-void StyleSkinButton(QToolButton* button);  // the light keys of the equalizer panel
+void StyleSkinButton(QToolButton* button);  // the keys of the equalizer panel
+QColor SkinKeyText();  // text of a key at rest
+// The skin's colours for the standard widgets of the panels (check boxes,
+// drop-down list, edits, buttons, tool tips) and the shapes that go with them.
+QPalette SkinPalette(QPalette base);
+QString SkinStyleSheet();
 
 // The equalizer panel's background picture (a QLabel of that name) and its
 // band window: lamps, sliders and frequency captions.

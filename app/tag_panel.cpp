@@ -1,5 +1,6 @@
 // The tag panel: the stream's format and the tag texts of the playing file.
-// The edits can be typed into; nothing is written back to the file.
+// The texts are read-only (nothing writes tags back to the file) but can be
+// selected and copied.
 #include <QLabel>
 #include <QLineEdit>
 
@@ -21,6 +22,7 @@ void TForm1::BuildTagPanel() {
     Edit7->setObjectName(QStringLiteral("Edit7"));
     Edit7->setGeometry(110, 8, 240, 18);
     Edit7->setStyleSheet(editStyle);
+    Edit7->setReadOnly(true);
 
     struct Field {
         const char* caption;
@@ -41,6 +43,7 @@ void TForm1::BuildTagPanel() {
         edit->setObjectName(QString::fromLatin1(field.name));
         edit->setGeometry(110, y, 240, 18);
         edit->setStyleSheet(editStyle);
+        edit->setReadOnly(true);
         label->setBuddy(edit);
         *field.edit = edit;
         y += 20;

@@ -1,12 +1,16 @@
 #!/bin/sh
-# Writes pictures of the display, the equalizer and about panels and the
-# screensaver into the given folder (default: build/screenshots).
+# Writes pictures of the display, every panel and the screensaver into the
+# given folder (default: build/screenshots), once at scale 1 and once at
+# scale 2 (subfolders scale1 and scale2).
 # Usage: scripts/screenshots.sh [build-dir] [out-dir]
 set -e
 build=${1:-build}
 out=${2:-$build/screenshots}
-mkdir -p "$out"
 ninja -C "$build" -j2 wl_app_tests
-QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} WAVELANTERN_AUDIO=null WL_SCREENSHOT_DIR="$(cd "$out" && pwd)" \
-    "$build/tests/wl_app_tests" --gtest_filter='AppFixture.DisplayScreenshots'
-ls "$out"
+for scale in 1 2; do
+    mkdir -p "$out/scale$scale"
+    QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} QT_SCALE_FACTOR=$scale WAVELANTERN_AUDIO=null \
+        WL_SCREENSHOT_DIR="$(cd "$out/scale$scale" && pwd)" \
+        "$build/tests/wl_app_tests" --gtest_filter='AppFixture.DisplayScreenshots'
+done
+ls "$out"/scale*

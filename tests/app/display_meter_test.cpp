@@ -1,6 +1,7 @@
 // The level meters: bar pixels, the peak marker's fall, averaging over the
 // reading history; title scrolling; seeking from the seek bar.
 #include <QImage>
+#include <QTimer>
 
 #include <fstream>
 
@@ -233,6 +234,58 @@ TEST_F(AppFixture, DisplaySeekBarReleaseSeeksToTheShareOfTheLength) {
     EXPECT_EQ(f.StatusText, QStringLiteral("Position %1%").arg(TForm1::RoundDiv(f.ALProgressBar1->Position(), 2)));
     f.MP3Player->Stop();
     f.MP3Player->Close();
+}
+
+}  // namespace wl::test
+
+namespace wl::test {
+
+// The meter tick stops once it has nothing to change and comes back for
+// readings, scrolling titles and the about panel.
+TEST_F(AppFixture, DisplayMeterTickParksAtRestAndWakesForWork) {
+    Create();
+    TForm1& f = *form1;
+    TFixedLevels* levels = UseFixedLevels(f);
+    ASSERT_TRUE(f.Timer1->isActive());
+    f.Timer1Timer();
+    EXPECT_FALSE(f.Timer1->isActive());  // dark meters, short title, nothing plays
+
+    // A scrolling title needs the tick; a short one lets it park again.
+    f.DrawTitle(QString(80, QLatin1Char('W')), false, 0xFFFF00);
+    EXPECT_TRUE(f.Timer1->isActive());
+    f.DrawTitle(QStringLiteral("short"), false, 0xFFFF00);
+    f.Timer1Timer();
+    EXPECT_FALSE(f.Timer1->isActive());
+
+    // A position event (something plays) wakes it; a burst keeps it until
+    // the bars and the peak marker have fallen back.
+    f.MP3PlayerChangePosition();
+    ASSERT_TRUE(f.Timer1->isActive());
+    levels->Left = 30000;
+    f.Timer1Timer();
+    levels->Left = 0;
+    int ticks = 1;
+    while (f.Timer1->isActive() && ticks < 200) {
+        f.Timer1Timer();
+        ++ticks;
+    }
+    EXPECT_FALSE(f.Timer1->isActive());
+    EXPECT_GT(ticks, 15);  // ten readings of history, then the marker's fall
+    EXPECT_EQ(0, f.LevelL);
+    EXPECT_LE(f.PeakRowL, 1);
+
+    // The about panel's animation runs on it; a changed meter colour is
+    // drawn by the housekeeping tick's wake-up.
+    f.Image16Click();
+    EXPECT_TRUE(f.Timer1->isActive());
+    f.Image16Click();
+    f.Timer1Timer();
+    EXPECT_FALSE(f.Timer1->isActive());
+    f.Settings.VuColor = 0x00FF00;
+    f.Timer4Timer();
+    EXPECT_TRUE(f.Timer1->isActive());
+    f.Timer1Timer();
+    EXPECT_FALSE(f.Timer1->isActive());
 }
 
 }  // namespace wl::test

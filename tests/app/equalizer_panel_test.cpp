@@ -168,3 +168,18 @@ TEST_F(AppFixture, EqualizerApplySendsGainsOnlyWhenOn) {
 }
 
 }  // namespace wl::test
+
+namespace wl::test {
+
+TEST_F(AppFixture, EqualizerLevelKeysExplainTheLimiter) {
+    Create();
+    TForm1& f = *form1;
+    const QString hint = QString::fromUtf8("No setting clips: a soft limiter rounds off peaks above \xE2\x88\x92" "1 dB.");
+    for (QToolButton* key : {f.SpeedButton19, f.SpeedButton17, f.SpeedButton11, f.SpeedButton20, f.SpeedButton21}) {
+        EXPECT_EQ(hint, key->toolTip()) << key->text().toStdString();
+    }
+    EXPECT_EQ(hint, f.Panel2->toolTip());
+    EXPECT_EQ("Full treble", f.SpeedButton13->toolTip());  // presets keep their own
+}
+
+}  // namespace wl::test

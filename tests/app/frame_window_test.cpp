@@ -196,7 +196,7 @@ TEST_F(FrameWindow, StoredPositionOffTheScreenOpensAt155And100) {
     EXPECT_EQ(form1->pos(), QPoint(155, 100));
 }
 
-TEST_F(FrameWindow, StoredPositionsOnTheScreenAndNegativeOnesAreKept) {
+TEST_F(FrameWindow, StoredPositionsOnTheScreenAreKeptAndTheWindowStaysOnIt) {
     WriteRecord(Home() + "wl.ini", 30, 40);
     Create();
     form1->show();
@@ -208,7 +208,20 @@ TEST_F(FrameWindow, StoredPositionsOnTheScreenAndNegativeOnesAreKept) {
     WriteRecord(Home() + "wl.ini", -20, static_cast<int16_t>(screen.height()));
     Create();
     form1->FormShow();  // placing without a platform that might clamp
-    EXPECT_EQ(form1->pos(), QPoint(-20, 100));
+    EXPECT_EQ(form1->pos(), QPoint(0, 100));  // pulled back onto the screen
+    form2.reset();
+    form1.reset();
+
+    // Near the bottom: shown whole, and still whole with a panel open.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    WriteRecord(Home() + "wl.ini", static_cast<int16_t>(area.right() - 100), static_cast<int16_t>(area.bottom() - 100));
+    Create();
+    form1->show();
+    EXPECT_TRUE(area.contains(form1->frameGeometry())) << form1->x() << "," << form1->y();
+    form1->Image14Click();
+    ASSERT_EQ(form1->height(), 366);
+    EXPECT_TRUE(area.contains(form1->frameGeometry())) << form1->x() << "," << form1->y();
+    EXPECT_EQ(form1->frameGeometry().bottom(), area.bottom());
 }
 
 TEST_F(FrameWindow, HousekeepingTickCountsAndCopiesThePosition) {

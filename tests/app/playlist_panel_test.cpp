@@ -4,7 +4,11 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QDropEvent>
+#include <QUrl>
 #include <QTimer>
 #include <QToolButton>
 
@@ -69,13 +73,47 @@ TEST_F(PlaylistPanel, TagPanelAsBuilt) {
     int previousY = form1->Edit7->y();
     for (const auto& [caption, edit] : fields) {
         ASSERT_NE(nullptr, edit);
-        EXPECT_FALSE(edit->isReadOnly());
+        EXPECT_TRUE(edit->isReadOnly());
         const auto label = std::find_if(labels.begin(), labels.end(), [target = edit](QLabel* l) { return l->buddy() == target; });
         ASSERT_NE(labels.end(), label);
         EXPECT_EQ(QString::fromLatin1(caption), (*label)->text());
         EXPECT_GT(edit->y(), previousY);  // one under the other, in this order
         previousY = edit->y();
     }
+    // Nothing saves tag edits: typing changes nothing, copying still works.
+    form1->Edit2->setText("A Title");
+    form1->Edit2->setFocus();
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    QApplication::sendEvent(form1->Edit2, &key);
+    EXPECT_EQ("A Title", form1->Edit2->text());
+    form1->Edit2->selectAll();
+    EXPECT_EQ("A Title", form1->Edit2->selectedText());
+    EXPECT_TRUE(form1->Edit7->isReadOnly());
+}
+
+TEST_F(PlaylistPanel, DropsAnywhereReachTheWindowNotTheFields) {
+    // A child that took drops would paste the path (edits, the priority box)
+    // or swallow the files; the window's handler adds them to the playlist.
+    EXPECT_TRUE(form1->acceptDrops());
+    for (QWidget* child : form1->findChildren<QWidget*>()) {
+        EXPECT_FALSE(child->acceptDrops()) << child->metaObject()->className() << " "
+                                           << child->objectName().toStdString();
+    }
+    QTemporaryDir dir;
+    const QString song = dir.path() + "/dropped.mp3";
+    ASSERT_TRUE(WriteSilentMp3(song, 40'000));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(song)});
+    // Dragged onto the artist field: the window takes it.
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form1->Edit1, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form1->Edit1, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QStringList{song}, Column(1));
+    EXPECT_EQ(QString(), form1->Edit1->text());
 }
 
 TEST_F(PlaylistPanel, AddFilesKeepsTheTickOffWhileTheDialogIsUp) {
@@ -140,9 +178,11 @@ TEST_F(PlaylistPanel, AddFolderSearchesTheTree) {
     EXPECT_EQ(expected, paths);
     EXPECT_EQ(3, form1->EntryCount);
 
-    // Adding again appends and shows the last old row at the top.
+    // Adding again opens where the picker was closed, appends and shows the
+    // last old row at the top.
     pick = dir.path() + "/a/b";
     form1->SpeedButton22Click();
+    EXPECT_EQ(d, shownFolder);
     EXPECT_EQ(4, form1->EntryCount);
     EXPECT_EQ(d + "/a/b/deep.MP3", Text(3, 1));
     EXPECT_EQ(2, form1->sg1->currentRow());
