@@ -14,6 +14,7 @@
 #include "engine/message_queue.h"
 #include "engine/mp3_player.h"
 #include "tests/player_support.h"
+#include "tests/tag_builder.h"
 #include "tools/decode_file.h"
 
 namespace wl {
@@ -646,13 +647,16 @@ TEST(PlayerEqualizerTest, TablesFollowTheBandsAndUpdatesNeverTear) {
 }
 
 // ReplayGain in the output stage: 10^(dB/20), held to 1/peak while clipping
-// is prevented and the peak is known; 0 dB leaves the PCM bit-identical; it
-// combines with the equalizer's boost.
+// is prevented; 0 dB (off) leaves the PCM bit-identical; it combines with the
+// equalizer's boost.
 TEST(PlayerReplayGainTest, GainFollowsTheTagAndPreventsClipping) {
     test::TempDir dir;
     const std::vector<uint8_t> bytes = BuildFrames(30, true, 3);
-    const std::string file = test::WriteBytes(dir, "rg.mp3", bytes);
-    // Decoded before the player sets the process-wide decoder up for the file.
+    const std::vector<uint8_t> tag = test::Id3v2TagBuilder(4)
+                                         .UserText("replaygain_track_gain", "+6.00 dB")
+                                         .UserText("replaygain_track_peak", "0.8")
+                                         .Build();
+    const std::string file = test::WriteBytes(dir, "rg.mp3", Concat({tag, bytes}));
     std::vector<uint8_t> decoded;
     {
         TMemoryStream stream(bytes);
@@ -665,17 +669,14 @@ TEST(PlayerReplayGainTest, GainFollowsTheTagAndPreventsClipping) {
     TMP3Player p(test::NullFactory(40));
     p.SetAutoPlay(false);
     p.SetFileName(file);
-    EXPECT_TRUE(p.PreventClipping());
-    EXPECT_EQ(p.ReplayGainFactor(), 1.0);
-    p.SetReplayGain(-6.0, 0);
-    EXPECT_NEAR(p.ReplayGainFactor(), 0.501187, 1e-6);
-    EXPECT_NEAR(p.Output()->Gain(), 0.501187, 1e-6);
-    p.SetReplayGain(6.0, 0.8);
-    EXPECT_NEAR(p.ReplayGainFactor(), 1.25, 1e-12) << "held to 1/peak";
-    p.SetPreventClipping(false);
-    EXPECT_NEAR(p.ReplayGainFactor(), 1.995262, 1e-6);
-    p.SetReplayGain(6.0, -1);
-    EXPECT_NEAR(p.ReplayGainFactor(), 1.995262, 1e-6) << "a negative peak is refused";
+    EXPECT_EQ(p.AppliedGain(), 1.0);
+    p.SetReplayGain(mrgTrack, 0, true);
+    EXPECT_NEAR(p.AppliedGain(), 1.25, 1e-12) << "held to 1/peak";
+    EXPECT_NEAR(p.Output()->Gain(), 1.25, 1e-12);
+    p.SetReplayGain(mrgTrack, 0, false);
+    EXPECT_NEAR(p.AppliedGain(), 1.995262, 1e-6);
+    p.SetReplayGain(mrgTrack, -12.5, false);
+    EXPECT_NEAR(p.AppliedGain(), 1.995262, 1e-6) << "a pre-amp beyond -12 dB is refused";
     p.SetEqualizerEnabled(true);
     p.SetEqualizerValue(0, 30);  // +6 dB on one band: taken out of the tables
     p.Messages().ProcessMessages();
@@ -684,8 +685,8 @@ TEST(PlayerReplayGainTest, GainFollowsTheTagAndPreventsClipping) {
     p.Messages().ProcessMessages();
     EXPECT_NEAR(p.Output()->Gain(), 1.995262, 1e-6);
 
-    // At 0 dB the output equals the plain decode (through the limiter).
-    p.SetReplayGain(0, 0.5);
+    // Off: the output equals the plain decode (through the limiter).
+    p.SetReplayGain(mrgOff, 0, true);
     EXPECT_EQ(p.Output()->Gain(), 1.0);
     const std::string wav = dir.File("out.wav");
     p.SetOutputDevice("wav:" + wav);
@@ -694,8 +695,11 @@ TEST(PlayerReplayGainTest, GainFollowsTheTagAndPreventsClipping) {
     p.Play();
     ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
     EXPECT_TRUE(test::WavData(wav) == expected);
-    // And -6 dB halves it, near enough.
-    p.SetReplayGain(-6.0205999, 0);
+    // And a tag of -6.02 dB halves it, near enough.
+    const std::vector<uint8_t> halfTag =
+        test::Id3v2TagBuilder(3).UserText("REPLAYGAIN_TRACK_GAIN", "-6.0205999 dB").Build();
+    p.SetReplayGain(mrgTrack, 0, false);
+    p.SetFileName(test::WriteBytes(dir, "half.mp3", Concat({halfTag, bytes})));
     log.ends.clear();
     p.Play();
     ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
