@@ -158,6 +158,7 @@ public:
     void SetPlayOrder(bool repeat, bool random);
 
     QComboBox* ComboBox1 = nullptr;
+    QComboBox* ComboBox2 = nullptr;  // ReplayGain: Off, Track, Album
     QCheckBox* CheckBox1 = nullptr;
     QCheckBox* CheckBox2 = nullptr;
     QCheckBox* CheckBox3 = nullptr;
@@ -424,6 +425,7 @@ private:
     // ---- options (private) ----
     void ApplyDecoderPriority();
     void ShowOptions();  // check boxes and the sample after the fields
+    void ApplyReplayGain();  // the conf file's ReplayGain values to the player
 
     // ---- playlist (private) ----
     QString Cell(int row, int column) const;

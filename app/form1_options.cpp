@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -92,6 +93,16 @@ void TForm1::BuildOptionsPanel() {
         (*b.box)->setPalette(text);
     }
 
+    // ReplayGain: the mode here; the pre-amp and the clipping prevention are
+    // kept in wavelantern.conf.
+    label("ReplayGain", 16, 113);
+    ComboBox2 = new QComboBox(Panel4);
+    for (const char* item : {"Off", "Track", "Album"}) ComboBox2->addItem(QString::fromLatin1(item));
+    ComboBox2->setGeometry(90, 110, 86, 18);
+    ComboBox2->setToolTip(QStringLiteral(
+        "Plays each file at the loudness its ReplayGain tags ask for (album falls back to track), never louder "
+        "than its stored peak allows"));
+
     label("VU color", 16, 130);
     for (size_t i = 0; i < kSwatchColors.size(); ++i) {
         auto* swatch = new TImage(Panel4);
@@ -131,6 +142,7 @@ void TForm1::LoadSettings() {
         Settings = TSettings{};
     }
     Extra.Load(ExtraSettingsPath());
+    ApplyReplayGain();
     // Written back at once (complete, whatever was missing), with the folder
     // that is current now, before the stored one is entered.
     SaveSettings();
@@ -175,6 +187,12 @@ void TForm1::ShowOptions() {
     CheckBox9->setChecked(Settings.AutoloadPlaylist != 0);
     CheckBox10->setChecked(Extra.ResumePlayback);
     CheckBox11->setChecked(Extra.TitlesFromTags);
+    ComboBox2->setCurrentIndex(static_cast<int>(Extra.ReplayGainMode));
+}
+
+void TForm1::ApplyReplayGain() {
+    MP3Player->SetReplayGain(static_cast<TMP3ReplayGainMode>(Extra.ReplayGainMode), Extra.ReplayGainPreampDb,
+                             Extra.ReplayGainPreventClipping);
 }
 
 void TForm1::SaveSettings() {
@@ -207,6 +225,8 @@ void TForm1::Button1Click() {
     Extra.ResumePlayback = CheckBox10->isChecked();
     const bool titlesChanged = Extra.TitlesFromTags != CheckBox11->isChecked();
     Extra.TitlesFromTags = CheckBox11->isChecked();
+    Extra.ReplayGainMode = static_cast<TReplayGainMode>(std::clamp(ComboBox2->currentIndex(), 0, 2));
+    ApplyReplayGain();
     SaveSettings();
     ShowIndicators();
     if (Settings.RandomPlay) ResetNotPlayed();

@@ -2,6 +2,7 @@
 // for whatever is missing or damaged, the start-up write beside an unchanged
 // "wl.ini", and the two options on the options panel.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QSettings>
 
@@ -120,15 +121,20 @@ TEST_F(ExtraSettings, OptionsPanelBoxesLoadAndSave) {
     EXPECT_EQ(form1->CheckBox10->parentWidget(), form1->Panel4);
     EXPECT_TRUE(form1->CheckBox10->isChecked());
     EXPECT_FALSE(form1->CheckBox11->isChecked());
+    // The stored ReplayGain mode reaches the combo box and the player.
+    EXPECT_EQ(form1->ComboBox2->currentText(), "Track");
+    EXPECT_EQ(form1->MP3Player->ReplayGainMode(), mrgTrack);
 
     form1->CheckBox10->setChecked(false);
     form1->CheckBox11->setChecked(true);
+    form1->ComboBox2->setCurrentIndex(2);
     form1->Button1Click();
+    EXPECT_EQ(form1->MP3Player->ReplayGainMode(), mrgAlbum);
     TExtraSettings saved;
     saved.Load(Home() + "wavelantern.conf");
     EXPECT_FALSE(saved.ResumePlayback);
     EXPECT_TRUE(saved.TitlesFromTags);
-    EXPECT_EQ(saved.ReplayGainMode, TReplayGainMode::Track);  // kept though not on the panel
+    EXPECT_EQ(saved.ReplayGainMode, TReplayGainMode::Album);
 }
 
 }  // namespace wl::test
