@@ -26,9 +26,8 @@ bool TMP3Player::SwitchToNext() {
     try {
         next->stream = std::make_unique<TFileStream>(next->fileName);
         next->reader.Open(next->stream.get(), true);
-        next->info.SetNeedInfoType(info_.NeedInfoType());
         next->info.Attach(&next->reader);
-        SelectRoutines(*next->decoder, (GetCpuFeatures() & ~kCapabilityBits) | usingCpu_.CapabilityWord());
+        SelectRoutines(*next->decoder, playCapabilities_);
         AnalyzeStream(next->reader, next->info, *next->decoder, next->facts);
     } catch (const std::exception&) {
         return false;  // the host meets the error when it opens the file itself
@@ -85,12 +84,19 @@ void TMP3Player::CompleteSwitch() {
         next->reader.Close();  // the old file's
         stream_ = std::move(next->stream);
         fileName_ = next->fileName;
+        const TMP3InfoType need = info_.NeedInfoType();
         info_ = std::move(next->info);
+        info_.SetNeedInfoType(need);
         const TStreamFacts& f = next->facts;
         layer_ = f.layer;
         version_ = f.version;
         bitrate_ = f.bitrate;
         totalPcmBytes_ = f.totalPcmBytes;
+        openFacts_ = f;
+        // A ReplayGain setting changed since the switch applies from here on.
+        const double gain = GainFor(info_, openFacts_);
+        std::lock_guard<TMPSimpleMutex> out(outputLock_);
+        ApplyGain(gain);
     }
     messages_.RemovePending(MPM_NEXTSTARTED);
     ApplyEqualizer();

@@ -264,7 +264,8 @@ void TMP3Player::Play() {
     try {
         {
             std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
-            SelectRoutines(*decoder_, (GetCpuFeatures() & ~kCapabilityBits) | usingCpu_.CapabilityWord());
+            playCapabilities_ = (GetCpuFeatures() & ~kCapabilityBits) | usingCpu_.CapabilityWord();
+            SelectRoutines(*decoder_, playCapabilities_);
         }
         {
             std::lock_guard<TMPSimpleMutex> out(outputLock_);

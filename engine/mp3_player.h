@@ -286,6 +286,7 @@ private:
     int64_t writtenBytes_ = 0;
     int64_t switchAtBytes_ = -1;
     std::string nextFileName_;                // under decodeLock_
+    uint32_t playCapabilities_ = 0;           // under decodeLock_: the routines chosen at Play
     std::unique_ptr<TNextStream> switched_;   // under decodeLock_: decoded on, not yet heard
     TMP3ReplayGainMode rgMode_ = mrgOff;
     double rgPreampDb_ = 0;

@@ -24,4 +24,4 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWL_SANITIZ
 cmake --build build-tsan -j "$jobs" --target wl_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan \
   --output-on-failure -j "$jobs" \
-  -R '^(Thread|Mutex|Event|SoundOut|SoundDevice|PulseIntegration|Player|MessageQueue)'
+  -R '^(Thread|Mutex|Event|SoundOut|SoundDevice|PulseIntegration|Player|MessageQueue|Gapless|ReplayGain)'
