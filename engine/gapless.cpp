@@ -8,6 +8,12 @@
 
 namespace wl {
 
+namespace {
+
+constexpr int32_t kSwitchNotifyMs = 40;
+
+}  // namespace
+
 void TMP3Player::SetNextFileName(const std::string& name) {
     std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
     nextFileName_ = name;
@@ -54,6 +60,9 @@ bool TMP3Player::SwitchToNext() {
         std::lock_guard<TMPSimpleMutex> out(outputLock_);
         switchAtBytes_ = writtenBytes_;
         ApplyGain(gain);
+        // Position news often until the switch is heard, so that the host
+        // hears of it at once.
+        output_->SetNotifyInterval(kSwitchNotifyMs);
     }
     switched_ = std::move(next);
     return true;
@@ -81,6 +90,7 @@ void TMP3Player::CompleteSwitch() {
                 switchAtBytes_ = -1;
             }
         }
+        output_->SetNotifyInterval(changePosStep_);
         next->reader.Close();  // the old file's
         stream_ = std::move(next->stream);
         fileName_ = next->fileName;
