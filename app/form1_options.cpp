@@ -65,6 +65,7 @@ void TForm1::BuildOptionsPanel() {
     auto label = [this](const char* caption, int x, int y) {
         auto* l = new QLabel(QString::fromLatin1(caption), Panel4);
         l->move(x, y);
+        l->adjustSize();  // the text at (x, y), not centred in a default-sized box
         return l;
     };
     label("Decoder priority", 16, 10);
@@ -95,34 +96,34 @@ void TForm1::BuildOptionsPanel() {
 
     // ReplayGain: the mode here; the pre-amp and the clipping prevention are
     // kept in wavelantern.conf.
-    label("ReplayGain", 16, 113);
+    label("ReplayGain", 16, 133);
     ComboBox2 = new QComboBox(Panel4);
     for (const char* item : {"Off", "Track", "Album"}) ComboBox2->addItem(QString::fromLatin1(item));
-    ComboBox2->setGeometry(90, 110, 86, 18);
+    ComboBox2->setGeometry(96, 130, 80, 20);
     ComboBox2->setToolTip(QStringLiteral(
         "Plays each file at the loudness its ReplayGain tags ask for (album falls back to track), never louder "
         "than its stored peak allows"));
 
-    label("VU color", 16, 130);
+    label("VU color", 16, 157);
     for (size_t i = 0; i < kSwatchColors.size(); ++i) {
         auto* swatch = new TImage(Panel4);
-        swatch->setGeometry(90 + static_cast<int>(i) * 18, 130, 14, 14);
+        swatch->setGeometry(96 + static_cast<int>(i) * 18, 157, 14, 14);
         swatch->setCursor(Qt::PointingHandCursor);
         SetBackground(swatch, kSwatchColors[i]);
         swatch->OnClick = [this, i] { ColorSwatchClick(static_cast<int>(i)); };
         ColorSwatches[i] = swatch;
     }
     StaticText2 = new QLabel(Panel4);
-    StaticText2->setGeometry(190, 130, 40, 14);
+    StaticText2->setGeometry(190, 157, 40, 14);
     SetBackground(StaticText2, SwapRedBlue(Settings.VuColor));
 
-    label("Brightness", 16, 156);
+    label("Brightness", 190, 133);
     ExTrackBar3 = new TExTrackBar(Panel4);
     ExTrackBar3->SetOrientation(TTrackBarOrientation::trHorizontal);
     ExTrackBar3->SetMin(0);
     ExTrackBar3->SetMax(100);
     ExTrackBar3->SetTickStyle(TTickStyle::tsNone);
-    ExTrackBar3->setGeometry(90, 152, 150, 22);
+    ExTrackBar3->setGeometry(262, 129, 96, 22);
     ExTrackBar3->OnChange = [this](TExTrackBar*) { ExTrackBar3Change(); };
 
     SpeedButton18 = new QToolButton(Panel4);
