@@ -33,16 +33,27 @@ inline __m128i Reverse16(__m128i v) {
     return _mm_shuffle_epi32(v, 0x4E);
 }
 
-template <int Stride>
-inline void StoreLanes(int16_t* pcm, __m128i v) {
-    pcm[0] = static_cast<int16_t>(_mm_extract_epi16(v, 0));
-    pcm[Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 1));
-    pcm[2 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 2));
-    pcm[3 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 3));
-    pcm[4 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 4));
-    pcm[5 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 5));
-    pcm[6 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 6));
-    pcm[7 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 7));
+// Stereo: every second sample belongs to the other channel, which must stay
+// as it is. The 32 samples span pcm[0..62]: eight 8-value pieces are read,
+// merged and written back, the last one at pcm[55..62] (our samples in its
+// odd lanes) so that nothing past pcm[62] is touched. All reads come before
+// the writes.
+inline void StoreInterleavedPcm(int16_t* pcm, __m128i s0, __m128i s1, __m128i s2, __m128i s3) {
+    __m128i old[8];
+    for (int k = 0; k < 7; ++k)
+        old[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm + 8 * k));
+    old[7] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm + 55));
+    const __m128i even = _mm_set1_epi32(0xFFFF);
+    const __m128i ours[8] = {
+        _mm_unpacklo_epi16(s0, s0), _mm_unpackhi_epi16(s0, s0), _mm_unpacklo_epi16(s1, s1),
+        _mm_unpackhi_epi16(s1, s1), _mm_unpacklo_epi16(s2, s2), _mm_unpackhi_epi16(s2, s2),
+        _mm_unpacklo_epi16(s3, s3), _mm_unpackhi_epi16(s3, s3)};
+    for (int k = 0; k < 7; ++k) {
+        const __m128i v = _mm_or_si128(_mm_and_si128(even, ours[k]), _mm_andnot_si128(even, old[k]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 8 * k), v);
+    }
+    const __m128i v = _mm_or_si128(_mm_andnot_si128(even, ours[7]), _mm_and_si128(even, old[7]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 55), v);
 }
 
 // The four packed vectors of a block: samples 0..7, 8..15, then the second
@@ -60,11 +71,7 @@ inline void StoreBlock(int16_t* pcm, __m128i s0, __m128i s1, __m128i x, __m128i 
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 16), s2);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 24), s3);
     } else {
-        // Every second sample belongs to the other channel: lane by lane.
-        StoreLanes<Stride>(pcm, s0);
-        StoreLanes<Stride>(pcm + 8 * Stride, s1);
-        StoreLanes<Stride>(pcm + 16 * Stride, s2);
-        StoreLanes<Stride>(pcm + 24 * Stride, s3);
+        StoreInterleavedPcm(pcm, s0, s1, s2, s3);
     }
 }
 
