@@ -211,24 +211,16 @@ void SynthL12(SynthesisState& s, int32_t route, const float* samples, int16_t* p
               int32_t slots) {
     float* ring0 = s.ring;
     float* ring1 = s.ring + 512;
-    if (route == 1) {
-        // One channel over all slots, then the other: the second channel's
-        // samples are merged into output the first one wrote long before.
-        for (int32_t c = 0; c < 2; ++c) {
-            float* ring = c ? ring1 : ring0;
-            int32_t pos = s.pos[0];
-            for (int32_t t = 0; t < slots; ++t) {
-                Dct32(s, samples + 64 * t + c, ring + pos, DctForm::Interleaved);
-                s.outputStereo(ring, pos, pcm + 64 * t + c, s.window);
-                pos = NextPos(pos);
-            }
-        }
-        for (int32_t t = 0; t < slots; ++t) s.pos[0] = NextPos(s.pos[0]);
-        return;
-    }
     for (int32_t t = 0; t < slots; ++t, samples += 64) {
         const int32_t pos = s.pos[0];
         switch (route) {
+            case 1:
+                Dct32(s, samples, ring0 + pos, DctForm::Interleaved);
+                Dct32(s, samples + 1, ring1 + pos, DctForm::Interleaved);
+                s.outputStereo(ring0, pos, pcm, s.window);
+                s.outputStereo(ring1, pos, pcm + 1, s.window);
+                pcm += 64;
+                break;
             case 2:
                 Dct32(s, samples, ring0 + pos, DctForm::Mix);
                 s.outputMono(ring0, pos, pcm, s.window);

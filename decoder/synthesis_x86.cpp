@@ -38,40 +38,59 @@ inline __m128i Reverse16(__m128i v) {
 // merged and written back, the last one at pcm[55..62] (our samples in its
 // odd lanes) so that nothing past pcm[62] is touched. All reads come before
 // the writes.
-inline void StoreInterleavedPcm(int16_t* pcm, __m128i s0, __m128i s1, __m128i s2, __m128i s3) {
+inline void StoreInterleavedPcm(int16_t* pcm, const __m128i s[4]) {
     __m128i old[8];
     for (int k = 0; k < 7; ++k)
         old[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm + 8 * k));
     old[7] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm + 55));
     const __m128i even = _mm_set1_epi32(0xFFFF);
-    const __m128i ours[8] = {
-        _mm_unpacklo_epi16(s0, s0), _mm_unpackhi_epi16(s0, s0), _mm_unpacklo_epi16(s1, s1),
-        _mm_unpackhi_epi16(s1, s1), _mm_unpacklo_epi16(s2, s2), _mm_unpackhi_epi16(s2, s2),
-        _mm_unpacklo_epi16(s3, s3), _mm_unpackhi_epi16(s3, s3)};
-    for (int k = 0; k < 7; ++k) {
-        const __m128i v = _mm_or_si128(_mm_and_si128(even, ours[k]), _mm_andnot_si128(even, old[k]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 8 * k), v);
+    for (int k = 0; k < 8; ++k) {
+        const __m128i ours = k % 2 ? _mm_unpackhi_epi16(s[k / 2], s[k / 2])
+                                   : _mm_unpacklo_epi16(s[k / 2], s[k / 2]);
+        const __m128i keep = k < 7 ? _mm_andnot_si128(even, old[k]) : _mm_and_si128(even, old[k]);
+        const __m128i put = k < 7 ? _mm_and_si128(even, ours) : _mm_andnot_si128(even, ours);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + (k < 7 ? 8 * k : 55)),
+                         _mm_or_si128(keep, put));
     }
-    const __m128i v = _mm_or_si128(_mm_andnot_si128(even, ours[7]), _mm_and_si128(even, old[7]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 55), v);
+}
+
+// The same with 16-bit blends (SSE4.1), for the AVX2 stage.
+__attribute__((target("avx2"), always_inline)) inline void StoreInterleavedPcmBlend(
+    int16_t* pcm, const __m128i s[4]) {
+    __m128i old[8];
+    for (int k = 0; k < 7; ++k)
+        old[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm + 8 * k));
+    old[7] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm + 55));
+    for (int k = 0; k < 7; ++k) {
+        const __m128i ours = k % 2 ? _mm_unpackhi_epi16(s[k / 2], s[k / 2])
+                                   : _mm_unpacklo_epi16(s[k / 2], s[k / 2]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 8 * k),
+                         _mm_blend_epi16(old[k], ours, 0x55));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 55),
+                     _mm_blend_epi16(old[7], _mm_unpackhi_epi16(s[3], s[3]), 0xAA));
 }
 
 // The four packed vectors of a block: samples 0..7, 8..15, then the second
 // half as computed, L0..L7 and L8..L15 with L0 = sample 16 and Li = sample
 // 32 - i; writes samples 0..31 in order.
+inline void ArrangeBlock(__m128i s[4], __m128i x, __m128i y) {
+    s[2] = _mm_insert_epi16(_mm_slli_si128(Reverse16(y), 2), _mm_extract_epi16(x, 0), 0);
+    s[3] = _mm_insert_epi16(_mm_slli_si128(Reverse16(x), 2), _mm_extract_epi16(y, 0), 0);
+}
+
+inline void StoreMono(int16_t* pcm, const __m128i s[4]) {
+    for (int k = 0; k < 4; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 8 * k), s[k]);
+}
+
 template <int Stride>
 inline void StoreBlock(int16_t* pcm, __m128i s0, __m128i s1, __m128i x, __m128i y) {
-    __m128i s2 = _mm_slli_si128(Reverse16(y), 2);
-    s2 = _mm_insert_epi16(s2, _mm_extract_epi16(x, 0), 0);
-    __m128i s3 = _mm_slli_si128(Reverse16(x), 2);
-    s3 = _mm_insert_epi16(s3, _mm_extract_epi16(y, 0), 0);
+    __m128i s[4] = {s0, s1, x, y};
+    ArrangeBlock(s, x, y);
     if constexpr (Stride == 1) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm), s0);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 8), s1);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 16), s2);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 24), s3);
+        StoreMono(pcm, s);
     } else {
-        StoreInterleavedPcm(pcm, s0, s1, s2, s3);
+        StoreInterleavedPcm(pcm, s);
     }
 }
 
@@ -165,8 +184,13 @@ __attribute__((target("avx2,fma"))) inline void WindowAvx2(const float* R, int32
     hi0 = _mm256_blend_ps(hi0, _mm256_set1_ps(s16), 1);
     const __m256i lo = Pack16(ToInt32Avx(lo0), ToInt32Avx(lo1));
     const __m256i hi = Pack16(ToInt32Avx(hi0), ToInt32Avx(hi1));
-    StoreBlock<Stride>(pcm, _mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1),
-                       _mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
+    __m128i s[4] = {_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1)};
+    ArrangeBlock(s, _mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
+    if constexpr (Stride == 1) {
+        StoreMono(pcm, s);
+    } else {
+        StoreInterleavedPcmBlend(pcm, s);
+    }
 }
 
 }  // namespace
