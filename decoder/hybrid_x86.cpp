@@ -60,6 +60,7 @@ __attribute__((target("avx2,fma"))) void LongSubbandAvx2(const HybridTables& t, 
                                                          const float* previous, float* out,
                                                          const float* w) {
     __m256 y0 = _mm256_setzero_ps(), y1 = y0, y2 = y0;
+#pragma GCC unroll 18
     for (int m = 0; m < 18; ++m) {
         const __m256 xm = _mm256_set1_ps(x[m]);
         y0 = _mm256_fmadd_ps(xm, _mm256_load_ps(t.cos36T[m]), y0);
@@ -87,7 +88,16 @@ __attribute__((target("avx2,fma"))) void LongSubbandAvx2(const HybridTables& t, 
     _mm256_store_ps(prod + 16, _mm256_mul_ps(_mm256_loadu_ps(w + 16), z2));
     _mm256_store_ps(prod + 24, _mm256_mul_ps(_mm256_loadu_ps(w + 24), z3));
     _mm_store_ps(prod + 32, _mm_mul_ps(_mm_loadu_ps(w + 32), _mm256_castps256_ps128(z4)));
-    FinishLong(prod, previous, out, x);
+    // Output column: previous overlap plus the first 18 products, 8 at a time.
+    const __m256 a = _mm256_add_ps(_mm256_loadu_ps(previous), _mm256_load_ps(prod));
+    const __m256 b = _mm256_add_ps(_mm256_loadu_ps(previous + 8), _mm256_load_ps(prod + 8));
+    alignas(32) float column[24];
+    _mm256_store_ps(column, a);
+    _mm256_store_ps(column + 8, b);
+    for (int i = 0; i < 16; ++i) out[32 * i] = column[i];
+    out[32 * 16] = previous[16] + prod[16];
+    out[32 * 17] = previous[17] + prod[17];
+    std::memcpy(x, prod + 18, sizeof(float) * 18);
 }
 
 }  // namespace
