@@ -173,7 +173,19 @@ struct FastQuads {
 const FastQuads kFastQuads;
 
 // Count-1 quadruples from line `o`; returns the lines up to the last non-zero one.
-int32_t DecodeCount1(TMainBits& b, int32_t* q, int32_t room, int32_t bitsLeft, bool tableB) {
+int32_t DecodeCount1Local(TMainBits& b, int32_t* q, int32_t room, int32_t bitsLeft, bool tableB);
+
+// On a register copy of the reader, as DecodeBigValues.
+int32_t DecodeCount1(TMainBits& reader, int32_t* q, int32_t room, int32_t bitsLeft, bool tableB) {
+    TMainBits b = reader;
+    const int32_t lines = DecodeCount1Local(b, q, room, bitsLeft, tableB);
+    reader = b;
+    return lines;
+}
+
+inline __attribute__((always_inline)) int32_t DecodeCount1Local(TMainBits& b, int32_t* q,
+                                                                int32_t room, int32_t bitsLeft,
+                                                                bool tableB) {
     const int32_t maxQuads = room / 4;
     int32_t lastNonZero = -1;
     int32_t lastVwxy = 0;
