@@ -160,6 +160,7 @@ __attribute__((target("avx2,fma"))) inline void WindowAvx2(const float* R, int32
     const float* L = w.lanesSingle;
     const __m256i reverse = _mm256_set_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256 lo0 = _mm256_setzero_ps(), lo1 = lo0, hi0 = lo0, hi1 = lo0;
+    __m128 s16 = _mm_setzero_ps();  // sample 16, from block 2m + 1's first value
 #pragma GCC unroll 8
     for (int m = 0; m < 8; ++m) {
         const float* b0 = R + ((p + 64 * m) & 511);
@@ -179,9 +180,9 @@ __attribute__((target("avx2,fma"))) inline void WindowAvx2(const float* R, int32
         hi0 = _mm256_fmadd_ps(_mm256_load_ps(l + 48), c0, hi0);
         hi1 = _mm256_fmadd_ps(_mm256_load_ps(l + 40), a1, hi1);
         hi1 = _mm256_fmadd_ps(_mm256_load_ps(l + 56), c1, hi1);
+        s16 = _mm_fmadd_ss(_mm_load_ss(L + 512 + m), _mm_load_ss(b1), s16);
     }
-    const float s16 = static_cast<float>(Sample16(R, p, w.lanes));
-    hi0 = _mm256_blend_ps(hi0, _mm256_set1_ps(s16), 1);
+    hi0 = _mm256_blend_ps(hi0, _mm256_castps128_ps256(s16), 1);
     const __m256i lo = Pack16(ToInt32Avx(lo0), ToInt32Avx(lo1));
     const __m256i hi = Pack16(ToInt32Avx(hi0), ToInt32Avx(hi1));
     __m128i s[4] = {_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1)};
