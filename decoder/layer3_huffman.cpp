@@ -71,79 +71,6 @@ struct FastPairs {
 
 const FastPairs kFastPairs;
 
-// The second try for pairs that the first-level short cut does not cover:
-// pairs whose code and sign bits lie within the next 10 bits, from a 10-bit
-// peek (a peek holds at least 11 bits, so no refill is needed for it). Bits
-// taken in the low byte, then the least count of held bits that makes the
-// step-by-step decoding refill nowhere within the code (0 for codes within the
-// first level; a deeper level refills when 10 or fewer bits are held at its
-// peek), then x and y as signed bytes. 0: not covered (or an escape).
-constexpr int32_t kWideBits = 10;
-
-struct WidePairs {
-    uint32_t entry[32][1 << kWideBits];
-
-    WidePairs() : entry{} {
-        for (int t = 0; t < 32; ++t) {
-            const tables::HuffTable& h = tables::kHuffTables[t];
-            if (h.method == 0 || h.lookup == nullptr) continue;
-            const uint32_t root = h.lookup[0] & 0xFF;
-            for (uint32_t peek = 0; peek < (1u << kWideBits); ++peek)
-                entry[t][peek] = Simulate(h, root, peek);
-        }
-    }
-
-    // Decodes the pair from the peeked bits as LookupPair and the sign reads
-    // would; 0 when that needs bits beyond them.
-    static uint32_t Simulate(const tables::HuffTable& h, uint32_t root, uint32_t peek) {
-        const auto bits = [peek](int32_t at, int32_t n) {
-            return (peek >> (kWideBits - at - n)) & ((1u << n) - 1u);
-        };
-        const uint32_t* s = h.lookup;
-        int32_t at = 0;
-        uint32_t e = 0;
-        for (;;) {
-            const int32_t n = static_cast<int32_t>(s[0] & 0xFF);
-            if (at + n > kWideBits) return 0;
-            e = s[1 + bits(at, n)];
-            if (EntryLen(e) != 0) {
-                at += EntryLen(e);
-                break;
-            }
-            at += n;
-            s += e;
-        }
-        const int32_t codeLength = at;
-        int32_t x = EntryX(e), y = EntryY(e);
-        if (h.method == 3 && (x == 15 || y == 15)) return 0;
-        if (x != 0) {
-            if (at >= kWideBits) return 0;
-            if (bits(at, 1)) x = -x;
-            ++at;
-        }
-        if (y != 0) {
-            if (at >= kWideBits) return 0;
-            if (bits(at, 1)) y = -y;
-            ++at;
-        }
-        const uint32_t need = codeLength > static_cast<int32_t>(root) ? codeLength + 11 : 0;
-        return uint32_t(at) | need << 8 | uint32_t(uint8_t(int8_t(x))) << 16 |
-               uint32_t(uint8_t(int8_t(y))) << 24;
-    }
-};
-
-const WidePairs kWidePairs;
-
-// The second try: true when the pair was taken from the wide table.
-inline bool WidePair(TMainBits& b, const uint32_t* wide, int32_t* q) {
-    const uint32_t w = wide[(b.acc >> (b.count - kWideBits)) & ((1u << kWideBits) - 1u)];
-    if (w == 0 || b.count < static_cast<int32_t>((w >> 8) & 0xFF)) return false;
-    b.Consume(static_cast<int32_t>(w & 0xFF));
-    q[0] = static_cast<int8_t>(w >> 16);
-    q[1] = static_cast<int8_t>(w >> 24);
-    return true;
-}
-
 // The first-level peek of a pair. The reader's position moves only when it
 // refills, so the limit is checked right after a refill: a pair decoded from
 // the bits already held cannot cross it. (Once past the limit the whole
@@ -178,7 +105,6 @@ inline __attribute__((always_inline)) void DecodeBigValuesLocal(TMainBits& b, in
     }
     if (b.PastLimit()) return;
     const uint32_t* fast = kFastPairs.entry[tableNumber & 31];
-    const uint32_t* wide = kWidePairs.entry[tableNumber & 31];
     const int32_t rootBits = static_cast<int32_t>(t.lookup[0] & 0xFF);
     uint32_t peek = 0;
     if (t.method == 3) {
@@ -192,7 +118,6 @@ inline __attribute__((always_inline)) void DecodeBigValuesLocal(TMainBits& b, in
                 q[i + 1] = static_cast<int8_t>(f >> 16);
                 continue;
             }
-            if (WidePair(b, wide, q + i)) continue;
             const uint32_t e = LookupPair(b, t.lookup);
             int32_t x = EntryX(e);
             int32_t y = EntryY(e);
@@ -213,7 +138,6 @@ inline __attribute__((always_inline)) void DecodeBigValuesLocal(TMainBits& b, in
             q[i + 1] = static_cast<int8_t>(f >> 16);
             continue;
         }
-        if (WidePair(b, wide, q + i)) continue;
         const uint32_t e = LookupPair(b, t.lookup);
         q[i] = Signed(b, EntryX(e));
         q[i + 1] = Signed(b, EntryY(e));
