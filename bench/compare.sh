@@ -7,11 +7,11 @@
 #   bench/compare.sh [WL_DECODE] [RUNS]
 #
 # WL_DECODE defaults to build-rel/wl-decode, else build/wl-decode; RUNS (default
-# 5) is how often each decoder runs on each file; the table shows the smallest
-# CPU time (user + system) of each and the speed of wl-decode relative to the
-# others (> 1 means wl-decode is faster). Set WL_BENCH_DIR to a folder to keep
-# the files there and reuse them on the next run; WL_BENCH_MINUTES changes the
-# length.
+# 5) is how often each decoder runs on each file (the three take turns); the
+# table shows the median CPU time (user + system) of each and the speed of
+# wl-decode relative to the others (> 1 means wl-decode is faster). Set
+# WL_BENCH_DIR to a folder to keep the files there and reuse them on the next
+# run; WL_BENCH_MINUTES changes the length.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -64,23 +64,32 @@ if [[ ! -s $work/${files[3]} ]]; then
   rm -f "$work/mix44.wav" "$work/mix22.wav"
 fi
 
-cpu_seconds() {  # smallest user+system CPU seconds of `runs` runs of the command
-  local best="" t TIMEFORMAT='%U %S'
-  for ((r = 0; r < runs; r++)); do
-    t=$( { time "$@" >/dev/null 2>&1; } 2>&1 )
-    t=$(awk '{printf "%.3f", $1 + $2}' <<<"$t")
-    if [[ -z $best ]] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
-  done
-  echo "$best"
+cpu_time() {  # user + system CPU seconds of one run of the command
+  local t TIMEFORMAT='%U %S'
+  t=$( { time "$@" >/dev/null 2>&1; } 2>&1 )
+  awk '{printf "%.3f", $1 + $2}' <<<"$t"
 }
 
-echo "CPU seconds (user + system), smallest of $runs runs; ${minutes}-minute files"
+median() {  # of the numbers given
+  printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {
+    printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+echo "CPU seconds (user + system), median of $runs interleaved runs; ${minutes}-minute files"
 printf '%-22s %10s %10s %10s %12s %12s\n' file wl-decode mpg123 ffmpeg "vs mpg123" "vs ffmpeg"
 for f in "${files[@]}"; do
   path=$work/$f
-  wl=$(cpu_seconds "$decoder" "$path")
-  mp=$(cpu_seconds mpg123 -q -t "$path")
-  ff=$(cpu_seconds ffmpeg -hide_banner -loglevel error -i "$path" -f null -)
+  wl_t=() mp_t=() ff_t=()
+  # The three decoders take turns, so that a change in the machine's load
+  # falls on all of them alike.
+  for ((r = 0; r < runs; r++)); do
+    wl_t+=("$(cpu_time "$decoder" "$path")")
+    mp_t+=("$(cpu_time mpg123 -q -t "$path")")
+    ff_t+=("$(cpu_time ffmpeg -hide_banner -loglevel error -i "$path" -f null -)")
+  done
+  wl=$(median "${wl_t[@]}")
+  mp=$(median "${mp_t[@]}")
+  ff=$(median "${ff_t[@]}")
   awk -v f="$f" -v wl="$wl" -v mp="$mp" -v ff="$ff" 'BEGIN {
     printf "%-22s %10.3f %10.3f %10.3f %11.2fx %11.2fx\n", f, wl, mp, ff,
       (wl > 0 ? mp / wl : 0), (wl > 0 ? ff / wl : 0) }'

@@ -186,6 +186,7 @@ struct DecoderState {
     uint8_t l12Shared[64] = {};        // 1 on both entries of a joint-stereo pair
     int32_t l12Scfsi[64] = {};
     float l12Product[64][3] = {};      // scale factor x class factor per part
+    uint64_t l12Written = 0;           // Layer II: entries whose samples may be non-zero
     // Zero-padded copy of the frame being decoded: reads past a damaged frame
     // find zeros, never foreign memory.
     alignas(16) uint8_t frameCopy[kMaxHeaderLookahead + 64] = {};

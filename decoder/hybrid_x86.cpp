@@ -51,26 +51,53 @@ void LongSubbandSse2(const HybridTables& t, float* x, const float* previous, flo
 
 // ---- AVX2 ----
 
+// The 18 distinct transform outputs y (as Imdct36Avx2 computes them), then
+// the 36 window positions picked from them by lane permutes: position i
+// takes y[9 + i] (i < 9), y[26 - i] (i < 18), y[26 - i] (overlap i' = i - 18
+// < 9: y[8 - i']) or y[i' - 9], the same sums that cos36Z gives, in half the
+// multiply-adds.
 __attribute__((target("avx2,fma"))) void LongSubbandAvx2(const HybridTables& t, float* x,
                                                          const float* previous, float* out,
                                                          const float* w) {
-    __m256 z0 = _mm256_setzero_ps(), z1 = z0, z2 = z0, z3 = z0, z4 = z0;
+    __m256 y0 = _mm256_setzero_ps(), y1 = y0, y2 = y0;
+#pragma GCC unroll 18
     for (int m = 0; m < 18; ++m) {
         const __m256 xm = _mm256_set1_ps(x[m]);
-        const float* c = t.cos36Z[m];
-        z0 = _mm256_fmadd_ps(xm, _mm256_load_ps(c), z0);
-        z1 = _mm256_fmadd_ps(xm, _mm256_load_ps(c + 8), z1);
-        z2 = _mm256_fmadd_ps(xm, _mm256_load_ps(c + 16), z2);
-        z3 = _mm256_fmadd_ps(xm, _mm256_load_ps(c + 24), z3);
-        z4 = _mm256_fmadd_ps(xm, _mm256_load_ps(c + 32), z4);
+        y0 = _mm256_fmadd_ps(xm, _mm256_load_ps(t.cos36T[m]), y0);
+        y1 = _mm256_fmadd_ps(xm, _mm256_load_ps(t.cos36T[m] + 8), y1);
+        y2 = _mm256_fmadd_ps(xm, _mm256_load_ps(t.cos36T[m] + 16), y2);
     }
+    const __m256i up = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 0);
+    const __m256i down = _mm256_setr_epi32(1, 1, 0, 7, 6, 5, 4, 3);
+    const __m256i fold = _mm256_setr_epi32(2, 1, 0, 7, 6, 5, 4, 3);
+    const __m256i turn = _mm256_setr_epi32(2, 1, 0, 0, 1, 2, 3, 4);
+    const __m256i tail = _mm256_setr_epi32(5, 6, 7, 0, 0, 0, 0, 0);
+    // y9..y16 | y17 y17 y16..y11 | y10 y9 y8..y3 | y2 y1 y0 y0..y4 | y5..y8
+    const __m256 z0 = _mm256_blend_ps(_mm256_permutevar8x32_ps(y1, up),
+                                      _mm256_permutevar8x32_ps(y2, up), 0x80);
+    const __m256 z1 = _mm256_blend_ps(_mm256_permutevar8x32_ps(y1, down),
+                                      _mm256_permutevar8x32_ps(y2, down), 0x07);
+    const __m256 z2 = _mm256_blend_ps(_mm256_permutevar8x32_ps(y1, fold),
+                                      _mm256_permutevar8x32_ps(y0, fold), 0xF8);
+    const __m256 z3 = _mm256_permutevar8x32_ps(y0, turn);
+    const __m256 z4 = _mm256_blend_ps(_mm256_permutevar8x32_ps(y0, tail),
+                                      _mm256_permutevar8x32_ps(y1, tail), 0x08);
     alignas(32) float prod[40];
     _mm256_store_ps(prod, _mm256_mul_ps(_mm256_loadu_ps(w), z0));
     _mm256_store_ps(prod + 8, _mm256_mul_ps(_mm256_loadu_ps(w + 8), z1));
     _mm256_store_ps(prod + 16, _mm256_mul_ps(_mm256_loadu_ps(w + 16), z2));
     _mm256_store_ps(prod + 24, _mm256_mul_ps(_mm256_loadu_ps(w + 24), z3));
     _mm_store_ps(prod + 32, _mm_mul_ps(_mm_loadu_ps(w + 32), _mm256_castps256_ps128(z4)));
-    FinishLong(prod, previous, out, x);
+    // Output column: previous overlap plus the first 18 products, 8 at a time.
+    const __m256 a = _mm256_add_ps(_mm256_loadu_ps(previous), _mm256_load_ps(prod));
+    const __m256 b = _mm256_add_ps(_mm256_loadu_ps(previous + 8), _mm256_load_ps(prod + 8));
+    alignas(32) float column[24];
+    _mm256_store_ps(column, a);
+    _mm256_store_ps(column + 8, b);
+    for (int i = 0; i < 16; ++i) out[32 * i] = column[i];
+    out[32 * 16] = previous[16] + prod[16];
+    out[32 * 17] = previous[17] + prod[17];
+    std::memcpy(x, prod + 18, sizeof(float) * 18);
 }
 
 }  // namespace

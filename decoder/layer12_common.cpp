@@ -75,6 +75,7 @@ void FinishSetup(DecoderState& d, int32_t totalEntries) {
         d.l12Limit *= 2;
     }
     std::memset(d.samples, 0, sizeof d.samples);
+    d.l12Written = 0;
     std::memset(d.l12Class, 0, sizeof d.l12Class);
     std::memset(d.l12Shared, 0, sizeof d.l12Shared);
     ResetSynthesisState(d.synth);

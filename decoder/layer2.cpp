@@ -1,6 +1,7 @@
 // Layer II decoding (MPEG-1 and LSF): allocation by table rows, joint-stereo
 // sharing, scfsi, grouped and ungrouped samples, skipping above the band limit.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "decoder/layer12_common.h"
@@ -46,6 +47,7 @@ struct EntryRead {
     int32_t bits;
     int32_t offset;
     const float (*degroup)[3];  // nullptr: ungrouped
+    const float* product;       // l12Product[entry]; the partner's follows
 };
 
 inline void ReadTriple(TFrameBits& b, const EntryRead& r, float v[3]) {
@@ -59,6 +61,31 @@ inline void ReadTriple(TFrameBits& b, const EntryRead& r, float v[3]) {
     uint32_t codes[3];
     b.ReadThree(r.bits, codes);
     for (int k = 0; k < 3; ++k) v[k] = static_cast<float>(static_cast<int32_t>(codes[k]) - r.offset);
+}
+
+// Decodes one granule row (3 time slots) of every entry that carries samples.
+// Reads through a local copy of the frame reader so that it stays in
+// registers while the samples are stored.
+inline void ReadGranule(TFrameBits& reader, const EntryRead* reads, int32_t count, int32_t part,
+                        float* rowOut) {
+    TFrameBits b = reader;
+    for (int32_t i = 0; i < count; ++i) {
+        const EntryRead& r = reads[i];
+        float v[3];
+        ReadTriple(b, r, v);
+        float* o = rowOut + r.entry;
+        const float p = r.product[part];
+        o[0] = v[0] * p;
+        o[64] = v[1] * p;
+        o[128] = v[2] * p;
+        if (r.step == 2) {  // the joint-stereo partner entry
+            const float q = r.product[3 + part];
+            o[1] = v[0] * q;
+            o[65] = v[1] * q;
+            o[129] = v[2] * q;
+        }
+    }
+    reader = b;
 }
 
 inline int32_t CodeBits(int32_t cls) {
@@ -166,6 +193,7 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
     const int32_t decoded = std::min(limit, total);
     EntryRead reads[64];
     int32_t readCount = 0;
+    uint64_t written = 0;  // entries given samples, one bit each
     for (int32_t e = 0; e < decoded;) {
         const int32_t cls = d.l12Class[e];
         const int32_t step = d.l12Shared[e] ? 2 : 1;
@@ -178,30 +206,25 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
             r.degroup = nullptr;
             if (tables::kLayer2ClassGrouped[cls])
                 r.degroup = r.bits == 5 ? t.degroup3 : r.bits == 7 ? t.degroup5 : t.degroup9;
+            r.product = d.l12Product[e];
+            written |= (step == 2 ? uint64_t{3} : uint64_t{1}) << e;
         }
         e += step;
     }
 
+    // Every row of the entries read is written below; entries that an earlier
+    // frame wrote and this one does not are cleared in all 36 rows (the
+    // others are still 0 from the set-up).
+    for (uint64_t stale = d.l12Written & ~written; stale != 0; stale &= stale - 1) {
+        float* column = d.samples + std::countr_zero(stale);
+        for (int row = 0; row < 36; ++row) column[64 * row] = 0.0f;
+    }
+    d.l12Written = written;
+
     float* rowOut = d.samples;
     for (int part = 0; part < 3; ++part) {
         for (int granule = 0; granule < 4; ++granule, rowOut += 3 * 64) {
-            std::memset(rowOut, 0, sizeof(float) * 3 * 64);
-            for (int32_t i = 0; i < readCount; ++i) {
-                const EntryRead& r = reads[i];
-                float v[3];
-                ReadTriple(b, r, v);
-                float* o = rowOut + r.entry;
-                const float p = d.l12Product[r.entry][part];
-                o[0] = v[0] * p;
-                o[64] = v[1] * p;
-                o[128] = v[2] * p;
-                if (r.step == 2) {  // the joint-stereo partner entry
-                    const float q = d.l12Product[r.entry + 1][part];
-                    o[1] = v[0] * q;
-                    o[65] = v[1] * q;
-                    o[129] = v[2] * q;
-                }
-            }
+            ReadGranule(b, reads, readCount, part, rowOut);
             if (skipPerGranule > 0) b.SkipBits(skipPerGranule);
         }
     }

@@ -71,24 +71,51 @@ struct FastPairs {
 
 const FastPairs kFastPairs;
 
-// Decodes count / 2 pairs into q.
-void DecodeBigValues(TMainBits& b, int32_t* q, int32_t count, int32_t tableNumber) {
+// The first-level peek of a pair. The reader's position moves only when it
+// refills, so the limit is checked right after a refill: a pair decoded from
+// the bits already held cannot cross it. (Once past the limit the whole
+// granule is cleared, so stopping before or after the pair is alike.)
+inline bool PeekPair(TMainBits& b, int32_t rootBits, uint32_t& peek) {
+    if (b.count <= 10) {
+        b.Refill();
+        if (b.PastLimit()) return false;
+    }
+    peek = (b.acc >> (b.count - rootBits)) & ((1u << rootBits) - 1u);
+    return true;
+}
+
+// Decodes count / 2 pairs into q. Works on a local copy of the reader, written
+// back on return: the reader then lives in registers (stores into q could
+// otherwise alias it and force reloads after every pair).
+void DecodeBigValuesLocal(TMainBits& b, int32_t* q, int32_t count, int32_t tableNumber);
+
+void DecodeBigValues(TMainBits& reader, int32_t* q, int32_t count, int32_t tableNumber) {
+    TMainBits b = reader;
+    DecodeBigValuesLocal(b, q, count, tableNumber);
+    reader = b;
+}
+
+inline __attribute__((always_inline)) void DecodeBigValuesLocal(TMainBits& b, int32_t* q,
+                                                                 int32_t count,
+                                                                 int32_t tableNumber) {
     const tables::HuffTable& t = tables::kHuffTables[tableNumber & 31];
     if (t.method == 0 || t.lookup == nullptr) {
         std::memset(q, 0, sizeof(int32_t) * static_cast<size_t>(count));
         return;
     }
+    if (b.PastLimit()) return;
     const uint32_t* fast = kFastPairs.entry[tableNumber & 31];
     const int32_t rootBits = static_cast<int32_t>(t.lookup[0] & 0xFF);
+    uint32_t peek = 0;
     if (t.method == 3) {
         const int32_t linbits = t.linbits;
         for (int32_t i = 0; i < count; i += 2) {
-            const uint32_t f = fast[b.PeekBits(rootBits)];
+            if (!PeekPair(b, rootBits, peek)) return;
+            const uint32_t f = fast[peek];
             if (f != 0) {
                 b.Consume(static_cast<int32_t>(f & 0xFF));
                 q[i] = static_cast<int8_t>(f >> 8);
                 q[i + 1] = static_cast<int8_t>(f >> 16);
-                if (b.PastLimit()) return;
                 continue;
             }
             const uint32_t e = LookupPair(b, t.lookup);
@@ -103,12 +130,12 @@ void DecodeBigValues(TMainBits& b, int32_t* q, int32_t count, int32_t tableNumbe
         return;
     }
     for (int32_t i = 0; i < count; i += 2) {
-        const uint32_t f = fast[b.PeekBits(rootBits)];
+        if (!PeekPair(b, rootBits, peek)) return;
+        const uint32_t f = fast[peek];
         if (f != 0) {
             b.Consume(static_cast<int32_t>(f & 0xFF));
             q[i] = static_cast<int8_t>(f >> 8);
             q[i + 1] = static_cast<int8_t>(f >> 16);
-            if (b.PastLimit()) return;
             continue;
         }
         const uint32_t e = LookupPair(b, t.lookup);
@@ -146,7 +173,19 @@ struct FastQuads {
 const FastQuads kFastQuads;
 
 // Count-1 quadruples from line `o`; returns the lines up to the last non-zero one.
-int32_t DecodeCount1(TMainBits& b, int32_t* q, int32_t room, int32_t bitsLeft, bool tableB) {
+int32_t DecodeCount1Local(TMainBits& b, int32_t* q, int32_t room, int32_t bitsLeft, bool tableB);
+
+// On a register copy of the reader, as DecodeBigValues.
+int32_t DecodeCount1(TMainBits& reader, int32_t* q, int32_t room, int32_t bitsLeft, bool tableB) {
+    TMainBits b = reader;
+    const int32_t lines = DecodeCount1Local(b, q, room, bitsLeft, tableB);
+    reader = b;
+    return lines;
+}
+
+inline __attribute__((always_inline)) int32_t DecodeCount1Local(TMainBits& b, int32_t* q,
+                                                                int32_t room, int32_t bitsLeft,
+                                                                bool tableB) {
     const int32_t maxQuads = room / 4;
     int32_t lastNonZero = -1;
     int32_t lastVwxy = 0;

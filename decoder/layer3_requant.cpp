@@ -9,6 +9,7 @@
 #endif
 
 #include "decoder/decoder_state.h"
+#include "decoder/simd_routines.h"
 #include "decoder/tables.h"
 
 namespace wl {
@@ -39,11 +40,21 @@ void Requantise(DecoderState& d, const int32_t* q, float* out, int32_t& nonZeroC
     int32_t lastNonZero = 0;
     bool anyLong = false;
     bool stopped = false;
+#if defined(WL_X86_SIMD)
+    const bool avx2 = d.chosen.hybrid == RoutineVariant::Avx2;
+#endif
     for (int32_t b = 0; b < longBands; ++b) {
         const int32_t pre = gi.preflag ? tables::kPretab[b] : 0;
         const float factor = gain * d.sfAtten[s][pre][sf.l[b] & 31];
         const int32_t end = d.sfbLongEnd[b];
         bool any = false;
+#if defined(WL_X86_SIMD)
+        if (avx2) {
+            int32_t nonZero = 0;
+            line = RequantLongAvx2(q, out, line, end, factor, d.pow43, nonZero);
+            any = nonZero != 0;
+        }
+#endif
 #if defined(__SSE2__)
         // Four lines at a time while all four are small (the common case).
         const __m128 f4 = _mm_set1_ps(factor);
@@ -60,7 +71,7 @@ void Requantise(DecoderState& d, const int32_t* q, float* out, int32_t& nonZeroC
             _mm_storeu_ps(out + line, _mm_mul_ps(f4, t));
             line += 4;
         }
-        any = _mm_movemask_epi8(_mm_cmpeq_epi32(nonZero, _mm_setzero_si128())) != 0xFFFF;
+        any |= _mm_movemask_epi8(_mm_cmpeq_epi32(nonZero, _mm_setzero_si128())) != 0xFFFF;
 #endif
         for (; line < end; ++line) {
             const int32_t v = q[line];

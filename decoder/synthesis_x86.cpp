@@ -33,38 +33,64 @@ inline __m128i Reverse16(__m128i v) {
     return _mm_shuffle_epi32(v, 0x4E);
 }
 
-template <int Stride>
-inline void StoreLanes(int16_t* pcm, __m128i v) {
-    pcm[0] = static_cast<int16_t>(_mm_extract_epi16(v, 0));
-    pcm[Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 1));
-    pcm[2 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 2));
-    pcm[3 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 3));
-    pcm[4 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 4));
-    pcm[5 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 5));
-    pcm[6 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 6));
-    pcm[7 * Stride] = static_cast<int16_t>(_mm_extract_epi16(v, 7));
+// Stereo: every second sample belongs to the other channel, which must stay
+// as it is. The 32 samples span pcm[0..62]: eight 8-value pieces are read,
+// merged and written back, the last one at pcm[55..62] (our samples in its
+// odd lanes) so that nothing past pcm[62] is touched. All reads come before
+// the writes.
+inline void StoreInterleavedPcm(int16_t* pcm, const __m128i s[4]) {
+    __m128i old[8];
+    for (int k = 0; k < 7; ++k)
+        old[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm + 8 * k));
+    old[7] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm + 55));
+    const __m128i even = _mm_set1_epi32(0xFFFF);
+    for (int k = 0; k < 8; ++k) {
+        const __m128i ours = k % 2 ? _mm_unpackhi_epi16(s[k / 2], s[k / 2])
+                                   : _mm_unpacklo_epi16(s[k / 2], s[k / 2]);
+        const __m128i keep = k < 7 ? _mm_andnot_si128(even, old[k]) : _mm_and_si128(even, old[k]);
+        const __m128i put = k < 7 ? _mm_and_si128(even, ours) : _mm_andnot_si128(even, ours);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + (k < 7 ? 8 * k : 55)),
+                         _mm_or_si128(keep, put));
+    }
+}
+
+// The same with 16-bit blends (SSE4.1), for the AVX2 stage.
+__attribute__((target("avx2"), always_inline)) inline void StoreInterleavedPcmBlend(
+    int16_t* pcm, const __m128i s[4]) {
+    __m128i old[8];
+    for (int k = 0; k < 7; ++k)
+        old[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm + 8 * k));
+    old[7] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm + 55));
+    for (int k = 0; k < 7; ++k) {
+        const __m128i ours = k % 2 ? _mm_unpackhi_epi16(s[k / 2], s[k / 2])
+                                   : _mm_unpacklo_epi16(s[k / 2], s[k / 2]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 8 * k),
+                         _mm_blend_epi16(old[k], ours, 0x55));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 55),
+                     _mm_blend_epi16(old[7], _mm_unpackhi_epi16(s[3], s[3]), 0xAA));
 }
 
 // The four packed vectors of a block: samples 0..7, 8..15, then the second
 // half as computed, L0..L7 and L8..L15 with L0 = sample 16 and Li = sample
 // 32 - i; writes samples 0..31 in order.
+inline void ArrangeBlock(__m128i s[4], __m128i x, __m128i y) {
+    s[2] = _mm_insert_epi16(_mm_slli_si128(Reverse16(y), 2), _mm_extract_epi16(x, 0), 0);
+    s[3] = _mm_insert_epi16(_mm_slli_si128(Reverse16(x), 2), _mm_extract_epi16(y, 0), 0);
+}
+
+inline void StoreMono(int16_t* pcm, const __m128i s[4]) {
+    for (int k = 0; k < 4; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 8 * k), s[k]);
+}
+
 template <int Stride>
 inline void StoreBlock(int16_t* pcm, __m128i s0, __m128i s1, __m128i x, __m128i y) {
-    __m128i s2 = _mm_slli_si128(Reverse16(y), 2);
-    s2 = _mm_insert_epi16(s2, _mm_extract_epi16(x, 0), 0);
-    __m128i s3 = _mm_slli_si128(Reverse16(x), 2);
-    s3 = _mm_insert_epi16(s3, _mm_extract_epi16(y, 0), 0);
+    __m128i s[4] = {s0, s1, x, y};
+    ArrangeBlock(s, x, y);
     if constexpr (Stride == 1) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm), s0);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 8), s1);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 16), s2);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + 24), s3);
+        StoreMono(pcm, s);
     } else {
-        // Every second sample belongs to the other channel: lane by lane.
-        StoreLanes<Stride>(pcm, s0);
-        StoreLanes<Stride>(pcm + 8 * Stride, s1);
-        StoreLanes<Stride>(pcm + 16 * Stride, s2);
-        StoreLanes<Stride>(pcm + 24 * Stride, s3);
+        StoreInterleavedPcm(pcm, s);
     }
 }
 
@@ -134,22 +160,15 @@ __attribute__((target("avx2,fma"))) inline void WindowAvx2(const float* R, int32
     const float* L = w.lanesSingle;
     const __m256i reverse = _mm256_set_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256 lo0 = _mm256_setzero_ps(), lo1 = lo0, hi0 = lo0, hi1 = lo0;
+    __m128 s16 = _mm_setzero_ps();  // sample 16, from block 2m + 1's first value
 #pragma GCC unroll 8
     for (int m = 0; m < 8; ++m) {
         const float* b0 = R + ((p + 64 * m) & 511);
         const float* b1 = R + ((p + 32 + 64 * m) & 511);
-        __m256 a0, a1;
-        if (m == 0) {
-            // The newest block was just stored in 16-byte pieces: loads of
-            // the same pieces are forwarded, wider ones would wait.
-            a0 = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_load_ps(b0 + 16)),
-                                      _mm_load_ps(b0 + 20), 1);
-            a1 = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_load_ps(b0 + 24)),
-                                      _mm_load_ps(b0 + 28), 1);
-        } else {
-            a0 = _mm256_loadu_ps(b0 + 16);
-            a1 = _mm256_loadu_ps(b0 + 24);
-        }
+        // The newest block (m = 0) was just stored by the AVX2 DCT in these
+        // same 32-byte pieces, so the loads are forwarded.
+        const __m256 a0 = _mm256_loadu_ps(b0 + 16);
+        const __m256 a1 = _mm256_loadu_ps(b0 + 24);
         const __m256 c0 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(b1 + 9), reverse);  // b1[16 - i]
         const __m256 c1 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(b1 + 1), reverse);  // b1[8 - i]
         const float* l = L + 64 * m;
@@ -161,13 +180,18 @@ __attribute__((target("avx2,fma"))) inline void WindowAvx2(const float* R, int32
         hi0 = _mm256_fmadd_ps(_mm256_load_ps(l + 48), c0, hi0);
         hi1 = _mm256_fmadd_ps(_mm256_load_ps(l + 40), a1, hi1);
         hi1 = _mm256_fmadd_ps(_mm256_load_ps(l + 56), c1, hi1);
+        s16 = _mm_fmadd_ss(_mm_load_ss(L + 512 + m), _mm_load_ss(b1), s16);
     }
-    const float s16 = static_cast<float>(Sample16(R, p, w.lanes));
-    hi0 = _mm256_blend_ps(hi0, _mm256_set1_ps(s16), 1);
+    hi0 = _mm256_blend_ps(hi0, _mm256_castps128_ps256(s16), 1);
     const __m256i lo = Pack16(ToInt32Avx(lo0), ToInt32Avx(lo1));
     const __m256i hi = Pack16(ToInt32Avx(hi0), ToInt32Avx(hi1));
-    StoreBlock<Stride>(pcm, _mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1),
-                       _mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
+    __m128i s[4] = {_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1)};
+    ArrangeBlock(s, _mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
+    if constexpr (Stride == 1) {
+        StoreMono(pcm, s);
+    } else {
+        StoreInterleavedPcmBlend(pcm, s);
+    }
 }
 
 }  // namespace
@@ -300,9 +324,134 @@ __attribute__((always_inline)) inline void DctVector(const float* in, float* dst
 
 void DctSse2(const float* in, float* dst) { DctVector(in, dst, DctFactorTable()); }
 
-// The same code in VEX encoding.
+namespace {
+
+// The same butterflies 8 values at a time (no fused operations, so the results
+// stay bit-identical). Groups of 8 and fewer are taken two or more per vector;
+// every recombination builds its shifted H values in registers and stores in
+// whole vectors that the next stage loads back unchanged.
+#define WL_AVX2 __attribute__((target("avx2,fma"), always_inline)) inline
+
+WL_AVX2 __m256 Rev8(__m256 v) {
+    return _mm256_permutevar8x32_ps(v, _mm256_set_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+// x[1..7], then `next` lane 0: the H values one place on.
+WL_AVX2 __m256 ShiftIn(__m256 h, __m256 next) {
+    return _mm256_permutevar8x32_ps(_mm256_blend_ps(h, next, 1),
+                                    _mm256_set_epi32(0, 7, 6, 5, 4, 3, 2, 1));
+}
+
+// Lanes 0..7 of the two interleaved: lo holds a0 b0 a1 b1 | a4 b4 a5 b5.
+WL_AVX2 void StoreInterleaved(float* out, __m256 a, __m256 b) {
+    const __m256 lo = _mm256_unpacklo_ps(a, b), hi = _mm256_unpackhi_ps(a, b);
+    _mm256_store_ps(out, _mm256_permute2f128_ps(lo, hi, 0x20));
+    _mm256_store_ps(out + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
+}
+
+WL_AVX2 void DctVector8(const float* in, float* dst, const float* f) {
+    alignas(32) float a[32];
+    alignas(32) float b[32];
+    // N = 32: one group, factors at 0.
+#pragma GCC unroll 2
+    for (int q = 0; q < 16; q += 8) {
+        const __m256 x = _mm256_loadu_ps(in + q);
+        const __m256 y = Rev8(_mm256_loadu_ps(in + 24 - q));
+        _mm256_store_ps(a + q, _mm256_add_ps(x, y));
+        _mm256_store_ps(a + 16 + q, _mm256_mul_ps(_mm256_sub_ps(x, y), _mm256_loadu_ps(f + q)));
+    }
+    // N = 16: two groups, factors at 16.
+    const __m256 f16 = _mm256_loadu_ps(f + 16);
+#pragma GCC unroll 2
+    for (int base = 0; base < 32; base += 16) {
+        const __m256 x = _mm256_load_ps(a + base);
+        const __m256 y = Rev8(_mm256_load_ps(a + base + 8));
+        _mm256_store_ps(b + base, _mm256_add_ps(x, y));
+        _mm256_store_ps(b + base + 8, _mm256_mul_ps(_mm256_sub_ps(x, y), f16));
+    }
+    // N = 8: two groups per pair of vectors, factors at 24.
+    const __m256 f8 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(f + 24));
+#pragma GCC unroll 2
+    for (int base = 0; base < 32; base += 16) {
+        const __m256 v0 = _mm256_load_ps(b + base), v1 = _mm256_load_ps(b + base + 8);
+        const __m256 x = _mm256_permute2f128_ps(v0, v1, 0x20);
+        const __m256 y = _mm256_permute_ps(_mm256_permute2f128_ps(v0, v1, 0x31), 0x1B);
+        const __m256 s = _mm256_add_ps(x, y);
+        const __m256 d = _mm256_mul_ps(_mm256_sub_ps(x, y), f8);
+        _mm256_store_ps(a + base, _mm256_permute2f128_ps(s, d, 0x20));
+        _mm256_store_ps(a + base + 8, _mm256_permute2f128_ps(s, d, 0x31));
+    }
+    // N = 4 (factors at 28): as the 4-wide form, per 128-bit half.
+    const __m256 f4 = _mm256_set_ps(f[29], f[28], f[29], f[28], f[29], f[28], f[29], f[28]);
+#pragma GCC unroll 2
+    for (int base = 0; base < 32; base += 16) {
+        const __m256 p = _mm256_load_ps(a + base), q = _mm256_load_ps(a + base + 8);
+        const __m256 x = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(1, 0, 1, 0));
+        const __m256 y = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(2, 3, 2, 3));
+        const __m256 g = _mm256_add_ps(x, y);
+        const __m256 h = _mm256_mul_ps(_mm256_sub_ps(x, y), f4);
+        _mm256_store_ps(b + base, _mm256_shuffle_ps(g, h, _MM_SHUFFLE(1, 0, 1, 0)));
+        _mm256_store_ps(b + base + 8, _mm256_shuffle_ps(g, h, _MM_SHUFFLE(3, 2, 3, 2)));
+    }
+    // N = 2 (factor at 30).
+    const __m256 f2 = _mm256_set1_ps(f[30]);
+#pragma GCC unroll 2
+    for (int base = 0; base < 32; base += 16) {
+        const __m256 p = _mm256_load_ps(b + base), q = _mm256_load_ps(b + base + 8);
+        const __m256 x = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m256 y = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m256 s = _mm256_add_ps(x, y);
+        const __m256 d = _mm256_mul_ps(_mm256_sub_ps(x, y), f2);
+        _mm256_store_ps(a + base, _mm256_unpacklo_ps(s, d));
+        _mm256_store_ps(a + base + 8, _mm256_unpackhi_ps(s, d));
+    }
+    // Recombination of groups of 4 (G0 G1 H0 H1 -> G0, H0 + H1, G1, H1).
+#pragma GCC unroll 4
+    for (int base = 0; base < 32; base += 8) {
+        const __m256 v = _mm256_load_ps(a + base);
+        const __m256 p = _mm256_permute_ps(v, _MM_SHUFFLE(3, 1, 2, 0));  // G0 H0 G1 H1
+        const __m256 s = _mm256_add_ps(p, _mm256_permute_ps(v, _MM_SHUFFLE(3, 3, 3, 3)));
+        _mm256_store_ps(b + base, _mm256_blend_ps(p, s, 0x22));
+    }
+    // Groups of 8, two per pair of vectors: G halves together, H halves together.
+#pragma GCC unroll 2
+    for (int base = 0; base < 32; base += 16) {
+        const __m256 v0 = _mm256_load_ps(b + base), v1 = _mm256_load_ps(b + base + 8);
+        const __m256 g = _mm256_permute2f128_ps(v0, v1, 0x20);
+        const __m256 h = _mm256_permute2f128_ps(v0, v1, 0x31);
+        const __m256 s = _mm256_blend_ps(
+            _mm256_add_ps(h, _mm256_permute_ps(h, _MM_SHUFFLE(0, 3, 2, 1))), h, 0x88);
+        const __m256 lo = _mm256_unpacklo_ps(g, s), hi = _mm256_unpackhi_ps(g, s);
+        _mm256_store_ps(a + base, _mm256_permute2f128_ps(lo, hi, 0x20));
+        _mm256_store_ps(a + base + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
+    }
+    // Groups of 16.
+#pragma GCC unroll 2
+    for (int base = 0; base < 32; base += 16) {
+        const __m256 g = _mm256_load_ps(a + base);
+        const __m256 h = _mm256_load_ps(a + base + 8);
+        const __m256 s = _mm256_blend_ps(_mm256_add_ps(h, ShiftIn(h, h)), h, 0x80);
+        StoreInterleaved(b + base, g, s);
+    }
+    // The group of 32.
+    const __m256 g0 = _mm256_load_ps(b), g1 = _mm256_load_ps(b + 8);
+    const __m256 h0 = _mm256_load_ps(b + 16), h1 = _mm256_load_ps(b + 24);
+    const __m256 s0 = _mm256_add_ps(h0, ShiftIn(h0, h1));
+    const __m256 s1 = _mm256_blend_ps(_mm256_add_ps(h1, ShiftIn(h1, h1)), h1, 0x80);
+    const __m256 lo0 = _mm256_unpacklo_ps(g0, s0), hi0 = _mm256_unpackhi_ps(g0, s0);
+    const __m256 lo1 = _mm256_unpacklo_ps(g1, s1), hi1 = _mm256_unpackhi_ps(g1, s1);
+    _mm256_storeu_ps(dst, _mm256_permute2f128_ps(lo0, hi0, 0x20));
+    _mm256_storeu_ps(dst + 8, _mm256_permute2f128_ps(lo0, hi0, 0x31));
+    _mm256_storeu_ps(dst + 16, _mm256_permute2f128_ps(lo1, hi1, 0x20));
+    _mm256_storeu_ps(dst + 24, _mm256_permute2f128_ps(lo1, hi1, 0x31));
+}
+
+#undef WL_AVX2
+
+}  // namespace
+
 __attribute__((target("avx2,fma"))) void DctAvx2(const float* in, float* dst) {
-    DctVector(in, dst, DctFactorTable());
+    DctVector8(in, dst, DctFactorTable());
 }
 
 }  // namespace wl
