@@ -115,7 +115,12 @@ bool WritePlaylistFile(const QString& path, const QStringList& entries) {
     if (!file.open(QIODevice::WriteOnly)) return false;
     QByteArray bytes;
     for (const QString& entry : entries) {
-        bytes += entry.toUtf8();
+        // A name holding a line break (a "file:" URL with %0A) fits on one
+        // line only as a URL again.
+        if (entry.contains(QLatin1Char('\n')) || entry.contains(QLatin1Char('\r')))
+            bytes += QUrl::fromLocalFile(entry).toEncoded();
+        else
+            bytes += entry.toUtf8();
         bytes += '\n';
     }
     if (file.write(bytes) != bytes.size()) {

@@ -3,7 +3,9 @@
 // every line (file: URLs, Windows paths and drives), ResolveEntryPath inside
 // a scratch folder holding a few files whose names differ in case, and
 // ReadPlaylistFile on the bytes as a file, which must give what the parts
-// give.
+// give. Entries a playlist can hold (not empty, not a comment, no leading
+// byte-order mark, already normalized) must read back as they were written by
+// WritePlaylistFile.
 #include <QDir>
 #include <QFile>
 #include <QStringList>
@@ -68,6 +70,17 @@ void M3uInput(const uint8_t* data, size_t size) {
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) return;
     file.close();
     if (ReadPlaylistFile(path, true) != expected) __builtin_trap();
+
+    QStringList kept;
+    for (const QString& entry : expected) {
+        if (!entry.isEmpty() && entry[0] != QLatin1Char('#') && entry[0] != QChar(0xFEFF) &&
+            NormalizeEntry(entry) == entry) {
+            kept.append(entry);
+        }
+    }
+    const QString written = PlaylistFolder() + QStringLiteral("/written.m3u");
+    if (!WritePlaylistFile(written, kept)) return;
+    if (ReadPlaylistFile(written, false) != kept) __builtin_trap();
 }
 
 }  // namespace wl::fuzz
