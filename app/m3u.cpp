@@ -115,7 +115,14 @@ bool WritePlaylistFile(const QString& path, const QStringList& entries) {
     if (!file.open(QIODevice::WriteOnly)) return false;
     QByteArray bytes;
     for (const QString& entry : entries) {
-        bytes += entry.toUtf8();
+        // A name holding a line break (a "file:" URL with %0A) fits on one
+        // line only as a URL again: every byte but letters, digits and "-._~"
+        // percent-encoded, "/" included, so that a relative path stays
+        // relative and no "//" reads as a host.
+        if (entry.contains(QLatin1Char('\n')) || entry.contains(QLatin1Char('\r')))
+            bytes += "file:" + QUrl::toPercentEncoding(entry);
+        else
+            bytes += entry.toUtf8();
         bytes += '\n';
     }
     if (file.write(bytes) != bytes.size()) {

@@ -10,8 +10,9 @@
 //     "C:\x\a.mp3" becomes "C:/x/a.mp3", which names no file here and so shows
 //     as a missing entry. Lines that contain a "/" are kept as they are (a
 //     Linux name may hold a "\").
-// Writing: UTF-8, one path per LF-ended line, through a temporary file that
-// replaces the target only when everything was written.
+// Writing: UTF-8, one path per LF-ended line (a path holding a line break as
+// a "file:" URL), through a temporary file that replaces the target only when
+// everything was written.
 #pragma once
 
 #include <QByteArray>

@@ -101,4 +101,17 @@ size_t TMemoryStream::Read(void* buffer, size_t count) {
     return n;
 }
 
+int64_t TMemoryViewStream::Seek(int64_t offset, TSeekOrigin origin) {
+    position_ = TargetPosition(position_, Size(), offset, origin);
+    return position_;
+}
+
+size_t TMemoryViewStream::Read(void* buffer, size_t count) {
+    if (position_ >= Size()) return 0;
+    const size_t n = std::min(count, bytes_.size() - static_cast<size_t>(position_));
+    if (n > 0) std::memcpy(buffer, bytes_.data() + position_, n);
+    position_ += static_cast<int64_t>(n);
+    return n;
+}
+
 }  // namespace wl

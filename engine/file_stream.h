@@ -1,5 +1,6 @@
 // Seekable byte sources for the stream reader: a read-only file (opened for
-// shared reading, 64-bit sizes and positions) and a block of memory.
+// shared reading, 64-bit sizes and positions), a block of memory, and a view
+// of bytes kept by the caller.
 #pragma once
 
 #include <cstddef>
@@ -65,6 +66,22 @@ public:
 
 private:
     std::vector<uint8_t> bytes_;
+    int64_t position_ = 0;
+};
+
+// Bytes owned by the caller (who keeps them alive and unchanged while the
+// stream is used), read like a file without copying them.
+class TMemoryViewStream : public TStream {
+public:
+    explicit TMemoryViewStream(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+
+    int64_t Size() const override { return static_cast<int64_t>(bytes_.size()); }
+    int64_t Position() const override { return position_; }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    size_t Read(void* buffer, size_t count) override;
+
+private:
+    std::span<const uint8_t> bytes_;
     int64_t position_ = 0;
 };
 

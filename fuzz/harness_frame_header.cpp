@@ -25,7 +25,6 @@ void FrameHeaderInput(const uint8_t* data, size_t size) {
         wl::ParseFrameHeader(bytes.get() + p, available - p, h);
         wl::ProbeFrame(bytes.get() + p, available - p, h, bitrate);
     }
-    return;
 }
 
 }  // namespace wl::fuzz

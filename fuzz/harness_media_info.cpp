@@ -2,7 +2,7 @@
 #include "fuzz/harness.h"
 
 #include <cstdint>
-#include <vector>
+#include <span>
 
 #include "engine/file_stream.h"
 #include "engine/stream_reader.h"
@@ -12,7 +12,7 @@ namespace wl::fuzz {
 
 void MediaInfoInput(const uint8_t* data, size_t size) {
     if (size > 1 << 20) return;
-    wl::TMemoryStream stream(std::vector<uint8_t>(data, data + size));
+    wl::TMemoryViewStream stream(std::span<const uint8_t>(data, size));
     wl::TMPStreamReader reader(65536);
     wl::TMP3Info info;
     try {
@@ -32,7 +32,6 @@ void MediaInfoInput(const uint8_t* data, size_t size) {
     } catch (const wl::EMP3Error&) {
         // Read errors of the source are reported, not crashes.
     }
-    return;
 }
 
 }  // namespace wl::fuzz

@@ -1,7 +1,11 @@
 // The player's opening analysis and frame walk over an arbitrary file (what
 // `wl-decode --player` runs): it plays or fails with an EMP3Error, nothing else.
+// Inputs are at most 16 KB and at most kMaxFrames frames are played: the
+// analysis, the first-frame search, the header frame, junk skipping and the
+// end of the audio all lie within that; the frames' own decoding is
+// fuzz_decode_frame's work.
 #include <cstdint>
-#include <vector>
+#include <span>
 
 #include "engine/errors.h"
 #include "engine/file_stream.h"
@@ -10,16 +14,20 @@
 
 namespace wl::fuzz {
 
+namespace {
+constexpr int64_t kMaxFrames = 8;
+}  // namespace
+
 void PlayerWalkInput(const uint8_t* data, size_t size) {
-    if (size > 1 << 18) return;
-    TMemoryStream stream(std::vector<uint8_t>(data, data + size));
+    if (size > 1 << 14) return;
+    TMemoryViewStream stream(std::span<const uint8_t>(data, size));
     int64_t frames = 0;
     try {
         DecodeAsPlayer(
             stream, [](const TStreamFacts&) {},
             [&frames](const uint8_t*, int32_t bytes) {
                 if (bytes < 0 || bytes > 4608) __builtin_trap();
-                return ++frames < 2000;
+                return ++frames < kMaxFrames;
             });
     } catch (const EMP3Error&) {
         // "unknown MPEG Audio format." and read errors are the expected failures.

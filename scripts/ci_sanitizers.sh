@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The sanitizer and fuzzing part of CI, after the plain build and tests:
 #   1. clang with AddressSanitizer and UndefinedBehaviorSanitizer (and the
-#      fuzzers' coverage instrumentation): the whole test suite, then every
-#      fuzz target for FUZZ_SECONDS (default 60) on its corpus;
+#      fuzzers' coverage instrumentation): the whole test suite, then all seven
+#      fuzz targets for FUZZ_SECONDS (default 60) each on their kept corpora,
+#      two at a time (four rounds: about 4 minutes at the default);
 #   2. gcc with ThreadSanitizer: the threading, output and player tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang, seeds their corpora from the
-# conformance streams (../shared/conformance) and the demo tune, and runs each
-# target for SECONDS (default 60) on its corpus.
+# Builds the libFuzzer targets with clang, seeds their corpora from the kept
+# corpora (fuzz/corpus/TARGET), the kept reproducers, the conformance streams
+# (../shared/conformance) and the demo tune, and runs each target for SECONDS
+# (default 60) on its corpus with its dictionary.
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 #
@@ -13,7 +14,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_decode_frame fuzz_frame_header fuzz_media_info fuzz_player_walk)
+[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_decode_frame fuzz_player_walk fuzz_frame_header fuzz_media_info
+  fuzz_id3_text fuzz_m3u fuzz_settings)
 
 # WL_FUZZ_BUILD names the build tree (default build-fuzz); CI reuses its
 # sanitizer tree, which also holds the tests.
@@ -31,7 +33,9 @@ mkdir -p "$build"/crashes "$build"/logs
 seed() {
   local t=$1 corpus=$build/corpus/$1
   mkdir -p "$corpus"
+  cp -n fuzz/corpus/"$t"/* "$corpus"/ 2>/dev/null || true
   cp -n fuzz/regressions/"$t"/* "$corpus"/ 2>/dev/null || true
+  case $t in fuzz_id3_text | fuzz_m3u | fuzz_settings) return ;; esac
   local seeds=(demo/wavelantern-demo.mp3)
   [[ -d $shared/conformance ]] && seeds+=("$shared"/conformance/*.bit)
   for f in "${seeds[@]}"; do
@@ -39,17 +43,24 @@ seed() {
     name=$(basename "$f")
     case $t in
       fuzz_decode_frame)
-        # Config byte (full band, routing as coded), then the start of the stream.
-        { printf '\x04'; head -c 6000 "$f"; } > "$corpus/seed-$name" ;;
+        # Config byte (full band, routing as coded), then the first frames.
+        { printf '\x04'; head -c 2500 "$f"; } > "$corpus/seed-$name" ;;
       fuzz_frame_header) head -c 4096 "$f" > "$corpus/seed-$name" ;;
       fuzz_media_info) head -c 65536 "$f" > "$corpus/seed-$name" ;;
-      fuzz_player_walk) head -c 16384 "$f" > "$corpus/seed-$name" ;;
+      fuzz_player_walk) head -c 4096 "$f" > "$corpus/seed-$name" ;;
     esac
   done
 }
+dict() {
+  case $1 in
+    fuzz_m3u) echo fuzz/m3u.dict ;;
+    fuzz_settings) echo fuzz/settings.dict ;;
+    *) echo fuzz/mpeg.dict ;;
+  esac
+}
 run() {
   local t=$1
-  $build/fuzz/"$t" -max_total_time="$seconds" -print_final_stats=1 \
+  $build/fuzz/"$t" -max_total_time="$seconds" -print_final_stats=1 -dict="$(dict "$t")" \
     -artifact_prefix=$build/crashes/"$t"- -rss_limit_mb=2048 -timeout=30 \
     $build/corpus/"$t" > $build/logs/"$t".log 2>&1
 }

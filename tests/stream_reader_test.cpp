@@ -259,6 +259,27 @@ TEST(FileStream, ReadsAFileAndReportsOpenFailures) {
     EXPECT_THROW(TFileStream{dir.path()}, EMP3Error);  // a folder
 }
 
+// The view reads the caller's bytes in place: the reader sees exactly them,
+// reads past the end answer nothing, and a position before the start raises.
+TEST(MemoryViewStream, ReadsTheCallersBytesWithoutCopying) {
+    const auto data = Pattern(5000);
+    wl::TMemoryViewStream stream(data);
+    EXPECT_EQ(stream.Size(), 5000);
+    TMPStreamReader reader(4096);
+    reader.Open(&stream);
+    ASSERT_TRUE(reader.Skip(1200));
+    ASSERT_TRUE(reader.Need(3800));
+    EXPECT_TRUE(SameBytes(reader.Data(), data, 1200, 3800));
+    EXPECT_FALSE(reader.Need(3801));
+    uint8_t byte = 0;
+    EXPECT_EQ(stream.Seek(9000, TSeekOrigin::soBeginning), 9000);
+    EXPECT_EQ(stream.Read(&byte, 1), 0u);
+    EXPECT_EQ(stream.Seek(-1, TSeekOrigin::soEnd), 4999);
+    EXPECT_EQ(stream.Read(&byte, 4), 1u);
+    EXPECT_EQ(byte, data[4999]);
+    EXPECT_THROW(stream.Seek(-1, TSeekOrigin::soBeginning), EMP3Error);
+}
+
 TEST(FileStream, SizesAndPositionsBeyondFourGigabytes) {
     wl::test::TempDir dir;
     const std::string path = dir.File("big.bin");

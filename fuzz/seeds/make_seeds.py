@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""Writes the seed inputs of the playlist, settings and tag-text targets into
+the folder given (one sub-folder per target), the kinds of files the test
+suite builds: playlists in UTF-8 with and without a byte-order mark, Latin-1,
+CR LF / LF / CR line ends, file: URLs and Windows paths; wl.ini records (whole,
+cut short, with a folder) and wavelantern.conf files; ID3v2 frame bodies in
+every text encoding, with byte-order marks, odd lengths and descriptions."""
+import os
+import struct
+import sys
+
+out = sys.argv[1] if len(sys.argv) > 1 else "."
+
+
+def put(target, name, data):
+    os.makedirs(os.path.join(out, target), exist_ok=True)
+    with open(os.path.join(out, target, name), "wb") as f:
+        f.write(data)
+
+
+# Playlists.
+put("fuzz_m3u", "utf8-bom-crlf.m3u",
+    b"\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:123,Artist - Title\r\na.mp3\r\n\r\nSub/b.mp3\nc.mp3\rM\xC3\xBCsic.mp3\n")
+put("fuzz_m3u", "latin1.m3u", b"\xE4-latin.mp3\nM\xFCsik/\xDCber.mp3\nlast.mp3")
+put("fuzz_m3u", "urls.m3u",
+    b"file:///tmp/a%20b.mp3\nfile:///m/%C3%A4.mp3\nfile://localhost/tmp/x.mp3\n"
+    b"file:///C:/x/a.mp3\nfile://server/share/y.mp3\nFILE:relative.mp3\n")
+put("fuzz_m3u", "windows.m3u",
+    b"Music\\a.mp3\r\nC:Music\\b.mp3\r\nC:\\x\\a.mp3\r\n\\\\server\\share\\c.mp3\r\nsub\\SUB\\B.MP3\r\n")
+put("fuzz_m3u", "resolve.m3u", "sub/b.mp3\n./A.MP3\n../Other/C.mp3\n/Sub/B.mp3\n\u00fcber \u00c9T\u00c9.mp3\n".encode())
+
+# wl.ini: the fixed record (defaults, then changed values), a folder, cut short.
+def record(gains=(0,) * 10, folder=b"", **v):
+    fields = dict(prio=4, top=1, repeat=0, remaining=0, eq=0, vu=0x004040CC, cache=0, fastvu=0,
+                  random=0, saver=1, left=155, top_=100, peak=1, autoload=0, bright=50)
+    fields.update(v)
+    return (bytes([fields["prio"], fields["top"], fields["repeat"], fields["remaining"], fields["eq"]]) +
+            struct.pack("<10b", *gains) + struct.pack("<I", fields["vu"]) +
+            bytes([fields["cache"], fields["fastvu"], fields["random"], fields["saver"]]) +
+            struct.pack("<hh", fields["left"], fields["top_"]) +
+            bytes([fields["peak"], fields["autoload"], fields["bright"]]) + folder)
+
+
+put("fuzz_settings", "wl-defaults.ini", record())
+put("fuzz_settings", "wl-folder.ini",
+    record(gains=(12, -12, 3, 0, -1, 5, 7, -7, 0, 1), folder="/home/user/M\u00fcsik".encode(), eq=1,
+           left=-20, top_=3000, vu=0x00FF8000))
+put("fuzz_settings", "wl-short.ini", record()[:17])
+put("fuzz_settings", "conf-full.conf",
+    b"[Playback]\nResumePlayback=false\nTitlesFromTags=true\n\n[ReplayGain]\nMode=2\nPreampDb=-7.25\n"
+    b"PreventClipping=false\n\n[Resume]\nEntry=1234\nPositionMs=3600123\nVolume=37\nWasPlaying=true\n")
+put("fuzz_settings", "conf-odd.conf",
+    b"; comment\r\n[ReplayGain]\r\nMode = 7\r\nPreampDb=nan\r\n[Resume]\r\nPositionMs=-5\r\nVolume=\"50\"\r\n"
+    b"Entry=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)\r\n[Playback]\r\nResumePlayback=1\r\nTitlesFromTags=maybe\r\n")
+
+# ID3v2 frame bodies: the first byte picks the frame (low four bits, in the
+# harness's order), the tag version (bits 4-5: 2.2, 2.3, 2.4) and the flags
+# (0x80 unsynchronised, 0x40 extended header, 0x08 frame unsynchronised).
+ids = ["TIT2", "TPE1", "TALB", "TCON", "TRCK", "TYER", "TDRC", "COMM",
+       "USLT", "TXXX", "WXXX", "WOAR", "RVA2", "APIC", "PRIV", "TCOM"]
+
+
+def cfg(frame, major=3, flags=0):
+    return bytes([ids.index(frame) | ((major - 2) << 4) | flags])
+
+
+put("fuzz_id3_text", "tit2-latin1", cfg("TIT2") + b"\x00Caf\xe9 del Mar")
+put("fuzz_id3_text", "tpe1-utf16-bom-le", cfg("TPE1") + b"\x01\xff\xfe" + "Bj\u00f6rk".encode("utf-16-le") + b"\x00\x00")
+put("fuzz_id3_text", "talb-utf16-bom-be-odd", cfg("TALB") + b"\x01\xfe\xff" + "\U0001F3B5 x".encode("utf-16-be") + b"\x00")
+put("fuzz_id3_text", "tcon-utf16be-24", cfg("TCON", 4) + b"\x02" + "(17)Rock".encode("utf-16-be"))
+put("fuzz_id3_text", "trck-utf8-24", cfg("TRCK", 4) + b"\x03" + "3/12".encode())
+put("fuzz_id3_text", "comm-described", cfg("COMM") + b"\x00eng" + b"iTunSMPB\x00" +
+    b" 00000000 00000210 00000A7C 000000000001F4A4")
+put("fuzz_id3_text", "comm-utf16", cfg("COMM") + b"\x01eng\xff\xfe\x00\x00\xff\xfe" + "n\u00f6te".encode("utf-16-le"))
+put("fuzz_id3_text", "txxx-replaygain", cfg("TXXX", 4) + b"\x03REPLAYGAIN_TRACK_GAIN\x00-6.20 dB")
+put("fuzz_id3_text", "txxx-peak", cfg("TXXX") + b"\x00REPLAYGAIN_ALBUM_PEAK\x000.988123")
+put("fuzz_id3_text", "rva2-track", cfg("RVA2", 4) + b"track\x00\x01\xfc\xf0\x10\x7f\xff")
+put("fuzz_id3_text", "tit2-unsync-23", cfg("TIT2", 3, 0x80) + b"\x01\xff\xfe\x00" + "\u00ff\u00ffx".encode("utf-16-le"))
+put("fuzz_id3_text", "tpe1-unsync-24-frame", cfg("TPE1", 4, 0x08) + b"\x01\xff\x00\xfeA\x00\xff\x00\xe0")
+put("fuzz_id3_text", "tt2-22", cfg("TIT2", 2) + b"\x00Old tag")
+put("fuzz_id3_text", "wxxx-ext", cfg("WXXX", 3, 0x40) + b"\x00desc\x00http://example.org/")
+put("fuzz_id3_text", "uslt", cfg("USLT", 4) + b"\x03eng\x00line one\nline two")
+put("fuzz_id3_text", "tyer-cp1252", cfg("TYER") + b"\x00\x80\x81\x8d\x8f\x90\x9d\x9f 2001")
