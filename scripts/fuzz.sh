@@ -65,11 +65,13 @@ run() {
     $build/corpus/"$t" > $build/logs/"$t".log 2>&1
 }
 
-# Two targets at a time (one per core); every target runs to its time limit.
+# WL_FUZZ_PARALLEL targets at a time (default 2, one per core); every target
+# runs to its time limit.
+parallel=${WL_FUZZ_PARALLEL:-2}
 status=0
-for ((i = 0; i < ${#targets[@]}; i += 2)); do
+for ((i = 0; i < ${#targets[@]}; i += parallel)); do
   pids=()
-  for t in "${targets[@]:i:2}"; do
+  for t in "${targets[@]:i:parallel}"; do
     seed "$t"
     run "$t" &
     pids+=($!)
