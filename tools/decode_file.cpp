@@ -101,7 +101,7 @@ DecodeOutcome DecodeMpegStream(TStream& stream, const DecodeOptions& options, co
 
 DecodeOutcome DecodeMpegAudio(std::span<const uint8_t> data, const DecodeOptions& options,
                               const FrameSink& sink) {
-    TMemoryStream stream(data);
+    TMemoryViewStream stream(data);  // the caller keeps the bytes for the call
     return DecodeMpegStream(stream, options, sink);
 }
 
