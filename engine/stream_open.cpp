@@ -1,6 +1,5 @@
 #include "engine/stream_open.h"
 
-
 #include "decoder/decoder.h"
 #include "engine/errors.h"
 #include "engine/frame_walk.h"
