@@ -12,6 +12,7 @@
 
 #include "app/canvas_image.h"
 #include "app/form1.h"
+#include "app/sound_out_level_source.h"
 #include "app/scramble.h"
 #include "app/vu_bar.h"
 #include "controls/al_progress_bar.h"

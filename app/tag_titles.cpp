@@ -4,8 +4,8 @@
 #include <string>
 
 #include "app/m3u.h"
-#include "engine/file_stream.h"
-#include "engine/stream_reader.h"
+#include "io/file_stream.h"
+#include "io/stream_reader.h"
 #include "info/mp3_info.h"
 
 namespace wl {

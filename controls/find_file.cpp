@@ -305,7 +305,7 @@ struct TSearchThread::SyncCall {
     std::string error;
 };
 
-TSearchThread::TSearchThread(TFindFile* owner, TSearchParams params, TThreadPriority priority)
+TSearchThread::TSearchThread(TFindFile* owner, TSearchParams params, TSearchPriority priority)
     : owner_(owner), params_(std::move(params)), priority_(priority) {
     thread_ = std::thread([this] { Execute(); });
 }
@@ -333,7 +333,20 @@ void TSearchThread::WaitFor() {
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-void TSearchThread::SetPriority(TThreadPriority priority) {
+int NiceFor(TSearchPriority p) {
+    switch (p) {
+        case TSearchPriority::tpIdle: return 19;
+        case TSearchPriority::tpLowest: return 10;
+        case TSearchPriority::tpLower: return 5;
+        case TSearchPriority::tpNormal: return 0;
+        case TSearchPriority::tpHigher: return -5;
+        case TSearchPriority::tpHighest: return -10;
+        case TSearchPriority::tpTimeCritical: return -15;
+    }
+    return 0;
+}
+
+void TSearchThread::SetPriority(TSearchPriority priority) {
     std::lock_guard<std::mutex> lock(mutex_);
     priority_ = priority;
     ApplyPriority();
@@ -393,7 +406,7 @@ void TSearchThread::Execute() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         tid_ = static_cast<int>(::syscall(SYS_gettid));
-        if (priority_ != TThreadPriority::tpNormal) ApplyPriority();
+        if (priority_ != TSearchPriority::tpNormal) ApplyPriority();
     }
     TFindFile* owner = owner_;
     SearchCallbacks cb;
@@ -457,7 +470,7 @@ void TFindFile::SetLocation(const std::string& value) {
     location_ = value;
 }
 
-void TFindFile::SetThreadPriority(TThreadPriority v) {
+void TFindFile::SetThreadPriority(TSearchPriority v) {
     threadPriority_ = v;
     if (worker_) worker_->SetPriority(v);
 }

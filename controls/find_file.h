@@ -22,10 +22,18 @@
 #include <thread>
 #include <vector>
 
-#include "engine/threads.h"
-
 namespace wl {
 
+// The search thread's priority, as a nice value on Linux (a refused raise
+// leaves the thread as it was).
+enum class TSearchPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+int NiceFor(TSearchPriority p);
+
+// Failures in the folder search: a bad property value raises EFindFileError
+// at once; what goes wrong during a search (an unreadable file, a handler
+// that threw) ends it early and is kept in LastError(), since the search runs
+// on its own thread. The other controls have no failures to report: the
+// meter's source answers a TOpenResult that Start shows as a message.
 class EFindFileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -79,14 +87,14 @@ struct TSearchParams {
 // when the search has ended.
 class TSearchThread {
 public:
-    TSearchThread(TFindFile* owner, TSearchParams params, TThreadPriority priority);
+    TSearchThread(TFindFile* owner, TSearchParams params, TSearchPriority priority);
     ~TSearchThread();  // terminates and waits
     TSearchThread(const TSearchThread&) = delete;
     TSearchThread& operator=(const TSearchThread&) = delete;
 
     void Terminate();
     bool Terminated() const { return terminated_.load(); }
-    void SetPriority(TThreadPriority priority);
+    void SetPriority(TSearchPriority priority);
     void WaitFor();
 
 private:
@@ -102,7 +110,7 @@ private:
     std::atomic<bool> terminated_{false};
     std::mutex mutex_;  // priority, tid, pending call
     std::shared_ptr<SyncCall> pending_;
-    TThreadPriority priority_;
+    TSearchPriority priority_;
     int tid_ = 0;
     std::thread thread_;
 };
@@ -161,9 +169,9 @@ public:
     void SetIgnoreCase(bool v) { ignoreCase_ = v; }
     bool Threaded() const { return threaded_; }
     void SetThreaded(bool v) { threaded_ = v; }
-    TThreadPriority ThreadPriority() const { return threadPriority_; }
+    TSearchPriority ThreadPriority() const { return threadPriority_; }
     // Applied at once to a running worker.
-    void SetThreadPriority(TThreadPriority v);
+    void SetThreadPriority(TSearchPriority v);
 
     TFoundEvent OnFound;
     TNewFolderEvent OnNewFolder;
@@ -197,7 +205,7 @@ private:
     std::string containing_;
     bool ignoreCase_ = true;
     bool threaded_ = false;
-    TThreadPriority threadPriority_ = TThreadPriority::tpNormal;
+    TSearchPriority threadPriority_ = TSearchPriority::tpNormal;
 
     bool busy_ = false;
     bool destroying_ = false;

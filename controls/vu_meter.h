@@ -1,6 +1,6 @@
 // TVumeter: left and right peak levels, 0..182, of what the output device is
-// playing, read from a level source (the player's sound output in the
-// application). Start connects to the source, Read takes one reading (every
+// playing, read from a level source the meter owns as an interface (the
+// application adapts its sound output to it). Start connects to the source, Read takes one reading (every
 // meter tick), Stop disconnects.
 #pragma once
 
@@ -12,8 +12,6 @@
 #include <memory>
 
 namespace wl {
-
-class TSoundOut;
 
 // Where the levels come from. Peaks are signed 16-bit sample values (or their
 // magnitudes, up to 32768).
@@ -30,27 +28,6 @@ public:
     // One reading; false when it failed. `channels` is 1 or 2.
     virtual bool Read(int32_t& left, int32_t& right, int& channels) = 0;
     virtual void Close() = 0;
-};
-
-// Levels of a TSoundOut at its play position. The getter is asked at each
-// Start (the player may create or replace its output); a null result means the
-// source cannot be reached. The device count defaults to the count of the
-// output's named device kind.
-class TSoundOutLevelSource : public TLevelSource {
-public:
-    using Getter = std::function<TSoundOut*()>;
-    using DeviceCounter = std::function<int()>;
-    explicit TSoundOutLevelSource(TSoundOut* soundOut);
-    explicit TSoundOutLevelSource(Getter getter, DeviceCounter deviceCount = {});
-
-    TOpenResult Open() override;
-    bool Read(int32_t& left, int32_t& right, int& channels) override;
-    void Close() override;
-
-private:
-    Getter getter_;
-    DeviceCounter deviceCount_;
-    TSoundOut* open_ = nullptr;
 };
 
 class TVumeter : public QObject {

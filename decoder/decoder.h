@@ -1,9 +1,15 @@
 // The MPEG audio decoder: stream set-up, frame decoding, output format,
 // polarity, equalizer tables and routine selection.
 //
-// Every function exists twice: on an explicit DecoderState (tests and tools make
-// fresh instances with NewDecoder) and as a plain function on the process-wide
-// instance (GlobalDecoder), which the player uses.
+// Every function exists twice: on an explicit DecoderState (the player, the
+// tools and the tests each make their own with NewDecoder) and as a plain
+// function on the process-wide instance (GlobalDecoder), kept for callers that
+// want one decoder only.
+//
+// Failures: the decoder reports by value and never throws. A refused set-up
+// answers false, a rejected frame 0 bytes consumed and 0 PCM bytes; the
+// caller decides (the frame walk plays silence or skips a byte). Nothing is
+// allocated while decoding.
 #pragma once
 
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "decoder/frame_header.h"
-#include "engine/stream_reader.h"
+#include "io/stream_reader.h"
 
 namespace wl {
 

@@ -9,19 +9,12 @@
 
 #include "decoder/decoder.h"
 #include "decoder/frame_header.h"
-#include "engine/file_stream.h"
+#include "io/file_stream.h"
 #include "engine/frame_scanner.h"
-#include "engine/stream_reader.h"
+#include "engine/stream_facts.h"
+#include "io/stream_reader.h"
 
 namespace wl {
-
-struct TStreamFacts;
-
-// How the player sets the decoder up: full rate, 16 bit, channels as coded,
-// every subband and line (the 24000 Hz limit alone would drop audible content
-// of the lower sampling rates).
-inline constexpr int32_t kPlayerBandLimitHz = 24000;
-int32_t PlayerOutputFlags();
 
 // Walk state over a reader; the player keeps one under its decode lock.
 struct TFrameWalker {
@@ -100,13 +93,5 @@ struct TFrameWalker {
     // Drops and ends the decoded frame's PCM as trimming asks.
     void Trim(uint8_t* pcm);
 };
-
-// Decodes `stream` exactly as the player plays it: the opening analysis, then
-// the frame walk until the audio is used up. `begin` gets the facts before
-// the first frame; `frame` gets each frame's PCM as the player would hand it to
-// its output and may answer false to stop. Raises EMP3Error (for example
-// "unknown MPEG Audio format.").
-void DecodeAsPlayer(TStream& stream, const std::function<void(const TStreamFacts&)>& begin,
-                    const std::function<bool(const uint8_t* pcm, int32_t bytes)>& frame);
 
 }  // namespace wl

@@ -3,6 +3,15 @@
 // message queue (Messages().ProcessMessages()) on that thread; the decoding
 // and output threads only post messages, so the events fire while the host
 // drains.
+//
+// Failures in the engine: the player's and the sound output's operations
+// raise EMP3Error whose text names the failure and the operation
+// ("... (TSoundOut.Open:WaveOutOpen)"). The output devices below answer
+// integer codes (kWave*, engine/audio_device.h), which TSoundOut turns into
+// EMP3Error. A failure on the decoding or output thread cannot be thrown to
+// the host: it goes to the show-exception handler (SetShowExceptionHandler,
+// engine/threads.h; the application shows it in its status line) and ends
+// playback as an error (mepError), as the end of the file would.
 #pragma once
 
 #include <array>
@@ -20,7 +29,7 @@
 #include "engine/message_queue.h"
 #include "engine/sound_out.h"
 #include "engine/stream_open.h"
-#include "engine/stream_reader.h"
+#include "io/stream_reader.h"
 #include "engine/threads.h"
 #include "info/mp3_info.h"
 

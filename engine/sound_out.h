@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "engine/audio_device.h"
-#include "engine/errors.h"
+#include "io/errors.h"
 #include "engine/threads.h"
 
 namespace wl {

@@ -1,8 +1,8 @@
 #include "engine/stream_open.h"
 
 #include "decoder/decoder.h"
-#include "engine/errors.h"
-#include "engine/frame_walk.h"
+#include "engine/frame_scanner.h"
+#include "io/errors.h"
 
 namespace wl {
 namespace {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/errors.h"
+#include "io/errors.h"
 
 namespace wl {
 

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/errors.h"
-#include "engine/file_stream.h"
-#include "engine/stream_reader.h"
+#include "io/errors.h"
+#include "io/file_stream.h"
+#include "io/stream_reader.h"
 #include "fuzz/harness.h"
 #include "info/id3v2_frames.h"
 #include "info/mp3_info.h"

@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/errors.h"
-#include "engine/file_stream.h"
+#include "io/errors.h"
+#include "io/file_stream.h"
 #include "engine/frame_walk.h"
+#include "engine/player_decode.h"
 #include "fuzz/harness.h"
 
 namespace wl::fuzz {

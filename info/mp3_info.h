@@ -2,6 +2,11 @@
 // wrappers and behind its ID3v2 tags, the texts of its ID3v1, ID3v2 and RIFF
 // LIST INFO tags, and the gapless and loudness values of its ID3v2 tags, read
 // through the player's stream reader.
+//
+// Failures in info: a damaged, truncated or missing tag is not an error; its
+// values stay empty (or keep what an earlier tag gave) and the audio is found
+// behind it by the tag's own size. Only the stream's own read and seek
+// failures propagate, as the io layer's EMP3Error.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/stream_reader.h"
+#include "io/stream_reader.h"
 #include "info/id3v2_frames.h"
 
 namespace wl {

@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/errors.h"
-#include "engine/file_stream.h"
+#include "io/errors.h"
+#include "io/file_stream.h"
 #include "engine/frame_scanner.h"
 #include "engine/frame_walk.h"
 #include "engine/stream_open.h"
+#include "engine/player_decode.h"
 #include "tests/stream_builder.h"
 #include "tests/test_support.h"
 #include "tools/decode_file.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/mp3_player.h"
+#include "engine/player_decode.h"
 #include "tests/player_support.h"
 #include "tests/tag_builder.h"
 #include "tests/test_support.h"

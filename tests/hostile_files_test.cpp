@@ -9,10 +9,11 @@
 #include <chrono>
 #include <vector>
 
-#include "engine/errors.h"
-#include "engine/file_stream.h"
+#include "io/errors.h"
+#include "io/file_stream.h"
 #include "engine/frame_walk.h"
-#include "engine/stream_reader.h"
+#include "engine/player_decode.h"
+#include "io/stream_reader.h"
 #include "info/mp3_info.h"
 #include "tests/stream_builder.h"
 #include "tools/decode_file.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/stream_reader.h"
+#include "io/stream_reader.h"
 #include "info/mp3_info.h"
 #include "info/text_encoding.h"
 #include "tests/stream_builder.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_stream.h"
-#include "engine/stream_reader.h"
+#include "io/file_stream.h"
+#include "io/stream_reader.h"
 #include "info/genres.h"
 #include "info/mp3_info.h"
 #include "info/text_encoding.h"

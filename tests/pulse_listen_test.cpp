@@ -13,6 +13,7 @@
 
 #include "engine/frame_walk.h"
 #include "engine/mp3_player.h"
+#include "engine/player_decode.h"
 #include "tests/player_support.h"
 #include "tests/pulse_listen.h"
 #include "tests/pulse_server.h"

@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "engine/file_stream.h"
-#include "engine/stream_reader.h"
+#include "io/file_stream.h"
+#include "io/stream_reader.h"
 #include "tests/test_support.h"
 
 namespace {

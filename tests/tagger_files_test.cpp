@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_stream.h"
-#include "engine/stream_reader.h"
+#include "io/file_stream.h"
+#include "io/stream_reader.h"
 #include "info/mp3_info.h"
 #include "tests/stream_builder.h"
 #include "tests/test_support.h"

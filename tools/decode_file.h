@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "decoder/frame_header.h"
-#include "engine/file_stream.h"
+#include "io/file_stream.h"
 
 namespace wl::tools {
 

@@ -3,8 +3,8 @@
 #include <exception>
 #include <optional>
 
-#include "engine/file_stream.h"
-#include "engine/stream_reader.h"
+#include "io/file_stream.h"
+#include "io/stream_reader.h"
 #include "info/mp3_info.h"
 
 namespace wl::tools {

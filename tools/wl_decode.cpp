@@ -15,10 +15,11 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/errors.h"
-#include "engine/file_stream.h"
+#include "io/errors.h"
+#include "io/file_stream.h"
 #include "engine/frame_walk.h"
 #include "engine/stream_open.h"
+#include "engine/player_decode.h"
 #include "tools/decode_file.h"
 #include "tools/info_print.h"
 

@@ -7,8 +7,9 @@
 
 #include <cmath>
 
-#include "engine/file_stream.h"
+#include "io/file_stream.h"
 #include "engine/frame_walk.h"
+#include "engine/player_decode.h"
 #include "tests/app/playlist_support.h"
 #include "tests/player_support.h"
 #include "tests/test_support.h"

@@ -425,7 +425,7 @@ TEST_F(FindFileTest, ThreadedSearchRunsEveryEventOnTheUiThread) {
     ff.SetLocation(root_);
     ff.SetFilename("*.mp3");
     ff.SetThreaded(true);
-    ff.SetThreadPriority(TThreadPriority::tpLower);
+    ff.SetThreadPriority(TSearchPriority::tpLower);
     QThread* ui = QThread::currentThread();
     std::vector<std::string> found;
     std::vector<std::string> folders;
@@ -440,7 +440,7 @@ TEST_F(FindFileTest, ThreadedSearchRunsEveryEventOnTheUiThread) {
         if (QThread::currentThread() != ui) ++offThread;
         EXPECT_TRUE(sender->Busy());
         found.push_back(folder.substr(root_.size()) + "/" + rec.Name);
-        sender->SetThreadPriority(TThreadPriority::tpLowest);
+        sender->SetThreadPriority(TSearchPriority::tpLowest);
     };
     ff.OnComplete = [&](TFindFile* sender) {
         if (QThread::currentThread() != ui) ++offThread;
@@ -458,7 +458,7 @@ TEST_F(FindFileTest, ThreadedSearchRunsEveryEventOnTheUiThread) {
     EXPECT_EQ(0, offThread);
     std::sort(found.begin(), found.end());
     EXPECT_EQ((Names{"/B.MP3", "/a.mp3", "/big.mp3", "/skip/e.mp3", "/sub/c.mp3"}), found);
-    EXPECT_EQ(TThreadPriority::tpLowest, ff.ThreadPriority());
+    EXPECT_EQ(TSearchPriority::tpLowest, ff.ThreadPriority());
     EXPECT_EQ(root_, folders.front());
 
     // The component can search again once done.

@@ -1,4 +1,4 @@
-#include "engine/stream_reader.h"
+#include "io/stream_reader.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,9 @@
 // Seekable byte sources for the stream reader: a read-only file (opened for
 // shared reading, 64-bit sizes and positions), a block of memory, and a view
 // of bytes kept by the caller.
+//
+// Failures in io: an open, read or seek that fails raises EMP3Error (io/errors.h)
+// with the system's text; the end of the data is a short read, never an error.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/errors.h"
+#include "io/errors.h"
 
 namespace wl {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <utility>
 
-#include "engine/file_stream.h"
+#include "io/file_stream.h"
 
 namespace wl {
 

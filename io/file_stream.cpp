@@ -1,4 +1,4 @@
-#include "engine/file_stream.h"
+#include "io/file_stream.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

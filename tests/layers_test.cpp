@@ -1,0 +1,111 @@
+// Every #include of the tree against cmake/layers.txt: a file may include its
+// own layer and those its line names, Qt only where the line says "qt", the
+// sound library only in the file named by "pulse=".
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Layer {
+    std::set<std::string> uses;
+    bool qt = false;
+    std::string pulseFile;
+};
+
+std::map<std::string, Layer> ReadTable(const fs::path& file) {
+    std::map<std::string, Layer> table;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream words(line);
+        std::string name, word;
+        words >> name;
+        Layer& layer = table[name];
+        while (words >> word) {
+            if (word == "qt") {
+                layer.qt = true;
+            } else if (word.rfind("pulse=", 0) == 0) {
+                layer.pulseFile = word.substr(6);
+            } else {
+                layer.uses.insert(word);
+            }
+        }
+    }
+    return table;
+}
+
+// The offences in one file's include lines.
+std::vector<std::string> Offences(const std::string& layerName, const std::map<std::string, Layer>& table,
+                                  const std::string& relative, std::istream& source) {
+    static const std::regex kInclude(R"(^\s*#\s*include\s*([<"])([^>"]+)[>"])");
+    const Layer& layer = table.at(layerName);
+    std::vector<std::string> found;
+    std::string line;
+    for (int number = 1; std::getline(source, line); ++number) {
+        std::smatch m;
+        if (!std::regex_search(line, m, kInclude)) continue;
+        const std::string header = m[2];
+        const std::string where = relative + ":" + std::to_string(number) + ": " + header;
+        const auto slash = header.find('/');
+        const std::string top = slash == std::string::npos ? std::string() : header.substr(0, slash);
+        if (m[1] == "\"" && table.count(top) && top != layerName && !layer.uses.count(top)) {
+            found.push_back(where + " (" + layerName + " may not use " + top + ")");
+        }
+        if (m[1] == "<" && header[0] == 'Q' && !layer.qt) found.push_back(where + " (no Qt in " + layerName + ")");
+        if (top == "pulse" && relative != layer.pulseFile) found.push_back(where + " (the sound library's headers)");
+    }
+    return found;
+}
+
+TEST(Layers, NoFileIncludesAHigherLayer) {
+    const fs::path root = WL_SOURCE_DIR;
+    const auto table = ReadTable(root / "cmake/layers.txt");
+    ASSERT_GE(table.size(), 6u) << "cmake/layers.txt is missing or short";
+    int files = 0;
+    std::vector<std::string> offences;
+    for (const auto& [name, layer] : table) {
+        ASSERT_TRUE(fs::is_directory(root / name)) << name;
+        for (const auto& entry : fs::recursive_directory_iterator(root / name)) {
+            const std::string ext = entry.path().extension().string();
+            if (ext != ".h" && ext != ".cpp") continue;
+            std::ifstream in(entry.path());
+            const std::string relative = fs::relative(entry.path(), root).string();
+            for (const std::string& o : Offences(name, table, relative, in)) offences.push_back(o);
+            ++files;
+        }
+    }
+    EXPECT_GT(files, 100);
+    for (const std::string& o : offences) ADD_FAILURE() << o;
+}
+
+// The check itself: each kind of offence is caught, the allowed ones are not.
+TEST(Layers, CatchesEachKindOfOffence) {
+    std::map<std::string, Layer> table;
+    table["decoder"] = {};
+    table["engine"] = {{"decoder"}, false, "engine/pulse.cpp"};
+    table["app"] = {{"decoder", "engine"}, true, ""};
+    std::istringstream decoder("#include \"decoder/a.h\"\n#include <vector>\n#include \"engine/b.h\"\n#include <QString>\n");
+    const auto d = Offences("decoder", table, "decoder/x.cpp", decoder);
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_NE(d[0].find("decoder/x.cpp:3: engine/b.h"), std::string::npos) << d[0];
+    EXPECT_NE(d[1].find("no Qt"), std::string::npos) << d[1];
+    std::istringstream engine("#  include <pulse/pulseaudio.h>\n#include \"app/form.h\"\n");
+    EXPECT_EQ(Offences("engine", table, "engine/other.cpp", engine).size(), 2u);
+    std::istringstream pulse("#include <pulse/pulseaudio.h>\n#include \"decoder/a.h\"\n");
+    EXPECT_TRUE(Offences("engine", table, "engine/pulse.cpp", pulse).empty());
+    std::istringstream app("#include <QWidget>\n#include \"engine/b.h\"\n#include \"gtest/gtest.h\"\n");
+    EXPECT_TRUE(Offences("app", table, "app/w.cpp", app).empty());
+}
+
+}  // namespace
