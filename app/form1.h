@@ -15,7 +15,7 @@
 //   form1_display.cpp    the display: times, meters, title strip, status line
 //   form1_equalizer.cpp  the equalizer panel
 //   form1_about.cpp      the about panel
-//   skin.cpp             the skin pictures
+//   form1_skin.cpp       the skin's pictures put on the window's images
 #pragma once
 
 #include <QPixmap>
@@ -29,6 +29,7 @@
 
 #include "app/extra_settings.h"
 #include "app/settings.h"
+#include "app/skin.h"
 #include "app/tag_titles.h"
 #include "controls/colors.h"
 #include "engine/mp3_player.h"
@@ -54,17 +55,10 @@ class TImage;
 class TVumeter;
 struct TSearchRec;
 
-// Pictures of the state image, in the order of the hidden images.
-enum class TStatePicture { Play, Pause, Stop, Previous, Next, End };
-
 inline constexpr int kWindowWidth = 370;
 inline constexpr int kWindowHeight = 366;
 inline constexpr int kPanelHeight = 183;
 inline constexpr int kMaxEntries = 32767;
-
-// Display colours (0x00BBGGRR).
-inline constexpr TColor kUnlitColor = 0x3A2200;
-inline constexpr TColor kLampLitColor = 0x6A4A22;
 
 class TForm1 : public QWidget {
     Q_OBJECT

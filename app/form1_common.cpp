@@ -45,7 +45,7 @@ void TForm1::SetTextColor(QWidget* widget, TColor color) {
 }
 
 TColor TForm1::LitTextColor() const {
-    return static_cast<TColor>((static_cast<int32_t>(Settings.Brightness) - 50) * 0x010101 + 0xAA8A42);
+    return static_cast<TColor>((static_cast<int32_t>(Settings.Brightness) - 50) * 0x010101 + kLitColor);
 }
 
 }  // namespace wl
