@@ -25,6 +25,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "app/extra_settings.h"
@@ -86,8 +87,12 @@ public:
 
     // Shared helpers (form1_common.cpp).
     void SetStatus(const QString& text);  // only when it differs; StatusIdle := 0
-    void ProcessMessages();               // let pending events run
-    void Wait(int ms);                    // wait while events keep running
+    // The window's one nested event loop, for the waits on this thread that
+    // must keep the window alive: the hold that shows a state picture before
+    // the next entry starts, and the folder search, whose worker hands each
+    // find to this thread and waits for it. Runs events for `ms` milliseconds
+    // (no limit when negative) and, when `busy` is given, only while it holds.
+    void PumpEventsFor(int ms, const std::function<bool()>& busy = {});
     static void SetTextColor(QWidget* widget, TColor color);
     TColor LitTextColor() const;          // (Brightness - 50) * 0x010101 + 0xAA8A42
 
