@@ -3,7 +3,6 @@
 // keyboard shortcuts and the volume and balance bars.
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMouseEvent>
 #include <QScreen>
@@ -288,7 +287,6 @@ void TForm1::FormShow() {
     StartAboutAnimation();
     AutoAdvance = false;
     PlaceWindow();
-    ProcessMessages();
     if (Image2 && Image8) Image8->setPixmap(Image2->pixmap());
     UpdateScrollButtons();
 
@@ -396,10 +394,7 @@ void TForm1::Timer4Timer() {
 void TForm1::SpeedButton1Click() {
     CaptureResumeState();
     const TMP3PlayerStatus status = MP3Player->Status();
-    if (status == mpsPlaying || status == mpsPaused) MP3Player->Stop();
-    QElapsedTimer waited;
-    waited.start();
-    while (MP3Player->Status() != mpsStopped && waited.elapsed() < 5000) Wait(10);
+    if (status == mpsPlaying || status == mpsPaused) MP3Player->Stop();  // synchronous
     MP3Player->Close();
     // No tick may start another entry between here and the end.
     meterTickParked_ = false;
@@ -411,7 +406,6 @@ void TForm1::SpeedButton1Click() {
     // An empty session never replaces a saved list (a start without autoload
     // or resume shows none, and quitting then would lose it).
     if (!PlaylistEmpty() || ReadPlaylistFile(DefaultPlaylistPath(), false).isEmpty()) SaveDefaultPlaylist();
-    ProcessMessages();
     QCoreApplication::quit();
 }
 

@@ -15,7 +15,7 @@
 //   form1_display.cpp    the display: times, meters, title strip, status line
 //   form1_equalizer.cpp  the equalizer panel
 //   form1_about.cpp      the about panel
-//   skin.cpp             the skin pictures
+//   form1_skin.cpp       the skin's pictures put on the window's images
 #pragma once
 
 #include <QPixmap>
@@ -25,10 +25,12 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "app/extra_settings.h"
 #include "app/settings.h"
+#include "app/skin.h"
 #include "app/tag_titles.h"
 #include "controls/colors.h"
 #include "engine/mp3_player.h"
@@ -54,17 +56,10 @@ class TImage;
 class TVumeter;
 struct TSearchRec;
 
-// Pictures of the state image, in the order of the hidden images.
-enum class TStatePicture { Play, Pause, Stop, Previous, Next, End };
-
 inline constexpr int kWindowWidth = 370;
 inline constexpr int kWindowHeight = 366;
 inline constexpr int kPanelHeight = 183;
 inline constexpr int kMaxEntries = 32767;
-
-// Display colours (0x00BBGGRR).
-inline constexpr TColor kUnlitColor = 0x3A2200;
-inline constexpr TColor kLampLitColor = 0x6A4A22;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -92,8 +87,12 @@ public:
 
     // Shared helpers (form1_common.cpp).
     void SetStatus(const QString& text);  // only when it differs; StatusIdle := 0
-    void ProcessMessages();               // let pending events run
-    void Wait(int ms);                    // wait while events keep running
+    // The window's one nested event loop, for the waits on this thread that
+    // must keep the window alive: the hold that shows a state picture before
+    // the next entry starts, and the folder search, whose worker hands each
+    // find to this thread and waits for it. Runs events for `ms` milliseconds
+    // (no limit when negative) and, when `busy` is given, only while it holds.
+    void PumpEventsFor(int ms, const std::function<bool()>& busy = {});
     static void SetTextColor(QWidget* widget, TColor color);
     TColor LitTextColor() const;          // (Brightness - 50) * 0x010101 + 0xAA8A42
 

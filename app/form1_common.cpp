@@ -23,16 +23,12 @@ void TForm1::ShowError(const QString& text) {
     errorShown_ = true;
 }
 
-void TForm1::ProcessMessages() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
-void TForm1::Wait(int ms) {
+void TForm1::PumpEventsFor(int ms, const std::function<bool()>& busy) {
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < ms) {
+    while ((ms < 0 || timer.elapsed() < ms) && (!busy || busy())) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
+        QThread::msleep(2);
     }
 }
 
@@ -45,7 +41,7 @@ void TForm1::SetTextColor(QWidget* widget, TColor color) {
 }
 
 TColor TForm1::LitTextColor() const {
-    return static_cast<TColor>((static_cast<int32_t>(Settings.Brightness) - 50) * 0x010101 + 0xAA8A42);
+    return static_cast<TColor>((static_cast<int32_t>(Settings.Brightness) - 50) * 0x010101 + kLitColor);
 }
 
 }  // namespace wl

@@ -154,13 +154,11 @@ void TForm1::LoadSettings() {
     ApplyDecoderPriority();
     CheckBox1->setChecked(Settings.AlwaysOnTop == 1);
     ApplyStayOnTop(Settings.AlwaysOnTop == 1);
-    ProcessMessages();
     ShowOptions();
 
     const int before = ExTrackBar3->Position();
     ExTrackBar3->SetPosition(Settings.Brightness);
     if (ExTrackBar3->Position() == before) ExTrackBar3Change();  // recolour the display anyway
-    ProcessMessages();
 
     if (SpeedButton16) SetButtonTextColor(SpeedButton16, Settings.EqualizerOn != 0 ? kEqOnColor : clBlack);
     MP3Player->SetEqualizerEnabled(Settings.EqualizerOn != 0);
@@ -233,7 +231,6 @@ void TForm1::Button1Click() {
     if (Settings.RandomPlay) ResetNotPlayed();
     if (titlesChanged) TitlesOptionChanged();
     ApplyStayOnTop(Settings.AlwaysOnTop == 1);
-    ProcessMessages();
     Panel4->hide();
     setFixedSize(kWindowWidth, kWindowHeight - kPanelHeight);
     PanelOpen = false;

@@ -8,7 +8,6 @@
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTableWidget>
-#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
@@ -330,12 +329,7 @@ void TForm1::playfile() {
     DrawTitle(TitleText, false, kTitleColor);
 
     if (MP3Player->Status() == mpsPlaying || MP3Player->Status() == mpsPaused) {
-        MP3Player->Stop();
-        // Stop is synchronous in the engine; the wait only guards a late status.
-        for (int i = 0; i < 5000 && MP3Player->Status() != mpsStopped; ++i) {
-            ProcessMessages();
-            QThread::msleep(1);
-        }
+        MP3Player->Stop();  // synchronous: stopped when it returns
     }
     MP3Player->Close();
 
@@ -353,7 +347,6 @@ void TForm1::playfile() {
                 }
                 if (QFile::copy(PlayingPath, cache)) PlayingPath = cache;
             }
-            ProcessMessages();
         }
         try {
             MP3Player->SetFileName(PlayingPath.toUtf8().toStdString());
@@ -383,15 +376,13 @@ void TForm1::playfile() {
     }
 
     ShowEntryState(started);
-    ProcessMessages();
-    Wait(300);
+    PumpEventsFor(300);
     AutoAdvance = true;
 }
 
 void TForm1::PlayNext() {
     SetStatePicture(TStatePicture::Next);
-    ProcessMessages();
-    Wait(300);
+    PumpEventsFor(300);
     if (EntryCount < 2) return;
     if (Settings.RandomPlay) {
         CurrentEntry = PickRandom();
@@ -405,8 +396,7 @@ void TForm1::PlayNext() {
 
 void TForm1::PlayPrevious() {
     SetStatePicture(TStatePicture::Previous);
-    ProcessMessages();
-    Wait(300);
+    PumpEventsFor(300);
     if (EntryCount < 2) return;
     if (Settings.RandomPlay) {
         CurrentEntry = PickRandom();
@@ -457,7 +447,7 @@ void TForm1::EndOfEntryAdvance() {
 void TForm1::MP3PlayerEndPlay(TMP3EndPlayReason) {
     if (CurrentEntry != 0) return;
     SetStatePicture(TStatePicture::End);
-    Wait(300);
+    PumpEventsFor(300);
 }
 
 }  // namespace wl

@@ -13,7 +13,6 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTableWidget>
-#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -208,8 +207,6 @@ void TForm1::BuildPlaylistPanel() {
         AddEntry(JoinPath(QFile::decodeName(QByteArray::fromStdString(folder)),
                           QFile::decodeName(QByteArray::fromStdString(file.Name))));
     };
-    FindFile1->OnNewFolder = [this](TFindFile*, const std::string&, bool&) { ProcessMessages(); };
-    FindFile1->OnComplete = [this](TFindFile*) { ProcessMessages(); };
 
     // Files dragged from the desktop onto the window.
     setAcceptDrops(true);
@@ -271,14 +268,11 @@ void TForm1::AddFolderTree(const QString& folder) {
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
         FindFile1->Execute();
-        while (FindFile1->Busy()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(2);
-        }
+        // The worker hands each find to this thread and waits for it.
+        PumpEventsFor(-1, [this] { return FindFile1->Busy(); });
     } catch (const std::exception& error) {
         SetStatus(QString::fromUtf8(error.what()).trimmed());
     }
-    ProcessMessages();
     QApplication::restoreOverrideCursor();
     FinishAdding(before);
 }

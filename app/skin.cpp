@@ -14,7 +14,8 @@
 #include <QToolButton>
 #include <QtMath>
 
-#include "app/image_widget.h"
+#include <utility>
+
 #include "controls/ex_track_bar.h"
 
 namespace wl {
@@ -30,7 +31,7 @@ const QColor kGlyph(0xc4, 0xd3, 0xea);
 const QColor kGlyphShadow(0, 0, 0, 150);
 const QColor kBrand(0x7d, 0x8d, 0xad);
 
-QColor Lit() { return ColorToQColor(0xAA8A42); }
+QColor Lit() { return ColorToQColor(kLitColor); }
 QColor Unlit() { return ColorToQColor(kUnlitColor); }
 
 // A transparent pixmap of `size` logical pixels at `dpr`.
@@ -76,23 +77,27 @@ void Recess(QPainter& p, QRectF outer, qreal radius, const QColor& inside) {
     p.drawRoundedRect(outer.adjusted(1.5, 1.5, -1.5, -1.5), radius - 1, radius - 1);
 }
 
-// Paints the skin again when the window moves to a screen of another
-// pixel density.
+// Calls the skin's painter again when the window moves to a screen of
+// another pixel density.
 class TSkinRefresher : public QObject {
 public:
     static constexpr const char* kName = "SkinRefresher";
-    explicit TSkinRefresher(TForm1* form) : QObject(form), form_(form) { setObjectName(QString::fromLatin1(kName)); }
+    TSkinRefresher(QWidget* window, std::function<void()> apply)
+        : QObject(window), window_(window), apply_(std::move(apply)) {
+        setObjectName(QString::fromLatin1(kName));
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == form_ && event->type() == QEvent::ScreenChangeInternal) {
-            QTimer::singleShot(0, form_, [form = form_] { form->ApplySkin(); });
+        if (watched == window_ && event->type() == QEvent::ScreenChangeInternal) {
+            QTimer::singleShot(0, window_, apply_);
         }
         return false;
     }
 
 private:
-    TForm1* form_;
+    QWidget* window_;
+    std::function<void()> apply_;
 };
 
 }  // namespace
@@ -469,7 +474,26 @@ QString SkinStyleSheet() {
         "QToolTip { background: #1c2130; border: 1px solid #48516d; padding: 2px; }");
 }
 
-namespace {
+void StyleStandardWidgets(QWidget* panel) {
+    if (!panel) return;
+    for (QWidget* child : panel->findChildren<QWidget*>()) {
+        const bool standard = qobject_cast<QToolButton*>(child) || qobject_cast<QCheckBox*>(child) ||
+                              qobject_cast<QComboBox*>(child) ||
+                              (qobject_cast<QLineEdit*>(child) && !qobject_cast<QComboBox*>(child->parentWidget()));
+        if (standard && child->styleSheet().isEmpty()) child->setStyleSheet(SkinStyleSheet());
+    }
+}
+
+void StyleTrackBars(QWidget* panel) {
+    if (!panel) return;
+    for (TExTrackBar* bar : panel->findChildren<TExTrackBar*>()) {
+        QPalette pal = bar->palette();
+        pal.setColor(QPalette::Window, QColor(0x0b, 0x0e, 0x16));
+        pal.setColor(QPalette::Button, QColor(0x3a, 0x5e, 0x86));
+        pal.setColor(QPalette::Highlight, QColor(0x2f, 0x55, 0x80));
+        bar->setPalette(pal);
+    }
+}
 
 // A panel's own body picture with a recess around its contents, so that the
 // lower half's copy of the upper picture (bezel, transport groove) never
@@ -487,86 +511,18 @@ void SetPanelSkin(QWidget* panel, QRect recess, qreal dpr) {
     body->setPixmap(SkinPanelBackground(panel->size(), recess, dpr));
 }
 
-}  // namespace
+void SetEqualizerSkin(QWidget* panel, qreal dpr) {
+    if (!panel) return;
+    if (auto* body = panel->findChild<QLabel*>(QString::fromLatin1(kEqualizerSkinName))) {
+        body->setGeometry(panel->rect());
+        body->setPixmap(SkinPanelBackground(panel->size(), kBandWindow, dpr));
+    }
+}
 
-void TForm1::ApplySkin() {
-    const qreal dpr = devicePixelRatioF();
-    // Both halves show the same picture.
-    const QPixmap body = SkinBackground(QSize(kWindowWidth, kPanelHeight), dpr);
-    if (Image2) Image2->setPixmap(body);
-    if (Image8) Image8->setPixmap(body);
-    struct TIconOf {
-        TImage* image;
-        TSkinIcon icon;
-        const char* hover;
-    };
-    const TIconOf icons[] = {
-        {Image7, TSkinIcon::Play, "Play"},          {Image9, TSkinIcon::Pause, "Pause"},
-        {Image10, TSkinIcon::Stop, "Stop"},         {Image11, TSkinIcon::Previous, "Last"},
-        {Image12, TSkinIcon::Next, "Next"},         {Image13, TSkinIcon::Open, "Open"},
-        {Image14, TSkinIcon::Settings, "Settings"}, {Image15, TSkinIcon::Equalizer, "Equalizer"},
-        {Image16, TSkinIcon::About, "About"},       {Image17, TSkinIcon::Playlist, "MP3 playlist"},
-        {Image18, TSkinIcon::Tag, "MP3 ID"},
-    };
-    for (const TIconOf& i : icons) {
-        if (!i.image) continue;
-        i.image->setPixmap(SkinIcon(i.icon, dpr));
-        i.image->setCursor(Qt::PointingHandCursor);
-        // The hover text, unless the transport row has its own.
-        if (!i.image->OnEnter) {
-            const QString text = QString::fromLatin1(i.hover);
-            i.image->OnEnter = [this, text] { SetStatus(text); };
-        }
-    }
-    const TStatePicture states[] = {TStatePicture::Play, TStatePicture::Pause, TStatePicture::Stop,
-                                    TStatePicture::Previous, TStatePicture::Next, TStatePicture::End};
-    for (size_t k = 0; k < statePictures_.size(); ++k) statePictures_[k] = SkinStatePicture(states[k], dpr);
-    const TSkinIndicator indicators[] = {TSkinIndicator::Equalizer, TSkinIndicator::Random, TSkinIndicator::Repeat};
-    for (size_t k = 0; k < 3; ++k) {
-        indicatorPictures_[2 * k] = SkinIndicatorPicture(indicators[k], false, dpr);
-        indicatorPictures_[2 * k + 1] = SkinIndicatorPicture(indicators[k], true, dpr);
-    }
-    ShowIndicators();
-    if (Image20 && Image20->pixmap().isNull()) SetStatePicture(TStatePicture::Stop);
-    if (Image5) Image5->setPixmap(SkinLogo(dpr));
-    if (Image6) Image6->setPixmap(SkinWanderer(dpr));
-    StyleCloseButton(SpeedButton1);
-    if (Panel2) {
-        if (auto* body = Panel2->findChild<QLabel*>(QString::fromLatin1(kEqualizerSkinName))) {
-            body->setGeometry(Panel2->rect());
-            body->setPixmap(SkinPanelBackground(Panel2->size(), kBandWindow, dpr));
-        }
-    }
-    // Standard widgets of the panels take the skin's colours; the display
-    // keeps its own.
-    setPalette(SkinPalette(palette()));
-    // Per widget, so that labels and pictures keep their own colours; widgets
-    // with a style of their own (playlist keys, tag fields) keep it.
-    for (QWidget* panel : {Panel2, Panel4, Panel17, Panel19}) {
-        if (!panel) continue;
-        for (QWidget* child : panel->findChildren<QWidget*>()) {
-            const bool standard = qobject_cast<QToolButton*>(child) || qobject_cast<QCheckBox*>(child) ||
-                                  qobject_cast<QComboBox*>(child) ||
-                                  (qobject_cast<QLineEdit*>(child) && !qobject_cast<QComboBox*>(child->parentWidget()));
-            if (standard && child->styleSheet().isEmpty()) child->setStyleSheet(SkinStyleSheet());
-        }
-    }
-    for (QWidget* panel : {Panel2, Panel4}) {
-        if (!panel) continue;
-        for (TExTrackBar* bar : panel->findChildren<TExTrackBar*>()) {
-            QPalette pal = bar->palette();
-            pal.setColor(QPalette::Window, QColor(0x0b, 0x0e, 0x16));
-            pal.setColor(QPalette::Button, QColor(0x3a, 0x5e, 0x86));
-            pal.setColor(QPalette::Highlight, QColor(0x2f, 0x55, 0x80));
-            bar->setPalette(pal);
-        }
-    }
-    SetPanelSkin(Panel4, QRect(14, 6, 342, 166), dpr);
-    SetPanelSkin(Panel17, QRect(14, 6, 342, 166), dpr);
-    SetPanelSkin(Panel19, QRect(14, 14, 342, 138), dpr);
-    if (!findChild<QObject*>(QString::fromLatin1(TSkinRefresher::kName), Qt::FindDirectChildrenOnly)) {
-        installEventFilter(new TSkinRefresher(this));
-    }
+void RefreshSkinOnScreenChange(QWidget* window, std::function<void()> apply) {
+    if (!window) return;
+    if (window->findChild<QObject*>(QString::fromLatin1(TSkinRefresher::kName), Qt::FindDirectChildrenOnly)) return;
+    window->installEventFilter(new TSkinRefresher(window, std::move(apply)));
 }
 
 }  // namespace wl

@@ -1,5 +1,7 @@
-// The program's skin: every picture of the window is drawn here with vector
-// painting, at the device-pixel ratio it is shown at.
+// The program's skin: every picture and colour of the window is drawn or
+// chosen here with vector painting, at the device-pixel ratio it is shown at.
+// The skin knows no window: it hands out pictures and colours, or dresses the
+// widgets it is given.
 #pragma once
 
 #include <QPalette>
@@ -8,15 +10,24 @@
 #include <QRect>
 #include <QSize>
 
-#include "app/form1.h"
+#include <functional>
+
+#include "controls/colors.h"
 
 class QToolButton;
 class QWidget;
 
 namespace wl {
 
+// Pictures of the state image, in the order of the hidden images.
+enum class TStatePicture { Play, Pause, Stop, Previous, Next, End };
 enum class TSkinIcon { Play, Pause, Stop, Previous, Next, Open, Settings, Equalizer, About, Playlist, Tag };
 enum class TSkinIndicator { Equalizer, Random, Repeat };
+
+// Display colours (0x00BBGGRR).
+inline constexpr TColor kLitColor = 0xAA8A42;  // text and pictures at mid brightness
+inline constexpr TColor kUnlitColor = 0x3A2200;
+inline constexpr TColor kLampLitColor = 0x6A4A22;
 
 // Window body with the display bezel and the transport groove.
 QPixmap SkinBackground(QSize size, qreal dpr);
@@ -34,6 +45,20 @@ QColor SkinKeyText();  // text of a key at rest
 // drop-down list, edits, buttons, tool tips) and the shapes that go with them.
 QPalette SkinPalette(QPalette base);
 QString SkinStyleSheet();
+
+// The panel's standard widgets (keys, check boxes, drop-down lists, edits)
+// that have no style of their own take the skin's style sheet.
+void StyleStandardWidgets(QWidget* panel);
+// The panel's sliders take the skin's colours.
+void StyleTrackBars(QWidget* panel);
+// A panel's own body picture (a QLabel child "PanelSkin", made when missing)
+// with a recess around `recess`.
+void SetPanelSkin(QWidget* panel, QRect recess, qreal dpr);
+// The equalizer panel's body picture (its child kEqualizerSkinName).
+void SetEqualizerSkin(QWidget* panel, qreal dpr);
+// Calls `apply` (from the event loop) whenever `window` moves to another
+// screen, whose pixel density may differ. Installed once per window.
+void RefreshSkinOnScreenChange(QWidget* window, std::function<void()> apply);
 
 // The equalizer panel's background picture (a QLabel of that name) and its
 // band window: lamps, sliders and frequency captions.

@@ -30,7 +30,7 @@ int32_t RoundEven(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
 uint32_t TMP3CpuCapabilities::CapabilityWord() const {
     uint32_t word = 0;
     for (int i = 0; i < 6; ++i) {
-        if (bits_ & (1u << i)) word |= kMemberBits[i];
+        if (Bits() & (1u << i)) word |= kMemberBits[i];
     }
     return word;
 }
@@ -59,8 +59,7 @@ TMP3Player::TMP3Player(TSoundOut::DeviceFactory factory)
 
 void TMP3Player::Init() {
     // Routines the processor lacks are never offered to the decoder.
-    usingCpu_ = TMP3CpuCapabilities::FromBits(
-        TMP3CpuCapabilities::All().Bits() & TMP3CpuCapabilities::FromCapabilityWord(GetCpuFeatures()).Bits());
+    usingCpu_ = TMP3CpuCapabilities::All() & TMP3CpuCapabilities::FromCapabilityWord(GetCpuFeatures());
     SelectRoutines(*decoder_, GetCpuFeatures());
     output_->SetDeviceId(-1);
     output_->SetNotifyInterval(changePosStep_);
@@ -427,8 +426,7 @@ void TMP3Player::SetInvertPolarity(bool value) {
 }
 
 void TMP3Player::SetUsingCpuCapabilities(TMP3CpuCapabilities value) {
-    const uint8_t present = TMP3CpuCapabilities::FromCapabilityWord(GetCpuFeatures()).Bits();
-    usingCpu_ = TMP3CpuCapabilities::FromBits(value.Bits() & present);
+    usingCpu_ = value & TMP3CpuCapabilities::FromCapabilityWord(GetCpuFeatures());
 }
 
 void TMP3Player::SetVolBalance(int32_t value) {

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "decoder/decoder.h"
+#include "decoder/flag_set.h"
 #include "decoder/frame_header.h"
 #include "engine/frame_walk.h"
 #include "engine/message_queue.h"
@@ -41,32 +42,15 @@ enum TMP3EqualizerMode : uint8_t { memSubBand = 0, memFreq = 1 };
 enum TMP3CpuCapability : uint8_t { mccMMX = 0, mcc3DNow = 1, mccKNI = 2, mccE3DNow = 3, mccCMOV = 4, mccEMMX = 5 };
 
 // A set of TMP3CpuCapability members (bit k = member k).
-class TMP3CpuCapabilities {
+class TMP3CpuCapabilities : public TFlagSet<TMP3CpuCapability, 6> {
 public:
-    constexpr TMP3CpuCapabilities() = default;
-    constexpr TMP3CpuCapabilities(std::initializer_list<TMP3CpuCapability> members) {
-        for (auto m : members) bits_ |= Bit(m);
-    }
-    static constexpr TMP3CpuCapabilities FromBits(uint8_t bits) {
-        TMP3CpuCapabilities c;
-        c.bits_ = bits & 0x3F;
-        return c;
-    }
-    static constexpr TMP3CpuCapabilities All() { return FromBits(0x3F); }
-    constexpr bool Contains(TMP3CpuCapability m) const { return (bits_ & Bit(m)) != 0; }
-    constexpr void Include(TMP3CpuCapability m) { bits_ |= Bit(m); }
-    constexpr void Exclude(TMP3CpuCapability m) { bits_ &= static_cast<uint8_t>(~Bit(m)); }
-    constexpr uint8_t Bits() const { return bits_; }
-    friend constexpr bool operator==(TMP3CpuCapabilities, TMP3CpuCapabilities) = default;
+    using TFlagSet::TFlagSet;
+    constexpr TMP3CpuCapabilities(TFlagSet set) : TFlagSet(set) {}
 
     // The capability-word bits of the members (cfMMX ... cfEMMX).
     uint32_t CapabilityWord() const;
     // The members whose bits the capability word has.
     static TMP3CpuCapabilities FromCapabilityWord(uint32_t word);
-
-private:
-    static constexpr uint8_t Bit(TMP3CpuCapability m) { return static_cast<uint8_t>(1u << m); }
-    uint8_t bits_ = 0;
 };
 
 // Messages of the player's queue (numbers fixed).

@@ -10,13 +10,13 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "decoder/flag_set.h"
 #include "io/stream_reader.h"
 #include "info/id3v2_frames.h"
 
@@ -25,28 +25,7 @@ namespace wl {
 enum TMP3InfoKind : uint8_t { mitID3V1 = 0, mitID3V2 = 1, mitRiff = 2, mitMacBin = 3, mitLyrics = 4 };
 
 // A set of TMP3InfoKind members (bit k = member k).
-class TMP3InfoType {
-public:
-    constexpr TMP3InfoType() = default;
-    constexpr TMP3InfoType(std::initializer_list<TMP3InfoKind> members) {
-        for (auto m : members) bits_ |= Bit(m);
-    }
-    static constexpr TMP3InfoType FromBits(uint8_t bits) {
-        TMP3InfoType t;
-        t.bits_ = bits & 0x1F;
-        return t;
-    }
-    constexpr bool Contains(TMP3InfoKind m) const { return (bits_ & Bit(m)) != 0; }
-    constexpr void Include(TMP3InfoKind m) { bits_ |= Bit(m); }
-    constexpr void Exclude(TMP3InfoKind m) { bits_ &= static_cast<uint8_t>(~Bit(m)); }
-    constexpr bool Empty() const { return bits_ == 0; }
-    constexpr uint8_t Bits() const { return bits_; }
-    friend constexpr bool operator==(TMP3InfoType, TMP3InfoType) = default;
-
-private:
-    static constexpr uint8_t Bit(TMP3InfoKind m) { return static_cast<uint8_t>(1u << m); }
-    uint8_t bits_ = 0;
-};
+using TMP3InfoType = TFlagSet<TMP3InfoKind, 5>;
 
 class TMP3Info {
 public:

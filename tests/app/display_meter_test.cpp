@@ -218,7 +218,7 @@ TEST_F(AppFixture, DisplaySeekBarReleaseSeeksToTheShareOfTheLength) {
     const int64_t length = f.MP3Player->Length();
     ASSERT_GT(length, 50000);
     f.MP3Player->Play();
-    f.Wait(50);
+    f.PumpEventsFor(50);
     ASSERT_EQ(f.MP3Player->Status(), mpsPlaying);
     f.HistoryL.fill(7);
     f.SeekBarRelease(Qt::RightButton, 100);  // only the left button seeks
