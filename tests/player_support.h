@@ -22,6 +22,7 @@
 #include "engine/mp3_player.h"
 #include "tests/stream_builder.h"
 #include "tests/test_support.h"
+#include "tests/wait_until.h"
 
 namespace wl::test {
 
@@ -155,13 +156,12 @@ inline TSoundOut::DeviceFactory RecordingFactory(std::shared_ptr<Recording> rec,
 // Drains the player's queue until cond holds or the limit passes.
 template <class Cond>
 bool PumpUntil(TMP3Player& p, Cond cond, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        p.Messages().ProcessMessages();
-        if (cond()) return true;
-        if (std::chrono::steady_clock::now() >= end) return false;
-        p.Messages().WaitForMessage(10);
-    }
+    return WaitUntil(
+        [&] {
+            p.Messages().ProcessMessages();
+            return cond();
+        },
+        limit, [&] { p.Messages().WaitForMessage(10); });
 }
 
 // Drains for a while.
