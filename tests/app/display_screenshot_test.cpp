@@ -56,7 +56,7 @@ TEST_F(AppFixture, DisplayScreenshots) {
     TPictures pictures;
     Create();
     TForm1& f = *form1;
-    CompleteFrame(f);
+    ASSERT_NO_FATAL_FAILURE(CompleteFrame(f));
     TFixedLevels* levels = UseFixedLevels(f);
     levels->Left = 26000;
     levels->Right = 14000;
