@@ -62,12 +62,10 @@ Encoded EncodeTracks(const test::TempDir& dir, const std::string& name, const st
 }
 
 std::vector<int16_t> PlayAll(const std::vector<std::string>& files, std::vector<int64_t>* lengths = nullptr) {
-    auto rec = std::make_shared<test::Recording>();
-    TMP3Player p(test::RecordingFactory(rec, 50));
+    test::PlayerFixture f(50);
+    TMP3Player& p = f.player;
     size_t index = 0;
-    bool ended = false;
     int starts = 0;
-    p.OnEndPlay = [&](TMP3Player*, TMP3EndPlayReason) { ended = true; };
     p.OnNextStarted = [&](TMP3Player* s) {
         ++starts;
         ++index;
@@ -75,15 +73,14 @@ std::vector<int16_t> PlayAll(const std::vector<std::string>& files, std::vector<
         if (lengths) lengths->push_back(s->Length());
         s->SetNextFileName(index + 1 < files.size() ? files[index + 1] : "");
     };
-    p.SetAutoPlay(false);
     p.SetFileName(files[0]);
     if (lengths) lengths->push_back(p.Length());
     p.SetNextFileName(files[1]);
     p.Play();
-    EXPECT_TRUE(test::PumpUntil(p, [&] { return ended; }, std::chrono::seconds(60)));
+    EXPECT_TRUE(test::PumpUntil(p, [&] { return !f.log.ends.empty(); }, std::chrono::seconds(60)));
     EXPECT_EQ(starts, static_cast<int>(files.size()) - 1) << "every file after the first follows without a stop";
-    EXPECT_EQ(rec->resets.load(), 1) << "the output was reset between files, not only at the stop";
-    return test::BytesToPcm16(rec->All());
+    EXPECT_EQ(f.rec->resets.load(), 1) << "the output was reset between files, not only at the stop";
+    return test::BytesToPcm16(f.rec->All());
 }
 
 double RmsError(const int16_t* a, const int16_t* b, size_t n) {
@@ -221,16 +218,11 @@ TEST(GaplessLength, ExactFromTheHeaderFrameAndFromITunSmpb) {
     std::vector<uint8_t> file(tag.begin(), tag.end());
     const auto frames = test::BuildFrames(40, false);
     file.insert(file.end(), frames.begin(), frames.end());
-    auto rec = std::make_shared<test::Recording>();
-    TMP3Player p(test::RecordingFactory(rec));
-    bool ended = false;
-    p.OnEndPlay = [&](TMP3Player*, TMP3EndPlayReason) { ended = true; };
-    p.SetAutoPlay(false);
-    p.OpenStream(std::make_unique<TMemoryStream>(file));
-    EXPECT_EQ(p.Length(), 1000);
-    p.Play();
-    ASSERT_TRUE(test::PumpUntil(p, [&] { return ended; }));
-    EXPECT_EQ(rec->All().size(), size_t{44100} * 4);
+    test::PlayerFixture f(20);
+    f.OpenInMemory(file);
+    EXPECT_EQ(f.player.Length(), 1000);
+    ASSERT_TRUE(f.PlayToEnd());
+    EXPECT_EQ(f.rec->All().size(), size_t{44100} * 4);
 }
 
 // Track gain -6 dB: 6 dB quieter in track mode, untouched when off; album
@@ -250,17 +242,12 @@ TEST(ReplayGain, ScalesTheOutputByTheChosenGain) {
         return bytes;
     };
     auto play = [](const std::vector<uint8_t>& bytes, TMP3ReplayGainMode mode, double* gain) {
-        auto rec = std::make_shared<test::Recording>();
-        TMP3Player p(test::RecordingFactory(rec, 50));
-        bool ended = false;
-        p.OnEndPlay = [&](TMP3Player*, TMP3EndPlayReason) { ended = true; };
-        p.SetAutoPlay(false);
-        p.SetReplayGain(mode, 0, true);
-        p.OpenStream(std::make_unique<TMemoryStream>(bytes));
-        *gain = p.AppliedGain();
-        p.Play();
-        EXPECT_TRUE(test::PumpUntil(p, [&] { return ended; }));
-        return test::BytesToPcm16(rec->All());
+        test::PlayerFixture f(50);
+        f.player.SetReplayGain(mode, 0, true);
+        f.OpenInMemory(bytes);
+        *gain = f.player.AppliedGain();
+        EXPECT_TRUE(f.PlayToEnd());
+        return test::BytesToPcm16(f.rec->All());
     };
     auto rms = [](const std::vector<int16_t>& v) {
         double e = 0;
@@ -298,23 +285,20 @@ TEST(GaplessSeek, LandsOnMusicSamples) {
     }
     for (int64_t ms : {0, 1234}) {
         SCOPED_TRACE(ms);
-        auto rec = std::make_shared<test::Recording>();
-        TMP3Player p(test::RecordingFactory(rec, 50));
+        test::PlayerFixture f(50);
+        TMP3Player& p = f.player;
         p.SetNoisySeek(false);
-        bool ended = false;
-        p.OnEndPlay = [&](TMP3Player*, TMP3EndPlayReason) { ended = true; };
-        p.SetAutoPlay(false);
         p.SetFileName(file);
         p.Play();
         p.Pause();
         p.Seek(ms);
         EXPECT_EQ(p.Position(), ms);
         p.Resume();
-        ASSERT_TRUE(test::PumpUntil(p, [&] { return ended; }));
+        ASSERT_TRUE(test::PumpUntil(p, [&] { return !f.log.ends.empty(); }));
         std::vector<uint8_t> after;
         {
-            std::lock_guard<std::mutex> lock(rec->mutex);
-            after = rec->segments.at(rec->segments.size() - 2);  // the stop starts the last
+            std::lock_guard<std::mutex> lock(f.rec->mutex);
+            after = f.rec->segments.at(f.rec->segments.size() - 2);  // the stop starts the last
         }
         const size_t from = static_cast<size_t>((ms * 44100 + 999) / 1000) * 4;
         ASSERT_EQ(after.size(), music.size() - from);

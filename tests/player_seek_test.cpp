@@ -43,18 +43,12 @@ private:
 int64_t MsOfFrame(int64_t k) { return k * kPcmPerFrame * 1000 / (44100 * 4); }
 int64_t FrameOfMs(int64_t ms) { return (ms * 44100 * 4 / 1000 + kPcmPerFrame - 1) / kPcmPerFrame; }
 
-struct SeekFixture {
-    std::shared_ptr<test::Recording> rec = std::make_shared<test::Recording>();
-    TMP3Player player{test::RecordingFactory(rec, 20)};
-    EventLog log;
+// `frames` random frames opened from a stream that counts the host's reads.
+struct SeekFixture : test::PlayerFixture {
     TCountingStream* stream = nullptr;
-    std::vector<uint8_t> bytes;
 
-    explicit SeekFixture(int frames) {
-        bytes = BuildFrames(frames, true, 9);
-        player.SetAutoPlay(false);
-        log.Attach(player);
-        auto s = std::make_unique<TCountingStream>(bytes);
+    explicit SeekFixture(int frames) : PlayerFixture(20) {
+        auto s = std::make_unique<TCountingStream>(BuildFrames(frames, true, 9));
         stream = s.get();
         player.OpenStream(std::move(s));
     }
@@ -115,24 +109,21 @@ struct AfterSeek {
 };
 
 AfterSeek SeekAndCompare(const std::vector<uint8_t>& bytes, bool noisy) {
-    auto rec = std::make_shared<test::Recording>();
-    TMP3Player p(test::RecordingFactory(rec, 20));
-    EventLog log;
-    log.Attach(p);
-    p.SetAutoPlay(false);
-    p.OpenStream(std::make_unique<TMemoryStream>(bytes));
+    test::PlayerFixture f(20);
+    TMP3Player& p = f.player;
+    f.OpenInMemory(bytes);
     p.SetNoisySeek(noisy);
     p.Play();
     // Let the decoder build up history first.
-    EXPECT_TRUE(PumpUntil(p, [&] { return rec->writes.load() >= 2; }));
+    EXPECT_TRUE(PumpUntil(p, [&] { return f.rec->writes.load() >= 2; }));
     p.Pause();
     p.Seek(3000);
     p.Resume();
-    EXPECT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
+    EXPECT_TRUE(PumpUntil(p, [&] { return !f.log.ends.empty(); }));
     AfterSeek out;
     {
-        std::lock_guard<std::mutex> lock(rec->mutex);
-        out.played = AfterLastSeek(*rec);
+        std::lock_guard<std::mutex> lock(f.rec->mutex);
+        out.played = AfterLastSeek(*f.rec);
     }
     // The encoder's file is trimmed to its music: the seek lands on the music
     // sample of 3 s.
@@ -181,23 +172,20 @@ TEST(PlayerSeekTest, SeeksAcrossJunkStillFindTheFrames) {
     bytes.insert(bytes.end(), junk.begin(), junk.end());
     const std::vector<uint8_t> more = BuildFrames(60, true, 2);
     bytes.insert(bytes.end(), more.begin(), more.end());
-    auto rec = std::make_shared<test::Recording>();
-    TMP3Player p(test::RecordingFactory(rec, 20));
-    EventLog log;
-    log.Attach(p);
-    p.SetAutoPlay(false);
-    p.OpenStream(std::make_unique<TMemoryStream>(bytes));
+    test::PlayerFixture f(20);
+    TMP3Player& p = f.player;
+    f.OpenInMemory(bytes);
     p.Play();
     p.Pause();
     p.Seek(MsOfFrame(100));
     EXPECT_EQ(p.Position(), MsOfFrame(100)) << "junk is crossed by the scan";
     p.Seek(MsOfFrame(30));
     p.Resume();
-    ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
-    EXPECT_EQ(log.ends[0], mepEndOfStream);
-    std::lock_guard<std::mutex> lock(rec->mutex);
-    ASSERT_GE(rec->segments.size(), 3u);
-    EXPECT_EQ(AfterLastSeek(*rec).size(), size_t{90} * kPcmPerFrame) << "frames 30..119 after the second seek";
+    ASSERT_TRUE(PumpUntil(p, [&] { return !f.log.ends.empty(); }));
+    EXPECT_EQ(f.log.ends[0], mepEndOfStream);
+    std::lock_guard<std::mutex> lock(f.rec->mutex);
+    ASSERT_GE(f.rec->segments.size(), 3u);
+    EXPECT_EQ(AfterLastSeek(*f.rec).size(), size_t{90} * kPcmPerFrame) << "frames 30..119 after the second seek";
 }
 
 // What is heard (the WAV device keeps that) around a pause, a resume and a

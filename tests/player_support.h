@@ -19,9 +19,11 @@
 #include <vector>
 
 #include "engine/audio_device.h"
+#include "engine/file_stream.h"
 #include "engine/mp3_player.h"
 #include "tests/stream_builder.h"
 #include "tests/test_support.h"
+#include "tests/wait_until.h"
 
 namespace wl::test {
 
@@ -97,6 +99,8 @@ struct Recording {
     std::atomic<int> resets{0};
     std::atomic<int> writes{0};
     std::atomic<int> failWritesAfter{-1};  // >= 0: writes beyond this count fail
+    // Runs at every Write, on the thread handing the buffer over (set before Play).
+    std::function<void()> onWrite;
 
     std::vector<uint8_t> All() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -115,6 +119,7 @@ public:
     int Close() override { return inner_->Close(); }
     bool IsOpen() const override { return inner_->IsOpen(); }
     int Write(TWaveBuffer* b) override {
+        if (rec_->onWrite) rec_->onWrite();
         const int n = rec_->writes.fetch_add(1);
         const int limit = rec_->failWritesAfter.load();
         if (limit >= 0 && n >= limit) return Fail(kWaveError, "the test device refuses more data");
@@ -155,13 +160,12 @@ inline TSoundOut::DeviceFactory RecordingFactory(std::shared_ptr<Recording> rec,
 // Drains the player's queue until cond holds or the limit passes.
 template <class Cond>
 bool PumpUntil(TMP3Player& p, Cond cond, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        p.Messages().ProcessMessages();
-        if (cond()) return true;
-        if (std::chrono::steady_clock::now() >= end) return false;
-        p.Messages().WaitForMessage(10);
-    }
+    return WaitUntil(
+        [&] {
+            p.Messages().ProcessMessages();
+            return cond();
+        },
+        limit, [&] { p.Messages().WaitForMessage(10); });
 }
 
 // Drains for a while.
@@ -180,6 +184,34 @@ struct EventLog {
         p.OnChangePosition = [this](TMP3Player*) { ++positionChanges; };
         p.OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason r) { ends.push_back(r); };
     }
+};
+
+// The set-up most player tests share: a player on a sped-up device that
+// records what it is given, not playing on its own, its events counted.
+struct PlayerFixture {
+    explicit PlayerFixture(double speed = 40) : player(RecordingFactory(rec, speed)) {
+        player.SetAutoPlay(false);
+        log.Attach(player);
+    }
+    // Writes `bytes` to a file and opens it; the file's path.
+    std::string Open(const std::vector<uint8_t>& bytes, const std::string& name = "file.mp3") {
+        const std::string path = WriteBytes(dir, name, bytes);
+        player.SetFileName(path);
+        return path;
+    }
+    // Opens `bytes` from memory.
+    void OpenInMemory(const std::vector<uint8_t>& bytes) { player.OpenStream(std::make_unique<TMemoryStream>(bytes)); }
+    // Plays to the end; whether it ended within the limit.
+    bool PlayToEnd() {
+        const size_t before = log.ends.size();
+        player.Play();
+        return PumpUntil(player, [&] { return log.ends.size() > before; });
+    }
+
+    TempDir dir;
+    std::shared_ptr<Recording> rec = std::make_shared<Recording>();
+    EventLog log;
+    TMP3Player player;
 };
 
 // Aborts the test program when a step hangs (a hang is the failure here).

@@ -6,6 +6,7 @@
 // writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 
@@ -34,29 +35,7 @@ std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
     return out;
 }
 
-// Opens `bytes` (written to a file) in a fresh player without auto play.
-struct Fixture {
-    test::TempDir dir;
-    std::shared_ptr<test::Recording> rec = std::make_shared<test::Recording>();
-    TMP3Player player{test::RecordingFactory(rec, 40)};
-    EventLog log;
-
-    Fixture() {
-        player.SetAutoPlay(false);
-        log.Attach(player);
-    }
-    std::string Open(const std::vector<uint8_t>& bytes, const std::string& name = "file.mp3") {
-        const std::string path = test::WriteBytes(dir, name, bytes);
-        player.SetFileName(path);
-        return path;
-    }
-    // Plays to the end; answers whether it ended within the limit.
-    bool PlayToEnd() {
-        const size_t before = log.ends.size();
-        player.Play();
-        return PumpUntil(player, [&] { return log.ends.size() > before; });
-    }
-};
+using Fixture = test::PlayerFixture;
 
 std::string OpenError(const std::vector<uint8_t>& bytes) {
     Fixture f;
@@ -597,14 +576,17 @@ TEST(PlayerEqualizerTest, BandModelAndItsLimits) {
 // The decoder's tables follow the bands: nearest band per line (Layer III
 // memFreq), per subband in memSubBand; updates made while playing land whole.
 TEST(PlayerEqualizerTest, TablesFollowTheBandsAndUpdatesNeverTear) {
-    test::TempDir dir;
-    TMP3Player p(test::NullFactory(10));
-    p.SetAutoPlay(false);
-    p.SetFileName(test::WriteBytes(dir, "eq.mp3", BuildFrames(300, true)));
+    Fixture f(10);
+    TMP3Player& p = f.player;
+    f.Open(BuildFrames(1500, true), "eq.mp3");
     p.SetEqualizerMode(memFreq);
     p.SetEqualizerCount(10);
     p.SetEqualizerFrequencies(60, 16000);
-    for (int b = 0; b < 10; ++b) p.SetEqualizerValue(b, b * 10 - 50);
+    const auto setBands = [&](bool rising) {
+        for (int b = 0; b < 10; ++b) p.SetEqualizerValue(b, rising ? b * 10 - 50 : 40 - b * 10);
+        p.Messages().ProcessMessages();
+    };
+    setBands(true);
     p.SetEqualizerEnabled(true);
     p.Messages().ProcessMessages();
     DecoderState& d = p.Decoder();
@@ -617,18 +599,43 @@ TEST(PlayerEqualizerTest, TablesFollowTheBandsAndUpdatesNeverTear) {
     EXPECT_FLOAT_EQ(LineGain(d)[575], 1.0f);
     EXPECT_FLOAT_EQ(LineGain(d)[13], std::pow(10.0f, -0.6f));
     EXPECT_FLOAT_EQ(static_cast<float>(p.Output()->Gain()), std::pow(10.0f, 0.4f));
+    const std::vector<float> rising(LineGain(d), LineGain(d) + 576);
+    setBands(false);
+    const std::vector<float> falling(LineGain(d), LineGain(d) + 576);
+    ASSERT_NE(rising, falling);
 
-    // Flip between two settings while it plays; what is left is the last one, whole.
+    // Flip between the two settings while it plays. The decoding thread hands
+    // the device its buffers under the lock it decodes with; there the table
+    // it uses must be one setting whole, never a mix of the two.
+    const std::thread::id host = std::this_thread::get_id();
+    std::atomic<int> sawRising{0}, sawFalling{0}, torn{0};
+    f.rec->onWrite = [&] {
+        if (std::this_thread::get_id() == host) return;  // the fade-out of a restart
+        const float* table = LineGain(d);
+        if (std::equal(rising.begin(), rising.end(), table)) {
+            ++sawRising;
+        } else if (std::equal(falling.begin(), falling.end(), table)) {
+            ++sawFalling;
+        } else {
+            ++torn;
+        }
+    };
     p.Play();
-    for (int i = 0; i < 200; ++i) {
-        for (int b = 0; b < 10; ++b) p.SetEqualizerValue(b, (i % 2) ? 20 : -20);
-        p.Messages().ProcessMessages();
-        if (i % 20 == 0) std::this_thread::sleep_for(1ms);
-    }
+    bool next = true;
+    EXPECT_TRUE(test::WaitUntil([&] { return sawRising >= 20 && sawFalling >= 20; }, 20s, [&] {
+        setBands(next);
+        next = !next;
+        // Room for the decoding thread to hand over a buffer before the next flip.
+        const int before = sawRising + sawFalling + torn;
+        test::WaitUntil([&] { return sawRising + sawFalling + torn > before; }, 20ms);
+    })) << "the decoding thread handed over " << sawRising << " and " << sawFalling << " buffers";
     p.Stop();
-    for (int i = 0; i < 576; ++i) ASSERT_FLOAT_EQ(LineGain(d)[i], 1.0f) << i;
-    EXPECT_FLOAT_EQ(static_cast<float>(p.Output()->Gain()), std::pow(10.0f, 0.2f));
+    f.rec->onWrite = nullptr;
+    EXPECT_EQ(torn.load(), 0) << "buffers handed over with a table mixing two settings";
+    EXPECT_EQ(std::vector<float>(LineGain(d), LineGain(d) + 576), next ? falling : rising) << "the last setting";
+    EXPECT_FLOAT_EQ(static_cast<float>(p.Output()->Gain()), std::pow(10.0f, 0.4f));
 
+    for (int b = 0; b < 10; ++b) p.SetEqualizerValue(b, 20);
     p.SetEqualizerMode(memSubBand);
     p.SetEqualizerValue(31, 100);
     p.Messages().ProcessMessages();

@@ -17,6 +17,7 @@
 #include "engine/sound_out.h"
 #include "tests/pulse_server.h"
 #include "tests/test_support.h"
+#include "tests/wait_until.h"
 
 namespace wl {
 namespace {

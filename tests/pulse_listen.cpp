@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "tests/wait_until.h"
+
 namespace wl::test {
 
 MonitorRecorder::MonitorRecorder() {
@@ -54,15 +56,12 @@ void MonitorRecorder::Run() {
 }
 
 bool MonitorRecorder::WaitForData(std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        {
+    return WaitUntil(
+        [&] {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (samples_.size() > 2 * 4410) return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+            return samples_.size() > 2 * 4410;
+        },
+        limit);
 }
 
 void MonitorRecorder::Stop() {

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+
+#include "tests/wait_until.h"
 #include <vector>
 
 namespace wl::test {

@@ -5,24 +5,11 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "tests/test_support.h"
 
 namespace wl::test {
-
-// Polls `cond` every 5 ms until it holds or `limit` has passed.
-template <class F>
-bool WaitUntil(F cond, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return cond();
-}
 
 // Sets an environment variable for the lifetime of the object.
 class ScopedEnv {

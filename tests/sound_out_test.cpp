@@ -17,24 +17,16 @@
 #include "engine/audio_device_null.h"
 #include "engine/sound_out.h"
 #include "tests/test_support.h"
+#include "tests/wait_until.h"
 
 namespace wl {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using test::WaitUntil;
 
 constexpr int32_t kStereoBuffer = 88200;  // 500 ms of 44100 Hz 16-bit stereo
-
-template <class F>
-bool WaitUntil(F cond, std::chrono::milliseconds limit = 10000ms) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(2ms);
-    }
-    return cond();
-}
 
 // A factory of devices that remembers the last one it made (the open one,
 // after Open).

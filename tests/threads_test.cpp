@@ -13,23 +13,13 @@
 #include <vector>
 
 #include "engine/threads.h"
+#include "tests/wait_until.h"
 
 namespace wl {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-// Polls `cond` for up to `limit`; true once it holds.
-template <class F>
-bool WaitUntil(F cond, std::chrono::milliseconds limit = 10000ms) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(2ms);
-    }
-    return cond();
-}
+using test::WaitUntil;
 
 // ------------------------------------------------------------------ mutexes
 

@@ -2,28 +2,15 @@
 // command line with live meters, the hand-off picked up by the tick, and the
 // transport row driving the playlist.
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 
 #include "app/scramble.h"
 #include "tests/app/app_fixture.h"
+#include "tests/app/run_events.h"
 #include "tests/player_support.h"
 
 namespace wl::test {
-
-namespace {
-
-// Runs the event loop until cond holds or the time is up.
-template <typename Cond>
-bool RunUntil(Cond cond, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!cond() && timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return cond();
-}
-
-}  // namespace
 
 class AppIntegration : public AppFixture {
 protected:
@@ -51,7 +38,7 @@ TEST_F(AppIntegration, FirstShowWithNothingToPlayShowsTheBanner) {
 TEST_F(AppIntegration, CommandLineFilePlaysWithRatesTimesAndMovingMeters) {
     Create({tone_});
     form1->show();
-    ASSERT_TRUE(RunUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
     EXPECT_EQ(form1->EntryCount, 1);
     EXPECT_EQ(form1->CurrentEntry, 1);
     EXPECT_EQ(form1->TitleText, "tone");
@@ -59,10 +46,10 @@ TEST_F(AppIntegration, CommandLineFilePlaysWithRatesTimesAndMovingMeters) {
     EXPECT_EQ(form1->Label8->text(), "00:04");
     EXPECT_EQ(form1->Label2->text(), "1 - 1");
     // The meters read the sound output: a tone lights them within a moment.
-    EXPECT_TRUE(RunUntil([&] { return form1->LevelL > 0 && form1->LevelR > 0; }, 3000))
+    EXPECT_TRUE(RunEventsUntil([&] { return form1->LevelL > 0 && form1->LevelR > 0; }, 3000))
         << "levels " << form1->LevelL << ", " << form1->LevelR;
     // The position event moves the time display.
-    EXPECT_TRUE(RunUntil([&] { return form1->Label7->text() != "00:00"; }, 3000));
+    EXPECT_TRUE(RunEventsUntil([&] { return form1->Label7->text() != "00:00"; }, 3000));
 }
 
 TEST_F(AppIntegration, HandOffListIsPickedUpByTheTickAndPlayed) {
@@ -77,14 +64,14 @@ TEST_F(AppIntegration, HandOffListIsPickedUpByTheTickAndPlayed) {
     EXPECT_FALSE(QFile::exists(Home() + "list.txt"));
     EXPECT_EQ(form1->EntryCount, 2);
     EXPECT_EQ(form1->CurrentEntry, 1);
-    EXPECT_TRUE(RunUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
+    EXPECT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
     EXPECT_EQ(QString::fromStdString(form1->MP3Player->FileName()), tone_);
 }
 
 TEST_F(AppIntegration, TransportRowDrivesPlayerAndPlaylist) {
     Create({tone_, tone2_});
     form1->show();
-    ASSERT_TRUE(RunUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
     form1->Image9Click();
     EXPECT_EQ(form1->MP3Player->Status(), mpsPaused);
     form1->Image9Click();
@@ -100,7 +87,7 @@ TEST_F(AppIntegration, TransportRowDrivesPlayerAndPlaylist) {
     EXPECT_EQ(form1->MP3Player->Status(), mpsStopped);
     form1->PlayPrevious();
     EXPECT_EQ(form1->CurrentEntry, 1);
-    EXPECT_TRUE(RunUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
+    EXPECT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
 }
 
 }  // namespace wl::test

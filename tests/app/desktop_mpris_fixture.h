@@ -59,26 +59,12 @@ protected:
     void PlayDirect(const QString& path) {
         form1->MP3Player->SetFileName(path.toStdString());
         form1->MP3Player->Play();
-        ASSERT_TRUE(WaitUntil([&] { return form1->MP3Player->Status() == mpsPlaying; })) << path.toStdString();
+        ASSERT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsPlaying; })) << path.toStdString();
     }
 
     TMP3PlayerStatus Status() const { return form1->MP3Player->Status(); }
     QString PlaybackStatus() { return client_->Get(kMprisPlayer, QStringLiteral("PlaybackStatus")).toString(); }
     int64_t PositionUs() { return client_->Get(kMprisPlayer, QStringLiteral("Position")).toLongLong(); }
-
-    // True when the transport row's own handlers are built in: the window's
-    // Pause pauses. Leaves the player playing.
-    bool TransportRowPresent() {
-        if (Status() != mpsPlaying) return false;
-        form1->Image9Click();
-        RunEvents(20);
-        const bool present = Status() == mpsPaused;
-        if (present) {
-            form1->Image9Click();
-            WaitUntil([&] { return Status() == mpsPlaying; });
-        }
-        return present;
-    }
 
     std::unique_ptr<TPrivateBus> bus_;
     std::unique_ptr<TBusConnection> serviceBus_;

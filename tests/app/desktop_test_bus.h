@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -17,41 +16,24 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QString>
-#include <QThread>
 #include <QVariant>
 
 #include <sys/prctl.h>
 
 #include <csignal>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "app/mpris.h"
 #include "tests/app/playlist_support.h"
+#include "tests/app/run_events.h"
 #include "tests/stream_builder.h"
 
 namespace wl::test {
 
 inline const QString kMprisRoot = QStringLiteral("org.mpris.MediaPlayer2");
 inline const QString kMprisPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
-
-// Runs events until `done` holds or `ms` pass; the last check decides.
-inline bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-inline void RunEvents(int ms) {
-    WaitUntil([] { return false; }, ms);
-}
 
 // The helper processes end with the test process, even when it is killed.
 inline void EndWithParent(QProcess& process) {
@@ -105,7 +87,7 @@ public:
                                                               QString::fromLatin1(kMprisObjectPath), interface, method);
         message.setArguments(arguments);
         QDBusPendingCall call = connection_.asyncCall(message, 5000);
-        WaitUntil([&] { return call.isFinished(); }, 6000);
+        RunEventsUntil([&] { return call.isFinished(); }, 6000);
         return call.reply();
     }
     // Calls and lets the queued action run (a short while of events).
@@ -160,10 +142,10 @@ public:
     }
     qsizetype Mark() { return Text().size(); }
     bool WaitFor(const QString& needle, qsizetype from = 0, int ms = 3000) {
-        return WaitUntil([&] { return Text().indexOf(needle, from) >= 0; }, ms);
+        return RunEventsUntil([&] { return Text().indexOf(needle, from) >= 0; }, ms);
     }
     bool WaitForMatch(const QRegularExpression& pattern, qsizetype from = 0, int ms = 3000) {
-        return WaitUntil([&] { return pattern.match(Text(), from).hasMatch(); }, ms);
+        return RunEventsUntil([&] { return pattern.match(Text(), from).hasMatch(); }, ms);
     }
     // The positions (µs) of the Seeked signals after `from`.
     std::vector<int64_t> Seeked(qsizetype from) {
@@ -183,7 +165,7 @@ inline QString RunAsync(const QString& program, const QStringList& arguments, in
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForStarted(5000)) return {};
-    WaitUntil([&] { return process.state() == QProcess::NotRunning; }, ms);
+    RunEventsUntil([&] { return process.state() == QProcess::NotRunning; }, ms);
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 

@@ -1,9 +1,16 @@
-// Pictures of the display, every panel and the saver for a look by eye: written only when WL_SCREENSHOT_DIR names a folder
-// (scripts/screenshots.sh).
+// Pictures of the display, every panel and the saver: each state drawn has
+// the window's size and looks different from the others. With
+// WL_SCREENSHOT_DIR naming a folder they are also written there for a look
+// by eye (scripts/screenshots.sh).
 #include <QDir>
 #include <QImage>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QTableWidget>
+
+#include <iterator>
+#include <map>
+#include <string>
 
 #include "app/form2.h"
 #include "tests/app/app_fixture.h"
@@ -11,12 +18,45 @@
 
 namespace wl::test {
 
+namespace {
+
+// The pictures taken, by name, written out when asked for.
+class TPictures {
+public:
+    TPictures() : dir_(QString::fromLocal8Bit(qgetenv("WL_SCREENSHOT_DIR"))) {}
+    void Take(const std::string& name, const QPixmap& picture) {
+        pictures_[name] = picture.toImage();
+        sizes_[name] = picture.deviceIndependentSize().toSize();
+        if (!dir_.isEmpty()) {
+            EXPECT_TRUE(picture.save(QDir(dir_).filePath(QString::fromStdString(name) + ".png"))) << name;
+        }
+    }
+    QSize Size(const std::string& name) const { return sizes_.at(name); }
+    bool Differ(const std::string& a, const std::string& b) const { return pictures_.at(a) != pictures_.at(b); }
+    // More than one colour in the picture: something was drawn.
+    bool Drawn(const std::string& name) const {
+        const QImage& image = pictures_.at(name);
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixel(x, y) != image.pixel(0, 0)) return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    QString dir_;
+    std::map<std::string, QImage> pictures_;
+    std::map<std::string, QSize> sizes_;
+};
+
+}  // namespace
+
 TEST_F(AppFixture, DisplayScreenshots) {
-    const QByteArray dir = qgetenv("WL_SCREENSHOT_DIR");
-    if (dir.isEmpty()) GTEST_SKIP() << "set WL_SCREENSHOT_DIR to write the pictures";
+    TPictures pictures;
     Create();
     TForm1& f = *form1;
-    CompleteFrame(f);
+    ASSERT_NO_FATAL_FAILURE(CompleteFrame(f));
     TFixedLevels* levels = UseFixedLevels(f);
     levels->Left = 26000;
     levels->Right = 14000;
@@ -38,35 +78,34 @@ TEST_F(AppFixture, DisplayScreenshots) {
     f.SetStatePicture(TStatePicture::Play);
     TForm1::SetTextColor(f.Label4, kLampLitColor);
     TForm1::SetTextColor(f.Label9, kLampLitColor);
-    const QDir out(QString::fromLocal8Bit(dir));
-    ASSERT_TRUE(f.grab(QRect(0, 0, kWindowWidth, kPanelHeight)).save(out.filePath("display.png")));
+    pictures.Take("display", f.grab(QRect(0, 0, kWindowWidth, kPanelHeight)));
 
     f.DrawBanner();
-    ASSERT_TRUE(f.grab(QRect(0, 0, kWindowWidth, kPanelHeight)).save(out.filePath("display_banner.png")));
+    pictures.Take("display_banner", f.grab(QRect(0, 0, kWindowWidth, kPanelHeight)));
 
     // A long error, cut at a word before the state picture.
     f.ShowError(QStringLiteral("cannot write /tmp/out.wav: No space left on device(waveOutWrite)"));
     f.SetStatePicture(TStatePicture::End);
-    ASSERT_TRUE(f.grab(QRect(0, 0, kWindowWidth, kPanelHeight)).save(out.filePath("display_error.png")));
+    pictures.Take("display_error", f.grab(QRect(0, 0, kWindowWidth, kPanelHeight)));
 
     f.SpeedButton16Click();
     f.SpeedButton12->click();
     f.TogglePanel(f.Panel2);
-    ASSERT_TRUE(f.grab().save(out.filePath("equalizer.png")));
+    pictures.Take("equalizer", f.grab());
     f.TogglePanel(f.Panel2);
 
     f.TogglePanel(f.Panel3);
     for (int k = 0; k < 30; ++k) f.Timer1Timer();
-    ASSERT_TRUE(f.grab().save(out.filePath("about.png")));
+    pictures.Take("about", f.grab());
     // The wandering picture at its lowest and rightmost place.
     f.WanderX = 263;
     f.WanderY = 85;
     f.Image6->move(f.WanderX, f.WanderY);
-    ASSERT_TRUE(f.grab().save(out.filePath("about_corner.png")));
+    pictures.Take("about_corner", f.grab());
     f.TogglePanel(f.Panel3);
 
     f.TogglePanel(f.Panel4);
-    ASSERT_TRUE(f.grab().save(out.filePath("options.png")));
+    pictures.Take("options", f.grab());
     f.TogglePanel(f.Panel4);
 
     for (const char* name : {"Nightfall Harbour - The Long Way Home (live)", "Glass Rivers", "Copper Sky",
@@ -76,7 +115,7 @@ TEST_F(AppFixture, DisplayScreenshots) {
     f.sg1->selectRow(1);
     f.UpdateScrollButtons();
     f.TogglePanel(f.Panel19);
-    ASSERT_TRUE(f.grab().save(out.filePath("playlist.png")));
+    pictures.Take("playlist", f.grab());
     f.TogglePanel(f.Panel19);
 
     f.Edit7->setText(QStringLiteral("MPEG 1, Layer 3, Stereo"));
@@ -88,7 +127,7 @@ TEST_F(AppFixture, DisplayScreenshots) {
     f.Edit6->setText(QStringLiteral("Rock"));
     f.Edit8->setText(QStringLiteral("7"));
     f.TogglePanel(f.Panel17);
-    ASSERT_TRUE(f.grab().save(out.filePath("tags.png")));
+    pictures.Take("tags", f.grab());
     f.TogglePanel(f.Panel17);
 
     form2->SetScreenSize(QSize(800, 260));
@@ -97,8 +136,29 @@ TEST_F(AppFixture, DisplayScreenshots) {
     f.FormatTime(83000);
     form2->FormShow();
     for (int k = 0; k < 30; ++k) form2->Timer1Timer();
-    ASSERT_TRUE(form2->grab().save(out.filePath("saver.png")));
+    pictures.Take("saver", form2->grab());
     form2->FormHide();
+
+    const QSize display(kWindowWidth, kPanelHeight);
+    const QSize open(kWindowWidth, 2 * kPanelHeight);
+    for (const char* name : {"display", "display_banner", "display_error"}) {
+        EXPECT_EQ(pictures.Size(name), display) << name;
+    }
+    const char* panels[] = {"equalizer", "about", "options", "playlist", "tags"};
+    for (const char* name : panels) EXPECT_EQ(pictures.Size(name), open) << name;
+    EXPECT_EQ(pictures.Size("about_corner"), open);
+    EXPECT_EQ(pictures.Size("saver"), QSize(800, 260));
+
+    EXPECT_TRUE(pictures.Differ("display", "display_banner"));
+    EXPECT_TRUE(pictures.Differ("display", "display_error"));
+    EXPECT_TRUE(pictures.Differ("display_banner", "display_error"));
+    for (size_t a = 0; a < std::size(panels); ++a) {
+        for (size_t b = a + 1; b < std::size(panels); ++b) {
+            EXPECT_TRUE(pictures.Differ(panels[a], panels[b])) << panels[a] << " and " << panels[b];
+        }
+    }
+    EXPECT_TRUE(pictures.Differ("about", "about_corner")) << "the wandering picture moved";
+    EXPECT_TRUE(pictures.Drawn("saver"));
 }
 
 }  // namespace wl::test

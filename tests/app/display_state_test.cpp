@@ -1,10 +1,7 @@
 // What the display says after an entry starts, fails or runs out: the status
 // line's errors, the state picture, the times and the seek bar.
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QLabel>
-#include <QThread>
 #include <QTimer>
 
 #include <stdexcept>
@@ -15,25 +12,9 @@
 #include "controls/al_progress_bar.h"
 #include "engine/threads.h"
 #include "tests/app/playlist_support.h"
+#include "tests/app/run_events.h"
 
 namespace wl::test {
-
-namespace {
-
-// Runs events until `done` holds or `ms` pass.
-template <typename F>
-bool WaitFor(F done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-}  // namespace
 
 using DisplayState = PlaylistFixture;
 
@@ -95,7 +76,7 @@ TEST_F(DisplayState, EndOfTheListShowsEndNotPlay) {
     EXPECT_EQ(TStatePicture::Play, form1->ShownState);
     form1->Timer4Timer();  // still playing: nothing changes
     EXPECT_EQ(TStatePicture::Play, form1->ShownState);
-    ASSERT_TRUE(WaitFor([&] { return form1->MP3Player->Status() == mpsStopped; }, 5000));
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsStopped; }, 5000));
     form1->Timer4Timer();
     EXPECT_EQ(mpsStopped, form1->MP3Player->Status());
     EXPECT_EQ(TStatePicture::End, form1->ShownState);
@@ -139,9 +120,9 @@ TEST_F(DisplayState, OutputFailureWhilePlayingShowsAndMovesOn) {
     form1->MP3Player->SetOutputDevice("wav:/dev/full");
     form1->CurrentEntry = 1;
     form1->playfile();
-    ASSERT_TRUE(WaitFor([&] { return form1->StatusText.contains("No space left on device"); }, 5000))
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->StatusText.contains("No space left on device"); }, 5000))
         << form1->StatusText.toStdString();
-    ASSERT_TRUE(WaitFor([&] { return form1->MP3Player->Status() == mpsStopped; }, 5000));
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsStopped; }, 5000));
     EXPECT_TRUE(form1->AutoAdvance);
 
     form1->MP3Player->SetOutputDevice("null");
@@ -153,7 +134,7 @@ TEST_F(DisplayState, OutputFailureWhilePlayingShowsAndMovesOn) {
 TEST_F(DisplayState, ErrorsReportedOnOtherThreadsReachTheStatusLine) {
     std::thread worker([] { ShowException(std::runtime_error("read error on the stream ")); });
     worker.join();
-    ASSERT_TRUE(WaitFor([&] { return form1->StatusText == "read error on the stream"; }, 2000));
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->StatusText == "read error on the stream"; }, 2000));
 }
 
 }  // namespace wl::test

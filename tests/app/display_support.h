@@ -1,8 +1,9 @@
 // Helpers of the display, equalizer and saver tests: a level source with
-// chosen readings, and the frame's pictures where the frame has none yet.
+// chosen readings, and a check that the frame's pictures are all there.
 #pragma once
 
 #include <QToolButton>
+#include <gtest/gtest.h>
 
 #include "app/form1.h"
 #include "app/image_widget.h"
@@ -34,33 +35,13 @@ inline TFixedLevels* UseFixedLevels(TForm1& form) {
     return raw;
 }
 
-// The skin images and transport row as the frame lays them out, for a
-// complete picture of the window.
+// The skin images and transport row the frame lays out, all there for a
+// complete picture of the window, with the skin applied.
 inline void CompleteFrame(TForm1& form) {
-    if (!form.Image2) {
-        form.Image2 = new TImage(&form);
-        form.Image2->setGeometry(0, 0, kWindowWidth, kPanelHeight);
-        form.Image2->lower();
-    }
-    if (!form.Image8) {
-        form.Image8 = new TImage(&form);
-        form.Image8->setGeometry(0, kPanelHeight, kWindowWidth, kPanelHeight);
-        form.Image8->lower();
-    }
-    TImage** row[] = {&form.Image7,  &form.Image9,  &form.Image10, &form.Image11, &form.Image12, &form.Image13,
-                      &form.Image14, &form.Image15, &form.Image16, &form.Image17, &form.Image18};
-    int x = 22;
-    for (TImage** image : row) {
-        if (!*image) {
-            *image = new TImage(&form);
-            (*image)->setGeometry(x, 156, 16, 16);
-        }
-        x += image == &form.Image13 ? 36 : 26;  // a gap after "Open"
-    }
-    if (!form.SpeedButton1) {
-        form.SpeedButton1 = new QToolButton(&form);
-        form.SpeedButton1->setGeometry(334, 157, 18, 14);
-    }
+    const QWidget* frame[] = {form.Image2,  form.Image8,  form.Image7,  form.Image9,  form.Image10,
+                              form.Image11, form.Image12, form.Image13, form.Image14, form.Image15,
+                              form.Image16, form.Image17, form.Image18, form.SpeedButton1};
+    for (const QWidget* w : frame) ASSERT_NE(w, nullptr) << "a part of the frame is missing";
     form.ApplySkin();
 }
 

@@ -83,18 +83,16 @@ TEST_F(AppFixture, DisplayRoundDivRoundsHalfToEven) {
 TEST_F(AppFixture, DisplayBrightnessColoursEveryLitText) {
     Create();
     TForm1& f = *form1;
-    if (!f.ExTrackBar3) f.ExTrackBar3 = new TExTrackBar(&f);
-    f.ExTrackBar3->SetMin(0);
-    f.ExTrackBar3->SetMax(100);
+    // The options panel's brightness bar, wired by the window.
+    ASSERT_NE(f.ExTrackBar3, nullptr);
+    ASSERT_EQ(f.ExTrackBar3->Position(), 50);
     const QWidget* lit[] = {f.Label10, f.LabelL, f.LabelR, f.Label2, f.Label5, f.Label6, f.Label7, f.Label8};
     f.ExTrackBar3->SetPosition(0);
-    f.ExTrackBar3Change();
     for (const QWidget* w : lit) EXPECT_EQ(TextColor(w), 0x785810u) << w->objectName().toStdString();
     EXPECT_EQ(f.ALProgressBar1->BarColor1(), 0x785810u);
     EXPECT_EQ(f.StatusText, "Brightness -50");
     EXPECT_EQ(f.Settings.Brightness, 0);
     f.ExTrackBar3->SetPosition(100);
-    f.ExTrackBar3Change();
     for (const QWidget* w : lit) EXPECT_EQ(TextColor(w), 0xDCBC74u);
     EXPECT_EQ(f.ALProgressBar1->BarColor1(), 0xDCBC74u);
     EXPECT_EQ(f.StatusText, "Brightness 50");

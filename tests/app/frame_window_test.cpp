@@ -62,20 +62,16 @@ void SendMouse(QWidget* receiver, QEvent::Type type, QPoint local, QPoint global
 
 class FrameWindow : public AppFixture {
 protected:
-    // Bars the display and equalizer areas make; here they stand in for them.
-    void GiveBars() {
-        auto* volume = new TExTrackBar(form1.get());
-        volume->SetOrientation(TTrackBarOrientation::trVertical);
-        volume->SetMin(0);
-        volume->SetMax(100);
-        volume->SetPosition(0);
-        volume->OnChange = [this](TExTrackBar*) { form1->ExTrackBar1Change(); };
-        form1->ExTrackBar1 = volume;
-        auto* balance = new TExTrackBar(form1->Panel2);
-        balance->SetMin(-50);
-        balance->SetMax(50);
-        balance->OnChange = [this](TExTrackBar*) { form1->ExTrackBar2Change(); };
-        form1->ExTrackBar2 = balance;
+    // The window's own volume bar (on the display) and balance bar (on the
+    // equalizer panel), as the window built them.
+    void CreateWithBars() {
+        Create();
+        ASSERT_NE(form1->ExTrackBar1, nullptr);
+        ASSERT_NE(form1->ExTrackBar2, nullptr);
+        EXPECT_EQ(form1->ExTrackBar1->parentWidget(), form1->Panel1);
+        EXPECT_EQ(form1->ExTrackBar2->parentWidget(), form1->Panel2);
+        EXPECT_EQ(form1->ExTrackBar1->Position(), 100 - form1->MP3Player->Volume());
+        EXPECT_EQ(form1->ExTrackBar2->Position(), form1->MP3Player->VolBalance());
     }
 };
 
@@ -296,8 +292,7 @@ TEST_F(FrameWindow, SpacePausesAndResumesThroughTheInputFilter) {
 }
 
 TEST_F(FrameWindow, ArrowsMoveTheVolumeBarUnlessThePlaylistShows) {
-    Create();
-    GiveBars();
+    ASSERT_NO_FATAL_FAILURE(CreateWithBars());
     form1->ExTrackBar1->SetPosition(30);
     EXPECT_EQ(form1->MP3Player->Volume(), 70);
     EXPECT_EQ(form1->StatusText, "Volume 70");
@@ -317,8 +312,7 @@ TEST_F(FrameWindow, ArrowsMoveTheVolumeBarUnlessThePlaylistShows) {
 }
 
 TEST_F(FrameWindow, KeysInOtherWindowsRunNoShortcut) {
-    Create();
-    GiveBars();
+    ASSERT_NO_FATAL_FAILURE(CreateWithBars());
     form1->ExTrackBar1->SetPosition(50);
     QWidget dialog;
     form1->IdleSeconds = 40;
@@ -349,8 +343,7 @@ TEST_F(FrameWindow, InputMarksTheUserAsPresent) {
 }
 
 TEST_F(FrameWindow, BalanceBarTruncatesTowardZero) {
-    Create();
-    GiveBars();
+    ASSERT_NO_FATAL_FAILURE(CreateWithBars());
     form1->ExTrackBar2->SetPosition(-37);
     EXPECT_EQ(form1->MP3Player->VolBalance(), -67);
     EXPECT_EQ(form1->StatusText, "Balance -37");

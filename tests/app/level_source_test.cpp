@@ -3,6 +3,7 @@
 
 #include "engine/audio_device.h"
 #include "engine/sound_out.h"
+#include "tests/wait_until.h"
 
 #include <QStringList>
 #include <QThread>
@@ -65,12 +66,12 @@ TEST(SoundOutLevelSource, ReadsThePeaksOfPlayingSound) {
         if (took == 0) QThread::msleep(5);
     }
     out.WaveWrite();
-    bool seen = false;
-    while (!seen && std::chrono::steady_clock::now() < deadline) {
-        meter.Read();
-        seen = meter.LeftPeak() == 100 && meter.RightPeak() == 50;
-        if (!seen) QThread::msleep(10);
-    }
+    const bool seen = test::WaitUntil(
+        [&] {
+            meter.Read();
+            return meter.LeftPeak() == 100 && meter.RightPeak() == 50;
+        },
+        std::chrono::seconds(10));
     EXPECT_TRUE(seen) << "left " << meter.LeftPeak() << " right " << meter.RightPeak();
     out.Reset();
     out.Close();

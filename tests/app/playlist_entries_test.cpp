@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "tests/app/playlist_support.h"
+#include "tests/app/run_events.h"
 
 namespace wl::test {
 
@@ -258,7 +259,7 @@ TEST_F(PlaylistEntries, FilesDroppedOnTheWindowAreAdded) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(form1.get(), &drop);
-    for (int i = 0; i < 50 && form1->EntryCount < 2; ++i) QCoreApplication::processEvents();
+    RunEventsUntil([&] { return form1->EntryCount == 2; }, 2000);
     EXPECT_EQ((QStringList{"/m/dragged one.mp3", "/m/two.mp3"}), Column(1));
 }
 

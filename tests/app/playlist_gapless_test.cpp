@@ -1,8 +1,6 @@
 // The window plays a list on from entry to entry without a gap: one output,
 // the joined sound exactly the entries' sound one after another, each entry
 // shown when it starts.
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 
 #include <cmath>
@@ -11,6 +9,7 @@
 #include "engine/frame_walk.h"
 #include "engine/player_decode.h"
 #include "tests/app/playlist_support.h"
+#include "tests/app/run_events.h"
 #include "tests/player_support.h"
 #include "tests/test_support.h"
 
@@ -72,18 +71,18 @@ TEST_F(PlaylistGapless, EntriesFollowEachOtherInOneOutput) {
     form1->CurrentEntry = 1;
     form1->playfile();
     ASSERT_EQ(mpsPlaying, form1->MP3Player->Status()) << form1->StatusText.toStdString();
-    QElapsedTimer clock;
-    clock.start();
     int seen = 1;
-    while (form1->MP3Player->Status() != mpsStopped && clock.elapsed() < 20000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (form1->CurrentEntry != seen) {
-            EXPECT_EQ(seen + 1, form1->CurrentEntry) << "entries in order";
-            seen = form1->CurrentEntry;
-            EXPECT_EQ(files[seen - 1], form1->PlayingPath);
-            EXPECT_EQ(QString("%1 - 4").arg(seen), form1->Label2->text());
-        }
-    }
+    RunEventsUntil(
+        [&] {
+            if (form1->CurrentEntry != seen) {
+                EXPECT_EQ(seen + 1, form1->CurrentEntry) << "entries in order";
+                seen = form1->CurrentEntry;
+                EXPECT_EQ(files[seen - 1], form1->PlayingPath);
+                EXPECT_EQ(QString("%1 - 4").arg(seen), form1->Label2->text());
+            }
+            return form1->MP3Player->Status() == mpsStopped;
+        },
+        20000);
     EXPECT_EQ(4, seen) << "every entry was reached without a stop";
     std::vector<uint8_t> expected;
     for (const QString& f : files) {

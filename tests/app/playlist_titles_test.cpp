@@ -1,19 +1,16 @@
 // Titles from tags: the grid's names filled in lazily, the title strip and
 // the saver's text, and everything by file name with the option off.
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QLineEdit>
 
 #include "tests/app/playlist_support.h"
+#include "tests/app/run_events.h"
 
 namespace wl::test {
 
 namespace {
 
 void RunScan(TForm1& form) {
-    QElapsedTimer timer;
-    timer.start();
-    while (form.TagScanPending() && timer.elapsed() < 20'000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    RunEventsUntil([&] { return !form.TagScanPending(); }, 20'000);
 }
 
 }  // namespace

@@ -64,9 +64,8 @@ TEST_F(SessionResume, PlayingSessionPlaysOnWhereItWas) {
     EXPECT_GE(form1->MP3Player->Position(), at);
     EXPECT_LT(form1->MP3Player->Position(), at + 30'000);
     EXPECT_EQ(40, form1->MP3Player->Volume());
-    if (form1->ExTrackBar1) {
-        EXPECT_EQ(60, form1->ExTrackBar1->Position());
-    }
+    ASSERT_NE(form1->ExTrackBar1, nullptr);
+    EXPECT_EQ(60, form1->ExTrackBar1->Position());
 }
 
 // Paused (or stopped) at exit: nothing plays; Play starts the entry where it was.

@@ -2,14 +2,13 @@
 // pruning, the threaded mode and the setter errors.
 #include "controls/find_file.h"
 #include "controls/name_order.h"
+#include "tests/app/run_events.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -407,19 +406,6 @@ TEST(FindFileDates, EncodeAndConvert) {
 
 // ------------------------------------------------------------ threaded mode
 
-// Runs the event loop until `done` holds or 30 s have passed.
-bool SpinUntil(const std::function<bool()>& done) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) loop.quit();
-    });
-    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-    poll.start(5);
-    if (!done()) loop.exec();
-    return done();
-}
-
 TEST_F(FindFileTest, ThreadedSearchRunsEveryEventOnTheUiThread) {
     TFindFile ff;
     ff.SetLocation(root_);
@@ -450,7 +436,7 @@ TEST_F(FindFileTest, ThreadedSearchRunsEveryEventOnTheUiThread) {
     ff.Execute();
     EXPECT_TRUE(ff.Busy());
     ff.Execute();  // ignored while busy
-    ASSERT_TRUE(SpinUntil([&] { return complete > 0; })) << "threaded search did not complete";
+    ASSERT_TRUE(test::RunEventsUntil([&] { return complete > 0; }, 30000)) << "threaded search did not complete";
     QCoreApplication::processEvents();
     EXPECT_EQ(1, complete);
     EXPECT_FALSE(busyAtComplete);
@@ -465,7 +451,7 @@ TEST_F(FindFileTest, ThreadedSearchRunsEveryEventOnTheUiThread) {
     found.clear();
     ff.SetSubfolders(false);
     ff.Execute();
-    ASSERT_TRUE(SpinUntil([&] { return complete > 1; }));
+    ASSERT_TRUE(test::RunEventsUntil([&] { return complete > 1; }, 30000));
     EXPECT_EQ(3u, found.size());
 }
 
@@ -479,7 +465,7 @@ TEST_F(FindFileTest, ThreadedSearchReportsErrorsAndAbort) {
     };
     ff.OnComplete = [&](TFindFile*) { ++complete; };
     ff.Execute();
-    ASSERT_TRUE(SpinUntil([&] { return complete > 0; }));
+    ASSERT_TRUE(test::RunEventsUntil([&] { return complete > 0; }, 30000));
     EXPECT_EQ(2, found);
     EXPECT_EQ("stop here", ff.LastError());
 
@@ -489,7 +475,7 @@ TEST_F(FindFileTest, ThreadedSearchReportsErrorsAndAbort) {
         sender->Abort();
     };
     ff.Execute();
-    ASSERT_TRUE(SpinUntil([&] { return complete > 1; }));
+    ASSERT_TRUE(test::RunEventsUntil([&] { return complete > 1; }, 30000));
     EXPECT_EQ(1, found);
     EXPECT_TRUE(ff.LastError().empty());
 }
@@ -522,7 +508,7 @@ TEST_F(FindFileTest, DestroyingDuringThreadedSearchStopsTheWorker) {
     };
     ff->Execute();
     QPointer<TFindFile> alive(ff);
-    ASSERT_TRUE(SpinUntil([&] { return alive.isNull(); }));
+    ASSERT_TRUE(test::RunEventsUntil([&] { return alive.isNull(); }, 30000));
     QCoreApplication::processEvents();
     EXPECT_EQ(1, seen);
 }
