@@ -23,7 +23,7 @@ WL_FUZZ_PARALLEL=4 WL_FUZZ_BUILD=build-asan ./scripts/fuzz.sh "${FUZZ_SECONDS:-6
 echo "== ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWL_SANITIZE=thread \
   -DWL_BUILD_BENCH=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON >/dev/null
-cmake --build build-tsan -j "$jobs" --target wl_tests
+cmake --build build-tsan -j "$jobs" --target wl_engine_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan \
   --output-on-failure -j "$jobs" \
   -R '^(Thread|Mutex|Event|SoundOut|SoundDevice|PulseIntegration|Player|MessageQueue|Gapless|ReplayGain)'

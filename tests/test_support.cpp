@@ -10,12 +10,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <sstream>
 
 #include "decoder/frame_header.h"
-#include "tools/decode_file.h"
 
 #ifndef WL_SHARED_DIR
 #define WL_SHARED_DIR ""
@@ -56,10 +56,10 @@ bool FileExists(const std::string& path) {
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path, bool* ok) {
+    std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes;
-    std::string error;
-    const bool good = wl::tools::ReadWholeFile(path, bytes, error);
-    if (ok) *ok = good;
+    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (ok) *ok = in.good() || in.eof();
     return bytes;
 }
 
@@ -198,7 +198,17 @@ std::vector<int16_t> SynthesizeSignal(int32_t sampleRate, int32_t channels, doub
 
 bool WriteWav(const std::string& path, std::span<const int16_t> pcm, int32_t channels,
               int32_t sampleRate) {
-    std::vector<uint8_t> bytes = wl::tools::MakeWavHeader(channels, sampleRate, pcm.size() * 2);
+    // A canonical 44-byte header: RIFF, a 16-byte fmt chunk of 16-bit PCM, data.
+    std::vector<uint8_t> bytes;
+    const auto put = [&bytes](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    const auto tag = [&bytes](const char* t) { bytes.insert(bytes.end(), t, t + 4); };
+    const auto data = static_cast<uint32_t>(pcm.size() * 2);
+    const auto rate = static_cast<uint32_t>(sampleRate);
+    const auto ch = static_cast<uint32_t>(channels);
+    tag("RIFF"), put(36 + data, 4), tag("WAVE"), tag("fmt "), put(16, 4), put(1, 2), put(ch, 2);
+    put(rate, 4), put(rate * ch * 2, 4), put(ch * 2, 2), put(16, 2), tag("data"), put(data, 4);
     bytes.reserve(bytes.size() + pcm.size() * 2);
     for (int16_t s : pcm) {
         const auto v = static_cast<uint16_t>(s);

@@ -8,7 +8,7 @@
 #include "app/scramble.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/run_events.h"
-#include "tests/player_support.h"
+#include "tests/engine/player_support.h"
 
 namespace wl::test {
 

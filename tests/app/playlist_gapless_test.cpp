@@ -10,7 +10,7 @@
 #include "engine/player_decode.h"
 #include "tests/app/playlist_support.h"
 #include "tests/app/run_events.h"
-#include "tests/player_support.h"
+#include "tests/engine/player_support.h"
 #include "tests/test_support.h"
 
 namespace wl::test {

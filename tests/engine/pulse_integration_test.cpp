@@ -15,7 +15,7 @@
 
 #include "engine/audio_device.h"
 #include "engine/sound_out.h"
-#include "tests/pulse_server.h"
+#include "tests/engine/pulse_server.h"
 #include "tests/test_support.h"
 #include "tests/wait_until.h"
 

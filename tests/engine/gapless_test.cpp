@@ -10,7 +10,7 @@
 
 #include "engine/mp3_player.h"
 #include "engine/player_decode.h"
-#include "tests/player_support.h"
+#include "tests/engine/player_support.h"
 #include "tests/tag_builder.h"
 #include "tests/test_support.h"
 

@@ -15,7 +15,7 @@
 #include "engine/message_queue.h"
 #include "engine/mp3_player.h"
 #include "engine/player_decode.h"
-#include "tests/player_support.h"
+#include "tests/engine/player_support.h"
 #include "tests/tag_builder.h"
 #include "tools/decode_file.h"
 

@@ -1,4 +1,4 @@
-#include "tests/pulse_listen.h"
+#include "tests/engine/pulse_listen.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -14,9 +14,9 @@
 #include "engine/frame_walk.h"
 #include "engine/mp3_player.h"
 #include "engine/player_decode.h"
-#include "tests/player_support.h"
-#include "tests/pulse_listen.h"
-#include "tests/pulse_server.h"
+#include "tests/engine/player_support.h"
+#include "tests/engine/pulse_listen.h"
+#include "tests/engine/pulse_server.h"
 
 namespace wl {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/pulse_server.h"
+#include "tests/engine/pulse_server.h"
 
 #include <fcntl.h>
 #include <signal.h>

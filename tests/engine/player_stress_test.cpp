@@ -5,7 +5,7 @@
 #include <random>
 
 #include "engine/mp3_player.h"
-#include "tests/player_support.h"
+#include "tests/engine/player_support.h"
 
 namespace wl {
 namespace {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "engine/audio_device.h"
-#include "engine/file_stream.h"
+#include "io/file_stream.h"
 #include "engine/mp3_player.h"
 #include "tests/stream_builder.h"
 #include "tests/test_support.h"

@@ -5,8 +5,8 @@
 #include <chrono>
 
 #include "engine/mp3_player.h"
-#include "tests/player_support.h"
-#include "tests/pulse_server.h"
+#include "tests/engine/player_support.h"
+#include "tests/engine/pulse_server.h"
 
 namespace wl {
 namespace {

@@ -8,7 +8,7 @@
 #include "engine/frame_walk.h"
 #include "engine/mp3_player.h"
 #include "engine/player_decode.h"
-#include "tests/player_support.h"
+#include "tests/engine/player_support.h"
 
 namespace wl {
 namespace {
