@@ -59,7 +59,7 @@ TMprisState ReadMprisState(const TForm1& form) {
     const QString path = MprisSourcePath(form);
     if (open || !path.isEmpty()) {
         TMprisTrack& t = s.track;
-        t.trackId = MprisTrackId(form.CurrentEntry);
+        t.trackId = MprisTrackId(form.Playlist.CurrentEntry);
         if (lengthMs > 0) t.lengthUs = lengthMs * 1000;
         if (open) {
             t.title = Utf8(player.Info().Title());
@@ -77,8 +77,8 @@ TMprisState ReadMprisState(const TForm1& form) {
         if (!path.isEmpty()) t.url = QString::fromLatin1(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded());
     }
 
-    const int entries = form.EntryCount;
-    const int current = form.CurrentEntry;
+    const int entries = form.Playlist.EntryCount;
+    const int current = form.Playlist.CurrentEntry;
     const bool random = form.Settings.RandomPlay != 0;
     // Next and previous stop at the ends of the list unless picking at random.
     s.canGoNext = entries >= 2 && (random || current < entries);
