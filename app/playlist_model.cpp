@@ -46,7 +46,7 @@ bool TPlaylistModel::AddEntry(const QString& path) {
         row = EntryCount;
         EntryCount = static_cast<int16_t>(EntryCount + 1);
     }
-    // The row after the counted ones, as the grid always placed it.
+    // The new entry takes row EntryCount (the count before it was added).
     entries_.resize(static_cast<size_t>(row));
     entries_.push_back({path, NameFor(path), false});
     if (OnAdded) OnAdded(row);

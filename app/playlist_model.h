@@ -3,8 +3,9 @@
 // flags, and reading and writing playlist files. The main window's grid
 // shows it; the media controls and a second start's hand-off change it.
 //
-// Entries are numbered from 1 (entry n is row n - 1). EntryCount follows the
-// rows as entries are added and removed; "-All" and a fresh start set it too.
+// Entries are numbered from 1 (entry n is row n - 1). EntryCount equals the
+// rows as entries are added and removed; the window's procedures set it (and
+// CurrentEntry) directly as well.
 #pragma once
 
 #include <QString>
