@@ -29,6 +29,7 @@
 #include <memory>
 
 #include "app/extra_settings.h"
+#include "app/playlist_model.h"
 #include "app/settings.h"
 #include "app/skin.h"
 #include "app/tag_titles.h"
@@ -59,7 +60,6 @@ struct TSearchRec;
 inline constexpr int kWindowWidth = 370;
 inline constexpr int kWindowHeight = 366;
 inline constexpr int kPanelHeight = 183;
-inline constexpr int kMaxEntries = 32767;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -181,18 +181,21 @@ public:
     // ------------------------------------------------------------------
     // Playlist (form1_playlist.cpp, playlist_panel.cpp, tag_panel.cpp).
     // ------------------------------------------------------------------
-    int16_t EntryCount = 0;
-    int16_t CurrentEntry = 0;
-    std::array<int16_t, kMaxEntries + 1> NotPlayed{};  // index 1..32767
+    // The list itself; the grid (sg1) shows it.
+    TPlaylistModel Playlist;
+    // The playlist's state under the names the window's procedures use.
+    int16_t& EntryCount = Playlist.EntryCount;
+    int16_t& CurrentEntry = Playlist.CurrentEntry;
+    std::array<int16_t, kMaxEntries + 1>& NotPlayed = Playlist.NotPlayed;
     bool AutoAdvance = false;
     QString PlayingPath;
 
-    void AddEntry(const QString& path);
-    void ClearPlaylist();
+    void AddEntry(const QString& path) { Playlist.AddEntry(path); }
+    void ClearPlaylist() { Playlist.Clear(); }
     void LoadDefaultPlaylist();
     void SaveDefaultPlaylist();
-    void ResetNotPlayed();
-    int16_t PickRandom();
+    void ResetNotPlayed() { Playlist.ResetNotPlayed(); }
+    int16_t PickRandom() { return Playlist.PickRandom(); }
     void SelectCurrent();
     void UpdateScrollButtons();
     void playfile();
@@ -200,8 +203,6 @@ public:
     void FinishAdding(int rowsBefore);
     void ReadM3U(const QString& path);  // adds the playlist's entries
     void RemoveSelectedRows();          // "-File"
-    void RemoveRows(int first, int count);
-    void RenumberEntries();
     void PlayNext();      // "Next" (Image12)
     void PlayPrevious();  // "Last" (Image11)
     void Image13Click();  // "Open"
@@ -261,7 +262,7 @@ public:
     void sg1DblClick();                    // double-click or Enter in the grid
     int TopRow() const;                    // the grid's first visible row
     void SetTopRow(int row);
-    bool PlaylistEmpty() const;            // cell (0, 0) empty
+    bool PlaylistEmpty() const { return Playlist.Empty(); }
     QString DefaultPlaylistPath() const;   // ExeFolder() + "wl21.m3u"
     QString CachePath() const;             // ExeFolder() + "wl21.mp3"
     QLabel* TagHeading = nullptr;          // "ID3 Infos"
@@ -427,7 +428,8 @@ private:
     void ApplyReplayGain();  // the conf file's ReplayGain values to the player
 
     // ---- playlist (private) ----
-    QString Cell(int row, int column) const;
+    void HookPlaylist();                   // the grid follows the playlist's changes
+    void ShowRows(int first, int last);    // the grid's cells of these rows from the playlist
     void SetCell(int row, int column, const QString& text);
     int RowsBeforeAdding() const;  // 0 when the grid is empty
     void StartList();              // first entry of a fresh list: pick, select, play

@@ -54,7 +54,7 @@ void TForm1::HandOverNextEntry() {
         next = 1;
     }
     if (next < 1 || next > EntryCount) return;
-    const QString path = ResolveEntryPath(Cell(next - 1, 1));
+    const QString path = ResolveEntryPath(Playlist.Path(next - 1));
     if (path.isEmpty()) {
         if (randomPick) NotPlayed[next] = next;
         return;
@@ -81,9 +81,9 @@ void TForm1::MP3PlayerNextStarted() {
     PlayingPath = QString::fromStdString(MP3Player->FileName());
     ShowEntryCounter();
     const int row = CurrentEntry - 1;
-    SetCell(row, 0, MarkPlayed(Cell(row, 0)));
+    Playlist.MarkPlayed(row);
     const QString fileTitle = TitleFromPath(PlayingPath);
-    TitleText = TitleFor(Cell(row, 1));
+    TitleText = TitleFor(Playlist.Path(row));
     ShowEntryName(row);
     DrawTitle(TitleText, false, kTitleColor);
     SetStatus(QString());

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QTimer>
@@ -32,12 +31,6 @@ constexpr TColor kTitleColor = 0xFFFF00;
 
 // ---------------------------------------------------------------- grid cells
 
-QString TForm1::Cell(int row, int column) const {
-    if (!sg1) return {};
-    const QTableWidgetItem* item = sg1->item(row, column);
-    return item ? item->text() : QString();
-}
-
 void TForm1::SetCell(int row, int column, const QString& text) {
     if (!sg1) return;
     if (QTableWidgetItem* item = sg1->item(row, column)) {
@@ -47,9 +40,59 @@ void TForm1::SetCell(int row, int column, const QString& text) {
     }
 }
 
-bool TForm1::PlaylistEmpty() const { return Cell(0, 0).isEmpty(); }
+// Column 0 shows the entry, column 1 (beyond the visible width) its path.
+void TForm1::ShowRows(int first, int last) {
+    if (!sg1) return;
+    for (int r = first; r <= last; ++r) {
+        SetCell(r, 0, Playlist.Label(r));
+        SetCell(r, 1, Playlist.Path(r));
+    }
+}
 
-int TForm1::RowsBeforeAdding() const { return PlaylistEmpty() ? 0 : (sg1 ? sg1->rowCount() : 0); }
+// The grid keeps one row, empty, when the list is.
+void TForm1::HookPlaylist() {
+    Playlist.NameOf = [this](const QString& path) { return EntryName(path); };
+    Playlist.OnAdded = [this](int row) {
+        if (sg1) {
+            sg1->setRowCount(std::max(1, Playlist.Rows()));
+            ShowRows(row, row);
+        }
+        if (row == 0) tagScanRow_ = 0;  // a fresh list (the last row may have been removed without clearing)
+        ScheduleTagScan();
+    };
+    Playlist.OnChanged = [this](int first, int last) {
+        if (!sg1) return;
+        if (first == last) {
+            ShowRows(first, last);
+            return;
+        }
+        sg1->setUpdatesEnabled(false);
+        ShowRows(first, last);
+        sg1->setUpdatesEnabled(true);
+        sg1->viewport()->update();
+    };
+    Playlist.OnRemoved = [this](int first, int) {
+        if (sg1) {
+            sg1->setRowCount(std::max(1, Playlist.Rows()));
+            ShowRows(first, Playlist.Rows() - 1);
+        }
+        tagScanRow_ = std::min(tagScanRow_, first);
+        UpdateScrollButtons();
+    };
+    Playlist.OnCleared = [this] {
+        if (sg1) {
+            sg1->setRowCount(1);
+            SetTopRow(0);
+            // A cleared list keeps no path that a later play could still start.
+            SetCell(0, 0, QString());
+            SetCell(0, 1, QString());
+        }
+        UpdateScrollButtons();
+        tagScanRow_ = 0;
+    };
+}
+
+int TForm1::RowsBeforeAdding() const { return PlaylistEmpty() ? 0 : Playlist.Rows(); }
 
 int TForm1::TopRow() const { return sg1 ? sg1->verticalScrollBar()->value() : 0; }
 
@@ -67,98 +110,18 @@ QString TForm1::CachePath() const { return ExeFolder() + QStringLiteral("wl21.mp
 
 // ------------------------------------------------------------------ entries
 
-void TForm1::AddEntry(const QString& path) {
-    if (path.isEmpty() || !IsMp3Path(path) || !sg1) return;
-    if (PlaylistEmpty()) {
-        sg1->setRowCount(1);
-        SetCell(0, 1, path);
-        SetCell(0, 0, EntryLabel(1, false, EntryName(path)));
-        EntryCount = 1;
-        tagScanRow_ = 0;  // a fresh list (the last row may have been removed without clearing)
-        ScheduleTagScan();
-        return;
-    }
-    // The 16-bit count and the flag table end at 32767 entries.
-    if (EntryCount >= kMaxEntries || EntryCount < 0) return;
-    const int row = EntryCount;
-    sg1->setRowCount(row + 1);
-    SetCell(row, 1, path);
-    EntryCount = static_cast<int16_t>(EntryCount + 1);
-    SetCell(row, 0, EntryLabel(EntryCount, false, EntryName(path)));
-    ScheduleTagScan();
-}
-
-void TForm1::ClearPlaylist() {
-    if (sg1) {
-        sg1->setRowCount(1);
-        SetTopRow(0);
-        SetCell(0, 0, QString());
-        // A cleared list keeps no path that a later play could still start.
-        SetCell(0, 1, QString());
-    }
-    UpdateScrollButtons();
-    EntryCount = 0;
-    CurrentEntry = 0;
-    tagScanRow_ = 0;
-}
-
 void TForm1::LoadDefaultPlaylist() {
-    ClearPlaylist();
-    const QStringList entries = ReadPlaylistFile(DefaultPlaylistPath(), false);
-    if (entries.isEmpty() || !sg1) return;
-    sg1->setUpdatesEnabled(false);
-    for (const QString& entry : entries) AddEntry(entry);
-    sg1->setUpdatesEnabled(true);
+    if (sg1) sg1->setUpdatesEnabled(false);
+    Playlist.Load(DefaultPlaylistPath());
+    if (sg1) sg1->setUpdatesEnabled(true);
 }
 
-void TForm1::SaveDefaultPlaylist() {
-    QStringList entries;
-    if (!PlaylistEmpty() && sg1) {
-        const int rows = sg1->rowCount();
-        entries.reserve(rows);
-        for (int r = 0; r < rows; ++r) entries.append(Cell(r, 1));
-    }
-    WritePlaylistFile(DefaultPlaylistPath(), entries);
-}
+void TForm1::SaveDefaultPlaylist() { Playlist.Save(DefaultPlaylistPath()); }
 
 void TForm1::ReadM3U(const QString& path) {
-    const QStringList entries = ReadPlaylistFile(path, true);
-    if (entries.isEmpty() || !sg1) return;
-    sg1->setUpdatesEnabled(false);
-    for (const QString& entry : entries) AddEntry(entry);
-    sg1->setUpdatesEnabled(true);
-}
-
-// ------------------------------------------------------------- random order
-
-void TForm1::ResetNotPlayed() {
-    for (int n = 1; n <= kMaxEntries; ++n) NotPlayed[n] = static_cast<int16_t>(n);
-}
-
-int16_t TForm1::PickRandom() {
-    const int n = std::clamp<int>(EntryCount, 0, kMaxEntries);
-    if (n == 0) return 0;
-    if (n == 1) return NotPlayed[1] != 0 ? 1 : 0;
-    QRandomGenerator* rng = QRandomGenerator::global();
-    const int r = static_cast<int>(rng->bounded(n)) + 1;
-    if (NotPlayed[r] != 0) {
-        NotPlayed[r] = 0;
-        return static_cast<int16_t>(r);
-    }
-    const int s = static_cast<int>(rng->bounded(n)) + 1;
-    for (int i = s; i <= n; ++i) {
-        if (NotPlayed[i] != 0) {
-            NotPlayed[i] = 0;
-            return static_cast<int16_t>(i);
-        }
-    }
-    for (int i = 1; i <= s; ++i) {
-        if (NotPlayed[i] != 0) {
-            NotPlayed[i] = 0;
-            return static_cast<int16_t>(i);
-        }
-    }
-    return 0;
+    if (sg1) sg1->setUpdatesEnabled(false);
+    Playlist.ReadM3U(path);
+    if (sg1) sg1->setUpdatesEnabled(true);
 }
 
 // ----------------------------------------------------------- grid position
@@ -230,9 +193,7 @@ void TForm1::RemoveSelectedRows() {
     if (!sg1) return;
     const int rows = sg1->rowCount();
     if (rows <= 1) {
-        SetCell(0, 0, QString());
-        SetCell(0, 1, QString());
-        EntryCount = 0;
+        Playlist.RemoveEntries(0, 0);
         return;
     }
     int first = -1, last = -1;
@@ -248,49 +209,8 @@ void TForm1::RemoveSelectedRows() {
         first = last = sg1->currentRow();
     }
     if (first < 0 || last >= rows) return;
-    const int removed = last - first + 1;
-    for (int r = first; r <= last; ++r) SetCell(r, 0, QString());
-    EntryCount = static_cast<int16_t>(std::max(0, EntryCount - removed));
+    Playlist.RemoveEntries(first, last);
     ShowEntryCounter();
-    if (removed >= rows) {
-        // Every row went: the grid keeps one empty row.
-        sg1->setRowCount(1);
-        SetCell(0, 1, QString());
-        SetTopRow(0);
-        EntryCount = 0;
-        UpdateScrollButtons();
-        return;
-    }
-    RemoveRows(first, last - first);
-    RenumberEntries();
-}
-
-// Removes rows first .. first + count (count + 1 rows: `count` is the last
-// selected row minus the first); the rows below move up with their flags.
-void TForm1::RemoveRows(int first, int count) {
-    if (!sg1) return;
-    const int rows = sg1->rowCount();
-    const int removed = count + 1;
-    if (first < 0 || count < 0 || first + removed > rows || removed >= rows) return;
-    for (int r = first; r + removed < rows; ++r) {
-        SetCell(r, 0, Cell(r + removed, 0));
-        SetCell(r, 1, Cell(r + removed, 1));
-        if (r + removed + 1 <= kMaxEntries) NotPlayed[r + 1] = NotPlayed[r + removed + 1];
-    }
-    // Entries added later at the freed numbers start as not played.
-    for (int n = rows - removed + 1; n <= std::min(rows, kMaxEntries); ++n) NotPlayed[n] = static_cast<int16_t>(n);
-    sg1->setRowCount(rows - removed);
-    tagScanRow_ = std::min(tagScanRow_, first);
-    UpdateScrollButtons();
-}
-
-void TForm1::RenumberEntries() {
-    if (!sg1) return;
-    sg1->setUpdatesEnabled(false);
-    const int rows = std::min(sg1->rowCount(), static_cast<int>(kMaxEntries));
-    for (int r = 0; r < rows; ++r) SetCell(r, 0, EntryLabel(r + 1, NotPlayed[r + 1] == 0, EntryName(Cell(r, 1))));
-    sg1->setUpdatesEnabled(true);
-    sg1->viewport()->update();
 }
 
 // ------------------------------------------------------------------ playing
@@ -319,12 +239,12 @@ void TForm1::playfile() {
     ResetPeaks();
 
     const int row = CurrentEntry - 1;
-    const bool rowExists = sg1 && row < sg1->rowCount();
+    const bool rowExists = row < Playlist.Rows();
     // Entries written where case does not matter find their files here too.
-    PlayingPath = rowExists ? ResolveEntryPath(Cell(row, 1)) : QString();
-    if (rowExists) SetCell(row, 0, MarkPlayed(Cell(row, 0)));
+    PlayingPath = rowExists ? ResolveEntryPath(Playlist.Path(row)) : QString();
+    if (rowExists) Playlist.MarkPlayed(row);
     const QString fileTitle = TitleFromPath(PlayingPath);  // what the player gives for a file without title
-    TitleText = rowExists ? TitleFor(Cell(row, 1)) : fileTitle;
+    TitleText = rowExists ? TitleFor(Playlist.Path(row)) : fileTitle;
     ShowEntryName(row);
     DrawTitle(TitleText, false, kTitleColor);
 

@@ -1,7 +1,5 @@
 // Resume: the session's entry, position and volume kept at exit and
 // restored at the next start without files.
-#include <QTableWidget>
-
 #include <algorithm>
 
 #include "app/form1.h"
@@ -61,7 +59,7 @@ void TForm1::ResumeSession() {
         return;
     }
     ShowEntryCounter();
-    TitleText = TitleFor(Cell(entry - 1, 1));
+    TitleText = TitleFor(Playlist.Path(entry - 1));
     DrawTitle(TitleText, false, kTitleColor);
 }
 

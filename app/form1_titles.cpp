@@ -34,11 +34,9 @@ QString TForm1::TitleFor(const QString& path) {
 }
 
 void TForm1::ShowEntryName(int row) {
-    if (!sg1 || row < 0 || row >= sg1->rowCount()) return;
-    const QTableWidgetItem* item = sg1->item(row, 0);
-    if (!item || item->text().isEmpty()) return;
-    const QString text = RenameEntryText(item->text(), EntryName(Cell(row, 1)));
-    if (text != item->text()) SetCell(row, 0, text);
+    if (row < 0 || row >= Playlist.Rows()) return;
+    const QString path = Playlist.Path(row);
+    if (!path.isEmpty()) Playlist.SetName(row, EntryName(path));
 }
 
 void TForm1::ScheduleTagScan() {
@@ -54,17 +52,17 @@ void TForm1::ScheduleTagScan() {
 bool TForm1::TagScanPending() const { return tagTimer_ && tagTimer_->isActive(); }
 
 void TForm1::ScanTagTitles() {
-    if (!Extra.TitlesFromTags || !sg1 || PlaylistEmpty()) {
+    if (!Extra.TitlesFromTags || PlaylistEmpty()) {
         if (tagTimer_) tagTimer_->stop();
         return;
     }
     QElapsedTimer slice;
     slice.start();
-    const int rows = sg1->rowCount();
+    const int rows = Playlist.Rows();
     // A path read before (it may stand in the list more than once) only
     // needs its row renamed.
     auto read = [this](int row) {
-        const QString path = Cell(row, 1);
+        const QString path = Playlist.Path(row);
         if (path.isEmpty()) return;
         const auto cached = TagTitles.Cached(path);
         if (cached ? !cached->isEmpty() : !TagTitles.Get(path).isEmpty()) ShowEntryName(row);
@@ -77,10 +75,10 @@ void TForm1::ScanTagTitles() {
 }
 
 void TForm1::TitlesOptionChanged() {
-    if (!sg1 || PlaylistEmpty()) return;
-    sg1->setUpdatesEnabled(false);
-    for (int r = 0; r < sg1->rowCount(); ++r) ShowEntryName(r);
-    sg1->setUpdatesEnabled(true);
+    if (PlaylistEmpty()) return;
+    if (sg1) sg1->setUpdatesEnabled(false);
+    for (int r = 0; r < Playlist.Rows(); ++r) ShowEntryName(r);
+    if (sg1) sg1->setUpdatesEnabled(true);
     tagScanRow_ = 0;
     ScheduleTagScan();
 }

@@ -57,7 +57,7 @@ std::unique_ptr<TMprisService> TMprisService::Start(TForm1* form, QDBusConnectio
 }
 
 TMprisService::TMprisService(TForm1* form, QDBusConnection connection)
-    : form_(form), connection_(std::move(connection)), object_(std::make_unique<QObject>()) {
+    : form_(form), playlist_(form->Playlist), connection_(std::move(connection)), object_(std::make_unique<QObject>()) {
     new TMprisRootAdaptor(object_.get(), this);
     player_ = new TMprisPlayerAdaptor(object_.get(), this);
     sent_ = ReadMprisState(*form_);
@@ -199,18 +199,18 @@ void TMprisService::OpenUri(const QString& uri) {
     if (suffix != QLatin1String("MP3") && suffix != QLatin1String("M3U")) return;
     Enqueue([this, path, suffix] {
         TForm1& f = *form_;
-        const int before = f.EntryCount;
+        const int before = playlist_.EntryCount;
         // Appended as a drop appends, then played.
         if (suffix == QLatin1String("M3U")) {
-            f.ReadM3U(path);
+            playlist_.ReadM3U(path);
             QDir::setCurrent(QFileInfo(path).absolutePath());  // its relative entries
         } else {
-            f.AddEntry(path);
+            playlist_.AddEntry(path);
         }
-        if (f.EntryCount <= before) return;
+        if (playlist_.EntryCount <= before) return;
         f.FinishAdding(before);  // starts the list when it was empty
         if (before > 0) {
-            f.CurrentEntry = static_cast<int16_t>(before + 1);
+            playlist_.CurrentEntry = static_cast<int16_t>(before + 1);
             f.SelectCurrent();
             f.playfile();
         }

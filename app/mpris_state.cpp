@@ -1,7 +1,6 @@
 #include "app/mpris_state.h"
 
 #include <QFileInfo>
-#include <QTableWidget>
 #include <QUrl>
 
 #include "app/form1.h"
@@ -16,12 +15,8 @@ bool IsCacheCopy(const TForm1& form, const QString& path) {
     return QFileInfo(path).absoluteFilePath() == QFileInfo(form.ExeFolder() + "wl21.mp3").absoluteFilePath();
 }
 
-// Column 1 of the current entry's row: the path as it was added.
-QString EntryPath(const TForm1& form) {
-    if (!form.sg1 || form.CurrentEntry < 1 || form.CurrentEntry > form.sg1->rowCount()) return {};
-    const QTableWidgetItem* item = form.sg1->item(form.CurrentEntry - 1, 1);
-    return item ? item->text() : QString();
-}
+// The current entry's path as it was added.
+QString EntryPath(const TPlaylistModel& playlist) { return playlist.Path(playlist.CurrentEntry - 1); }
 
 }  // namespace
 
@@ -45,7 +40,7 @@ int MprisTrackNumber(const QString& track) {
 QString MprisSourcePath(const TForm1& form) {
     QString path = form.PlayingPath;
     if (path.isEmpty() || IsCacheCopy(form, path)) {
-        const QString entry = EntryPath(form);
+        const QString entry = EntryPath(form.Playlist);
         if (!entry.isEmpty()) path = entry;
     }
     if (path.isEmpty() && form.MP3Player->IsOpen()) path = Utf8(form.MP3Player->FileName());
@@ -64,7 +59,7 @@ TMprisState ReadMprisState(const TForm1& form) {
     const QString path = MprisSourcePath(form);
     if (open || !path.isEmpty()) {
         TMprisTrack& t = s.track;
-        t.trackId = MprisTrackId(form.CurrentEntry);
+        t.trackId = MprisTrackId(form.Playlist.CurrentEntry);
         if (lengthMs > 0) t.lengthUs = lengthMs * 1000;
         if (open) {
             t.title = Utf8(player.Info().Title());
@@ -82,8 +77,8 @@ TMprisState ReadMprisState(const TForm1& form) {
         if (!path.isEmpty()) t.url = QString::fromLatin1(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded());
     }
 
-    const int entries = form.EntryCount;
-    const int current = form.CurrentEntry;
+    const int entries = form.Playlist.EntryCount;
+    const int current = form.Playlist.CurrentEntry;
     const bool random = form.Settings.RandomPlay != 0;
     // Next and previous stop at the ends of the list unless picking at random.
     s.canGoNext = entries >= 2 && (random || current < entries);

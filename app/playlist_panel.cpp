@@ -213,6 +213,7 @@ void TForm1::BuildPlaylistPanel() {
     installEventFilter(events);
 
     InstallDialogs();
+    HookPlaylist();
     UpdateScrollButtons();
 }
 
@@ -366,7 +367,7 @@ void TForm1::sg1DblClick() {
     if (!sg1 || PlaylistEmpty()) return;
     const int row = sg1->currentRow();
     if (row < 0 || row >= kMaxEntries) return;
-    EntryCount = static_cast<int16_t>(std::min(sg1->rowCount(), static_cast<int>(kMaxEntries)));
+    EntryCount = static_cast<int16_t>(std::min(Playlist.Rows(), kMaxEntries));
     CurrentEntry = static_cast<int16_t>(row + 1);
     if (Settings.RandomPlay) NotPlayed[CurrentEntry] = 0;
     playfile();

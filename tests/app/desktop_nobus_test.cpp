@@ -1,7 +1,6 @@
 // Without a session bus, or with the name taken, the player runs without the
 // service and says so once; the state the service reports is read right.
 #include <QFileInfo>
-#include <QTableWidget>
 
 #include <string>
 
@@ -115,13 +114,10 @@ TEST_F(DesktopNoBus, StateReadFromTheWindow) {
     form1->CurrentEntry = 2;
     form1->PlayingPath = form1->ExeFolder() + "wl21.mp3";
     form1->TitleText = "Second";
-    QTableWidget grid(3, 2);
-    grid.setItem(1, 1, new QTableWidgetItem("/music/b side.mp3"));
-    QTableWidget* own = form1->sg1;
-    form1->sg1 = &grid;
+    EXPECT_EQ(MprisSourcePath(*form1), form1->PlayingPath);  // without the list's entry: the cache copy
+    for (const char* path : {"/music/a.mp3", "/music/b side.mp3", "/music/c.mp3"}) form1->Playlist.AddEntry(path);
+    ASSERT_EQ(form1->EntryCount, 3);
     s = ReadMprisState(*form1);
-    form1->sg1 = own;
-    EXPECT_EQ(MprisSourcePath(*form1), form1->PlayingPath);  // without the grid: the cache copy
     EXPECT_EQ(s.track.trackId, "/org/wavelantern/track/2");
     EXPECT_EQ(s.track.url, "file:///music/b%20side.mp3");
     EXPECT_EQ(s.track.title, "Second");
@@ -147,8 +143,7 @@ TEST_F(DesktopNoBus, StateReadFromTheWindow) {
     s = ReadMprisState(*form1);
     EXPECT_FALSE(s.canGoNext);
     EXPECT_FALSE(s.canGoPrevious);
-    form1->EntryCount = 0;
-    form1->CurrentEntry = 0;
+    form1->Playlist.Clear();
     form1->PlayingPath.clear();
 }
 

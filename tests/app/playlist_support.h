@@ -74,7 +74,9 @@ protected:
         AppFixture::TearDown();
     }
 
+    // Column 0: what the grid shows; column 1: the entry's path in the list.
     QString Text(int row, int column = 0) const {
+        if (column == 1) return form1->Playlist.Path(row);
         const QTableWidgetItem* item = form1->sg1->item(row, column);
         return item ? item->text() : QString();
     }

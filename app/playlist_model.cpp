@@ -1,0 +1,158 @@
+#include "app/playlist_model.h"
+
+#include <QRandomGenerator>
+
+#include <algorithm>
+
+#include "app/m3u.h"
+#include "app/playlist_names.h"
+
+namespace wl {
+
+bool TPlaylistModel::Empty() const { return entries_.empty() || entries_.front().Path.isEmpty(); }
+
+QString TPlaylistModel::Path(int row) const { return row >= 0 && row < Rows() ? entries_[row].Path : QString(); }
+
+QString TPlaylistModel::Label(int row) const {
+    if (row < 0 || row >= Rows() || entries_[row].Path.isEmpty()) return {};
+    const TPlaylistEntry& entry = entries_[row];
+    return EntryLabel(row + 1, entry.Played, entry.Name);
+}
+
+QStringList TPlaylistModel::Paths() const {
+    QStringList paths;
+    if (Empty()) return paths;
+    paths.reserve(Rows());
+    for (const TPlaylistEntry& entry : entries_) paths.append(entry.Path);
+    return paths;
+}
+
+QString TPlaylistModel::NameFor(const QString& path) const { return NameOf ? NameOf(path) : DisplayName(path); }
+
+void TPlaylistModel::Changed(int first, int last) {
+    if (OnChanged && first <= last) OnChanged(first, last);
+}
+
+// ------------------------------------------------------------------ entries
+
+bool TPlaylistModel::AddEntry(const QString& path) {
+    if (path.isEmpty() || !IsMp3Path(path)) return false;
+    int row = 0;
+    if (Empty()) {
+        entries_.clear();
+        EntryCount = 1;
+    } else {
+        if (EntryCount >= kMaxEntries || EntryCount < 0) return false;
+        row = EntryCount;
+        EntryCount = static_cast<int16_t>(EntryCount + 1);
+    }
+    // The new entry takes row EntryCount (the count before it was added).
+    entries_.resize(static_cast<size_t>(row));
+    entries_.push_back({path, NameFor(path), false});
+    if (OnAdded) OnAdded(row);
+    return true;
+}
+
+void TPlaylistModel::ReadM3U(const QString& path) {
+    for (const QString& entry : ReadPlaylistFile(path, true)) AddEntry(entry);
+}
+
+void TPlaylistModel::Load(const QString& path) {
+    Clear();
+    for (const QString& entry : ReadPlaylistFile(path, false)) AddEntry(entry);
+}
+
+bool TPlaylistModel::Save(const QString& path) const { return WritePlaylistFile(path, Paths()); }
+
+void TPlaylistModel::Clear() {
+    entries_.clear();
+    EntryCount = 0;
+    CurrentEntry = 0;
+    if (OnCleared) OnCleared();
+}
+
+void TPlaylistModel::RemoveEntries(int first, int last) {
+    const int rows = Rows();
+    if (rows > 1 && (first < 0 || last < first || last >= rows)) return;
+    const int removed = last - first + 1;
+    if (rows <= 1 || removed >= rows) {
+        entries_.clear();
+        EntryCount = 0;
+        if (OnCleared) OnCleared();
+        return;
+    }
+    EntryCount = static_cast<int16_t>(std::max(0, EntryCount - removed));
+    RemoveRows(first, last - first);
+    RenumberEntries();
+}
+
+void TPlaylistModel::RemoveRows(int first, int count) {
+    const int rows = Rows();
+    const int removed = count + 1;
+    if (first < 0 || count < 0 || first + removed > rows || removed >= rows) return;
+    for (int r = first; r + removed < rows; ++r) {
+        if (r + removed + 1 <= kMaxEntries) NotPlayed[r + 1] = NotPlayed[r + removed + 1];
+    }
+    // Entries added later at the freed numbers start as not played.
+    for (int n = rows - removed + 1; n <= std::min(rows, kMaxEntries); ++n) NotPlayed[n] = static_cast<int16_t>(n);
+    entries_.erase(entries_.begin() + first, entries_.begin() + first + removed);
+    if (OnRemoved) OnRemoved(first, removed);
+}
+
+void TPlaylistModel::RenumberEntries() {
+    const int rows = std::min(Rows(), kMaxEntries);
+    for (int r = 0; r < rows; ++r) {
+        TPlaylistEntry& entry = entries_[r];
+        entry.Played = NotPlayed[r + 1] == 0;
+        entry.Name = NameFor(entry.Path);
+    }
+    Changed(0, rows - 1);
+}
+
+void TPlaylistModel::MarkPlayed(int row) {
+    if (row < 0 || row >= Rows() || entries_[row].Played) return;
+    entries_[row].Played = true;
+    Changed(row, row);
+}
+
+void TPlaylistModel::SetName(int row, const QString& name) {
+    if (row < 0 || row >= Rows()) return;
+    TPlaylistEntry& entry = entries_[row];
+    if (entry.Path.isEmpty() || entry.Name == name) return;
+    entry.Name = name;
+    Changed(row, row);
+}
+
+// ------------------------------------------------------------- random order
+
+void TPlaylistModel::ResetNotPlayed() {
+    for (int n = 1; n <= kMaxEntries; ++n) NotPlayed[n] = static_cast<int16_t>(n);
+}
+
+int16_t TPlaylistModel::PickRandom() {
+    const int n = std::clamp<int>(EntryCount, 0, kMaxEntries);
+    if (n == 0) return 0;
+    if (n == 1) return NotPlayed[1] != 0 ? 1 : 0;
+    QRandomGenerator* rng = QRandomGenerator::global();
+    const int r = static_cast<int>(rng->bounded(n)) + 1;
+    if (NotPlayed[r] != 0) {
+        NotPlayed[r] = 0;
+        return static_cast<int16_t>(r);
+    }
+    const int s = static_cast<int>(rng->bounded(n)) + 1;
+    for (int i = s; i <= n; ++i) {
+        if (NotPlayed[i] != 0) {
+            NotPlayed[i] = 0;
+            return static_cast<int16_t>(i);
+        }
+    }
+    for (int i = 1; i <= s; ++i) {
+        if (NotPlayed[i] != 0) {
+            NotPlayed[i] = 0;
+            return static_cast<int16_t>(i);
+        }
+    }
+    return 0;
+}
+
+}  // namespace wl

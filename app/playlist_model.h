@@ -1,0 +1,87 @@
+// The playlist: its entries (the path as added, the name shown, the played
+// mark), the current entry and the count, the random order's not-played
+// flags, and reading and writing playlist files. The main window's grid
+// shows it; the media controls and a second start's hand-off change it.
+//
+// Entries are numbered from 1 (entry n is row n - 1). EntryCount equals the
+// rows as entries are added and removed; the window's procedures set it (and
+// CurrentEntry) directly as well.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace wl {
+
+// The 16-bit count and the flag table end here.
+inline constexpr int kMaxEntries = 32767;
+
+struct TPlaylistEntry {
+    QString Path;  // as added (relative entries of a playlist stay relative)
+    QString Name;  // the name shown
+    bool Played = false;
+};
+
+class TPlaylistModel {
+public:
+    int16_t EntryCount = 0;
+    int16_t CurrentEntry = 0;  // 0: none
+    // Random order: NotPlayed[n] is n until entry n is picked, then 0.
+    std::array<int16_t, kMaxEntries + 1> NotPlayed{};  // index 1..32767
+
+    int Rows() const { return static_cast<int>(entries_.size()); }
+    bool Empty() const;                // no entry in the first row
+    QString Path(int row) const;       // empty outside the list
+    QString Label(int row) const;      // "12. Name", "12> Name" once played; empty outside the list
+    QStringList Paths() const;         // one per row; none when Empty()
+
+    // Appends an ".mp3" path (other paths and a full list are ignored); true
+    // when it was added.
+    bool AddEntry(const QString& path);
+    // Appends the entries of a playlist file (comment lines left out).
+    void ReadM3U(const QString& path);
+    // The list's own file (the default playlist): cleared, then every line
+    // of `path` added.
+    void Load(const QString& path);
+    // Every row's path into `path`; false when it could not be written.
+    bool Save(const QString& path) const;
+    // No entries, EntryCount and CurrentEntry 0; the flags stay.
+    void Clear();
+    // Removes rows first .. last and renumbers; every row going empties the
+    // list (CurrentEntry kept). EntryCount drops by the rows removed.
+    void RemoveEntries(int first, int last);
+    // Removes rows first .. first + count (`count` is the last row minus the
+    // first); the rows below move up with their flags, freed numbers start
+    // as not played. Nothing when it would remove every row.
+    void RemoveRows(int first, int count);
+    // Numbers after the rows, played marks after the flags, names anew.
+    void RenumberEntries();
+    void MarkPlayed(int row);
+    void SetName(int row, const QString& name);  // rows holding an entry only
+
+    void ResetNotPlayed();
+    // A not-played entry at random, marked played; 0 when every entry was
+    // played. A list of one entry gives it while its flag is set, without
+    // clearing the flag.
+    int16_t PickRandom();
+
+    // The name shown for a path; DisplayName when unset.
+    std::function<QString(const QString& path)> NameOf;
+    // Changes, for the views.
+    std::function<void(int row)> OnAdded;
+    std::function<void(int first, int last)> OnChanged;   // texts of these rows
+    std::function<void(int first, int count)> OnRemoved;  // `count` rows from `first`
+    std::function<void()> OnCleared;
+
+private:
+    QString NameFor(const QString& path) const;
+    void Changed(int first, int last);
+    std::vector<TPlaylistEntry> entries_;
+};
+
+}  // namespace wl
