@@ -182,7 +182,7 @@ public:
     // Playlist (form1_playlist.cpp, playlist_panel.cpp, tag_panel.cpp).
     // ------------------------------------------------------------------
     // The list itself; the grid (sg1) shows it.
-    TPlaylistModel Playlist;
+    PlaylistModel Playlist;
     // The playlist's state under the names the window's procedures use.
     int16_t& EntryCount = Playlist.EntryCount;
     int16_t& CurrentEntry = Playlist.CurrentEntry;

@@ -25,7 +25,7 @@ namespace wl {
 
 class TForm1;
 class TMprisPlayerAdaptor;
-class TPlaylistModel;
+class PlaylistModel;
 
 inline constexpr const char* kMprisServiceName = "org.mpris.MediaPlayer2.wavelantern";
 inline constexpr const char* kMprisObjectPath = "/org/mpris/MediaPlayer2";
@@ -75,7 +75,7 @@ private:
     void ResetPositionWatch(const TMprisState& state, int64_t positionUs);
 
     TForm1* form_;
-    TPlaylistModel& playlist_;  // the window's list: what OpenUri adds to
+    PlaylistModel& playlist_;  // the window's list: what OpenUri adds to
     QDBusConnection connection_;
     std::unique_ptr<QObject> object_;  // exported; owns the adaptors and the poll timer
     TMprisPlayerAdaptor* player_ = nullptr;

@@ -16,7 +16,7 @@ bool IsCacheCopy(const TForm1& form, const QString& path) {
 }
 
 // The current entry's path as it was added.
-QString EntryPath(const TPlaylistModel& playlist) { return playlist.Path(playlist.CurrentEntry - 1); }
+QString EntryPath(const PlaylistModel& playlist) { return playlist.Path(playlist.CurrentEntry - 1); }
 
 }  // namespace
 

@@ -9,17 +9,17 @@
 
 namespace wl {
 
-bool TPlaylistModel::Empty() const { return entries_.empty() || entries_.front().Path.isEmpty(); }
+bool PlaylistModel::Empty() const { return entries_.empty() || entries_.front().Path.isEmpty(); }
 
-QString TPlaylistModel::Path(int row) const { return row >= 0 && row < Rows() ? entries_[row].Path : QString(); }
+QString PlaylistModel::Path(int row) const { return row >= 0 && row < Rows() ? entries_[row].Path : QString(); }
 
-QString TPlaylistModel::Label(int row) const {
+QString PlaylistModel::Label(int row) const {
     if (row < 0 || row >= Rows() || entries_[row].Path.isEmpty()) return {};
     const TPlaylistEntry& entry = entries_[row];
     return EntryLabel(row + 1, entry.Played, entry.Name);
 }
 
-QStringList TPlaylistModel::Paths() const {
+QStringList PlaylistModel::Paths() const {
     QStringList paths;
     if (Empty()) return paths;
     paths.reserve(Rows());
@@ -27,15 +27,15 @@ QStringList TPlaylistModel::Paths() const {
     return paths;
 }
 
-QString TPlaylistModel::NameFor(const QString& path) const { return NameOf ? NameOf(path) : DisplayName(path); }
+QString PlaylistModel::NameFor(const QString& path) const { return NameOf ? NameOf(path) : DisplayName(path); }
 
-void TPlaylistModel::Changed(int first, int last) {
+void PlaylistModel::Changed(int first, int last) {
     if (OnChanged && first <= last) OnChanged(first, last);
 }
 
 // ------------------------------------------------------------------ entries
 
-bool TPlaylistModel::AddEntry(const QString& path) {
+bool PlaylistModel::AddEntry(const QString& path) {
     if (path.isEmpty() || !IsMp3Path(path)) return false;
     int row = 0;
     if (Empty()) {
@@ -53,25 +53,25 @@ bool TPlaylistModel::AddEntry(const QString& path) {
     return true;
 }
 
-void TPlaylistModel::ReadM3U(const QString& path) {
+void PlaylistModel::ReadM3U(const QString& path) {
     for (const QString& entry : ReadPlaylistFile(path, true)) AddEntry(entry);
 }
 
-void TPlaylistModel::Load(const QString& path) {
+void PlaylistModel::Load(const QString& path) {
     Clear();
     for (const QString& entry : ReadPlaylistFile(path, false)) AddEntry(entry);
 }
 
-bool TPlaylistModel::Save(const QString& path) const { return WritePlaylistFile(path, Paths()); }
+bool PlaylistModel::Save(const QString& path) const { return WritePlaylistFile(path, Paths()); }
 
-void TPlaylistModel::Clear() {
+void PlaylistModel::Clear() {
     entries_.clear();
     EntryCount = 0;
     CurrentEntry = 0;
     if (OnCleared) OnCleared();
 }
 
-void TPlaylistModel::RemoveEntries(int first, int last) {
+void PlaylistModel::RemoveEntries(int first, int last) {
     const int rows = Rows();
     if (rows > 1 && (first < 0 || last < first || last >= rows)) return;
     const int removed = last - first + 1;
@@ -86,7 +86,7 @@ void TPlaylistModel::RemoveEntries(int first, int last) {
     RenumberEntries();
 }
 
-void TPlaylistModel::RemoveRows(int first, int count) {
+void PlaylistModel::RemoveRows(int first, int count) {
     const int rows = Rows();
     const int removed = count + 1;
     if (first < 0 || count < 0 || first + removed > rows || removed >= rows) return;
@@ -99,7 +99,7 @@ void TPlaylistModel::RemoveRows(int first, int count) {
     if (OnRemoved) OnRemoved(first, removed);
 }
 
-void TPlaylistModel::RenumberEntries() {
+void PlaylistModel::RenumberEntries() {
     const int rows = std::min(Rows(), kMaxEntries);
     for (int r = 0; r < rows; ++r) {
         TPlaylistEntry& entry = entries_[r];
@@ -109,13 +109,13 @@ void TPlaylistModel::RenumberEntries() {
     Changed(0, rows - 1);
 }
 
-void TPlaylistModel::MarkPlayed(int row) {
+void PlaylistModel::MarkPlayed(int row) {
     if (row < 0 || row >= Rows() || entries_[row].Played) return;
     entries_[row].Played = true;
     Changed(row, row);
 }
 
-void TPlaylistModel::SetName(int row, const QString& name) {
+void PlaylistModel::SetName(int row, const QString& name) {
     if (row < 0 || row >= Rows()) return;
     TPlaylistEntry& entry = entries_[row];
     if (entry.Path.isEmpty() || entry.Name == name) return;
@@ -125,11 +125,11 @@ void TPlaylistModel::SetName(int row, const QString& name) {
 
 // ------------------------------------------------------------- random order
 
-void TPlaylistModel::ResetNotPlayed() {
+void PlaylistModel::ResetNotPlayed() {
     for (int n = 1; n <= kMaxEntries; ++n) NotPlayed[n] = static_cast<int16_t>(n);
 }
 
-int16_t TPlaylistModel::PickRandom() {
+int16_t PlaylistModel::PickRandom() {
     const int n = std::clamp<int>(EntryCount, 0, kMaxEntries);
     if (n == 0) return 0;
     if (n == 1) return NotPlayed[1] != 0 ? 1 : 0;

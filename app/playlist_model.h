@@ -27,7 +27,7 @@ struct TPlaylistEntry {
     bool Played = false;
 };
 
-class TPlaylistModel {
+class PlaylistModel {
 public:
     int16_t EntryCount = 0;
     int16_t CurrentEntry = 0;  // 0: none

@@ -61,7 +61,7 @@ void RenumberEntries(benchmark::State& state) {
     wl::TForm1& f = *Shared().form;
     if (f.EntryCount != kEntries) f.LoadDefaultPlaylist();
     for (auto _ : state) {
-        f.RenumberEntries();
+        f.Playlist.RenumberEntries();
         QCoreApplication::processEvents();
     }
     state.counters["entries"] = f.EntryCount;

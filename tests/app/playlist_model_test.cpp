@@ -12,7 +12,7 @@ TEST(PlaylistModel, UserPlaylistReadAndSavedWithoutAWindow) {
     ASSERT_TRUE(dir.isValid());
     const QString user = dir.path() + "/mix.m3u";
     ASSERT_TRUE(WriteText(user, "#EXTM3U\n#EXTINF:3,a\n/m/a.mp3\nsub\\b.MP3\nnotes.txt\nfile:///m/c%20d.mp3\n"));
-    TPlaylistModel list;
+    PlaylistModel list;
     list.ReadM3U(user);
     list.ReadM3U(dir.path() + "/missing.m3u");  // nothing added
     ASSERT_EQ(3, list.EntryCount);
@@ -23,7 +23,7 @@ TEST(PlaylistModel, UserPlaylistReadAndSavedWithoutAWindow) {
     const QString own = dir.path() + "/own.m3u";
     ASSERT_TRUE(list.Save(own));
     list.CurrentEntry = 2;
-    TPlaylistModel again;
+    PlaylistModel again;
     again.CurrentEntry = 3;
     again.AddEntry("/m/old.mp3");
     again.Load(own);  // replaces the list
@@ -42,7 +42,7 @@ TEST(PlaylistModel, UserPlaylistReadAndSavedWithoutAWindow) {
 using PlaylistModelView = PlaylistFixture;
 
 TEST_F(PlaylistModelView, GridFollowsChangesMadeOnTheList) {
-    TPlaylistModel& list = form1->Playlist;
+    PlaylistModel& list = form1->Playlist;
     for (const char* path : {"/m/a.mp3", "/m/b.mp3", "/m/c.mp3", "/m/d.mp3"}) ASSERT_TRUE(list.AddEntry(path));
     EXPECT_EQ((QStringList{"1. a", "2. b", "3. c", "4. d"}), Column(0));
     list.MarkPlayed(3);
