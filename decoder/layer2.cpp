@@ -116,11 +116,6 @@ __attribute__((target("bmi2"))) void ReadRowsBmi2(TFrameBits& b, const EntryRead
                                                   float* rowOut) {
     ReadRowsBody(b, reads, count, skipPerGranule, rowOut);
 }
-
-bool HasBmi2() {
-    static const bool has = __builtin_cpu_supports("bmi2");
-    return has;
-}
 #endif
 
 inline int32_t CodeBits(int32_t cls) {

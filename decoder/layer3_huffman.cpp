@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "decoder/decoder_state.h"
+#include "decoder/simd_routines.h"
 #include "decoder/tables.h"
 
 namespace wl {
@@ -95,6 +96,15 @@ void DecodeBigValues(TMainBits& reader, int32_t* q, int32_t count, int32_t table
     reader = b;
 }
 
+#if defined(WL_X86_SIMD)
+__attribute__((target("bmi2"))) void DecodeBigValuesBmi2(TMainBits& reader, int32_t* q,
+                                                         int32_t count, int32_t tableNumber) {
+    TMainBits b = reader;
+    DecodeBigValuesLocal(b, q, count, tableNumber);
+    reader = b;
+}
+#endif
+
 inline __attribute__((always_inline)) void DecodeBigValuesLocal(TMainBits& b, int32_t* q,
                                                                  int32_t count,
                                                                  int32_t tableNumber) {
@@ -147,12 +157,12 @@ inline __attribute__((always_inline)) void DecodeBigValuesLocal(TMainBits& b, in
 
 // Count-1 table A with the sign bits: for each 10-bit peek (the longest code
 // is 6 bits, at most 4 sign bits follow), the bits taken plus vwxy << 4, and
-// the four values. After a peek at least 11 bits are held, so the signs never
+// the four values (as the line array holds them: one copy stores all four). After a peek at least 11 bits are held, so the signs never
 // need a refill: taking all at once leaves the reader as the step-by-step
 // decoding does.
 struct FastQuads {
     uint8_t bitsAndVwxy[1024];
-    int8_t values[1024][4];
+    int32_t values[1024][4];
 
     FastQuads() : bitsAndVwxy{}, values{} {
         for (uint32_t peek = 0; peek < 1024; ++peek) {
@@ -183,6 +193,17 @@ int32_t DecodeCount1(TMainBits& reader, int32_t* q, int32_t room, int32_t bitsLe
     return lines;
 }
 
+#if defined(WL_X86_SIMD)
+__attribute__((target("bmi2"))) int32_t DecodeCount1Bmi2(TMainBits& reader, int32_t* q,
+                                                         int32_t room, int32_t bitsLeft,
+                                                         bool tableB) {
+    TMainBits b = reader;
+    const int32_t lines = DecodeCount1Local(b, q, room, bitsLeft, tableB);
+    reader = b;
+    return lines;
+}
+#endif
+
 inline __attribute__((always_inline)) int32_t DecodeCount1Local(TMainBits& b, int32_t* q,
                                                                 int32_t room, int32_t bitsLeft,
                                                                 bool tableB) {
@@ -203,12 +224,7 @@ inline __attribute__((always_inline)) int32_t DecodeCount1Local(TMainBits& b, in
             vwxy = f >> 4;
             b.Consume(used);
             bitsLeft -= used;
-            int32_t* v = q + 4 * quads;
-            const int8_t* values = kFastQuads.values[peek];
-            v[0] = values[0];
-            v[1] = values[1];
-            v[2] = values[2];
-            v[3] = values[3];
+            std::memcpy(q + 4 * quads, kFastQuads.values[peek], sizeof kFastQuads.values[peek]);
             if (vwxy != 0) {
                 lastNonZero = quads;
                 lastVwxy = vwxy;
@@ -242,10 +258,10 @@ inline __attribute__((always_inline)) int32_t DecodeCount1Local(TMainBits& b, in
     return (lastVwxy & 3) ? 4 * (lastNonZero + 1) : 4 * lastNonZero + 2;
 }
 
-}  // namespace
-
-void DecodeHuffman(DecoderState& d, const GranuleInfo& gi, int32_t* q, int32_t bitStart,
-                   int32_t& nonZeroCount) {
+// The big values and the count-1 part; kBmi2 takes the BMI2 builds.
+template <bool kBmi2>
+void DecodeLines(DecoderState& d, const GranuleInfo& gi, int32_t* q, int32_t bitStart,
+                 int32_t& nonZeroCount) {
     TMainBits& b = d.mainBits;
     const int32_t o = std::min(2 * gi.big_values, d.maxLines);
 
@@ -257,14 +273,41 @@ void DecodeHuffman(DecoderState& d, const GranuleInfo& gi, int32_t* q, int32_t b
     region1 = std::min(region1, o);
     region2 = std::min(std::max(region2, region1), o);
 
-    DecodeBigValues(b, q, region1, gi.table_select[0]);
-    DecodeBigValues(b, q + region1, region2 - region1, gi.table_select[1]);
-    DecodeBigValues(b, q + region2, o - region2, gi.table_select[2]);
+    auto bigValues = [&](int32_t* to, int32_t count, int32_t table) {
+#if defined(WL_X86_SIMD)
+        if constexpr (kBmi2) {
+            DecodeBigValuesBmi2(b, to, count, table);
+            return;
+        }
+#endif
+        DecodeBigValues(b, to, count, table);
+    };
+    bigValues(q, region1, gi.table_select[0]);
+    bigValues(q + region1, region2 - region1, gi.table_select[1]);
+    bigValues(q + region2, o - region2, gi.table_select[2]);
 
     const int32_t bitsLeft = gi.part2_3_length + bitStart - b.BitPosition();
-    const int32_t c1 = DecodeCount1(b, q + o, d.maxLines - o, bitsLeft,
-                                    gi.count1table_select != 0);
+    const bool tableB = gi.count1table_select != 0;
+    int32_t c1;
+#if defined(WL_X86_SIMD)
+    if constexpr (kBmi2) c1 = DecodeCount1Bmi2(b, q + o, d.maxLines - o, bitsLeft, tableB);
+    else
+#endif
+        c1 = DecodeCount1(b, q + o, d.maxLines - o, bitsLeft, tableB);
     nonZeroCount = o + c1;
+}
+
+}  // namespace
+
+void DecodeHuffman(DecoderState& d, const GranuleInfo& gi, int32_t* q, int32_t bitStart,
+                   int32_t& nonZeroCount) {
+    TMainBits& b = d.mainBits;
+#if defined(WL_X86_SIMD)
+    if (d.chosen.hybrid == RoutineVariant::Avx2 && HasBmi2())
+        DecodeLines<true>(d, gi, q, bitStart, nonZeroCount);
+    else
+#endif
+        DecodeLines<false>(d, gi, q, bitStart, nonZeroCount);
 
     const int32_t cap = gi.block_type == 2 ? d.shortCap : d.longCap;
     const int32_t from = std::min(nonZeroCount, cap);

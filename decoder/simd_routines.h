@@ -37,6 +37,13 @@ void Imdct12Avx2(const HybridTables& t, const float* lines, float* y);
 // non-zero line, 0 when all are 0. Used with the AVX2 hybrid transform.
 int32_t RequantLongBandsAvx2(const int32_t* q, float* out, int32_t bands, const int32_t* bandEnd,
                              const float* bandFactor, const float* pow43);
+// Whether the processor has BMI2 (shifts by any register); asked once. The
+// bit-reading code is built a second time with it and taken with the AVX2
+// routines: integer work only, so the results are the same.
+inline bool HasBmi2() {
+    static const bool has = __builtin_cpu_supports("bmi2");
+    return has;
+}
 int32_t HybridSse2(const DecoderState& d, float* lines, const float* previous, float* output,
                    int32_t blockType, int32_t longEnd, int32_t shortEnd, int32_t previousCount);
 int32_t HybridAvx2(const DecoderState& d, float* lines, const float* previous, float* output,
