@@ -11,6 +11,7 @@
 
 #include <immintrin.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 
@@ -50,23 +51,15 @@ __attribute__((target("avx2,fma"))) int32_t RequantLongBandsAvx2(const int32_t* 
 
     const __m256 low = _mm256_loadu_ps(pow43 + 32);   // |v| = 0..7
     const __m256 high = _mm256_loadu_ps(pow43 + 40);  // |v| = 8..15
-    const __m256i fifteen = _mm256_set1_epi32(15);
+    const __m256i large = _mm256_set1_epi32(~15);  // magnitude bits above 15
     const __m256i seven = _mm256_set1_epi32(7);
     const __m256 sign = _mm256_castsi256_ps(_mm256_set1_epi32(INT32_MIN));
-    // Per lane: one past the last non-zero line seen.
-    __m256i last = _mm256_setzero_si256();
-    __m256i next = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8);
-    const __m256i eight = _mm256_set1_epi32(8);
     int32_t line = 0;
     for (; line + 8 <= end; line += 8) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + line));
-        last = _mm256_max_epi32(
-            last, _mm256_andnot_si256(_mm256_cmpeq_epi32(v, _mm256_setzero_si256()), next));
-        next = _mm256_add_epi32(next, eight);
+        // The magnitude of the most negative value keeps its top bit: large.
         const __m256i a = _mm256_abs_epi32(v);
-        // Unsigned: the magnitude of the most negative value counts as large.
-        const __m256i small = _mm256_cmpeq_epi32(_mm256_max_epu32(a, fifteen), fifteen);
-        if (_mm256_movemask_epi8(small) != -1) {
+        if (!_mm256_testz_si256(a, large)) {
             DequantiseEight(q + line, out + line, factor + line, pow43);
             continue;
         }
@@ -76,13 +69,20 @@ __attribute__((target("avx2,fma"))) int32_t RequantLongBandsAvx2(const int32_t* 
         t = _mm256_or_ps(t, _mm256_and_ps(_mm256_castsi256_ps(v), sign));
         _mm256_storeu_ps(out + line, _mm256_mul_ps(_mm256_load_ps(factor + line), t));
     }
-    __m128i m = _mm_max_epi32(_mm256_castsi256_si128(last), _mm256_extracti128_si256(last, 1));
-    m = _mm_max_epi32(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(1, 0, 3, 2)));
-    m = _mm_max_epi32(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(2, 3, 0, 1)));
-    int32_t lastLine = _mm_cvtsi128_si32(m);
+    const int32_t whole = line;
+    int32_t lastLine = 0;  // one past the last non-zero line
     for (; line < end; ++line) {
         out[line] = DequantiseLine(q[line], factor[line], pow43);
         if (q[line] != 0) lastLine = line + 1;
+    }
+    // Otherwise the last non-zero line, searched from the end (the lines
+    // behind the last counted one are 0, usually few groups).
+    for (int32_t g = whole - 8; lastLine == 0 && g >= 0; g -= 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + g));
+        const __m256i zero = _mm256_cmpeq_epi32(v, _mm256_setzero_si256());
+        const uint32_t nonZero =
+            ~static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(zero))) & 0xFFu;
+        if (nonZero != 0) lastLine = g + 32 - std::countl_zero(nonZero);
     }
     return lastLine;
 }
