@@ -67,6 +67,7 @@ inline void ReadTriple(TFrameBits& b, const EntryRead& r, float v[3]) {
 // Decodes one granule row (3 time slots) of every entry that carries samples.
 // Reads through a local copy of the frame reader so that it stays in
 // registers while the samples are stored.
+template <bool kShared>
 inline void ReadGranule(TFrameBits& reader, const EntryRead* reads, int32_t count, int32_t part,
                         float* rowOut) {
     TFrameBits b = reader;
@@ -79,7 +80,7 @@ inline void ReadGranule(TFrameBits& reader, const EntryRead* reads, int32_t coun
         o[0] = v[0] * p;
         o[64] = v[1] * p;
         o[128] = v[2] * p;
-        if (r.step == 2) {  // the joint-stereo partner entry
+        if (kShared && r.step == 2) {  // the joint-stereo partner entry
             const float q = r.product[3 + part];
             o[1] = v[0] * q;
             o[65] = v[1] * q;
@@ -90,20 +91,31 @@ inline void ReadGranule(TFrameBits& reader, const EntryRead* reads, int32_t coun
 }
 
 // All 12 granule rows of a frame, with the bits above the band limit skipped.
-inline __attribute__((always_inline)) void ReadRowsBody(TFrameBits& b, const EntryRead* reads,
-                                                        int32_t count, int32_t skipPerGranule,
-                                                        float* rowOut) {
+// Frames without joint-stereo pairs take a loop without the pair test.
+template <bool kShared>
+inline __attribute__((always_inline)) void ReadRowsOf(TFrameBits& b, const EntryRead* reads,
+                                                      int32_t count, int32_t skipPerGranule,
+                                                      float* rowOut) {
     for (int part = 0; part < 3; ++part) {
         for (int granule = 0; granule < 4; ++granule, rowOut += 3 * 64) {
-            ReadGranule(b, reads, count, part, rowOut);
+            ReadGranule<kShared>(b, reads, count, part, rowOut);
             if (skipPerGranule > 0) b.SkipBits(skipPerGranule);
         }
     }
 }
 
+inline __attribute__((always_inline)) void ReadRowsBody(TFrameBits& b, const EntryRead* reads,
+                                                        int32_t count, int32_t skipPerGranule,
+                                                        bool shared, float* rowOut) {
+    if (shared)
+        ReadRowsOf<true>(b, reads, count, skipPerGranule, rowOut);
+    else
+        ReadRowsOf<false>(b, reads, count, skipPerGranule, rowOut);
+}
+
 void ReadRows(TFrameBits& b, const EntryRead* reads, int32_t count, int32_t skipPerGranule,
-              float* rowOut) {
-    ReadRowsBody(b, reads, count, skipPerGranule, rowOut);
+              bool shared, float* rowOut) {
+    ReadRowsBody(b, reads, count, skipPerGranule, shared, rowOut);
 }
 
 #if defined(WL_X86_SIMD)
@@ -113,8 +125,8 @@ void ReadRows(TFrameBits& b, const EntryRead* reads, int32_t count, int32_t skip
 // processor has BMI2.
 __attribute__((target("bmi2"))) void ReadRowsBmi2(TFrameBits& b, const EntryRead* reads,
                                                   int32_t count, int32_t skipPerGranule,
-                                                  float* rowOut) {
-    ReadRowsBody(b, reads, count, skipPerGranule, rowOut);
+                                                  bool shared, float* rowOut) {
+    ReadRowsBody(b, reads, count, skipPerGranule, shared, rowOut);
 }
 #endif
 
@@ -224,6 +236,7 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
     EntryRead reads[64];
     int32_t readCount = 0;
     uint64_t written = 0;  // entries given samples, one bit each
+    bool shared = false;   // some entry read is a joint-stereo pair
     for (int32_t e = 0; e < decoded;) {
         const int32_t cls = d.l12Class[e];
         const int32_t step = d.l12Shared[e] ? 2 : 1;
@@ -237,6 +250,7 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
             if (tables::kLayer2ClassGrouped[cls])
                 r.degroup = r.bits == 5 ? t.degroup3 : r.bits == 7 ? t.degroup5 : t.degroup9;
             r.product = d.l12Product[e];
+            shared |= step == 2;
             written |= (step == 2 ? uint64_t{3} : uint64_t{1}) << e;
         }
         e += step;
@@ -253,10 +267,10 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
 
 #if defined(WL_X86_SIMD)
     if (d.chosen.dct == RoutineVariant::Avx2 && HasBmi2())
-        ReadRowsBmi2(b, reads, readCount, skipPerGranule, d.samples);
+        ReadRowsBmi2(b, reads, readCount, skipPerGranule, shared, d.samples);
     else
 #endif
-        ReadRows(b, reads, readCount, skipPerGranule, d.samples);
+        ReadRows(b, reads, readCount, skipPerGranule, shared, d.samples);
 
     SynthL12(d.synth, d.route, d.samples, pcm, 36);
     r.BytesConsumed = d.frameLength + head.padding;
