@@ -211,42 +211,42 @@ inline __attribute__((always_inline)) int32_t DecodeCount1Local(TMainBits& b, in
     int32_t lastNonZero = -1;
     int32_t lastVwxy = 0;
     int32_t quads = 0;
-    const int32_t minBits = tableB ? 3 : 0;
-    while (quads < maxQuads && bitsLeft > minBits && !b.PastLimit()) {
-        int32_t vwxy;
-        if (tableB) {
-            vwxy = static_cast<int32_t>(b.GetBits(4)) ^ 15;
-            bitsLeft -= 4;
-        } else {
+    if (!tableB) {
+        // Table A, one peek per quadruple.
+        const uint8_t* info = kFastQuads.bitsAndVwxy;
+        int32_t* v = q;
+        while (quads < maxQuads && bitsLeft > 0 && !b.PastLimit()) {
             const uint32_t peek = b.PeekBits(10);
-            const int32_t f = kFastQuads.bitsAndVwxy[peek];
+            const int32_t f = info[peek];
             const int32_t used = f & 15;
-            vwxy = f >> 4;
             b.Consume(used);
             bitsLeft -= used;
-            std::memcpy(q + 4 * quads, kFastQuads.values[peek], sizeof kFastQuads.values[peek]);
-            if (vwxy != 0) {
+            std::memcpy(v, kFastQuads.values[peek], sizeof kFastQuads.values[peek]);
+            v += 4;
+            if (f >> 4) {
+                lastNonZero = quads;
+                lastVwxy = f >> 4;
+            }
+            ++quads;
+        }
+    } else {
+        while (quads < maxQuads && bitsLeft > 3 && !b.PastLimit()) {
+            const int32_t vwxy = static_cast<int32_t>(b.GetBits(4)) ^ 15;
+            bitsLeft -= 4;
+            int32_t* v = q + 4 * quads;
+            if (vwxy == 0) {
+                v[0] = v[1] = v[2] = v[3] = 0;
+            } else {
+                for (int k = 0; k < 4; ++k) {
+                    const int32_t one = (vwxy >> (3 - k)) & 1;
+                    v[k] = b.Signed(one);
+                    bitsLeft -= one;
+                }
                 lastNonZero = quads;
                 lastVwxy = vwxy;
             }
             ++quads;
-            continue;
         }
-        int32_t* v = q + 4 * quads;
-        if (vwxy == 0) {
-            v[0] = v[1] = v[2] = v[3] = 0;
-        } else {
-            for (int k = 0; k < 4; ++k) {
-                const int32_t one = (vwxy >> (3 - k)) & 1;
-                v[k] = b.Signed(one);
-                bitsLeft -= one;
-            }
-        }
-        if (vwxy != 0) {
-            lastNonZero = quads;
-            lastVwxy = vwxy;
-        }
-        ++quads;
     }
     // Overran part2_3_length: the last quadruple is discarded. The count may
     // stay one quadruple high; those lines are zero.
