@@ -37,7 +37,11 @@ inline int32_t Signed(TMainBits& b, int32_t v) { return b.Signed(v); }
 // the pair with its signs applied and the bits taken (code and sign bits),
 // when all of that lies within the peeked bits and no escape follows; 0
 // otherwise. Within the peeked bits no refill can happen, so taking them at
-// once leaves the reader exactly as the step-by-step decoding does.
+// once leaves the reader exactly as the step-by-step decoding does. Indexed
+// by the next 8 bits whatever the table's first-level width (at most 8), so
+// that the peek needs no per-table shift and mask.
+constexpr int32_t kFastPeekBits = 8;
+
 struct FastPairs {
     uint32_t entry[32][256];  // bits in the low byte, x and y as signed bytes above
 
@@ -46,7 +50,9 @@ struct FastPairs {
             const tables::HuffTable& h = tables::kHuffTables[t];
             if (h.method == 0 || h.lookup == nullptr) continue;
             const int32_t n = static_cast<int32_t>(h.lookup[0] & 0xFF);
-            for (uint32_t peek = 0; peek < (1u << n); ++peek) {
+            if (n > kFastPeekBits) continue;  // no short cuts: every pair walks the table
+            for (uint32_t wide = 0; wide < 256; ++wide) {
+                const uint32_t peek = wide >> (kFastPeekBits - n);
                 const uint32_t e = h.lookup[1 + peek];
                 const int32_t len = EntryLen(e);
                 const int32_t x = EntryX(e), y = EntryY(e);
@@ -63,7 +69,7 @@ struct FastPairs {
                     if ((peek >> (n - used - 1)) & 1) sy = -y;
                     ++used;
                 }
-                entry[t][peek] = uint32_t(used) | uint32_t(uint8_t(int8_t(sx))) << 8 |
+                entry[t][wide] = uint32_t(used) | uint32_t(uint8_t(int8_t(sx))) << 8 |
                                  uint32_t(uint8_t(int8_t(sy))) << 16;
             }
         }
@@ -76,12 +82,12 @@ const FastPairs kFastPairs;
 // refills, so the limit is checked right after a refill: a pair decoded from
 // the bits already held cannot cross it. (Once past the limit the whole
 // granule is cleared, so stopping before or after the pair is alike.)
-inline bool PeekPair(TMainBits& b, int32_t rootBits, uint32_t& peek) {
+inline bool PeekPair(TMainBits& b, uint32_t& peek) {
     if (b.count <= 10) {
         b.Refill();
         if (b.PastLimit()) return false;
     }
-    peek = (b.acc >> (b.count - rootBits)) & ((1u << rootBits) - 1u);
+    peek = (b.acc >> (b.count - kFastPeekBits)) & ((1u << kFastPeekBits) - 1u);
     return true;
 }
 
@@ -115,12 +121,11 @@ inline __attribute__((always_inline)) void DecodeBigValuesLocal(TMainBits& b, in
     }
     if (b.PastLimit()) return;
     const uint32_t* fast = kFastPairs.entry[tableNumber & 31];
-    const int32_t rootBits = static_cast<int32_t>(t.lookup[0] & 0xFF);
     uint32_t peek = 0;
     if (t.method == 3) {
         const int32_t linbits = t.linbits;
         for (int32_t i = 0; i < count; i += 2) {
-            if (!PeekPair(b, rootBits, peek)) return;
+            if (!PeekPair(b, peek)) return;
             const uint32_t f = fast[peek];
             if (f != 0) {
                 b.Consume(static_cast<int32_t>(f & 0xFF));
@@ -140,7 +145,7 @@ inline __attribute__((always_inline)) void DecodeBigValuesLocal(TMainBits& b, in
         return;
     }
     for (int32_t i = 0; i < count; i += 2) {
-        if (!PeekPair(b, rootBits, peek)) return;
+        if (!PeekPair(b, peek)) return;
         const uint32_t f = fast[peek];
         if (f != 0) {
             b.Consume(static_cast<int32_t>(f & 0xFF));
