@@ -25,6 +25,8 @@ void OutputMonoAvx2(const float* ring, int32_t pos, int16_t* pcm, const SynthWin
 void OutputStereoAvx2(const float* ring, int32_t pos, int16_t* pcm, const SynthWindow& window);
 void DctSse2(const float* in, float* dst);
 void DctAvx2(const float* in, float* dst);
+// DctAvx2 of in[0], in[2], ..., in[62], picked out by shuffles.
+void DctInterleavedAvx2(const float* in, float* dst);
 
 void AliasReduceSse2(float* lines, int32_t boundaries, const float (*csca)[2]);
 void AliasReduceAvx2(float* lines, int32_t boundaries, const float (*csca)[2]);
