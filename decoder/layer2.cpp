@@ -16,6 +16,13 @@ constexpr int32_t kFieldBits[4] = {4, 4, 3, 2};
 // Scale factors read per scfsi code.
 constexpr int32_t kScaleFactorCount[4] = {3, 2, 1, 2};
 
+// How the samples of a class are read (see EntryRead).
+struct ClassRead {
+    int32_t bits;
+    int32_t offset;
+    const float (*degroup)[3];  // nullptr: ungrouped
+};
+
 struct Layer2Tables {
     float classFactor[18];
     float degroup3[32][3];
@@ -37,6 +44,26 @@ const Layer2Tables& Tables() {
         return x;
     }();
     return t;
+}
+
+// Per class 1..17, pointing into Tables().
+const ClassRead* ClassReads() {
+    static const auto reads = [] {
+        const Layer2Tables& t = Tables();
+        struct Reads {
+            ClassRead c[18];
+        } x{};
+        for (int c = 1; c < 18; ++c) {
+            ClassRead& r = x.c[c];
+            r.bits = tables::kLayer2ClassBits[c];
+            r.offset = (1 << (r.bits - 1)) - 1;
+            r.degroup = nullptr;
+            if (tables::kLayer2ClassGrouped[c])
+                r.degroup = r.bits == 5 ? t.degroup3 : r.bits == 7 ? t.degroup5 : t.degroup9;
+        }
+        return x;
+    }();
+    return reads.c;
 }
 
 // How the samples of one entry with a non-zero class are read: a grouped
@@ -164,6 +191,7 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
     TFrameBits& b = d.frameBits;
     const tables::Layer2Table& table = tables::kLayer2Tables[d.l12Table];
     const Layer2Tables& t = Tables();
+    const ClassRead* classReads = ClassReads();
     const float* multiplier = l12::ScaleMultipliers();
     const int32_t total = d.l12Total;
     const int32_t limit = d.l12Limit;
@@ -241,15 +269,8 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
         const int32_t cls = d.l12Class[e];
         const int32_t step = d.l12Shared[e] ? 2 : 1;
         if (cls != 0) {
-            EntryRead& r = reads[readCount++];
-            r.entry = e;
-            r.step = step;
-            r.bits = tables::kLayer2ClassBits[cls];
-            r.offset = (1 << (r.bits - 1)) - 1;
-            r.degroup = nullptr;
-            if (tables::kLayer2ClassGrouped[cls])
-                r.degroup = r.bits == 5 ? t.degroup3 : r.bits == 7 ? t.degroup5 : t.degroup9;
-            r.product = d.l12Product[e];
+            const ClassRead& c = classReads[cls];
+            reads[readCount++] = EntryRead{e, step, c.bits, c.offset, c.degroup, d.l12Product[e]};
             shared |= step == 2;
             written |= (step == 2 ? uint64_t{3} : uint64_t{1}) << e;
         }
