@@ -260,6 +260,10 @@ void SelectRoutines(DecoderState& d, uint32_t capabilities) {
     d.imdct36 = Pick<Imdct36Routine>(c.imdct36, Imdct36Portable, Imdct36Sse2, Imdct36Avx2);
     d.imdct12 = Pick<Imdct12Routine>(c.imdct12, Imdct12Portable, Imdct12Sse2, Imdct12Avx2);
     d.synth.dct = Pick<DctRoutine>(c.dct, DctPortable, DctSse2, DctAvx2);
+    d.synth.dctInterleaved = nullptr;
+#if defined(WL_X86_SIMD)
+    if (c.dct == RoutineVariant::Avx2) d.synth.dctInterleaved = DctInterleavedAvx2;
+#endif
     d.routinesSelected = true;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "decoder/layer12_common.h"
+#include "decoder/simd_routines.h"
 #include "decoder/tables.h"
 
 namespace wl {
@@ -14,6 +15,13 @@ namespace {
 constexpr int32_t kFieldBits[4] = {4, 4, 3, 2};
 // Scale factors read per scfsi code.
 constexpr int32_t kScaleFactorCount[4] = {3, 2, 1, 2};
+
+// How the samples of a class are read (see EntryRead).
+struct ClassRead {
+    int32_t bits;
+    int32_t offset;
+    const float (*degroup)[3];  // nullptr: ungrouped
+};
 
 struct Layer2Tables {
     float classFactor[18];
@@ -36,6 +44,26 @@ const Layer2Tables& Tables() {
         return x;
     }();
     return t;
+}
+
+// Per class 1..17, pointing into Tables().
+const ClassRead* ClassReads() {
+    static const auto reads = [] {
+        const Layer2Tables& t = Tables();
+        struct Reads {
+            ClassRead c[18];
+        } x{};
+        for (int c = 1; c < 18; ++c) {
+            ClassRead& r = x.c[c];
+            r.bits = tables::kLayer2ClassBits[c];
+            r.offset = (1 << (r.bits - 1)) - 1;
+            r.degroup = nullptr;
+            if (tables::kLayer2ClassGrouped[c])
+                r.degroup = r.bits == 5 ? t.degroup3 : r.bits == 7 ? t.degroup5 : t.degroup9;
+        }
+        return x;
+    }();
+    return reads.c;
 }
 
 // How the samples of one entry with a non-zero class are read: a grouped
@@ -66,6 +94,7 @@ inline void ReadTriple(TFrameBits& b, const EntryRead& r, float v[3]) {
 // Decodes one granule row (3 time slots) of every entry that carries samples.
 // Reads through a local copy of the frame reader so that it stays in
 // registers while the samples are stored.
+template <bool kShared>
 inline void ReadGranule(TFrameBits& reader, const EntryRead* reads, int32_t count, int32_t part,
                         float* rowOut) {
     TFrameBits b = reader;
@@ -78,7 +107,7 @@ inline void ReadGranule(TFrameBits& reader, const EntryRead* reads, int32_t coun
         o[0] = v[0] * p;
         o[64] = v[1] * p;
         o[128] = v[2] * p;
-        if (r.step == 2) {  // the joint-stereo partner entry
+        if (kShared && r.step == 2) {  // the joint-stereo partner entry
             const float q = r.product[3 + part];
             o[1] = v[0] * q;
             o[65] = v[1] * q;
@@ -87,6 +116,46 @@ inline void ReadGranule(TFrameBits& reader, const EntryRead* reads, int32_t coun
     }
     reader = b;
 }
+
+// All 12 granule rows of a frame, with the bits above the band limit skipped.
+// Frames without joint-stereo pairs take a loop without the pair test.
+template <bool kShared>
+inline __attribute__((always_inline)) void ReadRowsOf(TFrameBits& b, const EntryRead* reads,
+                                                      int32_t count, int32_t skipPerGranule,
+                                                      float* rowOut) {
+    for (int part = 0; part < 3; ++part) {
+        for (int granule = 0; granule < 4; ++granule, rowOut += 3 * 64) {
+            ReadGranule<kShared>(b, reads, count, part, rowOut);
+            if (skipPerGranule > 0) b.SkipBits(skipPerGranule);
+        }
+    }
+}
+
+inline __attribute__((always_inline)) void ReadRowsBody(TFrameBits& b, const EntryRead* reads,
+                                                        int32_t count, int32_t skipPerGranule,
+                                                        bool shared, float* rowOut) {
+    if (shared)
+        ReadRowsOf<true>(b, reads, count, skipPerGranule, rowOut);
+    else
+        ReadRowsOf<false>(b, reads, count, skipPerGranule, rowOut);
+}
+
+void ReadRows(TFrameBits& b, const EntryRead* reads, int32_t count, int32_t skipPerGranule,
+              bool shared, float* rowOut) {
+    ReadRowsBody(b, reads, count, skipPerGranule, shared, rowOut);
+}
+
+#if defined(WL_X86_SIMD)
+// The same compiled with BMI2's shifts by any register (the reads' many
+// variable shifts no longer compete for one register): integer work alone,
+// so the samples are the same. Taken with the AVX2 routines when the
+// processor has BMI2.
+__attribute__((target("bmi2"))) void ReadRowsBmi2(TFrameBits& b, const EntryRead* reads,
+                                                  int32_t count, int32_t skipPerGranule,
+                                                  bool shared, float* rowOut) {
+    ReadRowsBody(b, reads, count, skipPerGranule, shared, rowOut);
+}
+#endif
 
 inline int32_t CodeBits(int32_t cls) {
     return tables::kLayer2ClassGrouped[cls] ? tables::kLayer2ClassBits[cls]
@@ -122,6 +191,7 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
     TFrameBits& b = d.frameBits;
     const tables::Layer2Table& table = tables::kLayer2Tables[d.l12Table];
     const Layer2Tables& t = Tables();
+    const ClassRead* classReads = ClassReads();
     const float* multiplier = l12::ScaleMultipliers();
     const int32_t total = d.l12Total;
     const int32_t limit = d.l12Limit;
@@ -194,19 +264,14 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
     EntryRead reads[64];
     int32_t readCount = 0;
     uint64_t written = 0;  // entries given samples, one bit each
+    bool shared = false;   // some entry read is a joint-stereo pair
     for (int32_t e = 0; e < decoded;) {
         const int32_t cls = d.l12Class[e];
         const int32_t step = d.l12Shared[e] ? 2 : 1;
         if (cls != 0) {
-            EntryRead& r = reads[readCount++];
-            r.entry = e;
-            r.step = step;
-            r.bits = tables::kLayer2ClassBits[cls];
-            r.offset = (1 << (r.bits - 1)) - 1;
-            r.degroup = nullptr;
-            if (tables::kLayer2ClassGrouped[cls])
-                r.degroup = r.bits == 5 ? t.degroup3 : r.bits == 7 ? t.degroup5 : t.degroup9;
-            r.product = d.l12Product[e];
+            const ClassRead& c = classReads[cls];
+            reads[readCount++] = EntryRead{e, step, c.bits, c.offset, c.degroup, d.l12Product[e]};
+            shared |= step == 2;
             written |= (step == 2 ? uint64_t{3} : uint64_t{1}) << e;
         }
         e += step;
@@ -221,13 +286,12 @@ void DecodeFrameLayer2(DecoderState& d, TDecodeResult& r, const uint8_t* frame, 
     }
     d.l12Written = written;
 
-    float* rowOut = d.samples;
-    for (int part = 0; part < 3; ++part) {
-        for (int granule = 0; granule < 4; ++granule, rowOut += 3 * 64) {
-            ReadGranule(b, reads, readCount, part, rowOut);
-            if (skipPerGranule > 0) b.SkipBits(skipPerGranule);
-        }
-    }
+#if defined(WL_X86_SIMD)
+    if (d.chosen.dct == RoutineVariant::Avx2 && HasBmi2())
+        ReadRowsBmi2(b, reads, readCount, skipPerGranule, shared, d.samples);
+    else
+#endif
+        ReadRows(b, reads, readCount, skipPerGranule, shared, d.samples);
 
     SynthL12(d.synth, d.route, d.samples, pcm, 36);
     r.BytesConsumed = d.frameLength + head.padding;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "decoder/decoder_state.h"
+#include "decoder/simd_routines.h"
 #include "decoder/tables.h"
 
 namespace wl {
@@ -36,7 +37,11 @@ inline int32_t Signed(TMainBits& b, int32_t v) { return b.Signed(v); }
 // the pair with its signs applied and the bits taken (code and sign bits),
 // when all of that lies within the peeked bits and no escape follows; 0
 // otherwise. Within the peeked bits no refill can happen, so taking them at
-// once leaves the reader exactly as the step-by-step decoding does.
+// once leaves the reader exactly as the step-by-step decoding does. Indexed
+// by the next 8 bits whatever the table's first-level width (at most 8), so
+// that the peek needs no per-table shift and mask.
+constexpr int32_t kFastPeekBits = 8;
+
 struct FastPairs {
     uint32_t entry[32][256];  // bits in the low byte, x and y as signed bytes above
 
@@ -45,7 +50,9 @@ struct FastPairs {
             const tables::HuffTable& h = tables::kHuffTables[t];
             if (h.method == 0 || h.lookup == nullptr) continue;
             const int32_t n = static_cast<int32_t>(h.lookup[0] & 0xFF);
-            for (uint32_t peek = 0; peek < (1u << n); ++peek) {
+            if (n > kFastPeekBits) continue;  // no short cuts: every pair walks the table
+            for (uint32_t wide = 0; wide < 256; ++wide) {
+                const uint32_t peek = wide >> (kFastPeekBits - n);
                 const uint32_t e = h.lookup[1 + peek];
                 const int32_t len = EntryLen(e);
                 const int32_t x = EntryX(e), y = EntryY(e);
@@ -62,7 +69,7 @@ struct FastPairs {
                     if ((peek >> (n - used - 1)) & 1) sy = -y;
                     ++used;
                 }
-                entry[t][peek] = uint32_t(used) | uint32_t(uint8_t(int8_t(sx))) << 8 |
+                entry[t][wide] = uint32_t(used) | uint32_t(uint8_t(int8_t(sx))) << 8 |
                                  uint32_t(uint8_t(int8_t(sy))) << 16;
             }
         }
@@ -75,12 +82,12 @@ const FastPairs kFastPairs;
 // refills, so the limit is checked right after a refill: a pair decoded from
 // the bits already held cannot cross it. (Once past the limit the whole
 // granule is cleared, so stopping before or after the pair is alike.)
-inline bool PeekPair(TMainBits& b, int32_t rootBits, uint32_t& peek) {
+inline bool PeekPair(TMainBits& b, uint32_t& peek) {
     if (b.count <= 10) {
         b.Refill();
         if (b.PastLimit()) return false;
     }
-    peek = (b.acc >> (b.count - rootBits)) & ((1u << rootBits) - 1u);
+    peek = (b.acc >> (b.count - kFastPeekBits)) & ((1u << kFastPeekBits) - 1u);
     return true;
 }
 
@@ -95,6 +102,15 @@ void DecodeBigValues(TMainBits& reader, int32_t* q, int32_t count, int32_t table
     reader = b;
 }
 
+#if defined(WL_X86_SIMD)
+__attribute__((target("bmi2"))) void DecodeBigValuesBmi2(TMainBits& reader, int32_t* q,
+                                                         int32_t count, int32_t tableNumber) {
+    TMainBits b = reader;
+    DecodeBigValuesLocal(b, q, count, tableNumber);
+    reader = b;
+}
+#endif
+
 inline __attribute__((always_inline)) void DecodeBigValuesLocal(TMainBits& b, int32_t* q,
                                                                  int32_t count,
                                                                  int32_t tableNumber) {
@@ -105,12 +121,11 @@ inline __attribute__((always_inline)) void DecodeBigValuesLocal(TMainBits& b, in
     }
     if (b.PastLimit()) return;
     const uint32_t* fast = kFastPairs.entry[tableNumber & 31];
-    const int32_t rootBits = static_cast<int32_t>(t.lookup[0] & 0xFF);
     uint32_t peek = 0;
     if (t.method == 3) {
         const int32_t linbits = t.linbits;
         for (int32_t i = 0; i < count; i += 2) {
-            if (!PeekPair(b, rootBits, peek)) return;
+            if (!PeekPair(b, peek)) return;
             const uint32_t f = fast[peek];
             if (f != 0) {
                 b.Consume(static_cast<int32_t>(f & 0xFF));
@@ -130,7 +145,7 @@ inline __attribute__((always_inline)) void DecodeBigValuesLocal(TMainBits& b, in
         return;
     }
     for (int32_t i = 0; i < count; i += 2) {
-        if (!PeekPair(b, rootBits, peek)) return;
+        if (!PeekPair(b, peek)) return;
         const uint32_t f = fast[peek];
         if (f != 0) {
             b.Consume(static_cast<int32_t>(f & 0xFF));
@@ -147,12 +162,12 @@ inline __attribute__((always_inline)) void DecodeBigValuesLocal(TMainBits& b, in
 
 // Count-1 table A with the sign bits: for each 10-bit peek (the longest code
 // is 6 bits, at most 4 sign bits follow), the bits taken plus vwxy << 4, and
-// the four values. After a peek at least 11 bits are held, so the signs never
+// the four values (as the line array holds them: one copy stores all four). After a peek at least 11 bits are held, so the signs never
 // need a refill: taking all at once leaves the reader as the step-by-step
 // decoding does.
 struct FastQuads {
     uint8_t bitsAndVwxy[1024];
-    int8_t values[1024][4];
+    int32_t values[1024][4];
 
     FastQuads() : bitsAndVwxy{}, values{} {
         for (uint32_t peek = 0; peek < 1024; ++peek) {
@@ -183,6 +198,17 @@ int32_t DecodeCount1(TMainBits& reader, int32_t* q, int32_t room, int32_t bitsLe
     return lines;
 }
 
+#if defined(WL_X86_SIMD)
+__attribute__((target("bmi2"))) int32_t DecodeCount1Bmi2(TMainBits& reader, int32_t* q,
+                                                         int32_t room, int32_t bitsLeft,
+                                                         bool tableB) {
+    TMainBits b = reader;
+    const int32_t lines = DecodeCount1Local(b, q, room, bitsLeft, tableB);
+    reader = b;
+    return lines;
+}
+#endif
+
 inline __attribute__((always_inline)) int32_t DecodeCount1Local(TMainBits& b, int32_t* q,
                                                                 int32_t room, int32_t bitsLeft,
                                                                 bool tableB) {
@@ -190,47 +216,42 @@ inline __attribute__((always_inline)) int32_t DecodeCount1Local(TMainBits& b, in
     int32_t lastNonZero = -1;
     int32_t lastVwxy = 0;
     int32_t quads = 0;
-    const int32_t minBits = tableB ? 3 : 0;
-    while (quads < maxQuads && bitsLeft > minBits && !b.PastLimit()) {
-        int32_t vwxy;
-        if (tableB) {
-            vwxy = static_cast<int32_t>(b.GetBits(4)) ^ 15;
-            bitsLeft -= 4;
-        } else {
+    if (!tableB) {
+        // Table A, one peek per quadruple.
+        const uint8_t* info = kFastQuads.bitsAndVwxy;
+        int32_t* v = q;
+        while (quads < maxQuads && bitsLeft > 0 && !b.PastLimit()) {
             const uint32_t peek = b.PeekBits(10);
-            const int32_t f = kFastQuads.bitsAndVwxy[peek];
+            const int32_t f = info[peek];
             const int32_t used = f & 15;
-            vwxy = f >> 4;
             b.Consume(used);
             bitsLeft -= used;
+            std::memcpy(v, kFastQuads.values[peek], sizeof kFastQuads.values[peek]);
+            v += 4;
+            if (f >> 4) {
+                lastNonZero = quads;
+                lastVwxy = f >> 4;
+            }
+            ++quads;
+        }
+    } else {
+        while (quads < maxQuads && bitsLeft > 3 && !b.PastLimit()) {
+            const int32_t vwxy = static_cast<int32_t>(b.GetBits(4)) ^ 15;
+            bitsLeft -= 4;
             int32_t* v = q + 4 * quads;
-            const int8_t* values = kFastQuads.values[peek];
-            v[0] = values[0];
-            v[1] = values[1];
-            v[2] = values[2];
-            v[3] = values[3];
-            if (vwxy != 0) {
+            if (vwxy == 0) {
+                v[0] = v[1] = v[2] = v[3] = 0;
+            } else {
+                for (int k = 0; k < 4; ++k) {
+                    const int32_t one = (vwxy >> (3 - k)) & 1;
+                    v[k] = b.Signed(one);
+                    bitsLeft -= one;
+                }
                 lastNonZero = quads;
                 lastVwxy = vwxy;
             }
             ++quads;
-            continue;
         }
-        int32_t* v = q + 4 * quads;
-        if (vwxy == 0) {
-            v[0] = v[1] = v[2] = v[3] = 0;
-        } else {
-            for (int k = 0; k < 4; ++k) {
-                const int32_t one = (vwxy >> (3 - k)) & 1;
-                v[k] = b.Signed(one);
-                bitsLeft -= one;
-            }
-        }
-        if (vwxy != 0) {
-            lastNonZero = quads;
-            lastVwxy = vwxy;
-        }
-        ++quads;
     }
     // Overran part2_3_length: the last quadruple is discarded. The count may
     // stay one quadruple high; those lines are zero.
@@ -242,10 +263,10 @@ inline __attribute__((always_inline)) int32_t DecodeCount1Local(TMainBits& b, in
     return (lastVwxy & 3) ? 4 * (lastNonZero + 1) : 4 * lastNonZero + 2;
 }
 
-}  // namespace
-
-void DecodeHuffman(DecoderState& d, const GranuleInfo& gi, int32_t* q, int32_t bitStart,
-                   int32_t& nonZeroCount) {
+// The big values and the count-1 part; kBmi2 takes the BMI2 builds.
+template <bool kBmi2>
+void DecodeLines(DecoderState& d, const GranuleInfo& gi, int32_t* q, int32_t bitStart,
+                 int32_t& nonZeroCount) {
     TMainBits& b = d.mainBits;
     const int32_t o = std::min(2 * gi.big_values, d.maxLines);
 
@@ -257,14 +278,41 @@ void DecodeHuffman(DecoderState& d, const GranuleInfo& gi, int32_t* q, int32_t b
     region1 = std::min(region1, o);
     region2 = std::min(std::max(region2, region1), o);
 
-    DecodeBigValues(b, q, region1, gi.table_select[0]);
-    DecodeBigValues(b, q + region1, region2 - region1, gi.table_select[1]);
-    DecodeBigValues(b, q + region2, o - region2, gi.table_select[2]);
+    auto bigValues = [&](int32_t* to, int32_t count, int32_t table) {
+#if defined(WL_X86_SIMD)
+        if constexpr (kBmi2) {
+            DecodeBigValuesBmi2(b, to, count, table);
+            return;
+        }
+#endif
+        DecodeBigValues(b, to, count, table);
+    };
+    bigValues(q, region1, gi.table_select[0]);
+    bigValues(q + region1, region2 - region1, gi.table_select[1]);
+    bigValues(q + region2, o - region2, gi.table_select[2]);
 
     const int32_t bitsLeft = gi.part2_3_length + bitStart - b.BitPosition();
-    const int32_t c1 = DecodeCount1(b, q + o, d.maxLines - o, bitsLeft,
-                                    gi.count1table_select != 0);
+    const bool tableB = gi.count1table_select != 0;
+    int32_t c1;
+#if defined(WL_X86_SIMD)
+    if constexpr (kBmi2) c1 = DecodeCount1Bmi2(b, q + o, d.maxLines - o, bitsLeft, tableB);
+    else
+#endif
+        c1 = DecodeCount1(b, q + o, d.maxLines - o, bitsLeft, tableB);
     nonZeroCount = o + c1;
+}
+
+}  // namespace
+
+void DecodeHuffman(DecoderState& d, const GranuleInfo& gi, int32_t* q, int32_t bitStart,
+                   int32_t& nonZeroCount) {
+    TMainBits& b = d.mainBits;
+#if defined(WL_X86_SIMD)
+    if (d.chosen.hybrid == RoutineVariant::Avx2 && HasBmi2())
+        DecodeLines<true>(d, gi, q, bitStart, nonZeroCount);
+    else
+#endif
+        DecodeLines<false>(d, gi, q, bitStart, nonZeroCount);
 
     const int32_t cap = gi.block_type == 2 ? d.shortCap : d.longCap;
     const int32_t from = std::min(nonZeroCount, cap);

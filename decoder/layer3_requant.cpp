@@ -41,20 +41,31 @@ void Requantise(DecoderState& d, const int32_t* q, float* out, int32_t& nonZeroC
     bool anyLong = false;
     bool stopped = false;
 #if defined(WL_X86_SIMD)
-    const bool avx2 = d.chosen.hybrid == RoutineVariant::Avx2;
+    if (d.chosen.hybrid == RoutineVariant::Avx2 && longBands > 0) {
+        // The bands up to the one holding the last counted line, in one pass.
+        float bandFactor[22];
+        int32_t bands = 0;
+        while (bands < longBands) {
+            const int32_t pre = gi.preflag ? tables::kPretab[bands] : 0;
+            bandFactor[bands] = gain * d.sfAtten[s][pre][sf.l[bands] & 31];
+            if (d.sfbLongEnd[bands++] >= count) {
+                stopped = true;
+                break;
+            }
+        }
+        line = d.sfbLongEnd[bands - 1];
+        const int32_t last = RequantLongBandsAvx2(q, out, bands, d.sfbLongEnd, bandFactor, d.pow43);
+        if (last > 0) {
+            anyLong = true;
+            while (d.sfbLongEnd[lastNonZero] < last) ++lastNonZero;
+        }
+    } else
 #endif
     for (int32_t b = 0; b < longBands; ++b) {
         const int32_t pre = gi.preflag ? tables::kPretab[b] : 0;
         const float factor = gain * d.sfAtten[s][pre][sf.l[b] & 31];
         const int32_t end = d.sfbLongEnd[b];
         bool any = false;
-#if defined(WL_X86_SIMD)
-        if (avx2) {
-            int32_t nonZero = 0;
-            line = RequantLongAvx2(q, out, line, end, factor, d.pow43, nonZero);
-            any = nonZero != 0;
-        }
-#endif
 #if defined(__SSE2__)
         // Four lines at a time while all four are small (the common case).
         const __m128 f4 = _mm_set1_ps(factor);

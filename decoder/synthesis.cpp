@@ -132,6 +132,7 @@ void InitSynthesis(SynthesisState& s) {
     s.outputMono = OutputMonoPortable;
     s.outputStereo = OutputStereoPortable;
     s.dct = DctPortable;
+    s.dctInterleaved = nullptr;
 }
 
 void ResetSynthesisState(SynthesisState& s) {
@@ -159,6 +160,9 @@ void Dct32(const SynthesisState& s, const float* in, float* dst, DctForm form) {
         case DctForm::Interleaved:
             if (s.subbandEqEnabled) {
                 for (int k = 0; k < 32; ++k) x[k] = in[2 * k] * s.subbandGain[k];
+            } else if (s.dctInterleaved) {
+                s.dctInterleaved(in, dst);
+                return;
             } else {
                 for (int k = 0; k < 32; ++k) x[k] = in[2 * k];
             }

@@ -39,6 +39,9 @@ using OutputRoutine = void (*)(const float* ring, int32_t pos, int16_t* pcm,
                                const SynthWindow& window);
 // DCT-II of 32 contiguous values in[0..31] into dst[0..31] (see Dct32).
 using DctRoutine = void (*)(const float* in, float* dst);
+// The same of the 32 values in[0], in[2], ..., in[62] (one channel of two
+// interleaved ones); reads nothing past in[62].
+using DctInterleavedRoutine = void (*)(const float* in, float* dst);
 
 struct SynthesisState {
     alignas(64) float ring[1024];  // ring 0 (values 0..511), ring 1 (512..1023)
@@ -54,6 +57,7 @@ struct SynthesisState {
     OutputRoutine outputMono;
     OutputRoutine outputStereo;
     DctRoutine dct;
+    DctInterleavedRoutine dctInterleaved;  // nullptr: the values are copied for dct
 };
 
 // Fills the window with the standard's signs, clears ring, positions, gains

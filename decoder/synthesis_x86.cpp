@@ -454,6 +454,24 @@ __attribute__((target("avx2,fma"))) void DctAvx2(const float* in, float* dst) {
     DctVector8(in, dst, DctFactorTable());
 }
 
+__attribute__((target("avx2,fma"))) void DctInterleavedAvx2(const float* in, float* dst) {
+    alignas(32) float x[32];
+    for (int g = 0; g < 4; ++g) {
+        // a0 a2 b0 b2 | a4 a6 b4 b6, the middle 64-bit pieces then swapped. The
+        // last group's second half is loaded one value early (so as not to
+        // read past in[62]) and takes the odd lanes.
+        const __m256 a = _mm256_loadu_ps(in + 16 * g);
+        const __m256 e = g < 3 ? _mm256_shuffle_ps(a, _mm256_loadu_ps(in + 16 * g + 8),
+                                                   _MM_SHUFFLE(2, 0, 2, 0))
+                               : _mm256_shuffle_ps(a, _mm256_loadu_ps(in + 16 * g + 7),
+                                                   _MM_SHUFFLE(3, 1, 2, 0));
+        const __m256d ordered =
+            _mm256_permute4x64_pd(_mm256_castps_pd(e), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm256_store_ps(x + 8 * g, _mm256_castpd_ps(ordered));
+    }
+    DctVector8(x, dst, DctFactorTable());
+}
+
 }  // namespace wl
 
 #endif  // WL_X86_SIMD

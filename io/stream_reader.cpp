@@ -71,8 +71,17 @@ bool TMPStreamReader::Need(int32_t n) {
     if (!active_ || n < 0 || n > capacity_) return false;
     if (!Fill(n)) return false;
     if (Contiguous() < n) {
-        // Bring the unread bytes, in order, to the start of the ring.
-        std::rotate(ring_.get(), ring_.get() + head_, ring_.get() + capacity_);
+        // Bring the unread bytes, in order, to the start of the ring. Usually
+        // they are few against the ring (a fill piece and a frame): two moves
+        // of those bytes, the wrapped part first, instead of rotating it all.
+        uint8_t* ring = ring_.get();
+        const int32_t tail = capacity_ - head_;  // unread bytes at the end
+        if (count_ <= head_) {
+            std::memmove(ring + tail, ring, static_cast<size_t>(count_ - tail));
+            std::memmove(ring, ring + head_, static_cast<size_t>(tail));
+        } else {
+            std::rotate(ring, ring + head_, ring + capacity_);
+        }
         head_ = 0;
     }
     return true;
