@@ -4,7 +4,7 @@
 // spread over files by area:
 //   form1.cpp            creation, first show, housekeeping tick, shut-down,
 //                        panel toggle, transport row, moving, volume/balance
-//   form1_common.cpp     small shared helpers (status line, message pumping)
+//   form1_common.cpp     small shared helpers (status line, event pumping)
 //   form1_options.cpp    settings load/save and the options panel
 //   form1_playlist.cpp   playlist procedures, playfile, next/previous
 //   form1_titles.cpp     titles from tags for the grid and the title strip
@@ -16,6 +16,14 @@
 //   form1_equalizer.cpp  the equalizer panel
 //   form1_about.cpp      the about panel
 //   form1_skin.cpp       the skin's pictures put on the window's images
+//   playlist_model.*     the playlist itself (the grid is its view)
+//
+// Failures in the window: nothing is thrown out of an event handler. What
+// the layers below raise (EMP3Error, a damaged settings or playlist file) is
+// shown in the status line (ShowError), errors on the player's threads too
+// (through the show-exception handler); an entry that cannot be played is
+// passed over as at the end of an entry. Settings and playlist files that
+// cannot be read give the defaults; they are written whole or not at all.
 #pragma once
 
 #include <QPixmap>
@@ -298,6 +306,7 @@ public:
     // not start, empty times instead of the previous entry's.
     void ShowEntryState(bool started);
     void WakeMeterTick();  // restarts the meter tick if it parked itself
+    bool MeterTickParked() const { return meterTickParked_; }
     // `text` cut at a word boundary with an ellipsis to fit `width` pixels.
     static QString ElideAtWord(const QString& text, const QFontMetrics& metrics, int width);
     static constexpr int kErrorHoldTicks = 15;  // 3 s of the 200 ms clock tick
