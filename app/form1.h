@@ -33,6 +33,7 @@
 
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 
@@ -476,6 +477,7 @@ private:
     bool errorShown_ = false;
     void SetHover(QWidget* widget, std::function<QString()> text);
     void LitLabelsColor(TColor color);
+    std::time_t lastClockRead_ = -1;  // the second the clock was last read in
     int lastHour_ = -1;
     int lastMinute_ = -1;
     int lastSecond_ = -1;

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <ctime>
 #include <limits>
 #include <numeric>
 
@@ -77,7 +78,6 @@ void CopyMeter(const std::array<uint32_t, kVuPixels>& bitmap, TImage* image) {
     if (!canvas) return;
     auto* dst = reinterpret_cast<uint32_t*>(canvas->Canvas.bits());
     for (int i = 0; i < kVuPixels; ++i) dst[i] = bitmap[static_cast<size_t>(i)] | 0xFF000000u;
-    canvas->update();
 }
 
 }  // namespace
@@ -295,14 +295,17 @@ void TForm1::Timer1Timer() {
 bool TForm1::MeterTickHasWork() const {
     if (MP3Player && MP3Player->Status() == mpsPlaying) return true;
     if (ScrollOn || (Panel3 && Panel3->isVisibleTo(this))) return true;
-    const auto silent = [](const std::array<int, 10>& history) {
-        return std::all_of(history.begin(), history.end(), [](int v) { return v == 0; });
+    // Nothing plays: once the readings stand still (silence, or a pause
+    // holding its last level) and no peak marker is left above a bar, every
+    // further tick would draw the same bars.
+    const auto steady = [](const std::array<int, 10>& history, int level) {
+        return std::all_of(history.begin(), history.end(), [level](int v) { return v == level; });
     };
-    // At rest: dark bars with the marker on row 1; drawn as such already.
-    const bool rest = LevelL == 0 && LevelR == 0 && PeakRowL <= 1 && PeakRowR <= 1 && silent(HistoryL) &&
-                      silent(HistoryR);
-    const TDrawnMeter dark{VuRows(0), 0, Settings.VuColor, StripedVu, Settings.PeakLevel != 0};
-    return !rest || !(drawnL_ == dark) || !(drawnR_ == dark);
+    if (!steady(HistoryL, LevelL) || !steady(HistoryR, LevelR)) return true;
+    const bool peak = Settings.PeakLevel != 0;
+    const TDrawnMeter left{VuRows(LevelL), 0, Settings.VuColor, StripedVu, peak};
+    const TDrawnMeter right{VuRows(LevelR), 0, Settings.VuColor, StripedVu, peak};
+    return !(drawnL_ == left) || !(drawnR_ == right);
 }
 
 void TForm1::ParkMeterTickIfIdle() {
@@ -320,6 +323,7 @@ void TForm1::WakeMeterTick() {
 void TForm1::DrawMeters() {
     const uint32_t color = Settings.VuColor;
     const bool peak = Settings.PeakLevel != 0;
+    QRect changed;  // in the display panel's coordinates
     TPeakState right{PeakRowR, PeakAgeR};
     DrawVuBar(BitmapR.data(), LevelR, right, color, StripedVu, peak);
     PeakRowR = right.Row;
@@ -328,6 +332,7 @@ void TForm1::DrawMeters() {
     if (!(r == drawnR_)) {
         CopyMeter(BitmapR, Image4);
         drawnR_ = r;
+        changed = changed.united(Image4->geometry());
     }
     TPeakState left{PeakRowL, PeakAgeL};
     DrawVuBar(BitmapL.data(), LevelL, left, color, StripedVu, peak);
@@ -337,7 +342,11 @@ void TForm1::DrawMeters() {
     if (!(l == drawnL_)) {
         CopyMeter(BitmapL, Image3);
         drawnL_ = l;
+        changed = changed.united(Image3->geometry());
     }
+    // Both bars in one paint and one hand-over to the display, at once:
+    // queued updates would cost the tick a second pass of the event loop.
+    if (!changed.isEmpty() && Panel1) Panel1->repaint(changed);
 }
 
 void TForm1::ScrollTitle() {
@@ -411,10 +420,12 @@ void TForm1::DrawBanner() {
 }
 
 void TForm1::Timer3Timer() {
-    int hour = 0, minute = 0, second = 0;
+    int hour = lastHour_, minute = lastMinute_, second = lastSecond_;
     if (ClockSource) {
         ClockSource(hour, minute, second);
-    } else {
+    } else if (const std::time_t epoch = std::time(nullptr); epoch != lastClockRead_) {
+        // The local time (which looks up the time zone) only when the second changed.
+        lastClockRead_ = epoch;
         const QTime now = QTime::currentTime();
         hour = now.hour();
         minute = now.minute();

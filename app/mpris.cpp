@@ -286,6 +286,8 @@ void TMprisService::CheckChanges() {
         if (std::llabs(position - expected) > kJumpUs) emit player_->Seeked(position);
     }
     ResetPositionWatch(now, position);
+    const int interval = now.playbackStatus == QLatin1String("Playing") ? kMprisPollMs : kMprisIdlePollMs;
+    if (poll_ && poll_->interval() != interval) poll_->setInterval(interval);
 }
 
 void TMprisService::ResetPositionWatch(const TMprisState& state, int64_t positionUs) {

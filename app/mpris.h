@@ -30,7 +30,10 @@ class PlaylistModel;
 inline constexpr const char* kMprisServiceName = "org.mpris.MediaPlayer2.wavelantern";
 inline constexpr const char* kMprisObjectPath = "/org/mpris/MediaPlayer2";
 inline constexpr const char* kMprisDesktopEntry = "wavelantern";  // wavelantern.desktop
+// Changes made elsewhere are looked for this often while playing (a seek
+// shows as a jump in the position), and at the slower pace otherwise.
 inline constexpr int kMprisPollMs = 250;
+inline constexpr int kMprisIdlePollMs = 1000;
 
 class TMprisService {
 public:

@@ -19,12 +19,21 @@ namespace wl {
 
 namespace {
 
-constexpr pa_usec_t kCheckIntervalUs = 10000;  // how often finished buffers are looked for
+// Finished buffers are looked for when the oldest one should have played,
+// but no sooner than kCheckIntervalUs and no later than kIdleCheckUs from the
+// last look (an idle or paused stream wakes the loop rarely).
+constexpr pa_usec_t kCheckIntervalUs = 10000;
+constexpr pa_usec_t kIdleCheckUs = 500000;
 // What the server holds ahead of playback: short, so that a seek, a pause or
 // an equalizer change is heard soon (a cut lets it play out); doubled after
 // each underrun up to the longest.
 constexpr pa_usec_t kTargetLatencyUs = 80000;
 constexpr pa_usec_t kMaxLatencyUs = 320000;
+
+// The server asks for data in pieces of half the held length (its default
+// is a quarter): half as many wake-ups of the connection thread, and still
+// half the held length left to play when a request comes.
+uint32_t MinRequest(uint32_t tlength) { return tlength / 2; }
 
 pa_volume_t ToPulseVolume(uint32_t v16) {
     return static_cast<pa_volume_t>((static_cast<uint64_t>(v16 & 0xFFFF) * PA_VOLUME_NORM + 32767) / 65535);
@@ -87,6 +96,7 @@ private:
     void Pump();
     uint64_t PositionLocked();
     void ReturnFinished();
+    pa_usec_t NextCheckDelay();
     void ReturnAll();
     void OnStreamLost();
     uint64_t ServerBytes();
@@ -167,7 +177,7 @@ void TPulseAudioDevice::UnderflowCb(pa_stream*, void* self) {
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(d->latencyUs_, &d->spec_));
         attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = static_cast<uint32_t>(-1);
+        attr.minreq = MinRequest(attr.tlength);
         attr.fragsize = static_cast<uint32_t>(-1);
         if (pa_operation* op = pa_stream_set_buffer_attr(d->stream_, &attr, nullptr, nullptr)) pa_operation_unref(op);
     }
@@ -197,8 +207,12 @@ void TPulseAudioDevice::SinkInputInfoCb(pa_context*, const pa_sink_input_info* i
 
 void TPulseAudioDevice::TimerCb(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* self) {
     auto* d = static_cast<TPulseAudioDevice*>(self);
-    if (d->open_.load() && !d->lost_) d->ReturnFinished();
-    pa_context_rttime_restart(d->context_, e, pa_rtclock_now() + kCheckIntervalUs);
+    pa_usec_t delay = kIdleCheckUs;
+    if (d->open_.load() && !d->lost_) {
+        d->ReturnFinished();
+        delay = d->NextCheckDelay();
+    }
+    pa_context_rttime_restart(d->context_, e, pa_rtclock_now() + delay);
 }
 
 // Waits (main-loop lock held) until the operation is over; true when it succeeded.
@@ -280,7 +294,7 @@ int TPulseAudioDevice::Open(const TWaveFormat& format, DoneCallback onDone) {
             latencyUs_ = kTargetLatencyUs;
             attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(latencyUs_, &spec_));
             attr.prebuf = static_cast<uint32_t>(-1);
-            attr.minreq = static_cast<uint32_t>(-1);
+            attr.minreq = MinRequest(attr.tlength);
             attr.fragsize = static_cast<uint32_t>(-1);
             pa_cvolume cv;
             pa_cvolume_init(&cv);
@@ -385,6 +399,14 @@ void TPulseAudioDevice::ReturnAll() {
     for (Entry& e : all) e.buffer->Queued = false;
     if (onDone_)
         for (Entry& e : all) onDone_(e.buffer);
+}
+
+pa_usec_t TPulseAudioDevice::NextCheckDelay() {
+    if (queue_.empty() || corked_ || !stream_) return kIdleCheckUs;
+    const uint64_t pos = PositionLocked();
+    const uint64_t end = queue_.front().end;
+    const pa_usec_t until = end > pos ? pa_bytes_to_usec(end - pos, &spec_) : 0;
+    return std::clamp(until, kCheckIntervalUs, kIdleCheckUs);
 }
 
 void TPulseAudioDevice::ReturnFinished() {
@@ -494,6 +516,8 @@ int TPulseAudioDevice::Write(TWaveBuffer* buffer) {
     if (!onDone_) return Fail(kWaveNotSupported, "the sound output device was opened without a callback");
     // Where the server reads now, for data that has to start there.
     if (underrun_) WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this));
+    // A buffer after a pause in the flow may be short: look for it soon.
+    if (queue_.empty() && timer_) pa_context_rttime_restart(context_, timer_, pa_rtclock_now() + kCheckIntervalUs);
     written_ += buffer->Length;
     buffer->Queued = true;
     queue_.push_back(Entry{buffer, written_, 0});
@@ -519,6 +543,7 @@ int TPulseAudioDevice::Restart() {
     if (!WaitOperation(pa_stream_cork(stream_, 0, SuccessCb, this)))
         return Fail(kWaveError, "cannot restart the playback stream: " + PulseError());
     corked_ = false;
+    if (timer_) pa_context_rttime_restart(context_, timer_, pa_rtclock_now() + kCheckIntervalUs);
     Pump();
     return Succeed();
 }

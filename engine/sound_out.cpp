@@ -196,7 +196,9 @@ void TSoundOut::Open() {
             std::lock_guard<std::mutex> lock(historyMutex_);
             historyFormat_ = Format();
             const size_t window = static_cast<size_t>(historyFormat_.AvgBytesPerSec()) * kMeterWindowMs / 1000;
-            history_.assign(static_cast<size_t>(size) * (kBufferCount + 1) + window + 8, 0);
+            // A multiple of 4 bytes, so no sample frame straddles the ring's end.
+            const size_t bytes = static_cast<size_t>(size) * (kBufferCount + 1) + window + 8;
+            history_.assign((bytes + 3) / 4 * 4, 0);
             historyWritten_ = 0;
         }
         thread_.SetTimeout(notifyInterval_.load());
@@ -702,7 +704,15 @@ void TSoundOut::RecordHistory(const uint8_t* data, uint32_t count) {
     std::lock_guard<std::mutex> lock(historyMutex_);
     if (history_.empty()) return;
     const size_t cap = history_.size();
-    for (uint32_t i = 0; i < count; ++i) history_[(historyWritten_ + i) % cap] = data[i];
+    // Only the newest cap bytes can ever be read back.
+    const size_t skip = count > cap ? count - cap : 0;
+    size_t at = static_cast<size_t>((historyWritten_ + skip) % cap);
+    for (size_t i = skip; i < count;) {
+        const size_t n = std::min<size_t>(count - i, cap - at);
+        std::memcpy(history_.data() + at, data + i, n);
+        i += n;
+        at = 0;
+    }
     historyWritten_ += count;
 }
 
@@ -724,20 +734,28 @@ void TSoundOut::GetPeaks(int32_t& left, int32_t& right) {
     // Older bytes have been overwritten already.
     if (historyWritten_ > cap) start = std::max(start, (historyWritten_ - cap + block - 1) / block * block);
     int32_t peak[2] = {0, 0};
-    const int bytesPerSample = f.BitsPerSample / 8;
-    for (uint64_t off = start; off + block <= end; off += block) {
-        for (int ch = 0; ch < f.Channels; ++ch) {
-            const uint64_t at = off + static_cast<uint64_t>(ch * bytesPerSample);
-            int32_t v;
-            if (bytesPerSample == 2) {
-                const uint8_t lo = history_[at % cap];
-                const uint8_t hi = history_[(at + 1) % cap];
-                v = static_cast<int16_t>(static_cast<uint16_t>(lo | (hi << 8)));
-            } else {
-                v = (static_cast<int32_t>(history_[at % cap]) - 128) * 256;
+    const bool wide = f.BitsPerSample == 16;
+    const int channels = f.Channels;
+    // The window lies in at most two runs of the ring; cap is a multiple of
+    // every frame size, so no frame is split between them.
+    while (start < end) {
+        const size_t at = static_cast<size_t>(start % cap);
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(end - start, cap - at));
+        const uint8_t* p = history_.data() + at;
+        const uint8_t* stop = p + (n - n % block);
+        for (; p < stop; p += block) {
+            for (int ch = 0; ch < channels; ++ch) {
+                int32_t v;
+                if (wide) {
+                    const uint8_t* s = p + 2 * ch;
+                    v = static_cast<int16_t>(static_cast<uint16_t>(s[0] | (s[1] << 8)));
+                } else {
+                    v = (static_cast<int32_t>(p[ch]) - 128) * 256;
+                }
+                peak[ch] = std::max(peak[ch], v < 0 ? -v : v);
             }
-            peak[ch] = std::max(peak[ch], v < 0 ? -v : v);
         }
+        start += n;
     }
     left = peak[0];
     right = f.Channels == 2 ? peak[1] : peak[0];

@@ -277,6 +277,18 @@ TEST_F(AppFixture, DisplayMeterTickParksAtRestAndWakesForWork) {
     EXPECT_EQ(0, f.LevelL);
     EXPECT_LE(f.PeakRowL, 1);
 
+    // A pause holds its last level: once the bars stand still it parks too.
+    f.MP3PlayerChangePosition();
+    ASSERT_TRUE(f.Timer1->isActive());
+    levels->Left = 20000;
+    for (ticks = 0; f.Timer1->isActive() && ticks < 200; ++ticks) f.Timer1Timer();
+    EXPECT_FALSE(f.Timer1->isActive());
+    EXPECT_GT(f.LevelL, 0);
+    levels->Left = 0;
+    f.MP3PlayerChangePosition();  // playing on
+    for (ticks = 0; f.Timer1->isActive() && ticks < 200; ++ticks) f.Timer1Timer();
+    EXPECT_EQ(0, f.LevelL);
+
     // The about panel's animation runs on it; a changed meter colour is
     // drawn by the housekeeping tick's wake-up.
     f.Image16Click();
