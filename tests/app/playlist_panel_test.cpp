@@ -146,6 +146,8 @@ TEST_F(PlaylistPanel, AddFilesKeepsTheTickOffWhileTheDialogIsUp) {
 TEST_F(PlaylistPanel, AddFolderSearchesTheTree) {
     QTemporaryDir dir;
     ASSERT_TRUE(WriteText(dir.path() + "/top.mp3", "x"));
+    ASSERT_TRUE(WriteText(dir.path() + "/t10.mp3", "x"));
+    ASSERT_TRUE(WriteText(dir.path() + "/t9.mp3", "x"));
     ASSERT_TRUE(WriteText(dir.path() + "/a/b/deep.MP3", "x"));
     ASSERT_TRUE(WriteText(dir.path() + "/a/other.wav", "x"));
     ASSERT_TRUE(WriteText(dir.path() + "/a;b/semi.mp3", "x"));
@@ -170,22 +172,20 @@ TEST_F(PlaylistPanel, AddFolderSearchesTheTree) {
     EXPECT_TRUE(form1->Timer4->isActive());
     EXPECT_FALSE(form1->FindFile1->Busy());
     EXPECT_EQ(nullptr, QApplication::overrideCursor());
-    QStringList paths = Column(1);
-    paths.sort();
+    // Each folder's files in name order (numbers as numbers), then its subfolders.
     const QString d = QDir(dir.path()).absolutePath();
-    QStringList expected = {d + "/a/b/deep.MP3", d + "/a;b/semi.mp3", d + "/top.mp3"};
-    expected.sort();
-    EXPECT_EQ(expected, paths);
-    EXPECT_EQ(3, form1->EntryCount);
+    EXPECT_EQ((QStringList{d + "/t9.mp3", d + "/t10.mp3", d + "/top.mp3", d + "/a/b/deep.MP3", d + "/a;b/semi.mp3"}),
+              Column(1));
+    EXPECT_EQ(5, form1->EntryCount);
 
     // Adding again opens where the picker was closed, appends and shows the
     // last old row at the top.
     pick = dir.path() + "/a/b";
     form1->SpeedButton22Click();
     EXPECT_EQ(d, shownFolder);
-    EXPECT_EQ(4, form1->EntryCount);
-    EXPECT_EQ(d + "/a/b/deep.MP3", Text(3, 1));
-    EXPECT_EQ(2, form1->sg1->currentRow());
+    EXPECT_EQ(6, form1->EntryCount);
+    EXPECT_EQ(d + "/a/b/deep.MP3", Text(5, 1));
+    EXPECT_EQ(4, form1->sg1->currentRow());
 }
 
 TEST_F(PlaylistPanel, LoadReplacesTheListAndStartsIt) {

@@ -202,6 +202,7 @@ TEST(RealWorldTags, ExtendedHeaderFlagWithoutAnExtendedHeader) {
 TEST(RealWorldTags, BrokenFramesLeaveNothingBehind) {
     const TagBytes tag = Id3v2TagBuilder(3)
                              .Frame("COMM", Join({{0}, AsciiBytes("eng")}))  // language only
+                             .Frame("COMM", Join({{0}, AsciiBytes("en")}))   // cut inside the language
                              .Frame("COMM", Join({{1}, AsciiBytes("eng"), EncodeText(1, "no end")}))
                              .Frame("TXXX", Join({{0}, AsciiBytes("description only")}))
                              .Frame("TPE1", Join({{9}, AsciiBytes("encoding 9")}))

@@ -120,12 +120,14 @@ TEST_F(WlDecodeCli, NonMpegInputsExitTwo) {
     const std::string tagsFile = dir_.File("tags-only.mp3");
     ASSERT_TRUE(wl::test::WriteFileBytes(tagsFile, tags));
 
+    // Plain decoding with and without an output, and the player's decoding.
+    const std::string out = ShellQuote(dir_.File("out.wav"));
     for (const auto& file : {junkFile, emptyFile, tagFile, tagsFile}) {
-        for (const std::string& out :
-             std::vector<std::string>{"", std::string(" ").append(ShellQuote(dir_.File("out.wav")))}) {
-            const auto r = RunCommand(Tool() + " " + ShellQuote(file) + out + " 2>&1 >/dev/null");
-            EXPECT_EQ(r.exitCode, 2) << file << out;
-            EXPECT_EQ(r.output, "unknown MPEG Audio format.\n") << file << out;
+        for (const std::string& args : {ShellQuote(file), ShellQuote(file) + " " + out,
+                                        "--player " + ShellQuote(file) + " " + out}) {
+            const auto r = RunCommand(Tool() + " " + args + " 2>&1 >/dev/null");
+            EXPECT_EQ(r.exitCode, 2) << args;
+            EXPECT_EQ(r.output, "unknown MPEG Audio format.\n") << args;
         }
     }
     EXPECT_FALSE(wl::test::FileExists(dir_.File("out.wav"))) << "output made for a non-MPEG input";
