@@ -311,7 +311,9 @@ TEST(PlayerOpenTest, XingInfoAndVbriHeadersGiveTheLength) {
          int64_t{kPcmPerFrame} * 1000 / (44100 * 4)},
         {"Xing bytes only", test::VbrFrame("Xing", 36, {{4, 2}, {8, 500000}}), 0},
         {"Xing frame count the stream cannot hold", test::VbrFrame("Xing", 36, {{4, 1}, {8, 100000}}), 0},
+        {"Xing byte count too small", test::VbrFrame("Xing", 36, {{4, 3}, {8, 40}, {12, 2000}}), msPer40Frames},
         {"VBRI", test::VbrFrame("VBRI", 36, {{10, 500000}, {14, 40}}), msPer40Frames},
+        {"VBRI byte count too small", test::VbrFrame("VBRI", 36, {{10, 2000}, {14, 40}}), msPer40Frames},
         {"Info", test::VbrFrame("Info", 36, {{4, 3}, {8, 40}}), msPer40Frames},
         {"Xing after a CRC", test::VbrFrame("Xing", 38, {{4, 1}, {8, 40}}, true), msPer40Frames},
         {"Xing where it stands without the CRC", test::VbrFrame("Xing", 36, {{4, 1}, {8, 40}}, true),
@@ -325,7 +327,8 @@ TEST(PlayerOpenTest, XingInfoAndVbriHeadersGiveTheLength) {
         EXPECT_EQ(f.player.Bitrate(), vbr ? 0 : 128000);
         EXPECT_EQ(f.player.Length(), c.length);
         ASSERT_TRUE(f.PlayToEnd());
-        EXPECT_EQ(f.rec->All().size(), size_t{40} * kPcmPerFrame) << "the header frame is not played";
+        EXPECT_EQ(f.rec->All().size(), size_t{40} * kPcmPerFrame)
+            << "the header frame is not played, every frame after it is";
     }
 }
 
