@@ -263,6 +263,25 @@ TEST(GaplessLength, ExactFromTheHeaderFrameAndFromITunSmpb) {
     EXPECT_EQ(f.rec->All().size(), size_t{44100} * 4);
 }
 
+// An encoder extension that fails its CRC is not used: the header frame
+// gives frames and bytes only, every decoded sample plays and Length counts
+// whole frames.
+TEST(GaplessLength, AnExtensionFailingItsCrcGivesWholeFrames) {
+    if (!test::OnPath("lame")) GTEST_SKIP() << "lame is not installed (scripts/setup.sh installs it)";
+    test::TempDir dir;
+    const std::string file = test::LameFile(dir, "c.mp3", 2.5, "--cbr -b 128");
+    ASSERT_FALSE(file.empty());
+    std::vector<uint8_t> bytes = test::ReadFileBytes(file);
+    ASSERT_EQ(std::string(bytes.begin() + 36, bytes.begin() + 40), "Info");
+    const int64_t frames = int64_t{bytes[44]} << 24 | bytes[45] << 16 | bytes[46] << 8 | bytes[47];
+    bytes[36 + 120 + 10] ^= 1;  // the low-pass value, under the CRC
+    test::PlayerFixture f(50);
+    f.OpenInMemory(bytes);
+    EXPECT_EQ(f.player.Length(), frames * 1152 * 1000 / 44100);
+    ASSERT_TRUE(f.PlayToEnd());
+    EXPECT_EQ(f.rec->All().size(), static_cast<size_t>(frames) * kPcmPerFrame);
+}
+
 // Track gain -6 dB: 6 dB quieter in track mode, untouched when off; album
 // mode takes the album gain; a gain the peak does not allow is limited.
 TEST(ReplayGain, ScalesTheOutputByTheChosenGain) {
