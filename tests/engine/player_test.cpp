@@ -314,6 +314,8 @@ TEST(PlayerOpenTest, XingInfoAndVbriHeadersGiveTheLength) {
         {"Xing byte count too small", test::VbrFrame("Xing", 36, {{4, 3}, {8, 40}, {12, 2000}}), msPer40Frames},
         {"VBRI", test::VbrFrame("VBRI", 36, {{10, 500000}, {14, 40}}), msPer40Frames},
         {"VBRI byte count too small", test::VbrFrame("VBRI", 36, {{10, 2000}, {14, 40}}), msPer40Frames},
+        {"VBRI 32 bytes after the header of a CRC frame", test::VbrFrame("VBRI", 36, {{10, 500000}, {14, 40}}, true),
+         msPer40Frames},
         {"Info", test::VbrFrame("Info", 36, {{4, 3}, {8, 40}}), msPer40Frames},
         {"Xing after a CRC", test::VbrFrame("Xing", 38, {{4, 1}, {8, 40}}, true), msPer40Frames},
         {"Xing where it stands without the CRC", test::VbrFrame("Xing", 36, {{4, 1}, {8, 40}}, true),
