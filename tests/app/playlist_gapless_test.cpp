@@ -58,8 +58,8 @@ std::vector<uint8_t> AsPlayed(const QString& file) {
 // Plays from the current entry into a WAV file until the player stops or
 // `enough` says so (then stops it); answers the entries in the order they
 // started and the file's sound.
-std::vector<int> PlayIntoWav(TForm1& form1, const QString& wav, const std::function<bool(const std::vector<int>&)>& enough,
-                             std::vector<uint8_t>& sound) {
+std::vector<int> PlayIntoWav(TForm1& form1, const QString& wav,
+                             const std::function<bool(const std::vector<int>&)>& enough, std::vector<uint8_t>& sound) {
     setenv("WAVELANTERN_AUDIO", ("wav:" + wav).toUtf8().constData(), 1);
     // In real time no entry ends, nor two switch, within playfile's pause.
     setenv("WAVELANTERN_NULL_SPEED", "1", 1);

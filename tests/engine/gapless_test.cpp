@@ -215,8 +215,9 @@ TEST(GaplessPlay, WlPlayKeepsTheWavAcrossAFileOfAnotherFormat) {
     }
     const std::string tool = test::DecodeBinary();
     const std::string wav = dir.File("all.wav");
-    std::string command = "WAVELANTERN_NULL_SPEED=10 " + test::ShellQuote(tool.substr(0, tool.rfind('/')) + "/wl-play") +
-                          " --output wav:" + test::ShellQuote(wav);
+    std::string command = "WAVELANTERN_NULL_SPEED=10 " +
+                          test::ShellQuote(tool.substr(0, tool.rfind('/')) + "/wl-play") + " --output wav:" +
+                          test::ShellQuote(wav);
     for (const auto& f : files) command.append(" ").append(test::ShellQuote(f));
     const auto r = test::RunCommand(command + " 2>&1");
     EXPECT_EQ(r.exitCode, 1) << r.output;
