@@ -45,8 +45,14 @@ void TForm1::HandOverNextEntry() {
     bool randomPick = false;
     if (Settings.RandomPlay) {
         // Picked now, as the end of the entry would pick it; given back when
-        // not taken. An exhausted pool is refilled only at the real end.
+        // not taken. An exhausted pool is refilled only at the real end. The
+        // entry now starting is no candidate, though playfile marks it as
+        // played only after this.
+        const bool current = CurrentEntry >= 1 && CurrentEntry <= kMaxEntries;
+        const int16_t kept = current ? NotPlayed[CurrentEntry] : 0;
+        if (current) NotPlayed[CurrentEntry] = 0;
         next = PickRandom();
+        if (current) NotPlayed[CurrentEntry] = kept;
         randomPick = next != 0;
     } else if (CurrentEntry < EntryCount) {
         next = static_cast<int16_t>(CurrentEntry + 1);

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "engine/audio_device_null.h"
+
 namespace wl {
 
 int TAudioDevice::Prepare(TWaveBuffer* buffer) {
@@ -88,7 +90,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TAudioDevice> CreateAudioDevice(const std::string& requested) {
+std::unique_ptr<TAudioDevice> CreateAudioDevice(const std::string& requested, std::shared_ptr<TWavFile>* wavFile) {
     std::string name = requested;
     if (name.empty()) {
         const char* env = std::getenv("WAVELANTERN_AUDIO");
@@ -96,7 +98,12 @@ std::unique_ptr<TAudioDevice> CreateAudioDevice(const std::string& requested) {
     }
     if (name.empty() || name == "pulse") return CreatePulseAudioDevice();
     if (name == "null") return CreateNullAudioDevice();
-    if (name.rfind("wav:", 0) == 0 && name.size() > 4) return CreateWavAudioDevice(name.substr(4));
+    if (name.rfind("wav:", 0) == 0 && name.size() > 4) {
+        const std::string path = name.substr(4);
+        if (!wavFile) return CreateWavAudioDevice(path);
+        if (!*wavFile || (*wavFile)->Path() != path) *wavFile = std::make_shared<TWavFile>(path);
+        return CreateWavAudioDevice(*wavFile);
+    }
     return std::make_unique<TUnknownAudioDevice>(name);
 }
 

@@ -109,16 +109,28 @@ private:
 // Generic texts of the result codes; empty for unknown codes.
 std::string WaveErrorText(int code);
 
+// A WAV file that the WAV devices of one output write in turn, so that it
+// holds everything played through that output: the first device opened for
+// playback creates it, each later one carries on after what it holds. A
+// device opened for another format is refused (a WAV file has one format),
+// which leaves what was written intact.
+class TWavFile;
+
 // The device named `name`; an empty name takes WAVELANTERN_AUDIO, and that
 // being empty too, "pulse". An unknown name gives a device whose Open fails
-// with a text saying so.
-std::unique_ptr<TAudioDevice> CreateAudioDevice(const std::string& name = {});
+// with a text saying so. With `wavFile`, a WAV device writes the file held
+// there when it has the same path, else a new one that is stored there.
+std::unique_ptr<TAudioDevice> CreateAudioDevice(const std::string& name = {},
+                                                std::shared_ptr<TWavFile>* wavFile = nullptr);
 
 // Direct constructors (the tests and the factory use them). A null device
 // plays `speed` times faster than real time; speed <= 0 takes
 // WAVELANTERN_NULL_SPEED, else 1.
 std::unique_ptr<TAudioDevice> CreateNullAudioDevice(double speed = 0);
+// A WAV device on a file of its own (created anew at its Open), or on a
+// shared one.
 std::unique_ptr<TAudioDevice> CreateWavAudioDevice(const std::string& path, double speed = 0);
+std::unique_ptr<TAudioDevice> CreateWavAudioDevice(std::shared_ptr<TWavFile> file, double speed = 0);
 std::unique_ptr<TAudioDevice> CreatePulseAudioDevice();
 
 }  // namespace wl

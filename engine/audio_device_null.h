@@ -74,11 +74,36 @@ private:
     uint32_t volume_ = 0xFFFFFFFFu;
 };
 
+class TWavFile {
+public:
+    explicit TWavFile(std::string path) : path_(std::move(path)) {}
+    ~TWavFile();
+    TWavFile(const TWavFile&) = delete;
+    TWavFile& operator=(const TWavFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // Before a device writes in `format`: creates the file the first time,
+    // else goes on after its data. A result code and `detail` on failure.
+    int Begin(const TWaveFormat& format, std::string& detail);
+    int Append(const uint8_t* data, size_t count, std::string& detail);
+    // Drops the data after `bytes`.
+    void CutTo(uint64_t bytes);
+    uint64_t DataBytes() const { return dataBytes_; }
+    // Writes the header's sizes: the file is complete as it stands.
+    void Finish();
+
+private:
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    TWaveFormat format_;
+    uint64_t dataBytes_ = 0;
+};
+
 class TWavAudioDevice final : public TNullAudioDevice {
 public:
-    TWavAudioDevice(std::string path, double speed);
+    TWavAudioDevice(std::shared_ptr<TWavFile> file, double speed);
     ~TWavAudioDevice() override;
-    std::string Name() const override { return "wav:" + path_; }
+    std::string Name() const override { return "wav:" + file_->Path(); }
 
 protected:
     int OnOpen(const TWaveFormat& format, bool forPlayback) override;
@@ -87,11 +112,9 @@ protected:
     void OnReset(uint64_t played) override;
 
 private:
-    std::string path_;
-    uint64_t epochStart_ = 0;  // data bytes before the device's last reset
-    std::FILE* file_ = nullptr;
-    TWaveFormat wavFormat_;
-    uint64_t dataBytes_ = 0;
+    std::shared_ptr<TWavFile> file_;
+    bool writing_ = false;     // opened for playback
+    uint64_t epochStart_ = 0;  // data bytes before the device's last open or reset
 };
 
 }  // namespace wl

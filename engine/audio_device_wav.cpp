@@ -1,7 +1,8 @@
 // The WAV device: the file holds what a listener would have heard. Every byte
 // handed to it goes to a PCM WAV file, in order; it returns buffers at the
 // pace of the null device, and a reset cuts the file back to what had played
-// by then. The header's sizes are written when the device closes.
+// by then. The header's sizes are written when the device closes. The devices
+// of one output share their file (TWavFile), which so holds everything played.
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,48 +44,66 @@ void BuildHeader(uint8_t* h, const TWaveFormat& f, uint64_t dataBytes) {
     Put32(h + 40, data);
 }
 
+std::string Describe(const TWaveFormat& f) {
+    return std::to_string(f.SampleRate) + " Hz " + (f.Channels == 1 ? "mono" : "stereo") + " " +
+           std::to_string(f.BitsPerSample) + "-bit";
+}
+
 }  // namespace
 
-TWavAudioDevice::TWavAudioDevice(std::string path, double speed)
-    : TNullAudioDevice(speed), path_(std::move(path)) {}
+TWavFile::~TWavFile() {
+    if (file_) std::fclose(file_);
+}
 
-TWavAudioDevice::~TWavAudioDevice() { Shutdown(); }
-
-int TWavAudioDevice::OnOpen(const TWaveFormat& format, bool forPlayback) {
-    // A volume query must not create (or empty) the file.
-    if (!forPlayback) return kWaveNoError;
-    file_ = std::fopen(path_.c_str(), "wb");
-    if (!file_) return Fail(kWaveError, "cannot create " + path_ + ": " + std::strerror(errno));
-    uint8_t header[kHeaderSize];
-    BuildHeader(header, format, 0);
-    if (std::fwrite(header, 1, kHeaderSize, file_) != kHeaderSize) {
-        const int err = errno;
-        std::fclose(file_);
-        file_ = nullptr;
-        return Fail(kWaveError, "cannot write " + path_ + ": " + std::strerror(err));
+int TWavFile::Begin(const TWaveFormat& format, std::string& detail) {
+    if (!file_) {
+        file_ = std::fopen(path_.c_str(), "wb");
+        if (!file_) {
+            detail = "cannot create " + path_ + ": " + std::strerror(errno);
+            return kWaveError;
+        }
+        uint8_t header[kHeaderSize];
+        BuildHeader(header, format, 0);
+        if (std::fwrite(header, 1, kHeaderSize, file_) != kHeaderSize) {
+            detail = "cannot write " + path_ + ": " + std::strerror(errno);
+            std::fclose(file_);
+            file_ = nullptr;
+            return kWaveError;
+        }
+        format_ = format;
+        dataBytes_ = 0;
+        return kWaveNoError;
     }
-    wavFormat_ = format;
-    dataBytes_ = 0;
-    epochStart_ = 0;
+    if (format.SampleRate != format_.SampleRate || format.Channels != format_.Channels ||
+        format.BitsPerSample != format_.BitsPerSample) {
+        detail = path_ + " holds " + Describe(format_) + " sound; " + Describe(format) +
+                 " sound cannot be added to it";
+        return kWaveBadFormat;
+    }
+    // Over the pad byte of the last close, if any.
+    if (std::fseek(file_, static_cast<long>(kHeaderSize + dataBytes_), SEEK_SET) != 0) {
+        detail = "cannot write " + path_ + ": " + std::strerror(errno);
+        return kWaveError;
+    }
     return kWaveNoError;
 }
 
-int TWavAudioDevice::OnData(const uint8_t* data, size_t count) {
-    if (!file_) return Fail(kWaveInvalidHandle, {});
-    if (count && std::fwrite(data, 1, count, file_) != count)
-        return Fail(kWaveError, "cannot write " + path_ + ": " + std::strerror(errno));
+int TWavFile::Append(const uint8_t* data, size_t count, std::string& detail) {
+    if (count && std::fwrite(data, 1, count, file_) != count) {
+        detail = "cannot write " + path_ + ": " + std::strerror(errno);
+        return kWaveError;
+    }
     dataBytes_ += count;
     return kWaveNoError;
 }
 
-void TWavAudioDevice::OnReset(uint64_t played) {
-    if (!file_) return;
-    const uint64_t end = std::min(epochStart_ + played, dataBytes_);
+void TWavFile::CutTo(uint64_t bytes) {
+    const uint64_t end = std::min(bytes, dataBytes_);
     if (std::fseek(file_, static_cast<long>(kHeaderSize + end), SEEK_SET) != 0) return;
-    dataBytes_ = epochStart_ = end;
+    dataBytes_ = end;
 }
 
-void TWavAudioDevice::OnClose() {
+void TWavFile::Finish() {
     if (!file_) return;
     if (dataBytes_ & 1) std::fputc(0, file_);  // chunks are padded to even length
     // Bytes a reset cut off may still follow; a longer file would carry the
@@ -93,14 +112,51 @@ void TWavAudioDevice::OnClose() {
     if (::ftruncate(::fileno(file_), static_cast<off_t>(kHeaderSize + dataBytes_ + (dataBytes_ & 1))) != 0) {
     }
     uint8_t header[kHeaderSize];
-    BuildHeader(header, wavFormat_, dataBytes_);
+    BuildHeader(header, format_, dataBytes_);
     if (std::fseek(file_, 0, SEEK_SET) == 0) std::fwrite(header, 1, kHeaderSize, file_);
-    std::fclose(file_);
-    file_ = nullptr;
+    std::fflush(file_);
+}
+
+TWavAudioDevice::TWavAudioDevice(std::shared_ptr<TWavFile> file, double speed)
+    : TNullAudioDevice(speed), file_(std::move(file)) {}
+
+TWavAudioDevice::~TWavAudioDevice() { Shutdown(); }
+
+int TWavAudioDevice::OnOpen(const TWaveFormat& format, bool forPlayback) {
+    // A volume query must not create (or empty) the file.
+    if (!forPlayback) return kWaveNoError;
+    std::string detail;
+    if (const int rc = file_->Begin(format, detail)) return Fail(rc, detail);
+    writing_ = true;
+    epochStart_ = file_->DataBytes();
+    return kWaveNoError;
+}
+
+int TWavAudioDevice::OnData(const uint8_t* data, size_t count) {
+    if (!writing_) return Fail(kWaveInvalidHandle, {});
+    std::string detail;
+    if (const int rc = file_->Append(data, count, detail)) return Fail(rc, detail);
+    return kWaveNoError;
+}
+
+void TWavAudioDevice::OnReset(uint64_t played) {
+    if (!writing_) return;
+    file_->CutTo(epochStart_ + played);
+    epochStart_ = file_->DataBytes();
+}
+
+void TWavAudioDevice::OnClose() {
+    if (!writing_) return;
+    writing_ = false;
+    file_->Finish();
 }
 
 std::unique_ptr<TAudioDevice> CreateWavAudioDevice(const std::string& path, double speed) {
-    return std::make_unique<TWavAudioDevice>(path, speed);
+    return CreateWavAudioDevice(std::make_shared<TWavFile>(path), speed);
+}
+
+std::unique_ptr<TAudioDevice> CreateWavAudioDevice(std::shared_ptr<TWavFile> file, double speed) {
+    return std::make_unique<TWavAudioDevice>(std::move(file), speed);
 }
 
 }  // namespace wl

@@ -130,7 +130,7 @@ void TSoundOut::SetBalance(int32_t b) {
 
 int32_t TSoundOut::GetWaveVolume() {
     try {
-        std::unique_ptr<TAudioDevice> dev = factory_ ? factory_() : CreateAudioDevice(deviceName_);
+        std::unique_ptr<TAudioDevice> dev = factory_ ? factory_() : CreateAudioDevice(deviceName_, &wavFile_);
         if (!dev) return 100;
         uint32_t packed = 0;
         if (dev->Open(Format(), nullptr) == kWaveNoError) {
@@ -165,7 +165,7 @@ void TSoundOut::Open() {
         allDone_.SetEvent();
     }
     try {
-        device_ = factory_ ? factory_() : CreateAudioDevice(deviceName_);
+        device_ = factory_ ? factory_() : CreateAudioDevice(deviceName_, &wavFile_);
         if (!device_) throw EMP3Error(FormatError("no sound output device", "TSoundOut.Open:WaveOutOpen"));
         Check(device_->Open(Format(),
                             [this](TWaveBuffer* b) {

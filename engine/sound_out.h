@@ -41,7 +41,8 @@ public:
     using TNotifyEvent = std::function<void(TSoundOut* sender)>;
 
     // The device is looked up by name at each Open (empty: WAVELANTERN_AUDIO,
-    // else pulse).
+    // else pulse). A "wav:PATH" device goes on writing the file of the opens
+    // before it (TWavFile).
     explicit TSoundOut(std::string deviceName = {});
     // The device comes from the factory at each Open.
     explicit TSoundOut(DeviceFactory factory);
@@ -162,6 +163,7 @@ private:
 
     std::string deviceName_;
     DeviceFactory factory_;
+    std::shared_ptr<TWavFile> wavFile_;  // what a "wav:PATH" device writes, across opens
     std::unique_ptr<TAudioDevice> device_;
 
     std::array<TWaveBuffer, kBufferCount> headers_;

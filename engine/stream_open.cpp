@@ -39,7 +39,8 @@ void CheckVbrHeader(TMPStreamReader& reader, TStreamFacts& f) {
             f.totalPcmBytes = music * f.channels * (f.bitsPerSample / 8);
         }
     }
-    if (v.bytes > 0 && v.bytes <= kUnknownAudioLength - 1) f.audioLength = v.bytes;
+    // The byte count does not bound the audio: a count that is too small
+    // would cut music off; the file and its tags say where the audio ends.
     SkipVbrFrame(reader, f);
 }
 

@@ -105,8 +105,13 @@ bool ParseVbrHeader(const uint8_t* frame, int32_t frameBytes, const TMPEGFrameHe
     // where it stands without one.
     if (ReadXing(frame, frameBytes, HeaderTagOffset(h, crc), out)) return true;
     if (crc && ReadXing(frame, frameBytes, HeaderTagOffset(h, false), out)) return true;
-    const int32_t o = HeaderTagOffset(h, crc);
-    if (o + 18 > frameBytes || std::memcmp(frame + o, "VBRI", 4) != 0) return false;
+    // The encoder that writes VBRI puts it 32 bytes after the frame header
+    // whatever the mode and version; where a Xing header would stand is
+    // looked at too.
+    auto isVbri = [&](int32_t at) { return at + 18 <= frameBytes && std::memcmp(frame + at, "VBRI", 4) == 0; };
+    int32_t o = 4 + 32;
+    if (!isVbri(o)) o = HeaderTagOffset(h, crc);
+    if (!isVbri(o)) return false;
     out.kind = TVbrHeader::TKind::Vbri;
     out.bytes = PositiveCount(frame + o + 10);
     out.frames = PositiveCount(frame + o + 14);

@@ -3,7 +3,9 @@
 // shown when it starts.
 #include <QLabel>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "io/file_stream.h"
 #include "engine/frame_walk.h"
@@ -53,7 +55,88 @@ std::vector<uint8_t> AsPlayed(const QString& file) {
     return pcm;
 }
 
+// Plays from the current entry into a WAV file until the player stops or
+// `enough` says so (then stops it); answers the entries in the order they
+// started and the file's sound.
+std::vector<int> PlayIntoWav(TForm1& form1, const QString& wav,
+                             const std::function<bool(const std::vector<int>&)>& enough, std::vector<uint8_t>& sound) {
+    setenv("WAVELANTERN_AUDIO", ("wav:" + wav).toUtf8().constData(), 1);
+    // In real time no entry ends, nor two switch, within playfile's pause.
+    setenv("WAVELANTERN_NULL_SPEED", "1", 1);
+    struct Restore {
+        ~Restore() { setenv("WAVELANTERN_AUDIO", "null", 1); }
+    } restore;
+    std::vector<int> seen = {form1.CurrentEntry};
+    form1.playfile();
+    EXPECT_EQ(mpsPlaying, form1.MP3Player->Status()) << form1.StatusText.toStdString();
+    RunEventsUntil(
+        [&] {
+            if (form1.CurrentEntry != seen.back()) seen.push_back(form1.CurrentEntry);
+            if (enough(seen)) form1.Image10Click();
+            return form1.MP3Player->Status() == mpsStopped;
+        },
+        20000);
+    sound = WavData(wav.toStdString());
+    return seen;
+}
+
 }  // namespace
+
+// Repeat leads from the last entry back to the first without a stop.
+TEST_F(PlaylistGapless, RepeatWrapsInOneOutput) {
+    if (!OnPath("lame")) GTEST_SKIP() << "lame is not installed (scripts/setup.sh installs it)";
+    QTemporaryDir dir;
+    const QStringList files = EncodePieces(dir.path());
+    ASSERT_EQ(files.size(), 4);
+    Add({files[0], files[1]});
+    form1->Settings.RepeatPlay = 1;
+    form1->CurrentEntry = 2;
+    std::vector<uint8_t> played;
+    const std::vector<int> seen = PlayIntoWav(
+        *form1, dir.path() + "/out.wav", [](const std::vector<int>& s) { return s.size() >= 3; }, played);
+    ASSERT_EQ((std::vector<int>{2, 1, 2}), seen) << "the list wrapped without a stop";
+    std::vector<uint8_t> expected = AsPlayed(files[1]);
+    const auto first = AsPlayed(files[0]);
+    expected.insert(expected.end(), first.begin(), first.end());
+    ASSERT_GT(played.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), played.begin())) << "the last entry, then the first";
+}
+
+// Random advance picks each entry once, each following the one before
+// without a stop.
+TEST_F(PlaylistGapless, RandomAdvanceFollowsInOneOutput) {
+    if (!OnPath("lame")) GTEST_SKIP() << "lame is not installed (scripts/setup.sh installs it)";
+    QTemporaryDir dir;
+    const QStringList files = EncodePieces(dir.path());
+    ASSERT_EQ(files.size(), 4);
+    Add({files[0], files[1], files[2]});
+    form1->Settings.RandomPlay = 1;
+    form1->ResetNotPlayed();
+    form1->CurrentEntry = 2;
+    std::vector<uint8_t> played;
+    const std::vector<int> seen = PlayIntoWav(
+        *form1, dir.path() + "/out.wav", [](const std::vector<int>&) { return false; }, played);
+    std::vector<int> sorted = seen;
+    std::sort(sorted.begin(), sorted.end());
+    ASSERT_EQ((std::vector<int>{1, 2, 3}), sorted) << "every entry once, without a stop";
+    std::vector<uint8_t> expected;
+    for (int entry : seen) {
+        const auto one = AsPlayed(files[entry - 1]);
+        expected.insert(expected.end(), one.begin(), one.end());
+    }
+    EXPECT_TRUE(played == expected) << "the entries' sound in the order they were picked";
+
+    // An entry started by hand (a double click) is not handed over as its
+    // own successor, though it is marked as played only once it has started.
+    form1->ResetNotPlayed();
+    form1->NotPlayed[1] = 0;
+    form1->NotPlayed[3] = 0;
+    form1->CurrentEntry = 2;
+    form1->HandOverNextEntry();
+    EXPECT_EQ(0, form1->NextEntry());
+    EXPECT_EQ("", form1->MP3Player->NextFileName());
+    EXPECT_EQ(2, form1->NotPlayed[2]) << "the flag is left to the start";
+}
 
 TEST_F(PlaylistGapless, EntriesFollowEachOtherInOneOutput) {
     if (!OnPath("lame")) GTEST_SKIP() << "lame is not installed (scripts/setup.sh installs it)";

@@ -195,6 +195,45 @@ TEST(GaplessPlay, WlPlayWritesOneWavOfAllFiles) {
     ExpectCleanJoins(pcm, source, e);
 }
 
+// A file of another format cannot go into the WAV begun by the first: it is
+// refused with a message, and what was written stays; a later file of the
+// first format is added after it.
+TEST(GaplessPlay, WlPlayKeepsTheWavAcrossAFileOfAnotherFormat) {
+    if (!test::OnPath("lame")) GTEST_SKIP() << "lame is not installed (scripts/setup.sh installs it)";
+    test::TempDir dir;
+    const std::vector<std::string> files = {test::LameFile(dir, "a.mp3", 1.0, "--cbr -b 128"),
+                                            test::LameFile(dir, "b.mp3", 0.6, "--cbr -b 64", 22050, 1),
+                                            test::LameFile(dir, "c.mp3", 0.5, "-V 4")};
+    std::vector<uint8_t> expected;
+    for (size_t i : {0, 2}) {
+        ASSERT_FALSE(files[i].empty());
+        TFileStream stream(files[i]);
+        DecodeAsPlayer(stream, nullptr, [&](const uint8_t* pcm, int32_t n) {
+            expected.insert(expected.end(), pcm, pcm + n);
+            return true;
+        });
+    }
+    const std::string tool = test::DecodeBinary();
+    const std::string wav = dir.File("all.wav");
+    std::string command = "WAVELANTERN_NULL_SPEED=10 " +
+                          test::ShellQuote(tool.substr(0, tool.rfind('/')) + "/wl-play") + " --output wav:" +
+                          test::ShellQuote(wav);
+    for (const auto& f : files) command.append(" ").append(test::ShellQuote(f));
+    const auto r = test::RunCommand(command + " 2>&1");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find(files[1] + ": " + wav + " holds 44100 Hz stereo 16-bit sound; 22050 Hz mono 16-bit sound "
+                                                    "cannot be added to it"),
+              std::string::npos)
+        << r.output;
+    const auto bytes = test::ReadFileBytes(wav);
+    ASSERT_GT(bytes.size(), 44u);
+    EXPECT_EQ(bytes[22] | bytes[23] << 8, 2) << "channels";
+    EXPECT_EQ(bytes[24] | bytes[25] << 8 | bytes[26] << 16, 44100) << "sample rate";
+    const std::vector<uint8_t> data = test::WavData(wav);
+    EXPECT_EQ(data.size(), expected.size());
+    EXPECT_TRUE(data == expected) << "the first and the third file, whole";
+}
+
 // Exact lengths: the header frame's extension (CBR "Info", VBR "Xing") and
 // iTunSMPB; the header frame is never played.
 TEST(GaplessLength, ExactFromTheHeaderFrameAndFromITunSmpb) {
@@ -223,6 +262,25 @@ TEST(GaplessLength, ExactFromTheHeaderFrameAndFromITunSmpb) {
     EXPECT_EQ(f.player.Length(), 1000);
     ASSERT_TRUE(f.PlayToEnd());
     EXPECT_EQ(f.rec->All().size(), size_t{44100} * 4);
+}
+
+// An encoder extension that fails its CRC is not used: the header frame
+// gives frames and bytes only, every decoded sample plays and Length counts
+// whole frames.
+TEST(GaplessLength, AnExtensionFailingItsCrcGivesWholeFrames) {
+    if (!test::OnPath("lame")) GTEST_SKIP() << "lame is not installed (scripts/setup.sh installs it)";
+    test::TempDir dir;
+    const std::string file = test::LameFile(dir, "c.mp3", 2.5, "--cbr -b 128");
+    ASSERT_FALSE(file.empty());
+    std::vector<uint8_t> bytes = test::ReadFileBytes(file);
+    ASSERT_EQ(std::string(bytes.begin() + 36, bytes.begin() + 40), "Info");
+    const int64_t frames = int64_t{bytes[44]} << 24 | bytes[45] << 16 | bytes[46] << 8 | bytes[47];
+    bytes[36 + 120 + 10] ^= 1;  // the low-pass value, under the CRC
+    test::PlayerFixture f(50);
+    f.OpenInMemory(bytes);
+    EXPECT_EQ(f.player.Length(), frames * 1152 * 1000 / 44100);
+    ASSERT_TRUE(f.PlayToEnd());
+    EXPECT_EQ(f.rec->All().size(), static_cast<size_t>(frames) * kPcmPerFrame);
 }
 
 // Track gain -6 dB: 6 dB quieter in track mode, untouched when off; album

@@ -311,7 +311,11 @@ TEST(PlayerOpenTest, XingInfoAndVbriHeadersGiveTheLength) {
          int64_t{kPcmPerFrame} * 1000 / (44100 * 4)},
         {"Xing bytes only", test::VbrFrame("Xing", 36, {{4, 2}, {8, 500000}}), 0},
         {"Xing frame count the stream cannot hold", test::VbrFrame("Xing", 36, {{4, 1}, {8, 100000}}), 0},
+        {"Xing byte count too small", test::VbrFrame("Xing", 36, {{4, 3}, {8, 40}, {12, 2000}}), msPer40Frames},
         {"VBRI", test::VbrFrame("VBRI", 36, {{10, 500000}, {14, 40}}), msPer40Frames},
+        {"VBRI byte count too small", test::VbrFrame("VBRI", 36, {{10, 2000}, {14, 40}}), msPer40Frames},
+        {"VBRI 32 bytes after the header of a CRC frame", test::VbrFrame("VBRI", 36, {{10, 500000}, {14, 40}}, true),
+         msPer40Frames},
         {"Info", test::VbrFrame("Info", 36, {{4, 3}, {8, 40}}), msPer40Frames},
         {"Xing after a CRC", test::VbrFrame("Xing", 38, {{4, 1}, {8, 40}}, true), msPer40Frames},
         {"Xing where it stands without the CRC", test::VbrFrame("Xing", 36, {{4, 1}, {8, 40}}, true),
@@ -325,7 +329,8 @@ TEST(PlayerOpenTest, XingInfoAndVbriHeadersGiveTheLength) {
         EXPECT_EQ(f.player.Bitrate(), vbr ? 0 : 128000);
         EXPECT_EQ(f.player.Length(), c.length);
         ASSERT_TRUE(f.PlayToEnd());
-        EXPECT_EQ(f.rec->All().size(), size_t{40} * kPcmPerFrame) << "the header frame is not played";
+        EXPECT_EQ(f.rec->All().size(), size_t{40} * kPcmPerFrame)
+            << "the header frame is not played, every frame after it is";
     }
 }
 
@@ -711,7 +716,12 @@ TEST(PlayerReplayGainTest, GainFollowsTheTagAndPreventsClipping) {
     log.ends.clear();
     p.Play();
     ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
-    const std::vector<int16_t> half = test::BytesToPcm16(test::WavData(wav)), full = test::BytesToPcm16(expected);
+    // The output's WAV file holds both plays, one after the other.
+    const std::vector<uint8_t> both = test::WavData(wav);
+    ASSERT_EQ(both.size(), 2 * expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), both.begin())) << "the first play was kept";
+    const std::vector<int16_t> half = test::BytesToPcm16(std::span(both).subspan(expected.size())),
+                               full = test::BytesToPcm16(expected);
     ASSERT_EQ(half.size(), full.size());
     for (size_t i = 0; i < full.size(); ++i)
         if (std::abs(full[i]) < TSoundOut::kLimitThreshold) {
