@@ -466,7 +466,6 @@ QString SkinStyleSheet() {
         "QComboBox { background: #0b0e16; color: #c4d3ea; border: 1px solid #48516d; border-radius: 3px;"
         " padding: 0px 4px; }"
         "QComboBox:hover { border-color: #6a7a9a; }"
-        "QComboBox::drop-down { width: 14px; border: none; border-left: 1px solid #2a3145; }"
         "QComboBox QAbstractItemView { background: #0b0e16; border: 1px solid #48516d;"
         " selection-background-color: #2f5580; outline: 0; }"
         "QLineEdit { background: #0b0e16; border: 1px solid #2a3145; border-radius: 2px; }"

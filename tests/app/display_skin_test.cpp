@@ -1,5 +1,7 @@
 // The skin reaches the panels' standard widgets, and the about panel's
 // wandering picture never crosses a text.
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
@@ -43,6 +45,19 @@ TEST_F(AppFixture, DisplaySkinDarkensEveryStandardWidgetOfThePanels) {
         f.TogglePanel(panel);
     }
     EXPECT_GT(checked, 40);
+    // The drop-down lists keep their arrow: strokes lighter than the frame at
+    // their right end.
+    f.TogglePanel(f.Panel4);
+    for (QComboBox* box : {f.ComboBox1, f.ComboBox2}) {
+        const QImage image = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const int from = image.width() - static_cast<int>(16 * image.devicePixelRatio());
+        int light = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = std::max(from, 0); x < image.width(); ++x) light += qGray(image.pixel(x, y)) > 110;
+        }
+        EXPECT_GT(light, 4) << "no arrow on the " << (box == f.ComboBox1 ? "priority" : "ReplayGain") << " list";
+    }
+    f.TogglePanel(f.Panel4);
     // Text on them stays readable: light on dark.
     EXPECT_GT(qGray(f.SpeedButton19->palette().color(QPalette::ButtonText).rgb()), 150);
     EXPECT_GT(qGray(f.ComboBox1->palette().color(QPalette::Text).rgb()), 150);

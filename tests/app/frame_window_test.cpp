@@ -222,6 +222,14 @@ TEST_F(FrameWindow, StoredPositionsOnTheScreenAreKeptAndTheWindowStaysOnIt) {
     ASSERT_EQ(form1->height(), 366);
     EXPECT_TRUE(area.contains(form1->frameGeometry())) << form1->x() << "," << form1->y();
     EXPECT_EQ(form1->frameGeometry().bottom(), area.bottom());
+
+    // The screen's free area changes (a dock appears, the scaling changes):
+    // the window is pulled back onto it.
+    form1->move(area.right() - 100, area.bottom() - 50);
+    ASSERT_FALSE(area.contains(form1->frameGeometry()));
+    ASSERT_NE(form1->screen(), nullptr);
+    emit form1->screen()->availableGeometryChanged(area);
+    EXPECT_TRUE(area.contains(form1->frameGeometry())) << form1->x() << "," << form1->y();
 }
 
 TEST_F(FrameWindow, HousekeepingTickCountsAndCopiesThePosition) {

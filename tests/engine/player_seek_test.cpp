@@ -188,11 +188,11 @@ TEST(PlayerSeekTest, SeeksAcrossJunkStillFindTheFrames) {
     EXPECT_EQ(AfterLastSeek(*f.rec).size(), size_t{90} * kPcmPerFrame) << "frames 30..119 after the second seek";
 }
 
-// What is heard (the WAV device keeps that) around a pause, a resume and a
-// seek: no step between neighbouring samples larger than the music's own, no
-// sample louder than the file's loudest, and the new position right after
-// the seek's 5 ms fade.
-TEST(PlayerSeekTest, PauseResumeAndSeekAreHeardWithoutClicks) {
+// What is heard (the WAV device keeps that) around a pause, a resume, a seek
+// and a stop: no step between neighbouring samples larger than the music's
+// own, no sample louder than the file's loudest, the new position right after
+// the seek's 5 ms fade, and the sound faded out at the stop.
+TEST(PlayerSeekTest, PauseResumeSeekAndStopAreHeardWithoutClicks) {
     test::TempDir dir;
     const std::string file = test::LameFile(dir, "music.mp3", 6.0, "-b 128");
     if (file.empty()) GTEST_SKIP() << "lame is not installed";
@@ -211,9 +211,10 @@ TEST(PlayerSeekTest, PauseResumeAndSeekAreHeardWithoutClicks) {
     for (size_t i = 2; i < ref.size(); ++i) refStep = std::max(refStep, std::abs(ref[i] - ref[i - 2]));
     for (int16_t v : ref) refPeak = std::max(refPeak, std::abs(int32_t{v}));
 
-    const std::string wav = dir.File("heard.wav");
+    const std::string wav = dir.File("heard.wav"), stopWav = dir.File("stopped.wav");
+    std::string device = wav;
     {
-        TMP3Player p([wav] { return CreateWavAudioDevice(wav, 4); });
+        TMP3Player p([&device] { return CreateWavAudioDevice(device, 4); });
         EventLog log;
         log.Attach(p);
         p.SetAutoPlay(false);
@@ -226,6 +227,11 @@ TEST(PlayerSeekTest, PauseResumeAndSeekAreHeardWithoutClicks) {
         test::PumpFor(p, 100ms);
         p.Seek(4000);
         ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
+        // Played again into a file of its own, and stopped in the music.
+        device = stopWav;
+        p.Play();
+        test::PumpFor(p, 100ms);
+        p.Stop();
     }
     const std::vector<int16_t> heard = test::BytesToPcm16(test::WavData(wav));
     int32_t step = 0, peak = 0;
@@ -241,6 +247,16 @@ TEST(PlayerSeekTest, PauseResumeAndSeekAreHeardWithoutClicks) {
     ASSERT_GE(heard.size(), tailLength);
     EXPECT_TRUE(std::equal(heard.end() - static_cast<std::ptrdiff_t>(tailLength - ramp), heard.end(),
                            ref.begin() + static_cast<std::ptrdiff_t>(from + ramp)));
+
+    const std::vector<int16_t> stopped = test::BytesToPcm16(test::WavData(stopWav));
+    ASSERT_GT(stopped.size(), ramp);
+    int32_t stopStep = 0;
+    for (size_t i = 2; i < stopped.size(); ++i) stopStep = std::max(stopStep, std::abs(stopped[i] - stopped[i - 2]));
+    EXPECT_LE(stopStep, refStep) << "a click before the stop";
+    // The last frames of the fade are all but silent (a cut would end loud).
+    int32_t last = 0;
+    for (size_t i = stopped.size() - 8; i < stopped.size(); ++i) last = std::max(last, std::abs(int32_t{stopped[i]}));
+    EXPECT_LE(last, 64) << "cut off at the stop";
 }
 
 }  // namespace
