@@ -3,8 +3,10 @@
 //
 // Buffers are copied to the server as it asks for data; a buffer counts as
 // played once the stream's playback time has passed its last byte. Pause
-// corks the stream, Reset flushes it, the volume is the stream's own
-// per-channel volume. The server is the default one, or PULSE_SERVER.
+// corks the stream; Reset of a playing stream overwrites what the server holds
+// beyond a short margin, of a paused one flushes it. The volume is the
+// stream's own per-channel volume. The server is the default one, or
+// PULSE_SERVER.
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
 
@@ -24,15 +26,20 @@ namespace {
 // last look (an idle or paused stream wakes the loop rarely).
 constexpr pa_usec_t kCheckIntervalUs = 10000;
 constexpr pa_usec_t kIdleCheckUs = 500000;
-// What the server holds ahead of playback: short, so that a seek, a pause or
-// an equalizer change is heard soon (a cut lets it play out); doubled after
-// each underrun up to the longest.
-constexpr pa_usec_t kTargetLatencyUs = 80000;
-constexpr pa_usec_t kMaxLatencyUs = 320000;
+// What the server holds ahead of playback; doubled after each underrun up to
+// the longest. Long, so that the connection thread wakes rarely: a cut does
+// not wait for it to play out but replaces it from kCutMarginUs after the
+// server's read position on.
+constexpr pa_usec_t kTargetLatencyUs = 400000;
+constexpr pa_usec_t kMaxLatencyUs = 1600000;
+// What a cut leaves to play: enough for the sound that follows it (a faded
+// tail) to reach the server before the server reads there.
+constexpr pa_usec_t kCutMarginUs = 40000;
 
 // The server asks for data in pieces of half the held length (its default
 // is a quarter): half as many wake-ups of the connection thread, and still
-// half the held length left to play when a request comes.
+// half the held length left to play when a request comes. It also keeps the
+// sink's own latency short, which the cut margin does not cover.
 uint32_t MinRequest(uint32_t tlength) { return tlength / 2; }
 
 pa_volume_t ToPulseVolume(uint32_t v16) {
@@ -100,6 +107,8 @@ private:
     void ReturnAll();
     void OnStreamLost();
     uint64_t ServerBytes();
+    uint64_t CutPlaying(uint64_t end);
+    bool ReadPast();
     void Teardown();
 
     pa_threaded_mainloop* loop_ = nullptr;
@@ -121,6 +130,12 @@ private:
     // in at its read index, not after the last byte written (which lies in
     // the past now and would be skipped).
     bool underrun_ = false;
+    // Where the next byte goes after a cut (a stream index), or -1: then it
+    // follows the last one written.
+    int64_t seekTo_ = -1;
+    // Bytes of that silence which may be overwritten beyond what the server
+    // asks for (it counts them as held already).
+    uint64_t overwrite_ = 0;
     pa_usec_t latencyUs_ = kTargetLatencyUs;
     bool lost_ = false;
     bool operationOk_ = false;
@@ -321,7 +336,9 @@ int TPulseAudioDevice::Open(const TWaveFormat& format, DoneCallback onDone) {
         if (rc == kWaveNoError) {
             queue_.clear();
             written_ = base_ = lastPos_ = 0;
-            corked_ = drained_ = lost_ = false;
+            corked_ = drained_ = lost_ = underrun_ = false;
+            seekTo_ = -1;
+            overwrite_ = 0;
             lostText_.clear();
             onDone_ = std::move(onDone);
             timer_ = pa_context_rttime_new(context_, pa_rtclock_now() + kCheckIntervalUs, TimerCb, this);
@@ -446,6 +463,7 @@ void TPulseAudioDevice::Pump() {
     const size_t frame = pa_frame_size(&spec_);
     size_t writable = pa_stream_writable_size(stream_);
     if (writable == static_cast<size_t>(-1)) return;
+    if (!underrun_) writable += overwrite_;
     writable -= writable % frame;
     staging_.clear();
     std::vector<std::pair<Entry*, uint32_t>> taken;  // what this round took from each entry
@@ -493,10 +511,14 @@ void TPulseAudioDevice::Pump() {
             const uint64_t read = static_cast<uint64_t>(ti->read_index);
             if (read >= sentBefore) base_ = read - sentBefore;
             pa_stream_write(stream_, staging_.data(), staging_.size(), nullptr, 0, PA_SEEK_RELATIVE_ON_READ);
+        } else if (seekTo_ >= 0) {
+            pa_stream_write(stream_, staging_.data(), staging_.size(), nullptr, seekTo_, PA_SEEK_ABSOLUTE);
         } else {
             pa_stream_write(stream_, staging_.data(), staging_.size(), nullptr, 0, PA_SEEK_RELATIVE);
         }
+        overwrite_ = underrun_ ? 0 : overwrite_ - std::min<uint64_t>(overwrite_, staging_.size());
         underrun_ = false;
+        seekTo_ = -1;
     }
     // Start playback even when less than the server's start threshold is queued:
     // there is no more to come for now.
@@ -514,6 +536,11 @@ int TPulseAudioDevice::Write(TWaveBuffer* buffer) {
     if (!buffer->Prepared) return Fail(kWaveUnprepared, {});
     if (buffer->Queued) return Fail(kWaveStillPlaying, {});
     if (!onDone_) return Fail(kWaveNotSupported, "the sound output device was opened without a callback");
+    if (!underrun_ && ReadPast()) {
+        underrun_ = true;
+        seekTo_ = -1;
+        overwrite_ = 0;
+    }
     // Where the server reads now, for data that has to start there.
     if (underrun_) WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this));
     // A buffer after a pause in the flow may be short: look for it soon.
@@ -548,17 +575,56 @@ int TPulseAudioDevice::Restart() {
     return Succeed();
 }
 
+// Where a playing stream's sound stops at a cut (a position; `end` is the
+// end of what was handed over): kCutMarginUs after the server's read index
+// when that lies before `end`. What the server holds beyond is overwritten
+// with silence, and the next write goes to the cut. Lock held.
+uint64_t TPulseAudioDevice::CutPlaying(uint64_t end) {
+    if (drained_ || underrun_ || queue_.empty()) return end;
+    if (!WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this))) return end;
+    const pa_timing_info* ti = pa_stream_get_timing_info(stream_);
+    if (!ti || ti->read_index_corrupt || ti->read_index < 0 || !ti->playing) return end;
+    const size_t frame = pa_frame_size(&spec_);
+    // The read index tells what the server may still take. (The play
+    // position may run ahead of it, early in a stream: the cut may lie before
+    // it, but not before the oldest buffer not yet handed back.)
+    const uint64_t read = static_cast<uint64_t>(ti->read_index) + pa_usec_to_bytes(kCutMarginUs, &spec_);
+    const Entry& oldest = queue_.front();
+    uint64_t cut = std::max(read > base_ ? read - base_ : 0, oldest.end - oldest.buffer->Length);
+    cut += (frame - cut % frame) % frame;
+    if (cut >= end) return end;
+    staging_.assign(end - cut, spec_.format == PA_SAMPLE_U8 ? 0x80 : 0);
+    if (pa_stream_write(stream_, staging_.data(), staging_.size(), nullptr, static_cast<int64_t>(base_ + cut),
+                        PA_SEEK_ABSOLUTE) < 0)
+        return end;
+    seekTo_ = static_cast<int64_t>(base_ + cut);
+    overwrite_ = end - cut;
+    return cut;
+}
+
+// Whether the server reads past everything written, or past the cut waiting
+// for its first byte: it plays silence or has run dry, and data written where
+// it follows would be skipped. Asks the server (lock held); only when nothing
+// is queued, so not while data flows.
+bool TPulseAudioDevice::ReadPast() {
+    if (!queue_.empty() || corked_ || (written_ == 0 && seekTo_ < 0)) return false;
+    if (!WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this))) return false;
+    const pa_timing_info* ti = pa_stream_get_timing_info(stream_);
+    if (!ti || ti->read_index_corrupt || ti->read_index < 0) return false;
+    const int64_t next = seekTo_ >= 0 ? seekTo_ : static_cast<int64_t>(base_ + written_);
+    return ti->read_index >= next;
+}
+
 int TPulseAudioDevice::Reset() {
     uint64_t end;
     return ResetAt(end);
 }
 
-// A playing stream is not flushed: the server holds only kTargetLatencyUs of
-// it, which plays out, and the sound stops exactly after the last byte handed
-// over, so that whatever follows joins on without a jump. (A flush leaves
-// what the sink has rendered already playing, and where that ends cannot be
-// known.) A paused stream is flushed: nothing of the old sound may follow a
-// restart.
+// A playing stream is not flushed (a flush leaves what the sink has rendered
+// playing, and where that ends cannot be known): the sound stops at an exact
+// byte, kCutMarginUs after the server's read position (CutPlaying), so that
+// whatever follows joins on there without a jump. A paused stream is flushed:
+// nothing of the old sound may follow a restart.
 int TPulseAudioDevice::ResetAt(uint64_t& end) {
     if (!open_.load()) return Fail(kWaveInvalidHandle, {});
     Lock lock(loop_);
@@ -572,11 +638,16 @@ int TPulseAudioDevice::ResetAt(uint64_t& end) {
     }
     const bool flush = corked_;
     const bool flushed = !flush || WaitOperation(pa_stream_flush(stream_, SuccessCb, this));
+    if (!flush) end = CutPlaying(end);
     ReturnAll();
     written_ = 0;
     lastPos_ = 0;
     drained_ = false;
-    if (flush) underrun_ = false;
+    if (flush) {
+        underrun_ = false;
+        seekTo_ = -1;
+        overwrite_ = 0;
+    }
     if (!flushed) return Fail(kWaveError, "cannot flush the playback stream: " + PulseError());
     if (flush) end = std::min(end, heard);
     if (!flush) {
