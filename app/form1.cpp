@@ -74,6 +74,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     });
     Timer1 = new QTimer(this);
     Timer3 = new QTimer(this);
+    Timer3->setTimerType(Qt::PreciseTimer);  // at rest it ticks just after each second
     Timer4 = new QTimer(this);
     BuildFrame();
     BuildDisplay();
@@ -121,7 +122,12 @@ TForm1::~TForm1() {
     if (Form1 == this) Form1 = nullptr;
 }
 
-QString TForm1::ExeFolder() const { return AppFolder(); }
+// Looked up once (the media controls ask for it several times a second);
+// again only when the folder has gone, which AppFolder creates anew.
+QString TForm1::ExeFolder() const {
+    if (exeFolder_.isEmpty() || !QFileInfo::exists(exeFolder_)) exeFolder_ = AppFolder();
+    return exeFolder_;
+}
 
 std::array<TImage*, 11> TForm1::TransportImages() const {
     return {Image7, Image9, Image10, Image11, Image12, Image13, Image14, Image15, Image16, Image17, Image18};
@@ -169,7 +175,7 @@ void TForm1::BuildFrame() {
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
 
     Timer1->setInterval(40);
-    Timer3->setInterval(200);
+    Timer3->setInterval(kClockTickMs);
     Timer4->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     connect(Timer3, &QTimer::timeout, this, [this] { Timer3Timer(); });

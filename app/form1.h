@@ -310,7 +310,8 @@ public:
     bool MeterTickParked() const { return meterTickParked_; }
     // `text` cut at a word boundary with an ellipsis to fit `width` pixels.
     static QString ElideAtWord(const QString& text, const QFontMetrics& metrics, int width);
-    static constexpr int kErrorHoldTicks = 15;  // 3 s of the 200 ms clock tick
+    static constexpr int kClockTickMs = 200;
+    static constexpr int kErrorHoldTicks = 15;  // 3 s of the clock tick
     void KeepOnScreen();  // moves the window wholly into its screen's available area
 
     QLabel* Label2 = nullptr;   // entry counter
@@ -454,6 +455,7 @@ private:
     int64_t pendingResumeMs_ = 0;
     void RouteDropsToWindow();  // no child takes a drop: every drop reaches the window's handler
     QString browseFolder_;      // where the folder picker was last closed (this session)
+    mutable QString exeFolder_;  // ExeFolder() as last looked up
 
     // ---- display (private) ----
     void DrawMeters();

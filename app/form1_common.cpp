@@ -2,6 +2,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QThread>
+#include <QTimer>
 
 #include "app/form1.h"
 
@@ -16,6 +17,8 @@ void TForm1::SetStatus(const QString& text) {
     }
     errorShown_ = false;
     StatusIdle = 0;
+    // The clock tick counts the idle time again (it slows down at rest).
+    if (Timer3 && Timer3->interval() != kClockTickMs) Timer3->setInterval(kClockTickMs);
 }
 
 void TForm1::ShowError(const QString& text) {

@@ -186,7 +186,7 @@ void TForm1::BuildDisplay() {
 
     // The frame connects the timers to the ticks and starts them.
     Timer1->setInterval(40);
-    Timer3->setInterval(200);
+    Timer3->setInterval(kClockTickMs);
 
     // Hover texts.
     SetHover(Image1, [] { return QStringLiteral("Filename"); });
@@ -245,7 +245,9 @@ void TForm1::FormatTime(int64_t ms) {
 
 void TForm1::MP3PlayerChangePosition() {
     if (!MP3Player) return;
-    WakeMeterTick();  // something plays: the meters have work
+    // Something plays or has stopped: the meters have work. (A pause, which
+    // holds its level, reports its position too.)
+    if (MP3Player->Status() != mpsPaused) WakeMeterTick();
     ShowPosition(MP3Player->Position(), MP3Player->Length());
 }
 
@@ -453,6 +455,10 @@ void TForm1::Timer3Timer() {
     } else {
         ++StatusIdle;
     }
+    // At rest only the clock changes: the next tick comes just after its next
+    // second instead of five times a second. SetStatus brings the short tick back.
+    if (Timer3 && StatusIdle >= 50 && !errorShown_)
+        Timer3->setInterval(1000 - QTime::currentTime().msec() + 5);
 }
 
 QString TForm1::ElideAtWord(const QString& text, const QFontMetrics& metrics, int width) {
