@@ -99,6 +99,7 @@ private:
     std::string ServerText() const;
     std::string PulseError() const;
     bool WaitOperation(pa_operation* op);
+    const pa_timing_info* FreshTiming();
     int CheckUsable();
     void Pump();
     uint64_t PositionLocked();
@@ -244,6 +245,13 @@ bool TPulseAudioDevice::WaitOperation(pa_operation* op) {
     const bool done = pa_operation_get_state(op) == PA_OPERATION_DONE;
     pa_operation_unref(op);
     return done && operationOk_;
+}
+
+// The stream's timing asked of the server now (lock held); null when that
+// failed.
+const pa_timing_info* TPulseAudioDevice::FreshTiming() {
+    if (!WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this))) return nullptr;
+    return pa_stream_get_timing_info(stream_);
 }
 
 int TPulseAudioDevice::Open(const TWaveFormat& format, DoneCallback onDone) {
@@ -536,13 +544,15 @@ int TPulseAudioDevice::Write(TWaveBuffer* buffer) {
     if (!buffer->Prepared) return Fail(kWaveUnprepared, {});
     if (buffer->Queued) return Fail(kWaveStillPlaying, {});
     if (!onDone_) return Fail(kWaveNotSupported, "the sound output device was opened without a callback");
+    // Where the server reads now, for data that has to start there (ReadPast
+    // has just asked).
     if (!underrun_ && ReadPast()) {
         underrun_ = true;
         seekTo_ = -1;
         overwrite_ = 0;
+    } else if (underrun_) {
+        FreshTiming();
     }
-    // Where the server reads now, for data that has to start there.
-    if (underrun_) WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this));
     // A buffer after a pause in the flow may be short: look for it soon.
     if (queue_.empty() && timer_) pa_context_rttime_restart(context_, timer_, pa_rtclock_now() + kCheckIntervalUs);
     written_ += buffer->Length;
@@ -581,8 +591,7 @@ int TPulseAudioDevice::Restart() {
 // with silence, and the next write goes to the cut. Lock held.
 uint64_t TPulseAudioDevice::CutPlaying(uint64_t end) {
     if (drained_ || underrun_ || queue_.empty()) return end;
-    if (!WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this))) return end;
-    const pa_timing_info* ti = pa_stream_get_timing_info(stream_);
+    const pa_timing_info* ti = FreshTiming();
     if (!ti || ti->read_index_corrupt || ti->read_index < 0 || !ti->playing) return end;
     const size_t frame = pa_frame_size(&spec_);
     // The read index tells what the server may still take. (The play
@@ -608,8 +617,7 @@ uint64_t TPulseAudioDevice::CutPlaying(uint64_t end) {
 // is queued, so not while data flows.
 bool TPulseAudioDevice::ReadPast() {
     if (!queue_.empty() || corked_ || (written_ == 0 && seekTo_ < 0)) return false;
-    if (!WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this))) return false;
-    const pa_timing_info* ti = pa_stream_get_timing_info(stream_);
+    const pa_timing_info* ti = FreshTiming();
     if (!ti || ti->read_index_corrupt || ti->read_index < 0) return false;
     const int64_t next = seekTo_ >= 0 ? seekTo_ : static_cast<int64_t>(base_ + written_);
     return ti->read_index >= next;
@@ -656,15 +664,9 @@ int TPulseAudioDevice::ResetAt(uint64_t& end) {
         return Succeed();
     }
     // After the flush the next byte written plays at the current write index.
-    if (WaitOperation(pa_stream_update_timing_info(stream_, SuccessCb, this))) {
-        const pa_timing_info* ti = pa_stream_get_timing_info(stream_);
-        if (ti && !ti->write_index_corrupt && ti->write_index >= 0)
-            base_ = static_cast<uint64_t>(ti->write_index);
-        else
-            base_ = ServerBytes();
-    } else {
-        base_ = ServerBytes();
-    }
+    const pa_timing_info* ti = FreshTiming();
+    base_ = ti && !ti->write_index_corrupt && ti->write_index >= 0 ? static_cast<uint64_t>(ti->write_index)
+                                                                    : ServerBytes();
     return Succeed();
 }
 
