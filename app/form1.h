@@ -459,6 +459,7 @@ private:
 
     // ---- display (private) ----
     void DrawMeters();
+    void ShowMeters(const QRect& left, const QRect& right);  // changed rows of each meter image
     void ScrollTitle();
     void ShowStatusText();  // StatusText into the status line, elided to its width
     // The meter tick parks itself when it has nothing to change (meters at

@@ -1,10 +1,12 @@
 // The display: title strip, times, clock, counters, level meters, seek and
 // volume bars, state image, indicators and the status line.
+#include <QBackingStore>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QTime>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <ctime>
@@ -71,13 +73,28 @@ bool LampLit(const QLabel* lamp) {
     return lamp && lamp->palette().color(QPalette::WindowText) == ColorToQColor(kLampLitColor);
 }
 
-// Copies a meter bitmap into the meter's image (opaque pixels); the image
-// repaints only that area.
-void CopyMeter(const std::array<uint32_t, kVuPixels>& bitmap, TImage* image) {
+// Copies a meter bitmap into the meter's image (opaque pixels); returns the
+// band of rows that changed, in the image's coordinates (empty if none did).
+// A moving bar changes a few rows a frame: only those go to the screen.
+QRect CopyMeter(const std::array<uint32_t, kVuPixels>& bitmap, TImage* image) {
     auto* canvas = static_cast<TCanvasImage*>(image);
-    if (!canvas) return;
-    auto* dst = reinterpret_cast<uint32_t*>(canvas->Canvas.bits());
-    for (int i = 0; i < kVuPixels; ++i) dst[i] = bitmap[static_cast<size_t>(i)] | 0xFF000000u;
+    if (!canvas || canvas->Canvas.size() != QSize(kVuWidth, kVuHeight)) return {};
+    int top = kVuHeight, bottom = -1;
+    for (int y = 0; y < kVuHeight; ++y) {
+        auto* dst = reinterpret_cast<uint32_t*>(canvas->Canvas.scanLine(y));
+        const uint32_t* src = bitmap.data() + static_cast<size_t>(y) * kVuWidth;
+        bool changed = false;
+        for (int x = 0; x < kVuWidth; ++x) {
+            const uint32_t pixel = src[x] | 0xFF000000u;
+            changed |= dst[x] != pixel;
+            dst[x] = pixel;
+        }
+        if (changed) {
+            top = std::min(top, y);
+            bottom = y;
+        }
+    }
+    return bottom < 0 ? QRect() : QRect(0, top, kVuWidth, bottom - top + 1);
 }
 
 }  // namespace
@@ -325,16 +342,15 @@ void TForm1::WakeMeterTick() {
 void TForm1::DrawMeters() {
     const uint32_t color = Settings.VuColor;
     const bool peak = Settings.PeakLevel != 0;
-    QRect changed;  // in the display panel's coordinates
+    QRect changedL, changedR;  // in each image's coordinates
     TPeakState right{PeakRowR, PeakAgeR};
     DrawVuBar(BitmapR.data(), LevelR, right, color, StripedVu, peak);
     PeakRowR = right.Row;
     PeakAgeR = right.Age;
     const TDrawnMeter r{VuRows(LevelR), peak && right.Row > VuRows(LevelR) ? right.Row : 0, color, StripedVu, peak};
     if (!(r == drawnR_)) {
-        CopyMeter(BitmapR, Image4);
+        changedR = CopyMeter(BitmapR, Image4);
         drawnR_ = r;
-        changed = changed.united(Image4->geometry());
     }
     TPeakState left{PeakRowL, PeakAgeL};
     DrawVuBar(BitmapL.data(), LevelL, left, color, StripedVu, peak);
@@ -342,13 +358,42 @@ void TForm1::DrawMeters() {
     PeakAgeL = left.Age;
     const TDrawnMeter l{VuRows(LevelL), peak && left.Row > VuRows(LevelL) ? left.Row : 0, color, StripedVu, peak};
     if (!(l == drawnL_)) {
-        CopyMeter(BitmapL, Image3);
+        changedL = CopyMeter(BitmapL, Image3);
         drawnL_ = l;
-        changed = changed.united(Image3->geometry());
     }
-    // Both bars in one paint and one hand-over to the display, at once:
-    // queued updates would cost the tick a second pass of the event loop.
-    if (!changed.isEmpty() && Panel1) Panel1->repaint(changed);
+    if (!changedL.isEmpty() || !changedR.isEmpty()) ShowMeters(changedL, changedR);
+}
+
+// Puts the changed rows of both meters on screen at once, in one hand-over
+// to the display (queued updates would cost the tick a second pass of the
+// event loop). The meter images are opaque and nothing covers them, so the
+// rows go straight into the window's backing store: a repaint through the
+// display panel would skip them (Qt leaves opaque children out of a
+// parent's repaint), and one through each image costs a widget repaint pass
+// per frame. A window that is not on screen gets plain updates.
+void TForm1::ShowMeters(const QRect& left, const QRect& right) {
+    const std::pair<TCanvasImage*, QRect> parts[] = {{static_cast<TCanvasImage*>(Image3), left},
+                                                     {static_cast<TCanvasImage*>(Image4), right}};
+    QBackingStore* store = backingStore();
+    QWindow* handle = windowHandle();
+    if (!store || !handle || !handle->isExposed() || !Panel1 || !Panel1->isVisible() || !updatesEnabled()) {
+        for (const auto& [image, rows] : parts)
+            if (image && !rows.isEmpty()) image->update(rows);
+        return;
+    }
+    QRegion area;  // in window coordinates
+    for (const auto& [image, rows] : parts)
+        if (image && !rows.isEmpty()) area += rows.translated(image->mapTo(this, QPoint(0, 0)));
+    store->beginPaint(area);
+    {
+        QPainter painter(store->paintDevice());
+        for (const auto& [image, rows] : parts) {
+            if (image && !rows.isEmpty())
+                painter.drawImage(rows.translated(image->mapTo(this, QPoint(0, 0))), image->Canvas, rows);
+        }
+    }
+    store->endPaint();
+    store->flush(area, handle);
 }
 
 void TForm1::ScrollTitle() {

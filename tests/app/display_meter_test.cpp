@@ -1,6 +1,8 @@
 // The level meters: bar pixels, the peak marker's fall, averaging over the
 // reading history; title scrolling; seeking from the seek bar.
 #include <QImage>
+#include <QScreen>
+#include <QWindow>
 #include <QTimer>
 
 #include <fstream>
@@ -10,6 +12,7 @@
 #include "controls/al_progress_bar.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/display_support.h"
+#include "tests/app/run_events.h"
 #include "tests/stream_builder.h"
 
 namespace wl::test {
@@ -141,6 +144,37 @@ TEST_F(AppFixture, DisplayMeterTickAveragesTheNewestReadings) {
     f.MeterTicks = 65535;
     f.Timer1Timer();
     EXPECT_EQ(f.MeterTicks, 0);
+}
+
+// Each meter frame reaches the shown window at once (only the changed rows
+// are handed over), as the bars rise and as they fall.
+TEST_F(AppFixture, DisplayMeterFramesReachTheShownWindowAtOnce) {
+    Create();
+    TForm1& f = *form1;
+    f.show();
+    ASSERT_TRUE(RunEventsUntil([&] { return f.windowHandle() && f.windowHandle()->isExposed(); }));
+    RunEvents(50);
+    f.Timer1->stop();
+    TFixedLevels* levels = UseFixedLevels(f);
+    const auto expectShown = [&](const char* when) {
+        // In device pixels: a scaled screen shows each pixel as a block.
+        const QImage shown = f.screen()->grabWindow(f.winId(), 0, 0, f.width(), f.height()).toImage();
+        const int scale = qRound(shown.devicePixelRatio());
+        for (TImage* meter : {f.Image3, f.Image4}) {
+            const QImage& canvas = static_cast<TCanvasImage*>(meter)->Canvas;
+            const QRect area(meter->mapTo(&f, QPoint(0, 0)) * scale, canvas.size() * scale);
+            QImage expected = canvas.scaled(area.size()).convertToFormat(QImage::Format_RGB32);
+            expected.setDevicePixelRatio(shown.devicePixelRatio());
+            EXPECT_EQ(shown.copy(area).convertToFormat(QImage::Format_RGB32), expected) << when << " at " << area.x();
+        }
+    };
+    levels->Left = 18000;
+    levels->Right = -4500;
+    for (int k = 0; k < 6; ++k) f.Timer1Timer();
+    expectShown("rising");
+    levels->Left = levels->Right = 0;
+    for (int k = 0; k < 3; ++k) f.Timer1Timer();
+    expectShown("falling");
 }
 
 TEST_F(AppFixture, DisplayTitleOf298PixelsStaysAnd299Swings) {
