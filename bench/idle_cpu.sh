@@ -6,8 +6,8 @@
 #   playing  the demo file through PulseAudio
 #   paused   the same, paused through the media controls
 #   null     playing through the null device (no sound server)
-# Prints the share of one core per state, from utime + stime in /proc (10 ms
-# ticks: over 30 s one tick is 0.03 %).
+# Prints the share of one core per state: the median of 5 s windows, with the
+# lowest and highest window, from the threads' run time in /proc.
 # Without pulseaudio only "stopped" and "null" are measured.
 # Usage: bench/idle_cpu.sh [build-dir] [seconds]
 set -eu
@@ -67,19 +67,25 @@ if command -v pulseaudio >/dev/null; then
     [ -n "$pulse" ] || echo "pulseaudio did not start; measuring without it" >&2
 fi
 
-ticks=$(getconf CLK_TCK)
-# utime + stime of process $1 in clock ticks
-cpu() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-# share of one core used by the program over $secs seconds, in per cent
+# CPU time of all threads of process $1 so far, in nanoseconds (schedstat:
+# exact, where utime + stime count 10 ms ticks)
+cpu() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%.0f", s }'; }
+# share of one core used by the program, in per cent: the median of 5 s
+# windows over $secs seconds, with the smallest and largest window (on a
+# shared or virtual machine a single window can catch a burst of noise)
 measure() {
-    local a b t0 t1
-    a=$(cpu "$app")
-    t0=$(date +%s.%N)
-    sleep "$secs"
-    b=$(cpu "$app")
-    t1=$(date +%s.%N)
-    awk -v a="$a" -v b="$b" -v t0="$t0" -v t1="$t1" -v hz="$ticks" \
-        'BEGIN { printf "%.2f", (b - a) / hz / (t1 - t0) * 100 }'
+    local n=$(( secs / 5 )) a b t0 t1 i
+    [ "$n" -ge 1 ] || n=1
+    for i in $(seq "$n"); do
+        a=$(cpu "$app")
+        t0=$(date +%s.%N)
+        sleep 5
+        b=$(cpu "$app")
+        t1=$(date +%s.%N)
+        awk -v a="$a" -v b="$b" -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.3f\n", (b - a) / 1e9 / (t1 - t0) * 100 }'
+    done | sort -n | awk '{ v[NR] = $1 } END {
+        m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+        printf "%.2f (windows %.2f-%.2f)", m, v[1], v[NR] }'
 }
 # starts the program with its own app folder; $1: folder, $2: sound device,
 # rest: arguments
