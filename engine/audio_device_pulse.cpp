@@ -23,7 +23,9 @@ namespace {
 
 // Finished buffers are looked for when the oldest one should have played,
 // but no sooner than kCheckIntervalUs and no later than kIdleCheckUs from the
-// last look (an idle or paused stream wakes the loop rarely).
+// last look (an idle or paused stream wakes the loop rarely). While the
+// server asks for data, its requests look for them too, and the timer only
+// stands in when the requests stop.
 constexpr pa_usec_t kCheckIntervalUs = 10000;
 constexpr pa_usec_t kIdleCheckUs = 500000;
 // What the server holds ahead of playback; doubled after each underrun up to
@@ -125,6 +127,7 @@ private:
     uint64_t written_ = 0;  // bytes queued since Open or Reset
     uint64_t base_ = 0;     // the stream's byte index at which position 0 plays
     uint64_t lastPos_ = 0;
+    pa_usec_t lastRequestUs_ = 0;  // when the server last asked for data
     bool corked_ = false;
     bool drained_ = false;  // the server ran dry with nothing more to send
     // The server ran dry and played on past what it had: the next data goes
@@ -169,7 +172,14 @@ void TPulseAudioDevice::StreamStateCb(pa_stream* s, void* self) {
 
 void TPulseAudioDevice::WriteCb(pa_stream*, size_t, void* self) {
     auto* d = static_cast<TPulseAudioDevice*>(self);
-    if (d->open_.load()) d->Pump();
+    if (!d->open_.load()) return;
+    d->lastRequestUs_ = pa_rtclock_now();
+    d->Pump();
+    // The request has woken the loop anyway.
+    if (!d->lost_ && d->timer_) {
+        d->ReturnFinished();
+        pa_context_rttime_restart(d->context_, d->timer_, pa_rtclock_now() + d->NextCheckDelay());
+    }
 }
 
 void TPulseAudioDevice::UnderflowCb(pa_stream*, void* self) {
@@ -344,6 +354,7 @@ int TPulseAudioDevice::Open(const TWaveFormat& format, DoneCallback onDone) {
         if (rc == kWaveNoError) {
             queue_.clear();
             written_ = base_ = lastPos_ = 0;
+            lastRequestUs_ = 0;
             corked_ = drained_ = lost_ = underrun_ = false;
             seekTo_ = -1;
             overwrite_ = 0;
@@ -430,7 +441,17 @@ pa_usec_t TPulseAudioDevice::NextCheckDelay() {
     if (queue_.empty() || corked_ || !stream_) return kIdleCheckUs;
     const uint64_t pos = PositionLocked();
     const uint64_t end = queue_.front().end;
-    const pa_usec_t until = end > pos ? pa_bytes_to_usec(end - pos, &spec_) : 0;
+    pa_usec_t until = end > pos ? pa_bytes_to_usec(end - pos, &spec_) : 0;
+    // While requests come (one per minimum request played), a buffer due
+    // before the next one waits for it: it comes back at most one request
+    // late, and the loop wakes once instead of twice. The timer is set past
+    // the next request, for when they stop (the data ran out).
+    const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream_);
+    if (attr && lastRequestUs_ != 0 && !drained_ && !underrun_) {
+        const pa_usec_t fallback = lastRequestUs_ + pa_bytes_to_usec(attr->minreq, &spec_) * 3 / 2;
+        const pa_usec_t now = pa_rtclock_now();
+        if (fallback > now) until = std::max(until, fallback - now);
+    }
     return std::clamp(until, kCheckIntervalUs, kIdleCheckUs);
 }
 
