@@ -23,11 +23,13 @@ namespace {
 
 // Finished buffers are looked for when the oldest one should have played,
 // but no sooner than kCheckIntervalUs and no later than kIdleCheckUs from the
-// last look (an idle or paused stream wakes the loop rarely). While the
-// server asks for data, its requests look for them too, and the timer only
-// stands in when the requests stop.
+// last look. While the server asks for data, its requests look for them too,
+// and the timer only stands in when the requests stop. With nothing queued,
+// or paused, nothing can finish: the timer waits kRestCheckUs (a write or a
+// restart sets it again at once).
 constexpr pa_usec_t kCheckIntervalUs = 10000;
 constexpr pa_usec_t kIdleCheckUs = 500000;
+constexpr pa_usec_t kRestCheckUs = 10000000;
 // What the server holds ahead of playback; doubled after each underrun up to
 // the longest. Long, so that the connection thread wakes rarely: a cut does
 // not wait for it to play out but replaces it from kCutMarginUs after the
@@ -233,7 +235,7 @@ void TPulseAudioDevice::SinkInputInfoCb(pa_context*, const pa_sink_input_info* i
 
 void TPulseAudioDevice::TimerCb(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* self) {
     auto* d = static_cast<TPulseAudioDevice*>(self);
-    pa_usec_t delay = kIdleCheckUs;
+    pa_usec_t delay = kRestCheckUs;
     if (d->open_.load() && !d->lost_) {
         d->ReturnFinished();
         delay = d->NextCheckDelay();
@@ -438,7 +440,7 @@ void TPulseAudioDevice::ReturnAll() {
 }
 
 pa_usec_t TPulseAudioDevice::NextCheckDelay() {
-    if (queue_.empty() || corked_ || !stream_) return kIdleCheckUs;
+    if (queue_.empty() || corked_ || !stream_) return kRestCheckUs;
     const uint64_t pos = PositionLocked();
     const uint64_t end = queue_.front().end;
     pa_usec_t until = end > pos ? pa_bytes_to_usec(end - pos, &spec_) : 0;
