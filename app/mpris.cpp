@@ -75,6 +75,19 @@ TMprisService::TMprisService(TForm1* form, QDBusConnection connection)
         if (previous) previous(sender);
         if (auto alive = weak.lock()) (*alive)->CheckChanges();
     };
+    form_->OnMeterTick = [previous = form_->OnMeterTick, weak] {
+        if (previous) previous();
+        if (auto alive = weak.lock()) (*alive)->MeterTick();
+    };
+}
+
+// While playing, every kMprisMeterTicksPerPoll-th meter tick polls and
+// restarts the poll timer, which so fires only when the meter tick stops.
+void TMprisService::MeterTick() {
+    if (!poll_ || poll_->interval() != kMprisPollMs) return;
+    if (++meterTicks_ < kMprisMeterTicksPerPoll) return;
+    CheckChanges();
+    if (poll_->interval() == kMprisPollMs) poll_->start();
 }
 
 TMprisService::~TMprisService() {
@@ -255,6 +268,7 @@ void TMprisService::SeekTo(int64_t targetUs) {
 // ------------------------------------------------------------- changes
 
 void TMprisService::CheckChanges() {
+    meterTicks_ = 0;
     const TMprisState now = ReadMprisState(*form_);
     QVariantMap changed;
     if (now.playbackStatus != sent_.playbackStatus) changed.insert(QStringLiteral("PlaybackStatus"), now.playbackStatus);
