@@ -382,16 +382,17 @@ void TForm1::ShowMeters(const QRect& left, const QRect& right) {
             if (image && !rows.isEmpty()) image->update(rows);
         return;
     }
-    QRegion area;  // in window coordinates
-    for (const auto& [image, rows] : parts)
-        if (image && !rows.isEmpty()) area += rows.translated(image->mapTo(this, QPoint(0, 0)));
+    QRect targets[2];  // in window coordinates
+    QRegion area;
+    for (int i = 0; i < 2; ++i) {
+        const auto& [image, rows] = parts[i];
+        if (image && !rows.isEmpty()) area += targets[i] = rows.translated(image->mapTo(this, QPoint(0, 0)));
+    }
     store->beginPaint(area);
     {
         QPainter painter(store->paintDevice());
-        for (const auto& [image, rows] : parts) {
-            if (image && !rows.isEmpty())
-                painter.drawImage(rows.translated(image->mapTo(this, QPoint(0, 0))), image->Canvas, rows);
-        }
+        for (int i = 0; i < 2; ++i)
+            if (!targets[i].isNull()) painter.drawImage(targets[i], parts[i].first->Canvas, parts[i].second);
     }
     store->endPaint();
     store->flush(area, handle);
