@@ -176,9 +176,9 @@ void TForm1::BuildFrame() {
 
     Timer1->setInterval(40);
     Timer3->setInterval(kClockTickMs);
-    Timer4->setInterval(1000);
+    Timer4->setInterval(kHousekeepingMs);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
-    connect(Timer3, &QTimer::timeout, this, [this] { Timer3Timer(); });
+    connect(Timer3, &QTimer::timeout, this, [this] { ClockTick(); });
     connect(Timer4, &QTimer::timeout, this, [this] { Timer4Timer(); });
     HookFrameEvents();
 }
@@ -395,6 +395,7 @@ void TForm1::Timer4Timer() {
     if (status == mpsStopped && (ShownState == TStatePicture::Play || ShownState == TStatePicture::Pause)) {
         SetStatePicture(TStatePicture::End);
     }
+    if (OnHousekeepingTick) OnHousekeepingTick();
 }
 
 void TForm1::SpeedButton1Click() {

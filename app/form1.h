@@ -291,6 +291,11 @@ public:
     void MP3PlayerChangePosition();
     void Timer1Timer();  // meters, title scroll, about animation
     void Timer3Timer();  // clock, idle status text
+    // The clock timer's tick: Timer3Timer and, at rest, the housekeeping tick
+    // (which then needs no wake-up of its own).
+    void ClockTick();
+    bool ClockAtRest() const { return StatusIdle >= 50 && !errorShown_; }
+    void RideClockTick();  // from the meter tick
     void DrawTitle(const QString& text, bool bold, TColor color);  // strip at (0,1), scrolling decided here
     void SetStatePicture(TStatePicture picture);
     void ShowIndicators();  // equalizer, random and repeat indicators after the settings
@@ -311,6 +316,14 @@ public:
     // `text` cut at a word boundary with an ellipsis to fit `width` pixels.
     static QString ElideAtWord(const QString& text, const QFontMetrics& metrics, int width);
     static constexpr int kClockTickMs = 200;
+    static constexpr int kHousekeepingMs = 1000;
+    // The housekeeping timer while the clock tick carries it: it fires only
+    // if the clock tick stops.
+    static constexpr int kHousekeepingFallbackMs = 1500;
+    // While the clock tick rides on the meter tick, its own timer comes this
+    // much later (at rest: after the second instead of 5 ms after it), so
+    // that it fires only once the meter tick parks.
+    static constexpr int kClockBehindMeterMs = 100;
     static constexpr int kErrorHoldTicks = 15;  // 3 s of the clock tick
     void KeepOnScreen();  // moves the window wholly into its screen's available area
 
@@ -361,6 +374,7 @@ public:
     std::array<uint32_t, 41 * 81> BitmapR{};
     std::function<void(int& hour, int& minute, int& second)> ClockSource;  // wall clock; replaceable for tests
     std::function<void()> OnMeterTick;  // after each meter tick: periodic work may ride on its wake-ups
+    std::function<void()> OnHousekeepingTick;  // after each housekeeping tick, likewise
     TStatePicture ShownState = TStatePicture::Stop;  // what the state image shows
     std::array<bool, 3> IndicatorsOn{};  // equalizer, random, repeat
 
@@ -468,6 +482,7 @@ private:
     bool MeterTickHasWork() const;
     void ParkMeterTickIfIdle();
     bool meterTickParked_ = false;
+    int clockRideTicks_ = 0;  // meter ticks since the clock tick last rode on one
     struct TDrawnMeter {
         int rows = -1;
         int peakRow = -1;

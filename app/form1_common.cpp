@@ -17,8 +17,10 @@ void TForm1::SetStatus(const QString& text) {
     }
     errorShown_ = false;
     StatusIdle = 0;
-    // The clock tick counts the idle time again (it slows down at rest).
+    // The clock tick counts the idle time again (it slows down at rest), and
+    // the housekeeping tick runs on its own timer again.
     if (Timer3 && Timer3->interval() != kClockTickMs) Timer3->setInterval(kClockTickMs);
+    if (Timer4 && Timer4->interval() != kHousekeepingMs) Timer4->setInterval(kHousekeepingMs);
 }
 
 void TForm1::ShowError(const QString& text) {

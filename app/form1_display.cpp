@@ -1,6 +1,7 @@
 // The display: title strip, times, clock, counters, level meters, seek and
 // volume bars, state image, indicators and the status line.
 #include <QBackingStore>
+#include <QDateTime>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
@@ -54,7 +55,13 @@ QFont TimeFont() {
 
 QFont TitleFont(bool bold) { return DisplayFont(12, bold); }
 
-QString TwoDigits(int64_t v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
+// Called for every position report and clock second: built by hand, as
+// QString::arg looks up the locale each time.
+QString TwoDigits(int64_t v) {
+    if (v < 0 || v > 99) return QString::number(v);
+    const char digits[2] = {static_cast<char>('0' + v / 10), static_cast<char>('0' + v % 10)};
+    return QString::fromLatin1(digits, 2);
+}
 
 // A mono/stereo lamp: a block in its text colour, so that it takes the
 // colour the way every display text does (SetTextColor).
@@ -309,6 +316,7 @@ void TForm1::Timer1Timer() {
     if (MeterTicks % 2 == 0 && ScrollPause == 0 && ScrollOn) ScrollTitle();
     if (Panel3 && Panel3->isVisibleTo(this)) AboutTick();
     if (OnMeterTick) OnMeterTick();
+    RideClockTick();
     ParkMeterTickIfIdle();
 }
 
@@ -332,6 +340,24 @@ void TForm1::ParkMeterTickIfIdle() {
     if (!Timer1 || !Timer1->isActive() || MeterTickHasWork()) return;
     Timer1->stop();
     meterTickParked_ = true;
+    // The clock tick no longer rides on it (at rest it catches up by itself).
+    if (Timer3 && Timer3->isActive() && !ClockAtRest()) Timer3->setInterval(kClockTickMs);
+}
+
+// While the meter tick runs, the clock tick rides on it (one wake-up fewer
+// each time): at rest on the first meter tick of each new second, at most one
+// tick late, otherwise on every fifth. Its own timer then falls behind, so
+// that it fires only once the meter tick parks. A stopped clock timer stays off.
+void TForm1::RideClockTick() {
+    if (!Timer3 || !Timer3->isActive() || !Timer1) return;
+    if (ClockAtRest()) {
+        if (ClockSource || std::time(nullptr) == lastClockRead_) return;
+    } else if (++clockRideTicks_ < kClockTickMs / Timer1->interval()) {
+        return;
+    }
+    clockRideTicks_ = 0;
+    ClockTick();
+    if (!ClockAtRest()) Timer3->start(kClockTickMs + kClockBehindMeterMs);
 }
 
 void TForm1::WakeMeterTick() {
@@ -503,9 +529,24 @@ void TForm1::Timer3Timer() {
         ++StatusIdle;
     }
     // At rest only the clock changes: the next tick comes just after its next
-    // second instead of five times a second. SetStatus brings the short tick back.
-    if (Timer3 && StatusIdle >= 50 && !errorShown_)
-        Timer3->setInterval(1000 - QTime::currentTime().msec() + 5);
+    // second instead of five times a second (or falls behind the meter tick,
+    // which shows the second while it runs). SetStatus brings the short tick back.
+    if (Timer3 && ClockAtRest()) {
+        const int behind = Timer1 && Timer1->isActive() ? kClockBehindMeterMs : 5;
+        Timer3->setInterval(1000 - static_cast<int>(QDateTime::currentMSecsSinceEpoch() % 1000) + behind);
+    }
+}
+
+void TForm1::ClockTick() {
+    Timer3Timer();
+    // At rest the clock tick runs the housekeeping tick too, and the
+    // housekeeping timer falls back to fire only if the clock tick stops.
+    // Taking over, a tick that ran less than half a second ago is not repeated.
+    // A held-off housekeeping timer (a dialog is up) stays off.
+    if (!ClockAtRest() || !Timer4 || !Timer4->isActive()) return;
+    const bool due = Timer4->interval() == kHousekeepingFallbackMs || Timer4->remainingTime() <= kHousekeepingMs / 2;
+    Timer4->start(kHousekeepingFallbackMs);
+    if (due) Timer4Timer();
 }
 
 QString TForm1::ElideAtWord(const QString& text, const QFontMetrics& metrics, int width) {

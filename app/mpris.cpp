@@ -79,6 +79,10 @@ TMprisService::TMprisService(TForm1* form, QDBusConnection connection)
         if (previous) previous();
         if (auto alive = weak.lock()) (*alive)->MeterTick();
     };
+    form_->OnHousekeepingTick = [previous = form_->OnHousekeepingTick, weak] {
+        if (previous) previous();
+        if (auto alive = weak.lock()) (*alive)->HousekeepingTick();
+    };
 }
 
 // While playing, every kMprisMeterTicksPerPoll-th meter tick polls and
@@ -88,6 +92,14 @@ void TMprisService::MeterTick() {
     if (++meterTicks_ < kMprisMeterTicksPerPoll) return;
     CheckChanges();
     if (poll_->interval() == kMprisPollMs) poll_->start();
+}
+
+// While nothing plays, the housekeeping tick polls and sets the poll timer
+// back, which so fires only when that tick stops.
+void TMprisService::HousekeepingTick() {
+    if (!poll_ || poll_->interval() == kMprisPollMs) return;  // playing: the meter tick polls
+    CheckChanges();
+    if (poll_->interval() != kMprisPollMs) poll_->start(kMprisIdleFallbackMs);
 }
 
 TMprisService::~TMprisService() {
@@ -300,8 +312,9 @@ void TMprisService::CheckChanges() {
         if (std::llabs(position - expected) > kJumpUs) emit player_->Seeked(position);
     }
     ResetPositionWatch(now, position);
-    const int interval = now.playbackStatus == QLatin1String("Playing") ? kMprisPollMs : kMprisIdlePollMs;
-    if (poll_ && poll_->interval() != interval) poll_->setInterval(interval);
+    // (Not playing, the poll may be set back behind the housekeeping tick.)
+    const bool playing = now.playbackStatus == QLatin1String("Playing");
+    if (poll_ && playing != (poll_->interval() == kMprisPollMs)) poll_->setInterval(playing ? kMprisPollMs : kMprisIdlePollMs);
 }
 
 void TMprisService::ResetPositionWatch(const TMprisState& state, int64_t positionUs) {

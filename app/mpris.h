@@ -38,6 +38,9 @@ inline constexpr int kMprisIdlePollMs = 1000;
 // on every fifth one (200 ms, safely inside the poll interval) instead of
 // waking the program on its own.
 inline constexpr int kMprisMeterTicksPerPoll = 5;
+// Otherwise the window's housekeeping tick (one a second) polls, and the
+// poll timer waits this long so that it fires only when that tick stops.
+inline constexpr int kMprisIdleFallbackMs = 1500;
 
 class TMprisService {
 public:
@@ -81,6 +84,7 @@ private:
     void SeekTo(int64_t targetUs);
     void ResetPositionWatch(const TMprisState& state, int64_t positionUs);
     void MeterTick();
+    void HousekeepingTick();
 
     TForm1* form_;
     PlaylistModel& playlist_;  // the window's list: what OpenUri adds to

@@ -132,7 +132,8 @@ TEST_F(AppFixture, DisplayClockAndIdleStatusText) {
     f.Timer3Timer();
     EXPECT_EQ(f.StatusIdle, 50);
     EXPECT_EQ(f.StatusText, "Volume 80");
-    const int before = QTime::currentTime().msec();
+    f.Timer1->stop();
+    int before = QTime::currentTime().msec();
     f.Timer3Timer();
     const QString idle = StoredText(TStoredText::DefaultStatus);
     EXPECT_FALSE(idle.isEmpty());
@@ -140,13 +141,47 @@ TEST_F(AppFixture, DisplayClockAndIdleStatusText) {
     EXPECT_EQ(f.Label10->text(), idle);
     EXPECT_EQ(f.StatusIdle, 50);  // the idle count is not reset by it
     // At rest the next tick comes just after the clock's next second (within
-    // 100 ms of a stall); a new status text brings the short tick back, so
-    // that the idle time is counted again.
-    const int lands = (before + f.Timer3->interval()) % 1000;
+    // 100 ms of a stall); while the meter tick runs (and shows the second), a
+    // little later than that.
+    int lands = (before + f.Timer3->interval()) % 1000;
     EXPECT_TRUE(lands <= 5 || lands >= 905) << lands;
     EXPECT_LE(f.Timer3->interval(), 1005);
+    f.Timer1->start();
+    before = QTime::currentTime().msec();
+    f.Timer3Timer();
+    lands = (before + f.Timer3->interval()) % 1000;
+    EXPECT_TRUE(lands <= TForm1::kClockBehindMeterMs && lands > 5) << lands;
+
+    // At rest the clock's tick carries the housekeeping tick, whose own timer
+    // falls back; not while it is held off.
+    f.Timer4->start(TForm1::kHousekeepingMs);
+    f.IdleSeconds = 0;
+    f.ClockTick();
+    f.ClockTick();
+    EXPECT_EQ(f.IdleSeconds, 1);  // a tick that ran just now is not repeated
+    EXPECT_EQ(f.Timer4->interval(), TForm1::kHousekeepingFallbackMs);
+    f.ClockTick();
+    EXPECT_EQ(f.IdleSeconds, 2);
+    f.Timer4->stop();
+    f.ClockTick();
+    EXPECT_EQ(f.IdleSeconds, 2);
+    f.Timer4->start();
+
+    // A new status text brings the short tick back, so that the idle time is
+    // counted again, and the housekeeping timer's own second.
     f.SetStatus("Volume 70");
     EXPECT_EQ(f.Timer3->interval(), TForm1::kClockTickMs);
+    EXPECT_EQ(f.Timer4->interval(), TForm1::kHousekeepingMs);
+    f.ClockTick();
+    EXPECT_EQ(f.IdleSeconds, 2);
+
+    // Before rest the clock tick rides on every fifth meter tick, and its own
+    // timer falls behind.
+    f.SetStatus("Volume 60");
+    ASSERT_TRUE(f.Timer3->isActive());
+    for (int tick = 0; tick < 10; ++tick) f.Timer1Timer();
+    EXPECT_EQ(f.StatusIdle, 2);
+    EXPECT_EQ(f.Timer3->interval(), TForm1::kClockTickMs + TForm1::kClockBehindMeterMs);
 }
 
 TEST_F(AppFixture, DisplayHoverTexts) {
