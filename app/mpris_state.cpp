@@ -11,7 +11,9 @@ namespace {
 
 QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
+// (Asked at every poll: the name is compared before the folder is looked up.)
 bool IsCacheCopy(const TForm1& form, const QString& path) {
+    if (!path.endsWith(QLatin1String("wl21.mp3"))) return false;
     return QFileInfo(path).absoluteFilePath() == QFileInfo(form.ExeFolder() + "wl21.mp3").absoluteFilePath();
 }
 
