@@ -53,6 +53,8 @@ pids+=($!)
 wait_for "$work/bus" || { echo "dbus-daemon did not start" >&2; exit 1; }
 export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus")
 
+# The server runs as a desktop's does: with shared memory (memfd), so that the
+# audio and most commands do not go through the socket.
 pulse=
 if command -v pulseaudio >/dev/null; then
     pa="$work/pulse"
@@ -60,7 +62,7 @@ if command -v pulseaudio >/dev/null; then
     chmod 700 "$pa/runtime"
     HOME=$pa XDG_RUNTIME_DIR=$pa XDG_CONFIG_HOME=$pa PULSE_RUNTIME_PATH=$pa/runtime PULSE_STATE_PATH=$pa/runtime \
         pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no --system=false \
-        --disable-shm=yes --realtime=no --high-priority=no --log-target=stderr --load=module-null-sink \
+        --realtime=no --high-priority=no --log-target=stderr --load=module-null-sink \
         --load="module-native-protocol-unix socket=$pa/native auth-anonymous=1" >"$work/pulse.log" 2>&1 &
     pids+=($!)
     wait_for "$pa/native" && pulse="unix:$pa/native"
