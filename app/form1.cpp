@@ -18,8 +18,8 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/image_widget.h"
-#include "app/m3u.h"
-#include "app/playlist_names.h"
+#include "playback/m3u.h"
+#include "playback/playlist_names.h"
 #include "app/single_instance.h"
 #include "controls/ex_track_bar.h"
 #include "controls/vu_meter.h"
@@ -55,19 +55,9 @@ private:
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     Form1 = this;
-    MP3Player = std::make_unique<TMP3Player>();
-    SetUpPlayer();
-    // Player events are posted by worker threads; run them on this thread.
-    MP3Player->Messages().SetWakeCallback([this] {
-        QMetaObject::invokeMethod(this, [this] { MP3Player->Messages().ProcessMessages(); }, Qt::QueuedConnection);
-    });
-    MP3Player->OnChangePosition = [this](TMP3Player*) { MP3PlayerChangePosition(); };
-    MP3Player->OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason reason) { MP3PlayerEndPlay(reason); };
-    MP3Player->OnNextStarted = [this](TMP3Player*) { MP3PlayerNextStarted(); };
-    // A failure on the decoding or output thread ends the entry; its text
-    // goes to the status line and the housekeeping tick moves on as at the
-    // end of the entry. The player reports it on this thread; anything
-    // reported from another thread is queued here.
+    HookController();
+    // A failure on a worker thread that nothing else reports goes to the
+    // status line; anything reported from another thread is queued here.
     SetShowExceptionHandler([this](const std::exception& error) {
         const QString text = QString::fromUtf8(error.what()).trimmed();
         QMetaObject::invokeMethod(this, [this, text] { ShowError(text); }, Qt::AutoConnection);
@@ -88,37 +78,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     FormCreate();
 }
 
-// The window's player as it is stored with the window: the values are applied
-// the way a loaded component receives them, so that Volume 0 takes the
-// device's volume and Loaded sets the ten equalizer frequencies.
-void TForm1::SetUpPlayer() {
-    TMP3Player& p = *MP3Player;
-    p.BeginLoad();
-    p.SetAutoOpen(true);
-    p.SetAutoPlay(false);
-    p.SetChangePosStep(900);
-    p.SetDecodePriority(TThreadPriority::tpNormal);
-    p.SetEqualizerEnabled(true);
-    p.SetEqualizerCount(10);
-    p.SetEqualizerMode(memFreq);
-    p.SetNeedInfoType(TMP3InfoType{mitID3V1, mitID3V2});
-    p.SetNoisySeek(false);
-    p.SetInvertPolarity(false);
-    p.SetUsingCpuCapabilities(TMP3CpuCapabilities::All());
-    p.SetVolBalance(0);
-    p.SetVolume(0);
-    p.Loaded();
-}
-
 // Window destruction (also when the application ends another way): the
-// player stops; nothing is saved here.
+// controller stops the player; nothing is saved here.
 TForm1::~TForm1() {
     if (Form1 == this) SetShowExceptionHandler(nullptr);
-    if (MP3Player) {
-        MP3Player->Messages().SetWakeCallback({});
-        if (MP3Player->Status() == mpsPlaying) MP3Player->Stop();
-        MP3Player->Close();
-    }
     if (Form1 == this) Form1 = nullptr;
 }
 
@@ -244,19 +207,15 @@ void TForm1::FormCreate() {
     instanceServer_ = new TInstanceServer(this);
     instanceServer_->Listen();
 
-    try {
-        MP3Player->Open();  // FileName is empty: the closed, empty state
-    } catch (const std::exception&) {
-    }
     // The bars come from the display and equalizer panels; their changes
     // reach the player here unless those panels wired them already.
     if (ExTrackBar1) {
         if (!ExTrackBar1->OnChange) ExTrackBar1->OnChange = [this](TExTrackBar*) { ExTrackBar1Change(); };
-        ExTrackBar1->SetPosition(100 - MP3Player->Volume());
+        ExTrackBar1->SetPosition(100 - Controller->Volume());
     }
     if (ExTrackBar2) {
         if (!ExTrackBar2->OnChange) ExTrackBar2->OnChange = [this](TExTrackBar*) { ExTrackBar2Change(); };
-        ExTrackBar2->SetPosition(MP3Player->VolBalance());
+        ExTrackBar2->SetPosition(Controller->Balance());
     }
     setAcceptDrops(true);  // the playlist takes the dropped files
     ClearMeterHistory();
@@ -268,7 +227,7 @@ void TForm1::FormCreate() {
     PanelOpen = false;
     for (int band = 0; band < static_cast<int>(eqx.size()); ++band) {
         // Kept as the slider's hint; the sliders show no tool tips.
-        if (eqx[band]) eqx[band]->setStatusTip(QString::number(RoundFreq(MP3Player->EqualizerFrequency(band))) + "Hz, 0db");
+        if (eqx[band]) eqx[band]->setStatusTip(QString::number(RoundFreq(Controller->EqualizerFrequency(band))) + "Hz, 0db");
     }
     if (Image1) Image1->OnDblClick = [this] { showMinimized(); };
 
@@ -291,7 +250,6 @@ void TForm1::FormShow() {
     if (IdleSeconds != 0 || firstShowDone_) return;
     firstShowDone_ = true;
     StartAboutAnimation();
-    AutoAdvance = false;
     PlaceWindow();
     if (Image2 && Image8) Image8->setPixmap(Image2->pixmap());
     UpdateScrollButtons();
@@ -324,12 +282,7 @@ void TForm1::FormShow() {
     DrawBanner();  // nothing plays: the banner stands on the title strip
 }
 
-void TForm1::StartFirstEntry() {
-    ResetNotPlayed();
-    CurrentEntry = Settings.RandomPlay ? PickRandom() : int16_t{1};
-    SelectCurrent();
-    playfile();
-}
+void TForm1::StartFirstEntry() { Controller->StartList(); }
 
 // A stored position off the screen (left or top not less than its size)
 // gives way to 155, 100; then the whole window is pulled into the screen.
@@ -378,37 +331,22 @@ void TForm1::Timer4Timer() {
     if (IdleSeconds >= 130 && isActiveWindow() && Settings.Screensaver != 0 && Form2 && !Form2->isVisible()) {
         Form2->show();
     }
-    switch (TakeHandOff(ExeFolder())) {
-    case THandOff::Taken:
+    if (TakeHandOff(ExeFolder()) == THandOff::Taken) {  // a failed one is tried again at the next tick
         LoadDefaultPlaylist();
         StartFirstEntry();
-        break;
-    case THandOff::Failed:
-        break;  // tried again at the next tick
-    case THandOff::None:
-        EndOfEntryAdvance();
-        break;
-    }
-    // Nothing followed the entry (end of the list, or a failure): the state
-    // picture must not go on saying it plays.
-    const TMP3PlayerStatus status = MP3Player->Status();
-    if (status == mpsStopped && (ShownState == TStatePicture::Play || ShownState == TStatePicture::Pause)) {
-        SetStatePicture(TStatePicture::End);
     }
     if (OnHousekeepingTick) OnHousekeepingTick();
 }
 
 void TForm1::SpeedButton1Click() {
     CaptureResumeState();
-    const TMP3PlayerStatus status = MP3Player->Status();
-    if (status == mpsPlaying || status == mpsPaused) MP3Player->Stop();  // synchronous
-    MP3Player->Close();
-    // No tick may start another entry between here and the end.
+    // No entry starts between here and the end; the controller's end stops
+    // and closes the player.
+    Controller->Stop();
     meterTickParked_ = false;
     Timer1->stop();
     Timer3->stop();
     Timer4->stop();
-    AutoAdvance = false;
     SaveSettings();
     // An empty session never replaces a saved list (a start without autoload
     // or resume shows none, and quitting then would lose it).
@@ -437,30 +375,10 @@ void TForm1::TogglePanel(QWidget* panel) {
 
 void TForm1::Image7Click() { playfile(); }
 
-void TForm1::Image9Click() {
-    switch (MP3Player->Status()) {
-    case mpsPlaying:
-        MP3Player->Pause();
-        SetStatePicture(TStatePicture::Pause);
-        break;
-    case mpsPaused:
-        MP3Player->Resume();
-        SetStatePicture(TStatePicture::Play);
-        break;
-    default:
-        break;
-    }
-}
+// The pictures follow the controller's state (ShowPlayState).
+void TForm1::Image9Click() { Controller->Pause(); }
 
-void TForm1::Image10Click() {
-    SetStatePicture(TStatePicture::Stop);
-    const TMP3PlayerStatus status = MP3Player->Status();
-    if (status == mpsPlaying || status == mpsPaused) {
-        if (Vumeter1) Vumeter1->Stop();
-        MP3Player->Stop();
-    }
-    AutoAdvance = false;
-}
+void TForm1::Image10Click() { Controller->Stop(); }
 
 void TForm1::Image14Click() { TogglePanel(Panel4); }
 void TForm1::Image15Click() { TogglePanel(Panel2); }
@@ -479,14 +397,14 @@ void TForm1::Image18Click() { TogglePanel(Panel17); }
 void TForm1::ExTrackBar1Change() {
     if (!ExTrackBar1) return;
     const int volume = 100 - ExTrackBar1->Position();
-    MP3Player->SetVolume(volume);
+    Controller->SetVolume(volume);
     SetStatus("Volume " + QString::number(volume));
 }
 
 void TForm1::ExTrackBar2Change() {
     if (!ExTrackBar2) return;
     const int position = ExTrackBar2->Position();
-    MP3Player->SetVolBalance(position * 182 / 100);  // truncates toward zero
+    Controller->SetBalance(position * 182 / 100);  // truncates toward zero
     SetStatus("Balance " + QString::number(position));
 }
 
@@ -511,6 +429,14 @@ void TForm1::HandleKeyDown(int key) {
     default:
         break;
     }
+}
+
+void TForm1::RaiseWindow() {
+    if (Form2 && Form2->isVisible()) Form2->hide();
+    IdleSeconds = 2;
+    showNormal();
+    raise();
+    activateWindow();
 }
 
 // Moving the window: the window manager's own move where the platform has

@@ -6,24 +6,28 @@
 //                        panel toggle, transport row, moving, volume/balance
 //   form1_common.cpp     small shared helpers (status line, event pumping)
 //   form1_options.cpp    settings load/save and the options panel
-//   form1_playlist.cpp   playlist procedures, playfile, next/previous
+//   form1_playlist.cpp   playlist procedures, the transport commands given to
+//                        the playback controller and what its signals show
 //   form1_titles.cpp     titles from tags for the grid and the title strip
 //   form1_resume.cpp     the session kept at exit and resumed at start
-//   form1_gapless.cpp    the next entry handed to the player early
 //   playlist_panel.cpp   the playlist panel and its buttons, drops
 //   tag_panel.cpp        the tag panel
 //   form1_display.cpp    the display: times, meters, title strip, status line
 //   form1_equalizer.cpp  the equalizer panel
 //   form1_about.cpp      the about panel
 //   form1_skin.cpp       the skin's pictures put on the window's images
-//   playlist_model.*     the playlist itself (the grid is its view)
+//
+// Playback itself (the player, the play order, the current entry) is the
+// playback controller's (playback/playback_controller.h); the window gives it
+// commands and shows what its signals report. The playlist is the
+// controller's too (the grid is its view).
 //
 // Failures in the window: nothing is thrown out of an event handler. What
 // the layers below raise (EMP3Error, a damaged settings or playlist file) is
-// shown in the status line (ShowError), errors on the player's threads too
-// (through the show-exception handler); an entry that cannot be played is
-// passed over as at the end of an entry. Settings and playlist files that
-// cannot be read give the defaults; they are written whole or not at all.
+// shown in the status line (ShowError), the controller's errors too (an entry
+// that cannot be played, a failure on the player's threads). Settings and
+// playlist files that cannot be read give the defaults; they are written
+// whole or not at all.
 #pragma once
 
 #include <QPixmap>
@@ -38,12 +42,12 @@
 #include <memory>
 
 #include "app/extra_settings.h"
-#include "app/playlist_model.h"
 #include "app/settings.h"
 #include "app/skin.h"
 #include "app/tag_titles.h"
 #include "controls/colors.h"
-#include "engine/mp3_player.h"
+#include "playback/playback_controller.h"
+#include "playback/playlist_model.h"
 
 class QCheckBox;
 class QComboBox;
@@ -79,7 +83,8 @@ public:
     // ------------------------------------------------------------------
     // Shared state.
     // ------------------------------------------------------------------
-    std::unique_ptr<TMP3Player> MP3Player;
+    // Plays the list: the player, the order, the current entry.
+    std::unique_ptr<TPlaybackController> Controller = std::make_unique<TPlaybackController>();
     TSettings Settings;
     TExtraSettings Extra;  // "wavelantern.conf", loaded and saved with Settings
     int32_t StartupTicks = 0;
@@ -96,11 +101,10 @@ public:
 
     // Shared helpers (form1_common.cpp).
     void SetStatus(const QString& text);  // only when it differs; StatusIdle := 0
-    // The window's one nested event loop, for the waits on this thread that
-    // must keep the window alive: the hold that shows a state picture before
-    // the next entry starts, and the folder search, whose worker hands each
-    // find to this thread and waits for it. Runs events for `ms` milliseconds
-    // (no limit when negative) and, when `busy` is given, only while it holds.
+    // The window's one nested event loop, for the folder search, whose worker
+    // hands each find to this thread and waits for it. Runs events for `ms`
+    // milliseconds (no limit when negative) and, when `busy` is given, only
+    // while it holds.
     void PumpEventsFor(int ms, const std::function<bool()>& busy = {});
     static void SetTextColor(QWidget* widget, TColor color);
     TColor LitTextColor() const;          // (Brightness - 50) * 0x010101 + 0xAA8A42
@@ -125,6 +129,7 @@ public:
     void ExTrackBar1Change();  // volume
     void ExTrackBar2Change();  // balance
     void HandleKeyDown(int key);  // the keyboard shortcuts, from the input filter
+    void RaiseWindow();  // shown, in front and active (the screensaver gives way)
     QStringList Arguments;        // command-line arguments after the program name
 
     QTimer* Timer1 = nullptr;  // meters, 40 ms
@@ -161,9 +166,11 @@ public:
     void Button1Click();  // options "Save"
     static TColor SwapRedBlue(TColor value);
     void ApplyStayOnTop(bool onTop);
-    // Repeat and random set from outside the panel (media controls): the
-    // fields, their check boxes and indicators; kept by the next save.
+    // Repeat and random set from outside the panel: the fields, their check
+    // boxes and indicators, and the controller; kept by the next save.
     void SetPlayOrder(bool repeat, bool random);
+    // The options the controller plays by, after the settings.
+    void ApplyPlayOptions();
 
     QComboBox* ComboBox1 = nullptr;
     QComboBox* ComboBox2 = nullptr;  // ReplayGain: Off, Track, Album
@@ -190,14 +197,12 @@ public:
     // ------------------------------------------------------------------
     // Playlist (form1_playlist.cpp, playlist_panel.cpp, tag_panel.cpp).
     // ------------------------------------------------------------------
-    // The list itself; the grid (sg1) shows it.
-    PlaylistModel Playlist;
+    // The list itself (the controller's); the grid (sg1) shows it.
+    PlaylistModel& Playlist = Controller->Playlist();
     // The playlist's state under the names the window's procedures use.
     int16_t& EntryCount = Playlist.EntryCount;
     int16_t& CurrentEntry = Playlist.CurrentEntry;
     std::array<int16_t, kMaxEntries + 1>& NotPlayed = Playlist.NotPlayed;
-    bool AutoAdvance = false;
-    QString PlayingPath;
 
     void AddEntry(const QString& path) { Playlist.AddEntry(path); }
     void ClearPlaylist() { Playlist.Clear(); }
@@ -207,28 +212,23 @@ public:
     int16_t PickRandom() { return Playlist.PickRandom(); }
     void SelectCurrent();
     void UpdateScrollButtons();
+    // Starts the current entry (the controller's PlayEntry).
     void playfile();
-    void canta();
     void FinishAdding(int rowsBefore);
     void ReadM3U(const QString& path);  // adds the playlist's entries
     void RemoveSelectedRows();          // "-File"
     void PlayNext();      // "Next" (Image12)
     void PlayPrevious();  // "Last" (Image11)
     void Image13Click();  // "Open"
-    void EndOfEntryAdvance();  // run by the housekeeping tick
-    void MP3PlayerEndPlay(TMP3EndPlayReason reason);
     void ShowEntryCounter();  // Label2 := CurrentEntry - EntryCount
     void DropFiles(const QStringList& paths);
 
-    // Gapless advance (form1_gapless.cpp): the entry that the end of the
-    // playing one leads to (in order, repeated or at random) is handed to the
-    // player while it plays; when the player has moved on to it, the window
-    // shows it as playfile would, without stopping the sound.
-    void HandOverNextEntry();
-    void CancelNextEntry();       // a pick not taken goes back to the random pool
-    void MP3PlayerNextStarted();
-    void ShowStartedFile(const QString& fileTitle);  // facts and tags of the file just started
-    int16_t NextEntry() const { return nextEntry_; }
+    // What the controller's signals show.
+    void ShowEntryStarting(int entry);    // counter, title strip, the row: as an entry starts
+    void ShowEntryStarted(bool gapless);  // the file's facts and tags, times, the play picture
+    void ShowEntryFailed();               // no facts, no tags, no times
+    void ShowPlayState(TPlayState state, TStopCause cause);
+    void ShowStartedFile(const TEntryFacts& facts);  // rate text, lamps, format text, tag panel
 
     // Titles from tags (form1_titles.cpp): the grid's names and the title
     // strip show "Artist - Title" where the file has a title tag, while the
@@ -244,7 +244,7 @@ public:
 
     // Resume (form1_resume.cpp): where the session ended, restored at a start
     // without files while "Resume playback" is on.
-    void CaptureResumeState();  // into Extra, before the player stops at exit
+    void CaptureResumeState();  // into Extra, at exit
     void ResumeSession();       // the first show's start-up when resuming
 
     QTableWidget* sg1 = nullptr;
@@ -288,7 +288,7 @@ public:
     // Display (form1_display.cpp, skin.cpp).
     // ------------------------------------------------------------------
     void FormatTime(int64_t ms);  // sets TimeText
-    void MP3PlayerChangePosition();
+    void MP3PlayerChangePosition(int64_t position, int64_t length);
     void Timer1Timer();  // meters, title scroll, about animation
     void Timer3Timer();  // clock, idle status text
     // The clock timer's tick: Timer3Timer and, at rest, the housekeeping tick
@@ -433,11 +433,11 @@ private:
     void BuildTagPanel();
 
     // ---- frame (private) ----
-    void SetUpPlayer();  // the stored property values, applied as at load
     void BuildTransportRow();
     void HookFrameEvents();
     void PlaceWindow();
-    void StartFirstEntry();  // ResetNotPlayed, pick the first entry, SelectCurrent, playfile
+    void StartFirstEntry();  // the controller's StartList
+    void HookController();   // the controller's signals to what they show
     void BackgroundMouseDown(QWidget* source, QMouseEvent* event);
     void BackgroundMouseMove(QMouseEvent* event);
     void BackgroundMouseUp();
@@ -458,16 +458,11 @@ private:
     void ShowRows(int first, int last);    // the grid's cells of these rows from the playlist
     void SetCell(int row, int column, const QString& text);
     int RowsBeforeAdding() const;  // 0 when the grid is empty
-    void StartList();              // first entry of a fresh list: pick, select, play
     void AddFolderTree(const QString& folder);
     void InstallDialogs();
     void ShowEntryName(int row);  // column 0 renamed after EntryName, number and mark kept
     QTimer* tagTimer_ = nullptr;
     int tagScanRow_ = 0;           // rows above it have been read
-    int16_t nextEntry_ = 0;            // handed to the player, not yet started
-    bool nextWasRandomPick_ = false;
-    int16_t pendingResumeEntry_ = 0;   // started at pendingResumeMs_ by the next play of it
-    int64_t pendingResumeMs_ = 0;
     void RouteDropsToWindow();  // no child takes a drop: every drop reaches the window's handler
     QString browseFolder_;      // where the folder picker was last closed (this session)
     mutable QString exeFolder_;  // ExeFolder() as last looked up

@@ -206,7 +206,7 @@ void TForm1::BuildDisplay() {
     ExTrackBar1->OnChange = [this](TExTrackBar*) { ExTrackBar1Change(); };
 
     Vumeter1 = new TVumeter(this);
-    Vumeter1->SetLevelSource(std::make_unique<TSoundOutLevelSource>([this] { return MP3Player ? MP3Player->Output() : nullptr; }));
+    Vumeter1->SetLevelSource(std::make_unique<TSoundOutLevelSource>([this] { return Controller->Output(); }));
 
     // The frame connects the timers to the ticks and starts them.
     Timer1->setInterval(40);
@@ -267,12 +267,11 @@ void TForm1::FormatTime(int64_t ms) {
     TimeText = text;
 }
 
-void TForm1::MP3PlayerChangePosition() {
-    if (!MP3Player) return;
+void TForm1::MP3PlayerChangePosition(int64_t position, int64_t length) {
     // Something plays or has stopped: the meters have work. (A pause, which
     // holds its level, reports its position too.)
-    if (MP3Player->Status() != mpsPaused) WakeMeterTick();
-    ShowPosition(MP3Player->Position(), MP3Player->Length());
+    if (Controller->State() != TPlayState::Paused) WakeMeterTick();
+    ShowPosition(position, length);
 }
 
 void TForm1::ShowPosition(int64_t position, int64_t length) {
@@ -282,15 +281,15 @@ void TForm1::ShowPosition(int64_t position, int64_t length) {
 }
 
 void TForm1::SeekBarRelease(Qt::MouseButton button, int x) {
-    if (button != Qt::LeftButton || !ALProgressBar1 || !MP3Player) return;
-    const int64_t length = MP3Player->Length();
-    if (length <= 0) return;
+    if (button != Qt::LeftButton || !ALProgressBar1) return;
+    const int64_t length = Controller->LengthMs();
+    if (length <= 0 || Controller->State() == TPlayState::Stopped) return;
     // A release dragged off the bar seeks to its nearer end.
     const int width = std::max(ALProgressBar1->width(), 1);
     x = std::clamp(x, 0, width);
-    MP3Player->Seek(length * x / width);
+    Controller->Seek(length * x / width);
     ClearMeterHistory();
-    ALProgressBar1->SetPosition(static_cast<int>(RoundDiv(MP3Player->Position() * kSeekRange, length)));
+    ALProgressBar1->SetPosition(static_cast<int>(RoundDiv(Controller->PositionMs() * kSeekRange, length)));
     SetStatus(QStringLiteral("Position %1%").arg(RoundDiv(ALProgressBar1->Position(), 2)));
 }
 
@@ -321,7 +320,7 @@ void TForm1::Timer1Timer() {
 }
 
 bool TForm1::MeterTickHasWork() const {
-    if (MP3Player && MP3Player->Status() == mpsPlaying) return true;
+    if (Controller->Playing()) return true;
     if (ScrollOn || (Panel3 && Panel3->isVisibleTo(this))) return true;
     // Nothing plays: once the readings stand still (silence, or a pause
     // holding its last level) and no peak marker is left above a bar, every
@@ -514,8 +513,8 @@ void TForm1::Timer3Timer() {
     }
     // An error gives way once another entry has played a while; the idle
     // text follows after 50 ticks without anything new.
-    const bool errorOutlived = errorShown_ && StatusIdle >= kErrorHoldTicks && MP3Player &&
-                               MP3Player->Status() == mpsPlaying;
+    const bool errorOutlived = errorShown_ && StatusIdle >= kErrorHoldTicks && Controller->Playing() &&
+                               Controller->IsOpen();
     if (StatusIdle >= 50 || errorOutlived) {
         // Not through SetStatus: the idle count keeps running.
         const QString idle = StoredText(TStoredText::DefaultStatus);

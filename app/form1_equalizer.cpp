@@ -60,11 +60,6 @@ QString FrequencyCaption(int hz) {
 }  // namespace
 
 void TForm1::BuildEqualizerPanel() {
-    if (MP3Player) {
-        MP3Player->SetEqualizerMode(memFreq);
-        MP3Player->SetEqualizerCount(kBands);
-        MP3Player->SetEqualizerFrequencies(60, 16000);
-    }
     if (!Panel2) return;
     auto* filter = new TEqPanelFilter(Panel2);
 
@@ -105,7 +100,7 @@ void TForm1::BuildEqualizerPanel() {
         pal.setColor(QPalette::Button, QColor(0xb8, 0xc4, 0xd6));
         pal.setColor(QPalette::Highlight, QColor(0x5a, 0x66, 0x7c));
         slider->setPalette(pal);
-        const int hz = MP3Player ? RoundFreq(MP3Player->EqualizerFrequency(b)) : 0;
+        const int hz = RoundFreq(Controller->EqualizerFrequency(b));
         slider->setToolTip(QStringLiteral("%1Hz, 0db").arg(hz));
         slider->installEventFilter(filter);
         slider->OnChange = [this, b](TExTrackBar*) { EqSliderChange(b); };
@@ -219,8 +214,8 @@ TColor TForm1::BandLampColor(int band) const {
 }
 
 void TForm1::ApplyEqualizer() {
-    if (Settings.EqualizerOn != 0 && MP3Player) {
-        for (int b = 0; b < kBands; ++b) MP3Player->SetEqualizerValue(b, Settings.EqualizerGains[static_cast<size_t>(b)]);
+    if (Settings.EqualizerOn != 0) {
+        for (int b = 0; b < kBands; ++b) Controller->SetEqualizerValue(b, Settings.EqualizerGains[static_cast<size_t>(b)]);
     }
     for (int b = 0; b < kBands; ++b) {
         const int gain = Settings.EqualizerGains[static_cast<size_t>(b)];
@@ -235,9 +230,9 @@ void TForm1::EqSliderChange(int band) {
     if (!slider) return;
     const int gain = -slider->Position();
     // The player keeps the gain even while the equalizer is off.
-    if (MP3Player) MP3Player->SetEqualizerValue(band, gain);
+    Controller->SetEqualizerValue(band, gain);
     Settings.EqualizerGains[static_cast<size_t>(band)] = static_cast<int8_t>(gain);
-    const int hz = MP3Player ? RoundFreq(MP3Player->EqualizerFrequency(band)) : 0;
+    const int hz = RoundFreq(Controller->EqualizerFrequency(band));
     SetStatus(QStringLiteral("%1Hz, %2db").arg(hz).arg(gain / 5));
     SetBandLamp(band, BandColor(gain));
 }
@@ -258,12 +253,12 @@ void TForm1::SpeedButton16Click() {
     const bool on = SpeedButton16->palette().color(QPalette::WindowText) != ColorToQColor(kSwitchOff);
     if (on) {
         SetTextColor(SpeedButton16, kSwitchOff);
-        if (MP3Player) MP3Player->SetEqualizerEnabled(false);
+        Controller->SetEqualizerEnabled(false);
         Settings.EqualizerOn = 0;
     } else {
         SetTextColor(SpeedButton16, kSwitchOn);
         Settings.EqualizerOn = 100;
-        if (MP3Player) MP3Player->SetEqualizerEnabled(true);
+        Controller->SetEqualizerEnabled(true);
         ApplyEqualizer();
     }
     ShowIndicators();

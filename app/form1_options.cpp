@@ -144,6 +144,7 @@ void TForm1::LoadSettings() {
     }
     Extra.Load(ExtraSettingsPath());
     ApplyReplayGain();
+    ApplyPlayOptions();
     // Written back at once (complete, whatever was missing), with the folder
     // that is current now, before the stored one is entered.
     SaveSettings();
@@ -161,7 +162,7 @@ void TForm1::LoadSettings() {
     if (ExTrackBar3->Position() == before) ExTrackBar3Change();  // recolour the display anyway
 
     if (SpeedButton16) SetButtonTextColor(SpeedButton16, Settings.EqualizerOn != 0 ? kEqOnColor : clBlack);
-    MP3Player->SetEqualizerEnabled(Settings.EqualizerOn != 0);
+    Controller->SetEqualizerEnabled(Settings.EqualizerOn != 0);
     ApplyEqualizer();
     SetBackground(StaticText2, SwapRedBlue(Settings.VuColor));
     ShowIndicators();
@@ -172,7 +173,7 @@ void TForm1::ApplyDecoderPriority() {
     if (n < 1 || n > 7) return;  // neither the combo box nor the player changes
     ComboBox1->setCurrentIndex(n - 1);
     ComboBox1->setEditText(QString::fromLatin1(kPriorityItems[n - 1]));
-    MP3Player->SetDecodePriority(kPriorities[n - 1]);
+    Controller->SetDecodePriority(kPriorities[n - 1]);
 }
 
 void TForm1::ShowOptions() {
@@ -190,8 +191,8 @@ void TForm1::ShowOptions() {
 }
 
 void TForm1::ApplyReplayGain() {
-    MP3Player->SetReplayGain(static_cast<TMP3ReplayGainMode>(Extra.ReplayGainMode), Extra.ReplayGainPreampDb,
-                             Extra.ReplayGainPreventClipping);
+    Controller->SetReplayGain(static_cast<TMP3ReplayGainMode>(Extra.ReplayGainMode), Extra.ReplayGainPreampDb,
+                              Extra.ReplayGainPreventClipping);
 }
 
 void TForm1::SaveSettings() {
@@ -226,6 +227,7 @@ void TForm1::Button1Click() {
     Extra.TitlesFromTags = CheckBox11->isChecked();
     Extra.ReplayGainMode = static_cast<TReplayGainMode>(std::clamp(ComboBox2->currentIndex(), 0, 2));
     ApplyReplayGain();
+    ApplyPlayOptions();
     SaveSettings();
     ShowIndicators();
     if (Settings.RandomPlay) ResetNotPlayed();
@@ -236,14 +238,19 @@ void TForm1::Button1Click() {
     PanelOpen = false;
 }
 
+// The controller tells the window back (PlayOrderChanged).
 void TForm1::SetPlayOrder(bool repeat, bool random) {
-    const bool randomStarts = random && Settings.RandomPlay == 0;
-    Settings.RepeatPlay = repeat ? 1 : 0;
-    Settings.RandomPlay = random ? 1 : 0;
-    CheckBox2->setChecked(repeat);
-    CheckBox6->setChecked(random);
-    ShowIndicators();
-    if (randomStarts) ResetNotPlayed();  // as the panel's Save does
+    ApplyPlayOptions();  // the other options as the settings hold them
+    Controller->SetPlayOrder(random, repeat);
+}
+
+void TForm1::ApplyPlayOptions() {
+    TPlayOptions options;
+    options.Random = Settings.RandomPlay != 0;
+    options.Repeat = Settings.RepeatPlay != 0;
+    options.UseCache = Settings.UseCache != 0;
+    options.CachePath = CachePath();
+    Controller->SetOptions(options);
 }
 
 TColor TForm1::SwapRedBlue(TColor value) {

@@ -1,5 +1,6 @@
-// The playlist procedures: entries, random and sequential order, starting an
-// entry (playfile), next/previous and the end-of-entry advance.
+// The playlist procedures (entries, the grid's rows), the transport commands
+// given to the playback controller, and what its signals show.
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,17 +15,17 @@
 #include <exception>
 
 #include "app/form1.h"
-#include "app/m3u.h"
-#include "app/playlist_names.h"
 #include "controls/al_progress_bar.h"
+#include "controls/ex_track_bar.h"
 #include "controls/vu_meter.h"
+#include "playback/m3u.h"
+#include "playback/playlist_names.h"
 
 namespace wl {
 
 namespace {
 
 constexpr int kVisibleRows = 6;
-constexpr int64_t kCacheLimit = 9'000'000;
 constexpr TColor kTitleColor = 0xFFFF00;
 
 }  // namespace
@@ -52,15 +53,15 @@ void TForm1::ShowRows(int first, int last) {
 // The grid keeps one row, empty, when the list is.
 void TForm1::HookPlaylist() {
     Playlist.NameOf = [this](const QString& path) { return EntryName(path); };
-    Playlist.OnAdded = [this](int row) {
+    connect(&Playlist, &PlaylistModel::Added, this, [this](int row) {
         if (sg1) {
             sg1->setRowCount(std::max(1, Playlist.Rows()));
             ShowRows(row, row);
         }
         if (row == 0) tagScanRow_ = 0;  // a fresh list (the last row may have been removed without clearing)
         ScheduleTagScan();
-    };
-    Playlist.OnChanged = [this](int first, int last) {
+    });
+    connect(&Playlist, &PlaylistModel::Changed, this, [this](int first, int last) {
         if (!sg1) return;
         if (first == last) {
             ShowRows(first, last);
@@ -70,16 +71,16 @@ void TForm1::HookPlaylist() {
         ShowRows(first, last);
         sg1->setUpdatesEnabled(true);
         sg1->viewport()->update();
-    };
-    Playlist.OnRemoved = [this](int first, int) {
+    });
+    connect(&Playlist, &PlaylistModel::Removed, this, [this](int first, int) {
         if (sg1) {
             sg1->setRowCount(std::max(1, Playlist.Rows()));
             ShowRows(first, Playlist.Rows() - 1);
         }
         tagScanRow_ = std::min(tagScanRow_, first);
         UpdateScrollButtons();
-    };
-    Playlist.OnCleared = [this] {
+    });
+    connect(&Playlist, &PlaylistModel::Cleared, this, [this] {
         if (sg1) {
             sg1->setRowCount(1);
             SetTopRow(0);
@@ -89,7 +90,7 @@ void TForm1::HookPlaylist() {
         }
         UpdateScrollButtons();
         tagScanRow_ = 0;
-    };
+    });
 }
 
 int TForm1::RowsBeforeAdding() const { return PlaylistEmpty() ? 0 : Playlist.Rows(); }
@@ -152,19 +153,12 @@ void TForm1::ShowEntryCounter() {
 
 // ------------------------------------------------------------ adding, removing
 
-void TForm1::StartList() {
-    ResetNotPlayed();
-    CurrentEntry = Settings.RandomPlay ? PickRandom() : int16_t{1};
-    SelectCurrent();
-    playfile();
-}
-
 void TForm1::FinishAdding(int rowsBefore) {
     if (rowsBefore > 0 && sg1) {
         sg1->setCurrentCell(rowsBefore - 1, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         SetTopRow(rowsBefore - 1);
     } else if (rowsBefore <= 0) {
-        StartList();
+        StartFirstEntry();
     }
     UpdateScrollButtons();
     ShowEntryCounter();
@@ -215,159 +209,118 @@ void TForm1::RemoveSelectedRows() {
 
 // ------------------------------------------------------------------ playing
 
-void TForm1::canta() {
-    FormatTime(MP3Player->Length());
-    if (Label8) Label8->setText(TimeText);
-    MP3Player->Play();
-    if (ALProgressBar1) ALProgressBar1->SetPosition(0);
-    if (Vumeter1) Vumeter1->Start();
-    ClearMeterHistory();
+void TForm1::playfile() { Controller->PlayEntry(CurrentEntry); }
+
+void TForm1::PlayNext() { Controller->Next(); }
+
+void TForm1::PlayPrevious() { Controller->Previous(); }
+
+void TForm1::HookController() {
+    TPlaybackController* c = Controller.get();
+    connect(c, &TPlaybackController::EntryStarting, this, [this](int entry) { ShowEntryStarting(entry); });
+    connect(c, &TPlaybackController::EntryStarted, this, [this](int, bool gapless) { ShowEntryStarted(gapless); });
+    connect(c, &TPlaybackController::EntryFailed, this, [this] { ShowEntryFailed(); });
+    connect(c, &TPlaybackController::StateChanged, this,
+            [this](TPlayState state, TStopCause cause) { ShowPlayState(state, cause); });
+    connect(c, &TPlaybackController::PositionChanged, this,
+            [this](qint64 position, qint64 length) { MP3PlayerChangePosition(position, length); });
+    connect(c, &TPlaybackController::StepShown, this, [this](TStep step) {
+        SetStatePicture(step == TStep::Next ? TStatePicture::Next : TStatePicture::Previous);
+    });
+    connect(c, &TPlaybackController::Error, this, [this](const QString& text) { ShowError(text); });
+    connect(c, &TPlaybackController::VolumeChanged, this, [this](int volume) {
+        if (!ExTrackBar1 || ExTrackBar1->Position() == 100 - volume) return;
+        // The bar follows a change made elsewhere without announcing it again.
+        auto onChange = std::move(ExTrackBar1->OnChange);
+        ExTrackBar1->OnChange = nullptr;
+        ExTrackBar1->SetPosition(100 - volume);
+        ExTrackBar1->OnChange = std::move(onChange);
+    });
+    connect(c, &TPlaybackController::PlayOrderChanged, this, [this](bool random, bool repeat) {
+        if ((Settings.RandomPlay != 0) == random && (Settings.RepeatPlay != 0) == repeat) return;
+        Settings.RepeatPlay = repeat ? 1 : 0;
+        Settings.RandomPlay = random ? 1 : 0;
+        CheckBox2->setChecked(repeat);
+        CheckBox6->setChecked(random);
+        ShowIndicators();
+    });
 }
 
-void TForm1::playfile() {
-    CancelNextEntry();
-    AutoAdvance = false;
-    PlayingPath.clear();
+void TForm1::ShowEntryStarting(int entry) {
     ShowEntryCounter();
-    if (CurrentEntry < 1) return;
-    const int16_t resumeEntry = pendingResumeEntry_;
-    pendingResumeEntry_ = 0;  // only the very next start may resume
-
+    if (entry < 1) return;
     IdleSeconds += 2;
     SetDisplayLit(true);
     ShowIndicators();
     ResetPeaks();
-
-    const int row = CurrentEntry - 1;
-    const bool rowExists = row < Playlist.Rows();
-    // Entries written where case does not matter find their files here too.
-    PlayingPath = rowExists ? ResolveEntryPath(Playlist.Path(row)) : QString();
-    if (rowExists) Playlist.MarkPlayed(row);
-    const QString fileTitle = TitleFromPath(PlayingPath);  // what the player gives for a file without title
-    TitleText = rowExists ? TitleFor(Playlist.Path(row)) : fileTitle;
+    const int row = entry - 1;
+    TitleText = row < Playlist.Rows() ? TitleFor(Playlist.Path(row)) : QString();
     ShowEntryName(row);
     DrawTitle(TitleText, false, kTitleColor);
-
-    if (MP3Player->Status() == mpsPlaying || MP3Player->Status() == mpsPaused) {
-        MP3Player->Stop();  // synchronous: stopped when it returns
-    }
-    MP3Player->Close();
-
-    const QFileInfo info(PlayingPath);
-    bool started = false;
-    if (!PlayingPath.isEmpty() && info.exists() && info.isFile()) {
-        const int64_t size = info.size();
-        if (size >= 1 && size <= kCacheLimit && Settings.UseCache) {
-            const QString cache = CachePath();
-            // Never delete the file that is to be played.
-            if (QFileInfo(cache).canonicalFilePath() != info.canonicalFilePath()) {
-                if (QFile::exists(cache)) {
-                    QFile::setPermissions(cache, QFile::permissions(cache) | QFileDevice::WriteOwner);
-                    QFile::remove(cache);
-                }
-                if (QFile::copy(PlayingPath, cache)) PlayingPath = cache;
-            }
-        }
-        try {
-            MP3Player->SetFileName(PlayingPath.toUtf8().toStdString());
-            HandOverNextEntry();  // before it plays: a short file may end at once
-            MeterTicks = 0;
-            canta();
-            started = true;
-            // A resumed entry that was not playing at exit goes on from where it was.
-            if (resumeEntry == CurrentEntry && pendingResumeMs_ > 0) MP3Player->Seek(pendingResumeMs_);
-        } catch (const std::exception& error) {
-            // A file the player cannot open or play shows like a missing one.
-            CancelNextEntry();
-            ShowError(QString::fromUtf8(error.what()).trimmed());
-            MP3Player->Close();
-        }
-    }
-
-    if (started) {
-        ShowStartedFile(fileTitle);
-    } else {
-        if (Edit7) Edit7->clear();
-        if (Label6) Label6->setText(QStringLiteral("000 kbps, 00 khz"));
-        ScrollOn = false;  // the name stays where it was drawn
-        for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit8}) {
-            if (edit) edit->clear();
-        }
-    }
-
-    ShowEntryState(started);
-    PumpEventsFor(300);
-    AutoAdvance = true;
-}
-
-void TForm1::PlayNext() {
-    SetStatePicture(TStatePicture::Next);
-    PumpEventsFor(300);
-    if (EntryCount < 2) return;
-    if (Settings.RandomPlay) {
-        CurrentEntry = PickRandom();
-    } else {
-        if (CurrentEntry >= EntryCount) return;
-        CurrentEntry = static_cast<int16_t>(CurrentEntry + 1);
-    }
     SelectCurrent();
-    playfile();
 }
 
-void TForm1::PlayPrevious() {
-    SetStatePicture(TStatePicture::Previous);
-    PumpEventsFor(300);
-    if (EntryCount < 2) return;
-    if (Settings.RandomPlay) {
-        CurrentEntry = PickRandom();
-    } else {
-        if (CurrentEntry < 2) return;
-        CurrentEntry = static_cast<int16_t>(CurrentEntry - 1);
-    }
-    SelectCurrent();
-    playfile();
+void TForm1::ShowEntryStarted(bool gapless) {
+    const TEntryFacts& facts = Controller->Facts();
+    if (!gapless) MeterTicks = 0;
+    FormatTime(facts.LengthMs);
+    if (Label8) Label8->setText(TimeText);
+    if (ALProgressBar1) ALProgressBar1->SetPosition(0);
+    if (Vumeter1 && !gapless) Vumeter1->Start();
+    ClearMeterHistory();
+    ShowStartedFile(facts);
+    SetStatePicture(Controller->State() == TPlayState::Paused ? TStatePicture::Pause : TStatePicture::Play);
+    WakeMeterTick();
 }
 
-void TForm1::EndOfEntryAdvance() {
-    if (!MP3Player) return;
-    const TMP3PlayerStatus status = MP3Player->Status();
-    if (status == mpsPlaying || status == mpsPaused || !AutoAdvance || EntryCount <= 0) return;
-    if (nextEntry_ > 0 && nextEntry_ <= EntryCount) {
-        // Handed to the player but not played on into (another format): the
-        // pick stands.
-        CurrentEntry = nextEntry_;
-        nextEntry_ = 0;
-        nextWasRandomPick_ = false;
-        SelectCurrent();
-        playfile();
-        return;
+void TForm1::ShowStartedFile(const TEntryFacts& facts) {
+    if (Label6) Label6->setText(RateText(facts.Bitrate, facts.SampleRate));
+    SetTextColor(Label9, kLampLitColor);
+    SetTextColor(Label4, facts.Channels == 1 ? kUnlitColor : kLampLitColor);
+    if (Edit7) Edit7->setText(FormatText(facts.Version, facts.Layer, facts.Channels));
+    const std::pair<QLineEdit*, const QString*> tags[] = {
+        {Edit1, &facts.Artist}, {Edit2, &facts.Title}, {Edit4, &facts.Album}, {Edit3, &facts.Comment},
+        {Edit5, &facts.Year},   {Edit6, &facts.Genre}, {Edit8, &facts.Track},
+    };
+    for (const auto& [edit, text] : tags) {
+        if (edit) edit->setText(*text);
     }
-    if (Settings.RandomPlay) {
-        CurrentEntry = PickRandom();
-        if (CurrentEntry == 0) {
-            if (!Settings.RepeatPlay) return;
-            ResetNotPlayed();
-            CurrentEntry = PickRandom();
+    // The player gives the file name when there is no title.
+    const QString fileTitle = TitleFromPath(facts.Source);
+    if (Edit2 && (Edit2->text() == QLatin1String("wl21.mp3") || Edit2->text() == fileTitle + QLatin1String(".mp3")))
+        Edit2->clear();
+}
+
+// An entry that did not start: nothing of the one before stays on show.
+void TForm1::ShowEntryFailed() {
+    if (Edit7) Edit7->clear();
+    if (Label6) Label6->setText(QStringLiteral("000 kbps, 00 khz"));
+    ScrollOn = false;  // the name stays where it was drawn
+    for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit8}) {
+        if (edit) edit->clear();
+    }
+    ShowEntryState(false);
+}
+
+void TForm1::ShowPlayState(TPlayState state, TStopCause cause) {
+    switch (state) {
+    case TPlayState::Playing:
+        if (Controller->IsOpen()) SetStatePicture(TStatePicture::Play);
+        WakeMeterTick();
+        break;
+    case TPlayState::Paused:
+        SetStatePicture(TStatePicture::Pause);
+        break;
+    case TPlayState::Stopped:
+        if (cause == TStopCause::Command) {
+            SetStatePicture(TStatePicture::Stop);
+            if (Vumeter1) Vumeter1->Stop();
+        } else if (cause == TStopCause::EndOfList) {
+            SetStatePicture(TStatePicture::End);  // nothing followed the entry
         }
-        SelectCurrent();
-        playfile();
-        return;
+        WakeMeterTick();
+        break;
     }
-    if (CurrentEntry < EntryCount) {
-        CurrentEntry = static_cast<int16_t>(std::max<int>(CurrentEntry, 0) + 1);
-    } else if (Settings.RepeatPlay) {
-        CurrentEntry = 1;
-    } else {
-        return;
-    }
-    SelectCurrent();
-    playfile();
-}
-
-void TForm1::MP3PlayerEndPlay(TMP3EndPlayReason) {
-    if (CurrentEntry != 0) return;
-    SetStatePicture(TStatePicture::End);
-    PumpEventsFor(300);
 }
 
 }  // namespace wl

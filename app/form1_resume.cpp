@@ -14,12 +14,12 @@ constexpr TColor kTitleColor = 0xFFFF00;
 }  // namespace
 
 void TForm1::CaptureResumeState() {
-    const TMP3PlayerStatus status = MP3Player->Status();
-    const bool active = status == mpsPlaying || status == mpsPaused;
+    const TPlayState state = Controller->State();
+    const bool active = state != TPlayState::Stopped && Controller->IsOpen();
     Extra.ResumeEntry = PlaylistEmpty() ? 0 : std::clamp<int>(CurrentEntry, 0, EntryCount);
-    Extra.ResumePositionMs = active && Extra.ResumeEntry > 0 ? std::max<int64_t>(0, MP3Player->Position()) : 0;
-    Extra.ResumeWasPlaying = status == mpsPlaying && Extra.ResumeEntry > 0;
-    Extra.ResumeVolume = MP3Player->Volume();
+    Extra.ResumePositionMs = active && Extra.ResumeEntry > 0 ? std::max<int64_t>(0, Controller->PositionMs()) : 0;
+    Extra.ResumeWasPlaying = state == TPlayState::Playing && Extra.ResumeEntry > 0;
+    Extra.ResumeVolume = Controller->Volume();
 }
 
 // The default playlist is the session's list (loaded whatever "Autoload
@@ -27,16 +27,7 @@ void TForm1::CaptureResumeState() {
 // plays on from where it was; otherwise its entry is selected and shown and
 // the next Play of it starts at the kept position.
 void TForm1::ResumeSession() {
-    if (Extra.ResumeVolume >= 0 && Extra.ResumeVolume <= 100) {
-        MP3Player->SetVolume(Extra.ResumeVolume);
-        if (ExTrackBar1) {
-            // The bar follows without announcing a change.
-            auto onChange = std::move(ExTrackBar1->OnChange);
-            ExTrackBar1->OnChange = nullptr;
-            ExTrackBar1->SetPosition(100 - Extra.ResumeVolume);
-            ExTrackBar1->OnChange = std::move(onChange);
-        }
-    }
+    if (Extra.ResumeVolume >= 0 && Extra.ResumeVolume <= 100) Controller->SetVolume(Extra.ResumeVolume);  // the bar follows
     LoadDefaultPlaylist();
     const int entry = Extra.ResumeEntry;
     if (EntryCount <= 0 || entry < 1 || entry > EntryCount) {
@@ -52,8 +43,7 @@ void TForm1::ResumeSession() {
     CurrentEntry = static_cast<int16_t>(entry);
     if (Settings.RandomPlay) NotPlayed[entry] = 0;
     SelectCurrent();
-    pendingResumeEntry_ = CurrentEntry;
-    pendingResumeMs_ = Extra.ResumePositionMs;
+    Controller->SetResumePoint(entry, Extra.ResumePositionMs);
     if (Extra.ResumeWasPlaying) {
         playfile();
         return;

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "app/form1.h"
-#include "app/playlist_names.h"
+#include "playback/playlist_names.h"
 
 namespace wl {
 

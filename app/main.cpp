@@ -2,6 +2,8 @@
 // instance and ends without a window; the first start builds the windows.
 #include <QApplication>
 
+#include <cstdio>
+
 #include "app/app_folder.h"
 #include "app/form1.h"
 #include "app/form2.h"
@@ -29,8 +31,13 @@ int main(int argc, char** argv) {
     wl::TForm1 form1;
     form1.Arguments = arguments;
     wl::TForm2 form2;
+    // What playback reports goes to the status line and to stderr.
+    QObject::connect(form1.Controller.get(), &wl::TPlaybackController::Error, [](const QString& text) {
+        std::fprintf(stderr, "wavelantern: %s\n", text.toLocal8Bit().constData());
+    });
     // Media keys and the sound menu; the program runs on without a bus.
-    auto mpris = wl::TMprisService::Start(&form1);
+    auto mpris = wl::TMprisService::Start(form1.Controller.get(), {[&form1] { form1.RaiseWindow(); },
+                                                                    [&form1] { form1.SpeedButton1Click(); }});
     form1.show();
     return app.exec();
 }

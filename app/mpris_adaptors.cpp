@@ -1,6 +1,5 @@
 #include "app/mpris_adaptors.h"
 
-#include "app/form1.h"
 #include "app/mpris.h"
 
 namespace wl {
@@ -38,13 +37,13 @@ void TMprisRootAdaptor::Quit() { service_->Quit(); }
 TMprisPlayerAdaptor::TMprisPlayerAdaptor(QObject* object, TMprisService* service)
     : QDBusAbstractAdaptor(object), service_(service) {}
 
-TMprisState TMprisPlayerAdaptor::State() const { return ReadMprisState(*service_->Form()); }
+TMprisState TMprisPlayerAdaptor::State() const { return ReadMprisState(service_->Controller()); }
 
 QString TMprisPlayerAdaptor::PlaybackStatus() const { return State().playbackStatus; }
 QVariantMap TMprisPlayerAdaptor::Metadata() const { return MprisMetadata(State().track); }
 double TMprisPlayerAdaptor::Volume() const { return State().volume; }
 void TMprisPlayerAdaptor::SetVolume(double volume) { service_->SetVolume(volume); }
-qlonglong TMprisPlayerAdaptor::Position() const { return MprisPositionUs(*service_->Form()); }
+qlonglong TMprisPlayerAdaptor::Position() const { return MprisPositionUs(service_->Controller()); }
 bool TMprisPlayerAdaptor::CanGoNext() const { return State().canGoNext; }
 bool TMprisPlayerAdaptor::CanGoPrevious() const { return State().canGoPrevious; }
 bool TMprisPlayerAdaptor::CanPlay() const { return State().canPlay; }

@@ -1,5 +1,5 @@
-// What the desktop's media controls show of the player, read from the main
-// window's state: playback status, the current track, volume and which
+// What the desktop's media controls show of the player, read from the
+// playback controller: playback status, the current track, volume and which
 // controls make sense now. Kept free of D-Bus so that it can be read and
 // compared on its own.
 #pragma once
@@ -9,13 +9,11 @@
 
 #include <cstdint>
 
-#include "engine/mp3_player.h"
+#include "playback/playback_controller.h"
 
 namespace wl {
 
-class TForm1;
-
-// The playing (or last played) entry; empty trackId when there is none.
+// The current entry; empty trackId when there is none.
 struct TMprisTrack {
     QString trackId;       // an object path naming the entry
     int64_t lengthUs = 0;  // 0: unknown
@@ -42,17 +40,14 @@ struct TMprisState {
     bool operator==(const TMprisState&) const = default;
 };
 
-QString MprisPlaybackStatus(TMP3PlayerStatus status);
+QString MprisPlaybackStatus(TPlayState state);
 // "/org/wavelantern/track/N".
 QString MprisTrackId(int entry);
 // The leading number of a track tag such as "7" or "07/12"; 0 when there is none.
 int MprisTrackNumber(const QString& track);
 
-TMprisState ReadMprisState(const TForm1& form);
+TMprisState ReadMprisState(const TPlaybackController& controller);
 // The current position in microseconds: 0 unless playing or paused.
-int64_t MprisPositionUs(const TForm1& form);
-// The file the current track comes from: the playlist's own path rather than
-// the cache copy; empty when nothing is loaded.
-QString MprisSourcePath(const TForm1& form);
+int64_t MprisPositionUs(const TPlaybackController& controller);
 
 }  // namespace wl

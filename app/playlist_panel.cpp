@@ -20,8 +20,8 @@
 #include <exception>
 
 #include "app/form1.h"
-#include "app/m3u.h"
-#include "app/playlist_names.h"
+#include "playback/m3u.h"
+#include "playback/playlist_names.h"
 #include "controls/browse_for_folder.h"
 #include "controls/find_file.h"
 
@@ -305,7 +305,7 @@ void TForm1::SpeedButton26Click() {
     if (files.isEmpty()) return;
     ClearPlaylist();
     if (files.size() == 1 && IsPlaylistPath(files.front())) ReadM3U(files.front());
-    StartList();
+    StartFirstEntry();
 }
 
 void TForm1::SpeedButton27Click() {
@@ -334,7 +334,7 @@ void TForm1::Image13Click() {
             if (IsMp3Path(file)) AddEntry(file);
         }
     }
-    StartList();
+    StartFirstEntry();
 }
 
 void TForm1::ScrollButtonClick(int button) {
@@ -368,9 +368,7 @@ void TForm1::sg1DblClick() {
     const int row = sg1->currentRow();
     if (row < 0 || row >= kMaxEntries) return;
     EntryCount = static_cast<int16_t>(std::min(Playlist.Rows(), kMaxEntries));
-    CurrentEntry = static_cast<int16_t>(row + 1);
-    if (Settings.RandomPlay) NotPlayed[CurrentEntry] = 0;
-    playfile();
+    Controller->PlayEntry(row + 1);  // marked as played in a random round
 }
 
 }  // namespace wl

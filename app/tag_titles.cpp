@@ -3,7 +3,7 @@
 #include <exception>
 #include <string>
 
-#include "app/m3u.h"
+#include "playback/m3u.h"
 #include "io/file_stream.h"
 #include "io/stream_reader.h"
 #include "info/mp3_info.h"

@@ -131,7 +131,13 @@ void TMP3Player::HandleMessage(TMessage& m) {
         case MPM_WORKERERROR: {
             auto* note = reinterpret_cast<TWorkerErrorNote*>(m.WParam);
             try {
-                if (note && note->error) ShowException(*note->error);
+                if (note && note->error) {
+                    if (OnError) {
+                        OnError(this, *note->error);
+                    } else {
+                        ShowException(*note->error);
+                    }
+                }
             } catch (...) {
             }
             if (note) note->done.SetEvent();

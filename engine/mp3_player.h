@@ -9,9 +9,9 @@
 // ("... (TSoundOut.Open:WaveOutOpen)"). The output devices below answer
 // integer codes (kWave*, engine/audio_device.h), which TSoundOut turns into
 // EMP3Error. A failure on the decoding or output thread cannot be thrown to
-// the host: it goes to the show-exception handler (SetShowExceptionHandler,
-// engine/threads.h; the application shows it in its status line) and ends
-// playback as an error (mepError), as the end of the file would.
+// the host: it goes to OnError on the host's thread (unset: the show-exception
+// handler, SetShowExceptionHandler in engine/threads.h) and ends playback as
+// an error (mepError), as the end of the file would.
 #pragma once
 
 #include <array>
@@ -68,6 +68,7 @@ enum TMP3ReplayGainMode : uint8_t { mrgOff = 0, mrgTrack = 1, mrgAlbum = 2 };
 class TMP3Player;
 using TNotifyEvent = std::function<void(TMP3Player* sender)>;
 using TMP3EndPlayEvent = std::function<void(TMP3Player* sender, TMP3EndPlayReason reason)>;
+using TMP3ErrorEvent = std::function<void(TMP3Player* sender, const std::exception& error)>;
 
 class TMP3Player : private TMPMessageOwner {
 public:
@@ -186,6 +187,8 @@ public:
     TNotifyEvent OnChangeStatus;
     TNotifyEvent OnChangePosition;
     TMP3EndPlayEvent OnEndPlay;
+    // A failure on the decoding or output thread, before the end it causes.
+    TMP3ErrorEvent OnError;
 
 private:
     void Init();

@@ -10,7 +10,7 @@
 #include <QFile>
 #include <QStringList>
 
-#include "app/m3u.h"
+#include "playback/m3u.h"
 #include "fuzz/harness.h"
 #include "fuzz/qt_scratch.h"
 

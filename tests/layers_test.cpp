@@ -1,6 +1,7 @@
 // Every #include of the tree against cmake/layers.txt: a file may include its
-// own layer and those its line names, Qt only where the line says "qt", the
-// sound library only in the file named by "pulse=".
+// own layer and those its line names, Qt only where the line says "qt" (or,
+// with "qtcore", only headers that QtCore's include folder holds), the sound
+// library only in the file named by "pulse=".
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -20,7 +21,16 @@ struct Layer {
     std::set<std::string> uses;
     bool qt = false;
     std::string pulseFile;
+    bool qtCoreOnly = false;
 };
+
+// QtCore's own headers ("QObject", "QtCore/qstring.h"); empty when unknown.
+const fs::path kQtCoreDir = WL_QTCORE_DIR;
+
+bool IsQtCoreHeader(const std::string& header, const fs::path& qtCoreDir) {
+    const std::string name = header.rfind("QtCore/", 0) == 0 ? header.substr(7) : header;
+    return name.find('/') == std::string::npos && fs::exists(qtCoreDir / name);
+}
 
 std::map<std::string, Layer> ReadTable(const fs::path& file) {
     std::map<std::string, Layer> table;
@@ -35,6 +45,8 @@ std::map<std::string, Layer> ReadTable(const fs::path& file) {
         while (words >> word) {
             if (word == "qt") {
                 layer.qt = true;
+            } else if (word == "qtcore") {
+                layer.qt = layer.qtCoreOnly = true;
             } else if (word.rfind("pulse=", 0) == 0) {
                 layer.pulseFile = word.substr(6);
             } else {
@@ -47,7 +59,8 @@ std::map<std::string, Layer> ReadTable(const fs::path& file) {
 
 // The offences in one file's include lines.
 std::vector<std::string> Offences(const std::string& layerName, const std::map<std::string, Layer>& table,
-                                  const std::string& relative, std::istream& source) {
+                                  const std::string& relative, std::istream& source,
+                                  const fs::path& qtCoreDir = kQtCoreDir) {
     static const std::regex kInclude(R"(^\s*#\s*include\s*([<"])([^>"]+)[>"])");
     const Layer& layer = table.at(layerName);
     std::vector<std::string> found;
@@ -63,6 +76,10 @@ std::vector<std::string> Offences(const std::string& layerName, const std::map<s
             found.push_back(where + " (" + layerName + " may not use " + top + ")");
         }
         if (m[1] == "<" && header[0] == 'Q' && !layer.qt) found.push_back(where + " (no Qt in " + layerName + ")");
+        if (m[1] == "<" && header[0] == 'Q' && layer.qtCoreOnly && !qtCoreDir.empty() &&
+            !IsQtCoreHeader(header, qtCoreDir)) {
+            found.push_back(where + " (QtCore only in " + layerName + ")");
+        }
         if (top == "pulse" && relative != layer.pulseFile) found.push_back(where + " (the sound library's headers)");
     }
     return found;
@@ -106,6 +123,14 @@ TEST(Layers, CatchesEachKindOfOffence) {
     EXPECT_TRUE(Offences("engine", table, "engine/pulse.cpp", pulse).empty());
     std::istringstream app("#include <QWidget>\n#include \"engine/b.h\"\n#include \"gtest/gtest.h\"\n");
     EXPECT_TRUE(Offences("app", table, "app/w.cpp", app).empty());
+
+    if (kQtCoreDir.empty()) GTEST_SKIP() << "QtCore's headers were not found: the qtcore rule is not checked";
+    table["playback"] = {{"engine"}, true, "", true};
+    std::istringstream playback("#include <QObject>\n#include <QtCore/qstring.h>\n#include <QWidget>\n#include <QtGui/QColor>\n");
+    const auto p = Offences("playback", table, "playback/c.cpp", playback);
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_NE(p[0].find("playback/c.cpp:3: QWidget"), std::string::npos) << p[0];
+    EXPECT_NE(p[1].find("QtCore only"), std::string::npos) << p[1];
 }
 
 }  // namespace

@@ -10,9 +10,11 @@
 
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "app/form1.h"
 #include "app/form2.h"
+#include "tests/app/run_events.h"
 
 namespace wl::test {
 
@@ -49,6 +51,41 @@ protected:
         form2 = std::make_unique<TForm2>();
     }
     QString Home() const { return home_.path() + "/"; }
+
+    TPlaybackController& Ctl() const { return *form1->Controller; }
+    // Runs events until no hold runs and no entry opens.
+    bool Settle(int ms = 10000) const {
+        return RunEventsUntil([this] { return !Ctl().Holding() && !Ctl().Opening(); }, ms);
+    }
+    // What the player itself is doing (asked on its thread).
+    TMP3PlayerStatus PlayerStatus() const {
+        TMP3PlayerStatus status = mpsStopped;
+        Ctl().Inspect([&](TMP3Player& p) { status = p.Status(); });
+        return status;
+    }
+    // `path` as the list's only entry, started and open.
+    void PlayAlone(const QString& path) {
+        Ctl().SetHoldMs(0);
+        form1->ClearPlaylist();
+        form1->AddEntry(path);
+        Ctl().PlayEntry(1);
+        ASSERT_TRUE(Settle());
+        ASSERT_TRUE(Ctl().IsOpen()) << form1->StatusText.toStdString();
+    }
+    // What `look` reads off the player (on its thread).
+    template <class F>
+    auto OnPlayer(F look) const {
+        decltype(look(std::declval<TMP3Player&>())) value{};
+        Ctl().Inspect([&](TMP3Player& p) { value = look(p); });
+        return value;
+    }
+    int64_t PlayerPosition() const { return OnPlayer([](TMP3Player& p) { return p.Position(); }); }
+    // The file the player has open; empty when none.
+    QString PlayerFile() const {
+        QString file;
+        Ctl().Inspect([&](TMP3Player& p) { file = QString::fromStdString(p.FileName()); });
+        return file;
+    }
 
     QTemporaryDir home_;
     QString startDir_;

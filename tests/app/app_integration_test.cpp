@@ -31,14 +31,14 @@ TEST_F(AppIntegration, FirstShowWithNothingToPlayShowsTheBanner) {
     QCoreApplication::processEvents();
     EXPECT_EQ(form1->TitleText, StoredText(TStoredText::Banner));
     EXPECT_FALSE(form1->ScrollOn);
-    EXPECT_EQ(form1->MP3Player->Status(), mpsStopped);
+    EXPECT_EQ(Ctl().State(), TPlayState::Stopped);
     EXPECT_EQ(form1->EntryCount, 0);
 }
 
 TEST_F(AppIntegration, CommandLineFilePlaysWithRatesTimesAndMovingMeters) {
     Create({tone_});
     form1->show();
-    ASSERT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return Ctl().IsOpen() && Ctl().Playing(); }));
     EXPECT_EQ(form1->EntryCount, 1);
     EXPECT_EQ(form1->CurrentEntry, 1);
     EXPECT_EQ(form1->TitleText, "tone");
@@ -64,30 +64,37 @@ TEST_F(AppIntegration, HandOffListIsPickedUpByTheTickAndPlayed) {
     EXPECT_FALSE(QFile::exists(Home() + "list.txt"));
     EXPECT_EQ(form1->EntryCount, 2);
     EXPECT_EQ(form1->CurrentEntry, 1);
-    EXPECT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
-    EXPECT_EQ(QString::fromStdString(form1->MP3Player->FileName()), tone_);
+    EXPECT_TRUE(RunEventsUntil([&] { return Ctl().IsOpen() && Ctl().Playing(); }));
+    EXPECT_EQ(PlayerFile(), tone_);
 }
 
 TEST_F(AppIntegration, TransportRowDrivesPlayerAndPlaylist) {
     Create({tone_, tone2_});
     form1->show();
-    ASSERT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
+    ASSERT_TRUE(Settle());
+    ASSERT_EQ(PlayerStatus(), mpsPlaying);
     form1->Image9Click();
-    EXPECT_EQ(form1->MP3Player->Status(), mpsPaused);
+    EXPECT_EQ(form1->ShownState, TStatePicture::Pause);
+    EXPECT_EQ(PlayerStatus(), mpsPaused);
     form1->Image9Click();
-    EXPECT_EQ(form1->MP3Player->Status(), mpsPlaying);
+    EXPECT_EQ(PlayerStatus(), mpsPlaying);
     form1->PlayNext();
+    EXPECT_EQ(form1->ShownState, TStatePicture::Next);
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(form1->CurrentEntry, 2);
-    EXPECT_EQ(QString::fromStdString(form1->MP3Player->FileName()), tone2_);
+    EXPECT_EQ(form1->ShownState, TStatePicture::Play);
+    EXPECT_EQ(PlayerFile(), tone2_);
     form1->Image10Click();
-    EXPECT_EQ(form1->MP3Player->Status(), mpsStopped);
-    EXPECT_FALSE(form1->AutoAdvance);
-    // Stopped by the user: the tick does not start another entry.
-    form1->Timer4Timer();
-    EXPECT_EQ(form1->MP3Player->Status(), mpsStopped);
+    EXPECT_EQ(form1->ShownState, TStatePicture::Stop);
+    EXPECT_EQ(PlayerStatus(), mpsStopped);
+    EXPECT_FALSE(Ctl().AutoAdvance());
+    // Stopped by the user: nothing starts another entry.
+    RunEvents(300);
+    EXPECT_EQ(PlayerStatus(), mpsStopped);
     form1->PlayPrevious();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(form1->CurrentEntry, 1);
-    EXPECT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsPlaying; }));
+    EXPECT_EQ(PlayerStatus(), mpsPlaying);
 }
 
 }  // namespace wl::test

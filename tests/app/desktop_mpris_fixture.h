@@ -29,7 +29,7 @@ protected:
         ASSERT_TRUE((*serviceBus_)->isConnected());
         ASSERT_TRUE((*client_)->isConnected());
         Create();
-        mpris_ = TMprisService::Start(form1.get(), **serviceBus_);
+        mpris_ = TMprisService::Start(form1->Controller.get(), Window(), **serviceBus_);
         ASSERT_NE(mpris_, nullptr);
     }
     void TearDown() override {
@@ -55,14 +55,12 @@ protected:
         return path;
     }
 
-    // Opens and plays a file on the player itself (no playlist involved).
-    void PlayDirect(const QString& path) {
-        form1->MP3Player->SetFileName(path.toStdString());
-        form1->MP3Player->Play();
-        ASSERT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsPlaying; })) << path.toStdString();
+    // What the program gives the service of its window.
+    TMprisWindow Window() {
+        return {[this] { form1->RaiseWindow(); }, [this] { form1->SpeedButton1Click(); }};
     }
 
-    TMP3PlayerStatus Status() const { return form1->MP3Player->Status(); }
+    TMP3PlayerStatus Status() const { return PlayerStatus(); }
     QString PlaybackStatus() { return client_->Get(kMprisPlayer, QStringLiteral("PlaybackStatus")).toString(); }
     int64_t PositionUs() { return client_->Get(kMprisPlayer, QStringLiteral("Position")).toLongLong(); }
 

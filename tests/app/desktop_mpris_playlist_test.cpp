@@ -27,7 +27,7 @@ protected:
         form1->playfile();
         ASSERT_TRUE(RunEventsUntil([&] { return Status() == mpsPlaying; })) << "playfile did not start entry 1";
     }
-    QString PlayingFile() const { return QString::fromStdString(form1->MP3Player->FileName()); }
+    QString PlayingFile() const { return PlayerFile(); }
     QString TrackId() { return client_->Metadata().value("mpris:trackid").value<QDBusObjectPath>().path(); }
     bool CanGo(const char* which) { return client_->Get(kMprisPlayer, which).toBool(); }
 
@@ -81,7 +81,7 @@ TEST_F(DesktopMprisPlaylist, SeekPastTheEndGoesToTheNextEntry) {
 // Play when stopped starts the current entry again (the window's Play).
 TEST_F(DesktopMprisPlaylist, PlayWhenStoppedRestartsTheEntry) {
     ASSERT_NO_FATAL_FAILURE(StartList());
-    form1->MP3Player->Stop();
+    form1->Image10Click();
     ASSERT_TRUE(RunEventsUntil([&] { return Status() == mpsStopped; }));
     client_->Call(kMprisPlayer, "Play");
     EXPECT_TRUE(RunEventsUntil([&] { return Status() == mpsPlaying; }));

@@ -37,14 +37,14 @@ TEST_F(DesktopNoBus, DisconnectedBusGivesNoServiceAndOneLine) {
                                                          QStringLiteral("wl-no-bus"));
     ASSERT_FALSE(none.isConnected());
     testing::internal::CaptureStderr();
-    auto service = TMprisService::Start(form1.get(), none);
+    auto service = TMprisService::Start(form1->Controller.get(), {}, none);
     const std::string err = testing::internal::GetCapturedStderr();
     QDBusConnection::disconnectFromBus(QStringLiteral("wl-no-bus"));
     EXPECT_EQ(service, nullptr);
     EXPECT_EQ(CountLines(err), 1) << err;
     EXPECT_NE(err.find("wavelantern: no D-Bus session bus"), std::string::npos) << err;
     // The player is untouched and works.
-    EXPECT_EQ(form1->MP3Player->Status(), mpsStopped);
+    EXPECT_EQ(PlayerStatus(), mpsStopped);
 }
 
 // The name already owned by another program on the bus: no service, one line.
@@ -58,7 +58,7 @@ TEST_F(DesktopNoBus, NameTakenGivesNoServiceAndOneLine) {
         ASSERT_TRUE(other->registerService(QString::fromLatin1(kMprisServiceName)));
         Create();
         testing::internal::CaptureStderr();
-        auto service = TMprisService::Start(form1.get(), *mine);
+        auto service = TMprisService::Start(form1->Controller.get(), {}, *mine);
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(service, nullptr);
         EXPECT_EQ(CountLines(err), 1) << err;
@@ -75,10 +75,10 @@ TEST_F(DesktopNoBus, ServiceReleasesItsName) {
     ASSERT_TRUE(bus.Start());
     TBusConnection mine(bus.Address(), QStringLiteral("wl-release"));
     Create();
-    auto service = TMprisService::Start(form1.get(), *mine);
+    auto service = TMprisService::Start(form1->Controller.get(), {}, *mine);
     ASSERT_NE(service, nullptr);
     service.reset();
-    service = TMprisService::Start(form1.get(), *mine);
+    service = TMprisService::Start(form1->Controller.get(), {}, *mine);
     EXPECT_NE(service, nullptr);
 }
 
@@ -87,7 +87,7 @@ TEST_F(DesktopNoBus, ServiceReleasesItsName) {
 TEST_F(DesktopNoBus, BuiltWithoutDBusGivesNoServiceAndOneLine) {
     Create();
     testing::internal::CaptureStderr();
-    auto service = TMprisService::Start(form1.get());
+    auto service = TMprisService::Start(form1->Controller.get(), {});
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(service, nullptr);
     EXPECT_EQ(CountLines(err), 1) << err;
@@ -95,32 +95,27 @@ TEST_F(DesktopNoBus, BuiltWithoutDBusGivesNoServiceAndOneLine) {
 
 #endif
 
-// The state read from the window: the playlist's own path rather than the
-// cache copy, the title the window shows, and the skip abilities at the ends
+// The state read from the controller: the playlist's own path rather than
+// the cache copy, the title of the entry, and the skip abilities at the ends
 // of the list and with random play.
-TEST_F(DesktopNoBus, StateReadFromTheWindow) {
+TEST_F(DesktopNoBus, StateReadFromTheController) {
     Create();
     EXPECT_EQ(MprisTrackNumber("07/12"), 7);
     EXPECT_EQ(MprisTrackNumber(" 3"), 3);
     EXPECT_EQ(MprisTrackNumber("B-side"), 0);
     EXPECT_EQ(MprisTrackId(12), "/org/wavelantern/track/12");
 
-    TMprisState s = ReadMprisState(*form1);
+    TMprisState s = ReadMprisState(Ctl());
     EXPECT_EQ(s.playbackStatus, "Stopped");
     EXPECT_TRUE(s.track.trackId.isEmpty());
 
-    // An entry that is playing from the cache copy: the entry's path is told.
-    form1->EntryCount = 3;
-    form1->CurrentEntry = 2;
-    form1->PlayingPath = form1->ExeFolder() + "wl21.mp3";
-    form1->TitleText = "Second";
-    EXPECT_EQ(MprisSourcePath(*form1), form1->PlayingPath);  // without the list's entry: the cache copy
     for (const char* path : {"/music/a.mp3", "/music/b side.mp3", "/music/c.mp3"}) form1->Playlist.AddEntry(path);
     ASSERT_EQ(form1->EntryCount, 3);
-    s = ReadMprisState(*form1);
+    form1->CurrentEntry = 2;
+    s = ReadMprisState(Ctl());
     EXPECT_EQ(s.track.trackId, "/org/wavelantern/track/2");
     EXPECT_EQ(s.track.url, "file:///music/b%20side.mp3");
-    EXPECT_EQ(s.track.title, "Second");
+    EXPECT_EQ(s.track.title, "b side");
     EXPECT_EQ(s.track.lengthUs, 0);  // nothing open: no length
     EXPECT_TRUE(s.canGoNext);
     EXPECT_TRUE(s.canGoPrevious);
@@ -128,23 +123,23 @@ TEST_F(DesktopNoBus, StateReadFromTheWindow) {
     EXPECT_FALSE(s.canSeek);
 
     form1->CurrentEntry = 3;
-    s = ReadMprisState(*form1);
+    s = ReadMprisState(Ctl());
     EXPECT_FALSE(s.canGoNext);
     EXPECT_TRUE(s.canGoPrevious);
     form1->CurrentEntry = 1;
-    s = ReadMprisState(*form1);
+    s = ReadMprisState(Ctl());
     EXPECT_TRUE(s.canGoNext);
     EXPECT_FALSE(s.canGoPrevious);
-    form1->Settings.RandomPlay = 1;
-    s = ReadMprisState(*form1);
+    form1->SetPlayOrder(false, true);
+    s = ReadMprisState(Ctl());
     EXPECT_TRUE(s.canGoNext);
     EXPECT_TRUE(s.canGoPrevious);
+    EXPECT_TRUE(s.shuffle);
     form1->EntryCount = 1;
-    s = ReadMprisState(*form1);
+    s = ReadMprisState(Ctl());
     EXPECT_FALSE(s.canGoNext);
     EXPECT_FALSE(s.canGoPrevious);
     form1->Playlist.Clear();
-    form1->PlayingPath.clear();
 }
 
 }  // namespace wl::test

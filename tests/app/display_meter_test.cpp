@@ -248,26 +248,26 @@ TEST_F(AppFixture, DisplaySeekBarReleaseSeeksToTheShareOfTheLength) {
         const std::vector<uint8_t> frame = SilentFrameMpeg1(0, 0, 0);
         for (int k = 0; k < 2000; ++k) out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
     }
-    f.MP3Player->SetFileName(path);
-    const int64_t length = f.MP3Player->Length();
+    f.AddEntry(QString::fromStdString(path));
+    Ctl().SetHoldMs(0);
+    f.CurrentEntry = 1;
+    f.playfile();
+    ASSERT_TRUE(Settle());
+    const int64_t length = Ctl().LengthMs();
     ASSERT_GT(length, 50000);
-    f.MP3Player->Play();
-    f.PumpEventsFor(50);
-    ASSERT_EQ(f.MP3Player->Status(), mpsPlaying);
+    ASSERT_EQ(PlayerStatus(), mpsPlaying);
     f.HistoryL.fill(7);
     f.SeekBarRelease(Qt::RightButton, 100);  // only the left button seeks
     EXPECT_EQ(f.HistoryL[0], 7);
 
     f.SeekBarRelease(Qt::LeftButton, 100);
     const int64_t target = length * 100 / 201;
-    const int64_t position = f.MP3Player->Position();
+    EXPECT_EQ(f.HistoryL, (std::array<int, 10>{}));
+    EXPECT_EQ(f.ALProgressBar1->Position(), TForm1::RoundDiv(target * 200, length));
+    EXPECT_EQ(f.StatusText, QStringLiteral("Position %1%").arg(TForm1::RoundDiv(f.ALProgressBar1->Position(), 2)));
+    const int64_t position = OnPlayer([](TMP3Player& p) { return p.Position(); });
     EXPECT_GE(position, target);
     EXPECT_LT(position, target + 30);  // the next frame start
-    EXPECT_EQ(f.HistoryL, (std::array<int, 10>{}));
-    EXPECT_EQ(f.ALProgressBar1->Position(), TForm1::RoundDiv(position * 200, length));
-    EXPECT_EQ(f.StatusText, QStringLiteral("Position %1%").arg(TForm1::RoundDiv(f.ALProgressBar1->Position(), 2)));
-    f.MP3Player->Stop();
-    f.MP3Player->Close();
 }
 
 }  // namespace wl::test
@@ -296,7 +296,7 @@ TEST_F(AppFixture, DisplayMeterTickParksAtRestAndWakesForWork) {
 
     // A position event (something plays) wakes it; a burst keeps it until
     // the bars and the peak marker have fallen back.
-    f.MP3PlayerChangePosition();
+    f.MP3PlayerChangePosition(0, 0);
     ASSERT_TRUE(f.Timer1->isActive());
     levels->Left = 30000;
     f.Timer1Timer();
@@ -312,14 +312,14 @@ TEST_F(AppFixture, DisplayMeterTickParksAtRestAndWakesForWork) {
     EXPECT_LE(f.PeakRowL, 1);
 
     // A pause holds its last level: once the bars stand still it parks too.
-    f.MP3PlayerChangePosition();
+    f.MP3PlayerChangePosition(0, 0);
     ASSERT_TRUE(f.Timer1->isActive());
     levels->Left = 20000;
     for (ticks = 0; f.Timer1->isActive() && ticks < 200; ++ticks) f.Timer1Timer();
     EXPECT_FALSE(f.Timer1->isActive());
     EXPECT_GT(f.LevelL, 0);
     levels->Left = 0;
-    f.MP3PlayerChangePosition();  // playing on
+    f.MP3PlayerChangePosition(0, 0);  // playing on
     for (ticks = 0; f.Timer1->isActive() && ticks < 200; ++ticks) f.Timer1Timer();
     EXPECT_EQ(0, f.LevelL);
 

@@ -26,21 +26,23 @@ TEST_F(DisplayState, RefusedEntryShowsNeitherPlayNorTheTimesBeforeIt) {
     ASSERT_TRUE(WriteSilentMp3(real, 400'000));
     ASSERT_TRUE(WriteText(junk, QByteArray(5000, 'x')));
     ASSERT_TRUE(WriteSilentMp3(next, 400'000));
-    Add({real, junk, next});
+    Add({real, next, junk});
     form1->Timer3->stop();  // the clock ticks below are counted by hand
 
     form1->CurrentEntry = 1;
     form1->playfile();
-    ASSERT_EQ(mpsPlaying, form1->MP3Player->Status());
+    ASSERT_TRUE(Settle());
+    ASSERT_EQ(mpsPlaying, PlayerStatus());
     EXPECT_EQ(TStatePicture::Play, form1->ShownState);
     const QString length = form1->Label8->text();
     EXPECT_NE("00:00", length);
-    form1->ShowPosition(12000, form1->MP3Player->Length());
+    form1->ShowPosition(12000, Ctl().LengthMs());
     EXPECT_GT(form1->ALProgressBar1->Position(), 0);
 
-    form1->CurrentEntry = 2;
+    form1->CurrentEntry = 3;  // the last: nothing follows it
     form1->playfile();
-    EXPECT_NE(mpsPlaying, form1->MP3Player->Status());
+    ASSERT_TRUE(Settle());
+    EXPECT_NE(mpsPlaying, PlayerStatus());
     EXPECT_EQ(TStatePicture::Stop, form1->ShownState);
     EXPECT_EQ("00:00", form1->Label8->text());
     EXPECT_EQ("00:00", form1->Label7->text());
@@ -49,9 +51,11 @@ TEST_F(DisplayState, RefusedEntryShowsNeitherPlayNorTheTimesBeforeIt) {
     EXPECT_FALSE(error.isEmpty());
     EXPECT_NE(StoredText(TStoredText::DefaultStatus), error);
 
-    // The next entry plays; the error stays readable for a while, then goes.
-    form1->EndOfEntryAdvance();
-    ASSERT_EQ(mpsPlaying, form1->MP3Player->Status());
+    // Another entry plays; the error stays readable for a while, then goes.
+    form1->CurrentEntry = 2;
+    form1->playfile();
+    ASSERT_TRUE(Settle());
+    ASSERT_EQ(mpsPlaying, PlayerStatus());
     EXPECT_EQ(TStatePicture::Play, form1->ShownState);
     EXPECT_EQ(length, form1->Label8->text());
     form1->ClockSource = [](int& h, int& m, int& s) { h = 12, m = 0, s = 0; };
@@ -73,18 +77,17 @@ TEST_F(DisplayState, EndOfTheListShowsEndNotPlay) {
     Add({a});
     form1->CurrentEntry = 1;
     form1->playfile();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(TStatePicture::Play, form1->ShownState);
-    form1->Timer4Timer();  // still playing: nothing changes
-    EXPECT_EQ(TStatePicture::Play, form1->ShownState);
-    ASSERT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsStopped; }, 5000));
-    form1->Timer4Timer();
-    EXPECT_EQ(mpsStopped, form1->MP3Player->Status());
+    ASSERT_TRUE(RunEventsUntil([&] { return Ctl().State() == TPlayState::Stopped; }, 5000));
+    EXPECT_EQ(mpsStopped, PlayerStatus());
     EXPECT_EQ(TStatePicture::End, form1->ShownState);
 
     // A stop by the user keeps its own picture.
     form1->playfile();
+    ASSERT_TRUE(Settle());
     form1->Image10Click();
-    form1->Timer4Timer();
+    RunEvents(100);
     EXPECT_EQ(TStatePicture::Stop, form1->ShownState);
 }
 
@@ -117,18 +120,15 @@ TEST_F(DisplayState, OutputFailureWhilePlayingShowsAndMovesOn) {
     ASSERT_TRUE(WriteSilentMp3(b, 400'000));
     Add({a, b});
     // A device whose writes fail once its file buffer is full.
-    form1->MP3Player->SetOutputDevice("wav:/dev/full");
+    Ctl().SetOutputDevice("wav:/dev/full");
     form1->CurrentEntry = 1;
     form1->playfile();
+    ASSERT_TRUE(Settle());
     ASSERT_TRUE(RunEventsUntil([&] { return form1->StatusText.contains("No space left on device"); }, 5000))
         << form1->StatusText.toStdString();
-    ASSERT_TRUE(RunEventsUntil([&] { return form1->MP3Player->Status() == mpsStopped; }, 5000));
-    EXPECT_TRUE(form1->AutoAdvance);
-
-    form1->MP3Player->SetOutputDevice("null");
-    form1->Timer4Timer();
-    EXPECT_EQ(2, form1->CurrentEntry);
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    // The list moves on as at the entry's end (to an entry that fails the same way).
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->CurrentEntry == 2 && Ctl().State() == TPlayState::Stopped; }, 5000));
+    EXPECT_EQ(mpsStopped, PlayerStatus());
 }
 
 TEST_F(DisplayState, ErrorsReportedOnOtherThreadsReachTheStatusLine) {

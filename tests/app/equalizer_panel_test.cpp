@@ -31,11 +31,11 @@ TEST(EqualizerFunctions, BandColourRunsFromDarkGreenOverYellowToRed) {
 TEST_F(AppFixture, EqualizerBandsShowThePlayersFrequencies) {
     Create();
     TForm1& f = *form1;
-    EXPECT_EQ(f.MP3Player->EqualizerMode(), memFreq);
-    EXPECT_EQ(f.MP3Player->EqualizerCount(), 10);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.EqualizerMode(); }), memFreq);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.EqualizerCount(); }), 10);
     const int expected[] = {60, 110, 200, 380, 700, 1300, 2400, 4600, 9000, 16000};
     for (int b = 0; b < 10; ++b) {
-        EXPECT_EQ(TForm1::RoundFreq(f.MP3Player->EqualizerFrequency(b)), expected[b]);
+        EXPECT_EQ(TForm1::RoundFreq(OnPlayer([&](TMP3Player& p) { return p.EqualizerFrequency(b); })), expected[b]);
         TExTrackBar* slider = f.eqx[static_cast<size_t>(b)];
         ASSERT_NE(slider, nullptr);
         EXPECT_EQ(slider->Min(), -60);
@@ -71,7 +71,7 @@ TEST_F(AppFixture, EqualizerTreblePresetAndTouchingItsTopBand) {
     f.EqSliderChange(9);
     EXPECT_EQ(f.StatusText, "16000Hz, 12db");
     // The player has every gain (the slider changes hand them over).
-    for (int b = 0; b < 10; ++b) EXPECT_EQ(f.MP3Player->EqualizerValue(b), f.Settings.EqualizerGains[static_cast<size_t>(b)]);
+    for (int b = 0; b < 10; ++b) EXPECT_EQ(OnPlayer([&](TMP3Player& p) { return p.EqualizerValue(b); }), f.Settings.EqualizerGains[static_cast<size_t>(b)]);
 }
 
 TEST_F(AppFixture, EqualizerLevelKeysSetEveryBand) {
@@ -124,25 +124,25 @@ TEST_F(AppFixture, EqualizerSlidersReachThePlayerWhileOffAndTheSwitchHandsAllGai
     Create();
     TForm1& f = *form1;
     ASSERT_EQ(f.Settings.EqualizerOn, 0);
-    EXPECT_FALSE(f.MP3Player->EqualizerEnabled());
+    EXPECT_FALSE(OnPlayer([](TMP3Player& p) { return p.EqualizerEnabled(); }));
     f.eqx[3]->SetPosition(-40);
-    EXPECT_EQ(f.MP3Player->EqualizerValue(3), 40);
+    EXPECT_EQ(OnPlayer([&](TMP3Player& p) { return p.EqualizerValue(3); }), 40);
     EXPECT_EQ(f.Settings.EqualizerGains[3], 40);
-    EXPECT_FALSE(f.MP3Player->EqualizerEnabled());
+    EXPECT_FALSE(OnPlayer([](TMP3Player& p) { return p.EqualizerEnabled(); }));
 
     // Gains set behind the panel's back reach the player when it is switched on.
     f.Settings.EqualizerGains[7] = -15;
     f.SpeedButton16->click();
-    EXPECT_TRUE(f.MP3Player->EqualizerEnabled());
+    EXPECT_TRUE(OnPlayer([](TMP3Player& p) { return p.EqualizerEnabled(); }));
     EXPECT_EQ(f.Settings.EqualizerOn, 100);
-    EXPECT_EQ(f.MP3Player->EqualizerValue(7), -15);
+    EXPECT_EQ(OnPlayer([&](TMP3Player& p) { return p.EqualizerValue(7); }), -15);
     EXPECT_EQ(f.eqx[7]->Position(), 15);
     EXPECT_EQ(QColorToColor(f.SpeedButton16->palette().color(QPalette::WindowText)), 0x0000E0u);
     EXPECT_EQ(f.SpeedButton16->palette().color(QPalette::ButtonText), QColor(0xE0, 0, 0));
     EXPECT_TRUE(f.IndicatorsOn[0]);
 
     f.SpeedButton16->click();
-    EXPECT_FALSE(f.MP3Player->EqualizerEnabled());
+    EXPECT_FALSE(OnPlayer([](TMP3Player& p) { return p.EqualizerEnabled(); }));
     EXPECT_EQ(f.Settings.EqualizerOn, 0);
     EXPECT_EQ(QColorToColor(f.SpeedButton16->palette().color(QPalette::WindowText)), 0u);
     EXPECT_FALSE(f.IndicatorsOn[0]);
@@ -161,7 +161,7 @@ TEST_F(AppFixture, EqualizerApplySendsGainsOnlyWhenOn) {
     f.Settings.EqualizerOn = 0;
     f.ApplyEqualizer();
     // The slider changes still hand the moved bands over.
-    EXPECT_EQ(f.MP3Player->EqualizerValue(0), 60);
+    EXPECT_EQ(OnPlayer([&](TMP3Player& p) { return p.EqualizerValue(0); }), 60);
     EXPECT_EQ(f.eqx[9]->Position(), 60);
     EXPECT_EQ(f.BandLampColor(0), 0x0000F0u);
     EXPECT_EQ(f.BandLampColor(9), 0x007800u);

@@ -123,13 +123,13 @@ TEST_F(ExtraSettings, OptionsPanelBoxesLoadAndSave) {
     EXPECT_FALSE(form1->CheckBox11->isChecked());
     // The stored ReplayGain mode reaches the combo box and the player.
     EXPECT_EQ(form1->ComboBox2->currentText(), "Track");
-    EXPECT_EQ(form1->MP3Player->ReplayGainMode(), mrgTrack);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.ReplayGainMode(); }), mrgTrack);
 
     form1->CheckBox10->setChecked(false);
     form1->CheckBox11->setChecked(true);
     form1->ComboBox2->setCurrentIndex(2);
     form1->Button1Click();
-    EXPECT_EQ(form1->MP3Player->ReplayGainMode(), mrgAlbum);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.ReplayGainMode(); }), mrgAlbum);
     TExtraSettings saved;
     saved.Load(Home() + "wavelantern.conf");
     EXPECT_FALSE(saved.ResumePlayback);

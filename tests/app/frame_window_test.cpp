@@ -70,8 +70,8 @@ protected:
         ASSERT_NE(form1->ExTrackBar2, nullptr);
         EXPECT_EQ(form1->ExTrackBar1->parentWidget(), form1->Panel1);
         EXPECT_EQ(form1->ExTrackBar2->parentWidget(), form1->Panel2);
-        EXPECT_EQ(form1->ExTrackBar1->Position(), 100 - form1->MP3Player->Volume());
-        EXPECT_EQ(form1->ExTrackBar2->Position(), form1->MP3Player->VolBalance());
+        EXPECT_EQ(form1->ExTrackBar1->Position(), 100 - OnPlayer([](TMP3Player& p) { return p.Volume(); }));
+        EXPECT_EQ(form1->ExTrackBar2->Position(), OnPlayer([](TMP3Player& p) { return p.VolBalance(); }));
     }
 };
 
@@ -109,23 +109,24 @@ TEST_F(FrameWindow, CreationLeavesTheFoldedBlackWindow) {
 // at load: Volume 0 there means the device's own volume.
 TEST_F(FrameWindow, PlayerHasTheStoredPropertyValues) {
     Create();
-    const TMP3Player& p = *form1->MP3Player;
-    EXPECT_TRUE(p.AutoOpen());
-    EXPECT_FALSE(p.AutoPlay());
-    EXPECT_EQ(900, p.ChangePosStep());
-    EXPECT_EQ(TThreadPriority::tpNormal, p.DecodePriority());
-    EXPECT_EQ((TMP3InfoType{mitID3V1, mitID3V2}), p.NeedInfoType());
-    EXPECT_FALSE(p.NoisySeek());
-    EXPECT_EQ(memFreq, p.EqualizerMode());
-    EXPECT_EQ(10, p.EqualizerCount());
-    const int expected[10] = {60, 112, 208, 387, 720, 1339, 2490, 4629, 8606, 16000};
-    for (int band = 0; band < 10; ++band) EXPECT_EQ(expected[band], p.EqualizerFrequency(band)) << band;
-    EXPECT_EQ(0, p.VolBalance());
-    EXPECT_GT(p.Volume(), 0);
-    EXPECT_EQ(form1->MP3Player->Output()->Volume(), p.Volume());
+    Ctl().Inspect([](TMP3Player& p) {
+        EXPECT_TRUE(p.AutoOpen());
+        EXPECT_FALSE(p.AutoPlay());
+        EXPECT_EQ(900, p.ChangePosStep());
+        EXPECT_EQ(TThreadPriority::tpNormal, p.DecodePriority());
+        EXPECT_EQ((TMP3InfoType{mitID3V1, mitID3V2}), p.NeedInfoType());
+        EXPECT_FALSE(p.NoisySeek());
+        EXPECT_EQ(memFreq, p.EqualizerMode());
+        EXPECT_EQ(10, p.EqualizerCount());
+        const int expected[10] = {60, 112, 208, 387, 720, 1339, 2490, 4629, 8606, 16000};
+        for (int band = 0; band < 10; ++band) EXPECT_EQ(expected[band], p.EqualizerFrequency(band)) << band;
+        EXPECT_EQ(0, p.VolBalance());
+        EXPECT_GT(p.Volume(), 0);
+        EXPECT_EQ(p.Output()->Volume(), p.Volume());
+    });
     // Loading has ended: a 0 set now silences.
-    form1->MP3Player->SetVolume(0);
-    EXPECT_EQ(0, p.Volume());
+    Ctl().SetVolume(0);
+    EXPECT_EQ(0, OnPlayer([](TMP3Player& p) { return p.Volume(); }));
 }
 
 TEST_F(FrameWindow, TransportRowHoverTexts) {
@@ -275,42 +276,42 @@ TEST_F(FrameWindow, SpacePausesAndResumesThroughTheInputFilter) {
     const QString path = WriteSilentMp3(music.path());
     ASSERT_FALSE(path.isEmpty());
     Create();
-    form1->MP3Player->SetFileName(path.toStdString());
-    form1->MP3Player->Play();
-    ASSERT_EQ(form1->MP3Player->Status(), mpsPlaying);
+    PlayAlone(path);
+    ASSERT_EQ(PlayerStatus(), mpsPlaying);
     form1->IdleSeconds = 50;
 
     // Panel1 takes no keys: the press also travels on to the window, and
     // must still count once.
     SendKey(form1->Panel1, Qt::Key_Space);
-    EXPECT_EQ(form1->MP3Player->Status(), mpsPaused);
+    EXPECT_EQ(PlayerStatus(), mpsPaused);
     EXPECT_EQ(form1->IdleSeconds, 2);
     SendKey(form1->Panel1, Qt::Key_Space);
-    EXPECT_EQ(form1->MP3Player->Status(), mpsPlaying);
+    EXPECT_EQ(PlayerStatus(), mpsPlaying);
     // Also with the playlist panel open, and at the window itself.
     form1->Image17Click();
     SendKey(form1.get(), Qt::Key_Space);
-    EXPECT_EQ(form1->MP3Player->Status(), mpsPaused);
+    EXPECT_EQ(PlayerStatus(), mpsPaused);
     SendKey(form1.get(), Qt::Key_Space);
-    EXPECT_EQ(form1->MP3Player->Status(), mpsPlaying);
+    EXPECT_EQ(PlayerStatus(), mpsPlaying);
 
     // Stop: the player stops and advancing ends; Pause then does nothing.
-    form1->AutoAdvance = true;
+    ASSERT_TRUE(Ctl().AutoAdvance());
     form1->Image10Click();
-    EXPECT_EQ(form1->MP3Player->Status(), mpsStopped);
-    EXPECT_FALSE(form1->AutoAdvance);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(PlayerStatus(), mpsStopped);
+    EXPECT_FALSE(Ctl().AutoAdvance());
     SendKey(form1->Panel1, Qt::Key_Space);
-    EXPECT_EQ(form1->MP3Player->Status(), mpsStopped);
+    EXPECT_EQ(PlayerStatus(), mpsStopped);
 }
 
 TEST_F(FrameWindow, ArrowsMoveTheVolumeBarUnlessThePlaylistShows) {
     ASSERT_NO_FATAL_FAILURE(CreateWithBars());
     form1->ExTrackBar1->SetPosition(30);
-    EXPECT_EQ(form1->MP3Player->Volume(), 70);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.Volume(); }), 70);
     EXPECT_EQ(form1->StatusText, "Volume 70");
     SendKey(form1->Panel1, Qt::Key_Up);
     EXPECT_EQ(form1->ExTrackBar1->Position(), 20);
-    EXPECT_EQ(form1->MP3Player->Volume(), 80);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.Volume(); }), 80);
     SendKey(form1->Panel1, Qt::Key_Down);
     SendKey(form1->Panel1, Qt::Key_Down);
     EXPECT_EQ(form1->ExTrackBar1->Position(), 40);
@@ -357,10 +358,10 @@ TEST_F(FrameWindow, InputMarksTheUserAsPresent) {
 TEST_F(FrameWindow, BalanceBarTruncatesTowardZero) {
     ASSERT_NO_FATAL_FAILURE(CreateWithBars());
     form1->ExTrackBar2->SetPosition(-37);
-    EXPECT_EQ(form1->MP3Player->VolBalance(), -67);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.VolBalance(); }), -67);
     EXPECT_EQ(form1->StatusText, "Balance -37");
     form1->ExTrackBar2->SetPosition(50);
-    EXPECT_EQ(form1->MP3Player->VolBalance(), 91);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.VolBalance(); }), 91);
     EXPECT_EQ(form1->StatusText, "Balance 50");
 }
 
@@ -393,15 +394,14 @@ TEST_F(FrameWindow, CloseButtonStopsClosesAndSaves) {
     QTemporaryDir music;
     const QString path = WriteSilentMp3(music.path());
     Create();
-    form1->MP3Player->SetFileName(path.toStdString());
-    form1->MP3Player->Play();
-    form1->MP3Player->Pause();
+    PlayAlone(path);
+    form1->Image9Click();
+    ASSERT_EQ(PlayerStatus(), mpsPaused);
     form1->move(12, 34);
     form1->Timer4Timer();
     QFile::remove(Home() + "wl.ini");
     form1->SpeedButton1Click();
-    EXPECT_EQ(form1->MP3Player->Status(), mpsStopped);
-    EXPECT_FALSE(form1->MP3Player->IsOpen());
+    EXPECT_EQ(PlayerStatus(), mpsStopped);
     EXPECT_FALSE(form1->Timer1->isActive());
     EXPECT_FALSE(form1->Timer4->isActive());
     QFile file(Home() + "wl.ini");
@@ -413,8 +413,7 @@ TEST_F(FrameWindow, WindowDestructionStopsWithoutSaving) {
     QTemporaryDir music;
     const QString path = WriteSilentMp3(music.path());
     Create();
-    form1->MP3Player->SetFileName(path.toStdString());
-    form1->MP3Player->Play();
+    PlayAlone(path);
     QFile::remove(Home() + "wl.ini");
     form2.reset();
     form1.reset();

@@ -59,9 +59,8 @@ TEST_F(PlaylistEntries, TheCountStopsAtTheLastSixteenBitNumber) {
     // The last entry can be reached and passed without overflow.
     form1->CurrentEntry = kMaxEntries;
     form1->Settings.RepeatPlay = 1;
-    form1->AutoAdvance = true;
-    form1->EndOfEntryAdvance();
-    EXPECT_EQ(1, form1->CurrentEntry);
+    form1->ApplyPlayOptions();
+    EXPECT_EQ(1, Ctl().FollowingEntry(TAdvance::EndOfEntry));
 }
 
 TEST_F(PlaylistEntries, RandomPicksEachEntryOnceThenRepeatStartsOver) {
@@ -84,76 +83,78 @@ TEST_F(PlaylistEntries, RandomPicksEachEntryOnceThenRepeatStartsOver) {
         ASSERT_EQ(0, form1->PickRandom());
     }
 
-    // Everything played, no repeat: the advance finds nothing and starts nothing.
+    // Everything played, no repeat: the end of an entry leads nowhere.
     form1->Settings.RandomPlay = 1;
+    form1->ApplyPlayOptions();
     form1->CurrentEntry = 2;
-    form1->AutoAdvance = true;
-    form1->PlayingPath = "unchanged";
-    form1->EndOfEntryAdvance();
-    EXPECT_EQ(0, form1->CurrentEntry);
-    EXPECT_EQ("unchanged", form1->PlayingPath);
+    EXPECT_EQ(0, Ctl().FollowingEntry(TAdvance::EndOfEntry));
 
-    // With repeat the flags start over and one entry starts.
+    // With repeat the flags start over and one entry is picked.
     form1->Settings.RepeatPlay = 1;
-    form1->AutoAdvance = true;
-    form1->EndOfEntryAdvance();
-    ASSERT_GE(form1->CurrentEntry, 1);
-    ASSERT_LE(form1->CurrentEntry, 3);
-    EXPECT_EQ(Text(form1->CurrentEntry - 1, 1), form1->PlayingPath);
+    form1->ApplyPlayOptions();
+    const int pick = Ctl().FollowingEntry(TAdvance::EndOfEntry);
+    ASSERT_GE(pick, 1);
+    ASSERT_LE(pick, 3);
     int cleared = 0;
     for (int n = 1; n <= 3; ++n) cleared += form1->NotPlayed[n] == 0;
     EXPECT_EQ(1, cleared);
-    EXPECT_EQ(0, form1->NotPlayed[form1->CurrentEntry]);
-    EXPECT_TRUE(form1->AutoAdvance);
+    EXPECT_EQ(0, form1->NotPlayed[pick]);
 }
 
 TEST_F(PlaylistEntries, NextAndLastStopAtTheEndsEvenWithRepeat) {
-    Add({"/m/a.mp3", "/m/b.mp3", "/m/c.mp3"});
+    QTemporaryDir dir;
+    const QString a = dir.path() + "/a.mp3", b = dir.path() + "/b.mp3", c = dir.path() + "/c.mp3";
+    for (const QString& path : {a, b, c}) ASSERT_TRUE(WriteSilentMp3(path, 400'000));
+    Add({a, b, c});
     form1->Settings.RepeatPlay = 1;
+    form1->ApplyPlayOptions();
     form1->CurrentEntry = 3;
-    form1->PlayingPath = "unchanged";
     form1->PlayNext();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(3, form1->CurrentEntry);
-    EXPECT_EQ("unchanged", form1->PlayingPath);
+    EXPECT_TRUE(Ctl().PlayingPath().isEmpty()) << "nothing started";
     form1->CurrentEntry = 1;
     form1->PlayPrevious();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(1, form1->CurrentEntry);
-    EXPECT_EQ("unchanged", form1->PlayingPath);
+    EXPECT_TRUE(Ctl().PlayingPath().isEmpty());
 
     form1->PlayNext();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(2, form1->CurrentEntry);
-    EXPECT_EQ("/m/b.mp3", form1->PlayingPath);
+    EXPECT_EQ(b, Ctl().PlayingPath());
     EXPECT_EQ("2> b", Text(1));
     EXPECT_EQ("2 - 3", form1->Label2->text());
     form1->PlayPrevious();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(1, form1->CurrentEntry);
-    EXPECT_EQ("/m/a.mp3", form1->PlayingPath);
+    EXPECT_EQ(a, Ctl().PlayingPath());
     EXPECT_EQ(0, form1->sg1->currentRow());
 }
 
+// The end of an entry leads to the next one, from the last only with repeat;
+// the window then shows it.
 TEST_F(PlaylistEntries, EndOfEntryAdvanceWrapsOnlyWithRepeat) {
-    Add({"/m/a.mp3", "/m/b.mp3", "/m/c.mp3"});
-    form1->CurrentEntry = 2;
-    form1->AutoAdvance = false;  // after "Stop" or while playfile runs
-    form1->EndOfEntryAdvance();
-    EXPECT_EQ(2, form1->CurrentEntry);
-
-    form1->AutoAdvance = true;
-    form1->EndOfEntryAdvance();
-    EXPECT_EQ(3, form1->CurrentEntry);
-    EXPECT_EQ("/m/c.mp3", form1->PlayingPath);
-    EXPECT_EQ("c", form1->TitleText);
-
-    form1->PlayingPath = "unchanged";
-    form1->EndOfEntryAdvance();  // last entry, no repeat
-    EXPECT_EQ(3, form1->CurrentEntry);
-    EXPECT_EQ("unchanged", form1->PlayingPath);
+    QTemporaryDir dir;
+    const QString a = dir.path() + "/a.mp3", b = dir.path() + "/b.mp3";
+    ASSERT_TRUE(WriteSilentMp3(a, 40'000));
+    ASSERT_TRUE(WriteSilentMp3(b, 40'000, 3));  // mono: played after a stop, not on from a
+    Add({a, b});
+    form1->CurrentEntry = 1;
+    form1->playfile();
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->CurrentEntry == 2 && Ctl().IsOpen(); }));
+    EXPECT_EQ(b, Ctl().PlayingPath());
+    EXPECT_EQ("b", form1->TitleText);
+    EXPECT_EQ(1, form1->sg1->currentRow());
+    ASSERT_TRUE(RunEventsUntil([&] { return Ctl().State() == TPlayState::Stopped; }));
+    EXPECT_EQ(2, form1->CurrentEntry);  // last entry, no repeat
+    EXPECT_EQ(TStatePicture::End, form1->ShownState);
 
     form1->Settings.RepeatPlay = 1;
-    form1->EndOfEntryAdvance();
-    EXPECT_EQ(1, form1->CurrentEntry);
-    EXPECT_EQ("/m/a.mp3", form1->PlayingPath);
-    EXPECT_EQ("1> a", Text(0));
+    form1->ApplyPlayOptions();
+    form1->playfile();
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->CurrentEntry == 1 && Ctl().IsOpen(); }));
+    EXPECT_EQ(a, Ctl().PlayingPath());
     EXPECT_EQ(0, form1->sg1->currentRow());
 }
 
@@ -174,8 +175,9 @@ TEST_F(PlaylistEntries, RemovingRowsMovesFlagsAndRenumbers) {
     EXPECT_NE(0, form1->NotPlayed[4]);
     // The stale current entry names no row: starting it plays nothing.
     form1->playfile();
-    EXPECT_EQ(QString(), form1->PlayingPath);
-    EXPECT_EQ(mpsStopped, form1->MP3Player->Status());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(QString(), Ctl().PlayingPath());
+    EXPECT_EQ(mpsStopped, PlayerStatus());
 }
 
 TEST_F(PlaylistEntries, RemovingEveryRowEmptiesTheList) {
@@ -186,7 +188,7 @@ TEST_F(PlaylistEntries, RemovingEveryRowEmptiesTheList) {
     EXPECT_EQ(0, form1->EntryCount);
     form1->CurrentEntry = 1;
     form1->sg1DblClick();  // nothing to play in an empty list
-    EXPECT_EQ(QString(), form1->PlayingPath);
+    EXPECT_EQ(QString(), Ctl().PlayingPath());
     form1->AddEntry("/m/next.mp3");
     EXPECT_EQ((QStringList{"1. next"}), Column(0));
     EXPECT_EQ(1, form1->EntryCount);
@@ -204,18 +206,19 @@ TEST_F(PlaylistEntries, RemovingEveryRowEmptiesTheList) {
 TEST_F(PlaylistEntries, DoubleClickAndEnterPlayTheSelectedRow) {
     Add({"/m/a.mp3", "/m/b.mp3", "/m/c.mp3"});
     form1->Settings.RandomPlay = 1;
+    form1->ApplyPlayOptions();
     form1->ResetNotPlayed();
     form1->sg1->setCurrentCell(1, 0);
     form1->sg1DblClick();
     EXPECT_EQ(2, form1->CurrentEntry);
-    EXPECT_EQ("/m/b.mp3", form1->PlayingPath);
+    EXPECT_EQ("/m/b.mp3", Ctl().PlayingPath());
     EXPECT_EQ(0, form1->NotPlayed[2]);
 
     form1->sg1->setCurrentCell(2, 0);
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QCoreApplication::sendEvent(form1->sg1, &enter);
     EXPECT_EQ(3, form1->CurrentEntry);
-    EXPECT_EQ("/m/c.mp3", form1->PlayingPath);
+    EXPECT_EQ("/m/c.mp3", Ctl().PlayingPath());
 }
 
 TEST_F(PlaylistEntries, DroppedPlaylistLoadsAndBecomesTheCurrentFolder) {
@@ -226,7 +229,7 @@ TEST_F(PlaylistEntries, DroppedPlaylistLoadsAndBecomesTheCurrentFolder) {
     EXPECT_EQ((QStringList{"a.mp3", "sub/b.MP3"}), Column(1));
     EXPECT_EQ(QDir(dir.path()).canonicalPath(), QDir::current().canonicalPath());
     EXPECT_EQ(1, form1->CurrentEntry);  // a fresh list starts
-    EXPECT_EQ("a.mp3", form1->PlayingPath);
+    EXPECT_EQ("a.mp3", Ctl().PlayingPath());
 }
 
 TEST_F(PlaylistEntries, DropsNeedAnMp3FirstAndAppend) {

@@ -61,21 +61,23 @@ std::vector<uint8_t> AsPlayed(const QString& file) {
 std::vector<int> PlayIntoWav(TForm1& form1, const QString& wav,
                              const std::function<bool(const std::vector<int>&)>& enough, std::vector<uint8_t>& sound) {
     setenv("WAVELANTERN_AUDIO", ("wav:" + wav).toUtf8().constData(), 1);
-    // In real time no entry ends, nor two switch, within playfile's pause.
     setenv("WAVELANTERN_NULL_SPEED", "1", 1);
     struct Restore {
         ~Restore() { setenv("WAVELANTERN_AUDIO", "null", 1); }
     } restore;
     std::vector<int> seen = {form1.CurrentEntry};
     form1.playfile();
-    EXPECT_EQ(mpsPlaying, form1.MP3Player->Status()) << form1.StatusText.toStdString();
+    RunEventsUntil([&] { return form1.Controller->IsOpen(); });
+    EXPECT_TRUE(form1.Controller->Playing()) << form1.StatusText.toStdString();
     RunEventsUntil(
         [&] {
-            if (form1.CurrentEntry != seen.back()) seen.push_back(form1.CurrentEntry);
+            // (A random round that has run out leaves no current entry.)
+            if (form1.CurrentEntry != seen.back() && form1.CurrentEntry != 0) seen.push_back(form1.CurrentEntry);
             if (enough(seen)) form1.Image10Click();
-            return form1.MP3Player->Status() == mpsStopped;
+            return form1.Controller->State() == TPlayState::Stopped;
         },
         20000);
+    form1.Controller->Inspect([](TMP3Player&) {});  // the stop has reached the player
     sound = WavData(wav.toStdString());
     return seen;
 }
@@ -90,6 +92,7 @@ TEST_F(PlaylistGapless, RepeatWrapsInOneOutput) {
     ASSERT_EQ(files.size(), 4);
     Add({files[0], files[1]});
     form1->Settings.RepeatPlay = 1;
+    form1->ApplyPlayOptions();
     form1->CurrentEntry = 2;
     std::vector<uint8_t> played;
     const std::vector<int> seen = PlayIntoWav(
@@ -98,7 +101,7 @@ TEST_F(PlaylistGapless, RepeatWrapsInOneOutput) {
     std::vector<uint8_t> expected = AsPlayed(files[1]);
     const auto first = AsPlayed(files[0]);
     expected.insert(expected.end(), first.begin(), first.end());
-    ASSERT_GT(played.size(), expected.size());
+    ASSERT_GE(played.size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), played.begin())) << "the last entry, then the first";
 }
 
@@ -111,6 +114,7 @@ TEST_F(PlaylistGapless, RandomAdvanceFollowsInOneOutput) {
     ASSERT_EQ(files.size(), 4);
     Add({files[0], files[1], files[2]});
     form1->Settings.RandomPlay = 1;
+    form1->ApplyPlayOptions();
     form1->ResetNotPlayed();
     form1->CurrentEntry = 2;
     std::vector<uint8_t> played;
@@ -127,15 +131,17 @@ TEST_F(PlaylistGapless, RandomAdvanceFollowsInOneOutput) {
     EXPECT_TRUE(played == expected) << "the entries' sound in the order they were picked";
 
     // An entry started by hand (a double click) is not handed over as its
-    // own successor, though it is marked as played only once it has started.
+    // own successor.
     form1->ResetNotPlayed();
     form1->NotPlayed[1] = 0;
     form1->NotPlayed[3] = 0;
     form1->CurrentEntry = 2;
-    form1->HandOverNextEntry();
-    EXPECT_EQ(0, form1->NextEntry());
-    EXPECT_EQ("", form1->MP3Player->NextFileName());
-    EXPECT_EQ(2, form1->NotPlayed[2]) << "the flag is left to the start";
+    form1->playfile();
+    ASSERT_TRUE(Settle());
+    std::string next = "?";
+    Ctl().Inspect([&](TMP3Player& p) { next = p.NextFileName(); });
+    EXPECT_EQ("", next);
+    EXPECT_EQ(0, form1->NotPlayed[2]);
 }
 
 TEST_F(PlaylistGapless, EntriesFollowEachOtherInOneOutput) {
@@ -153,17 +159,18 @@ TEST_F(PlaylistGapless, EntriesFollowEachOtherInOneOutput) {
     Add(files);
     form1->CurrentEntry = 1;
     form1->playfile();
-    ASSERT_EQ(mpsPlaying, form1->MP3Player->Status()) << form1->StatusText.toStdString();
+    ASSERT_TRUE(Settle());
+    ASSERT_EQ(mpsPlaying, PlayerStatus()) << form1->StatusText.toStdString();
     int seen = 1;
     RunEventsUntil(
         [&] {
             if (form1->CurrentEntry != seen) {
                 EXPECT_EQ(seen + 1, form1->CurrentEntry) << "entries in order";
                 seen = form1->CurrentEntry;
-                EXPECT_EQ(files[seen - 1], form1->PlayingPath);
+                EXPECT_EQ(files[seen - 1], Ctl().PlayingPath());
                 EXPECT_EQ(QString("%1 - 4").arg(seen), form1->Label2->text());
             }
-            return form1->MP3Player->Status() == mpsStopped;
+            return PlayerStatus() == mpsStopped;
         },
         20000);
     EXPECT_EQ(4, seen) << "every entry was reached without a stop";

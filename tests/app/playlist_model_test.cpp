@@ -2,7 +2,7 @@
 // straight on the list, as the media controls and the hand-off make them.
 #include <QTemporaryDir>
 
-#include "app/playlist_model.h"
+#include "playback/playlist_model.h"
 #include "tests/app/playlist_support.h"
 
 namespace wl::test {

@@ -3,8 +3,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "app/m3u.h"
-#include "app/playlist_names.h"
+#include "playback/m3u.h"
+#include "playback/playlist_names.h"
 #include "tests/app/playlist_support.h"
 
 namespace wl::test {

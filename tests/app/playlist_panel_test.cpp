@@ -207,7 +207,7 @@ TEST_F(PlaylistPanel, LoadReplacesTheListAndStartsIt) {
     EXPECT_FALSE(multiple);
     EXPECT_EQ((QStringList{"/m/x.mp3", "/m/y.mp3"}), Column(1));
     EXPECT_EQ(1, form1->CurrentEntry);
-    EXPECT_EQ("/m/x.mp3", form1->PlayingPath);
+    EXPECT_EQ("/m/x.mp3", Ctl().PlayingPath());
 }
 
 TEST_F(PlaylistPanel, OpenTakesSongsOrOnePlaylist) {
@@ -220,6 +220,7 @@ TEST_F(PlaylistPanel, OpenTakesSongsOrOnePlaylist) {
     };
     form1->AddEntry("/m/old.mp3");
     form1->Settings.RandomPlay = 1;
+    form1->ApplyPlayOptions();
     form1->Image13Click();
     EXPECT_EQ("mp3, m3u (*.mp3 *.m3u *.m3u8);;mp3 (*.mp3);;m3u (*.m3u *.m3u8)", filter);
     EXPECT_EQ((QStringList{"/m/a.mp3", "/m/b.mp3"}), Column(1));

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QPalette>
 
-#include "app/m3u.h"
+#include "playback/m3u.h"
 #include "tests/app/playlist_support.h"
 
 namespace wl::test {
@@ -33,35 +33,42 @@ TEST_F(PlaylistPlay, CacheCopyOnlyUpToNineMillionBytes) {
     ASSERT_TRUE(WriteSilentMp3(small, 2'000'000));
     Add({big, limit, over, small});
     form1->Settings.UseCache = 1;
+    form1->ApplyPlayOptions();
     const QString cache = Home() + "wl21.mp3";
 
     form1->CurrentEntry = 1;
     form1->playfile();
-    EXPECT_EQ(big, form1->PlayingPath);
-    EXPECT_EQ(big.toStdString(), form1->MP3Player->FileName()) << form1->StatusText.toStdString();
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(big, Ctl().PlayingPath());
+    EXPECT_EQ(big.toStdString(), PlayerFile().toStdString()) << form1->StatusText.toStdString();
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
     EXPECT_FALSE(QFile::exists(cache));
 
     form1->CurrentEntry = 4;
     form1->playfile();
-    EXPECT_EQ(cache, form1->PlayingPath);
-    EXPECT_EQ(cache.toStdString(), form1->MP3Player->FileName());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(cache, Ctl().PlayingPath());
+    EXPECT_EQ(cache.toStdString(), PlayerFile().toStdString());
     EXPECT_EQ(2'000'000, QFileInfo(cache).size());
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
     EXPECT_EQ("small", form1->TitleText);  // the title is the entry's, not the cache's
 
     form1->CurrentEntry = 2;
     form1->playfile();
-    EXPECT_EQ(cache, form1->PlayingPath);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(cache, Ctl().PlayingPath());
     EXPECT_EQ(9'000'000, QFileInfo(cache).size());  // replaced
     form1->CurrentEntry = 3;
     form1->playfile();
-    EXPECT_EQ(over, form1->PlayingPath);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(over, Ctl().PlayingPath());
 
     form1->Settings.UseCache = 0;
+    form1->ApplyPlayOptions();
     form1->CurrentEntry = 4;
     form1->playfile();
-    EXPECT_EQ(small, form1->PlayingPath);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(small, Ctl().PlayingPath());
 }
 
 TEST_F(PlaylistPlay, TheCacheFileItselfAsAnEntryIsNotDeleted) {
@@ -69,11 +76,13 @@ TEST_F(PlaylistPlay, TheCacheFileItselfAsAnEntryIsNotDeleted) {
     ASSERT_TRUE(WriteSilentMp3(cache, 400'000));
     form1->AddEntry(cache);
     form1->Settings.UseCache = 1;
+    form1->ApplyPlayOptions();
     form1->CurrentEntry = 1;
     form1->playfile();
+    ASSERT_TRUE(Settle());
     EXPECT_TRUE(QFile::exists(cache));
     EXPECT_EQ(400'000, QFileInfo(cache).size());
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
 }
 
 TEST_F(PlaylistPlay, MissingFileShowsItsNameAndIsSkipped) {
@@ -81,35 +90,40 @@ TEST_F(PlaylistPlay, MissingFileShowsItsNameAndIsSkipped) {
     const QString gone = dir.path() + "/Gone Song.mp3";
     const QString real = dir.path() + "/Real.mp3";
     ASSERT_TRUE(WriteSilentMp3(real, 400'000));
-    Add({gone, real});
+    Add({real, gone});
     form1->Edit1->setText("old artist");
     form1->Edit7->setText("old format");
 
-    form1->CurrentEntry = 1;
+    // The last entry: nothing follows it.
+    form1->CurrentEntry = 2;
     form1->playfile();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ("Gone Song", form1->TitleText);
-    EXPECT_EQ(gone, form1->PlayingPath);
-    EXPECT_EQ("1> Gone Song", Text(0));
+    EXPECT_EQ(gone, Ctl().PlayingPath());
+    EXPECT_EQ("2> Gone Song", Text(1));
     EXPECT_EQ(QString(), form1->Edit7->text());
     EXPECT_EQ(QString(), form1->Edit1->text());
     EXPECT_EQ("000 kbps, 00 khz", form1->Label6->text());
-    EXPECT_EQ("1 - 2", form1->Label2->text());
-    EXPECT_EQ(mpsStopped, form1->MP3Player->Status());
-    EXPECT_TRUE(form1->AutoAdvance);
+    EXPECT_EQ("2 - 2", form1->Label2->text());
+    EXPECT_EQ("Cannot open Gone Song.mp3: no such file", form1->StatusText);
+    EXPECT_EQ(TStatePicture::Stop, form1->ShownState);
+    EXPECT_EQ(mpsStopped, PlayerStatus());
 
-    form1->EndOfEntryAdvance();
+    // Followed by an entry: passed over to it as at an entry's end.
+    form1->ClearPlaylist();
+    Add({gone, real});
+    form1->CurrentEntry = 1;
+    form1->playfile();
+    ASSERT_TRUE(RunEventsUntil([&] { return Ctl().IsOpen(); }));
     EXPECT_EQ(2, form1->CurrentEntry);
-    EXPECT_EQ(real, form1->PlayingPath);
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    EXPECT_EQ(real, Ctl().PlayingPath());
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
     EXPECT_EQ("128Kbps, 44Khz", form1->Label6->text());
     EXPECT_EQ("MPEG 1, Layer 3, Stereo", form1->Edit7->text());
     EXPECT_EQ(kLampLitColor, TextColorOf(form1->Label9));
     EXPECT_EQ(kLampLitColor, TextColorOf(form1->Label4));
     EXPECT_EQ("2 - 2", form1->Label2->text());
-
-    // While it plays, the advance leaves it alone.
-    form1->EndOfEntryAdvance();
-    EXPECT_EQ(2, form1->CurrentEntry);
+    EXPECT_EQ(TStatePicture::Play, form1->ShownState);
 }
 
 TEST_F(PlaylistPlay, MonoStreamLightsOneLamp) {
@@ -119,6 +133,7 @@ TEST_F(PlaylistPlay, MonoStreamLightsOneLamp) {
     form1->AddEntry(mono);
     form1->CurrentEntry = 1;
     form1->playfile();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ("MPEG 1, Layer 3, Mono", form1->Edit7->text());
     EXPECT_EQ(kLampLitColor, TextColorOf(form1->Label9));
     EXPECT_EQ(kUnlitColor, TextColorOf(form1->Label4));
@@ -133,14 +148,10 @@ TEST_F(PlaylistPlay, UnplayableFileIsTreatedLikeAMissingOne) {
     Add({junk, real});
     form1->CurrentEntry = 1;
     form1->playfile();
-    EXPECT_EQ("junk", form1->TitleText);
-    EXPECT_EQ("000 kbps, 00 khz", form1->Label6->text());
-    EXPECT_EQ(QString(), form1->Edit7->text());
-    EXPECT_NE(mpsPlaying, form1->MP3Player->Status());
-    EXPECT_TRUE(form1->AutoAdvance);  // the next tick goes on
-    form1->EndOfEntryAdvance();
-    EXPECT_EQ(real, form1->PlayingPath);
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    ASSERT_TRUE(RunEventsUntil([&] { return Ctl().IsOpen(); }));
+    EXPECT_EQ("Cannot open junk.mp3: unknown MPEG Audio format.", form1->StatusText);
+    EXPECT_EQ(real, Ctl().PlayingPath());
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
 }
 
 TEST_F(PlaylistPlay, TagPanelShowsTheTagsAndNotTheFileName) {
@@ -156,6 +167,7 @@ TEST_F(PlaylistPlay, TagPanelShowsTheTagsAndNotTheFileName) {
 
     form1->CurrentEntry = 1;
     form1->playfile();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ("An Artist", form1->Edit1->text());
     EXPECT_EQ("A Title", form1->Edit2->text());
     EXPECT_EQ("An Album", form1->Edit4->text());
@@ -167,18 +179,22 @@ TEST_F(PlaylistPlay, TagPanelShowsTheTagsAndNotTheFileName) {
     // No title: the player names the file, which the panel does not show.
     form1->CurrentEntry = 2;
     form1->playfile();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(QString(), form1->Edit2->text());
     EXPECT_EQ(QString(), form1->Edit1->text());
     // A title equal to the file name is hidden too.
     form1->CurrentEntry = 3;
     form1->playfile();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(QString(), form1->Edit2->text());
     EXPECT_EQ("X", form1->Edit1->text());
     // Played from the cache the file name is "wl21.mp3".
     form1->Settings.UseCache = 1;
+    form1->ApplyPlayOptions();
     form1->CurrentEntry = 2;
     form1->playfile();
-    EXPECT_EQ(Home() + "wl21.mp3", form1->PlayingPath);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(Home() + "wl21.mp3", Ctl().PlayingPath());
     EXPECT_EQ(QString(), form1->Edit2->text());
 }
 
@@ -189,17 +205,18 @@ TEST_F(PlaylistPlay, WindowsPlaylistFindsTheFilesBesideIt) {
     const QString list = dir.path() + "/win.m3u";
     ASSERT_TRUE(WriteText(list, "#EXTM3U\r\n#EXTINF:1,A\r\nMusic\\Sub\\a.mp3\r\nC:\\Elsewhere\\b.mp3\r\n"));
     form1->DropFiles({list});
+    ASSERT_TRUE(Settle());
     EXPECT_EQ((QStringList{"Music/Sub/a.mp3", "C:/Elsewhere/b.mp3"}), Column(1));
     EXPECT_EQ((QStringList{"1> a", "2. b"}), Column(0));
-    EXPECT_EQ("Music/Sub/a.mp3", form1->PlayingPath);
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
-    // The absolute Windows entry names nothing here and is skipped.
-    form1->MP3Player->Stop();
-    form1->AutoAdvance = true;
-    form1->EndOfEntryAdvance();
+    EXPECT_EQ("Music/Sub/a.mp3", Ctl().PlayingPath());
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
+    // The absolute Windows entry names nothing here.
+    form1->PlayNext();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(2, form1->CurrentEntry);
     EXPECT_EQ("b", form1->TitleText);
-    EXPECT_EQ(mpsStopped, form1->MP3Player->Status());
+    EXPECT_EQ("Cannot open b.mp3: no such file", form1->StatusText);
+    EXPECT_EQ(mpsStopped, PlayerStatus());
 }
 
 // Entries written on a system that ignores case find their files component
@@ -212,15 +229,18 @@ TEST_F(PlaylistPlay, EntriesFromCaseBlindSystemsFindTheirFiles) {
     const QString list = dir.path() + "/win.m3u";
     ASSERT_TRUE(WriteText(list, "music\\SUB\\B.MP3\r\nMUSIC\\X\\SONG.mp3\r\nMusic\\Sub\\none.mp3\r\n"));
     form1->DropFiles({list});
+    ASSERT_TRUE(Settle());
     EXPECT_EQ((QStringList{"music/SUB/B.MP3", "MUSIC/X/SONG.mp3", "Music/Sub/none.mp3"}), Column(1));
-    EXPECT_EQ("Music/Sub/b.mp3", form1->PlayingPath);
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    EXPECT_EQ("Music/Sub/b.mp3", Ctl().PlayingPath());
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
     form1->PlayNext();
-    EXPECT_EQ("Music/x/Song.mp3", form1->PlayingPath);
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ("Music/x/Song.mp3", Ctl().PlayingPath());
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
     form1->PlayNext();
-    EXPECT_EQ("Music/Sub/none.mp3", form1->PlayingPath);  // still missing: left as written
-    EXPECT_EQ(mpsStopped, form1->MP3Player->Status());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ("Music/Sub/none.mp3", Ctl().PlayingPath());  // still missing: left as written
+    EXPECT_EQ(mpsStopped, PlayerStatus());
 
     // Absolute paths, and paths that exist as written, resolve the same way.
     EXPECT_EQ(dir.path() + "/Music/Sub/b.mp3", ResolveEntryPath(dir.path() + "/MUSIC/sub/B.mp3"));
@@ -240,14 +260,16 @@ TEST_F(PlaylistPlay, Utf8PlaylistWithByteOrderMark) {
     QDir::setCurrent(dir.path());  // relative entries resolve against the current folder
     form1->RunOpenDialog = [&](const QString&, const QString&, bool) { return QStringList{list}; };
     form1->Image13Click();
+    ASSERT_TRUE(Settle());
     ASSERT_EQ(2, form1->EntryCount);
     EXPECT_EQ(QString::fromUtf8("1> \xC3\xA4 \xE2\x99\xAA"), Text(0));
     EXPECT_EQ(QString::fromUtf8("caf\xC3\xA9.mp3"), Text(1, 1));
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
     EXPECT_EQ(QString::fromUtf8("\xC3\xA4 \xE2\x99\xAA"), form1->TitleText);
     form1->PlayNext();
-    EXPECT_EQ(QString::fromUtf8("caf\xC3\xA9.mp3"), form1->PlayingPath);
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(QString::fromUtf8("caf\xC3\xA9.mp3"), Ctl().PlayingPath());
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
 }
 
 }  // namespace wl::test

@@ -68,6 +68,8 @@ protected:
         form1->Settings.UseCache = 0;
         form1->Settings.RandomPlay = 0;
         form1->Settings.RepeatPlay = 0;
+        form1->ApplyPlayOptions();
+        Ctl().SetHoldMs(0);  // the state pictures' holds are the controller tests' matter
     }
     void TearDown() override {
         unsetenv("WAVELANTERN_NULL_SPEED");

@@ -38,11 +38,13 @@ TEST_F(PlaylistTitles, TagsNameTheEntriesAndTheTitle) {
     EXPECT_EQ((QStringList{"1. The Band - Night Song", "2. Lonely Title", "3. 03 none"}), Column(0));
     form1->CurrentEntry = 1;
     form1->playfile();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ("The Band - Night Song", form1->TitleText);  // the title strip and the saver show it
     EXPECT_EQ("1> The Band - Night Song", Text(0));
     EXPECT_EQ("Night Song", form1->Edit2->text());
     form1->CurrentEntry = 3;
     form1->playfile();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ("03 none", form1->TitleText);
 
     // Option off: names and title by file name again, marks kept.
@@ -51,6 +53,7 @@ TEST_F(PlaylistTitles, TagsNameTheEntriesAndTheTitle) {
     EXPECT_EQ((QStringList{"1> 01 both", "2. 02 title", "3> 03 none"}), Column(0));
     form1->CurrentEntry = 1;
     form1->playfile();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ("01 both", form1->TitleText);
     form1->Extra.TitlesFromTags = true;
     form1->TitlesOptionChanged();

@@ -33,15 +33,18 @@ protected:
         form2.reset();
         form1.reset();
         Create(arguments);
+        Ctl().SetHoldMs(0);
         form1->FormShow();
+        ASSERT_TRUE(Settle());
     }
     // Plays entry `entry` of the songs and moves to `ms` in it.
     void PlayAt(int entry, int64_t ms) {
         Add(songs_);
         form1->CurrentEntry = static_cast<int16_t>(entry);
         form1->playfile();
-        ASSERT_EQ(mpsPlaying, form1->MP3Player->Status());
-        form1->MP3Player->Seek(ms);
+        ASSERT_TRUE(Settle());
+        ASSERT_EQ(mpsPlaying, PlayerStatus());
+        Ctl().Seek(ms);
     }
     QStringList SavedList() const {
         return QString::fromUtf8(ReadAll(Home() + "wl21.m3u")).split('\n', Qt::SkipEmptyParts);
@@ -53,17 +56,17 @@ protected:
 
 TEST_F(SessionResume, PlayingSessionPlaysOnWhereItWas) {
     PlayAt(2, 60'000);
-    form1->MP3Player->SetVolume(40);
-    const int64_t at = form1->MP3Player->Position();
+    Ctl().SetVolume(40);
+    const int64_t at = PlayerPosition();
     ASSERT_GE(at, 60'000);
     Restart();
     EXPECT_EQ(songs_, Column(1));
     EXPECT_EQ(2, form1->CurrentEntry);
-    EXPECT_EQ(songs_[1], form1->PlayingPath);
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
-    EXPECT_GE(form1->MP3Player->Position(), at);
-    EXPECT_LT(form1->MP3Player->Position(), at + 30'000);
-    EXPECT_EQ(40, form1->MP3Player->Volume());
+    EXPECT_EQ(songs_[1], Ctl().PlayingPath());
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
+    EXPECT_GE(PlayerPosition(), at);
+    EXPECT_LT(PlayerPosition(), at + 30'000);
+    EXPECT_EQ(40, OnPlayer([](TMP3Player& p) { return p.Volume(); }));
     ASSERT_NE(form1->ExTrackBar1, nullptr);
     EXPECT_EQ(60, form1->ExTrackBar1->Position());
 }
@@ -71,19 +74,21 @@ TEST_F(SessionResume, PlayingSessionPlaysOnWhereItWas) {
 // Paused (or stopped) at exit: nothing plays; Play starts the entry where it was.
 TEST_F(SessionResume, PausedSessionWaitsAtItsEntryAndPosition) {
     PlayAt(3, 90'000);
-    form1->MP3Player->Pause();
-    const int64_t at = form1->MP3Player->Position();
+    form1->Image9Click();
+    const int64_t at = PlayerPosition();
     Restart();
     EXPECT_EQ(3, form1->CurrentEntry);
-    EXPECT_EQ(mpsStopped, form1->MP3Player->Status());
+    EXPECT_EQ(mpsStopped, PlayerStatus());
     EXPECT_EQ("three", form1->TitleText);
     EXPECT_EQ(2, form1->sg1->currentRow());
     form1->Image7Click();
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
-    EXPECT_GE(form1->MP3Player->Position(), at);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
+    EXPECT_GE(PlayerPosition(), at);
     // Only that start resumes: the next start of the entry is from its beginning.
     form1->Image7Click();
-    EXPECT_LT(form1->MP3Player->Position(), at);
+    ASSERT_TRUE(Settle());
+    EXPECT_LT(PlayerPosition(), at);
 }
 
 // Files on the command line, or the option off: the start-up of old.
@@ -92,13 +97,13 @@ TEST_F(SessionResume, FilesOrTheOptionOffStartAsBefore) {
     Restart({songs_[2]});
     EXPECT_EQ(QStringList{songs_[2]}, Column(1));
     EXPECT_EQ(1, form1->CurrentEntry);
-    EXPECT_EQ(mpsPlaying, form1->MP3Player->Status());
-    EXPECT_LT(form1->MP3Player->Position(), 60'000);
+    EXPECT_EQ(mpsPlaying, PlayerStatus());
+    EXPECT_LT(PlayerPosition(), 60'000);
 
     form1->Extra.ResumePlayback = false;
     Restart();
     EXPECT_EQ(0, form1->EntryCount);  // no autoload either
-    EXPECT_EQ(mpsStopped, form1->MP3Player->Status());
+    EXPECT_EQ(mpsStopped, PlayerStatus());
 }
 
 // Quitting with an empty list keeps a saved list; a non-empty session

@@ -139,7 +139,7 @@ TEST_F(SettingsLoad, ThreeByteFileLoadsWithDefaultsAndIsRewrittenInFull) {
     ASSERT_TRUE(WriteText(Home() + "wl.ini", QByteArray::fromHex("020001")));
     Create();
     EXPECT_EQ(form1->ComboBox1->currentText(), "Highest");
-    EXPECT_EQ(form1->MP3Player->DecodePriority(), TThreadPriority::tpHighest);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.DecodePriority(); }), TThreadPriority::tpHighest);
     EXPECT_FALSE(form1->CheckBox1->isChecked());
     EXPECT_FALSE(form1->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_TRUE(form1->CheckBox2->isChecked());
@@ -160,7 +160,7 @@ TEST_F(SettingsLoad, EqualizerStoredAs100LoadsAsOn) {
     ASSERT_TRUE(WriteText(Home() + "wl.ini", record));
     Create();
     EXPECT_EQ(form1->Settings.EqualizerOn, 100);
-    EXPECT_TRUE(form1->MP3Player->EqualizerEnabled());
+    EXPECT_TRUE(OnPlayer([](TMP3Player& p) { return p.EqualizerEnabled(); }));
 }
 
 TEST_F(SettingsLoad, TimeRemaining2CountsDownButSavesAs0) {
@@ -183,7 +183,7 @@ TEST_F(SettingsLoad, IdleIsSavedAs7WhileThePlayerKeepsItsPriority) {
     form1->ComboBox1->setEditText("Idle");
     form1->Button1Click();
     EXPECT_EQ(ReadAll(Home() + "wl.ini")[0], 7);
-    EXPECT_EQ(form1->MP3Player->DecodePriority(), TThreadPriority::tpNormal);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.DecodePriority(); }), TThreadPriority::tpNormal);
     // "Save" closes the panel.
     EXPECT_TRUE(form1->Panel4->isHidden());
     EXPECT_EQ(form1->height(), 183);
@@ -193,7 +193,7 @@ TEST_F(SettingsLoad, IdleIsSavedAs7WhileThePlayerKeepsItsPriority) {
     form2.reset();
     form1.reset();
     Create();
-    EXPECT_EQ(form1->MP3Player->DecodePriority(), TThreadPriority::tpIdle);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.DecodePriority(); }), TThreadPriority::tpIdle);
     EXPECT_EQ(form1->ComboBox1->currentText(), "Idle");
 }
 
@@ -203,7 +203,7 @@ TEST_F(SettingsLoad, PriorityTextOutsideTheListSavesNormal) {
     ASSERT_TRUE(WriteText(Home() + "wl.ini", record));
     Create();
     EXPECT_EQ(form1->ComboBox1->currentText(), "Normal");
-    EXPECT_EQ(form1->MP3Player->DecodePriority(), TThreadPriority::tpNormal);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.DecodePriority(); }), TThreadPriority::tpNormal);
     EXPECT_EQ(ReadAll(Home() + "wl.ini")[0], 9);
     form1->ComboBox1->setEditText("idle");  // exact match only
     form1->Button1Click();

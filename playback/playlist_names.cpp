@@ -1,4 +1,4 @@
-#include "app/playlist_names.h"
+#include "playback/playlist_names.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/m3u.h"
+#include "playback/m3u.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,17 +1,19 @@
-#include "app/playlist_model.h"
+#include "playback/playlist_model.h"
 
 #include <QRandomGenerator>
 
 #include <algorithm>
 
-#include "app/m3u.h"
-#include "app/playlist_names.h"
+#include "playback/m3u.h"
+#include "playback/playlist_names.h"
 
 namespace wl {
 
 bool PlaylistModel::Empty() const { return entries_.empty() || entries_.front().Path.isEmpty(); }
 
 QString PlaylistModel::Path(int row) const { return row >= 0 && row < Rows() ? entries_[row].Path : QString(); }
+
+TPlaylistEntry PlaylistModel::Entry(int row) const { return row >= 0 && row < Rows() ? entries_[row] : TPlaylistEntry{}; }
 
 QString PlaylistModel::Label(int row) const {
     if (row < 0 || row >= Rows() || entries_[row].Path.isEmpty()) return {};
@@ -29,13 +31,16 @@ QStringList PlaylistModel::Paths() const {
 
 QString PlaylistModel::NameFor(const QString& path) const { return NameOf ? NameOf(path) : DisplayName(path); }
 
-void PlaylistModel::Changed(int first, int last) {
-    if (OnChanged && first <= last) OnChanged(first, last);
+void PlaylistModel::RowsChanged(int first, int last) {
+    if (first <= last) emit Changed(first, last);
 }
 
 // ------------------------------------------------------------------ entries
 
-bool PlaylistModel::AddEntry(const QString& path) {
+bool PlaylistModel::AddEntry(const QString& path) { return AddEntry(TPlaylistEntry{path, {}, {}, {}, false}); }
+
+bool PlaylistModel::AddEntry(const TPlaylistEntry& added) {
+    const QString& path = added.Path;
     if (path.isEmpty() || !IsMp3Path(path)) return false;
     int row = 0;
     if (Empty()) {
@@ -48,8 +53,8 @@ bool PlaylistModel::AddEntry(const QString& path) {
     }
     // The new entry takes row EntryCount (the count before it was added).
     entries_.resize(static_cast<size_t>(row));
-    entries_.push_back({path, NameFor(path), false});
-    if (OnAdded) OnAdded(row);
+    entries_.push_back({path, added.Range, added.Meta, NameFor(path), false});
+    emit Added(row);
     return true;
 }
 
@@ -68,7 +73,7 @@ void PlaylistModel::Clear() {
     entries_.clear();
     EntryCount = 0;
     CurrentEntry = 0;
-    if (OnCleared) OnCleared();
+    emit Cleared();
 }
 
 void PlaylistModel::RemoveEntries(int first, int last) {
@@ -78,7 +83,7 @@ void PlaylistModel::RemoveEntries(int first, int last) {
     if (rows <= 1 || removed >= rows) {
         entries_.clear();
         EntryCount = 0;
-        if (OnCleared) OnCleared();
+        emit Cleared();
         return;
     }
     EntryCount = static_cast<int16_t>(std::max(0, EntryCount - removed));
@@ -96,7 +101,7 @@ void PlaylistModel::RemoveRows(int first, int count) {
     // Entries added later at the freed numbers start as not played.
     for (int n = rows - removed + 1; n <= std::min(rows, kMaxEntries); ++n) NotPlayed[n] = static_cast<int16_t>(n);
     entries_.erase(entries_.begin() + first, entries_.begin() + first + removed);
-    if (OnRemoved) OnRemoved(first, removed);
+    emit Removed(first, removed);
 }
 
 void PlaylistModel::RenumberEntries() {
@@ -106,13 +111,13 @@ void PlaylistModel::RenumberEntries() {
         entry.Played = NotPlayed[r + 1] == 0;
         entry.Name = NameFor(entry.Path);
     }
-    Changed(0, rows - 1);
+    RowsChanged(0, rows - 1);
 }
 
 void PlaylistModel::MarkPlayed(int row) {
     if (row < 0 || row >= Rows() || entries_[row].Played) return;
     entries_[row].Played = true;
-    Changed(row, row);
+    RowsChanged(row, row);
 }
 
 void PlaylistModel::SetName(int row, const QString& name) {
@@ -120,7 +125,7 @@ void PlaylistModel::SetName(int row, const QString& name) {
     TPlaylistEntry& entry = entries_[row];
     if (entry.Path.isEmpty() || entry.Name == name) return;
     entry.Name = name;
-    Changed(row, row);
+    RowsChanged(row, row);
 }
 
 // ------------------------------------------------------------- random order

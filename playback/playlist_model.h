@@ -1,13 +1,16 @@
-// The playlist: its entries (the path as added, the name shown, the played
-// mark), the current entry and the count, the random order's not-played
-// flags, and reading and writing playlist files. The main window's grid
-// shows it; the media controls and a second start's hand-off change it.
+// The playlist: its entries (where the sound comes from, what is known of it
+// before opening, the name shown, the played mark), the current entry and
+// the count, the random order's not-played flags, and reading and writing
+// playlist files. The playback controller plays it; the main window's grid
+// shows it and follows its signals; the media controls and a second start's
+// hand-off change it.
 //
 // Entries are numbered from 1 (entry n is row n - 1). EntryCount equals the
 // rows as entries are added and removed; the window's procedures set it (and
 // CurrentEntry) directly as well.
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -21,14 +24,37 @@ namespace wl {
 // The 16-bit count and the flag table end here.
 inline constexpr int kMaxEntries = 32767;
 
+// Part of a source to play, in samples per channel from its start (after
+// the encoder's delay); the whole source by default.
+struct TSampleRange {
+    int64_t First = 0;
+    int64_t Count = -1;  // -1: to the end
+    bool Whole() const { return First == 0 && Count < 0; }
+    bool operator==(const TSampleRange&) const = default;
+};
+
+// What is known of an entry before it is opened (all may be empty).
+struct TEntryMeta {
+    QString Title;
+    QString Artist;
+    QString Album;
+    int64_t LengthMs = 0;  // 0: unknown
+    bool operator==(const TEntryMeta&) const = default;
+};
+
 struct TPlaylistEntry {
-    QString Path;  // as added (relative entries of a playlist stay relative)
+    QString Path;  // the source: a file path as added (relative entries of a playlist stay relative)
+    TSampleRange Range;
+    TEntryMeta Meta;
     QString Name;  // the name shown
     bool Played = false;
 };
 
-class PlaylistModel {
+class PlaylistModel : public QObject {
+    Q_OBJECT
 public:
+    explicit PlaylistModel(QObject* parent = nullptr) : QObject(parent) {}
+
     int16_t EntryCount = 0;
     int16_t CurrentEntry = 0;  // 0: none
     // Random order: NotPlayed[n] is n until entry n is picked, then 0.
@@ -37,12 +63,17 @@ public:
     int Rows() const { return static_cast<int>(entries_.size()); }
     bool Empty() const;                // no entry in the first row
     QString Path(int row) const;       // empty outside the list
+    // The whole entry; an empty one outside the list.
+    TPlaylistEntry Entry(int row) const;
     QString Label(int row) const;      // "12. Name", "12> Name" once played; empty outside the list
     QStringList Paths() const;         // one per row; none when Empty()
 
     // Appends an ".mp3" path (other paths and a full list are ignored); true
     // when it was added.
     bool AddEntry(const QString& path);
+    // The same with a range and what is known of it (its name and played mark
+    // are the list's).
+    bool AddEntry(const TPlaylistEntry& entry);
     // Appends the entries of a playlist file (comment lines left out).
     void ReadM3U(const QString& path);
     // The list's own file (the default playlist): cleared, then every line
@@ -72,15 +103,16 @@ public:
 
     // The name shown for a path; DisplayName when unset.
     std::function<QString(const QString& path)> NameOf;
-    // Changes, for the views.
-    std::function<void(int row)> OnAdded;
-    std::function<void(int first, int last)> OnChanged;   // texts of these rows
-    std::function<void(int first, int count)> OnRemoved;  // `count` rows from `first`
-    std::function<void()> OnCleared;
+
+signals:
+    void Added(int row);
+    void Changed(int first, int last);  // texts of these rows
+    void Removed(int first, int count);  // `count` rows from `first`
+    void Cleared();
 
 private:
     QString NameFor(const QString& path) const;
-    void Changed(int first, int last);
+    void RowsChanged(int first, int last);
     std::vector<TPlaylistEntry> entries_;
 };
 
