@@ -115,7 +115,9 @@ void TPlaybackController::PlayPause() { Submit({TCommand::PlayPause}); }
 void TPlaybackController::Stop() { Submit({TCommand::Stop}); }
 void TPlaybackController::Next() { Submit({TCommand::Next}); }
 void TPlaybackController::Previous() { Submit({TCommand::Previous}); }
-void TPlaybackController::Seek(int64_t ms) { Submit({TCommand::Seek, 0, ms}); }
+// (A seek belongs to what plays when it is given: one that waits out a hold
+// while that entry ends is dropped.)
+void TPlaybackController::Seek(int64_t ms) { Submit({TCommand::Seek, 0, ms, generation_}); }
 
 void TPlaybackController::SetVolume(int volume) {
     if (volume < 0 || volume > 100) return;
@@ -227,14 +229,14 @@ void TPlaybackController::Apply(const TQueued& c) {
         DoStop(TStopCause::Command);
         return;
     case TCommand::Seek: {
-        if (!open_ || state_ == TPlayState::Stopped || facts_.LengthMs <= 0) return;
+        if (c.generation != generation_ || !open_ || state_ == TPlayState::Stopped || facts_.LengthMs <= 0) return;
         const int64_t ms = std::clamp<int64_t>(c.ms, 0, facts_.LengthMs);
         positionMs_ = ms;
         positionClock_.restart();
         emit PositionChanged(ms, facts_.LengthMs);
         player_->Post([this, g = generation_, ms](TMP3Player& p) {
             if (g != playerGeneration_) return;
-                try {
+            try {
                 p.Seek(ms);
                 const int64_t at = p.Position();
                 Report([this, g, at] { Positioned(g, at, true); });
@@ -387,7 +389,13 @@ void TPlaybackController::StartCurrent() {
     emit MetadataChanged();
     Hold([this] {
         autoAdvance_ = true;
-        if (endPending_) {
+        // An end during the hold advances now, unless a command given
+        // meanwhile decides what plays next.
+        const bool decided = std::any_of(queue_.begin(), queue_.end(), [](const TQueued& q) {
+            return q.command == TCommand::PlayEntry || q.command == TCommand::StartList || q.command == TCommand::Next ||
+                   q.command == TCommand::Previous || q.command == TCommand::Stop;
+        });
+        if (endPending_ && !decided) {
             endPending_ = false;
             Advance();
         }

@@ -225,6 +225,7 @@ private:
         TCommand command;
         int entry = 0;
         int64_t ms = 0;
+        uint64_t generation = 0;  // a seek's: what played when it was given
     };
     // An entry given to the player to play on into.
     struct THanded {

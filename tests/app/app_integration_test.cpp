@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 
 #include "app/scramble.h"
 #include "tests/app/app_fixture.h"
@@ -95,6 +96,31 @@ TEST_F(AppIntegration, TransportRowDrivesPlayerAndPlaylist) {
     ASSERT_TRUE(Settle());
     EXPECT_EQ(form1->CurrentEntry, 1);
     EXPECT_EQ(PlayerStatus(), mpsPlaying);
+}
+
+// The program says on stderr, as in its status line, which entry it could not
+// play and why, and plays on.
+TEST_F(AppIntegration, ProgramTellsOnStderrWhatItCannotPlay) {
+    QProcess program;
+    program.setProgram(QStringLiteral(WL_APP_BIN));
+    program.setArguments({QString::fromStdString(dir_.File("03 - Night.mp3")), tone_});
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("WAVELANTERN_HOME", Home());  // an instance of its own
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("WAVELANTERN_AUDIO", "null");
+    program.setProcessEnvironment(env);
+    program.start();
+    ASSERT_TRUE(program.waitForStarted(10000));
+    QByteArray err;
+    const bool told = RunEventsUntil(
+        [&] {
+            err += program.readAllStandardError();
+            return err.contains("wavelantern: Cannot open 03 - Night.mp3: no such file\n");
+        },
+        15000);
+    program.terminate();
+    program.waitForFinished(10000);
+    EXPECT_TRUE(told) << err.toStdString();
 }
 
 }  // namespace wl::test

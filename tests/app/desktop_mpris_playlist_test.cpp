@@ -3,8 +3,12 @@
 #if WL_HAVE_DBUS
 
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QFileInfo>
 #include <QUrl>
+
+#include <algorithm>
+#include <vector>
 
 #include "tests/app/desktop_mpris_fixture.h"
 
@@ -68,6 +72,25 @@ TEST_F(DesktopMprisPlaylist, NextAndPreviousFollowTheList) {
     EXPECT_TRUE(monitor_->WaitFor("'CanGoNext': <true>", mark)) << monitor_->Text().toStdString();
     EXPECT_EQ(client_->Metadata().value("xesam:url").toString(),
               QString::fromLatin1(QUrl::fromLocalFile(QFileInfo(paths_[1]).absoluteFilePath()).toEncoded()));
+}
+
+// Calls in a burst are each carried out: twenty Nexts move twenty entries.
+TEST_F(DesktopMprisPlaylist, BurstOfNextsMovesOneEntryEach) {
+    ASSERT_NO_FATAL_FAILURE(StartList());
+    for (int i = 4; i <= 25; ++i) form1->AddEntry(paths_[static_cast<size_t>(i % 3)]);
+    std::vector<QDBusPendingCall> calls;
+    for (int i = 0; i < 20; ++i) {
+        calls.push_back((*client_)->asyncCall(
+            QDBusMessage::createMethodCall(kMprisServiceName, kMprisObjectPath, kMprisPlayer, "Next")));
+    }
+    ASSERT_TRUE(RunEventsUntil([&] {
+        return std::all_of(calls.begin(), calls.end(), [](const QDBusPendingCall& c) { return c.isFinished(); });
+    }));
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->CurrentEntry == 21 && Ctl().IsOpen() && !Ctl().Holding(); }))
+        << form1->CurrentEntry;
+    RunEvents(400);
+    EXPECT_EQ(form1->CurrentEntry, 21);
+    EXPECT_EQ(TrackId(), "/org/wavelantern/track/21");
 }
 
 // Seeking past the end acts as Next.

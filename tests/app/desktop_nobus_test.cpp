@@ -1,12 +1,14 @@
 // Without a session bus, or with the name taken, the player runs without the
 // service and says so once; the state the service reports is read right.
 #include <QFileInfo>
+#include <QUrl>
 
 #include <string>
 
 #include "app/mpris.h"
 #include "app/mpris_state.h"
 #include "tests/app/app_fixture.h"
+#include "tests/app/playlist_support.h"
 
 #if WL_HAVE_DBUS
 #include <QDBusConnection>
@@ -139,7 +141,18 @@ TEST_F(DesktopNoBus, StateReadFromTheController) {
     s = ReadMprisState(Ctl());
     EXPECT_FALSE(s.canGoNext);
     EXPECT_FALSE(s.canGoPrevious);
-    form1->Playlist.Clear();
+
+    // Played from the cache copy: the entry's own file is told.
+    const QString song = Home() + "music/song.mp3";
+    ASSERT_TRUE(WriteSilentMp3(song, 100'000));
+    form1->Settings.UseCache = 1;
+    form1->ApplyPlayOptions();
+    PlayAlone(song);
+    ASSERT_EQ(Ctl().PlayingPath(), form1->CachePath());
+    s = ReadMprisState(Ctl());
+    EXPECT_EQ(s.track.url, QString::fromLatin1(QUrl::fromLocalFile(song).toEncoded()));
+    EXPECT_EQ(s.track.title, "song");
+    EXPECT_TRUE(s.canSeek);
 }
 
 }  // namespace wl::test

@@ -50,7 +50,7 @@ TEST_F(Controller, BurstOfNextsMovesOneEntryEach) {
 }
 
 // An entry that ends while a hold runs is advanced from once, at the hold's
-// end: during a start's hold it moves on then; during a Next's hold the Next
+// end: during a start's hold it moves on then; when a Next was given it
 // alone decides (1 -> 2, never 3).
 TEST_F(Controller, EndDuringAHoldAdvancesOnce) {
     Start();
@@ -69,10 +69,19 @@ TEST_F(Controller, EndDuringAHoldAdvancesOnce) {
     c->SetHoldMs(1000);
     c->Next();
     ASSERT_TRUE(RunUntil([&] { return started.size() == 4; }));
-    RunFor(600);
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(started, (std::vector<int>{1, 2, 1, 2}));
     EXPECT_EQ(2, c->CurrentEntry());
     EXPECT_TRUE(c->Playing());
+
+    // A Next given during a start's hold, the entry ending meanwhile: the
+    // Next alone moves on.
+    c->PlayEntry(1);
+    c->Next();
+    ASSERT_TRUE(RunUntil([&] { return started.size() == 6; }));
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(started, (std::vector<int>{1, 2, 1, 2, 1, 2}));
+    EXPECT_EQ(2, c->CurrentEntry());
 }
 
 // With random on and repeat off the list stops once every entry has played;
