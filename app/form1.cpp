@@ -335,7 +335,6 @@ void TForm1::Timer4Timer() {
         LoadDefaultPlaylist();
         StartFirstEntry();
     }
-    if (OnHousekeepingTick) OnHousekeepingTick();
 }
 
 void TForm1::SpeedButton1Click() {

@@ -373,8 +373,6 @@ public:
     std::array<uint32_t, 41 * 81> BitmapL{};  // 0x00RRGGBB, row by row from the top
     std::array<uint32_t, 41 * 81> BitmapR{};
     std::function<void(int& hour, int& minute, int& second)> ClockSource;  // wall clock; replaceable for tests
-    std::function<void()> OnMeterTick;  // after each meter tick: periodic work may ride on its wake-ups
-    std::function<void()> OnHousekeepingTick;  // after each housekeeping tick, likewise
     TStatePicture ShownState = TStatePicture::Stop;  // what the state image shows
     std::array<bool, 3> IndicatorsOn{};  // equalizer, random, repeat
 

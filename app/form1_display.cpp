@@ -314,7 +314,6 @@ void TForm1::Timer1Timer() {
 
     if (MeterTicks % 2 == 0 && ScrollPause == 0 && ScrollOn) ScrollTitle();
     if (Panel3 && Panel3->isVisibleTo(this)) AboutTick();
-    if (OnMeterTick) OnMeterTick();
     RideClockTick();
     ParkMeterTickIfIdle();
 }
