@@ -370,14 +370,10 @@ int16_t TSoundOut::SoftLimit(double v) {
 }
 
 void TSoundOut::ApplyGainAndLimit(int16_t* samples, size_t count, double gain) {
-    if (gain == 1.0) {
-        for (size_t i = 0; i < count; ++i) {
-            const int32_t v = samples[i];
-            if (v > kLimitThreshold || v < -kLimitThreshold) samples[i] = SoftLimit(v);
-        }
-        return;
-    }
-    for (size_t i = 0; i < count; ++i) samples[i] = SoftLimit(samples[i] * gain);
+    // At 1 the PCM passes unchanged; below 1 it cannot exceed full scale.
+    if (gain == 1.0) return;
+    for (size_t i = 0; i < count; ++i)
+        samples[i] = gain < 1.0 ? static_cast<int16_t>(std::lrint(samples[i] * gain)) : SoftLimit(samples[i] * gain);
 }
 
 void TSoundOut::SetGain(double gain) {
@@ -396,9 +392,12 @@ void TSoundOut::ProcessFill() {
     const int32_t bytes = end - processed_;
     processed_ = end;
     if (bitsPerSample_ != 16) return;
-    for (int32_t i = 0; i < bytes; i += 2) {
-        const int32_t v = Load16(data + i);
-        if (gain_ != 1.0 || v > kLimitThreshold || v < -kLimitThreshold) Store16(data + i, SoftLimit(v * gain_));
+    if (gain_ != 1.0) {
+        for (int32_t i = 0; i < bytes; i += 2) {
+            int16_t v = Load16(data + i);
+            ApplyGainAndLimit(&v, 1, gain_);
+            Store16(data + i, v);
+        }
     }
     FadeIn(data, bytes);
 }

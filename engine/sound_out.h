@@ -3,8 +3,9 @@
 // finished ones come back on the output thread, which also wakes a waiting
 // producer and sends throttled progress notifications.
 //
-// 16-bit PCM passes an output stage on its way into the buffers: a gain, a
-// fade-in after a cut or a pause, and a soft limiter above -1 dBFS. Sound is
+// 16-bit PCM passes an output stage on its way into the buffers: a gain
+// (above 1 with a soft limiter above -1 dBFS) and a fade-in after a cut or a
+// pause. Sound is
 // never cut off abruptly: Cut and Pause play a short faded tail of what is
 // playing before they drop (Cut) or hold back (Pause) the rest.
 #pragma once
@@ -32,8 +33,8 @@ public:
     static constexpr int kBufferCount = 4;
     // Length of the fades at a cut, a pause and a resume.
     static constexpr int32_t kRampMs = 5;
-    // The soft limiter: magnitudes up to kLimitThreshold (-1 dBFS) pass
-    // unchanged, larger ones bend smoothly towards kLimitCeiling.
+    // The soft limiter at gains above 1: magnitudes up to kLimitThreshold
+    // (-1 dBFS) pass unchanged, larger ones bend smoothly towards kLimitCeiling.
     static constexpr int32_t kLimitThreshold = 29205;
     static constexpr int32_t kLimitCeiling = 32767;
 
@@ -112,10 +113,11 @@ public:
     void SetNotifyInterval(int32_t ms) { notifyInterval_.store(ms); }
     // Linear gain of the output stage for 16-bit PCM (ReplayGain, equalizer
     // headroom); applied to what is written from now on. 1 leaves the PCM
-    // bit-identical (apart from the limiter, which only acts above -1 dBFS).
+    // bit-identical, below 1 it is scaled and rounded, above 1 limited.
     void SetGain(double gain);
     double Gain() const { return gain_; }
-    // The output stage on its own: gain, then the soft limiter, in place.
+    // The output stage on its own, in place: the gain, and above 1 the soft
+    // limiter.
     static void ApplyGainAndLimit(int16_t* samples, size_t count, double gain);
     static int16_t SoftLimit(double v);
 

@@ -605,31 +605,27 @@ TEST(SoundOutStageTest, PauseResumeAndCutFadeInsteadOfJumping) {
                            test::BytesToPcm16(second).begin() + static_cast<std::ptrdiff_t>(ramp)));
 }
 
-// Below -1 dBFS the stage leaves samples alone; above, it bends them smoothly
-// below full scale; a gain scales before the limiter.
-TEST(SoundOutStageTest, SoftLimiterAndGain) {
-    std::vector<int16_t> quiet = {0, 1, -1, 1000, -29205, 29205, 12345, -32000 / 2};
-    std::vector<int16_t> copy = quiet;
+// At gain 1 the stage leaves every sample alone, full scale included; below
+// 1 it rounds (to nearest, ties to even); above 1 the soft limiter bends
+// what exceeds -1 dBFS smoothly below full scale.
+TEST(SoundOutStageTest, GainAndSoftLimiter) {
+    const std::vector<int16_t> loud = {0, 1, -1, 29205, 29206, 31000, 32767, -32768};
+    std::vector<int16_t> copy = loud;
     TSoundOut::ApplyGainAndLimit(copy.data(), copy.size(), 1.0);
-    EXPECT_EQ(copy, quiet) << "bit-identical below the threshold";
-    std::vector<int16_t> loud = {29206, 30000, 31000, 32000, 32767, -32768};
-    TSoundOut::ApplyGainAndLimit(loud.data(), loud.size(), 1.0);
-    for (size_t i = 0; i + 1 < 5; ++i) EXPECT_LT(loud[i], loud[i + 1]) << "still rising, " << i;
-    EXPECT_LT(loud[4], 32767);
-    EXPECT_GT(loud[4], 31000);
-    EXPECT_LE(-loud[5] - loud[4], 1) << "the same bend below zero";
+    EXPECT_EQ(copy, loud) << "bit-identical at unity";
+    std::vector<int16_t> half = {1001, -1001, 3, -32768};
+    TSoundOut::ApplyGainAndLimit(half.data(), half.size(), 0.5);
+    EXPECT_EQ(half, (std::vector<int16_t>{500, -500, 2, -16384})) << "rounded to nearest, ties to even";
     // Smooth at the knee: the slope stays near 1 just above it.
     EXPECT_NEAR(TSoundOut::SoftLimit(29305) - TSoundOut::SoftLimit(29205), 100, 3);
     // Four times too loud: nothing at full scale, the order kept.
-    std::vector<int16_t> boosted = {8000, -8000, 16000, 32767};
+    std::vector<int16_t> boosted = {7000, 7500, 8000, -8000, 16000, 32767};
     TSoundOut::ApplyGainAndLimit(boosted.data(), boosted.size(), 4.0);
-    EXPECT_EQ(boosted[0], TSoundOut::SoftLimit(32000));
-    EXPECT_EQ(boosted[1], -boosted[0]);
-    EXPECT_LE(boosted[0], boosted[2]);
-    EXPECT_LT(boosted[3], 32767);
-    std::vector<int16_t> half = {1001, -1001, 3};
-    TSoundOut::ApplyGainAndLimit(half.data(), half.size(), 0.5);
-    EXPECT_EQ(half, (std::vector<int16_t>{500, -500, 2})) << "rounded to nearest, ties to even";
+    EXPECT_EQ(boosted[0], TSoundOut::SoftLimit(28000)) << "below the knee after the gain";
+    EXPECT_LT(boosted[1], boosted[2]);
+    EXPECT_EQ(boosted[3], -boosted[2]);
+    EXPECT_LE(boosted[2], boosted[4]);
+    EXPECT_LT(boosted[5], 32767);
 }
 
 // ------------------------------------------------------------------ devices
