@@ -528,7 +528,8 @@ bool TMP3Player::ApplyEqualizer() {
 
     const int32_t enabled = eqEnabled_ ? 1 : 0;
     // A boost is taken out of the tables and given back in the output stage,
-    // where the soft limiter rounds off what would clip in the decoder.
+    // whose limiter holds the peaks that would clip in the decoder below
+    // full scale.
     int32_t headroom = 0;
     if (enabled) {
         const int32_t bands = eqMode_ == memSubBand ? kBandCount : BandCount();

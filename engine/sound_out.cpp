@@ -209,6 +209,7 @@ void TSoundOut::Open() {
             queued_.store(0);
             submitted_ = 0;
             processed_ = 0;
+            limiter_.Configure(sampleRate_, channels_);
             rampDone_ = -1;
             heldCount_ = 0;
             tailQueued_.store(false);
@@ -239,6 +240,7 @@ void TSoundOut::FreeBuffers() {
     scratch_.reset();
     fill_ = 0;
     processed_ = 0;
+    limiter_.Reset();
     heldCount_ = 0;
     bufferSize_ = 0;
 }
@@ -283,7 +285,7 @@ void TSoundOut::Close() {
 bool TSoundOut::CanWrite() {
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     // Closed: there are no buffers to write into.
-    return Active() && bufferSize_ > 0 && queued_.load() < kBufferCount && fill_ < bufferSize_;
+    return Active() && bufferSize_ > 0 && queued_.load() < kBufferCount && Occupied() < bufferSize_;
 }
 
 int32_t TSoundOut::FreePercent() {
@@ -291,7 +293,7 @@ int32_t TSoundOut::FreePercent() {
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     if (bufferSize_ <= 0) return 0;
     const int64_t total = static_cast<int64_t>(kBufferCount) * bufferSize_;
-    const int64_t free = static_cast<int64_t>(kBufferCount - queued_.load()) * bufferSize_ - fill_;
+    const int64_t free = static_cast<int64_t>(kBufferCount - queued_.load()) * bufferSize_ - Occupied();
     return static_cast<int32_t>(free * 100 / total);
 }
 
@@ -300,14 +302,14 @@ int32_t TSoundOut::Write(const void* data, int32_t count) {
     int32_t taken = 0;
     while (count > 0 && CanWrite()) {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
-        const int32_t n = std::min(bufferSize_ - fill_, count);
+        const int32_t n = std::min(bufferSize_ - Occupied(), count);
         std::memcpy(headers_[currentIndex_].Data + fill_, src, static_cast<size_t>(n));
         fill_ += n;
         src += n;
         count -= n;
         taken += n;
         ProcessFill();
-        if (fill_ == bufferSize_) WaveWrite();
+        if (Occupied() >= bufferSize_) WaveWrite();
     }
     return taken;
 }
@@ -359,47 +361,43 @@ void TSoundOut::UpdateAllDone() {
 
 int32_t TSoundOut::RampFrames() const { return std::max(1, sampleRate_ * kRampMs / 1000); }
 
-int16_t TSoundOut::SoftLimit(double v) {
-    const double a = std::fabs(v);
-    if (a <= kLimitThreshold) return static_cast<int16_t>(std::lrint(v));
-    // Slope 1 at the threshold, approaching the ceiling without reaching it.
-    const double span = kLimitCeiling - kLimitThreshold;
-    const double y = std::floor(kLimitThreshold + span * std::tanh((a - kLimitThreshold) / span));
-    const int32_t m = std::min(static_cast<int32_t>(y), kLimitCeiling - 1);
-    return static_cast<int16_t>(v < 0 ? -m : m);
-}
-
-void TSoundOut::ApplyGainAndLimit(int16_t* samples, size_t count, double gain) {
-    // At 1 the PCM passes unchanged; below 1 it cannot exceed full scale.
-    if (gain == 1.0) return;
-    for (size_t i = 0; i < count; ++i)
-        samples[i] = gain < 1.0 ? static_cast<int16_t>(std::lrint(samples[i] * gain)) : SoftLimit(samples[i] * gain);
-}
-
 void TSoundOut::SetGain(double gain) {
     if (!(gain >= 0) || !std::isfinite(gain)) return;
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     gain_ = gain;
 }
 
+// The bytes of the current buffer and those the limiter holds back for it
+// (buffer lock held): a buffer is queued once they fill it, so that the
+// delayed frames always fit in when the limiter lets them go.
+int32_t TSoundOut::Occupied() const {
+    return fill_ + (bitsPerSample_ == 16 ? limiter_.Delayed() * channels_ * 2 : 0);
+}
+
 // Runs the whole frames of the current buffer not yet seen through the output
-// stage (buffer lock held).
-void TSoundOut::ProcessFill() {
+// stage, and with `drain` lets out what the limiter delays (buffer lock held).
+// The buffer's fill follows the frames that come out; a partial frame at its
+// end stays last.
+void TSoundOut::ProcessFill(bool drain) {
     const int32_t block = std::max(1, channels_ * bitsPerSample_ / 8);
     const int32_t end = fill_ - fill_ % block;
-    if (end <= processed_) return;
-    uint8_t* data = headers_[currentIndex_].Data + processed_;
-    const int32_t bytes = end - processed_;
-    processed_ = end;
-    if (bitsPerSample_ != 16) return;
-    if (gain_ != 1.0) {
-        for (int32_t i = 0; i < bytes; i += 2) {
-            int16_t v = Load16(data + i);
-            ApplyGainAndLimit(&v, 1, gain_);
-            Store16(data + i, v);
-        }
+    if (bitsPerSample_ != 16) {
+        processed_ = std::max(processed_, end);
+        return;
     }
-    FadeIn(data, bytes);
+    if (end <= processed_ && !(drain && limiter_.Delayed() > 0)) return;
+    uint8_t* data = headers_[currentIndex_].Data;
+    uint8_t partial[4];
+    const int32_t partialBytes = fill_ - end;
+    std::memcpy(partial, data + end, static_cast<size_t>(partialBytes));
+    // Whole frames at even offsets of a buffer from new[]: aligned 16-bit samples.
+    int16_t* pcm = reinterpret_cast<int16_t*>(data + processed_);
+    int32_t frames = limiter_.Process(pcm, (end - processed_) / block, gain_);
+    if (drain) frames += limiter_.Drain(pcm + frames * channels_);
+    FadeIn(data + processed_, frames * block);
+    processed_ += frames * block;
+    std::memcpy(data + processed_, partial, static_cast<size_t>(partialBytes));
+    fill_ = processed_ + partialBytes;
 }
 
 // Applies the running fade-in, if any, to whole frames of 16-bit PCM.
@@ -490,6 +488,7 @@ uint64_t TSoundOut::DropQueued(bool keepFill, const char* context) {
         if (!keepFill) {
             fill_ = 0;
             processed_ = 0;
+            limiter_.Reset();
         }
         UpdateAllDone();
     }
@@ -532,6 +531,7 @@ void TSoundOut::Flush() {
     bool wrote = false;
     {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+        ProcessFill(true);
         if (fill_ > 0) {
             WaveWrite();
             wrote = true;
@@ -552,6 +552,7 @@ void TSoundOut::Reset() {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
         fill_ = 0;
         processed_ = 0;
+        limiter_.Reset();
         queued_.fetch_sub(heldCount_);
         heldCount_ = 0;
         UpdateAllDone();
@@ -606,6 +607,9 @@ void TSoundOut::Pause() {
         at += n;
         if (fill_ == bufferSize_) WaveWrite();
     }
+    // What the limiter delays goes after this buffer: queued when it leaves
+    // no room for it.
+    if (fill_ > 0 && Occupied() >= bufferSize_) WaveWrite();
     thread_.SetTimeout(notifyInterval_.load());
 }
 

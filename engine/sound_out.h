@@ -4,10 +4,11 @@
 // producer and sends throttled progress notifications.
 //
 // 16-bit PCM passes an output stage on its way into the buffers: a gain
-// (above 1 with a soft limiter above -1 dBFS) and a fade-in after a cut or a
-// pause. Sound is
-// never cut off abruptly: Cut and Pause play a short faded tail of what is
-// playing before they drop (Cut) or hold back (Pause) the rest.
+// (above 1 through the look-ahead limiter of engine/limiter.h, whose delay
+// line Flush empties, Cut and Reset drop and Pause keeps) and a fade-in after
+// a cut or a pause. Sound is never cut off abruptly: Cut and Pause play a
+// short faded tail of what is playing before they drop (Cut) or hold back
+// (Pause) the rest.
 #pragma once
 
 #include <array>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "engine/audio_device.h"
+#include "engine/limiter.h"
 #include "io/errors.h"
 #include "engine/threads.h"
 
@@ -33,10 +35,6 @@ public:
     static constexpr int kBufferCount = 4;
     // Length of the fades at a cut, a pause and a resume.
     static constexpr int32_t kRampMs = 5;
-    // The soft limiter at gains above 1: magnitudes up to kLimitThreshold
-    // (-1 dBFS) pass unchanged, larger ones bend smoothly towards kLimitCeiling.
-    static constexpr int32_t kLimitThreshold = 29205;
-    static constexpr int32_t kLimitCeiling = 32767;
 
     using DeviceFactory = std::function<std::unique_ptr<TAudioDevice>()>;
     using TNotifyEvent = std::function<void(TSoundOut* sender)>;
@@ -59,8 +57,8 @@ public:
     void WaveWrite();
     bool CanWrite();
     int32_t FreePercent();
-    // Queues a partly filled buffer and waits until the output thread has
-    // handled everything before it.
+    // Queues a partly filled buffer, and what the limiter holds, and waits
+    // until the output thread has handled everything before it.
     void Flush();
     // Until nothing is queued (or the output thread has ended).
     void WaitAllDone();
@@ -116,10 +114,6 @@ public:
     // bit-identical, below 1 it is scaled and rounded, above 1 limited.
     void SetGain(double gain);
     double Gain() const { return gain_; }
-    // The output stage on its own, in place: the gain, and above 1 the soft
-    // limiter.
-    static void ApplyGainAndLimit(int16_t* samples, size_t count, double gain);
-    static int16_t SoftLimit(double v);
 
     // Bytes per buffer for the current format.
     int32_t BufferSize() const;
@@ -142,7 +136,8 @@ private:
     void FreeBuffers();
     void RecordHistory(const uint8_t* data, uint32_t count);
     void Submit(int32_t index);
-    void ProcessFill();
+    void ProcessFill(bool drain = false);
+    int32_t Occupied() const;
     void FadeIn(uint8_t* data, int32_t bytes);
     int32_t CopyFrom(uint64_t position, uint8_t* out, int32_t count, uint32_t queued);
     uint32_t QueuedMask() const;
@@ -182,6 +177,7 @@ private:
     std::array<uint64_t, kBufferCount> starts_{};  // device position of each buffer's first byte
     uint64_t submitted_ = 0;  // bytes handed to the device since Open or its last reset
     int32_t processed_ = 0;   // bytes of the current buffer through the output stage
+    TLimiter limiter_;        // gain and limiter of 16-bit PCM
     int32_t rampDone_ = -1;   // frames of a running fade-in; -1 = none
     int32_t heldFirst_ = 0;   // first of heldCount_ full buffers kept back while paused
     int32_t heldCount_ = 0;

@@ -735,5 +735,74 @@ TEST(PlayerReplayGainTest, GainFollowsTheTagAndPreventsClipping) {
     for (size_t i = 0; i < full.size(); ++i) ASSERT_LE(std::abs(half[i] * 2 - full[i]), 1) << i;
 }
 
+
+// +12 dB of equalizer boost (all of it given to the output stage) on a loud
+// file: the limiter keeps every sample below full scale, its gain moves by
+// small steps, no sample is added or lost, and once it has let go, quiet
+// passages come out as exactly the gain times the decoded sample, rounded.
+TEST(PlayerOutputStageTest, ABoostIsLimitedSmoothlyAndLeavesQuietPassagesExact) {
+    test::TempDir dir;
+    // Loud, 30 dB down from 1.5 s to 3.5 s, loud again.
+    const std::string file = test::LoudLameFile(dir, "loud.mp3", 4.5, 1.5, 3.5);
+    if (file.empty()) GTEST_SKIP() << "lame is not installed";
+    std::vector<uint8_t> decoded;
+    {
+        TFileStream stream(file);
+        DecodeAsPlayer(stream, nullptr, [&](const uint8_t* d, int32_t n) {
+            decoded.insert(decoded.end(), d, d + n);
+            return true;
+        });
+    }
+    const std::string wav = dir.File("boosted.wav");
+    TMP3Player p([wav] { return CreateWavAudioDevice(wav, 40); });
+    EventLog log;
+    log.Attach(p);
+    p.SetAutoPlay(false);
+    for (int32_t b = 0; b < TMP3Player::kBandCount; ++b) p.SetEqualizerValue(b, 60);
+    p.SetEqualizerEnabled(true);
+    p.SetFileName(file);
+    p.Play();
+    const double gain = p.Output()->Gain();
+    ASSERT_NEAR(gain, std::pow(10.0, 0.6), 1e-12);
+    ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
+    EXPECT_EQ(log.ends[0], mepEndOfStream);
+
+    const std::vector<int16_t> in = test::BytesToPcm16(decoded), out = test::BytesToPcm16(test::WavData(wav));
+    ASSERT_EQ(out.size(), in.size()) << "samples added or lost";
+    size_t over = 0;
+    int32_t peak = 0;
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (gain * std::abs(in[i]) > 32767) ++over;
+        peak = std::max(peak, std::abs(int32_t{out[i]}));
+    }
+    EXPECT_GT(over, 10000u) << "too little to limit";
+    EXPECT_LE(peak, TLimiter::kCeiling) << "a peak at full scale";
+
+    // The gain applied, read off the larger sample of each frame where it is
+    // large enough to tell: neighbouring frames differ by under 1 %.
+    double step = 0, previous = -1;
+    size_t at = 0;
+    for (size_t f = 0; f + 1 < in.size(); f += 2) {
+        const size_t i = std::abs(in[f]) >= std::abs(in[f + 1]) ? f : f + 1;
+        if (gain * std::abs(in[i]) < 4000) {
+            previous = -1;
+            continue;
+        }
+        const double g = out[i] / (gain * in[i]);
+        if (previous >= 0 && std::fabs(g - previous) > step) {
+            step = std::fabs(g - previous);
+            at = f / 2;
+        }
+        previous = g;
+    }
+    EXPECT_LT(step, 0.01) << "a jump in the gain at frame " << at;
+
+    // The quiet passage, from well after the loud part to just before the next.
+    size_t differ = 0;
+    for (size_t i = size_t{44100} * 26 / 10 * 2; i < size_t{44100} * 34 / 10 * 2; ++i)
+        if (out[i] != std::lrint(gain * in[i])) ++differ;
+    EXPECT_EQ(differ, 0u) << "the limiter still acts on the quiet passage";
+}
+
 }  // namespace
 }  // namespace wl

@@ -605,27 +605,60 @@ TEST(SoundOutStageTest, PauseResumeAndCutFadeInsteadOfJumping) {
                            test::BytesToPcm16(second).begin() + static_cast<std::ptrdiff_t>(ramp)));
 }
 
-// At gain 1 the stage leaves every sample alone, full scale included; below
-// 1 it rounds (to nearest, ties to even); above 1 the soft limiter bends
-// what exceeds -1 dBFS smoothly below full scale.
-TEST(SoundOutStageTest, GainAndSoftLimiter) {
-    const std::vector<int16_t> loud = {0, 1, -1, 29205, 29206, 31000, 32767, -32768};
-    std::vector<int16_t> copy = loud;
-    TSoundOut::ApplyGainAndLimit(copy.data(), copy.size(), 1.0);
-    EXPECT_EQ(copy, loud) << "bit-identical at unity";
-    std::vector<int16_t> half = {1001, -1001, 3, -32768};
-    TSoundOut::ApplyGainAndLimit(half.data(), half.size(), 0.5);
-    EXPECT_EQ(half, (std::vector<int16_t>{500, -500, 2, -16384})) << "rounded to nearest, ties to even";
-    // Smooth at the knee: the slope stays near 1 just above it.
-    EXPECT_NEAR(TSoundOut::SoftLimit(29305) - TSoundOut::SoftLimit(29205), 100, 3);
-    // Four times too loud: nothing at full scale, the order kept.
-    std::vector<int16_t> boosted = {7000, 7500, 8000, -8000, 16000, 32767};
-    TSoundOut::ApplyGainAndLimit(boosted.data(), boosted.size(), 4.0);
-    EXPECT_EQ(boosted[0], TSoundOut::SoftLimit(28000)) << "below the knee after the gain";
-    EXPECT_LT(boosted[1], boosted[2]);
-    EXPECT_EQ(boosted[3], -boosted[2]);
-    EXPECT_LE(boosted[2], boosted[4]);
-    EXPECT_LT(boosted[5], 32767);
+// What the WAV device hears of the gain stage: at 1 even full-scale PCM is
+// left alone; above 1 the limiter's delay line is kept across a pause and
+// emptied by Flush, so every frame is heard once, below full scale; a cut
+// drops what it delays.
+TEST(SoundOutStageTest, GainStageHearsEveryFrameOnce) {
+    test::TempDir dir;
+    const std::string wav = dir.File("stage.wav");
+    TSoundOut out([&] { return CreateWavAudioDevice(wav, 8); });
+    out.Open();
+    const auto play = [&](const std::vector<int16_t>& pcm) {
+        ASSERT_EQ(out.Write(pcm.data(), static_cast<int32_t>(pcm.size() * 2)), static_cast<int32_t>(pcm.size() * 2));
+    };
+    const auto played = [&] {
+        out.Flush();
+        out.WaitAllDone();
+        return out.GetDoneBytes() / 2;
+    };
+    const std::vector<int16_t> loud = {32767, -32768, 32000, -1, 0, 29206, -29300, 1};
+    play(loud);
+    EXPECT_EQ(played(), 8);
+
+    out.SetGain(4.0);
+    const std::vector<int16_t> tone = test::BytesToPcm16(Sine(0, 44100, 16000));
+    for (size_t at = 0; at < tone.size(); at += 2 * 777) {
+        const size_t n = std::min(tone.size() - at, size_t{2 * 777});
+        play(std::vector<int16_t>(tone.begin() + static_cast<std::ptrdiff_t>(at),
+                                  tone.begin() + static_cast<std::ptrdiff_t>(at + n)));
+        if (at == 2 * 777 * 20) {
+            out.Pause();
+            std::this_thread::sleep_for(20ms);
+            out.Unpause();
+        }
+    }
+    EXPECT_EQ(played(), static_cast<int64_t>(tone.size())) << "frames added or lost";
+
+    // Cut while the limiter delays frames: they are not heard after it.
+    play(tone);
+    out.Cut();
+    out.SetGain(1.0);
+    const std::vector<int16_t> after = test::BytesToPcm16(Sine(0, 4410, 8000));
+    play(after);
+    EXPECT_EQ(played(), static_cast<int64_t>(after.size()));
+    out.Close();
+
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(wav);
+    ASSERT_GT(bytes.size(), 44 + 2 * (loud.size() + tone.size() + after.size()));
+    const std::vector<int16_t> heard = test::BytesToPcm16(std::span(bytes).subspan(44));
+    EXPECT_TRUE(std::equal(loud.begin(), loud.end(), heard.begin())) << "changed at unity";
+    const auto [low, high] = std::minmax_element(heard.begin() + 8, heard.begin() + 8 + static_cast<std::ptrdiff_t>(tone.size()));
+    EXPECT_GE(*low, -TLimiter::kCeiling);
+    EXPECT_LE(*high, TLimiter::kCeiling);
+    const size_t ramp = 44100 * TSoundOut::kRampMs / 1000 * 2;
+    EXPECT_TRUE(std::equal(heard.end() - static_cast<std::ptrdiff_t>(after.size() - ramp), heard.end(),
+                           after.begin() + static_cast<std::ptrdiff_t>(ramp)));
 }
 
 // ------------------------------------------------------------------ devices
