@@ -61,7 +61,6 @@ void TMP3Player::Init() {
     // Routines the processor lacks are never offered to the decoder.
     usingCpu_ = TMP3CpuCapabilities::All() & TMP3CpuCapabilities::FromCapabilityWord(GetCpuFeatures());
     SelectRoutines(*decoder_, GetCpuFeatures());
-    output_->SetDeviceId(-1);
     output_->SetNotifyInterval(changePosStep_);
     output_->SetOnError([this](void*, const std::exception& e, bool& handled) { WorkerError(e, handled); });
     InstallProgress();
@@ -270,7 +269,6 @@ void TMP3Player::Play() {
             std::lock_guard<TMPSimpleMutex> out(outputLock_);
             InstallProgress();
             UpdateOutputGain();
-            output_->SetDeviceId(-1);
             output_->Open();
         }
         thread_->RunEvent().SetEvent();

@@ -102,8 +102,6 @@ public:
     void SetVolume(int32_t v);
     int32_t Balance() const { return balance_; }
     void SetBalance(int32_t b);
-    int32_t DeviceId() const { return deviceId_; }
-    void SetDeviceId(int32_t id) { deviceId_ = id; }
     const std::string& DeviceName() const { return deviceName_; }
     // Takes effect at the next Open; replaces a factory given at creation.
     void SetDeviceName(std::string name);
@@ -151,7 +149,6 @@ private:
     int32_t bitsPerSample_ = 16;
     std::atomic<bool> active_{false};
     int32_t volume_ = 100;
-    int32_t deviceId_ = -1;
     std::atomic<int32_t> notifyInterval_{-1};
     std::atomic<int64_t> lastNotify_{0};
     int32_t balance_ = 0;
