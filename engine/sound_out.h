@@ -28,7 +28,7 @@
 namespace wl {
 
 // The device's buffer-done message on the output thread.
-inline constexpr uint32_t MM_WOM_DONE = 0x3BD;
+inline constexpr uint32_t kMsgBufferDone = 0x3BD;
 
 class TSoundOut : public TMPMessageOwner {
 public:
@@ -125,12 +125,12 @@ public:
 
 private:
     void Init();
-    TWaveFormat Format() const;
+    TPcmFormat Format() const;
     void Check(int code, const char* context);
     void SetVolumeToWaveDevice();
     void WakeWaiter();
     void Notify();
-    void BufferDone(TWaveBuffer* buffer);
+    void BufferDone(TOutputBuffer* buffer);
     void FreeBuffers();
     void RecordHistory(const uint8_t* data, uint32_t count);
     void Submit(int32_t index);
@@ -160,8 +160,8 @@ private:
     std::shared_ptr<TWavFile> wavFile_;  // what a "wav:PATH" device writes, across opens
     std::unique_ptr<TAudioDevice> device_;
 
-    std::array<TWaveBuffer, kBufferCount> headers_;
-    std::array<std::unique_ptr<uint8_t[]>, kBufferCount> buffers_;
+    std::array<TOutputBuffer, kBufferCount> buffers_;
+    std::array<std::unique_ptr<uint8_t[]>, kBufferCount> storage_;
     int32_t currentIndex_ = 0;  // under bufferLock_
     int32_t fill_ = 0;          // under bufferLock_
     int32_t bufferSize_ = 0;    // under bufferLock_ (set by Open)
@@ -179,7 +179,7 @@ private:
     int32_t heldFirst_ = 0;   // first of heldCount_ full buffers kept back while paused
     int32_t heldCount_ = 0;
     std::atomic<bool> tailQueued_{false};
-    TWaveBuffer tail_;
+    TOutputBuffer tail_;
     std::unique_ptr<uint8_t[]> tailData_;
     std::unique_ptr<uint8_t[]> scratch_;  // what a pause keeps back, while it is rearranged
 
@@ -196,7 +196,7 @@ private:
     std::mutex historyMutex_;
     std::vector<uint8_t> history_;
     uint64_t historyWritten_ = 0;
-    TWaveFormat historyFormat_;
+    TPcmFormat historyFormat_;
 
     TMPLoopThread thread_{this};
 };

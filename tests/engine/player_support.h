@@ -150,14 +150,14 @@ class TRecordingDevice final : public TAudioDevice {
 public:
     TRecordingDevice(std::shared_ptr<Recording> rec, double speed)
         : rec_(std::move(rec)), inner_(CreateNullAudioDevice(speed)) {}
-    int Open(const TWaveFormat& format, DoneCallback onDone) override { return inner_->Open(format, std::move(onDone)); }
+    int Open(const TPcmFormat& format, DoneCallback onDone) override { return inner_->Open(format, std::move(onDone)); }
     int Close() override { return inner_->Close(); }
     bool IsOpen() const override { return inner_->IsOpen(); }
-    int Write(TWaveBuffer* b) override {
+    int Write(TOutputBuffer* b) override {
         if (rec_->onWrite) rec_->onWrite();
         const int n = rec_->writes.fetch_add(1);
         const int limit = rec_->failWritesAfter.load();
-        if (limit >= 0 && n >= limit) return Fail(kWaveError, "the test device refuses more data");
+        if (limit >= 0 && n >= limit) return Fail(kOutputError, "the test device refuses more data");
         {
             std::lock_guard<std::mutex> lock(rec_->mutex);
             rec_->segments.back().insert(rec_->segments.back().end(), b->Data, b->Data + b->Length);

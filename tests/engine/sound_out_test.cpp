@@ -388,18 +388,18 @@ TEST(SoundOutTest, BalanceAndVolumeReachTheDevice) {
     out.SetBalance(50);
     out.Open();
     uint32_t v = 0;
-    ASSERT_EQ(tap.last.load()->GetVolume(v), kWaveNoError);
+    ASSERT_EQ(tap.last.load()->GetVolume(v), kOutputOk);
     EXPECT_EQ(v & 0xFFFF, 32768u);
     EXPECT_EQ(v >> 16, 65535u);
 
     out.SetBalance(-100);  // silences the right channel
-    ASSERT_EQ(tap.last.load()->GetVolume(v), kWaveNoError);
+    ASSERT_EQ(tap.last.load()->GetVolume(v), kOutputOk);
     EXPECT_EQ(v & 0xFFFF, 65535u);
     EXPECT_EQ(v >> 16, 0u);
 
     out.SetBalance(100);
     out.SetVolume(50);  // v = (50 * 65535 + 50) div 100 = 32768
-    ASSERT_EQ(tap.last.load()->GetVolume(v), kWaveNoError);
+    ASSERT_EQ(tap.last.load()->GetVolume(v), kOutputOk);
     EXPECT_EQ(v & 0xFFFF, 0u);
     EXPECT_EQ(v >> 16, 32768u);
 
@@ -423,10 +423,10 @@ TEST(SoundOutTest, VolumeArithmetic) {
 class FailingDevice : public TNullAudioDevice {
 public:
     FailingDevice() : TNullAudioDevice(20) {}
-    int Write(TWaveBuffer*) override { return Fail(kWaveError, "the disk is on fire"); }
+    int Write(TOutputBuffer*) override { return Fail(kOutputError, "the disk is on fire"); }
     // Pause and Cut stop the device by resetting it.
     int ResetAt(uint64_t&) override { return 999; }  // a code without any text
-    int SetVolume(uint32_t) override { return kWaveNotSupported; }
+    int SetVolume(uint32_t) override { return kOutputNotSupported; }
 };
 
 TEST(SoundOutTest, DeviceErrorsCarryTheTextAndTheOperation) {
@@ -665,35 +665,35 @@ TEST(SoundOutStageTest, GainStageHearsEveryFrameOnce) {
 
 TEST(SoundDeviceTest, NullDeviceClockStopsWhilePaused) {
     auto dev = CreateNullAudioDevice(4);
-    TWaveFormat f;
+    TPcmFormat f;
     std::atomic<int> done{0};
-    ASSERT_EQ(dev->Open(f, [&](TWaveBuffer*) { ++done; }), kWaveNoError);
+    ASSERT_EQ(dev->Open(f, [&](TOutputBuffer*) { ++done; }), kOutputOk);
     std::vector<uint8_t> data(44100 * 4, 0);  // 1 s, 250 ms at speed 4
-    TWaveBuffer b;
+    TOutputBuffer b;
     b.Data = data.data();
     b.BufferLength = b.Length = static_cast<uint32_t>(data.size());
-    EXPECT_EQ(dev->Write(&b), kWaveUnprepared);
-    ASSERT_EQ(dev->Prepare(&b), kWaveNoError);
-    ASSERT_EQ(dev->Write(&b), kWaveNoError);
-    EXPECT_EQ(dev->Unprepare(&b), kWaveStillPlaying);
-    EXPECT_EQ(dev->Close(), kWaveStillPlaying);
+    EXPECT_EQ(dev->Write(&b), kOutputUnprepared);
+    ASSERT_EQ(dev->Prepare(&b), kOutputOk);
+    ASSERT_EQ(dev->Write(&b), kOutputOk);
+    EXPECT_EQ(dev->Unprepare(&b), kOutputStillPlaying);
+    EXPECT_EQ(dev->Close(), kOutputStillPlaying);
     std::this_thread::sleep_for(40ms);
-    ASSERT_EQ(dev->Pause(), kWaveNoError);
+    ASSERT_EQ(dev->Pause(), kOutputOk);
     uint64_t p1 = 0, p2 = 0;
-    ASSERT_EQ(dev->GetPosition(p1), kWaveNoError);
+    ASSERT_EQ(dev->GetPosition(p1), kOutputOk);
     EXPECT_GT(p1, 0u);
     EXPECT_LT(p1, data.size());
     std::this_thread::sleep_for(300ms);  // longer than the whole buffer at speed 4
-    ASSERT_EQ(dev->GetPosition(p2), kWaveNoError);
+    ASSERT_EQ(dev->GetPosition(p2), kOutputOk);
     EXPECT_EQ(p1, p2);
     EXPECT_EQ(done.load(), 0);
-    ASSERT_EQ(dev->Restart(), kWaveNoError);
+    ASSERT_EQ(dev->Restart(), kOutputOk);
     ASSERT_TRUE(WaitUntil([&] { return done.load() == 1; }));
-    ASSERT_EQ(dev->GetPosition(p2), kWaveNoError);
+    ASSERT_EQ(dev->GetPosition(p2), kOutputOk);
     EXPECT_EQ(p2, data.size());
-    EXPECT_EQ(dev->Unprepare(&b), kWaveNoError);
-    EXPECT_EQ(dev->Close(), kWaveNoError);
-    EXPECT_EQ(dev->GetPosition(p2), kWaveInvalidHandle);
+    EXPECT_EQ(dev->Unprepare(&b), kOutputOk);
+    EXPECT_EQ(dev->Close(), kOutputOk);
+    EXPECT_EQ(dev->GetPosition(p2), kOutputNotOpen);
 }
 
 TEST(SoundDeviceTest, FactoryChoosesByNameAndEnvironment) {
@@ -701,7 +701,7 @@ TEST(SoundDeviceTest, FactoryChoosesByNameAndEnvironment) {
     EXPECT_EQ(CreateAudioDevice("wav:/tmp/a.wav")->Name(), "wav:/tmp/a.wav");
     EXPECT_EQ(CreateAudioDevice("pulse")->Name(), "pulse");
     auto unknown = CreateAudioDevice("alsa");
-    EXPECT_NE(unknown->Open(TWaveFormat{}, nullptr), kWaveNoError);
+    EXPECT_NE(unknown->Open(TPcmFormat{}, nullptr), kOutputOk);
 
     // No other threads run here, so changing the environment is safe.
     const char* old = std::getenv("WAVELANTERN_AUDIO");
@@ -728,13 +728,13 @@ TEST(SoundDeviceTest, FactoryChoosesByNameAndEnvironment) {
 
 TEST(SoundDeviceTest, NullDeviceRefusesFormatsItCannotPlay) {
     auto dev = CreateNullAudioDevice(1);
-    TWaveFormat f;
+    TPcmFormat f;
     f.BitsPerSample = 24;
-    EXPECT_EQ(dev->Open(f, nullptr), kWaveBadFormat);
-    EXPECT_FALSE(dev->ErrorText(kWaveBadFormat).empty());
+    EXPECT_EQ(dev->Open(f, nullptr), kOutputBadFormat);
+    EXPECT_FALSE(dev->ErrorText(kOutputBadFormat).empty());
     f.BitsPerSample = 16;
     f.Channels = 6;
-    EXPECT_EQ(dev->Open(f, nullptr), kWaveBadFormat);
+    EXPECT_EQ(dev->Open(f, nullptr), kOutputBadFormat);
     EXPECT_FALSE(dev->IsOpen());
 }
 
