@@ -679,15 +679,14 @@ TEST(PlayerReplayGainTest, GainFollowsTheTagAndPreventsClipping) {
                                          .UserText("replaygain_track_peak", "0.8")
                                          .Build();
     const std::string file = test::WriteBytes(dir, "rg.mp3", Concat({tag, bytes}));
-    std::vector<uint8_t> decoded;
+    std::vector<uint8_t> expected;
     {
         TMemoryStream stream(bytes);
         DecodeAsPlayer(stream, nullptr, [&](const uint8_t* d, int32_t n) {
-            decoded.insert(decoded.end(), d, d + n);
+            expected.insert(expected.end(), d, d + n);
             return true;
         });
     }
-    const std::vector<uint8_t>& expected = decoded;
     TMP3Player p(test::NullFactory(40));
     p.SetAutoPlay(false);
     p.SetFileName(file);
@@ -734,7 +733,6 @@ TEST(PlayerReplayGainTest, GainFollowsTheTagAndPreventsClipping) {
     ASSERT_EQ(half.size(), full.size());
     for (size_t i = 0; i < full.size(); ++i) ASSERT_LE(std::abs(half[i] * 2 - full[i]), 1) << i;
 }
-
 
 // +12 dB of equalizer boost (all of it given to the output stage) on a loud
 // file: the limiter keeps every sample below full scale, its gain moves by
