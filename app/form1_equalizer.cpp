@@ -142,8 +142,9 @@ void TForm1::BuildEqualizerPanel() {
     SpeedButton15 = key(QStringLiteral("Voice"), QStringLiteral("Voice"), QRect(presetLeft, top + 3 * row, 56, 20));
     const std::pair<QToolButton*, int> levels[] = {
         {SpeedButton19, 60}, {SpeedButton17, 30}, {SpeedButton11, 0}, {SpeedButton20, -30}, {SpeedButton21, -60}};
-    // Boosts cannot clip: the output stage rounds off what would.
-    const QString limiterHint = QStringLiteral("No setting clips: a soft limiter rounds off peaks above \u22121 dB.");
+    // Boosts cannot clip: the output stage's limiter holds what would below full scale.
+    const QString limiterHint =
+        QStringLiteral("No setting clips: a boost is held below full scale by a look-ahead limiter; at 0 dB the sound is unchanged.");
     Panel2->setToolTip(limiterHint);
     for (const auto& [button, gain] : levels) {
         button->setToolTip(limiterHint);

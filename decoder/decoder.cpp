@@ -21,11 +21,6 @@ DecoderState::DecoderState() {
     chosen = ChooseRoutines(0);
 }
 
-DecoderState& GlobalDecoder() {
-    static DecoderState* instance = new DecoderState();
-    return *instance;
-}
-
 std::unique_ptr<DecoderState, void (*)(DecoderState*)> NewDecoder() {
     return {new DecoderState(), [](DecoderState* d) { delete d; }};
 }
@@ -266,20 +261,5 @@ void SelectRoutines(DecoderState& d, uint32_t capabilities) {
 #endif
     d.routinesSelected = true;
 }
-
-// Process-wide instance.
-bool SetupDecoder(const TMPEGFrameHeader& h, int32_t frameLength, int32_t downShift,
-                  int32_t reserved, int32_t outputFlags, int32_t bandLimitHz) {
-    return SetupDecoder(GlobalDecoder(), h, frameLength, downShift, reserved, outputFlags,
-                        bandLimitHz);
-}
-void GetOutputFormat(TMPEGOutputFormat& format) { GetOutputFormat(GlobalDecoder(), format); }
-void DecodeFrame(TDecodeResult& r, const uint8_t* frameBytes, void* pcmOut) {
-    DecodeFrame(GlobalDecoder(), r, frameBytes, -1, pcmOut);
-}
-void ResetSynthesis() { ResetSynthesis(GlobalDecoder()); }
-void SetPolarity(bool inverted) { SetPolarity(GlobalDecoder(), inverted); }
-bool GetPolarity() { return GetPolarity(GlobalDecoder()); }
-void SelectRoutines(uint32_t capabilities) { SelectRoutines(GlobalDecoder(), capabilities); }
 
 }  // namespace wl

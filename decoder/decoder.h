@@ -1,10 +1,8 @@
 // The MPEG audio decoder: stream set-up, frame decoding, output format,
 // polarity, equalizer tables and routine selection.
 //
-// Every function exists twice: on an explicit DecoderState (the player, the
-// tools and the tests each make their own with NewDecoder) and as a plain
-// function on the process-wide instance (GlobalDecoder), kept for callers that
-// want one decoder only.
+// Every function works on an explicit DecoderState: the player, the tools and
+// the tests each make their own with NewDecoder.
 //
 // Failures: the decoder reports by value and never throws. A refused set-up
 // answers false, a rejected frame 0 bytes consumed and 0 PCM bytes; the
@@ -50,7 +48,6 @@ constexpr int32_t kMaxPcmBytesPerFrame = 1152 * 2 * 2;
 
 struct DecoderState;
 
-DecoderState& GlobalDecoder();
 std::unique_ptr<DecoderState, void (*)(DecoderState*)> NewDecoder();
 
 bool SetupDecoder(DecoderState& d, const TMPEGFrameHeader& header, int32_t frameLength,
@@ -85,15 +82,5 @@ int32_t* SubbandEqEnabled(DecoderState& d);
 int32_t* LineEqEnabled(DecoderState& d);
 
 void SelectRoutines(DecoderState& d, uint32_t capabilities);
-
-// The same operations on the process-wide instance.
-bool SetupDecoder(const TMPEGFrameHeader& header, int32_t frameLength, int32_t downShift,
-                  int32_t reserved, int32_t outputFlags, int32_t bandLimitHz);
-void GetOutputFormat(TMPEGOutputFormat& format);
-void DecodeFrame(TDecodeResult& result, const uint8_t* frameBytes, void* pcmOut);
-void ResetSynthesis();
-void SetPolarity(bool inverted);
-bool GetPolarity();
-void SelectRoutines(uint32_t capabilities);
 
 }  // namespace wl

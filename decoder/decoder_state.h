@@ -1,5 +1,5 @@
-// The decoder's whole state in one struct (one process-wide instance; tests make
-// their own). Internal to the decoder.
+// The decoder's whole state in one struct (NewDecoder makes one). Internal to
+// the decoder.
 #pragma once
 
 #include <cstdint>

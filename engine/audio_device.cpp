@@ -6,23 +6,23 @@
 
 namespace wl {
 
-int TAudioDevice::Prepare(TWaveBuffer* buffer) {
-    if (!buffer || !buffer->Data) return Fail(kWaveInvalidParam, {});
-    if (!IsOpen()) return Fail(kWaveInvalidHandle, {});
+int TAudioDevice::Prepare(TOutputBuffer* buffer) {
+    if (!buffer || !buffer->Data) return Fail(kOutputInvalidParam, {});
+    if (!IsOpen()) return Fail(kOutputNotOpen, {});
     buffer->Prepared = true;
     return Succeed();
 }
 
-int TAudioDevice::Unprepare(TWaveBuffer* buffer) {
-    if (!buffer) return Fail(kWaveInvalidParam, {});
-    if (buffer->Queued) return Fail(kWaveStillPlaying, {});
+int TAudioDevice::Unprepare(TOutputBuffer* buffer) {
+    if (!buffer) return Fail(kOutputInvalidParam, {});
+    if (buffer->Queued) return Fail(kOutputStillPlaying, {});
     buffer->Prepared = false;
     return Succeed();
 }
 
 int TAudioDevice::ResetAt(uint64_t& end) {
     end = 0;
-    if (GetPosition(end) != kWaveNoError) end = 0;
+    if (GetPosition(end) != kOutputOk) end = 0;
     return Reset();
 }
 
@@ -33,30 +33,30 @@ int TAudioDevice::Fail(int code, std::string detail) const {
     return code;
 }
 
-int TAudioDevice::Succeed() const { return kWaveNoError; }
+int TAudioDevice::Succeed() const { return kOutputOk; }
 
 std::string TAudioDevice::ErrorText(int code) const {
     {
         std::lock_guard<std::mutex> lock(errorMutex_);
         if (code == lastCode_ && !lastDetail_.empty()) return lastDetail_;
     }
-    return WaveErrorText(code);
+    return OutputErrorText(code);
 }
 
-std::string WaveErrorText(int code) {
+std::string OutputErrorText(int code) {
     switch (code) {
-        case kWaveNoError: return "no error";
-        case kWaveError: return "unspecified sound output error";
-        case kWaveBadDeviceId: return "no such sound output device";
-        case kWaveAllocated: return "the sound output device is already open";
-        case kWaveInvalidHandle: return "the sound output device is not open";
-        case kWaveNoDriver: return "the sound server cannot be reached";
-        case kWaveNoMemory: return "out of memory";
-        case kWaveNotSupported: return "not supported by the sound output device";
-        case kWaveInvalidParam: return "invalid parameter";
-        case kWaveBadFormat: return "the sound output device does not play this PCM format";
-        case kWaveStillPlaying: return "a buffer is still playing";
-        case kWaveUnprepared: return "the buffer was not prepared";
+        case kOutputOk: return "no error";
+        case kOutputError: return "unspecified sound output error";
+        case kOutputNoDevice: return "no such sound output device";
+        case kOutputAlreadyOpen: return "the sound output device is already open";
+        case kOutputNotOpen: return "the sound output device is not open";
+        case kOutputNoServer: return "the sound server cannot be reached";
+        case kOutputNoMemory: return "out of memory";
+        case kOutputNotSupported: return "not supported by the sound output device";
+        case kOutputInvalidParam: return "invalid parameter";
+        case kOutputBadFormat: return "the sound output device does not play this PCM format";
+        case kOutputStillPlaying: return "a buffer is still playing";
+        case kOutputUnprepared: return "the buffer was not prepared";
         default: return {};
     }
 }
@@ -68,19 +68,19 @@ namespace {
 class TUnknownAudioDevice final : public TAudioDevice {
 public:
     explicit TUnknownAudioDevice(std::string name) : name_(std::move(name)) {}
-    int Open(const TWaveFormat&, DoneCallback) override {
-        return Fail(kWaveBadDeviceId,
+    int Open(const TPcmFormat&, DoneCallback) override {
+        return Fail(kOutputNoDevice,
                     "unknown sound output \"" + name_ + "\" (use pulse, null or wav:PATH)");
     }
-    int Close() override { return Fail(kWaveInvalidHandle, {}); }
+    int Close() override { return Fail(kOutputNotOpen, {}); }
     bool IsOpen() const override { return false; }
-    int Write(TWaveBuffer*) override { return Fail(kWaveInvalidHandle, {}); }
-    int Pause() override { return Fail(kWaveInvalidHandle, {}); }
-    int Restart() override { return Fail(kWaveInvalidHandle, {}); }
-    int Reset() override { return Fail(kWaveInvalidHandle, {}); }
-    int GetPosition(uint64_t&) override { return Fail(kWaveInvalidHandle, {}); }
-    int SetVolume(uint32_t) override { return Fail(kWaveInvalidHandle, {}); }
-    int GetVolume(uint32_t&) override { return Fail(kWaveInvalidHandle, {}); }
+    int Write(TOutputBuffer*) override { return Fail(kOutputNotOpen, {}); }
+    int Pause() override { return Fail(kOutputNotOpen, {}); }
+    int Restart() override { return Fail(kOutputNotOpen, {}); }
+    int Reset() override { return Fail(kOutputNotOpen, {}); }
+    int GetPosition(uint64_t&) override { return Fail(kOutputNotOpen, {}); }
+    int SetVolume(uint32_t) override { return Fail(kOutputNotOpen, {}); }
+    int GetVolume(uint32_t&) override { return Fail(kOutputNotOpen, {}); }
     int DeviceCount() const override { return 0; }
     std::string Name() const override { return name_; }
 

@@ -1,5 +1,5 @@
-// The output-device layer under TSoundOut, modelled on a wave-out device:
-// open for a PCM format, queue buffers, learn on a callback when each has been
+// The output-device layer under TSoundOut, a PCM output device: open for a
+// PCM format, queue buffers, learn on a callback when each has been
 // played, pause, restart, reset (every queued buffer comes back at once), the
 // played position in bytes, a left/right volume and error codes with texts.
 //
@@ -20,21 +20,21 @@ namespace wl {
 
 // Result codes of the device calls; 0 is success.
 enum : int {
-    kWaveNoError = 0,
-    kWaveError = 1,            // unspecified failure
-    kWaveBadDeviceId = 2,      // no such device
-    kWaveInvalidHandle = 5,    // the device is not open
-    kWaveNoDriver = 6,         // the sound server cannot be reached
-    kWaveNoMemory = 7,
-    kWaveNotSupported = 8,     // the device cannot do this (volume on some devices)
-    kWaveInvalidParam = 11,
-    kWaveAllocated = 4,        // already open
-    kWaveBadFormat = 32,       // unsupported PCM format
-    kWaveStillPlaying = 33,    // the buffer (or a buffer) is still queued
-    kWaveUnprepared = 34,      // the buffer was not prepared
+    kOutputOk = 0,
+    kOutputError = 1,          // unspecified failure
+    kOutputNoDevice = 2,       // no such device
+    kOutputAlreadyOpen = 4,
+    kOutputNotOpen = 5,
+    kOutputNoServer = 6,       // the sound server cannot be reached
+    kOutputNoMemory = 7,
+    kOutputNotSupported = 8,   // the device cannot do this (volume on some devices)
+    kOutputInvalidParam = 11,
+    kOutputBadFormat = 32,     // unsupported PCM format
+    kOutputStillPlaying = 33,  // the buffer (or a buffer) is still queued
+    kOutputUnprepared = 34,    // the buffer was not prepared
 };
 
-struct TWaveFormat {
+struct TPcmFormat {
     int32_t SampleRate = 44100;
     int32_t Channels = 2;
     int32_t BitsPerSample = 16;
@@ -42,9 +42,9 @@ struct TWaveFormat {
     int32_t AvgBytesPerSec() const { return SampleRate * BlockAlign(); }
 };
 
-// One queued buffer ("header"): the owner fills Data and Length; the device
+// A buffer to queue on a device: the owner fills Data and Length; the device
 // keeps the flags.
-struct TWaveBuffer {
+struct TOutputBuffer {
     uint8_t* Data = nullptr;
     uint32_t BufferLength = 0;  // capacity
     uint32_t Length = 0;        // bytes to play
@@ -58,20 +58,20 @@ public:
     // Called once for every buffer the device is done with (played, or
     // returned by Reset), from a thread of the device's own (or from the
     // thread calling Reset). It must not call back into the device.
-    using DoneCallback = std::function<void(TWaveBuffer* buffer)>;
+    using DoneCallback = std::function<void(TOutputBuffer* buffer)>;
 
     virtual ~TAudioDevice() = default;
 
     // Opens for the format. Without a callback the device is only opened for
     // volume queries and may refuse Write.
-    virtual int Open(const TWaveFormat& format, DoneCallback onDone) = 0;
-    // kWaveStillPlaying while buffers are queued.
+    virtual int Open(const TPcmFormat& format, DoneCallback onDone) = 0;
+    // kOutputStillPlaying while buffers are queued.
     virtual int Close() = 0;
     virtual bool IsOpen() const = 0;
 
-    int Prepare(TWaveBuffer* buffer);
-    int Unprepare(TWaveBuffer* buffer);
-    virtual int Write(TWaveBuffer* buffer) = 0;
+    int Prepare(TOutputBuffer* buffer);
+    int Unprepare(TOutputBuffer* buffer);
+    virtual int Write(TOutputBuffer* buffer) = 0;
     virtual int Pause() = 0;
     virtual int Restart() = 0;
     // Stops at once, returns every queued buffer, position back to 0.
@@ -107,7 +107,7 @@ private:
 };
 
 // Generic texts of the result codes; empty for unknown codes.
-std::string WaveErrorText(int code);
+std::string OutputErrorText(int code);
 
 // A WAV file that the WAV devices of one output write in turn, so that it
 // holds everything played through that output: the first device opened for

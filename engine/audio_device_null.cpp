@@ -18,7 +18,7 @@ double SpeedFromEnvironment() {
     return std::clamp(v, 0.001, 10000.0);
 }
 
-bool FormatSupported(const TWaveFormat& f) {
+bool FormatSupported(const TPcmFormat& f) {
     return f.SampleRate > 0 && f.SampleRate <= 1000000 && (f.Channels == 1 || f.Channels == 2) &&
            (f.BitsPerSample == 8 || f.BitsPerSample == 16);
 }
@@ -45,10 +45,10 @@ bool TNullAudioDevice::IsOpen() const {
     return open_;
 }
 
-int TNullAudioDevice::Open(const TWaveFormat& format, DoneCallback onDone) {
+int TNullAudioDevice::Open(const TPcmFormat& format, DoneCallback onDone) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (open_) return Fail(kWaveAllocated, {});
-    if (!FormatSupported(format)) return Fail(kWaveBadFormat, {});
+    if (open_) return Fail(kOutputAlreadyOpen, {});
+    if (!FormatSupported(format)) return Fail(kOutputBadFormat, {});
     if (int rc = OnOpen(format, static_cast<bool>(onDone))) return rc;
     format_ = format;
     onDone_ = std::move(onDone);
@@ -73,8 +73,8 @@ void TNullAudioDevice::StopThread(std::unique_lock<std::mutex>& lock) {
 
 int TNullAudioDevice::Close() {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!open_) return Fail(kWaveInvalidHandle, {});
-    if (!queue_.empty()) return Fail(kWaveStillPlaying, {});
+    if (!open_) return Fail(kOutputNotOpen, {});
+    if (!queue_.empty()) return Fail(kOutputStillPlaying, {});
     StopThread(lock);
     OnClose();
     open_ = false;
@@ -97,14 +97,14 @@ void TNullAudioDevice::Advance(Clock::time_point now) {
     mark_ = now;
 }
 
-int TNullAudioDevice::Write(TWaveBuffer* buffer) {
+int TNullAudioDevice::Write(TOutputBuffer* buffer) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_) return Fail(kWaveInvalidHandle, {});
+    if (!open_) return Fail(kOutputNotOpen, {});
     if (!buffer || !buffer->Data || buffer->Length > buffer->BufferLength)
-        return Fail(kWaveInvalidParam, {});
-    if (!buffer->Prepared) return Fail(kWaveUnprepared, {});
-    if (buffer->Queued) return Fail(kWaveStillPlaying, {});
-    if (!onDone_) return Fail(kWaveNotSupported, "the sound output device was opened without a callback");
+        return Fail(kOutputInvalidParam, {});
+    if (!buffer->Prepared) return Fail(kOutputUnprepared, {});
+    if (buffer->Queued) return Fail(kOutputStillPlaying, {});
+    if (!onDone_) return Fail(kOutputNotSupported, "the sound output device was opened without a callback");
     if (int rc = OnData(buffer->Data, buffer->Length)) return rc;
     Advance(Clock::now());
     queuedEnd_ += buffer->Length;
@@ -116,7 +116,7 @@ int TNullAudioDevice::Write(TWaveBuffer* buffer) {
 
 int TNullAudioDevice::Pause() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_) return Fail(kWaveInvalidHandle, {});
+    if (!open_) return Fail(kOutputNotOpen, {});
     Advance(Clock::now());
     paused_ = true;
     cv_.notify_all();
@@ -125,7 +125,7 @@ int TNullAudioDevice::Pause() {
 
 int TNullAudioDevice::Restart() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_) return Fail(kWaveInvalidHandle, {});
+    if (!open_) return Fail(kOutputNotOpen, {});
     Advance(Clock::now());
     paused_ = false;
     cv_.notify_all();
@@ -138,11 +138,11 @@ int TNullAudioDevice::Reset() {
 }
 
 int TNullAudioDevice::ResetAt(uint64_t& end) {
-    std::vector<TWaveBuffer*> returned;
+    std::vector<TOutputBuffer*> returned;
     DoneCallback onDone;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!open_) return Fail(kWaveInvalidHandle, {});
+        if (!open_) return Fail(kOutputNotOpen, {});
         for (Entry& e : queue_) {
             e.buffer->Queued = false;
             returned.push_back(e.buffer);
@@ -155,28 +155,28 @@ int TNullAudioDevice::ResetAt(uint64_t& end) {
         onDone = onDone_;
         cv_.notify_all();
     }
-    for (TWaveBuffer* b : returned)
+    for (TOutputBuffer* b : returned)
         if (onDone) onDone(b);
     return Succeed();
 }
 
 int TNullAudioDevice::GetPosition(uint64_t& bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_) return Fail(kWaveInvalidHandle, {});
+    if (!open_) return Fail(kOutputNotOpen, {});
     bytes = PositionAt(Clock::now());
     return Succeed();
 }
 
 int TNullAudioDevice::SetVolume(uint32_t volume) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_) return Fail(kWaveInvalidHandle, {});
+    if (!open_) return Fail(kOutputNotOpen, {});
     volume_ = volume;
     return Succeed();
 }
 
 int TNullAudioDevice::GetVolume(uint32_t& volume) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_) return Fail(kWaveInvalidHandle, {});
+    if (!open_) return Fail(kOutputNotOpen, {});
     volume = volume_;
     return Succeed();
 }
@@ -184,7 +184,7 @@ int TNullAudioDevice::GetVolume(uint32_t& volume) {
 // Returns each buffer as soon as the clock has passed its end.
 void TNullAudioDevice::ClockThread() {
     std::unique_lock<std::mutex> lock(mutex_);
-    std::vector<TWaveBuffer*> done;
+    std::vector<TOutputBuffer*> done;
     while (!stop_) {
         const auto now = Clock::now();
         const uint64_t pos = PositionAt(now);
@@ -196,7 +196,7 @@ void TNullAudioDevice::ClockThread() {
         if (!done.empty()) {
             DoneCallback onDone = onDone_;
             lock.unlock();
-            for (TWaveBuffer* b : done)
+            for (TOutputBuffer* b : done)
                 if (onDone) onDone(b);
             done.clear();
             lock.lock();

@@ -17,10 +17,10 @@ public:
     explicit TNullAudioDevice(double speed);
     ~TNullAudioDevice() override;
 
-    int Open(const TWaveFormat& format, DoneCallback onDone) override;
+    int Open(const TPcmFormat& format, DoneCallback onDone) override;
     int Close() override;
     bool IsOpen() const override;
-    int Write(TWaveBuffer* buffer) override;
+    int Write(TOutputBuffer* buffer) override;
     int Pause() override;
     int Restart() override;
     int Reset() override;
@@ -36,8 +36,8 @@ protected:
     // Hooks for the WAV device, called under the device lock. A non-zero
     // result fails the call.
     // forPlayback is false for an open that only queries the volume.
-    virtual int OnOpen(const TWaveFormat&, bool /*forPlayback*/) { return kWaveNoError; }
-    virtual int OnData(const uint8_t*, size_t) { return kWaveNoError; }
+    virtual int OnOpen(const TPcmFormat&, bool /*forPlayback*/) { return kOutputOk; }
+    virtual int OnData(const uint8_t*, size_t) { return kOutputOk; }
     virtual void OnClose() {}
     // The device is reset after `played` bytes since Open or the last reset
     // had played; what was queued after them never sounds.
@@ -48,7 +48,7 @@ protected:
 private:
     using Clock = std::chrono::steady_clock;
     struct Entry {
-        TWaveBuffer* buffer;
+        TOutputBuffer* buffer;
         uint64_t end;  // position at which it has been played
     };
 
@@ -65,7 +65,7 @@ private:
     bool stop_ = false;
     bool paused_ = false;
     DoneCallback onDone_;
-    TWaveFormat format_;
+    TPcmFormat format_;
     double bytesPerSecond_ = 0;
     std::deque<Entry> queue_;
     uint64_t played_ = 0;     // position at mark_
@@ -84,7 +84,7 @@ public:
     const std::string& Path() const { return path_; }
     // Before a device writes in `format`: creates the file the first time,
     // else goes on after its data. A result code and `detail` on failure.
-    int Begin(const TWaveFormat& format, std::string& detail);
+    int Begin(const TPcmFormat& format, std::string& detail);
     int Append(const uint8_t* data, size_t count, std::string& detail);
     // Drops the data after `bytes`.
     void CutTo(uint64_t bytes);
@@ -95,7 +95,7 @@ public:
 private:
     std::string path_;
     std::FILE* file_ = nullptr;
-    TWaveFormat format_;
+    TPcmFormat format_;
     uint64_t dataBytes_ = 0;
 };
 
@@ -106,7 +106,7 @@ public:
     std::string Name() const override { return "wav:" + file_->Path(); }
 
 protected:
-    int OnOpen(const TWaveFormat& format, bool forPlayback) override;
+    int OnOpen(const TPcmFormat& format, bool forPlayback) override;
     int OnData(const uint8_t* data, size_t count) override;
     void OnClose() override;
     void OnReset(uint64_t played) override;

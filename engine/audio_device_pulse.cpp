@@ -60,10 +60,10 @@ public:
     TPulseAudioDevice() = default;
     ~TPulseAudioDevice() override { Teardown(); }
 
-    int Open(const TWaveFormat& format, DoneCallback onDone) override;
+    int Open(const TPcmFormat& format, DoneCallback onDone) override;
     int Close() override;
     bool IsOpen() const override { return open_.load(); }
-    int Write(TWaveBuffer* buffer) override;
+    int Write(TOutputBuffer* buffer) override;
     int Pause() override;
     int Restart() override;
     int Reset() override;
@@ -75,7 +75,7 @@ public:
 
 private:
     struct Entry {
-        TWaveBuffer* buffer;
+        TOutputBuffer* buffer;
         uint64_t end;   // position at which it has been played
         uint32_t sent;  // bytes already handed to the server
     };
@@ -266,61 +266,61 @@ const pa_timing_info* TPulseAudioDevice::FreshTiming() {
     return pa_stream_get_timing_info(stream_);
 }
 
-int TPulseAudioDevice::Open(const TWaveFormat& format, DoneCallback onDone) {
-    if (open_.load()) return Fail(kWaveAllocated, {});
+int TPulseAudioDevice::Open(const TPcmFormat& format, DoneCallback onDone) {
+    if (open_.load()) return Fail(kOutputAlreadyOpen, {});
     if (format.SampleRate <= 0 || format.SampleRate > static_cast<int32_t>(PA_RATE_MAX) ||
         (format.Channels != 1 && format.Channels != 2) ||
         (format.BitsPerSample != 8 && format.BitsPerSample != 16))
-        return Fail(kWaveBadFormat, {});
+        return Fail(kOutputBadFormat, {});
 
     spec_.format = format.BitsPerSample == 16 ? PA_SAMPLE_S16LE : PA_SAMPLE_U8;
     spec_.rate = static_cast<uint32_t>(format.SampleRate);
     spec_.channels = static_cast<uint8_t>(format.Channels);
 
     loop_ = pa_threaded_mainloop_new();
-    if (!loop_) return Fail(kWaveNoMemory, {});
+    if (!loop_) return Fail(kOutputNoMemory, {});
     if (pa_threaded_mainloop_start(loop_) < 0) {
         pa_threaded_mainloop_free(loop_);
         loop_ = nullptr;
-        return Fail(kWaveError, "cannot start the sound server connection thread");
+        return Fail(kOutputError, "cannot start the sound server connection thread");
     }
 
-    int rc = kWaveNoError;
+    int rc = kOutputOk;
     std::string detail;
     {
         Lock lock(loop_);
         context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Wavelantern");
         if (!context_) {
-            rc = kWaveNoMemory;
+            rc = kOutputNoMemory;
         } else {
             pa_context_set_state_callback(context_, ContextStateCb, this);
             if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-                rc = kWaveNoDriver;
+                rc = kOutputNoServer;
             } else {
                 for (;;) {
                     const pa_context_state_t st = pa_context_get_state(context_);
                     if (st == PA_CONTEXT_READY) break;
                     if (!PA_CONTEXT_IS_GOOD(st)) {
-                        rc = kWaveNoDriver;
+                        rc = kOutputNoServer;
                         break;
                     }
                     pa_threaded_mainloop_wait(loop_);
                 }
             }
-            if (rc != kWaveNoError)
+            if (rc != kOutputOk)
                 detail = "cannot connect to the sound server" + ServerText() + ": " + PulseError();
         }
 
-        if (rc == kWaveNoError) {
+        if (rc == kOutputOk) {
             pa_channel_map map;
             pa_channel_map_init_auto(&map, spec_.channels, PA_CHANNEL_MAP_DEFAULT);
             stream_ = pa_stream_new(context_, "Playback", &spec_, &map);
             if (!stream_) {
-                rc = kWaveError;
+                rc = kOutputError;
                 detail = "cannot create a playback stream: " + PulseError();
             }
         }
-        if (rc == kWaveNoError) {
+        if (rc == kOutputOk) {
             pa_stream_set_state_callback(stream_, StreamStateCb, this);
             pa_stream_set_write_callback(stream_, WriteCb, this);
             pa_stream_set_underflow_callback(stream_, UnderflowCb, this);
@@ -339,21 +339,21 @@ int TPulseAudioDevice::Open(const TWaveFormat& format, DoneCallback onDone) {
             const auto flags = static_cast<pa_stream_flags_t>(
                 PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
             if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, &cv, nullptr) < 0) {
-                rc = kWaveError;
+                rc = kOutputError;
             } else {
                 for (;;) {
                     const pa_stream_state_t st = pa_stream_get_state(stream_);
                     if (st == PA_STREAM_READY) break;
                     if (!PA_STREAM_IS_GOOD(st)) {
-                        rc = kWaveError;
+                        rc = kOutputError;
                         break;
                     }
                     pa_threaded_mainloop_wait(loop_);
                 }
             }
-            if (rc != kWaveNoError) detail = "cannot open a playback stream: " + PulseError();
+            if (rc != kOutputOk) detail = "cannot open a playback stream: " + PulseError();
         }
-        if (rc == kWaveNoError) {
+        if (rc == kOutputOk) {
             queue_.clear();
             written_ = base_ = lastPos_ = 0;
             lastRequestUs_ = 0;
@@ -366,7 +366,7 @@ int TPulseAudioDevice::Open(const TWaveFormat& format, DoneCallback onDone) {
             open_.store(true);
         }
     }
-    if (rc != kWaveNoError) {
+    if (rc != kOutputOk) {
         Teardown();
         return Fail(rc, detail);
     }
@@ -407,19 +407,19 @@ void TPulseAudioDevice::Teardown() {
 }
 
 int TPulseAudioDevice::Close() {
-    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    if (!open_.load()) return Fail(kOutputNotOpen, {});
     {
         Lock lock(loop_);
-        if (!queue_.empty()) return Fail(kWaveStillPlaying, {});
+        if (!queue_.empty()) return Fail(kOutputStillPlaying, {});
     }
     Teardown();
     return Succeed();
 }
 
 int TPulseAudioDevice::CheckUsable() {
-    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
-    if (lost_) return Fail(kWaveError, lostText_);
-    return kWaveNoError;
+    if (!open_.load()) return Fail(kOutputNotOpen, {});
+    if (lost_) return Fail(kOutputError, lostText_);
+    return kOutputOk;
 }
 
 // The server went away or dropped the stream: hand every buffer back so that
@@ -460,7 +460,7 @@ pa_usec_t TPulseAudioDevice::NextCheckDelay() {
 void TPulseAudioDevice::ReturnFinished() {
     const uint64_t pos = PositionLocked();
     while (!queue_.empty() && queue_.front().end <= pos && queue_.front().sent >= queue_.front().buffer->Length) {
-        TWaveBuffer* b = queue_.front().buffer;
+        TOutputBuffer* b = queue_.front().buffer;
         queue_.pop_front();
         b->Queued = false;
         if (onDone_) onDone_(b);
@@ -558,15 +558,15 @@ void TPulseAudioDevice::Pump() {
     }
 }
 
-int TPulseAudioDevice::Write(TWaveBuffer* buffer) {
-    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+int TPulseAudioDevice::Write(TOutputBuffer* buffer) {
+    if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
     if (int rc = CheckUsable()) return rc;
     if (!buffer || !buffer->Data || buffer->Length > buffer->BufferLength)
-        return Fail(kWaveInvalidParam, {});
-    if (!buffer->Prepared) return Fail(kWaveUnprepared, {});
-    if (buffer->Queued) return Fail(kWaveStillPlaying, {});
-    if (!onDone_) return Fail(kWaveNotSupported, "the sound output device was opened without a callback");
+        return Fail(kOutputInvalidParam, {});
+    if (!buffer->Prepared) return Fail(kOutputUnprepared, {});
+    if (buffer->Queued) return Fail(kOutputStillPlaying, {});
+    if (!onDone_) return Fail(kOutputNotSupported, "the sound output device was opened without a callback");
     // Where the server reads now, for data that has to start there (ReadPast
     // has just asked).
     if (!underrun_ && ReadPast()) {
@@ -587,21 +587,21 @@ int TPulseAudioDevice::Write(TWaveBuffer* buffer) {
 }
 
 int TPulseAudioDevice::Pause() {
-    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
     if (int rc = CheckUsable()) return rc;
     if (!WaitOperation(pa_stream_cork(stream_, 1, SuccessCb, this)))
-        return Fail(kWaveError, "cannot pause the playback stream: " + PulseError());
+        return Fail(kOutputError, "cannot pause the playback stream: " + PulseError());
     corked_ = true;
     return Succeed();
 }
 
 int TPulseAudioDevice::Restart() {
-    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
     if (int rc = CheckUsable()) return rc;
     if (!WaitOperation(pa_stream_cork(stream_, 0, SuccessCb, this)))
-        return Fail(kWaveError, "cannot restart the playback stream: " + PulseError());
+        return Fail(kOutputError, "cannot restart the playback stream: " + PulseError());
     corked_ = false;
     if (timer_) pa_context_rttime_restart(context_, timer_, pa_rtclock_now() + kCheckIntervalUs);
     Pump();
@@ -657,7 +657,7 @@ int TPulseAudioDevice::Reset() {
 // whatever follows joins on there without a jump. A paused stream is flushed:
 // nothing of the old sound may follow a restart.
 int TPulseAudioDevice::ResetAt(uint64_t& end) {
-    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
     uint64_t unsent = 0;
     for (const Entry& e : queue_) unsent += e.buffer->Length - e.sent;
@@ -665,7 +665,7 @@ int TPulseAudioDevice::ResetAt(uint64_t& end) {
     const uint64_t heard = PositionLocked();
     if (lost_) {
         ReturnAll();
-        return Fail(kWaveError, lostText_);
+        return Fail(kOutputError, lostText_);
     }
     const bool flush = corked_;
     const bool flushed = !flush || WaitOperation(pa_stream_flush(stream_, SuccessCb, this));
@@ -679,7 +679,7 @@ int TPulseAudioDevice::ResetAt(uint64_t& end) {
         seekTo_ = -1;
         overwrite_ = 0;
     }
-    if (!flushed) return Fail(kWaveError, "cannot flush the playback stream: " + PulseError());
+    if (!flushed) return Fail(kOutputError, "cannot flush the playback stream: " + PulseError());
     if (flush) end = std::min(end, heard);
     if (!flush) {
         // Position 0 is where the sound stops.
@@ -694,7 +694,7 @@ int TPulseAudioDevice::ResetAt(uint64_t& end) {
 }
 
 int TPulseAudioDevice::GetPosition(uint64_t& bytes) {
-    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
     if (int rc = CheckUsable()) return rc;
     bytes = PositionLocked();
@@ -702,7 +702,7 @@ int TPulseAudioDevice::GetPosition(uint64_t& bytes) {
 }
 
 int TPulseAudioDevice::SetVolume(uint32_t volume) {
-    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
     if (int rc = CheckUsable()) return rc;
     pa_cvolume cv;
@@ -712,20 +712,20 @@ int TPulseAudioDevice::SetVolume(uint32_t volume) {
     if (spec_.channels > 1) cv.values[1] = ToPulseVolume(volume >> 16);
     if (!WaitOperation(pa_context_set_sink_input_volume(context_, pa_stream_get_index(stream_), &cv,
                                                         ContextSuccessCb, this)))
-        return Fail(kWaveError, "cannot set the volume: " + PulseError());
+        return Fail(kOutputError, "cannot set the volume: " + PulseError());
     volume_ = volume;
     return Succeed();
 }
 
 int TPulseAudioDevice::GetVolume(uint32_t& volume) {
-    if (!open_.load()) return Fail(kWaveInvalidHandle, {});
+    if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
     if (int rc = CheckUsable()) return rc;
     volumeKnown_ = false;
     if (!WaitOperation(pa_context_get_sink_input_info(context_, pa_stream_get_index(stream_),
                                                       SinkInputInfoCb, this)) ||
         !volumeKnown_)
-        return Fail(kWaveError, "cannot read the volume: " + PulseError());
+        return Fail(kOutputError, "cannot read the volume: " + PulseError());
     const uint32_t left = FromPulseVolume(infoVolume_.values[0]);
     const uint32_t right = infoVolume_.channels > 1 ? FromPulseVolume(infoVolume_.values[1]) : left;
     volume = left | (right << 16);

@@ -26,7 +26,7 @@ void Put32(uint8_t* p, uint32_t v) {
 
 constexpr size_t kHeaderSize = 44;
 
-void BuildHeader(uint8_t* h, const TWaveFormat& f, uint64_t dataBytes) {
+void BuildHeader(uint8_t* h, const TPcmFormat& f, uint64_t dataBytes) {
     const uint32_t data = dataBytes > 0xFFFFFFFFull - 36 ? 0xFFFFFFFFu - 36 : static_cast<uint32_t>(dataBytes);
     const uint32_t pad = data & 1;
     std::memcpy(h, "RIFF", 4);
@@ -44,7 +44,7 @@ void BuildHeader(uint8_t* h, const TWaveFormat& f, uint64_t dataBytes) {
     Put32(h + 40, data);
 }
 
-std::string Describe(const TWaveFormat& f) {
+std::string Describe(const TPcmFormat& f) {
     return std::to_string(f.SampleRate) + " Hz " + (f.Channels == 1 ? "mono" : "stereo") + " " +
            std::to_string(f.BitsPerSample) + "-bit";
 }
@@ -55,12 +55,12 @@ TWavFile::~TWavFile() {
     if (file_) std::fclose(file_);
 }
 
-int TWavFile::Begin(const TWaveFormat& format, std::string& detail) {
+int TWavFile::Begin(const TPcmFormat& format, std::string& detail) {
     if (!file_) {
         file_ = std::fopen(path_.c_str(), "wb");
         if (!file_) {
             detail = "cannot create " + path_ + ": " + std::strerror(errno);
-            return kWaveError;
+            return kOutputError;
         }
         uint8_t header[kHeaderSize];
         BuildHeader(header, format, 0);
@@ -68,33 +68,33 @@ int TWavFile::Begin(const TWaveFormat& format, std::string& detail) {
             detail = "cannot write " + path_ + ": " + std::strerror(errno);
             std::fclose(file_);
             file_ = nullptr;
-            return kWaveError;
+            return kOutputError;
         }
         format_ = format;
         dataBytes_ = 0;
-        return kWaveNoError;
+        return kOutputOk;
     }
     if (format.SampleRate != format_.SampleRate || format.Channels != format_.Channels ||
         format.BitsPerSample != format_.BitsPerSample) {
         detail = path_ + " holds " + Describe(format_) + " sound; " + Describe(format) +
                  " sound cannot be added to it";
-        return kWaveBadFormat;
+        return kOutputBadFormat;
     }
     // Over the pad byte of the last close, if any.
     if (std::fseek(file_, static_cast<long>(kHeaderSize + dataBytes_), SEEK_SET) != 0) {
         detail = "cannot write " + path_ + ": " + std::strerror(errno);
-        return kWaveError;
+        return kOutputError;
     }
-    return kWaveNoError;
+    return kOutputOk;
 }
 
 int TWavFile::Append(const uint8_t* data, size_t count, std::string& detail) {
     if (count && std::fwrite(data, 1, count, file_) != count) {
         detail = "cannot write " + path_ + ": " + std::strerror(errno);
-        return kWaveError;
+        return kOutputError;
     }
     dataBytes_ += count;
-    return kWaveNoError;
+    return kOutputOk;
 }
 
 void TWavFile::CutTo(uint64_t bytes) {
@@ -122,21 +122,21 @@ TWavAudioDevice::TWavAudioDevice(std::shared_ptr<TWavFile> file, double speed)
 
 TWavAudioDevice::~TWavAudioDevice() { Shutdown(); }
 
-int TWavAudioDevice::OnOpen(const TWaveFormat& format, bool forPlayback) {
+int TWavAudioDevice::OnOpen(const TPcmFormat& format, bool forPlayback) {
     // A volume query must not create (or empty) the file.
-    if (!forPlayback) return kWaveNoError;
+    if (!forPlayback) return kOutputOk;
     std::string detail;
     if (const int rc = file_->Begin(format, detail)) return Fail(rc, detail);
     writing_ = true;
     epochStart_ = file_->DataBytes();
-    return kWaveNoError;
+    return kOutputOk;
 }
 
 int TWavAudioDevice::OnData(const uint8_t* data, size_t count) {
-    if (!writing_) return Fail(kWaveInvalidHandle, {});
+    if (!writing_) return Fail(kOutputNotOpen, {});
     std::string detail;
     if (const int rc = file_->Append(data, count, detail)) return Fail(rc, detail);
-    return kWaveNoError;
+    return kOutputOk;
 }
 
 void TWavAudioDevice::OnReset(uint64_t played) {

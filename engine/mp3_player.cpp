@@ -61,7 +61,6 @@ void TMP3Player::Init() {
     // Routines the processor lacks are never offered to the decoder.
     usingCpu_ = TMP3CpuCapabilities::All() & TMP3CpuCapabilities::FromCapabilityWord(GetCpuFeatures());
     SelectRoutines(*decoder_, GetCpuFeatures());
-    output_->SetDeviceId(-1);
     output_->SetNotifyInterval(changePosStep_);
     output_->SetOnError([this](void*, const std::exception& e, bool& handled) { WorkerError(e, handled); });
     InstallProgress();
@@ -276,7 +275,6 @@ void TMP3Player::Play() {
             std::lock_guard<TMPSimpleMutex> out(outputLock_);
             InstallProgress();
             UpdateOutputGain();
-            output_->SetDeviceId(-1);
             output_->Open();
         }
         thread_->RunEvent().SetEvent();
@@ -534,7 +532,8 @@ bool TMP3Player::ApplyEqualizer() {
 
     const int32_t enabled = eqEnabled_ ? 1 : 0;
     // A boost is taken out of the tables and given back in the output stage,
-    // where the soft limiter rounds off what would clip in the decoder.
+    // whose limiter holds the peaks that would clip in the decoder below
+    // full scale.
     int32_t headroom = 0;
     if (enabled) {
         const int32_t bands = eqMode_ == memSubBand ? kBandCount : BandCount();

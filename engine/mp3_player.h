@@ -7,7 +7,7 @@
 // Failures in the engine: the player's and the sound output's operations
 // raise EMP3Error whose text names the failure and the operation
 // ("... (TSoundOut.Open:WaveOutOpen)"). The output devices below answer
-// integer codes (kWave*, engine/audio_device.h), which TSoundOut turns into
+// integer codes (kOutput*, engine/audio_device.h), which TSoundOut turns into
 // EMP3Error. A failure on the decoding or output thread cannot be thrown to
 // the host: it goes to OnError on the host's thread (unset: the show-exception
 // handler, SetShowExceptionHandler in engine/threads.h) and ends playback as

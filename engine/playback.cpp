@@ -34,8 +34,9 @@ void TMP3Player::PlaybackStep() {
             if (switched_) {
                 // The host has not heard the last switch yet, so it could not
                 // hand over the file after it. Wait, with everything decoded
-                // queued to play, and keep the host looking at the position,
-                // which tells it when the switch is heard.
+                // queued to play (what the limiter delays too: a short file
+                // may lie wholly in its delay line), and keep the host looking
+                // at the position, which tells it when the switch is heard.
                 {
                     std::lock_guard<TMPSimpleMutex> out(outputLock_);
                     output_->Flush();

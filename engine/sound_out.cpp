@@ -80,8 +80,8 @@ void TSoundOut::SetOnError(TMPErrorEvent handler) {
     onError_ = std::move(handler);
 }
 
-TWaveFormat TSoundOut::Format() const {
-    TWaveFormat f;
+TPcmFormat TSoundOut::Format() const {
+    TPcmFormat f;
     f.SampleRate = sampleRate_;
     f.Channels = channels_;
     f.BitsPerSample = bitsPerSample_;
@@ -96,7 +96,7 @@ int32_t TSoundOut::BufferSize() const {
 }
 
 void TSoundOut::Check(int code, const char* context) {
-    if (code == kWaveNoError) return;
+    if (code == kOutputOk) return;
     std::string text = device_ ? device_->ErrorText(code) : std::string();
     if (text.empty()) text = "unknown wave out API error.";
     throw EMP3Error(FormatError(text, context));
@@ -112,7 +112,7 @@ uint32_t TSoundOut::DeviceVolume(int32_t volume, int32_t balance) {
 
 void TSoundOut::SetVolumeToWaveDevice() {
     const int rc = device_->SetVolume(DeviceVolume(volume_, balance_));
-    if (rc == kWaveNotSupported) return;
+    if (rc == kOutputNotSupported) return;
     Check(rc, "TSoundOut.SetVolumeToWaveDevice");
 }
 
@@ -133,14 +133,14 @@ int32_t TSoundOut::GetWaveVolume() {
         std::unique_ptr<TAudioDevice> dev = factory_ ? factory_() : CreateAudioDevice(deviceName_, &wavFile_);
         if (!dev) return 100;
         uint32_t packed = 0;
-        if (dev->Open(Format(), nullptr) == kWaveNoError) {
+        if (dev->Open(Format(), nullptr) == kOutputOk) {
             const int rc = dev->GetVolume(packed);
             dev->Close();
-            if (rc != kWaveNoError) return 100;
+            if (rc != kOutputOk) return 100;
         } else {
             // No device at all, or one that cannot be read without opening it.
             if (dev->DeviceCount() == 0) return 100;
-            if (dev->GetVolume(packed) != kWaveNoError) return 100;
+            if (dev->GetVolume(packed) != kOutputOk) return 100;
         }
         const uint32_t v = std::max(packed & 0xFFFF, packed >> 16);
         return static_cast<int32_t>((static_cast<uint64_t>(v) * 100 + 32767) / 65535);
@@ -168,16 +168,16 @@ void TSoundOut::Open() {
         device_ = factory_ ? factory_() : CreateAudioDevice(deviceName_, &wavFile_);
         if (!device_) throw EMP3Error(FormatError("no sound output device", "TSoundOut.Open:WaveOutOpen"));
         Check(device_->Open(Format(),
-                            [this](TWaveBuffer* b) {
-                                thread_.PostToThread(MM_WOM_DONE, reinterpret_cast<uintptr_t>(b), 0);
+                            [this](TOutputBuffer* b) {
+                                thread_.PostToThread(kMsgBufferDone, reinterpret_cast<uintptr_t>(b), 0);
                             }),
               "TSoundOut.Open:WaveOutOpen");
         SetVolumeToWaveDevice();
         const int32_t size = BufferSize();
         for (int i = 0; i < kBufferCount; ++i) {
-            buffers_[i] = std::make_unique<uint8_t[]>(static_cast<size_t>(size));
-            TWaveBuffer& h = headers_[i];
-            h.Data = buffers_[i].get();
+            storage_[i] = std::make_unique<uint8_t[]>(static_cast<size_t>(size));
+            TOutputBuffer& h = buffers_[i];
+            h.Data = storage_[i].get();
             h.BufferLength = static_cast<uint32_t>(size);
             h.Length = static_cast<uint32_t>(size);
             h.Prepared = false;
@@ -209,6 +209,7 @@ void TSoundOut::Open() {
             queued_.store(0);
             submitted_ = 0;
             processed_ = 0;
+            limiter_.Configure(sampleRate_, channels_);
             rampDone_ = -1;
             heldCount_ = 0;
             tailQueued_.store(false);
@@ -228,10 +229,10 @@ void TSoundOut::Open() {
 void TSoundOut::FreeBuffers() {
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     for (int i = 0; i < kBufferCount; ++i) {
-        buffers_[i].reset();
-        headers_[i].Data = nullptr;
-        headers_[i].BufferLength = 0;
-        headers_[i].Length = 0;
+        storage_[i].reset();
+        buffers_[i].Data = nullptr;
+        buffers_[i].BufferLength = 0;
+        buffers_[i].Length = 0;
     }
     tail_.Data = nullptr;
     tail_.BufferLength = tail_.Length = 0;
@@ -239,6 +240,7 @@ void TSoundOut::FreeBuffers() {
     scratch_.reset();
     fill_ = 0;
     processed_ = 0;
+    limiter_.Reset();
     heldCount_ = 0;
     bufferSize_ = 0;
 }
@@ -257,11 +259,11 @@ void TSoundOut::Close() {
             Flush();
             WaitAllDone();
             for (int i = 0; i <= kBufferCount; ++i) {
-                TWaveBuffer& h = i < kBufferCount ? headers_[i] : tail_;
+                TOutputBuffer& h = i < kBufferCount ? buffers_[i] : tail_;
                 if (!h.Data || !h.Prepared) continue;
                 int rc;
                 int tries = 0;
-                while ((rc = device_->Unprepare(&h)) == kWaveStillPlaying) {
+                while ((rc = device_->Unprepare(&h)) == kOutputStillPlaying) {
                     // The output thread ended before the device gave everything
                     // back: after a while take the buffers back by force.
                     if (++tries == 30) device_->Reset();
@@ -283,7 +285,7 @@ void TSoundOut::Close() {
 bool TSoundOut::CanWrite() {
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     // Closed: there are no buffers to write into.
-    return Active() && bufferSize_ > 0 && queued_.load() < kBufferCount && fill_ < bufferSize_;
+    return Active() && bufferSize_ > 0 && queued_.load() < kBufferCount && Occupied() < bufferSize_;
 }
 
 int32_t TSoundOut::FreePercent() {
@@ -291,7 +293,7 @@ int32_t TSoundOut::FreePercent() {
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     if (bufferSize_ <= 0) return 0;
     const int64_t total = static_cast<int64_t>(kBufferCount) * bufferSize_;
-    const int64_t free = static_cast<int64_t>(kBufferCount - queued_.load()) * bufferSize_ - fill_;
+    const int64_t free = static_cast<int64_t>(kBufferCount - queued_.load()) * bufferSize_ - Occupied();
     return static_cast<int32_t>(free * 100 / total);
 }
 
@@ -300,14 +302,14 @@ int32_t TSoundOut::Write(const void* data, int32_t count) {
     int32_t taken = 0;
     while (count > 0 && CanWrite()) {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
-        const int32_t n = std::min(bufferSize_ - fill_, count);
-        std::memcpy(headers_[currentIndex_].Data + fill_, src, static_cast<size_t>(n));
+        const int32_t n = std::min(bufferSize_ - Occupied(), count);
+        std::memcpy(buffers_[currentIndex_].Data + fill_, src, static_cast<size_t>(n));
         fill_ += n;
         src += n;
         count -= n;
         taken += n;
         ProcessFill();
-        if (fill_ == bufferSize_) WaveWrite();
+        if (Occupied() >= bufferSize_) WaveWrite();
     }
     return taken;
 }
@@ -316,7 +318,7 @@ void TSoundOut::WaveWrite() {
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     if (!Active() || !device_) return;
     ProcessFill();
-    TWaveBuffer& h = headers_[currentIndex_];
+    TOutputBuffer& h = buffers_[currentIndex_];
     queued_.fetch_add(1);
     allDone_.ResetEvent();
     h.Length = static_cast<uint32_t>(fill_);
@@ -336,12 +338,12 @@ void TSoundOut::WaveWrite() {
 
 // Hands a full buffer to the device (buffer lock held).
 void TSoundOut::Submit(int32_t index) {
-    TWaveBuffer& h = headers_[index];
+    TOutputBuffer& h = buffers_[index];
     starts_[static_cast<size_t>(index)] = submitted_;
     submitted_ += h.Length;
     RecordHistory(h.Data, h.Length);
     const int rc = device_->Write(&h);
-    if (rc != kWaveNoError) {
+    if (rc != kOutputOk) {
         // The buffer never reached the device: it is not queued.
         submitted_ -= h.Length;
         queued_.fetch_sub(1);
@@ -359,48 +361,43 @@ void TSoundOut::UpdateAllDone() {
 
 int32_t TSoundOut::RampFrames() const { return std::max(1, sampleRate_ * kRampMs / 1000); }
 
-int16_t TSoundOut::SoftLimit(double v) {
-    const double a = std::fabs(v);
-    if (a <= kLimitThreshold) return static_cast<int16_t>(std::lrint(v));
-    // Slope 1 at the threshold, approaching the ceiling without reaching it.
-    const double span = kLimitCeiling - kLimitThreshold;
-    const double y = std::floor(kLimitThreshold + span * std::tanh((a - kLimitThreshold) / span));
-    const int32_t m = std::min(static_cast<int32_t>(y), kLimitCeiling - 1);
-    return static_cast<int16_t>(v < 0 ? -m : m);
-}
-
-void TSoundOut::ApplyGainAndLimit(int16_t* samples, size_t count, double gain) {
-    if (gain == 1.0) {
-        for (size_t i = 0; i < count; ++i) {
-            const int32_t v = samples[i];
-            if (v > kLimitThreshold || v < -kLimitThreshold) samples[i] = SoftLimit(v);
-        }
-        return;
-    }
-    for (size_t i = 0; i < count; ++i) samples[i] = SoftLimit(samples[i] * gain);
-}
-
 void TSoundOut::SetGain(double gain) {
     if (!(gain >= 0) || !std::isfinite(gain)) return;
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
     gain_ = gain;
 }
 
+// The bytes of the current buffer and those the limiter holds back for it
+// (buffer lock held): a buffer is queued once they fill it, so that the
+// delayed frames always fit in when the limiter lets them go.
+int32_t TSoundOut::Occupied() const {
+    return fill_ + (bitsPerSample_ == 16 ? limiter_.Delayed() * channels_ * 2 : 0);
+}
+
 // Runs the whole frames of the current buffer not yet seen through the output
-// stage (buffer lock held).
-void TSoundOut::ProcessFill() {
+// stage, and with `drain` lets out what the limiter delays (buffer lock held).
+// The buffer's fill follows the frames that come out; a partial frame at its
+// end stays last.
+void TSoundOut::ProcessFill(bool drain) {
     const int32_t block = std::max(1, channels_ * bitsPerSample_ / 8);
     const int32_t end = fill_ - fill_ % block;
-    if (end <= processed_) return;
-    uint8_t* data = headers_[currentIndex_].Data + processed_;
-    const int32_t bytes = end - processed_;
-    processed_ = end;
-    if (bitsPerSample_ != 16) return;
-    for (int32_t i = 0; i < bytes; i += 2) {
-        const int32_t v = Load16(data + i);
-        if (gain_ != 1.0 || v > kLimitThreshold || v < -kLimitThreshold) Store16(data + i, SoftLimit(v * gain_));
+    if (bitsPerSample_ != 16) {
+        processed_ = std::max(processed_, end);
+        return;
     }
-    FadeIn(data, bytes);
+    if (end <= processed_ && !(drain && limiter_.Delayed() > 0)) return;
+    uint8_t* data = buffers_[currentIndex_].Data;
+    uint8_t partial[4];
+    const int32_t partialBytes = fill_ - end;
+    std::memcpy(partial, data + end, static_cast<size_t>(partialBytes));
+    // Whole frames at even offsets of a buffer from new[]: aligned 16-bit samples.
+    int16_t* pcm = reinterpret_cast<int16_t*>(data + processed_);
+    int32_t frames = limiter_.Process(pcm, (end - processed_) / block, gain_);
+    if (drain) frames += limiter_.Drain(pcm + frames * channels_);
+    FadeIn(data + processed_, frames * block);
+    processed_ += frames * block;
+    std::memcpy(data + processed_, partial, static_cast<size_t>(partialBytes));
+    fill_ = processed_ + partialBytes;
 }
 
 // Applies the running fade-in, if any, to whole frames of 16-bit PCM.
@@ -424,12 +421,12 @@ int32_t TSoundOut::CopyFrom(uint64_t position, uint8_t* out, int32_t count, uint
         const uint64_t at = position + static_cast<uint64_t>(copied);
         int found = -1;
         for (int i = 0; i < kBufferCount && found < 0; ++i) {
-            const TWaveBuffer& h = headers_[i];
+            const TOutputBuffer& h = buffers_[i];
             if ((queued & (1u << i)) && at >= starts_[static_cast<size_t>(i)] && at < starts_[static_cast<size_t>(i)] + h.Length)
                 found = i;
         }
         if (found < 0) break;
-        const TWaveBuffer& h = headers_[found];
+        const TOutputBuffer& h = buffers_[found];
         const int32_t offset = static_cast<int32_t>(at - starts_[static_cast<size_t>(found)]);
         const int32_t n = std::min(count - copied, static_cast<int32_t>(h.Length) - offset);
         std::memcpy(out + copied, h.Data + offset, static_cast<size_t>(n));
@@ -460,7 +457,7 @@ int32_t TSoundOut::QueueTail(uint64_t length) {
     allDone_.ResetEvent();
     submitted_ = static_cast<uint64_t>(bytes);
     RecordHistory(tail_.Data, tail_.Length);
-    if (device_->Write(&tail_) != kWaveNoError) {
+    if (device_->Write(&tail_) != kOutputOk) {
         // No fade then: the sound stops where it is.
         tailQueued_.store(false);
         submitted_ = 0;
@@ -475,7 +472,7 @@ int32_t TSoundOut::QueueTail(uint64_t length) {
 uint32_t TSoundOut::QueuedMask() const {
     uint32_t mask = 0;
     for (int i = 0; i < kBufferCount; ++i)
-        if (headers_[i].Queued) mask |= 1u << i;
+        if (buffers_[i].Queued) mask |= 1u << i;
     return mask;
 }
 
@@ -491,6 +488,7 @@ uint64_t TSoundOut::DropQueued(bool keepFill, const char* context) {
         if (!keepFill) {
             fill_ = 0;
             processed_ = 0;
+            limiter_.Reset();
         }
         UpdateAllDone();
     }
@@ -533,6 +531,7 @@ void TSoundOut::Flush() {
     bool wrote = false;
     {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+        ProcessFill(true);
         if (fill_ > 0) {
             WaveWrite();
             wrote = true;
@@ -553,6 +552,7 @@ void TSoundOut::Reset() {
         std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
         fill_ = 0;
         processed_ = 0;
+        limiter_.Reset();
         queued_.fetch_sub(heldCount_);
         heldCount_ = 0;
         UpdateAllDone();
@@ -582,7 +582,7 @@ void TSoundOut::Pause() {
     // What the device had not played when it stopped, then the buffer being filled.
     const uint64_t ahead = submitted > position ? submitted - position : 0;
     int32_t rest = CopyFrom(position, scratch_.get(), static_cast<int32_t>(ahead), queued);
-    std::memcpy(scratch_.get() + rest, headers_[currentIndex_].Data, static_cast<size_t>(fill_));
+    std::memcpy(scratch_.get() + rest, buffers_[currentIndex_].Data, static_cast<size_t>(fill_));
     rest += fill_;
     doneShift_ += static_cast<int64_t>(position);
     const int32_t block = std::max(1, channels_ * bitsPerSample_ / 8);
@@ -599,7 +599,7 @@ void TSoundOut::Pause() {
     rampDone_ = 0;
     for (int32_t at = tail; at < rest;) {
         const int32_t n = std::min(bufferSize_ - fill_, rest - at);
-        uint8_t* dst = headers_[currentIndex_].Data + fill_;
+        uint8_t* dst = buffers_[currentIndex_].Data + fill_;
         std::memcpy(dst, scratch_.get() + at, static_cast<size_t>(n));
         FadeIn(dst, n);
         fill_ += n;
@@ -607,6 +607,9 @@ void TSoundOut::Pause() {
         at += n;
         if (fill_ == bufferSize_) WaveWrite();
     }
+    // What the limiter delays goes after this buffer: queued when it leaves
+    // no room for it.
+    if (fill_ > 0 && Occupied() >= bufferSize_) WaveWrite();
     thread_.SetTimeout(notifyInterval_.load());
 }
 
@@ -665,7 +668,7 @@ void TSoundOut::Notify() {
     }
 }
 
-void TSoundOut::BufferDone(TWaveBuffer* buffer) {
+void TSoundOut::BufferDone(TOutputBuffer* buffer) {
     {
         // Under the buffer lock so that a WaveWrite cannot slip between the
         // count reaching 0 and the all-done event being set.
@@ -689,8 +692,8 @@ void TSoundOut::BufferDone(TWaveBuffer* buffer) {
 
 void TSoundOut::Dispatch(TMessage& message) {
     switch (message.Msg) {
-        case MM_WOM_DONE:
-            BufferDone(reinterpret_cast<TWaveBuffer*>(message.WParam));
+        case kMsgBufferDone:
+            BufferDone(reinterpret_cast<TOutputBuffer*>(message.WParam));
             break;
         case MPM_THREADIDLE:
             Notify();
@@ -720,10 +723,10 @@ void TSoundOut::GetPeaks(int32_t& left, int32_t& right) {
     left = right = 0;
     if (!Active() || !device_) return;
     uint64_t position = 0;
-    if (device_->GetPosition(position) != kWaveNoError) return;
+    if (device_->GetPosition(position) != kOutputOk) return;
     std::lock_guard<std::mutex> lock(historyMutex_);
     if (history_.empty()) return;
-    const TWaveFormat& f = historyFormat_;
+    const TPcmFormat& f = historyFormat_;
     const uint64_t block = static_cast<uint64_t>(f.BlockAlign());
     const uint64_t cap = history_.size();
     uint64_t end = std::min(position, historyWritten_);

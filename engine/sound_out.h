@@ -3,10 +3,12 @@
 // finished ones come back on the output thread, which also wakes a waiting
 // producer and sends throttled progress notifications.
 //
-// 16-bit PCM passes an output stage on its way into the buffers: a gain, a
-// fade-in after a cut or a pause, and a soft limiter above -1 dBFS. Sound is
-// never cut off abruptly: Cut and Pause play a short faded tail of what is
-// playing before they drop (Cut) or hold back (Pause) the rest.
+// 16-bit PCM passes an output stage on its way into the buffers: a gain
+// (above 1 through the look-ahead limiter of engine/limiter.h, whose delay
+// line Flush empties, Cut and Reset drop and Pause keeps) and a fade-in after
+// a cut or a pause. Sound is never cut off abruptly: Cut and Pause play a
+// short faded tail of what is playing before they drop (Cut) or hold back
+// (Pause) the rest.
 #pragma once
 
 #include <array>
@@ -19,23 +21,20 @@
 #include <vector>
 
 #include "engine/audio_device.h"
+#include "engine/limiter.h"
 #include "io/errors.h"
 #include "engine/threads.h"
 
 namespace wl {
 
 // The device's buffer-done message on the output thread.
-inline constexpr uint32_t MM_WOM_DONE = 0x3BD;
+inline constexpr uint32_t kMsgBufferDone = 0x3BD;
 
 class TSoundOut : public TMPMessageOwner {
 public:
     static constexpr int kBufferCount = 4;
     // Length of the fades at a cut, a pause and a resume.
     static constexpr int32_t kRampMs = 5;
-    // The soft limiter: magnitudes up to kLimitThreshold (-1 dBFS) pass
-    // unchanged, larger ones bend smoothly towards kLimitCeiling.
-    static constexpr int32_t kLimitThreshold = 29205;
-    static constexpr int32_t kLimitCeiling = 32767;
 
     using DeviceFactory = std::function<std::unique_ptr<TAudioDevice>()>;
     using TNotifyEvent = std::function<void(TSoundOut* sender)>;
@@ -58,8 +57,8 @@ public:
     void WaveWrite();
     bool CanWrite();
     int32_t FreePercent();
-    // Queues a partly filled buffer and waits until the output thread has
-    // handled everything before it.
+    // Queues a partly filled buffer, and what the limiter holds, and waits
+    // until the output thread has handled everything before it.
     void Flush();
     // Until nothing is queued (or the output thread has ended).
     void WaitAllDone();
@@ -103,8 +102,6 @@ public:
     void SetVolume(int32_t v);
     int32_t Balance() const { return balance_; }
     void SetBalance(int32_t b);
-    int32_t DeviceId() const { return deviceId_; }
-    void SetDeviceId(int32_t id) { deviceId_ = id; }
     const std::string& DeviceName() const { return deviceName_; }
     // Takes effect at the next Open; replaces a factory given at creation.
     void SetDeviceName(std::string name);
@@ -112,12 +109,9 @@ public:
     void SetNotifyInterval(int32_t ms) { notifyInterval_.store(ms); }
     // Linear gain of the output stage for 16-bit PCM (ReplayGain, equalizer
     // headroom); applied to what is written from now on. 1 leaves the PCM
-    // bit-identical (apart from the limiter, which only acts above -1 dBFS).
+    // bit-identical, below 1 it is scaled and rounded, above 1 limited.
     void SetGain(double gain);
     double Gain() const { return gain_; }
-    // The output stage on its own: gain, then the soft limiter, in place.
-    static void ApplyGainAndLimit(int16_t* samples, size_t count, double gain);
-    static int16_t SoftLimit(double v);
 
     // Bytes per buffer for the current format.
     int32_t BufferSize() const;
@@ -131,16 +125,17 @@ public:
 
 private:
     void Init();
-    TWaveFormat Format() const;
+    TPcmFormat Format() const;
     void Check(int code, const char* context);
     void SetVolumeToWaveDevice();
     void WakeWaiter();
     void Notify();
-    void BufferDone(TWaveBuffer* buffer);
+    void BufferDone(TOutputBuffer* buffer);
     void FreeBuffers();
     void RecordHistory(const uint8_t* data, uint32_t count);
     void Submit(int32_t index);
-    void ProcessFill();
+    void ProcessFill(bool drain = false);
+    int32_t Occupied() const;
     void FadeIn(uint8_t* data, int32_t bytes);
     int32_t CopyFrom(uint64_t position, uint8_t* out, int32_t count, uint32_t queued);
     uint32_t QueuedMask() const;
@@ -154,7 +149,6 @@ private:
     int32_t bitsPerSample_ = 16;
     std::atomic<bool> active_{false};
     int32_t volume_ = 100;
-    int32_t deviceId_ = -1;
     std::atomic<int32_t> notifyInterval_{-1};
     std::atomic<int64_t> lastNotify_{0};
     int32_t balance_ = 0;
@@ -166,8 +160,8 @@ private:
     std::shared_ptr<TWavFile> wavFile_;  // what a "wav:PATH" device writes, across opens
     std::unique_ptr<TAudioDevice> device_;
 
-    std::array<TWaveBuffer, kBufferCount> headers_;
-    std::array<std::unique_ptr<uint8_t[]>, kBufferCount> buffers_;
+    std::array<TOutputBuffer, kBufferCount> buffers_;
+    std::array<std::unique_ptr<uint8_t[]>, kBufferCount> storage_;
     int32_t currentIndex_ = 0;  // under bufferLock_
     int32_t fill_ = 0;          // under bufferLock_
     int32_t bufferSize_ = 0;    // under bufferLock_ (set by Open)
@@ -180,11 +174,12 @@ private:
     std::array<uint64_t, kBufferCount> starts_{};  // device position of each buffer's first byte
     uint64_t submitted_ = 0;  // bytes handed to the device since Open or its last reset
     int32_t processed_ = 0;   // bytes of the current buffer through the output stage
+    TLimiter limiter_;        // gain and limiter of 16-bit PCM
     int32_t rampDone_ = -1;   // frames of a running fade-in; -1 = none
     int32_t heldFirst_ = 0;   // first of heldCount_ full buffers kept back while paused
     int32_t heldCount_ = 0;
     std::atomic<bool> tailQueued_{false};
-    TWaveBuffer tail_;
+    TOutputBuffer tail_;
     std::unique_ptr<uint8_t[]> tailData_;
     std::unique_ptr<uint8_t[]> scratch_;  // what a pause keeps back, while it is rearranged
 
@@ -201,7 +196,7 @@ private:
     std::mutex historyMutex_;
     std::vector<uint8_t> history_;
     uint64_t historyWritten_ = 0;
-    TWaveFormat historyFormat_;
+    TPcmFormat historyFormat_;
 
     TMPLoopThread thread_{this};
 };

@@ -174,7 +174,8 @@ namespace wl::test {
 TEST_F(AppFixture, EqualizerLevelKeysExplainTheLimiter) {
     Create();
     TForm1& f = *form1;
-    const QString hint = QString::fromUtf8("No setting clips: a soft limiter rounds off peaks above \xE2\x88\x92" "1 dB.");
+    const QString hint =
+        "No setting clips: a boost is held below full scale by a look-ahead limiter; at 0 dB the sound is unchanged.";
     for (QToolButton* key : {f.SpeedButton19, f.SpeedButton17, f.SpeedButton11, f.SpeedButton20, f.SpeedButton21}) {
         EXPECT_EQ(hint, key->toolTip()) << key->text().toStdString();
     }

@@ -1,10 +1,12 @@
-// Helpers of the player tests: streams built in memory, files encoded by lame,
-// sped-up output devices (one that records what it is given), and waits that
-// drain the player's message queue.
+// Helpers of the player tests: streams built in memory, files encoded by lame
+// (a loud one among them), sped-up output devices (one that records what it
+// is given), and waits that drain the player's message queue.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdint>
@@ -86,6 +88,39 @@ inline std::string LameFile(const TempDir& dir, const std::string& name, double 
     return mp3;
 }
 
+// A loud file encoded by lame at 320 kbit/s, 44.1 kHz stereo: a chord
+// driven into saturation as a loud master is, its peaks at full scale, 30 dB
+// down from `quietFrom` to `quietTo` seconds. Empty when lame is missing or
+// fails.
+inline std::string LoudLameFile(const TempDir& dir, const std::string& name, double seconds, double quietFrom = 0,
+                                double quietTo = 0) {
+    if (!OnPath("lame")) return {};
+    constexpr int32_t kRate = 44100;
+    const size_t frames = static_cast<size_t>(seconds * kRate);
+    std::vector<double> mix(frames * 2);
+    double peak = 0;
+    for (size_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / kRate;
+        const double level = t >= quietFrom && t < quietTo ? 0.0316 : 1.0;
+        for (size_t c = 0; c < 2; ++c) {
+            double v = 0;
+            int k = 0;
+            for (double hz : {110.0, 277.0, 440.0, 1000.0, 2900.0})
+                v += std::sin(2 * 3.14159265358979323846 * hz * t + static_cast<double>(++k * (c + 1)));
+            mix[2 * i + c] = std::tanh(v) * level;
+            peak = std::max(peak, std::fabs(mix[2 * i + c]));
+        }
+    }
+    std::vector<int16_t> pcm(mix.size());
+    for (size_t i = 0; i < mix.size(); ++i) pcm[i] = static_cast<int16_t>(std::lrint(mix[i] * 32767 / peak));
+    const std::string wav = dir.File(name + ".wav");
+    const std::string mp3 = dir.File(name);
+    if (!WriteWav(wav, pcm, 2, kRate)) return {};
+    const CommandResult r = RunCommand("lame --quiet -b 320 " + ShellQuote(wav) + " " + ShellQuote(mp3) + " 2>&1");
+    if (r.exitCode != 0 || !FileExists(mp3)) return {};
+    return mp3;
+}
+
 inline std::string WriteBytes(const TempDir& dir, const std::string& name, const std::vector<uint8_t>& bytes) {
     const std::string path = dir.File(name);
     WriteFileBytes(path, bytes);
@@ -115,14 +150,14 @@ class TRecordingDevice final : public TAudioDevice {
 public:
     TRecordingDevice(std::shared_ptr<Recording> rec, double speed)
         : rec_(std::move(rec)), inner_(CreateNullAudioDevice(speed)) {}
-    int Open(const TWaveFormat& format, DoneCallback onDone) override { return inner_->Open(format, std::move(onDone)); }
+    int Open(const TPcmFormat& format, DoneCallback onDone) override { return inner_->Open(format, std::move(onDone)); }
     int Close() override { return inner_->Close(); }
     bool IsOpen() const override { return inner_->IsOpen(); }
-    int Write(TWaveBuffer* b) override {
+    int Write(TOutputBuffer* b) override {
         if (rec_->onWrite) rec_->onWrite();
         const int n = rec_->writes.fetch_add(1);
         const int limit = rec_->failWritesAfter.load();
-        if (limit >= 0 && n >= limit) return Fail(kWaveError, "the test device refuses more data");
+        if (limit >= 0 && n >= limit) return Fail(kOutputError, "the test device refuses more data");
         {
             std::lock_guard<std::mutex> lock(rec_->mutex);
             rec_->segments.back().insert(rec_->segments.back().end(), b->Data, b->Data + b->Length);

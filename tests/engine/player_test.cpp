@@ -381,15 +381,6 @@ TEST(PlayerWalkTest, ATruncatedLastFrameEndsTheStream) {
     EXPECT_EQ(f.rec->All().size(), size_t{24} * kPcmPerFrame);
 }
 
-// 16-bit PCM bytes through the output stage at unity gain (the soft limiter).
-std::vector<uint8_t> Limited(std::vector<uint8_t> pcm) {
-    std::vector<int16_t> samples(pcm.size() / 2);
-    std::memcpy(samples.data(), pcm.data(), samples.size() * 2);
-    TSoundOut::ApplyGainAndLimit(samples.data(), samples.size(), 1.0);
-    std::memcpy(pcm.data(), samples.data(), samples.size() * 2);
-    return pcm;
-}
-
 // The player decodes the whole band (the band limit alone would drop the top
 // subband of this 22050 Hz stream), and the frame walk of `DecodeAsPlayer` is
 // the one the decoding thread runs.
@@ -414,9 +405,7 @@ TEST(PlayerWalkTest, LowerRateStreamsAreDecodedInFullBand) {
     EXPECT_EQ(f.player.Version(), 2);
     EXPECT_EQ(f.player.SampleRate(), 22050);
     ASSERT_TRUE(f.PlayToEnd());
-    const std::vector<int16_t> played = test::BytesToPcm16(f.rec->All());
-    TSoundOut::ApplyGainAndLimit(full.data(), full.size(), 1.0);
-    EXPECT_EQ(played, full);
+    EXPECT_EQ(test::BytesToPcm16(f.rec->All()), full);
 
     TMemoryStream stream(bytes);
     std::vector<uint8_t> walked;
@@ -424,12 +413,13 @@ TEST(PlayerWalkTest, LowerRateStreamsAreDecodedInFullBand) {
         walked.insert(walked.end(), pcm, pcm + n);
         return true;
     });
-    EXPECT_EQ(Limited(walked), f.rec->All());
+    EXPECT_EQ(walked, f.rec->All());
 }
 
-// What goes through the WAV device equals `wl-decode --player` byte for byte,
-// after the output stage's soft limiter.
-TEST(PlayerWalkTest, WavDeviceOutputEqualsWlDecodePlayer) {
+// At unity (no ReplayGain; the equalizer off, or on with every band at 0 dB
+// in either mode) what goes through the WAV device equals `wl-decode
+// --player` byte for byte, also on a loud file whose peaks reach full scale.
+TEST(PlayerWalkTest, WavDeviceOutputEqualsWlDecodePlayerAtUnity) {
     test::TempDir dir;
     std::vector<std::string> files;
     files.push_back(test::WriteBytes(
@@ -438,28 +428,47 @@ TEST(PlayerWalkTest, WavDeviceOutputEqualsWlDecodePlayer) {
                 BuildFrames(40, true, 5)})));
     const std::string lame = test::LameFile(dir, "lame.mp3", 3.0, "-V 4 --add-id3v2 --tt Song");
     if (!lame.empty()) files.push_back(lame);
+    const std::string loud = test::LoudLameFile(dir, "loud.mp3", 2.0);
+    if (!loud.empty()) files.push_back(loud);
+    enum class Eq { Off, FlatSubbands, FlatTenBands };
     for (const std::string& file : files) {
         SCOPED_TRACE(file);
-        const std::string wav = dir.File("played.wav");
-        {
-            TMP3Player p([wav] { return CreateWavAudioDevice(wav, 40); });
-            EventLog log;
-            log.Attach(p);
-            p.SetAutoPlay(false);
-            p.SetFileName(file);
-            p.Play();
-            ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
-            EXPECT_EQ(log.ends[0], mepEndOfStream);
-        }
         const std::string raw = dir.File("decoded.raw");
         const test::CommandResult r = test::RunCommand(test::ShellQuote(test::DecodeBinary()) + " --player " +
                                                        test::ShellQuote(file) + " " + test::ShellQuote(raw));
         ASSERT_EQ(r.exitCode, 0);
-        const std::vector<uint8_t> expected = Limited(test::ReadFileBytes(raw));
-        const std::vector<uint8_t> played = test::WavData(wav);
+        const std::vector<uint8_t> expected = test::ReadFileBytes(raw);
         ASSERT_FALSE(expected.empty());
-        EXPECT_EQ(played.size(), expected.size());
-        EXPECT_TRUE(played == expected) << "the PCM differs";
+        if (file == loud) {
+            const std::vector<int16_t> pcm = test::BytesToPcm16(expected);
+            // Above -1 dBFS, where a limiter at unity would act.
+            EXPECT_GT(std::count_if(pcm.begin(), pcm.end(), [](int16_t v) { return std::abs(v) > 29205; }), 5000)
+                << "the loud file is not loud";
+        }
+        for (Eq eq : {Eq::Off, Eq::FlatSubbands, Eq::FlatTenBands}) {
+            SCOPED_TRACE(static_cast<int>(eq));
+            const std::string wav = dir.File("played.wav");
+            {
+                TMP3Player p([wav] { return CreateWavAudioDevice(wav, 40); });
+                EventLog log;
+                log.Attach(p);
+                p.SetAutoPlay(false);
+                if (eq == Eq::FlatTenBands) {
+                    p.SetEqualizerMode(memFreq);
+                    p.SetEqualizerCount(10);
+                    p.SetEqualizerFrequencies(60, 16000);
+                }
+                p.SetEqualizerEnabled(eq != Eq::Off);
+                p.SetFileName(file);
+                p.Play();
+                ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
+                EXPECT_EQ(log.ends[0], mepEndOfStream);
+                EXPECT_EQ(p.Output()->Gain(), 1.0);
+            }
+            const std::vector<uint8_t> played = test::WavData(wav);
+            EXPECT_EQ(played.size(), expected.size());
+            EXPECT_TRUE(played == expected) << "the PCM differs";
+        }
     }
     if (lame.empty()) GTEST_SKIP() << "lame is not installed: only the built stream was compared";
 }
@@ -670,15 +679,14 @@ TEST(PlayerReplayGainTest, GainFollowsTheTagAndPreventsClipping) {
                                          .UserText("replaygain_track_peak", "0.8")
                                          .Build();
     const std::string file = test::WriteBytes(dir, "rg.mp3", Concat({tag, bytes}));
-    std::vector<uint8_t> decoded;
+    std::vector<uint8_t> expected;
     {
         TMemoryStream stream(bytes);
         DecodeAsPlayer(stream, nullptr, [&](const uint8_t* d, int32_t n) {
-            decoded.insert(decoded.end(), d, d + n);
+            expected.insert(expected.end(), d, d + n);
             return true;
         });
     }
-    const std::vector<uint8_t> expected = Limited(decoded);
     TMP3Player p(test::NullFactory(40));
     p.SetAutoPlay(false);
     p.SetFileName(file);
@@ -698,7 +706,7 @@ TEST(PlayerReplayGainTest, GainFollowsTheTagAndPreventsClipping) {
     p.Messages().ProcessMessages();
     EXPECT_NEAR(p.Output()->Gain(), 1.995262, 1e-6);
 
-    // Off: the output equals the plain decode (through the limiter).
+    // Off: the output equals the plain decode.
     p.SetReplayGain(mrgOff, 0, true);
     EXPECT_EQ(p.Output()->Gain(), 1.0);
     const std::string wav = dir.File("out.wav");
@@ -723,10 +731,75 @@ TEST(PlayerReplayGainTest, GainFollowsTheTagAndPreventsClipping) {
     const std::vector<int16_t> half = test::BytesToPcm16(std::span(both).subspan(expected.size())),
                                full = test::BytesToPcm16(expected);
     ASSERT_EQ(half.size(), full.size());
-    for (size_t i = 0; i < full.size(); ++i)
-        if (std::abs(full[i]) < TSoundOut::kLimitThreshold) {
-            ASSERT_LE(std::abs(half[i] * 2 - full[i]), 2) << i;
+    for (size_t i = 0; i < full.size(); ++i) ASSERT_LE(std::abs(half[i] * 2 - full[i]), 1) << i;
+}
+
+// +12 dB of equalizer boost (all of it given to the output stage) on a loud
+// file: the limiter keeps every sample below full scale, its gain moves by
+// small steps, no sample is added or lost, and once it has let go, quiet
+// passages come out as exactly the gain times the decoded sample, rounded.
+TEST(PlayerOutputStageTest, ABoostIsLimitedSmoothlyAndLeavesQuietPassagesExact) {
+    test::TempDir dir;
+    // Loud, 30 dB down from 1.5 s to 3.5 s, loud again.
+    const std::string file = test::LoudLameFile(dir, "loud.mp3", 4.5, 1.5, 3.5);
+    if (file.empty()) GTEST_SKIP() << "lame is not installed";
+    std::vector<uint8_t> decoded;
+    {
+        TFileStream stream(file);
+        DecodeAsPlayer(stream, nullptr, [&](const uint8_t* d, int32_t n) {
+            decoded.insert(decoded.end(), d, d + n);
+            return true;
+        });
+    }
+    const std::string wav = dir.File("boosted.wav");
+    TMP3Player p([wav] { return CreateWavAudioDevice(wav, 40); });
+    EventLog log;
+    log.Attach(p);
+    p.SetAutoPlay(false);
+    for (int32_t b = 0; b < TMP3Player::kBandCount; ++b) p.SetEqualizerValue(b, 60);
+    p.SetEqualizerEnabled(true);
+    p.SetFileName(file);
+    p.Play();
+    const double gain = p.Output()->Gain();
+    ASSERT_NEAR(gain, std::pow(10.0, 0.6), 1e-12);
+    ASSERT_TRUE(PumpUntil(p, [&] { return !log.ends.empty(); }));
+    EXPECT_EQ(log.ends[0], mepEndOfStream);
+
+    const std::vector<int16_t> in = test::BytesToPcm16(decoded), out = test::BytesToPcm16(test::WavData(wav));
+    ASSERT_EQ(out.size(), in.size()) << "samples added or lost";
+    size_t over = 0;
+    int32_t peak = 0;
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (gain * std::abs(in[i]) > 32767) ++over;
+        peak = std::max(peak, std::abs(int32_t{out[i]}));
+    }
+    EXPECT_GT(over, 10000u) << "too little to limit";
+    EXPECT_LE(peak, TLimiter::kCeiling) << "a peak at full scale";
+
+    // The gain applied, read off the larger sample of each frame where it is
+    // large enough to tell: neighbouring frames differ by under 1 %.
+    double step = 0, previous = -1;
+    size_t at = 0;
+    for (size_t f = 0; f + 1 < in.size(); f += 2) {
+        const size_t i = std::abs(in[f]) >= std::abs(in[f + 1]) ? f : f + 1;
+        if (gain * std::abs(in[i]) < 4000) {
+            previous = -1;
+            continue;
         }
+        const double g = out[i] / (gain * in[i]);
+        if (previous >= 0 && std::fabs(g - previous) > step) {
+            step = std::fabs(g - previous);
+            at = f / 2;
+        }
+        previous = g;
+    }
+    EXPECT_LT(step, 0.01) << "a jump in the gain at frame " << at;
+
+    // The quiet passage, from well after the loud part to just before the next.
+    size_t differ = 0;
+    for (size_t i = size_t{44100} * 26 / 10 * 2; i < size_t{44100} * 34 / 10 * 2; ++i)
+        if (out[i] != std::lrint(gain * in[i])) ++differ;
+    EXPECT_EQ(differ, 0u) << "the limiter still acts on the quiet passage";
 }
 
 }  // namespace

@@ -41,74 +41,74 @@ TEST(PulseIntegrationTest, DevicePlaysPausesResetsAndSetsVolume) {
     REQUIRE_PULSE_SERVER(server);
     auto dev = CreatePulseAudioDevice();
     std::atomic<int> done{0};
-    TWaveFormat format;
-    const int rc = dev->Open(format, [&](TWaveBuffer* b) {
+    TPcmFormat format;
+    const int rc = dev->Open(format, [&](TOutputBuffer* b) {
         EXPECT_FALSE(b->Queued.load());
         ++done;
     });
-    ASSERT_EQ(rc, kWaveNoError) << dev->ErrorText(rc) << "\n" << server.LogText();
+    ASSERT_EQ(rc, kOutputOk) << dev->ErrorText(rc) << "\n" << server.LogText();
 
     // Two seconds in four buffers of 500 ms.
     const std::vector<uint8_t> pcm = Tone(2.0);
     const uint32_t quarter = static_cast<uint32_t>(pcm.size() / 4);
     std::vector<uint8_t> copy = pcm;
-    TWaveBuffer buffers[4];
+    TOutputBuffer buffers[4];
     for (int i = 0; i < 4; ++i) {
         buffers[i].Data = copy.data() + i * quarter;
         buffers[i].BufferLength = buffers[i].Length = quarter;
-        ASSERT_EQ(dev->Prepare(&buffers[i]), kWaveNoError);
+        ASSERT_EQ(dev->Prepare(&buffers[i]), kOutputOk);
     }
     const auto t0 = Clock::now();
-    for (auto& b : buffers) ASSERT_EQ(dev->Write(&b), kWaveNoError) << dev->ErrorText(kWaveError);
-    EXPECT_EQ(dev->Close(), kWaveStillPlaying);
+    for (auto& b : buffers) ASSERT_EQ(dev->Write(&b), kOutputOk) << dev->ErrorText(kOutputError);
+    EXPECT_EQ(dev->Close(), kOutputStillPlaying);
 
     // Real per-channel volume on the server's stream.
-    ASSERT_EQ(dev->SetVolume(0x8000u | (0xFFFFu << 16)), kWaveNoError) << dev->ErrorText(kWaveError);
+    ASSERT_EQ(dev->SetVolume(0x8000u | (0xFFFFu << 16)), kOutputOk) << dev->ErrorText(kOutputError);
     uint32_t v = 0;
-    ASSERT_EQ(dev->GetVolume(v), kWaveNoError) << dev->ErrorText(kWaveError);
+    ASSERT_EQ(dev->GetVolume(v), kOutputOk) << dev->ErrorText(kOutputError);
     EXPECT_NEAR(static_cast<int>(v & 0xFFFF), 32768, 2);
     EXPECT_NEAR(static_cast<int>(v >> 16), 65535, 2);
 
     // Pause after about half a second: the position stops and nothing more finishes.
     ASSERT_TRUE(WaitUntil([&] { return done.load() >= 1; }, 10000ms)) << "no buffer finished";
-    ASSERT_EQ(dev->Pause(), kWaveNoError);
+    ASSERT_EQ(dev->Pause(), kOutputOk);
     uint64_t p1 = 0, p2 = 0;
-    ASSERT_EQ(dev->GetPosition(p1), kWaveNoError);
+    ASSERT_EQ(dev->GetPosition(p1), kOutputOk);
     const int doneAtPause = done.load();
     EXPECT_GE(p1, quarter);
     EXPECT_LT(p1, pcm.size());
     std::this_thread::sleep_for(600ms);
-    ASSERT_EQ(dev->GetPosition(p2), kWaveNoError);
+    ASSERT_EQ(dev->GetPosition(p2), kOutputOk);
     EXPECT_LE(p2 - p1, 44100u * 4 / 50) << "more than 20 ms played while paused";
     EXPECT_LE(done.load(), doneAtPause + 1);
-    ASSERT_EQ(dev->Restart(), kWaveNoError);
+    ASSERT_EQ(dev->Restart(), kOutputOk);
 
     // Everything plays, in about real time.
     ASSERT_TRUE(WaitUntil([&] { return done.load() == 4; }, 15000ms)) << done.load() << " of 4 buffers finished";
     const auto elapsed = Clock::now() - t0;
     EXPECT_GE(elapsed, 1500ms) << "two seconds of sound were done far too early";
-    ASSERT_EQ(dev->GetPosition(p2), kWaveNoError);
+    ASSERT_EQ(dev->GetPosition(p2), kOutputOk);
     EXPECT_EQ(p2, pcm.size());
 
     // Reset hands back everything queued at once and starts counting again.
-    for (auto& b : buffers) ASSERT_EQ(dev->Write(&b), kWaveNoError);
+    for (auto& b : buffers) ASSERT_EQ(dev->Write(&b), kOutputOk);
     std::this_thread::sleep_for(200ms);
     const int beforeReset = done.load();
     const auto r0 = Clock::now();
-    ASSERT_EQ(dev->Reset(), kWaveNoError) << dev->ErrorText(kWaveError);
+    ASSERT_EQ(dev->Reset(), kOutputOk) << dev->ErrorText(kOutputError);
     EXPECT_EQ(done.load(), 8) << "Reset did not return every buffer";
     EXPECT_LT(Clock::now() - r0, 2s);
     EXPECT_GE(beforeReset, 4);
-    ASSERT_EQ(dev->GetPosition(p1), kWaveNoError);
+    ASSERT_EQ(dev->GetPosition(p1), kOutputOk);
     EXPECT_EQ(p1, 0u);
     // And plays again afterwards.
-    ASSERT_EQ(dev->Write(&buffers[0]), kWaveNoError);
+    ASSERT_EQ(dev->Write(&buffers[0]), kOutputOk);
     ASSERT_TRUE(WaitUntil([&] { return done.load() == 9; }, 10000ms));
-    ASSERT_EQ(dev->GetPosition(p1), kWaveNoError);
+    ASSERT_EQ(dev->GetPosition(p1), kOutputOk);
     EXPECT_EQ(p1, quarter);
 
-    for (auto& b : buffers) EXPECT_EQ(dev->Unprepare(&b), kWaveNoError);
-    EXPECT_EQ(dev->Close(), kWaveNoError);
+    for (auto& b : buffers) EXPECT_EQ(dev->Unprepare(&b), kOutputOk);
+    EXPECT_EQ(dev->Close(), kOutputOk);
 }
 
 TEST(PulseIntegrationTest, SoundOutPlaysTwoSecondsWithProgress) {

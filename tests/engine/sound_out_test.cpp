@@ -388,18 +388,18 @@ TEST(SoundOutTest, BalanceAndVolumeReachTheDevice) {
     out.SetBalance(50);
     out.Open();
     uint32_t v = 0;
-    ASSERT_EQ(tap.last.load()->GetVolume(v), kWaveNoError);
+    ASSERT_EQ(tap.last.load()->GetVolume(v), kOutputOk);
     EXPECT_EQ(v & 0xFFFF, 32768u);
     EXPECT_EQ(v >> 16, 65535u);
 
     out.SetBalance(-100);  // silences the right channel
-    ASSERT_EQ(tap.last.load()->GetVolume(v), kWaveNoError);
+    ASSERT_EQ(tap.last.load()->GetVolume(v), kOutputOk);
     EXPECT_EQ(v & 0xFFFF, 65535u);
     EXPECT_EQ(v >> 16, 0u);
 
     out.SetBalance(100);
     out.SetVolume(50);  // v = (50 * 65535 + 50) div 100 = 32768
-    ASSERT_EQ(tap.last.load()->GetVolume(v), kWaveNoError);
+    ASSERT_EQ(tap.last.load()->GetVolume(v), kOutputOk);
     EXPECT_EQ(v & 0xFFFF, 0u);
     EXPECT_EQ(v >> 16, 32768u);
 
@@ -423,10 +423,10 @@ TEST(SoundOutTest, VolumeArithmetic) {
 class FailingDevice : public TNullAudioDevice {
 public:
     FailingDevice() : TNullAudioDevice(20) {}
-    int Write(TWaveBuffer*) override { return Fail(kWaveError, "the disk is on fire"); }
+    int Write(TOutputBuffer*) override { return Fail(kOutputError, "the disk is on fire"); }
     // Pause and Cut stop the device by resetting it.
     int ResetAt(uint64_t&) override { return 999; }  // a code without any text
-    int SetVolume(uint32_t) override { return kWaveNotSupported; }
+    int SetVolume(uint32_t) override { return kOutputNotSupported; }
 };
 
 TEST(SoundOutTest, DeviceErrorsCarryTheTextAndTheOperation) {
@@ -605,66 +605,95 @@ TEST(SoundOutStageTest, PauseResumeAndCutFadeInsteadOfJumping) {
                            test::BytesToPcm16(second).begin() + static_cast<std::ptrdiff_t>(ramp)));
 }
 
-// Below -1 dBFS the stage leaves samples alone; above, it bends them smoothly
-// below full scale; a gain scales before the limiter.
-TEST(SoundOutStageTest, SoftLimiterAndGain) {
-    std::vector<int16_t> quiet = {0, 1, -1, 1000, -29205, 29205, 12345, -32000 / 2};
-    std::vector<int16_t> copy = quiet;
-    TSoundOut::ApplyGainAndLimit(copy.data(), copy.size(), 1.0);
-    EXPECT_EQ(copy, quiet) << "bit-identical below the threshold";
-    std::vector<int16_t> loud = {29206, 30000, 31000, 32000, 32767, -32768};
-    TSoundOut::ApplyGainAndLimit(loud.data(), loud.size(), 1.0);
-    for (size_t i = 0; i + 1 < 5; ++i) EXPECT_LT(loud[i], loud[i + 1]) << "still rising, " << i;
-    EXPECT_LT(loud[4], 32767);
-    EXPECT_GT(loud[4], 31000);
-    EXPECT_LE(-loud[5] - loud[4], 1) << "the same bend below zero";
-    // Smooth at the knee: the slope stays near 1 just above it.
-    EXPECT_NEAR(TSoundOut::SoftLimit(29305) - TSoundOut::SoftLimit(29205), 100, 3);
-    // Four times too loud: nothing at full scale, the order kept.
-    std::vector<int16_t> boosted = {8000, -8000, 16000, 32767};
-    TSoundOut::ApplyGainAndLimit(boosted.data(), boosted.size(), 4.0);
-    EXPECT_EQ(boosted[0], TSoundOut::SoftLimit(32000));
-    EXPECT_EQ(boosted[1], -boosted[0]);
-    EXPECT_LE(boosted[0], boosted[2]);
-    EXPECT_LT(boosted[3], 32767);
-    std::vector<int16_t> half = {1001, -1001, 3};
-    TSoundOut::ApplyGainAndLimit(half.data(), half.size(), 0.5);
-    EXPECT_EQ(half, (std::vector<int16_t>{500, -500, 2})) << "rounded to nearest, ties to even";
+// What the WAV device hears of the gain stage: at 1 even full-scale PCM is
+// left alone; above 1 the limiter's delay line is kept across a pause and
+// emptied by Flush, so every frame is heard once, below full scale; a cut
+// drops what it delays.
+TEST(SoundOutStageTest, GainStageHearsEveryFrameOnce) {
+    test::TempDir dir;
+    const std::string wav = dir.File("stage.wav");
+    TSoundOut out([&] { return CreateWavAudioDevice(wav, 8); });
+    out.Open();
+    const auto play = [&](const std::vector<int16_t>& pcm) {
+        ASSERT_EQ(out.Write(pcm.data(), static_cast<int32_t>(pcm.size() * 2)), static_cast<int32_t>(pcm.size() * 2));
+    };
+    const auto played = [&] {
+        out.Flush();
+        out.WaitAllDone();
+        return out.GetDoneBytes() / 2;
+    };
+    const std::vector<int16_t> loud = {32767, -32768, 32000, -1, 0, 29206, -29300, 1};
+    play(loud);
+    EXPECT_EQ(played(), 8);
+
+    out.SetGain(4.0);
+    const std::vector<int16_t> tone = test::BytesToPcm16(Sine(0, 44100, 16000));
+    for (size_t at = 0; at < tone.size(); at += 2 * 777) {
+        const size_t n = std::min(tone.size() - at, size_t{2 * 777});
+        play(std::vector<int16_t>(tone.begin() + static_cast<std::ptrdiff_t>(at),
+                                  tone.begin() + static_cast<std::ptrdiff_t>(at + n)));
+        if (at == 2 * 777 * 20) {
+            out.Pause();
+            std::this_thread::sleep_for(20ms);
+            out.Unpause();
+        }
+    }
+    EXPECT_EQ(played(), static_cast<int64_t>(tone.size())) << "frames added or lost";
+
+    // Cut while the limiter delays frames: they are not heard after it.
+    play(tone);
+    out.Cut();
+    out.SetGain(1.0);
+    const std::vector<int16_t> after = test::BytesToPcm16(Sine(0, 4410, 8000));
+    play(after);
+    EXPECT_EQ(played(), static_cast<int64_t>(after.size()));
+    out.Close();
+
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(wav);
+    ASSERT_GT(bytes.size(), 44 + 2 * (loud.size() + tone.size() + after.size()));
+    const std::vector<int16_t> heard = test::BytesToPcm16(std::span(bytes).subspan(44));
+    EXPECT_TRUE(std::equal(loud.begin(), loud.end(), heard.begin())) << "changed at unity";
+    const auto [low, high] = std::minmax_element(heard.begin() + 8, heard.begin() + 8 + static_cast<std::ptrdiff_t>(tone.size()));
+    EXPECT_GE(*low, -TLimiter::kCeiling);
+    EXPECT_LE(*high, TLimiter::kCeiling);
+    const size_t ramp = 44100 * TSoundOut::kRampMs / 1000 * 2;
+    EXPECT_TRUE(std::equal(heard.end() - static_cast<std::ptrdiff_t>(after.size() - ramp), heard.end(),
+                           after.begin() + static_cast<std::ptrdiff_t>(ramp)));
 }
 
 // ------------------------------------------------------------------ devices
 
 TEST(SoundDeviceTest, NullDeviceClockStopsWhilePaused) {
     auto dev = CreateNullAudioDevice(4);
-    TWaveFormat f;
+    TPcmFormat f;
     std::atomic<int> done{0};
-    ASSERT_EQ(dev->Open(f, [&](TWaveBuffer*) { ++done; }), kWaveNoError);
+    ASSERT_EQ(dev->Open(f, [&](TOutputBuffer*) { ++done; }), kOutputOk);
     std::vector<uint8_t> data(44100 * 4, 0);  // 1 s, 250 ms at speed 4
-    TWaveBuffer b;
+    TOutputBuffer b;
     b.Data = data.data();
     b.BufferLength = b.Length = static_cast<uint32_t>(data.size());
-    EXPECT_EQ(dev->Write(&b), kWaveUnprepared);
-    ASSERT_EQ(dev->Prepare(&b), kWaveNoError);
-    ASSERT_EQ(dev->Write(&b), kWaveNoError);
-    EXPECT_EQ(dev->Unprepare(&b), kWaveStillPlaying);
-    EXPECT_EQ(dev->Close(), kWaveStillPlaying);
+    EXPECT_EQ(dev->Write(&b), kOutputUnprepared);
+    ASSERT_EQ(dev->Prepare(&b), kOutputOk);
+    ASSERT_EQ(dev->Write(&b), kOutputOk);
+    EXPECT_EQ(dev->Unprepare(&b), kOutputStillPlaying);
+    EXPECT_EQ(dev->Close(), kOutputStillPlaying);
     std::this_thread::sleep_for(40ms);
-    ASSERT_EQ(dev->Pause(), kWaveNoError);
+    ASSERT_EQ(dev->Pause(), kOutputOk);
     uint64_t p1 = 0, p2 = 0;
-    ASSERT_EQ(dev->GetPosition(p1), kWaveNoError);
+    ASSERT_EQ(dev->GetPosition(p1), kOutputOk);
     EXPECT_GT(p1, 0u);
     EXPECT_LT(p1, data.size());
     std::this_thread::sleep_for(300ms);  // longer than the whole buffer at speed 4
-    ASSERT_EQ(dev->GetPosition(p2), kWaveNoError);
+    ASSERT_EQ(dev->GetPosition(p2), kOutputOk);
     EXPECT_EQ(p1, p2);
     EXPECT_EQ(done.load(), 0);
-    ASSERT_EQ(dev->Restart(), kWaveNoError);
+    ASSERT_EQ(dev->Restart(), kOutputOk);
     ASSERT_TRUE(WaitUntil([&] { return done.load() == 1; }));
-    ASSERT_EQ(dev->GetPosition(p2), kWaveNoError);
+    ASSERT_EQ(dev->GetPosition(p2), kOutputOk);
     EXPECT_EQ(p2, data.size());
-    EXPECT_EQ(dev->Unprepare(&b), kWaveNoError);
-    EXPECT_EQ(dev->Close(), kWaveNoError);
-    EXPECT_EQ(dev->GetPosition(p2), kWaveInvalidHandle);
+    EXPECT_EQ(dev->Unprepare(&b), kOutputOk);
+    EXPECT_EQ(dev->Close(), kOutputOk);
+    EXPECT_EQ(dev->GetPosition(p2), kOutputNotOpen);
 }
 
 TEST(SoundDeviceTest, FactoryChoosesByNameAndEnvironment) {
@@ -672,7 +701,7 @@ TEST(SoundDeviceTest, FactoryChoosesByNameAndEnvironment) {
     EXPECT_EQ(CreateAudioDevice("wav:/tmp/a.wav")->Name(), "wav:/tmp/a.wav");
     EXPECT_EQ(CreateAudioDevice("pulse")->Name(), "pulse");
     auto unknown = CreateAudioDevice("alsa");
-    EXPECT_NE(unknown->Open(TWaveFormat{}, nullptr), kWaveNoError);
+    EXPECT_NE(unknown->Open(TPcmFormat{}, nullptr), kOutputOk);
 
     // No other threads run here, so changing the environment is safe.
     const char* old = std::getenv("WAVELANTERN_AUDIO");
@@ -699,13 +728,13 @@ TEST(SoundDeviceTest, FactoryChoosesByNameAndEnvironment) {
 
 TEST(SoundDeviceTest, NullDeviceRefusesFormatsItCannotPlay) {
     auto dev = CreateNullAudioDevice(1);
-    TWaveFormat f;
+    TPcmFormat f;
     f.BitsPerSample = 24;
-    EXPECT_EQ(dev->Open(f, nullptr), kWaveBadFormat);
-    EXPECT_FALSE(dev->ErrorText(kWaveBadFormat).empty());
+    EXPECT_EQ(dev->Open(f, nullptr), kOutputBadFormat);
+    EXPECT_FALSE(dev->ErrorText(kOutputBadFormat).empty());
     f.BitsPerSample = 16;
     f.Channels = 6;
-    EXPECT_EQ(dev->Open(f, nullptr), kWaveBadFormat);
+    EXPECT_EQ(dev->Open(f, nullptr), kOutputBadFormat);
     EXPECT_FALSE(dev->IsOpen());
 }
 
