@@ -224,7 +224,8 @@ public:
     void DropFiles(const QStringList& paths);
 
     // What the controller's signals show.
-    void ShowEntryStarting(int entry);    // counter, title strip, the row: as an entry starts
+    void ShowEntryStarting(int entry);    // counter, display lit, title strip, the row: as an entry starts
+    void ShowEntryTitle(int entry);       // counter, title strip, the row
     void ShowEntryStarted(bool gapless);  // the file's facts and tags, times, the play picture
     void ShowEntryFailed();               // no facts, no tags, no times
     void ShowPlayState(TPlayState state, TStopCause cause);

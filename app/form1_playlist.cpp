@@ -253,6 +253,11 @@ void TForm1::ShowEntryStarting(int entry) {
     SetDisplayLit(true);
     ShowIndicators();
     ResetPeaks();
+    ShowEntryTitle(entry);
+}
+
+void TForm1::ShowEntryTitle(int entry) {
+    ShowEntryCounter();
     const int row = entry - 1;
     TitleText = row < Playlist.Rows() ? TitleFor(Playlist.Path(row)) : QString();
     ShowEntryName(row);
@@ -261,6 +266,8 @@ void TForm1::ShowEntryStarting(int entry) {
 }
 
 void TForm1::ShowEntryStarted(bool gapless) {
+    // Played on into without a stop: the title changes only now.
+    if (gapless) ShowEntryTitle(CurrentEntry);
     const TEntryFacts& facts = Controller->Facts();
     if (!gapless) MeterTicks = 0;
     FormatTime(facts.LengthMs);

@@ -692,7 +692,6 @@ void TPlaybackController::NextStarted(uint64_t generation, int entry, const TEnt
     playingPath_ = facts.File;
     positionMs_ = 0;
     positionClock_.restart();
-    emit EntryStarting(entry);
     emit EntryStarted(entry, true);
     emit MetadataChanged();
     emit PositionChanged(0, facts_.LengthMs);

@@ -203,7 +203,7 @@ signals:
     // The current entry is being started (0: there is none).
     void EntryStarting(int entry);
     // The entry plays (Facts() tell its file); `gapless` when the player
-    // played on into it from the one before.
+    // played on into it from the one before (no EntryStarting came first).
     void EntryStarted(int entry, bool gapless);
     // The entry could not be played; `text` says why.
     void EntryFailed(int entry, const QString& text);

@@ -84,7 +84,7 @@ TEST_F(AppFixture, DisplayScreenshots) {
     pictures.Take("display_banner", f.grab(QRect(0, 0, kWindowWidth, kPanelHeight)));
 
     // A long error, cut at a word before the state picture.
-    f.ShowError(QStringLiteral("cannot write /tmp/out.wav: No space left on device(waveOutWrite)"));
+    f.ShowError(QStringLiteral("cannot write /tmp/out.wav: No space left on device(TSoundOut.WaveWrite)"));
     f.SetStatePicture(TStatePicture::End);
     pictures.Take("display_error", f.grab(QRect(0, 0, kWindowWidth, kPanelHeight)));
 

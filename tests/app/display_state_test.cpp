@@ -93,7 +93,7 @@ TEST_F(DisplayState, EndOfTheListShowsEndNotPlay) {
 
 TEST_F(DisplayState, LongErrorIsCutAtAWordWithinTheStatusLine) {
     const QString text =
-        "cannot write /tmp/out.wav: No space left on device while writing the next buffer(waveOutWrite)";
+        "cannot write /tmp/out.wav: No space left on device while writing the next buffer(TSoundOut.WaveWrite)";
     form1->ShowError(text);
     EXPECT_EQ(text, form1->StatusText);  // kept whole
     const QString shown = form1->Label10->text();
