@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <exception>
 
-#include "engine/sound_out.h"
 #include "playback/m3u.h"
 #include "playback/player_thread.h"
 #include "playback/playlist_names.h"
