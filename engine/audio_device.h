@@ -79,7 +79,7 @@ public:
     // Reset, telling where the sound stops: `end` receives the position (as
     // before the reset) up to which it is still heard. A device that plays
     // on what it has already passed to the hardware stops past the position
-    // at the call.
+    // at the call; one that had not begun to play what it was given answers 0.
     virtual int ResetAt(uint64_t& end);
     // Bytes played since Open or the last Reset.
     virtual int GetPosition(uint64_t& bytes) = 0;

@@ -112,7 +112,8 @@ private:
     void ReturnAll();
     void OnStreamLost();
     uint64_t ServerBytes();
-    uint64_t CutPlaying(uint64_t end);
+    const pa_timing_info* TimingAtReset();
+    uint64_t CutPlaying(uint64_t end, const pa_timing_info* ti);
     bool ReadPast();
     void Teardown();
 
@@ -608,14 +609,22 @@ int TPulseAudioDevice::Restart() {
     return Succeed();
 }
 
-// Where a playing stream's sound stops at a cut (a position; `end` is the
-// end of what was handed over): kCutMarginUs after the server's read index
-// when that lies before `end`. What the server holds beyond is overwritten
-// with silence, and the next write goes to the cut. Lock held.
-uint64_t TPulseAudioDevice::CutPlaying(uint64_t end) {
-    if (drained_ || underrun_ || queue_.empty()) return end;
+// The server's timing at a reset of a stream that is not corked and still
+// has data to play (lock held); null otherwise, or when it cannot be had.
+const pa_timing_info* TPulseAudioDevice::TimingAtReset() {
+    if (corked_ || drained_ || underrun_ || queue_.empty()) return nullptr;
     const pa_timing_info* ti = FreshTiming();
-    if (!ti || ti->read_index_corrupt || ti->read_index < 0 || !ti->playing) return end;
+    if (!ti || ti->read_index_corrupt || ti->read_index < 0) return nullptr;
+    return ti;
+}
+
+// Where a playing stream's sound stops at a cut (a position; `end` is the
+// end of what was handed over; `ti` the server's timing, null when unknown):
+// kCutMarginUs after the server's read index when that lies before `end`.
+// What the server holds beyond is overwritten with silence, and the next
+// write goes to the cut. Lock held.
+uint64_t TPulseAudioDevice::CutPlaying(uint64_t end, const pa_timing_info* ti) {
+    if (!ti || !ti->playing) return end;
     const size_t frame = pa_frame_size(&spec_);
     // The read index tells what the server may still take. (The play
     // position may run ahead of it, early in a stream: the cut may lie before
@@ -655,7 +664,11 @@ int TPulseAudioDevice::Reset() {
 // playing, and where that ends cannot be known): the sound stops at an exact
 // byte, kCutMarginUs after the server's read position (CutPlaying), so that
 // whatever follows joins on there without a jump. A paused stream is flushed:
-// nothing of the old sound may follow a restart.
+// nothing of the old sound may follow a restart. So is one that the server
+// has not begun to play (its sink still plays out what it had rendered
+// before the stream came, or it waits to prebuffer): nothing of it has been
+// heard, the sound stops where the server has read to (0 then: nothing to
+// fade out), and what follows is not held up behind what the server holds.
 int TPulseAudioDevice::ResetAt(uint64_t& end) {
     if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
@@ -667,9 +680,16 @@ int TPulseAudioDevice::ResetAt(uint64_t& end) {
         ReturnAll();
         return Fail(kOutputError, lostText_);
     }
-    const bool flush = corked_;
+    const pa_timing_info* ti = TimingAtReset();
+    const bool waiting = ti && !ti->playing;
+    // What the server has read (its play position, that of the clock
+    // interpolated here, runs on before it has begun).
+    const uint64_t read = waiting && static_cast<uint64_t>(ti->read_index) > base_
+                              ? static_cast<uint64_t>(ti->read_index) - base_
+                              : 0;
+    const bool flush = corked_ || waiting;
     const bool flushed = !flush || WaitOperation(pa_stream_flush(stream_, SuccessCb, this));
-    if (!flush) end = CutPlaying(end);
+    if (!flush) end = CutPlaying(end, ti);
     ReturnAll();
     written_ = 0;
     lastPos_ = 0;
@@ -680,16 +700,17 @@ int TPulseAudioDevice::ResetAt(uint64_t& end) {
         overwrite_ = 0;
     }
     if (!flushed) return Fail(kOutputError, "cannot flush the playback stream: " + PulseError());
-    if (flush) end = std::min(end, heard);
+    if (flush) end = std::min(end, waiting ? read : heard);
     if (!flush) {
         // Position 0 is where the sound stops.
         base_ += end;
         return Succeed();
     }
     // After the flush the next byte written plays at the current write index.
-    const pa_timing_info* ti = FreshTiming();
-    base_ = ti && !ti->write_index_corrupt && ti->write_index >= 0 ? static_cast<uint64_t>(ti->write_index)
-                                                                    : ServerBytes();
+    const pa_timing_info* after = FreshTiming();
+    base_ = after && !after->write_index_corrupt && after->write_index >= 0
+                ? static_cast<uint64_t>(after->write_index)
+                : ServerBytes();
     return Succeed();
 }
 

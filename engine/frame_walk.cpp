@@ -31,7 +31,13 @@ void TFrameWalker::Assign(TMPStreamReader* r, DecoderState* d, const TStreamFact
 void TFrameWalker::StartMusicAt(int64_t musicPosition, int64_t dropFirst) {
     dropFirst = std::max<int64_t>(dropFirst, 0);
     dropSamples = dropFirst;
-    samplesLeft = musicSamples > 0 ? std::max<int64_t>(musicSamples - musicPosition, 0) : -1;
+    const int64_t end = MusicEnd();
+    samplesLeft = end >= 0 ? std::max<int64_t>(end - musicPosition, 0) : -1;
+}
+
+int64_t TFrameWalker::MusicEnd() const {
+    if (musicSamples > 0 && rangeEnd >= 0) return std::min(musicSamples, rangeEnd);
+    return musicSamples > 0 ? musicSamples : rangeEnd;
 }
 
 int32_t TFrameWalker::FrameSamples() const { return sampleBytes > 0 ? pcmBytesPerFrame / sampleBytes : 0; }

@@ -56,6 +56,10 @@ struct TFrameWalker {
     // channels.
     int32_t trimStart = 0;
     int64_t musicSamples = 0;
+    // A play range: the music samples before it, and the music sample it
+    // ends before (-1: the music's end).
+    int64_t rangeFirst = 0;
+    int64_t rangeEnd = -1;
     // Frames still to decode only to prime the decoder (after repositioning):
     // their PCM is dropped and they count for nothing.
     int32_t prerollFrames = 0;
@@ -83,11 +87,17 @@ struct TFrameWalker {
     // kResyncLimit - 1 bytes of junk before it; the frame must end within the
     // audio. False when none is found.
     bool ScanFrame();
-    // Back to the first audio byte, decoder to be set up again.
+    // Back to the first audio byte, decoder to be set up again (for a walk
+    // without a range; the player positions a range's walk itself).
     void Rewind();
     // Trimming from music sample `musicPosition` on, for a walk that starts
     // `dropFirst` decoded samples before it.
     void StartMusicAt(int64_t musicPosition, int64_t dropFirst);
+    // Where the music that plays ends (the music's end or the range's,
+    // whichever comes first), in music samples; -1 when unknown.
+    int64_t MusicEnd() const;
+    // Positions are music samples: the stream is trimmed or has a range.
+    bool SampleExact() const { return trimStart > 0 || musicSamples > 0 || rangeFirst > 0 || rangeEnd >= 0; }
     // Samples per channel in one frame of the stream.
     int32_t FrameSamples() const;
     // Drops and ends the decoded frame's PCM as trimming asks.

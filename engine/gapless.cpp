@@ -103,6 +103,8 @@ void TMP3Player::CompleteSwitch() {
         bitrate_ = f.bitrate;
         totalPcmBytes_ = f.totalPcmBytes;
         openFacts_ = f;
+        openRangeFirst_ = 0;  // the next file plays whole
+        openRangeCount_ = -1;
         // A ReplayGain setting changed since the switch applies from here on.
         const double gain = GainFor(info_, openFacts_);
         std::lock_guard<TMPSimpleMutex> out(outputLock_);

@@ -204,6 +204,16 @@ void TMP3Player::OpenStream(std::unique_ptr<TStream> stream) {
             walk_.Assign(&reader_, decoder_.get(), facts);
             pcmPending_ = 0;
         }
+        frameTable_.Add(facts.firstFrameOffset);
+        openRangeFirst_ = rangeFirst_;
+        openRangeCount_ = rangeCount_;
+        if (rangeFirst_ > 0 || rangeCount_ >= 0) {
+            std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+            std::lock_guard<TMPSimpleMutex> out(outputLock_);
+            walk_.rangeFirst = rangeFirst_;
+            walk_.rangeEnd = rangeCount_ >= 0 ? rangeFirst_ + rangeCount_ : -1;
+            RewindWalk();
+        }
         {
             std::lock_guard<TMPSimpleMutex> out(outputLock_);
             output_->SetSampleRate(facts.sampleRate);
@@ -222,7 +232,6 @@ void TMP3Player::OpenStream(std::unique_ptr<TStream> stream) {
         bitrate_ = facts.bitrate;
         totalPcmBytes_ = facts.totalPcmBytes;
         openFacts_ = facts;
-        frameTable_.Add(facts.firstFrameOffset);
         const double gain = GainFor(info_, facts);
         std::lock_guard<TMPSimpleMutex> out(outputLock_);
         ApplyGain(gain);
@@ -255,6 +264,8 @@ void TMP3Player::Close() {
     info_.Reset();
     bitrate_ = channels_ = layer_ = version_ = sampleRate_ = 0;
     totalPcmBytes_ = 0;
+    openRangeFirst_ = 0;
+    openRangeCount_ = -1;
     {
         std::lock_guard<TMPSimpleMutex> out(outputLock_);
         playedBytes_ = 0;
@@ -341,26 +352,55 @@ void TMP3Player::Stop() {
         // An end of stream noticed before the stop is no longer news.
         messages_.RemovePending(MPM_ENDOFSTREAM);
         pcmPending_ = 0;
-        if (walk_.reader) walk_.Rewind();
+        try {
+            if (walk_.reader) RewindWalk();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
     }
     SetStatus(mpsStopped);
     PostOnce(MPM_CHANGEPOSITION);
     if (failure) std::rethrow_exception(failure);
 }
 
+void TMP3Player::RewindWalk() {
+    if (walk_.rangeFirst == 0 && walk_.rangeEnd < 0) {
+        walk_.Rewind();
+        return;
+    }
+    walk_.nextFrameLength = 0;
+    walk_.needSetup = true;
+    Reposition(0, false);
+}
+
+void TMP3Player::SetPlayRange(int64_t firstSample, int64_t sampleCount) {
+    // Far beyond any file (800 years at 44.1 kHz), and no sum of positions
+    // overflows.
+    constexpr int64_t kMaxSample = int64_t{1} << 50;
+    rangeFirst_ = std::clamp<int64_t>(firstSample, 0, kMaxSample);
+    rangeCount_ = sampleCount < 0 ? -1 : std::min(sampleCount, kMaxSample);
+}
+
 int64_t TMP3Player::Length() const {
+    int64_t whole = 0;
     if (sampleRate_ > 0 && totalPcmBytes_ > 0) {
-        return totalPcmBytes_ * 1000 / (int64_t{sampleRate_} * channels_ * 2);
+        whole = totalPcmBytes_ * 1000 / (int64_t{sampleRate_} * channels_ * 2);
+    } else {
+        int64_t audioLength;
+        {
+            std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+            audioLength = walk_.audioLength;
+        }
+        if (bitrate_ > 0 && stream_ && audioLength != kUnknownAudioLength) whole = audioLength * 8 * 1000 / bitrate_;
     }
-    int64_t audioLength;
-    {
-        std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
-        audioLength = walk_.audioLength;
-    }
-    if (bitrate_ > 0 && stream_ && audioLength != kUnknownAudioLength) {
-        return audioLength * 8 * 1000 / bitrate_;
-    }
-    return 0;
+    if ((openRangeFirst_ == 0 && openRangeCount_ < 0) || sampleRate_ <= 0 || channels_ <= 0) return whole;
+    // A range: its end within the music (whose length may be an estimate
+    // from the bitrate, as the whole file's Length is).
+    const int64_t music = totalPcmBytes_ > 0 ? totalPcmBytes_ / (int64_t{channels_} * 2)
+                                             : whole * sampleRate_ / 1000;
+    int64_t end = openRangeCount_ >= 0 ? openRangeFirst_ + openRangeCount_ : music;
+    if (totalPcmBytes_ > 0 || whole > 0) end = std::min(end, music);
+    return std::max<int64_t>(end - openRangeFirst_, 0) * 1000 / sampleRate_;
 }
 
 std::string TMP3Player::Title() const {

@@ -109,6 +109,20 @@ public:
     int64_t Position();
     int64_t Length() const;
 
+    // The part of a file that plays: `sampleCount` samples per channel (-1:
+    // to the end) from `firstSample` on, counted from the music's first
+    // sample (after the encoder's delay where the file gives it, else from
+    // the first decoded sample). Applies to the file opened next
+    // (SetFileName, Open, OpenStream) and to every one after it until set
+    // again; (0, -1) plays whole files. Playback starts and ends on the
+    // range's samples exactly and ends with the end-of-stream event;
+    // Length is the range's, Position and Seek count from its start. A
+    // range beyond the music's end, or an empty one, plays nothing and ends
+    // at once. A gapless next file (SetNextFileName) plays whole.
+    void SetPlayRange(int64_t firstSample, int64_t sampleCount);
+    int64_t PlayRangeFirst() const { return rangeFirst_; }
+    int64_t PlayRangeCount() const { return rangeCount_; }
+
     // Gapless playback: the file to play after the open one, handed over
     // early. When the open file's audio is used up, the next one is opened
     // and, when it has the same sample rate and channel count, decoded on
@@ -218,6 +232,9 @@ private:
     int32_t BandCount() const;
     int32_t NearestBand(int32_t target) const;
     void StopPlayback();  // both locks, output down, reader rewound
+    // Decode lock held: the walk back at the start of what plays (the
+    // range's first sample, or the audio's first byte).
+    void RewindWalk();
 
     // Gapless switching (gapless.cpp).
     struct TNextStream {
@@ -269,6 +286,12 @@ private:
     int32_t bitsPerSample_ = 16;
     int64_t totalPcmBytes_ = 0;
     TStreamFacts openFacts_;  // of the open file (host thread)
+    // The play range for files opened from now on, and the open file's
+    // (host thread; a gapless next file has none).
+    int64_t rangeFirst_ = 0;
+    int64_t rangeCount_ = -1;
+    int64_t openRangeFirst_ = 0;
+    int64_t openRangeCount_ = -1;
 
     // Playback.
     std::unique_ptr<uint64_t[]> pcmStorage_;  // 8-byte aligned PCM buffer

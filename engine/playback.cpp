@@ -177,15 +177,19 @@ int64_t TMP3Player::Reposition(int64_t targetBytes, bool frameAfter) {
     const int64_t spf = walk_.FrameSamples();
     if (ppf <= 0 || sampleBytes <= 0 || spf <= 0) return 0;
     constexpr int64_t kMaxFrame = std::numeric_limits<int32_t>::max();
-    if (walk_.trimStart > 0 || walk_.musicSamples > 0) {
-        // Trimmed streams land on the music sample (position 0: the first).
-        int64_t music = (targetBytes + sampleBytes - 1) / sampleBytes;
-        if (walk_.musicSamples > 0) music = std::min(music, walk_.musicSamples);
+    if (walk_.SampleExact()) {
+        // Trimmed streams and ranges land on the music sample (position 0:
+        // the first of the music, or of the range). A range that begins
+        // beyond the music's end drops all there is and ends.
+        const int64_t first = walk_.rangeFirst;
+        int64_t music = (targetBytes + sampleBytes - 1) / sampleBytes + first;
+        const int64_t end = walk_.MusicEnd();
+        if (end >= 0) music = std::min(music, std::max(end, first));
         const int64_t wanted = std::min((music + walk_.trimStart) / spf, kMaxFrame);
         const int64_t k = Locate(wanted);
-        if (k != wanted) music = std::max<int64_t>(k * spf - walk_.trimStart, 0);
+        if (k != wanted) music = std::max<int64_t>(k * spf - walk_.trimStart, first);
         walk_.StartMusicAt(music, music + walk_.trimStart - k * spf);
-        return music * sampleBytes;
+        return (music - first) * sampleBytes;
     }
     if (frameAfter) {
         // A seek lands on the frame boundary at or after the time.

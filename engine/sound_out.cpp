@@ -517,8 +517,12 @@ int32_t TSoundOut::Cut() {
     }
     const uint64_t end = DropQueued(false, "TSoundOut.Cut");
     std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
-    // The tail goes on from where the device stopped.
-    int32_t tail = audible ? CopyFrom(end, tail_.Data, static_cast<int32_t>(tail_.BufferLength), queued) : 0;
+    // The tail goes on from where the device stopped. A device that had
+    // played nothing since its last reset (a sound server that had not begun
+    // to play) leaves nothing to fade out.
+    int32_t tail = audible && end > 0
+                       ? CopyFrom(end, tail_.Data, static_cast<int32_t>(tail_.BufferLength), queued)
+                       : 0;
     tail = QueueTail(static_cast<uint64_t>(tail));
     doneShift_ = -tail;
     lastDevicePosition_ = 0;
@@ -586,7 +590,9 @@ void TSoundOut::Pause() {
     rest += fill_;
     doneShift_ += static_cast<int64_t>(position);
     const int32_t block = std::max(1, channels_ * bitsPerSample_ / 8);
-    const int32_t tailBytes = std::min(rest - rest % block, static_cast<int32_t>(tail_.BufferLength));
+    // Nothing to fade out when the device had played nothing (see Cut).
+    const int32_t tailBytes =
+        position > 0 ? std::min(rest - rest % block, static_cast<int32_t>(tail_.BufferLength)) : 0;
     std::memcpy(tail_.Data, scratch_.get(), static_cast<size_t>(tailBytes));
     // The device plays the tail and then runs dry: nothing more reaches it
     // until Unpause. (Pausing the device itself cannot be timed to the end of

@@ -65,7 +65,8 @@ public:
     // Drops everything queued at once, without a fade.
     void Reset();
     // Drops everything queued after a faded tail of kRampMs at the play
-    // position (nothing to fade while paused); the next PCM written fades in.
+    // position (nothing to fade while paused, or when the device had played
+    // nothing since it was reset); the next PCM written fades in.
     // Done bytes count from 0 again, the tail not included. Returns the
     // tail's length in bytes.
     int32_t Cut();

@@ -1,5 +1,6 @@
 // The player through the PulseAudio device of a private sound server: a
-// 3-second file plays to its end in real time.
+// 3-second file plays to its end in real time; a Stop after a pause and a
+// resume returns at once.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -61,6 +62,35 @@ TEST(PlayerPulseTest, AThreeSecondFilePlaysToItsEndInRealTime) {
     EXPECT_GT(midPos, 500);
     EXPECT_LE(midPos, midWall + 100);
     for (size_t i = 1; i < samples.size(); ++i) ASSERT_GE(samples[i].second, samples[i - 1].second);
+}
+
+// Stop waits for no sound that is not heard. A null sink left idle has
+// rendered up to 2 s of silence ahead, and a stream that comes then is not
+// played until that has run out: its Seek, Pause, Resume and Stop all come
+// before the server has begun to play it. (Stop once waited about a second
+// here for its faded tail, queued behind what the server held.)
+TEST(PlayerPulseTest, AStopAfterPauseAndResumeReturnsAtOnce) {
+    REQUIRE_PULSE_SERVER(server);
+    test::TempDir dir;
+    const std::string path = test::WriteBytes(dir, "ten.mp3", test::BuildFrames(400, true));
+    TMP3Player p("pulse");
+    p.SetAutoPlay(false);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        p.SetFileName(path);
+        ASSERT_NO_THROW(p.Play()) << server.LogText();
+        test::PumpFor(p, 600ms);
+        p.Seek(5000);
+        test::PumpFor(p, 300ms);
+        p.Pause();
+        p.Resume();
+        test::PumpFor(p, 300ms);
+        const auto start = Clock::now();
+        p.Stop();
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        EXPECT_LT(took, 500) << "Stop took " << took << " ms";
+        p.Close();
+    }
 }
 
 }  // namespace
