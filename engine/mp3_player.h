@@ -231,7 +231,6 @@ private:
     void RestartAtPlayPosition();
     int32_t BandCount() const;
     int32_t NearestBand(int32_t target) const;
-    void StopPlayback();  // both locks, output down, reader rewound
     // Decode lock held: the walk back at the start of what plays (the
     // range's first sample, or the audio's first byte).
     void RewindWalk();

@@ -435,6 +435,7 @@ void TPlaybackController::OpenOnPlayer(TMP3Player& p, const TOpenRequest& reques
         if (QFile::copy(request.path, request.cachePath)) file = request.cachePath;
     }
     try {
+        p.SetPlayRange(request.range.First, request.range.Count);
         p.SetFileName(file.toUtf8().toStdString());
     } catch (const std::exception& error) {
         return fail(QStringLiteral("Cannot open %1: %2").arg(name, ErrorText(error)));

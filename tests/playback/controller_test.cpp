@@ -146,6 +146,25 @@ TEST_F(Controller, TenFailuresInARowStopTheList) {
     EXPECT_EQ(TPlayState::Stopped, c->State());
 }
 
+// An entry's sample range is what plays of its file (after a stop: the
+// player never plays on into a range).
+TEST_F(Controller, EntryRangeIsWhatPlays) {
+    Start(20);
+    const QString song = Mp3("song.mp3", 30);
+    Add({song});
+    ASSERT_TRUE(c->Playlist().AddEntry({song, {44100, 2 * 44100}, {}, {}, false}));
+    c->SetHoldMs(0);
+    c->PlayEntry(1);
+    ASSERT_TRUE(Settle());
+    EXPECT_GT(c->LengthMs(), 29'000);
+    std::string next = "?";
+    c->Inspect([&](TMP3Player& p) { next = p.NextFileName(); });
+    EXPECT_EQ("", next);
+    ASSERT_TRUE(RunUntil([&] { return started.size() == 2; }));
+    EXPECT_EQ(2, c->CurrentEntry());
+    EXPECT_EQ(2000, c->LengthMs());
+}
+
 // Commands given while an entry opens act on it in order; a seek reports
 // where it landed.
 TEST_F(Controller, CommandsWhileOpeningActInOrder) {
