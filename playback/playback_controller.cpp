@@ -365,6 +365,8 @@ void TPlaybackController::StartCurrent() {
     const TPlaylistEntry item = playlist_.Entry(row);
     // Entries written where case does not matter find their files here too.
     playingPath_ = ResolveEntryPath(item.Path);
+    startedEntry_ = entry;
+    startedSource_ = playingPath_;
     if (row < playlist_.Rows()) playlist_.MarkPlayed(row);
     if (options_.Random && entry <= kMaxEntries) playlist_.NotPlayed[entry] = 0;
 
@@ -690,6 +692,8 @@ void TPlaybackController::NextStarted(uint64_t generation, int entry, const TEnt
     facts_ = facts;
     facts_.Source = ResolveEntryPath(playlist_.Path(entry - 1));
     playingPath_ = facts.File;
+    startedEntry_ = entry;
+    startedSource_ = facts_.Source;
     positionMs_ = 0;
     positionClock_.restart();
     emit EntryStarted(entry, true);
@@ -721,12 +725,14 @@ TTrackInfo TPlaybackController::Track() const {
     const TPlaylistEntry item = playlist_.Entry(entry - 1);
     if (entry < 1 || item.Path.isEmpty()) return t;
     t.Entry = entry;
-    t.Source = ResolveEntryPath(item.Path);
+    // (Resolved once, when it started: this is read at every change.)
+    const bool started = entry == startedEntry_;
+    t.Source = started ? startedSource_ : item.Path;
     t.LengthMs = item.Meta.LengthMs;
     t.Artist = item.Meta.Artist;
     t.Album = item.Meta.Album;
     t.Title = item.Meta.Title;
-    if (open_) {
+    if (started && open_) {
         if (!facts_.TagTitle.isEmpty()) t.Title = facts_.TagTitle;
         if (!facts_.Artist.isEmpty()) t.Artist = facts_.Artist;
         if (!facts_.Album.isEmpty()) t.Album = facts_.Album;

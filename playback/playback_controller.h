@@ -304,6 +304,8 @@ private:
     int failures_ = 0;          // entries in a row that could not be played
     QString playingPath_;
     TEntryFacts facts_;
+    int startedEntry_ = 0;     // the entry last started, and its file
+    QString startedSource_;
     std::deque<THanded> handed_;  // given to the player to play on into, in order
     int resumeEntry_ = 0;
     int64_t resumeMs_ = 0;
