@@ -227,10 +227,10 @@ void TForm1::Button1Click() {
     Extra.TitlesFromTags = CheckBox11->isChecked();
     Extra.ReplayGainMode = static_cast<TReplayGainMode>(std::clamp(ComboBox2->currentIndex(), 0, 2));
     ApplyReplayGain();
-    ApplyPlayOptions();
     SaveSettings();
     ShowIndicators();
     if (Settings.RandomPlay) ResetNotPlayed();
+    ApplyPlayOptions();  // after the fresh round: what follows is picked from it
     if (titlesChanged) TitlesOptionChanged();
     ApplyStayOnTop(Settings.AlwaysOnTop == 1);
     Panel4->hide();
