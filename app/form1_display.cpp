@@ -287,9 +287,10 @@ void TForm1::SeekBarRelease(Qt::MouseButton button, int x) {
     // A release dragged off the bar seeks to its nearer end.
     const int width = std::max(ALProgressBar1->width(), 1);
     x = std::clamp(x, 0, width);
-    Controller->Seek(length * x / width);
+    const int64_t target = length * x / width;
+    Controller->Seek(target);
     ClearMeterHistory();
-    ALProgressBar1->SetPosition(static_cast<int>(RoundDiv(Controller->PositionMs() * kSeekRange, length)));
+    ALProgressBar1->SetPosition(static_cast<int>(RoundDiv(target * kSeekRange, length)));
     SetStatus(QStringLiteral("Position %1%").arg(RoundDiv(ALProgressBar1->Position(), 2)));
 }
 
