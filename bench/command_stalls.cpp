@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTableWidget>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -57,51 +56,64 @@ int main(int argc, char** argv) {
         last = now;
     });
     probe.start();
-    const auto runFor = [&](int ms) {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::usleep(200);
-        }
+    struct TStep {
+        std::string name;
+        std::function<void()> command;
+    };
+    const std::vector<TStep> round = {
+        {"double-click",
+         [&] {
+             form1.sg1->setCurrentCell(1, 0);
+             form1.sg1DblClick();
+         }},
+        {"Next", [&] { form1.PlayNext(); }},
+        {"Previous", [&] { form1.PlayPrevious(); }},
+        {"Seek", [&] { form1.SeekBarRelease(Qt::LeftButton, form1.ALProgressBar1->width() / 2); }},
+        {"Pause", [&] { form1.Image9Click(); }},
+        {"Resume", [&] { form1.Image9Click(); }},
+        {"Stop", [&] { form1.Image10Click(); }},
+        {"Play", [&] { form1.Image7Click(); }},
     };
 
+    // Each step, 1.5 s after the one before (what that set going has
+    // settled), then 1.5 s of watching; all in the program's one event loop.
     std::vector<std::string> order;
     std::map<std::string, TFigures> worst;
-    const auto measure = [&](const std::string& name, const std::function<void()>& command) {
-        runFor(1500);  // what the command before set going has settled
-        last = clock.nsecsElapsed();
-        longest = 0;
-        const qint64 start = clock.nsecsElapsed();
-        command();
-        const double handler = (clock.nsecsElapsed() - start) / 1e6;
-        longest = std::max(longest, clock.nsecsElapsed() - last);
-        runFor(1500);
-        TFigures& w = worst[name];
-        if (w.handlerMs == 0 && w.stallMs == 0) order.push_back(name);
+    size_t step = 0;
+    double handler = 0;
+    std::function<void()> next;
+    const auto record = [&] {
+        const TStep& s = round[step % round.size()];
+        TFigures& w = worst[s.name];
+        if (w.handlerMs == 0 && w.stallMs == 0) order.push_back(s.name);
         w.handlerMs = std::max(w.handlerMs, handler);
         w.stallMs = std::max(w.stallMs, longest / 1e6);
-        std::fprintf(stderr, "%-13s handler %7.1f ms, longest stall %6.1f ms\n", name.c_str(), handler, longest / 1e6);
+        std::fprintf(stderr, "%-13s handler %7.1f ms, longest stall %6.1f ms\n", s.name.c_str(), handler, longest / 1e6);
+        ++step;
+        if (step < round.size() * static_cast<size_t>(rounds)) {
+            next();
+        } else {
+            form1.Image10Click();
+            QTimer::singleShot(300, &app, &QCoreApplication::quit);
+        }
     };
-
-    for (int round = 0; round < rounds; ++round) {
-        measure("double-click", [&] {
-            form1.sg1->setCurrentCell(1, 0);
-            form1.sg1DblClick();
+    next = [&] {
+        QTimer::singleShot(1500, &app, [&] {
+            last = clock.nsecsElapsed();
+            longest = 0;
+            const qint64 start = clock.nsecsElapsed();
+            round[step % round.size()].command();
+            handler = (clock.nsecsElapsed() - start) / 1e6;
+            longest = std::max(longest, clock.nsecsElapsed() - last);
+            QTimer::singleShot(1500, &app, record);
         });
-        measure("Next", [&] { form1.PlayNext(); });
-        measure("Previous", [&] { form1.PlayPrevious(); });
-        measure("Seek", [&] { form1.SeekBarRelease(Qt::LeftButton, form1.ALProgressBar1->width() / 2); });
-        measure("Pause", [&] { form1.Image9Click(); });
-        measure("Resume", [&] { form1.Image9Click(); });
-        measure("Stop", [&] { form1.Image10Click(); });
-        measure("Play", [&] { form1.Image7Click(); });
-    }
+    };
+    next();
+    app.exec();
+
     std::printf("%-13s %12s %14s\n", "command", "handler ms", "longest stall");
     for (const std::string& name : order) {
         std::printf("%-13s %12.1f %14.1f\n", name.c_str(), worst[name].handlerMs, worst[name].stallMs);
     }
-    form1.Image10Click();
-    runFor(300);
     return 0;
 }
