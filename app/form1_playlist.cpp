@@ -228,6 +228,15 @@ void TForm1::HookController() {
         SetStatePicture(step == TStep::Next ? TStatePicture::Next : TStatePicture::Previous);
     });
     connect(c, &TPlaybackController::Error, this, [this](const QString& text) { ShowError(text); });
+    connect(c, &TPlaybackController::OutputStateChanged, this, [this](bool waiting, const QString& text) {
+        if (waiting) {
+            ShowError(QStringLiteral("Sound server lost \u2014 reconnecting\u2026"));
+        } else if (text.isEmpty()) {
+            SetStatus(QStringLiteral("Sound server back"));
+        } else {
+            SetStatus(text.left(1).toUpper() + text.mid(1));
+        }
+    });
     connect(c, &TPlaybackController::VolumeChanged, this, [this](int volume) {
         if (!ExTrackBar1 || ExTrackBar1->Position() == 100 - volume) return;
         // The bar follows a change made elsewhere without announcing it again.

@@ -35,6 +35,16 @@ int TAudioDevice::Fail(int code, std::string detail) const {
 
 int TAudioDevice::Succeed() const { return kOutputOk; }
 
+void TAudioDevice::SetOnState(StateCallback callback) {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    onState_ = std::move(callback);
+}
+
+void TAudioDevice::ReportState(bool waiting, const std::string& text) const {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    if (onState_) onState_(waiting, text);
+}
+
 std::string TAudioDevice::ErrorText(int code) const {
     {
         std::lock_guard<std::mutex> lock(errorMutex_);
@@ -97,6 +107,7 @@ std::unique_ptr<TAudioDevice> CreateAudioDevice(const std::string& requested, st
         if (env) name = env;
     }
     if (name.empty() || name == "pulse") return CreatePulseAudioDevice();
+    if (name.rfind("pulse:", 0) == 0) return CreatePulseAudioDevice(name.substr(6));
     if (name == "null") return CreateNullAudioDevice();
     if (name.rfind("wav:", 0) == 0 && name.size() > 4) {
         const std::string path = name.substr(4);

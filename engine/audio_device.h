@@ -3,7 +3,8 @@
 // played, pause, restart, reset (every queued buffer comes back at once), the
 // played position in bytes, a left/right volume and error codes with texts.
 //
-// Devices: "pulse" (a PulseAudio or PipeWire sound server, the default),
+// Devices: "pulse" (a PulseAudio or PipeWire sound server, the default;
+// "pulse:SINK" plays on the named sink),
 // "null" (a real-time clock without sound) and "wav:PATH" (a WAV file written
 // at the pace of the null device). WAVELANTERN_AUDIO names the device when the
 // caller does not.
@@ -15,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace wl {
 
@@ -92,10 +94,21 @@ public:
     // Text for a code returned by this device (with the detail of the last
     // failure when it had that code); empty when the code is unknown.
     std::string ErrorText(int code) const;
-    // The device's name: "pulse", "null" or "wav:PATH".
+    // The device's name: "pulse", "pulse:SINK", "null" or "wav:PATH".
     virtual std::string Name() const = 0;
 
+    // News of the device's connection, from a thread of the device's own (it
+    // must not call back into the device): `waiting` while the server is away
+    // and the device reconnects, false again once it plays; `text` says what
+    // happened (empty when it simply plays again).
+    using StateCallback = std::function<void(bool waiting, const std::string& text)>;
+    void SetOnState(StateCallback callback);
+    // Whether the device waits for its server now (what is queued plays only
+    // once it is back).
+    virtual bool Waiting() const { return false; }
+
 protected:
+    void ReportState(bool waiting, const std::string& text) const;
     // Records the detail of a failure and returns its code.
     int Fail(int code, std::string detail) const;
     int Succeed() const;
@@ -104,7 +117,21 @@ private:
     mutable std::mutex errorMutex_;
     mutable int lastCode_ = 0;
     mutable std::string lastDetail_;
+    mutable std::mutex stateMutex_;
+    StateCallback onState_;
 };
+
+// A sink of the sound server: its name (for "pulse:NAME") and description.
+struct TOutputInfo {
+    std::string Name;
+    std::string Description;
+    bool Default = false;  // the server's default sink
+};
+
+// The sound server's sinks, asked over a connection of its own (it may take
+// up to a few seconds when the server does not answer). False with a text
+// when the server cannot be asked.
+bool ListPulseOutputs(std::vector<TOutputInfo>& outputs, std::string& error);
 
 // Generic texts of the result codes; empty for unknown codes.
 std::string OutputErrorText(int code);
@@ -131,6 +158,7 @@ std::unique_ptr<TAudioDevice> CreateNullAudioDevice(double speed = 0);
 // shared one.
 std::unique_ptr<TAudioDevice> CreateWavAudioDevice(const std::string& path, double speed = 0);
 std::unique_ptr<TAudioDevice> CreateWavAudioDevice(std::shared_ptr<TWavFile> file, double speed = 0);
-std::unique_ptr<TAudioDevice> CreatePulseAudioDevice();
+// On the named sink; empty: the server's default sink.
+std::unique_ptr<TAudioDevice> CreatePulseAudioDevice(const std::string& sink = {});
 
 }  // namespace wl

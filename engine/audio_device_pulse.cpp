@@ -6,7 +6,13 @@
 // corks the stream; Reset of a playing stream overwrites what the server holds
 // beyond a short margin, of a paused one flushes it. The volume is the
 // stream's own per-channel volume. The server is the default one, or
-// PULSE_SERVER.
+// PULSE_SERVER; the sink the default one, or the one named at creation.
+//
+// One connection serves every Open of the device. When the server goes away
+// or drops the stream (a restart, the sink unloaded), the device keeps what is
+// queued and waits: its position stands where the listener stopped hearing,
+// and it reconnects with back-off. Once a stream plays again it goes on from
+// that position; a sink that is gone gives way to the default one.
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
 
@@ -39,12 +45,24 @@ constexpr pa_usec_t kMaxLatencyUs = 1600000;
 // What a cut leaves to play: enough for the sound that follows it (a faded
 // tail) to reach the server before the server reads there.
 constexpr pa_usec_t kCutMarginUs = 40000;
+// Reconnection attempts after a loss: the first after kFirstRetryUs, each
+// later one after twice the wait before, up to kMaxRetryUs.
+constexpr pa_usec_t kFirstRetryUs = 250000;
+constexpr pa_usec_t kMaxRetryUs = 4000000;
+// How long a caller waits for the server to accept a connection or a stream.
+constexpr pa_usec_t kConnectTimeoutUs = 5000000;
 
 // The server asks for data in pieces of half the held length (its default
 // is a quarter): half as many wake-ups of the connection thread, and still
 // half the held length left to play when a request comes. It also keeps the
 // sink's own latency short, which the cut margin does not cover.
 uint32_t MinRequest(uint32_t tlength) { return tlength / 2; }
+
+// A time `delay` from now, as the main loop's time events take it.
+const struct timeval* After(struct timeval* tv, pa_usec_t delay) {
+    pa_gettimeofday(tv);
+    return pa_timeval_add(tv, delay);
+}
 
 pa_volume_t ToPulseVolume(uint32_t v16) {
     return static_cast<pa_volume_t>((static_cast<uint64_t>(v16 & 0xFFFF) * PA_VOLUME_NORM + 32767) / 65535);
@@ -57,7 +75,7 @@ uint32_t FromPulseVolume(pa_volume_t v) {
 
 class TPulseAudioDevice final : public TAudioDevice {
 public:
-    TPulseAudioDevice() = default;
+    explicit TPulseAudioDevice(std::string sink) : sink_(std::move(sink)) {}
     ~TPulseAudioDevice() override { Teardown(); }
 
     int Open(const TPcmFormat& format, DoneCallback onDone) override;
@@ -71,7 +89,8 @@ public:
     int GetPosition(uint64_t& bytes) override;
     int SetVolume(uint32_t volume) override;
     int GetVolume(uint32_t& volume) override;
-    std::string Name() const override { return "pulse"; }
+    std::string Name() const override { return sink_.empty() ? "pulse" : "pulse:" + sink_; }
+    bool Waiting() const override { return waitingNow_.load(); }
 
 private:
     struct Entry {
@@ -99,24 +118,37 @@ private:
     static void ContextSuccessCb(pa_context*, int success, void* self);
     static void SinkInputInfoCb(pa_context*, const pa_sink_input_info* info, int eol, void* self);
     static void TimerCb(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* self);
+    static void RetryCb(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* self);
+    static void DeadlineCb(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* self);
 
     std::string ServerText() const;
     std::string PulseError() const;
     bool WaitOperation(pa_operation* op);
     const pa_timing_info* FreshTiming();
-    int CheckUsable();
+    int Connect(std::string& detail);
+    bool NewStream(bool onSink);
+    int OpenStream(std::string& detail);
+    void EnterWaiting(const std::string& why);
+    void ScheduleRetry(pa_usec_t delay);
+    void ScheduleNext();
+    void Reconnect();
+    void StreamReady();
+    void StreamFailed();
+    void DropStream();
+    void DropContext();
     void Pump();
     uint64_t PositionLocked();
+    uint64_t HeardAtLoss();
     void ReturnFinished();
     pa_usec_t NextCheckDelay();
     void ReturnAll();
-    void OnStreamLost();
-    uint64_t ServerBytes();
+    int64_t ServerBytes();
     const pa_timing_info* TimingAtReset();
     uint64_t CutPlaying(uint64_t end, const pa_timing_info* ti);
     bool ReadPast();
     void Teardown();
 
+    const std::string sink_;  // empty: the server's default sink
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
@@ -128,8 +160,9 @@ private:
     // All under the main-loop lock.
     std::deque<Entry> queue_;
     uint64_t written_ = 0;  // bytes queued since Open or Reset
-    uint64_t base_ = 0;     // the stream's byte index at which position 0 plays
+    int64_t base_ = 0;      // the stream's byte index at which position 0 plays
     uint64_t lastPos_ = 0;
+    pa_usec_t lastPosUs_ = 0;      // when lastPos_ was read off the server's clock
     pa_usec_t lastRequestUs_ = 0;  // when the server last asked for data
     bool corked_ = false;
     bool drained_ = false;  // the server ran dry with nothing more to send
@@ -144,13 +177,21 @@ private:
     // asks for (it counts them as held already).
     uint64_t overwrite_ = 0;
     pa_usec_t latencyUs_ = kTargetLatencyUs;
-    bool lost_ = false;
     bool operationOk_ = false;
     bool volumeKnown_ = false;
     pa_cvolume infoVolume_{};
     uint32_t volume_ = 0xFFFFFFFFu;
-    std::string lostText_;
     std::vector<uint8_t> staging_;
+
+    // Connection state.
+    bool everConnected_ = false;  // the server has been reached once
+    bool waiting_ = false;        // open, without a playing stream: reconnecting
+    bool onDefault_ = false;      // the named sink is gone: the default one plays
+    bool deadline_ = false;       // a synchronous wait ran out of time
+    pa_time_event* retry_ = nullptr;
+    pa_time_event* deadlineEvent_ = nullptr;
+    pa_usec_t retryUs_ = kFirstRetryUs;
+    std::atomic<bool> waitingNow_{false};  // waiting_, for other threads
 };
 
 std::string TPulseAudioDevice::ServerText() const {
@@ -162,14 +203,31 @@ std::string TPulseAudioDevice::PulseError() const {
     return context_ ? pa_strerror(pa_context_errno(context_)) : "no context";
 }
 
-void TPulseAudioDevice::ContextStateCb(pa_context*, void* self) {
-    pa_threaded_mainloop_signal(static_cast<TPulseAudioDevice*>(self)->loop_, 0);
+void TPulseAudioDevice::ContextStateCb(pa_context* c, void* self) {
+    auto* d = static_cast<TPulseAudioDevice*>(self);
+    const pa_context_state_t st = pa_context_get_state(c);
+    if (c == d->context_ && d->open_.load()) {
+        if (!PA_CONTEXT_IS_GOOD(st)) {
+            if (d->waiting_)
+                d->ScheduleNext();
+            else
+                d->EnterWaiting("the sound server went away: " + std::string(pa_strerror(pa_context_errno(c))));
+        } else if (st == PA_CONTEXT_READY && d->waiting_ && !d->stream_) {
+            d->Reconnect();
+        }
+    }
+    pa_threaded_mainloop_signal(d->loop_, 0);
 }
 
 void TPulseAudioDevice::StreamStateCb(pa_stream* s, void* self) {
     auto* d = static_cast<TPulseAudioDevice*>(self);
     const pa_stream_state_t st = pa_stream_get_state(s);
-    if (d->open_.load() && (st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED)) d->OnStreamLost();
+    if (s == d->stream_ && d->open_.load()) {
+        if (st == PA_STREAM_READY && d->waiting_)
+            d->StreamReady();
+        else if (!PA_STREAM_IS_GOOD(st))
+            d->StreamFailed();
+    }
     pa_threaded_mainloop_signal(d->loop_, 0);
 }
 
@@ -179,7 +237,7 @@ void TPulseAudioDevice::WriteCb(pa_stream*, size_t, void* self) {
     d->lastRequestUs_ = pa_rtclock_now();
     d->Pump();
     // The request has woken the loop anyway.
-    if (!d->lost_ && d->timer_) {
+    if (!d->waiting_ && d->timer_) {
         d->ReturnFinished();
         pa_context_rttime_restart(d->context_, d->timer_, pa_rtclock_now() + d->NextCheckDelay());
     }
@@ -187,7 +245,7 @@ void TPulseAudioDevice::WriteCb(pa_stream*, size_t, void* self) {
 
 void TPulseAudioDevice::UnderflowCb(pa_stream*, void* self) {
     auto* d = static_cast<TPulseAudioDevice*>(self);
-    if (!d->open_.load()) return;
+    if (!d->open_.load() || d->waiting_) return;
     bool allSent = true;
     for (const Entry& e : d->queue_)
         if (e.sent < e.buffer->Length) allSent = false;
@@ -237,11 +295,24 @@ void TPulseAudioDevice::SinkInputInfoCb(pa_context*, const pa_sink_input_info* i
 void TPulseAudioDevice::TimerCb(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* self) {
     auto* d = static_cast<TPulseAudioDevice*>(self);
     pa_usec_t delay = kRestCheckUs;
-    if (d->open_.load() && !d->lost_) {
+    if (d->open_.load() && !d->waiting_) {
         d->ReturnFinished();
         delay = d->NextCheckDelay();
     }
-    pa_context_rttime_restart(d->context_, e, pa_rtclock_now() + delay);
+    if (d->context_) pa_context_rttime_restart(d->context_, e, pa_rtclock_now() + delay);
+}
+
+void TPulseAudioDevice::RetryCb(pa_mainloop_api* api, pa_time_event* e, const struct timeval*, void* self) {
+    api->time_restart(e, nullptr);
+    auto* d = static_cast<TPulseAudioDevice*>(self);
+    if (d->open_.load() && d->waiting_) d->Reconnect();
+}
+
+void TPulseAudioDevice::DeadlineCb(pa_mainloop_api* api, pa_time_event* e, const struct timeval*, void* self) {
+    api->time_restart(e, nullptr);
+    auto* d = static_cast<TPulseAudioDevice*>(self);
+    d->deadline_ = true;
+    pa_threaded_mainloop_signal(d->loop_, 0);
 }
 
 // Waits (main-loop lock held) until the operation is over; true when it succeeded.
@@ -249,7 +320,7 @@ bool TPulseAudioDevice::WaitOperation(pa_operation* op) {
     if (!op) return false;
     operationOk_ = false;
     while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
-        if (lost_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+        if (waiting_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
             pa_operation_cancel(op);
             break;
         }
@@ -267,6 +338,109 @@ const pa_timing_info* TPulseAudioDevice::FreshTiming() {
     return pa_stream_get_timing_info(stream_);
 }
 
+// Connects a new context (lock held), dropping a dead one, and waits until it
+// is ready, for at most kConnectTimeoutUs.
+int TPulseAudioDevice::Connect(std::string& detail) {
+    DropContext();
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Wavelantern");
+    if (!context_) return kOutputNoMemory;
+    pa_context_set_state_callback(context_, ContextStateCb, this);
+    int rc = kOutputOk;
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        rc = kOutputNoServer;
+    } else {
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        struct timeval tv;
+        deadline_ = false;
+        api->time_restart(deadlineEvent_, After(&tv, kConnectTimeoutUs));
+        for (;;) {
+            const pa_context_state_t st = pa_context_get_state(context_);
+            if (st == PA_CONTEXT_READY) break;
+            if (!PA_CONTEXT_IS_GOOD(st) || deadline_) {
+                rc = kOutputNoServer;
+                break;
+            }
+            pa_threaded_mainloop_wait(loop_);
+        }
+        api->time_restart(deadlineEvent_, nullptr);
+    }
+    if (rc != kOutputOk) {
+        detail = "cannot connect to the sound server" + ServerText() + ": " +
+                 (deadline_ ? std::string("it does not answer") : PulseError());
+        DropContext();
+        return rc;
+    }
+    everConnected_ = true;
+    return kOutputOk;
+}
+
+// A new stream for the format, corked when the device is paused, on the named
+// sink (`onSink`) or the default one; connected, not yet ready. Lock held.
+bool TPulseAudioDevice::NewStream(bool onSink) {
+    pa_channel_map map;
+    pa_channel_map_init_auto(&map, spec_.channels, PA_CHANNEL_MAP_DEFAULT);
+    stream_ = pa_stream_new(context_, "Playback", &spec_, &map);
+    if (!stream_) return false;
+    pa_stream_set_state_callback(stream_, StreamStateCb, this);
+    pa_stream_set_write_callback(stream_, WriteCb, this);
+    pa_stream_set_underflow_callback(stream_, UnderflowCb, this);
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(latencyUs_, &spec_));
+    attr.prebuf = static_cast<uint32_t>(-1);
+    attr.minreq = MinRequest(attr.tlength);
+    attr.fragsize = static_cast<uint32_t>(-1);
+    pa_cvolume cv;
+    pa_cvolume_init(&cv);
+    cv.channels = spec_.channels;
+    cv.values[0] = ToPulseVolume(volume_);
+    if (spec_.channels > 1) cv.values[1] = ToPulseVolume(volume_ >> 16);
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+                                                PA_STREAM_ADJUST_LATENCY);
+    if (corked_) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_START_CORKED);
+    const char* device = onSink && !sink_.empty() ? sink_.c_str() : nullptr;
+    if (pa_stream_connect_playback(stream_, device, &attr, flags, &cv, nullptr) < 0) {
+        DropStream();
+        return false;
+    }
+    return true;
+}
+
+// Opens a stream and waits until it is ready (lock held): on the named sink,
+// else (it is gone) on the default one.
+int TPulseAudioDevice::OpenStream(std::string& detail) {
+    for (;;) {
+        const bool onSink = !sink_.empty() && !onDefault_;
+        bool ok = NewStream(onSink);
+        if (ok) {
+            pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+            struct timeval tv;
+            deadline_ = false;
+            api->time_restart(deadlineEvent_, After(&tv, kConnectTimeoutUs));
+            for (;;) {
+                const pa_stream_state_t st = pa_stream_get_state(stream_);
+                if (st == PA_STREAM_READY) break;
+                if (!PA_STREAM_IS_GOOD(st) || deadline_) {
+                    ok = false;
+                    break;
+                }
+                pa_threaded_mainloop_wait(loop_);
+            }
+            api->time_restart(deadlineEvent_, nullptr);
+        }
+        if (ok) return kOutputOk;
+        const int error = pa_context_errno(context_);
+        detail = "cannot open a playback stream: " + PulseError();
+        DropStream();
+        if (onSink && error == PA_ERR_NOENTITY) {
+            onDefault_ = true;
+            ReportState(false, "the sound output \"" + sink_ + "\" is not there: playing on the default output");
+            continue;
+        }
+        return kOutputError;
+    }
+}
+
 int TPulseAudioDevice::Open(const TPcmFormat& format, DoneCallback onDone) {
     if (open_.load()) return Fail(kOutputAlreadyOpen, {});
     if (format.SampleRate <= 0 || format.SampleRate > static_cast<int32_t>(PA_RATE_MAX) ||
@@ -274,104 +448,188 @@ int TPulseAudioDevice::Open(const TPcmFormat& format, DoneCallback onDone) {
         (format.BitsPerSample != 8 && format.BitsPerSample != 16))
         return Fail(kOutputBadFormat, {});
 
+    if (!loop_) {
+        loop_ = pa_threaded_mainloop_new();
+        if (!loop_) return Fail(kOutputNoMemory, {});
+        if (pa_threaded_mainloop_start(loop_) < 0) {
+            pa_threaded_mainloop_free(loop_);
+            loop_ = nullptr;
+            return Fail(kOutputError, "cannot start the sound server connection thread");
+        }
+        Lock lock(loop_);
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        retry_ = api->time_new(api, nullptr, RetryCb, this);
+        deadlineEvent_ = api->time_new(api, nullptr, DeadlineCb, this);
+    }
+
+    Lock lock(loop_);
     spec_.format = format.BitsPerSample == 16 ? PA_SAMPLE_S16LE : PA_SAMPLE_U8;
     spec_.rate = static_cast<uint32_t>(format.SampleRate);
     spec_.channels = static_cast<uint8_t>(format.Channels);
+    queue_.clear();
+    written_ = 0;
+    base_ = 0;
+    lastPos_ = 0;
+    lastPosUs_ = lastRequestUs_ = 0;
+    corked_ = drained_ = underrun_ = waiting_ = false;
+    waitingNow_.store(false);
+    seekTo_ = -1;
+    overwrite_ = 0;
+    latencyUs_ = kTargetLatencyUs;
+    retryUs_ = kFirstRetryUs;
+    onDefault_ = false;  // the named sink may be back
 
-    loop_ = pa_threaded_mainloop_new();
-    if (!loop_) return Fail(kOutputNoMemory, {});
-    if (pa_threaded_mainloop_start(loop_) < 0) {
-        pa_threaded_mainloop_free(loop_);
-        loop_ = nullptr;
-        return Fail(kOutputError, "cannot start the sound server connection thread");
-    }
-
-    int rc = kOutputOk;
     std::string detail;
-    {
-        Lock lock(loop_);
-        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Wavelantern");
-        if (!context_) {
-            rc = kOutputNoMemory;
-        } else {
-            pa_context_set_state_callback(context_, ContextStateCb, this);
-            if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-                rc = kOutputNoServer;
-            } else {
-                for (;;) {
-                    const pa_context_state_t st = pa_context_get_state(context_);
-                    if (st == PA_CONTEXT_READY) break;
-                    if (!PA_CONTEXT_IS_GOOD(st)) {
-                        rc = kOutputNoServer;
-                        break;
-                    }
-                    pa_threaded_mainloop_wait(loop_);
-                }
-            }
-            if (rc != kOutputOk)
-                detail = "cannot connect to the sound server" + ServerText() + ": " + PulseError();
-        }
-
-        if (rc == kOutputOk) {
-            pa_channel_map map;
-            pa_channel_map_init_auto(&map, spec_.channels, PA_CHANNEL_MAP_DEFAULT);
-            stream_ = pa_stream_new(context_, "Playback", &spec_, &map);
-            if (!stream_) {
-                rc = kOutputError;
-                detail = "cannot create a playback stream: " + PulseError();
-            }
-        }
-        if (rc == kOutputOk) {
-            pa_stream_set_state_callback(stream_, StreamStateCb, this);
-            pa_stream_set_write_callback(stream_, WriteCb, this);
-            pa_stream_set_underflow_callback(stream_, UnderflowCb, this);
-            pa_buffer_attr attr;
-            attr.maxlength = static_cast<uint32_t>(-1);
-            latencyUs_ = kTargetLatencyUs;
-            attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(latencyUs_, &spec_));
-            attr.prebuf = static_cast<uint32_t>(-1);
-            attr.minreq = MinRequest(attr.tlength);
-            attr.fragsize = static_cast<uint32_t>(-1);
-            pa_cvolume cv;
-            pa_cvolume_init(&cv);
-            cv.channels = spec_.channels;
-            cv.values[0] = ToPulseVolume(volume_);
-            if (spec_.channels > 1) cv.values[1] = ToPulseVolume(volume_ >> 16);
-            const auto flags = static_cast<pa_stream_flags_t>(
-                PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-            if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, &cv, nullptr) < 0) {
-                rc = kOutputError;
-            } else {
-                for (;;) {
-                    const pa_stream_state_t st = pa_stream_get_state(stream_);
-                    if (st == PA_STREAM_READY) break;
-                    if (!PA_STREAM_IS_GOOD(st)) {
-                        rc = kOutputError;
-                        break;
-                    }
-                    pa_threaded_mainloop_wait(loop_);
-                }
-            }
-            if (rc != kOutputOk) detail = "cannot open a playback stream: " + PulseError();
-        }
-        if (rc == kOutputOk) {
-            queue_.clear();
-            written_ = base_ = lastPos_ = 0;
-            lastRequestUs_ = 0;
-            corked_ = drained_ = lost_ = underrun_ = false;
-            seekTo_ = -1;
-            overwrite_ = 0;
-            lostText_.clear();
-            onDone_ = std::move(onDone);
-            timer_ = pa_context_rttime_new(context_, pa_rtclock_now() + kCheckIntervalUs, TimerCb, this);
-            open_.store(true);
-        }
-    }
+    int rc = kOutputOk;
+    if (!context_ || pa_context_get_state(context_) != PA_CONTEXT_READY) rc = Connect(detail);
+    if (rc == kOutputOk) rc = OpenStream(detail);
     if (rc != kOutputOk) {
-        Teardown();
-        return Fail(rc, detail);
+        // A server that was there before and a caller that plays: wait for it
+        // (it restarts, or a sink comes). Otherwise there is none to wait for.
+        if (!everConnected_ || !onDone) return Fail(rc, detail);
+        onDone_ = std::move(onDone);
+        open_.store(true);
+        EnterWaiting(detail);
+        return Succeed();
     }
+    onDone_ = std::move(onDone);
+    timer_ = pa_context_rttime_new(context_, pa_rtclock_now() + kCheckIntervalUs, TimerCb, this);
+    open_.store(true);
     return Succeed();
+}
+
+void TPulseAudioDevice::DropStream() {
+    if (timer_) {
+        pa_threaded_mainloop_get_api(loop_)->time_free(timer_);
+        timer_ = nullptr;
+    }
+    if (!stream_) return;
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+}
+
+void TPulseAudioDevice::DropContext() {
+    DropStream();
+    if (!context_) return;
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    context_ = nullptr;
+}
+
+// The stream is gone (the server went away, or dropped it): keep what is
+// queued, stop the clock where the listener stopped hearing, and reconnect.
+// Lock held; from a callback, so the stream and context are dropped later.
+void TPulseAudioDevice::EnterWaiting(const std::string& why) {
+    if (waiting_) return;
+    lastPos_ = HeardAtLoss();
+    waiting_ = true;
+    waitingNow_.store(true);
+    retryUs_ = kFirstRetryUs;
+    ReportState(true, why);
+    ScheduleNext();
+}
+
+void TPulseAudioDevice::ScheduleRetry(pa_usec_t delay) {
+    struct timeval tv;
+    pa_threaded_mainloop_get_api(loop_)->time_restart(retry_,
+                                                     After(&tv, delay));
+}
+
+// One attempt (on the loop's thread): a new context when the old one is not
+// ready, else a new stream. A failure schedules the next attempt
+// (ScheduleNext); one that gets no answer at all is given up when
+// kConnectTimeoutUs have passed.
+void TPulseAudioDevice::Reconnect() {
+    DropStream();
+    ScheduleRetry(kConnectTimeoutUs);
+    if (context_ && pa_context_get_state(context_) == PA_CONTEXT_READY) {
+        if (!NewStream(!sink_.empty() && !onDefault_)) ScheduleNext();
+        return;
+    }
+    DropContext();
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Wavelantern");
+    if (!context_) {
+        ScheduleNext();
+        return;
+    }
+    pa_context_set_state_callback(context_, ContextStateCb, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        DropContext();
+        ScheduleNext();
+    }
+}
+
+void TPulseAudioDevice::ScheduleNext() {
+    ScheduleRetry(retryUs_);
+    retryUs_ = std::min(retryUs_ * 2, kMaxRetryUs);
+}
+
+// A stream plays again after a loss: what the listener had not heard yet is
+// handed over again, from the position the clock stopped at.
+void TPulseAudioDevice::StreamReady() {
+    pa_threaded_mainloop_get_api(loop_)->time_restart(retry_, nullptr);
+    waiting_ = false;
+    waitingNow_.store(false);
+    retryUs_ = kFirstRetryUs;
+    const uint64_t heard = lastPos_;
+    while (!queue_.empty() && queue_.front().end <= heard) {
+        TOutputBuffer* b = queue_.front().buffer;
+        queue_.pop_front();
+        b->Queued = false;
+        if (onDone_) onDone_(b);
+    }
+    for (Entry& e : queue_) {
+        const uint64_t start = e.end - e.buffer->Length;
+        e.sent = heard > start ? static_cast<uint32_t>(heard - start) : 0;
+    }
+    base_ = -static_cast<int64_t>(heard);
+    lastPosUs_ = pa_rtclock_now();
+    lastRequestUs_ = 0;
+    drained_ = queue_.empty();
+    underrun_ = false;
+    seekTo_ = -1;
+    overwrite_ = 0;
+    timer_ = pa_context_rttime_new(context_, pa_rtclock_now() + kCheckIntervalUs, TimerCb, this);
+    ReportState(false, {});
+    Pump();
+}
+
+// The stream failed: lost while playing, or a new one refused while waiting
+// (the named sink is gone: the default one is tried at once).
+void TPulseAudioDevice::StreamFailed() {
+    if (!waiting_) {
+        EnterWaiting("the sound server dropped the stream: " + PulseError());
+        return;
+    }
+    if (!sink_.empty() && !onDefault_ && context_ && pa_context_errno(context_) == PA_ERR_NOENTITY) {
+        onDefault_ = true;
+        ReportState(true, "the sound output \"" + sink_ + "\" is gone: moving to the default output");
+        ScheduleRetry(0);
+        return;
+    }
+    ScheduleNext();
+}
+
+// What the listener had heard when the stream was lost: the last reading of
+// the server's clock, run on to now unless paused, within what was sent.
+uint64_t TPulseAudioDevice::HeardAtLoss() {
+    uint64_t unsent = 0;
+    for (const Entry& e : queue_) unsent += e.buffer->Length - e.sent;
+    const uint64_t sentEnd = written_ - unsent;
+    if (drained_) return written_;
+    uint64_t pos = lastPos_;
+    if (!corked_ && lastPosUs_ != 0) {
+        const pa_usec_t now = pa_rtclock_now();
+        if (now > lastPosUs_) pos += pa_usec_to_bytes(now - lastPosUs_, &spec_);
+    }
+    pos = std::max(std::min(pos, sentEnd), lastPos_);
+    const size_t frame = pa_frame_size(&spec_);
+    return pos - pos % frame;
 }
 
 // Frees everything (no callbacks). Safe on a half-opened device.
@@ -382,24 +640,11 @@ void TPulseAudioDevice::Teardown() {
         open_.store(false);
         for (Entry& e : queue_) e.buffer->Queued = false;
         queue_.clear();
-        if (timer_) {
-            pa_threaded_mainloop_get_api(loop_)->time_free(timer_);
-            timer_ = nullptr;
-        }
-        if (stream_) {
-            pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            pa_stream_set_write_callback(stream_, nullptr, nullptr);
-            pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
-        if (context_) {
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-            context_ = nullptr;
-        }
+        DropContext();
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        if (retry_) api->time_free(retry_);
+        if (deadlineEvent_) api->time_free(deadlineEvent_);
+        retry_ = deadlineEvent_ = nullptr;
     }
     pa_threaded_mainloop_stop(loop_);
     pa_threaded_mainloop_free(loop_);
@@ -407,29 +652,19 @@ void TPulseAudioDevice::Teardown() {
     onDone_ = nullptr;
 }
 
+// Ends the stream; the connection stays for the next Open.
 int TPulseAudioDevice::Close() {
     if (!open_.load()) return Fail(kOutputNotOpen, {});
-    {
-        Lock lock(loop_);
-        if (!queue_.empty()) return Fail(kOutputStillPlaying, {});
-    }
-    Teardown();
+    Lock lock(loop_);
+    if (!queue_.empty()) return Fail(kOutputStillPlaying, {});
+    pa_threaded_mainloop_get_api(loop_)->time_restart(retry_, nullptr);
+    DropStream();
+    if (context_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) DropContext();
+    open_.store(false);
+    waiting_ = false;
+    waitingNow_.store(false);
+    onDone_ = nullptr;
     return Succeed();
-}
-
-int TPulseAudioDevice::CheckUsable() {
-    if (!open_.load()) return Fail(kOutputNotOpen, {});
-    if (lost_) return Fail(kOutputError, lostText_);
-    return kOutputOk;
-}
-
-// The server went away or dropped the stream: hand every buffer back so that
-// nobody waits for audio that will never play.
-void TPulseAudioDevice::OnStreamLost() {
-    if (lost_) return;
-    lost_ = true;
-    lostText_ = "the sound server dropped the stream: " + PulseError();
-    ReturnAll();
 }
 
 void TPulseAudioDevice::ReturnAll() {
@@ -469,20 +704,22 @@ void TPulseAudioDevice::ReturnFinished() {
 }
 
 // The stream's playback index in bytes (what the listener hears now).
-uint64_t TPulseAudioDevice::ServerBytes() {
+int64_t TPulseAudioDevice::ServerBytes() {
     pa_usec_t t = 0;
-    if (pa_stream_get_time(stream_, &t) < 0) return base_ + lastPos_;
-    return pa_usec_to_bytes(t, &spec_);
+    if (pa_stream_get_time(stream_, &t) < 0) return base_ + static_cast<int64_t>(lastPos_);
+    lastPosUs_ = pa_rtclock_now();
+    return static_cast<int64_t>(pa_usec_to_bytes(t, &spec_));
 }
 
+// While waiting for the server the position stands where the sound stopped.
 uint64_t TPulseAudioDevice::PositionLocked() {
+    if (waiting_) return lastPos_;
     uint64_t pos;
     if (drained_) {
         pos = written_;
     } else {
-        const uint64_t server = ServerBytes();
-        pos = server > base_ ? server - base_ : 0;
-        pos = std::min(pos, written_);
+        const int64_t played = ServerBytes() - base_;
+        pos = std::min<uint64_t>(played > 0 ? static_cast<uint64_t>(played) : 0, written_);
     }
     pos = std::max(pos, lastPos_);
     lastPos_ = pos;
@@ -491,7 +728,7 @@ uint64_t TPulseAudioDevice::PositionLocked() {
 
 // Hands the server as much queued audio as it asks for, in whole frames.
 void TPulseAudioDevice::Pump() {
-    if (!stream_ || lost_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+    if (!stream_ || waiting_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
     const size_t frame = pa_frame_size(&spec_);
     size_t writable = pa_stream_writable_size(stream_);
     if (writable == static_cast<size_t>(-1)) return;
@@ -540,8 +777,7 @@ void TPulseAudioDevice::Pump() {
             uint64_t sentBefore = written_;
             for (const Entry& e : queue_) sentBefore -= e.buffer->Length - e.sent;
             sentBefore -= staging_.size();
-            const uint64_t read = static_cast<uint64_t>(ti->read_index);
-            if (read >= sentBefore) base_ = read - sentBefore;
+            base_ = ti->read_index - static_cast<int64_t>(sentBefore);
             pa_stream_write(stream_, staging_.data(), staging_.size(), nullptr, 0, PA_SEEK_RELATIVE_ON_READ);
         } else if (seekTo_ >= 0) {
             pa_stream_write(stream_, staging_.data(), staging_.size(), nullptr, seekTo_, PA_SEEK_ABSOLUTE);
@@ -562,12 +798,19 @@ void TPulseAudioDevice::Pump() {
 int TPulseAudioDevice::Write(TOutputBuffer* buffer) {
     if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
-    if (int rc = CheckUsable()) return rc;
     if (!buffer || !buffer->Data || buffer->Length > buffer->BufferLength)
         return Fail(kOutputInvalidParam, {});
     if (!buffer->Prepared) return Fail(kOutputUnprepared, {});
     if (buffer->Queued) return Fail(kOutputStillPlaying, {});
     if (!onDone_) return Fail(kOutputNotSupported, "the sound output device was opened without a callback");
+    if (waiting_) {
+        // Kept until a stream plays again.
+        written_ += buffer->Length;
+        buffer->Queued = true;
+        queue_.push_back(Entry{buffer, written_, 0});
+        drained_ = false;
+        return Succeed();
+    }
     // Where the server reads now, for data that has to start there (ReadPast
     // has just asked).
     if (!underrun_ && ReadPast()) {
@@ -590,7 +833,10 @@ int TPulseAudioDevice::Write(TOutputBuffer* buffer) {
 int TPulseAudioDevice::Pause() {
     if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
-    if (int rc = CheckUsable()) return rc;
+    if (waiting_) {
+        corked_ = true;  // the next stream starts corked
+        return Succeed();
+    }
     if (!WaitOperation(pa_stream_cork(stream_, 1, SuccessCb, this)))
         return Fail(kOutputError, "cannot pause the playback stream: " + PulseError());
     corked_ = true;
@@ -600,7 +846,10 @@ int TPulseAudioDevice::Pause() {
 int TPulseAudioDevice::Restart() {
     if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
-    if (int rc = CheckUsable()) return rc;
+    if (waiting_) {
+        corked_ = false;
+        return Succeed();
+    }
     if (!WaitOperation(pa_stream_cork(stream_, 0, SuccessCb, this)))
         return Fail(kOutputError, "cannot restart the playback stream: " + PulseError());
     corked_ = false;
@@ -629,16 +878,16 @@ uint64_t TPulseAudioDevice::CutPlaying(uint64_t end, const pa_timing_info* ti) {
     // The read index tells what the server may still take. (The play
     // position may run ahead of it, early in a stream: the cut may lie before
     // it, but not before the oldest buffer not yet handed back.)
-    const uint64_t read = static_cast<uint64_t>(ti->read_index) + pa_usec_to_bytes(kCutMarginUs, &spec_);
+    const int64_t read = ti->read_index + static_cast<int64_t>(pa_usec_to_bytes(kCutMarginUs, &spec_)) - base_;
     const Entry& oldest = queue_.front();
-    uint64_t cut = std::max(read > base_ ? read - base_ : 0, oldest.end - oldest.buffer->Length);
+    uint64_t cut = std::max<uint64_t>(read > 0 ? static_cast<uint64_t>(read) : 0, oldest.end - oldest.buffer->Length);
     cut += (frame - cut % frame) % frame;
     if (cut >= end) return end;
     staging_.assign(end - cut, spec_.format == PA_SAMPLE_U8 ? 0x80 : 0);
-    if (pa_stream_write(stream_, staging_.data(), staging_.size(), nullptr, static_cast<int64_t>(base_ + cut),
+    if (pa_stream_write(stream_, staging_.data(), staging_.size(), nullptr, base_ + static_cast<int64_t>(cut),
                         PA_SEEK_ABSOLUTE) < 0)
         return end;
-    seekTo_ = static_cast<int64_t>(base_ + cut);
+    seekTo_ = base_ + static_cast<int64_t>(cut);
     overwrite_ = end - cut;
     return cut;
 }
@@ -651,7 +900,7 @@ bool TPulseAudioDevice::ReadPast() {
     if (!queue_.empty() || corked_ || (written_ == 0 && seekTo_ < 0)) return false;
     const pa_timing_info* ti = FreshTiming();
     if (!ti || ti->read_index_corrupt || ti->read_index < 0) return false;
-    const int64_t next = seekTo_ >= 0 ? seekTo_ : static_cast<int64_t>(base_ + written_);
+    const int64_t next = seekTo_ >= 0 ? seekTo_ : base_ + static_cast<int64_t>(written_);
     return ti->read_index >= next;
 }
 
@@ -676,17 +925,22 @@ int TPulseAudioDevice::ResetAt(uint64_t& end) {
     for (const Entry& e : queue_) unsent += e.buffer->Length - e.sent;
     end = written_ - unsent;
     const uint64_t heard = PositionLocked();
-    if (lost_) {
+    if (waiting_) {
+        // Nothing plays: the sound stopped where the clock stands.
+        end = std::min(end, heard);
         ReturnAll();
-        return Fail(kOutputError, lostText_);
+        written_ = 0;
+        lastPos_ = 0;
+        drained_ = underrun_ = false;
+        seekTo_ = -1;
+        overwrite_ = 0;
+        return Succeed();
     }
     const pa_timing_info* ti = TimingAtReset();
     const bool waiting = ti && !ti->playing;
     // What the server has read (its play position, that of the clock
     // interpolated here, runs on before it has begun).
-    const uint64_t read = waiting && static_cast<uint64_t>(ti->read_index) > base_
-                              ? static_cast<uint64_t>(ti->read_index) - base_
-                              : 0;
+    const uint64_t read = waiting && ti->read_index > base_ ? static_cast<uint64_t>(ti->read_index - base_) : 0;
     const bool flush = corked_ || waiting;
     const bool flushed = !flush || WaitOperation(pa_stream_flush(stream_, SuccessCb, this));
     if (!flush) end = CutPlaying(end, ti);
@@ -703,21 +957,18 @@ int TPulseAudioDevice::ResetAt(uint64_t& end) {
     if (flush) end = std::min(end, waiting ? read : heard);
     if (!flush) {
         // Position 0 is where the sound stops.
-        base_ += end;
+        base_ += static_cast<int64_t>(end);
         return Succeed();
     }
     // After the flush the next byte written plays at the current write index.
     const pa_timing_info* after = FreshTiming();
-    base_ = after && !after->write_index_corrupt && after->write_index >= 0
-                ? static_cast<uint64_t>(after->write_index)
-                : ServerBytes();
+    base_ = after && !after->write_index_corrupt && after->write_index >= 0 ? after->write_index : ServerBytes();
     return Succeed();
 }
 
 int TPulseAudioDevice::GetPosition(uint64_t& bytes) {
     if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
-    if (int rc = CheckUsable()) return rc;
     bytes = PositionLocked();
     return Succeed();
 }
@@ -725,7 +976,10 @@ int TPulseAudioDevice::GetPosition(uint64_t& bytes) {
 int TPulseAudioDevice::SetVolume(uint32_t volume) {
     if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
-    if (int rc = CheckUsable()) return rc;
+    if (waiting_) {
+        volume_ = volume;  // the next stream starts at it
+        return Succeed();
+    }
     pa_cvolume cv;
     pa_cvolume_init(&cv);
     cv.channels = spec_.channels;
@@ -741,7 +995,11 @@ int TPulseAudioDevice::SetVolume(uint32_t volume) {
 int TPulseAudioDevice::GetVolume(uint32_t& volume) {
     if (!open_.load()) return Fail(kOutputNotOpen, {});
     Lock lock(loop_);
-    if (int rc = CheckUsable()) return rc;
+    if (waiting_) {
+        if (volume_ == 0xFFFFFFFFu) return Fail(kOutputError, "the sound server is away");
+        volume = volume_;
+        return Succeed();
+    }
     volumeKnown_ = false;
     if (!WaitOperation(pa_context_get_sink_input_info(context_, pa_stream_get_index(stream_),
                                                       SinkInputInfoCb, this)) ||
@@ -755,7 +1013,79 @@ int TPulseAudioDevice::GetVolume(uint32_t& volume) {
 
 }  // namespace
 
-std::unique_ptr<TAudioDevice> CreatePulseAudioDevice() { return std::make_unique<TPulseAudioDevice>(); }
+namespace {
+
+struct TSinkQuery {
+    std::vector<TOutputInfo>* outputs;
+    std::string defaultSink;
+    bool serverDone = false;
+    bool sinksDone = false;
+};
+
+void ServerInfoCb(pa_context*, const pa_server_info* info, void* self) {
+    auto* q = static_cast<TSinkQuery*>(self);
+    if (info && info->default_sink_name) q->defaultSink = info->default_sink_name;
+    q->serverDone = true;
+}
+
+void SinkInfoCb(pa_context*, const pa_sink_info* info, int eol, void* self) {
+    auto* q = static_cast<TSinkQuery*>(self);
+    if (eol != 0) {
+        q->sinksDone = true;
+        return;
+    }
+    if (info) q->outputs->push_back({info->name ? info->name : "", info->description ? info->description : "", false});
+}
+
+}  // namespace
+
+bool ListPulseOutputs(std::vector<TOutputInfo>& outputs, std::string& error) {
+    outputs.clear();
+    pa_mainloop* loop = pa_mainloop_new();
+    if (!loop) {
+        error = "out of memory";
+        return false;
+    }
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Wavelantern");
+    TSinkQuery query{&outputs, {}};
+    const pa_usec_t deadline = pa_rtclock_now() + kConnectTimeoutUs;
+    bool ok = context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+    bool asked = false;
+    while (ok) {
+        const pa_context_state_t st = pa_context_get_state(context);
+        if (!PA_CONTEXT_IS_GOOD(st) || pa_rtclock_now() > deadline) {
+            ok = false;
+            break;
+        }
+        if (st == PA_CONTEXT_READY && !asked) {
+            asked = true;
+            if (pa_operation* op = pa_context_get_server_info(context, ServerInfoCb, &query)) pa_operation_unref(op);
+            if (pa_operation* op = pa_context_get_sink_info_list(context, SinkInfoCb, &query)) pa_operation_unref(op);
+        }
+        if (query.serverDone && query.sinksDone) break;
+        // Wakes at least every 100 ms to watch the deadline.
+        pa_mainloop_prepare(loop, 100000);
+        pa_mainloop_poll(loop);
+        pa_mainloop_dispatch(loop);
+    }
+    if (!ok) {
+        const char* env = std::getenv("PULSE_SERVER");
+        error = std::string("cannot ask the sound server") + (env && *env ? std::string(" ") + env : "") + ": " +
+                (context && pa_context_errno(context) ? pa_strerror(pa_context_errno(context)) : "it does not answer");
+        outputs.clear();
+    }
+    for (TOutputInfo& o : outputs) o.Default = o.Name == query.defaultSink;
+    if (context) {
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    pa_mainloop_free(loop);
+    return ok;
+}
+
+std::unique_ptr<TAudioDevice> CreatePulseAudioDevice(const std::string& sink) {
+    return std::make_unique<TPulseAudioDevice>(sink);
+}
 
 }  // namespace wl
 

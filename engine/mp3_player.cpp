@@ -63,6 +63,13 @@ void TMP3Player::Init() {
     SelectRoutines(*decoder_, GetCpuFeatures());
     output_->SetNotifyInterval(changePosStep_);
     output_->SetOnError([this](void*, const std::exception& e, bool& handled) { WorkerError(e, handled); });
+    output_->SetOnOutputState([this](bool waiting, const std::string& text) {
+        {
+            std::lock_guard<std::mutex> lock(outputStatesMutex_);
+            outputStates_.emplace_back(waiting, text);
+        }
+        PostOnce(MPM_OUTPUTSTATE);
+    });
     InstallProgress();
     thread_ = std::make_unique<TMPLoopThread>(static_cast<TMPMessageOwner*>(this));
     thread_->OnError = [this](void*, const std::exception& e, bool& handled) { WorkerError(e, handled); };
@@ -117,7 +124,38 @@ void TMP3Player::WorkerError(const std::exception& error, bool& handled) {
     handled = true;
 }
 
+// Goes to OnError, else to the show-exception handler; never throws.
+void TMP3Player::Report(const std::exception& error) {
+    try {
+        if (OnError)
+            OnError(this, error);
+        else
+            ShowException(error);
+    } catch (...) {
+    }
+}
+
+void TMP3Player::DeliverOutputStates() {
+    std::vector<std::pair<bool, std::string>> states;
+    {
+        std::lock_guard<std::mutex> lock(outputStatesMutex_);
+        states.swap(outputStates_);
+    }
+    for (const auto& [waiting, text] : states)
+        if (OnOutputState) OnOutputState(this, waiting, text);
+}
+
 void TMP3Player::HandleMessage(TMessage& m) {
+    try {
+        Handle(m);
+    } catch (const std::exception& e) {
+        Report(e);
+    } catch (...) {
+        Report(EMP3Error("unexpected failure"));
+    }
+}
+
+void TMP3Player::Handle(TMessage& m) {
     switch (m.Msg) {
         case MPM_CHANGEPOSITION:
             messages_.RemovePending(MPM_CHANGEPOSITION);
@@ -129,16 +167,7 @@ void TMP3Player::HandleMessage(TMessage& m) {
             break;
         case MPM_WORKERERROR: {
             auto* note = reinterpret_cast<TWorkerErrorNote*>(m.WParam);
-            try {
-                if (note && note->error) {
-                    if (OnError) {
-                        OnError(this, *note->error);
-                    } else {
-                        ShowException(*note->error);
-                    }
-                }
-            } catch (...) {
-            }
+            if (note && note->error) Report(*note->error);
             if (note) note->done.SetEvent();
             endReason_.store(mepError);
             Stop();
@@ -157,6 +186,10 @@ void TMP3Player::HandleMessage(TMessage& m) {
             messages_.RemovePending(MPM_ENDPLAY);
             if (OnEndPlay) OnEndPlay(this, endReason_.load());
             endReason_.store(mepStopped);
+            break;
+        case MPM_OUTPUTSTATE:
+            messages_.RemovePending(MPM_OUTPUTSTATE);
+            DeliverOutputStates();
             break;
         case MPM_EQUALIZER:
             messages_.RemovePending(MPM_EQUALIZER);
@@ -360,7 +393,16 @@ void TMP3Player::Stop() {
     }
     SetStatus(mpsStopped);
     PostOnce(MPM_CHANGEPOSITION);
-    if (failure) std::rethrow_exception(failure);
+    // Stopped whatever the device answered; its complaint is news, not a
+    // reason to leave the host's operation by an exception.
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+            Report(e);
+        } catch (...) {
+        }
+    }
 }
 
 void TMP3Player::RewindWalk() {

@@ -11,7 +11,11 @@
 // EMP3Error. A failure on the decoding or output thread cannot be thrown to
 // the host: it goes to OnError on the host's thread (unset: the show-exception
 // handler, SetShowExceptionHandler in engine/threads.h) and ends playback as
-// an error (mepError), as the end of the file would.
+// an error (mepError), as the end of the file would. Stop, Position and the
+// draining of the queue never throw: what fails there goes to OnError too.
+//
+// A sound server that goes away is not a failure: the output waits for it and
+// plays on where it stopped; OnOutputState tells the host.
 #pragma once
 
 #include <array>
@@ -61,6 +65,7 @@ inline constexpr uint32_t MPM_CHANGESTATUS = 0x40E;
 inline constexpr uint32_t MPM_ENDPLAY = 0x40F;
 inline constexpr uint32_t MPM_EQUALIZER = 0x410;
 inline constexpr uint32_t MPM_NEXTSTARTED = 0x411;
+inline constexpr uint32_t MPM_OUTPUTSTATE = 0x412;
 
 // Which ReplayGain value the output applies.
 enum TMP3ReplayGainMode : uint8_t { mrgOff = 0, mrgTrack = 1, mrgAlbum = 2 };
@@ -203,14 +208,20 @@ public:
     TMP3EndPlayEvent OnEndPlay;
     // A failure on the decoding or output thread, before the end it causes.
     TMP3ErrorEvent OnError;
+    // The output lost its sound server and reconnects (`waiting`), or plays
+    // again, or has news (a missing sink replaced by the default one).
+    std::function<void(TMP3Player* sender, bool waiting, const std::string& text)> OnOutputState;
 
 private:
     void Init();
     void Dispatch(TMessage& message) override;  // the decoding thread's steps
     void HandleMessage(TMessage& message);     // the host's queue
+    void Handle(TMessage& message);
     void SetStatus(TMP3PlayerStatus status);
     void PostOnce(uint32_t msg) { messages_.PostOnce(msg); }
     void WorkerError(const std::exception& error, bool& handled);
+    void Report(const std::exception& error);
+    void DeliverOutputStates();
     void InstallProgress();
     void RemoveProgress();
     // Fills the decoder's tables; true when what they do to the sound changed.
@@ -315,6 +326,9 @@ private:
     std::atomic<uint64_t> playGeneration_{0};
     std::atomic<TMP3PlayerStatus> status_{mpsStopped};
     std::atomic<TMP3EndPlayReason> endReason_{mepStopped};
+    // Output news waiting for the host's queue.
+    std::mutex outputStatesMutex_;
+    std::vector<std::pair<bool, std::string>> outputStates_;
 
     // Properties.
     bool autoOpen_ = true;

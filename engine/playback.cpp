@@ -223,7 +223,12 @@ void TMP3Player::RestartAtPlayPosition() {
 int64_t TMP3Player::Position() {
     std::lock_guard<TMPSimpleMutex> out(outputLock_);
     if (output_->Active()) {
-        playedBytes_ += output_->GetDoneBytes();
+        try {
+            playedBytes_ += output_->GetDoneBytes();
+        } catch (const std::exception&) {
+            // The device cannot tell: the position stands (what failed is
+            // reported by the output thread's own error).
+        }
         const int64_t perSecond =
             int64_t{output_->SampleRate()} * output_->Channels() * output_->BitsPerSample();
         CheckSwitchHeard();

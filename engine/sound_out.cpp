@@ -68,6 +68,35 @@ TSoundOut::~TSoundOut() {
 void TSoundOut::SetDeviceName(std::string name) {
     deviceName_ = std::move(name);
     factory_ = nullptr;
+    if (Active())
+        deviceStale_ = true;
+    else
+        device_.reset();
+}
+
+// The output's one device, made when first needed (or after a change of name).
+TAudioDevice* TSoundOut::Device() {
+    if (device_ && !deviceStale_) return device_.get();
+    device_.reset();
+    deviceStale_ = false;
+    device_ = factory_ ? factory_() : CreateAudioDevice(deviceName_, &wavFile_);
+    // (The device lives no longer than this object.)
+    if (device_) {
+        device_->SetOnState([this](bool waiting, const std::string& text) {
+            TOutputStateEvent handler;
+            {
+                std::lock_guard<std::mutex> lock(callbackMutex_);
+                handler = onOutputState_;
+            }
+            if (handler) handler(waiting, text);
+        });
+    }
+    return device_.get();
+}
+
+void TSoundOut::SetOnOutputState(TOutputStateEvent handler) {
+    std::lock_guard<std::mutex> lock(callbackMutex_);
+    onOutputState_ = std::move(handler);
 }
 
 void TSoundOut::SetOnProgress(TNotifyEvent handler) {
@@ -130,7 +159,8 @@ void TSoundOut::SetBalance(int32_t b) {
 
 int32_t TSoundOut::GetWaveVolume() {
     try {
-        std::unique_ptr<TAudioDevice> dev = factory_ ? factory_() : CreateAudioDevice(deviceName_, &wavFile_);
+        std::unique_ptr<TAudioDevice> own = factory_ ? factory_() : nullptr;
+        TAudioDevice* dev = factory_ ? own.get() : Device();
         if (!dev) return 100;
         uint32_t packed = 0;
         if (dev->Open(Format(), nullptr) == kOutputOk) {
@@ -165,8 +195,9 @@ void TSoundOut::Open() {
         allDone_.SetEvent();
     }
     try {
-        device_ = factory_ ? factory_() : CreateAudioDevice(deviceName_, &wavFile_);
-        if (!device_) throw EMP3Error(FormatError("no sound output device", "TSoundOut.Open:WaveOutOpen"));
+        // A factory makes a device for each Open; a named one serves them all.
+        if (factory_) device_.reset();
+        if (!Device()) throw EMP3Error(FormatError("no sound output device", "TSoundOut.Open:WaveOutOpen"));
         Check(device_->Open(Format(),
                             [this](TOutputBuffer* b) {
                                 thread_.PostToThread(kMsgBufferDone, reinterpret_cast<uintptr_t>(b), 0);
@@ -257,7 +288,11 @@ void TSoundOut::Close() {
             // A paused device would never finish what is queued.
             if (paused_) Unpause();
             Flush();
-            WaitAllDone();
+            // A device waiting for its server would hold what is queued until
+            // the server is back: at a close that is dropped.
+            TMPEvent* events[] = {&allDone_, &thread_.EndedEvent()};
+            while (WaitForAny(events, 100) == kWaitTimeout)
+                if (device_->Waiting()) device_->Reset();
             for (int i = 0; i <= kBufferCount; ++i) {
                 TOutputBuffer& h = i < kBufferCount ? buffers_[i] : tail_;
                 if (!h.Data || !h.Prepared) continue;

@@ -38,10 +38,12 @@ public:
 
     using DeviceFactory = std::function<std::unique_ptr<TAudioDevice>()>;
     using TNotifyEvent = std::function<void(TSoundOut* sender)>;
+    using TOutputStateEvent = TAudioDevice::StateCallback;
 
-    // The device is looked up by name at each Open (empty: WAVELANTERN_AUDIO,
-    // else pulse). A "wav:PATH" device goes on writing the file of the opens
-    // before it (TWavFile).
+    // The device is looked up by name when first needed (empty:
+    // WAVELANTERN_AUDIO, else pulse) and serves every Open after (one
+    // connection to a sound server for the output's life). A "wav:PATH"
+    // device goes on writing the file of the opens before it (TWavFile).
     explicit TSoundOut(std::string deviceName = {});
     // The device comes from the factory at each Open.
     explicit TSoundOut(DeviceFactory factory);
@@ -104,7 +106,8 @@ public:
     int32_t Balance() const { return balance_; }
     void SetBalance(int32_t b);
     const std::string& DeviceName() const { return deviceName_; }
-    // Takes effect at the next Open; replaces a factory given at creation.
+    // Takes effect at the next Open (a new device); replaces a factory given
+    // at creation.
     void SetDeviceName(std::string name);
     int32_t NotifyInterval() const { return notifyInterval_.load(); }
     void SetNotifyInterval(int32_t ms) { notifyInterval_.store(ms); }
@@ -120,12 +123,16 @@ public:
     // Both run on the output thread; safe to change at any time.
     void SetOnProgress(TNotifyEvent handler);
     void SetOnError(TMPErrorEvent handler);
+    // The device's connection news (TAudioDevice::SetOnState), on a thread
+    // of the device's; the handler must not call into this object.
+    void SetOnOutputState(TOutputStateEvent handler);
 
     TMPLoopThread& OutputThread() { return thread_; }
     void Dispatch(TMessage& message) override;
 
 private:
     void Init();
+    TAudioDevice* Device();
     TPcmFormat Format() const;
     void Check(int code, const char* context);
     void SetVolumeToWaveDevice();
@@ -160,6 +167,7 @@ private:
     DeviceFactory factory_;
     std::shared_ptr<TWavFile> wavFile_;  // what a "wav:PATH" device writes, across opens
     std::unique_ptr<TAudioDevice> device_;
+    bool deviceStale_ = false;  // the name changed while open: a new device at the next Open
 
     std::array<TOutputBuffer, kBufferCount> buffers_;
     std::array<std::unique_ptr<uint8_t[]>, kBufferCount> storage_;
@@ -192,6 +200,7 @@ private:
     std::mutex callbackMutex_;
     TNotifyEvent onProgress_;
     TMPErrorEvent onError_;
+    TOutputStateEvent onOutputState_;
 
     // The most recent PCM handed to the device, indexed by device position.
     std::mutex historyMutex_;

@@ -68,6 +68,12 @@ TPlaybackController::TPlaybackController(std::string outputDevice, QObject* pare
         p.OnError = [this](TMP3Player*, const std::exception& error) {
             Report([this, text = ErrorText(error)] { emit Error(text); });
         };
+        p.OnOutputState = [this](TMP3Player*, bool waiting, const std::string& text) {
+            Report([this, waiting, text = QString::fromStdString(text)] {
+                outputWaiting_ = waiting;
+                emit OutputStateChanged(waiting, text);
+            });
+        };
     });
 }
 

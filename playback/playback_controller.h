@@ -179,6 +179,8 @@ public:
     // once one is made); empty when none.
     const QString& PlayingPath() const { return playingPath_; }
     bool IsOpen() const { return open_; }
+    // The output waits for its sound server (OutputStateChanged).
+    bool OutputWaiting() const { return outputWaiting_; }
     // Of the entry open; empty when none is.
     const TEntryFacts& Facts() const { return facts_; }
     TTrackInfo Track() const;
@@ -218,6 +220,10 @@ signals:
     void PlayOrderChanged(bool random, bool repeat);
     // Something failed; `text` is for the status line.
     void Error(const QString& text);
+    // The sound output lost its server and reconnects (`waiting`; the
+    // position stands meanwhile), or plays again (`text` empty), or has news
+    // (`text`, e.g. a missing output replaced by the default one).
+    void OutputStateChanged(bool waiting, const QString& text);
 
 private:
     enum class TCommand : uint8_t { PlayEntry, StartList, Play, Pause, PlayPause, Stop, Next, Previous, Seek };
@@ -300,6 +306,7 @@ private:
     bool autoAdvance_ = false;
     bool opening_ = false;
     bool open_ = false;
+    bool outputWaiting_ = false;
     bool endPending_ = false;   // the entry ended during a hold
     int failures_ = 0;          // entries in a row that could not be played
     QString playingPath_;

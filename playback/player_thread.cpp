@@ -40,12 +40,26 @@ TPlayerThread::~TPlayerThread() {
 // (A wake-up may still come in from the player's threads while it is being
 // destroyed: what runs after that finds no player and does nothing.)
 void TPlayerThread::Post(std::function<void(TMP3Player&)> work) {
-    QMetaObject::invokeMethod(
-        context_, [this, work = std::move(work)] { if (player_) work(*player_); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(context_, [this, work = std::move(work)] { Do(work); }, Qt::QueuedConnection);
 }
 
 void TPlayerThread::Run(const std::function<void(TMP3Player&)>& work) {
-    QMetaObject::invokeMethod(context_, [this, &work] { if (player_) work(*player_); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(context_, [this, &work] { Do(work); }, Qt::BlockingQueuedConnection);
+}
+
+// An exception must not reach the thread's event loop (it would end the
+// program): it goes where the player's own failures go.
+void TPlayerThread::Do(const std::function<void(TMP3Player&)>& work) {
+    if (!player_) return;
+    try {
+        work(*player_);
+    } catch (const std::exception& error) {
+        try {
+            if (player_->OnError) player_->OnError(player_.get(), error);
+        } catch (...) {
+        }
+    } catch (...) {
+    }
 }
 
 }  // namespace wl

@@ -30,6 +30,7 @@ public:
     void Run(const std::function<void(TMP3Player&)>& work);
 
 private:
+    void Do(const std::function<void(TMP3Player&)>& work);
     QThread thread_;
     QObject* context_ = nullptr;  // lives on thread_
     std::unique_ptr<TMP3Player> player_;

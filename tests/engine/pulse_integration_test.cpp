@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -15,6 +17,7 @@
 
 #include "engine/audio_device.h"
 #include "engine/sound_out.h"
+#include "tests/engine/pulse_listen.h"
 #include "tests/engine/pulse_server.h"
 #include "tests/test_support.h"
 #include "tests/wait_until.h"
@@ -162,28 +165,178 @@ TEST(PulseIntegrationTest, SoundOutPlaysTwoSecondsWithProgress) {
     EXPECT_FALSE(out.Active());
 }
 
-TEST(PulseIntegrationTest, LosingTheServerReturnsEveryBufferAndReportsErrors) {
-    REQUIRE_PULSE_SERVER(server);
-    TSoundOut out("pulse");
-    ASSERT_NO_THROW(out.Open()) << server.LogText();
-    const std::vector<uint8_t> pcm = Tone(2.0);
-    ASSERT_EQ(out.Write(pcm.data(), static_cast<int32_t>(pcm.size())), static_cast<int32_t>(pcm.size()));
-    server.Stop();
-    // Nothing will ever play now: the queued buffers must still come back.
-    ASSERT_TRUE(WaitUntil([&] { return out.FreePercent() == 100; }, 10000ms)) << "buffers lost with the server";
-    out.WaitAllDone();
-    try {
-        out.Write(pcm.data(), static_cast<int32_t>(pcm.size()));
-        FAIL() << "writing to a lost server succeeded";
-    } catch (const EMP3Error& e) {
-        const std::string what = e.what();
-        EXPECT_EQ(what.rfind("the sound server dropped the stream: ", 0), 0u) << what;
-        EXPECT_NE(what.find("(TSoundOut.WaveWrite)"), std::string::npos) << what;
+// An output fed with a tone by a thread of its own, its played bytes summed
+// by the test thread, and its connection news recorded. Calls on the output
+// take `lock` (as the player's output lock serialises them).
+class FedOutput {
+public:
+    explicit FedOutput(const std::string& device) : out(device) {
+        out.SetOnOutputState([this](bool waiting, const std::string& text) {
+            std::lock_guard<std::mutex> lock(mutex);
+            states.emplace_back(waiting, text);
+        });
     }
-    const auto t0 = Clock::now();
-    out.Close();
-    EXPECT_LT(Clock::now() - t0, 5s);
-    EXPECT_FALSE(out.Active());
+    ~FedOutput() { StopFeeding(); }
+
+    void Start() {
+        out.Open();
+        feeder = std::thread([this] {
+            const std::vector<uint8_t> pcm = Tone(1.0);
+            size_t pos = 0;
+            TMPSimpleEvent room;
+            while (!stop.load()) {
+                {
+                    std::lock_guard<std::mutex> hold(lock);
+                    pos += static_cast<size_t>(out.Write(pcm.data() + pos, static_cast<int32_t>(pcm.size() - pos)));
+                    if (pos == pcm.size()) pos = 0;
+                    room.ResetEvent();
+                    out.SetWaiter(&room);
+                }
+                room.WaitFor(50);
+            }
+            std::lock_guard<std::mutex> hold(lock);
+            out.SetWaiter(nullptr);
+        });
+    }
+    void StopFeeding() {
+        stop.store(true);
+        if (feeder.joinable()) feeder.join();
+    }
+    // Played so far, in ms.
+    int64_t PlayedMs() {
+        std::lock_guard<std::mutex> hold(lock);
+        played += out.GetDoneBytes();
+        return played * 1000 / (44100 * 4);
+    }
+    // Whether the last news said `waiting`, and how many there were.
+    bool LastWaiting(size_t* count = nullptr) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (count) *count = states.size();
+        return !states.empty() && states.back().first;
+    }
+    std::string Texts() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::string all;
+        for (const auto& [waiting, text] : states) all += (waiting ? "[waiting] " : "[playing] ") + text + "\n";
+        return all;
+    }
+
+    // Runs `f` on the output under the lock.
+    template <class F>
+    void Do(F f) {
+        std::lock_guard<std::mutex> hold(lock);
+        f(out);
+    }
+
+    TSoundOut out;
+    std::mutex lock;
+    std::mutex mutex;
+    std::vector<std::pair<bool, std::string>> states;
+    std::atomic<bool> stop{false};
+    std::thread feeder;
+    int64_t played = 0;
+};
+
+// The server killed under a playing output and started again: the output
+// waits with its clock standing where the sound stopped, reconnects by
+// itself and plays on from there.
+TEST(PulseIntegrationTest, ServerRestartedWhilePlayingPlaysOnFromWhereTheSoundStopped) {
+    REQUIRE_PULSE_SERVER(server);
+    FedOutput fed("pulse");
+    ASSERT_NO_THROW(fed.Start()) << server.LogText();
+    ASSERT_TRUE(WaitUntil([&] { return fed.PlayedMs() >= 1000; }, 15000ms));
+    const int64_t before = fed.PlayedMs();
+    server.Kill(SIGKILL);
+    ASSERT_TRUE(WaitUntil([&] { return fed.LastWaiting(); }, 5000ms)) << "the loss was not noticed";
+    const int64_t frozen = fed.PlayedMs();
+    EXPECT_NEAR(frozen, before, 100) << "the clock did not stop where the sound stopped";
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(fed.PlayedMs(), frozen) << "the clock ran on without a server";
+
+    ASSERT_TRUE(server.Start()) << server.error();
+    const auto up = Clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return !fed.LastWaiting(); }, 10000ms)) << fed.Texts();
+    EXPECT_LT(Clock::now() - up, 2500ms) << "reconnected late";
+    // Played on from where it stopped.
+    ASSERT_TRUE(WaitUntil([&] { return fed.PlayedMs() >= frozen + 500; }, 5000ms)) << "no sound after the restart";
+    test::MonitorRecorder recorder;
+    ASSERT_TRUE(recorder.ok() && recorder.WaitForData(5000ms));
+    std::this_thread::sleep_for(500ms);
+    recorder.Stop();
+    int32_t peak = 0;
+    for (int16_t v : recorder.Samples()) peak = std::max(peak, std::abs(int32_t{v}));
+    EXPECT_GT(peak, 1000) << "the restarted server hears silence";
+    fed.StopFeeding();
+    fed.out.Reset();
+    EXPECT_NO_THROW(fed.out.Close());
+}
+
+// Paused across a restart: still paused after it, and plays on when
+// unpaused. The sink in use unloaded: the default sink takes over. A sink
+// that is not there at Open: the default one plays, and the output says so.
+TEST(PulseIntegrationTest, PausedOutputAndLostSinkRecover) {
+    REQUIRE_PULSE_SERVER(server);
+    {
+        FedOutput fed("pulse");
+        ASSERT_NO_THROW(fed.Start());
+        ASSERT_TRUE(WaitUntil([&] { return fed.PlayedMs() >= 500; }, 15000ms));
+        fed.Do([](TSoundOut& o) { o.Pause(); });
+        server.Kill(SIGTERM);
+        ASSERT_TRUE(WaitUntil([&] { return fed.LastWaiting(); }, 5000ms));
+        const int64_t frozen = fed.PlayedMs();
+        ASSERT_TRUE(server.Start()) << server.error();
+        ASSERT_TRUE(WaitUntil([&] { return !fed.LastWaiting(); }, 10000ms)) << fed.Texts();
+        std::this_thread::sleep_for(400ms);
+        EXPECT_LE(fed.PlayedMs(), frozen + 20) << "played while paused";
+        fed.Do([](TSoundOut& o) { o.Unpause(); });
+        EXPECT_TRUE(WaitUntil([&] { return fed.PlayedMs() >= frozen + 500; }, 5000ms)) << "no sound after unpausing";
+        fed.StopFeeding();
+        fed.out.Reset();
+        fed.out.Close();
+        // A closed output opens on the server it finds at its next Open.
+        server.Kill(SIGKILL);
+        ASSERT_TRUE(server.Start());
+        ASSERT_NO_THROW(fed.out.Open());
+        fed.out.Close();
+    }
+    const std::string module = server.Pactl("load-module module-null-sink sink_name=second");
+    ASSERT_FALSE(module.empty()) << "pactl cannot load a sink";
+    std::vector<TOutputInfo> outputs;
+    std::string error;
+    ASSERT_TRUE(ListPulseOutputs(outputs, error)) << error;
+    ASSERT_EQ(outputs.size(), 2u);
+    EXPECT_EQ(outputs[1].Name, "second");
+    EXPECT_FALSE(outputs[1].Description.empty());
+    EXPECT_TRUE(outputs[0].Default);
+    {
+        FedOutput fed("pulse:second");
+        ASSERT_NO_THROW(fed.Start());
+        ASSERT_TRUE(WaitUntil([&] { return fed.PlayedMs() >= 500; }, 15000ms));
+        EXPECT_NE(server.Pactl("list short sink-inputs").find("\t1\t"), std::string::npos)
+            << "not on the second sink (index 1): " << server.Pactl("list short sink-inputs");
+        // Its sink unloaded: the server moves the stream to the default one,
+        // or drops it and the output opens a new one there.
+        server.Pactl("unload-module " + module.substr(0, module.find('\n')));
+        const int64_t moved = fed.PlayedMs();
+        EXPECT_TRUE(WaitUntil([&] { return fed.PlayedMs() >= moved + 500; }, 5000ms)) << fed.Texts();
+        // The only sink unloaded: nothing to play on until one comes.
+        server.Pactl("unload-module module-null-sink");
+        ASSERT_TRUE(WaitUntil([&] { return fed.LastWaiting(); }, 5000ms)) << fed.Texts();
+        const int64_t frozen = fed.PlayedMs();
+        ASSERT_FALSE(server.Pactl("load-module module-null-sink sink_name=third").empty());
+        EXPECT_TRUE(WaitUntil([&] { return fed.PlayedMs() >= frozen + 500; }, 10000ms))
+            << "not playing on the new sink: " << fed.Texts();
+        fed.StopFeeding();
+        fed.out.Reset();
+        fed.out.Close();
+    }
+    FedOutput missing("pulse:no-such-sink");
+    ASSERT_NO_THROW(missing.Start());
+    EXPECT_TRUE(WaitUntil([&] { return missing.PlayedMs() >= 300; }, 15000ms));
+    EXPECT_NE(missing.Texts().find("\"no-such-sink\" is not there"), std::string::npos) << missing.Texts();
+    missing.StopFeeding();
+    missing.out.Reset();
+    missing.out.Close();
 }
 
 TEST(PulseIntegrationTest, UnreachableServerFailsOpenWithAClearError) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -60,9 +61,17 @@ PulseServer::PulseServer() {
         return;
     }
     socket_ = dir_.File("native");
+    Start();
+}
+
+bool PulseServer::Start() {
+    if (pid_ > 0) return true;
+    error_.clear();
+    ::unlink(socket_.c_str());
     const std::string runtime = dir_.File("runtime");
     ::mkdir(runtime.c_str(), 0700);
     const std::string log = dir_.File("pulse.log");
+    // (Appended to, so that the log of a restarted server keeps the first run's.)
     const std::string protocol = "module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1";
     // Everything the child needs is built before fork: after it, only
     // async-signal-safe calls. A private home and runtime folder, no
@@ -85,10 +94,10 @@ PulseServer::PulseServer() {
     pid_ = ::fork();
     if (pid_ < 0) {
         error_ = "fork failed";
-        return;
+        return false;
     }
     if (pid_ == 0) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         if (fd >= 0) {
             ::dup2(fd, 1);
             ::dup2(fd, 2);
@@ -117,6 +126,27 @@ PulseServer::PulseServer() {
     } else if (!up) {
         error_ = "pulseaudio did not create its socket within 20 s; its log:\n" + LogText();
     }
+    return error_.empty();
+}
+
+void PulseServer::Kill(int signal) {
+    if (pid_ <= 0) return;
+    ::kill(pid_, signal);
+    int status;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+std::string PulseServer::Pactl(const std::string& arguments) const {
+    const std::string command = "PULSE_SERVER=" + Address() + " pactl " + arguments + " 2>/dev/null";
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return out;
 }
 
 void PulseServer::Stop() {

@@ -34,6 +34,12 @@ public:
     PulseServer& operator=(const PulseServer&) = delete;
 
     void Stop();
+    // Starts it again on the same socket (after Stop or Kill).
+    bool Start();
+    // Sends the signal and waits for the server to end (a crash, a restart).
+    void Kill(int signal);
+    // Runs pactl against this server; what it printed.
+    std::string Pactl(const std::string& arguments) const;
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
     std::string Address() const { return "unix:" + socket_; }
