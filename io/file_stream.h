@@ -18,8 +18,9 @@ namespace wl {
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
-// A seekable source of bytes. Read answers fewer bytes than asked only at the
-// end of the data; read and seek failures raise EMP3Error.
+// A seekable source of bytes (TPipeStream: within its window). Read answers
+// fewer bytes than asked only at the end of the data; read and seek failures
+// raise EMP3Error.
 class TStream {
 public:
     virtual ~TStream() = default;
