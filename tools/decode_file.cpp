@@ -25,16 +25,30 @@ DecodeOutcome DecodeMpegStream(TStream& stream, const DecodeOptions& options, co
     auto decoder = NewDecoder();
     TStreamFacts opened;
     TFrameWalker walk;
+    auto* pipe = dynamic_cast<TPipeStream*>(&stream);
     try {
-        reader.Open(&stream, true);
-        TMP3Info info;
-        info.Attach(&reader);
-        SelectRoutines(*decoder, options.capabilities.value_or(GetCpuFeatures()));
         TOpenOptions open;
         open.outputFlags = options.fullBand ? kOutputFullBand : 0;
         open.bandLimitHz = options.bandLimitHz;
         open.freeFormat = true;
-        AnalyzeStream(reader, info, *decoder, opened, open);
+        TMP3Info info;
+        for (bool again = false;; again = true) {
+            reader.Open(&stream, pipe == nullptr);
+            const bool sizeUnknown = pipe && reader.Size() == TPipeStream::kUnknownSize;
+            if (again) decoder = NewDecoder();
+            SelectRoutines(*decoder, options.capabilities.value_or(GetCpuFeatures()));
+            info.Attach(&reader);
+            try {
+                AnalyzeStream(reader, info, *decoder, opened, open);
+            } catch (const std::exception&) {
+                if (!sizeUnknown || !pipe->Whole()) throw;
+            }
+            // A pipe whose data the analysis read to its end, all of it still
+            // held: analysed again with its exact size, it is taken exactly as
+            // the same bytes in a file (the first frame search wants the end,
+            // tags at the end are found).
+            if (!sizeUnknown || !pipe->Whole()) break;
+        }
         facts.audioOffset = static_cast<size_t>(info.AudioStart());
         walk.Assign(&reader, decoder.get(), opened);
     } catch (const std::exception& e) {

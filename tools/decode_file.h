@@ -73,7 +73,10 @@ struct DecodeOutcome {
 
 inline constexpr const char* kUnknownFormatMessage = "unknown MPEG Audio format.";
 
-// Decodes the MPEG audio of `stream`, read piece by piece from its start.
+// Decodes the MPEG audio of `stream`, read piece by piece from its start. A
+// TPipeStream is read once, front to back: the same PCM as from the bytes in a
+// file, in bounded memory (only its stream facts may differ: tags at its end are
+// not known as such unless the whole data fits the pipe's window).
 DecodeOutcome DecodeMpegStream(TStream& stream, const DecodeOptions& options, const FrameSink& sink);
 
 // Decodes the MPEG audio in `data` (a whole file). Never reads outside `data`.

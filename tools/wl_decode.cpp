@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "engine/player_decode.h"
 #include "tools/decode_file.h"
 #include "tools/info_print.h"
+#include "tools/tool_guard.h"
 
 namespace {
 
@@ -32,6 +34,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitIo = 1;
 constexpr int kExitNotMpeg = 2;
 constexpr int kExitUsage = 64;
+constexpr int kExitInterrupted = 130;
 
 constexpr const char* kUsage =
     "Usage: wl-decode [--raw | --wav] [--band-limit HZ] [--no-gapless] INPUT [OUTPUT | -]\n"
@@ -40,7 +43,10 @@ constexpr const char* kUsage =
     "\n"
     "Decodes an MPEG audio file to 16-bit PCM.\n"
     "\n"
-    "  INPUT            the file to decode ('-' reads standard input)\n"
+    "  INPUT            the file to decode; '-' reads standard input. Standard\n"
+    "                   input, a FIFO or a device is read once, front to back, in\n"
+    "                   bounded memory (data that needs going back far is refused\n"
+    "                   with a message: give it as a file)\n"
     "  OUTPUT           where the PCM goes; '-' is standard output. Without OUTPUT\n"
     "                   nothing is written: the whole file is decoded and the stream\n"
     "                   facts, the CPU time and the realtime factor are printed.\n"
@@ -59,12 +65,18 @@ constexpr const char* kUsage =
     "                   (tags, first frame, Xing/VBRI header frame skipped), its\n"
     "                   frame walk, silence for frames the decoder refuses; the\n"
     "                   output is the PCM the player hands to its sound output\n"
+    "                   (INPUT must be a regular file)\n"
     "  --info           print the wrappers and tags found in INPUT, where its audio\n"
     "                   starts, how long it is, and its tag texts\n"
     "  --help           show this text\n"
     "\n"
-    "Exit status: 0 success; 1 a file could not be read or written;\n"
-    "2 no MPEG audio found (\"unknown MPEG Audio format.\"); 64 bad usage.\n";
+    "OUTPUT must not be INPUT (under any name): that is refused before anything\n"
+    "is written.\n"
+    "\n"
+    "Exit status: 0 success; 1 a file could not be read or written, or OUTPUT is\n"
+    "INPUT; 2 no MPEG audio found (\"unknown MPEG Audio format.\"); 64 bad usage;\n"
+    "130 stopped by Ctrl-C or SIGTERM (what was written is kept, a WAV with its\n"
+    "sizes).\n";
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "wl-decode: %s\n\n%s", message.c_str(), kUsage);
@@ -244,10 +256,36 @@ void PrintFacts(const std::string& input, const StreamFacts& f, double cpuSecond
     }
 }
 
+// The input: a regular file is read with seeks; standard input, a FIFO or a
+// device once, front to back, and a wait for its bytes ends on Ctrl-C.
+std::unique_ptr<wl::TStream> OpenInput(const std::string& input) {
+    const int wake = wl::tools::InterruptWakeFd();
+    if (input == "-") return std::make_unique<wl::TPipeStream>(STDIN_FILENO, "standard input", wake);
+    struct stat st {};
+    if (::stat(input.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        return std::make_unique<wl::TPipeStream>(input, wake);
+    }
+    return std::make_unique<wl::TFileStream>(input);
+}
+
+int InterruptedExit() {
+    std::fprintf(stderr, "interrupted\n");
+    return kExitInterrupted;
+}
+
+// Refuses an OUTPUT that is INPUT before anything is opened for writing.
+bool OutputIsInput(const std::string& output, const std::string& input) {
+    const std::string clash = wl::tools::OutputIsAnInput(output, {input});
+    if (clash.empty()) return false;
+    std::fprintf(stderr, "%s\n", clash.c_str());
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);  // report a closed pipe as a write error
+    wl::tools::InstallInterruptHandlers();
 
     enum class Format { Auto, Raw, Wav } format = Format::Auto;
     DecodeOptions options;
@@ -312,6 +350,7 @@ int main(int argc, char** argv) {
     if (player) {
         if (positional.size() != 2) return UsageError("--player needs INPUT and OUTPUT");
         if (input == "-") return UsageError("--player reads a file, not standard input");
+        if (OutputIsInput(positional[1], input)) return kExitIo;
         const bool wav = format == Format::Wav || (format == Format::Auto && EndsWithWav(positional[1]));
         PcmWriter writer(positional[1], wav);
         bool writeOk = true;
@@ -325,12 +364,18 @@ int main(int argc, char** argv) {
                     writeOk = writer.Begin(f.channels, f.sampleRate);
                 },
                 [&](const uint8_t* pcm, int32_t bytes) {
-                    return writeOk && writer.Frame(reinterpret_cast<const int16_t*>(pcm),
-                                                   static_cast<size_t>(bytes), channels);
+                    return writeOk && !wl::tools::Interrupted() &&
+                           writer.Frame(reinterpret_cast<const int16_t*>(pcm), static_cast<size_t>(bytes),
+                                        channels);
                 });
         } catch (const wl::EMP3Error& e) {
+            if (wl::tools::Interrupted()) return InterruptedExit();
             std::fprintf(stderr, "%s\n", e.what());
             return std::string(e.what()) == wl::kUnknownFormatText ? kExitNotMpeg : kExitIo;
+        }
+        if (wl::tools::Interrupted()) {
+            writer.Finish();
+            return InterruptedExit();
         }
         if (!writer.Finish() || !writeOk) {
             std::fprintf(stderr, "%s\n", writer.Error().c_str());
@@ -343,52 +388,51 @@ int main(int argc, char** argv) {
         return UsageError("--raw and --wav need an OUTPUT");
     }
 
-    // Files are read piece by piece; standard input is read whole first.
+    // The input is read piece by piece, whatever it is.
     auto decode = [&](const wl::tools::FrameSink& sink) {
-        wl::tools::DecodeOutcome outcome;
-        if (input == "-") {
-            std::vector<uint8_t> data;
-            std::string error;
-            if (!wl::tools::ReadWholeFile(input, data, error)) {
-                outcome.error = "cannot read standard input: " + error;
-                return outcome;
-            }
-            return wl::tools::DecodeMpegAudio(data, options, sink);
-        }
         try {
-            wl::TFileStream stream(input);
-            return wl::tools::DecodeMpegStream(stream, options, sink);
+            const auto stream = OpenInput(input);
+            return wl::tools::DecodeMpegStream(*stream, options, sink);
         } catch (const wl::EMP3Error& e) {
+            wl::tools::DecodeOutcome outcome;
             outcome.error = e.what();
             return outcome;
         }
     };
     // "unknown MPEG Audio format." exits 2; a file that cannot be read, 1.
     auto failure = [](const wl::tools::DecodeOutcome& outcome) {
+        if (wl::tools::Interrupted()) return InterruptedExit();
         std::fprintf(stderr, "%s\n", outcome.error.c_str());
         return outcome.error == wl::tools::kUnknownFormatMessage ? kExitNotMpeg : kExitIo;
     };
 
     if (benchmark) {
         wl::tools::FrameSink sink;  // decode only
+        sink.frame = [](const int16_t*, size_t, int32_t, int32_t) { return !wl::tools::Interrupted(); };
         const double before = CpuSeconds();
         const auto outcome = decode(sink);
         const double cpu = CpuSeconds() - before;
         if (!outcome.ok) return failure(outcome);
+        if (wl::tools::Interrupted()) return InterruptedExit();
         PrintFacts(input, outcome.facts, cpu);
         return kExitOk;
     }
 
     const std::string output = positional[1];
+    if (OutputIsInput(output, input)) return kExitIo;
     const bool wav = format == Format::Wav || (format == Format::Auto && EndsWithWav(output));
     PcmWriter writer(output, wav);
     wl::tools::FrameSink sink;
     bool writeOk = true;
     sink.begin = [&](int32_t channels, int32_t rate) { writeOk = writer.Begin(channels, rate); };
     sink.frame = [&](const int16_t* pcm, size_t bytes, int32_t channels, int32_t) {
-        return writeOk && writer.Frame(pcm, bytes, channels);
+        return writeOk && !wl::tools::Interrupted() && writer.Frame(pcm, bytes, channels);
     };
     const auto outcome = decode(sink);
+    if (wl::tools::Interrupted()) {
+        writer.Finish();  // what was written stays, a WAV with its sizes
+        return InterruptedExit();
+    }
     if (!outcome.ok) return failure(outcome);
     if (!writer.Finish() || !writeOk) {
         std::fprintf(stderr, "%s\n", writer.Error().c_str());

@@ -1,12 +1,11 @@
 // wl-play: a console player on TMP3Player. Plays the files in turn, without
 // a gap where two follow each other in the same format, printing each one's
 // title, artist, format and length and a live position line.
-// Ctrl-C stops the playback and closes the sound device before leaving.
+// Ctrl-C (or SIGTERM) stops the playback and closes the sound device before
+// leaving; a second one ends the program at once.
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "engine/mp3_player.h"
+#include "tools/tool_guard.h"
 
 namespace {
 
@@ -37,7 +37,8 @@ constexpr const char* kUsage =
     "                 WAV file). When the sound server cannot be reached the\n"
     "                 null device plays instead. The WAV file takes the format\n"
     "                 of the first file played; a file of another sample rate or\n"
-    "                 channel count is refused, what was written stays.\n"
+    "                 channel count is refused, what was written stays. FILE\n"
+    "                 must not be one of the files to play (under any name).\n"
     "  --volume N     0..100 (default 100)\n"
     "  --balance N    -100 (left only) .. 100 (right only), default 0\n"
     "  --eq GAINS     ten gains -100..100 in steps of 0.2 dB for the bands at 60,\n"
@@ -49,12 +50,12 @@ constexpr const char* kUsage =
     "  --seek S       start each file S seconds in (files then start one by one)\n"
     "  --help         show this text\n"
     "\n"
-    "Exit status: 0 every file played; 1 a file could not be played;\n"
-    "64 bad usage; 130 stopped with Ctrl-C.\n";
+    "FILEs are regular files: a FIFO or a device is refused at once.\n"
+    "\n"
+    "Exit status: 0 every file played; 1 a file could not be played, or the WAV\n"
+    "output is one of the files; 64 bad usage; 130 stopped with Ctrl-C or SIGTERM.\n";
 
-std::atomic<bool> g_interrupted{false};
-
-void OnSignal(int) { g_interrupted.store(true); }
+using wl::tools::Interrupted;
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "wl-play: %s\n\n%s", message.c_str(), kUsage);
@@ -123,6 +124,31 @@ void PrintFacts(wl::TMP3Player& player, const std::string& file) {
     std::fflush(stdout);
 }
 
+// Runs `step`; an exception from the player is told (about `file` unless it
+// is empty) instead of leaving the program. False when there was one.
+template <class Step>
+bool Guarded(const std::string& file, Step&& step) {
+    const std::string about = file.empty() ? std::string() : file + ": ";
+    try {
+        step();
+        return true;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "\nwl-play: %s%s\n", about.c_str(), e.what());
+    } catch (...) {
+        std::fprintf(stderr, "\nwl-play: %sunknown error\n", about.c_str());
+    }
+    return false;
+}
+
+// Stops (when asked), closes and drains the player, whatever fails on the way.
+void Finish(wl::TMP3Player& player, const std::string& file, bool stop) {
+    if (stop) Guarded(file, [&] { player.Stop(); });
+    Guarded(file, [&] { player.Close(); });
+    Guarded({}, [&] { player.Messages().ProcessMessages(); });
+    player.OnEndPlay = nullptr;
+    player.OnNextStarted = nullptr;
+}
+
 // Plays files[index] and, without a gap, every following file the player can
 // continue into; `index` ends at the last file played.
 Outcome PlayFrom(wl::TMP3Player& player, const std::vector<std::string>& files, size_t& index, const Options& o,
@@ -158,13 +184,16 @@ Outcome PlayFrom(wl::TMP3Player& player, const std::vector<std::string>& files, 
         lastShown = -1;
         handOverNext();
     };
-    if (o.seekSeconds == 0) handOverNext();
+    if (o.seekSeconds == 0 && !Guarded(file, handOverNext)) {
+        Finish(player, file, false);
+        return Outcome::Failed;
+    }
     try {
         player.Play();
     } catch (const std::exception& e) {
         if (!pulse) {
             std::fprintf(stderr, "wl-play: %s: %s\n", file.c_str(), e.what());
-            player.Close();
+            Finish(player, file, false);
             return Outcome::Failed;
         }
         std::fprintf(stderr,
@@ -172,53 +201,65 @@ Outcome PlayFrom(wl::TMP3Player& player, const std::vector<std::string>& files, 
                      "null device (no sound)\n",
                      e.what());
         pulse = false;
-        player.SetOutputDevice("null");
-        try {
-            player.Play();
-        } catch (const std::exception& again) {
-            std::fprintf(stderr, "wl-play: %s: %s\n", file.c_str(), again.what());
-            player.Close();
+        if (!Guarded(file, [&] {
+                player.SetOutputDevice("null");
+                player.Play();
+            })) {
+            Finish(player, file, false);
             return Outcome::Failed;
         }
     }
-    if (o.seekSeconds > 0) player.Seek(o.seekSeconds * 1000);
-
-    while (!ended && !g_interrupted.load()) {
-        player.Messages().WaitForMessage(200);
-        try {
-            player.Messages().ProcessMessages();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "\nwl-play: %s\n", e.what());
-        }
-        if (ended) break;
-        const int64_t pos = player.Position();
-        if (tty && pos / 1000 != lastShown) {
-            lastShown = pos / 1000;
-            std::printf("\r  %s / %s ", Clock(pos).c_str(), Clock(length).c_str());
-            std::fflush(stdout);
-        } else if (!tty && pos / 10000 != lastShown) {
-            lastShown = pos / 10000;
-            std::printf("  %s / %s\n", Clock(pos).c_str(), Clock(length).c_str());
-            std::fflush(stdout);
-        }
+    if (o.seekSeconds > 0 && !Guarded(file, [&] { player.Seek(o.seekSeconds * 1000); })) {
+        Finish(player, file, true);
+        return Outcome::Failed;
     }
-    const bool interrupted = !ended;
-    if (interrupted) player.Stop();
-    player.Close();
-    player.Messages().ProcessMessages();
-    player.OnEndPlay = nullptr;
-    player.OnNextStarted = nullptr;
+
+    // No exception from the player leaves this loop: one from an event handler
+    // is told and playing goes on; one from the player itself ends this file
+    // as failed.
+    bool failed = false;
+    while (!ended && !failed && !Interrupted()) {
+        failed = !Guarded(files[index], [&] {
+            player.Messages().WaitForMessage(200);
+            // Events name their file themselves.
+            Guarded({}, [&] { player.Messages().ProcessMessages(); });
+            if (ended) return;
+            const int64_t pos = player.Position();
+            if (tty && pos / 1000 != lastShown) {
+                lastShown = pos / 1000;
+                std::printf("\r  %s / %s ", Clock(pos).c_str(), Clock(length).c_str());
+                std::fflush(stdout);
+            } else if (!tty && pos / 10000 != lastShown) {
+                lastShown = pos / 10000;
+                std::printf("  %s / %s\n", Clock(pos).c_str(), Clock(length).c_str());
+                std::fflush(stdout);
+            }
+        });
+    }
+    const bool interrupted = !ended && !failed;
+    Finish(player, files[index], !ended);
     if (tty) std::printf("\n");
     if (interrupted) {
         std::printf("  stopped\n");
         return Outcome::Interrupted;
     }
-    if (reason == wl::mepError) {
+    if (failed || reason == wl::mepError) {
         std::printf("  ended by an error\n");
         return Outcome::Failed;
     }
     std::printf("  %s\n", reason == wl::mepEndOfStream ? "end" : "stopped");
     return Outcome::Played;
+}
+
+// The file a WAV output (--output or WAVELANTERN_AUDIO) writes; empty for the
+// other devices.
+std::string WavOutputPath(const std::string& output) {
+    std::string name = output;
+    if (name.empty()) {
+        const char* env = std::getenv("WAVELANTERN_AUDIO");
+        if (env) name = env;
+    }
+    return name.rfind("wav:", 0) == 0 ? name.substr(4) : std::string();
 }
 
 }  // namespace
@@ -288,15 +329,22 @@ int main(int argc, char** argv) {
     }
     if (files.empty()) return UsageError("no FILE to play");
 
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    const std::string wavPath = WavOutputPath(o.output);
+    if (!wavPath.empty()) {
+        // "-" is a file of that name here, not a standard stream.
+        std::vector<std::string> inputs;
+        for (const std::string& f : files) inputs.push_back(f == "-" ? "./-" : f);
+        const std::string clash = wl::tools::OutputIsAnInput(wavPath == "-" ? "./-" : wavPath, inputs);
+        if (!clash.empty()) {
+            std::fprintf(stderr, "wl-play: %s\n", clash.c_str());
+            return kExitFailed;
+        }
+    }
+    wl::tools::InstallInterruptHandlers();
 
     bool pulse = IsPulse(o.output);
     int status = kExitOk;
-    {
+    try {
         wl::TMP3Player player(o.output);
         player.SetAutoPlay(false);
         player.SetNoisySeek(false);
@@ -311,14 +359,15 @@ int main(int argc, char** argv) {
             player.SetEqualizerEnabled(true);
         }
         for (size_t index = 0; index < files.size(); ++index) {
-            if (g_interrupted.load()) break;
+            if (Interrupted()) break;
             const Outcome outcome = PlayFrom(player, files, index, o, pulse);
             if (outcome == Outcome::Failed) status = kExitFailed;
-            if (outcome == Outcome::Interrupted) {
-                status = kExitInterrupted;
-                break;
-            }
+            if (outcome == Outcome::Interrupted) break;
         }
+    } catch (const std::exception& e) {
+        // Whatever else the player raises (setting it up, its facts) is told too.
+        std::fprintf(stderr, "wl-play: %s\n", e.what());
+        status = kExitFailed;
     }
-    return g_interrupted.load() ? kExitInterrupted : status;
+    return Interrupted() ? kExitInterrupted : status;
 }
