@@ -3,7 +3,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringDecoder>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/atomic_file.h"
@@ -21,27 +23,50 @@ constexpr qint64 kMaxFileBytes = 1 << 16;  // the file is a few hundred bytes
 // ignored, the last of repeated keys kept. Values are only ever text: the
 // "@Variant(...)" forms QSettings would turn into arbitrary types (a few bytes
 // could ask it for gigabytes) are plain text here, and no value of them is
-// valid.
+// valid. A line that is not UTF-8, holds a NUL, or is neither a section, a
+// pair, a comment nor blank is not used and counted in `badLines`; so is a
+// file larger than kMaxFileBytes (once; only its start is read).
 using TIni = QHash<QString, QString>;
 
-TIni ReadIni(const QString& path) {
+TIni ReadIni(const QString& path, int& badLines) {
     TIni values;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return values;
-    QString text = QString::fromUtf8(file.read(kMaxFileBytes));
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QByteArray bytes = file.read(kMaxFileBytes + 1);
+    if (bytes.size() > kMaxFileBytes) {
+        ++badLines;
+        bytes.truncate(kMaxFileBytes);
+        // The cut line is incomplete: left out.
+        const qsizetype end = std::max(bytes.lastIndexOf('\n'), bytes.lastIndexOf('\r'));
+        bytes.truncate(std::max<qsizetype>(end, 0));
+    }
+    if (bytes.startsWith("\xEF\xBB\xBF")) bytes.remove(0, 3);
+    bytes.replace("\r\n", "\n");
+    bytes.replace('\r', '\n');
     QString section;
-    for (QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
-        line = line.trimmed();
+    for (const QByteArray& raw : bytes.split('\n')) {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8(raw);
+        if (utf8.hasError() || raw.contains('\0')) {
+            ++badLines;
+            continue;
+        }
+        QStringView line = QStringView(text).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#'))) continue;
         if (line.startsWith(QLatin1Char('['))) {
             const qsizetype close = line.indexOf(QLatin1Char(']'));
-            if (close > 0) section = line.sliced(1, close - 1).trimmed().toString();
+            if (close > 0) {
+                section = line.sliced(1, close - 1).trimmed().toString();
+            } else {
+                ++badLines;
+            }
             continue;
         }
         const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals <= 0) continue;
+        if (equals <= 0) {
+            ++badLines;
+            continue;
+        }
         QStringView value = line.sliced(equals + 1);
         const qsizetype comment = value.indexOf(QLatin1Char(';'));
         if (comment >= 0) value = value.first(comment);
@@ -53,43 +78,68 @@ TIni ReadIni(const QString& path) {
     return values;
 }
 
-// Booleans as QSettings writes them ("true", "false"), or 1 and 0.
-bool ReadBool(const TIni& s, const char* key, bool fallback) {
-    const QString text = s.value(QLatin1String(key)).trimmed().toLower();
-    if (text == QLatin1String("true") || text == QLatin1String("1")) return true;
-    if (text == QLatin1String("false") || text == QLatin1String("0")) return false;
-    return fallback;
-}
+// Reads the file's values; a value present but unusable gives the default and
+// is counted in `bad`. A missing key gives the default silently.
+class TValues {
+public:
+    TValues(const TIni& ini, int& bad) : ini_(ini), bad_(bad) {}
 
-int64_t ReadInt(const TIni& s, const char* key, int64_t low, int64_t high, int64_t fallback) {
-    bool ok = false;
-    const qlonglong v = s.value(QLatin1String(key)).trimmed().toLongLong(&ok);
-    return ok && v >= low && v <= high ? v : fallback;
-}
+    // Booleans as QSettings writes them ("true", "false"), or 1 and 0.
+    bool Bool(const char* key, bool fallback) {
+        const auto found = ini_.constFind(QLatin1String(key));
+        if (found == ini_.cend()) return fallback;
+        const QString text = found->trimmed().toLower();
+        if (text == QLatin1String("true") || text == QLatin1String("1")) return true;
+        if (text == QLatin1String("false") || text == QLatin1String("0")) return false;
+        ++bad_;
+        return fallback;
+    }
 
-double ReadDouble(const TIni& s, const char* key, double low, double high, double fallback) {
-    bool ok = false;
-    const double v = s.value(QLatin1String(key)).trimmed().toDouble(&ok);
-    return ok && std::isfinite(v) && v >= low && v <= high ? v : fallback;
-}
+    int64_t Int(const char* key, int64_t low, int64_t high, int64_t fallback) {
+        const auto found = ini_.constFind(QLatin1String(key));
+        if (found == ini_.cend()) return fallback;
+        bool ok = false;
+        const qlonglong v = found->trimmed().toLongLong(&ok);
+        if (ok && v >= low && v <= high) return v;
+        ++bad_;
+        return fallback;
+    }
+
+    double Double(const char* key, double low, double high, double fallback) {
+        const auto found = ini_.constFind(QLatin1String(key));
+        if (found == ini_.cend()) return fallback;
+        bool ok = false;
+        const double v = found->trimmed().toDouble(&ok);
+        if (ok && std::isfinite(v) && v >= low && v <= high) return v;
+        ++bad_;
+        return fallback;
+    }
+
+private:
+    const TIni& ini_;
+    int& bad_;
+};
 
 QByteArray Bool(bool v) { return v ? QByteArrayLiteral("true") : QByteArrayLiteral("false"); }
 
 }  // namespace
 
-void TExtraSettings::Load(const QString& path) {
+TExtraSettingsDamage TExtraSettings::Load(const QString& path) {
     *this = TExtraSettings{};
-    if (!QFileInfo(path).isFile()) return;
-    const TIni s = ReadIni(path);
-    ResumePlayback = ReadBool(s, "Playback/ResumePlayback", ResumePlayback);
-    TitlesFromTags = ReadBool(s, "Playback/TitlesFromTags", TitlesFromTags);
-    ReplayGainMode = static_cast<TReplayGainMode>(ReadInt(s, "ReplayGain/Mode", 0, 2, static_cast<int>(ReplayGainMode)));
-    ReplayGainPreampDb = ReadDouble(s, "ReplayGain/PreampDb", kPreampMinDb, kPreampMaxDb, ReplayGainPreampDb);
-    ReplayGainPreventClipping = ReadBool(s, "ReplayGain/PreventClipping", ReplayGainPreventClipping);
-    ResumeEntry = static_cast<int>(ReadInt(s, "Resume/Entry", 0, 32767, ResumeEntry));
-    ResumePositionMs = ReadInt(s, "Resume/PositionMs", 0, kMaxPositionMs, ResumePositionMs);
-    ResumeVolume = static_cast<int>(ReadInt(s, "Resume/Volume", -1, 100, ResumeVolume));
-    ResumeWasPlaying = ReadBool(s, "Resume/WasPlaying", ResumeWasPlaying);
+    TExtraSettingsDamage damage;
+    if (!QFileInfo(path).isFile()) return damage;
+    const TIni ini = ReadIni(path, damage.Lines);
+    TValues s(ini, damage.Values);
+    ResumePlayback = s.Bool("Playback/ResumePlayback", ResumePlayback);
+    TitlesFromTags = s.Bool("Playback/TitlesFromTags", TitlesFromTags);
+    ReplayGainMode = static_cast<TReplayGainMode>(s.Int("ReplayGain/Mode", 0, 2, static_cast<int>(ReplayGainMode)));
+    ReplayGainPreampDb = s.Double("ReplayGain/PreampDb", kPreampMinDb, kPreampMaxDb, ReplayGainPreampDb);
+    ReplayGainPreventClipping = s.Bool("ReplayGain/PreventClipping", ReplayGainPreventClipping);
+    ResumeEntry = static_cast<int>(s.Int("Resume/Entry", 0, 32767, ResumeEntry));
+    ResumePositionMs = s.Int("Resume/PositionMs", 0, kMaxPositionMs, ResumePositionMs);
+    ResumeVolume = static_cast<int>(s.Int("Resume/Volume", -1, 100, ResumeVolume));
+    ResumeWasPlaying = s.Bool("Resume/WasPlaying", ResumeWasPlaying);
+    return damage;
 }
 
 // Plain values only (booleans, integers, a decimal), so nothing needs quoting.

@@ -1,7 +1,8 @@
 // The options beyond the fixed "wl.ini" record, kept in "wavelantern.conf"
 // beside it: an INI file (readable through QSettings::IniFormat) replaced
 // atomically on every save. A missing, short or damaged file, and any value
-// that cannot be read or lies out of range, gives that field's default.
+// that cannot be read or lies out of range, gives that field's default; Load
+// tells what it could not use (a missing key is no damage).
 //
 //   [Playback]   ResumePlayback, TitlesFromTags
 //   [ReplayGain] Mode (0 off, 1 track, 2 album), PreampDb (-12..12), PreventClipping
@@ -15,6 +16,13 @@
 namespace wl {
 
 enum class TReplayGainMode : int { Off = 0, Track = 1, Album = 2 };
+
+// What a load of the file could not use.
+struct TExtraSettingsDamage {
+    int Values = 0;  // options whose value could not be read or lay out of range (each took its default)
+    int Lines = 0;   // lines that are not text or not INI, and a file too large to be read whole (one)
+    bool Any() const { return Values > 0 || Lines > 0; }
+};
 
 class TExtraSettings {
 public:
@@ -36,7 +44,7 @@ public:
     bool ResumeWasPlaying = false;
 
     // Replaces every field with what `path` holds (defaults for the rest).
-    void Load(const QString& path);
+    TExtraSettingsDamage Load(const QString& path);
     // Writes every field; false (and the old file untouched) on failure.
     bool Save(const QString& path) const;
     // The file's content as Save writes it.

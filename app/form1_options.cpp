@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -50,6 +51,27 @@ void SetButtonTextColor(QWidget* widget, TColor color) {
 }
 
 uint8_t Flag(const QCheckBox* box) { return box->isChecked() ? 1 : 0; }
+
+QString Counted(int n, const char* one, const char* many) {
+    return QString::number(n) + QLatin1Char(' ') + QLatin1String(n == 1 ? one : many);
+}
+
+// What the status line says of damaged settings files; empty when neither was.
+QString SettingsDamageText(int record, const TExtraSettingsDamage& extra) {
+    QStringList parts;
+    if (record > 0) {
+        parts << QStringLiteral("Settings file wl.ini was damaged: defaults used for ") +
+                     Counted(record, "option", "options");
+    }
+    if (extra.Any()) {
+        QStringList what;
+        if (extra.Values > 0) what << QStringLiteral("defaults used for ") + Counted(extra.Values, "option", "options");
+        if (extra.Lines > 0) what << Counted(extra.Lines, "unreadable line", "unreadable lines") + QStringLiteral(" ignored");
+        parts << QStringLiteral("Settings file %1 was damaged: ").arg(QLatin1String(TExtraSettings::kFileName)) +
+                     what.join(QStringLiteral(", "));
+    }
+    return parts.join(QStringLiteral(". "));
+}
 
 }  // namespace
 
@@ -135,14 +157,24 @@ void TForm1::BuildOptionsPanel() {
 
 void TForm1::LoadSettings() {
     QFile file(ExeFolder() + "wl.ini");
+    int damaged = 0;
     if (file.open(QIODevice::ReadOnly)) {
         // No folder name is longer than this; a damaged file is not read whole.
         Settings = DecodeSettings(file.read(static_cast<qint64>(kSettingsFixedSize) + 65536));
         file.close();
+        // Fields a short file lacks kept their defaults; that is no damage.
+        damaged = ResetOutOfRange(Settings);
     } else {
         Settings = TSettings{};
     }
-    Extra.Load(ExtraSettingsPath());
+    const TExtraSettingsDamage extraDamage = Extra.Load(ExtraSettingsPath());
+    if (const QString notice = SettingsDamageText(damaged, extraDamage); !notice.isEmpty()) {
+        // After the start's greeting, which follows the load. What the start
+        // reported meanwhile (a playlist's skipped lines) stays, after it.
+        QTimer::singleShot(0, this, [this, notice] {
+            ShowError(errorShown_ && StartupTicks == 0 ? notice + QStringLiteral(". ") + StatusText : notice);
+        });
+    }
     ApplyReplayGain();
     ApplyPlayOptions();
     // Written back at once (complete, whatever was missing), with the folder

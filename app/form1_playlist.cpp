@@ -28,6 +28,11 @@ namespace {
 constexpr int kVisibleRows = 6;
 constexpr TColor kTitleColor = 0xFFFF00;
 
+QString SkippedLinesText(int count) {
+    return count == 1 ? QStringLiteral("Skipped 1 playlist line that was too long or not text")
+                      : QStringLiteral("Skipped %1 playlist lines that were too long or not text").arg(count);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- grid cells
@@ -79,6 +84,14 @@ void TForm1::HookPlaylist() {
         }
         tagScanRow_ = std::min(tagScanRow_, first);
         UpdateScrollButtons();
+    });
+    // Every read of a playlist file (the default playlist, an opened or
+    // dropped one, a hand-off, the media controls') reports what it left out.
+    // In the start's first second it follows what the start reported before
+    // (damaged settings files) instead of replacing it.
+    connect(&Playlist, &PlaylistModel::LinesSkipped, this, [this](const QString&, int count) {
+        const QString text = SkippedLinesText(count);
+        ShowError(errorShown_ && StartupTicks == 0 ? StatusText + QStringLiteral(". ") + text : text);
     });
     connect(&Playlist, &PlaylistModel::Cleared, this, [this] {
         if (sg1) {

@@ -1,5 +1,6 @@
 #include "app/settings.h"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -103,6 +104,38 @@ TSettings DecodeSettings(const QByteArray& bytes) {
     r.Field(s.Brightness);
     s.CurrentFolder = r.Rest().toStdString();
     return s;
+}
+
+int ResetOutOfRange(TSettings& s) {
+    const TSettings defaults;
+    int reset = 0;
+    auto check = [&reset](auto& field, auto fallback, bool valid) {
+        if (valid) return;
+        field = fallback;
+        ++reset;
+    };
+    auto flag = [&check](uint8_t& field, uint8_t fallback) { check(field, fallback, field <= 1); };
+    check(s.DecoderPriority, defaults.DecoderPriority, s.DecoderPriority >= 1 && s.DecoderPriority <= 7);
+    flag(s.AlwaysOnTop, defaults.AlwaysOnTop);
+    flag(s.RepeatPlay, defaults.RepeatPlay);
+    flag(s.TimeRemaining, defaults.TimeRemaining);
+    check(s.EqualizerOn, defaults.EqualizerOn, s.EqualizerOn <= 1 || s.EqualizerOn == 100);
+    const bool gainsValid = std::all_of(s.EqualizerGains.begin(), s.EqualizerGains.end(),
+                                        [](int8_t g) { return g >= -60 && g <= 60; });
+    check(s.EqualizerGains, defaults.EqualizerGains, gainsValid);
+    check(s.VuColor, defaults.VuColor, (s.VuColor >> 24) == 0);
+    flag(s.UseCache, defaults.UseCache);
+    flag(s.FastVuMeters, defaults.FastVuMeters);
+    flag(s.RandomPlay, defaults.RandomPlay);
+    flag(s.Screensaver, defaults.Screensaver);
+    flag(s.PeakLevel, defaults.PeakLevel);
+    flag(s.AutoloadPlaylist, defaults.AutoloadPlaylist);
+    check(s.Brightness, defaults.Brightness, s.Brightness <= 100);
+    // The folder is stored as the system gave it: absolute, without a NUL.
+    const std::string& folder = s.CurrentFolder;
+    check(s.CurrentFolder, defaults.CurrentFolder,
+          folder.empty() || (folder.front() == '/' && folder.find('\0') == std::string::npos));
+    return reset;
 }
 
 }  // namespace wl

@@ -1,5 +1,13 @@
 // The options record kept in "wl.ini": 30 fixed little-endian bytes, then the
 // working folder as raw text to the end of the file.
+//
+// The fields' ranges (ResetOutOfRange gives a field outside its range its
+// default): DecoderPriority 1..7; AlwaysOnTop and the other flags 0 or 1;
+// EqualizerOn 0, 1 or 100 (the "Eq ON" button writes 100); every equalizer
+// gain -60..60 (steps of 0.2 dB, +-12 dB), the ten taken as one field (a band
+// out of range flattens them all); VuColor with its top byte 0; Brightness
+// 0..100; the window position any value; the folder empty or an absolute
+// path without a NUL byte.
 #pragma once
 
 #include <QByteArray>
@@ -37,5 +45,8 @@ QByteArray EncodeSettings(const TSettings& settings);
 // Fields in file order; a field the bytes hold only in part, and every field
 // after it, keeps its default. Whatever follows the fixed record is the folder.
 TSettings DecodeSettings(const QByteArray& bytes);
+// Gives every field outside its range (see above) its default; returns how
+// many fields did.
+int ResetOutOfRange(TSettings& settings);
 
 }  // namespace wl

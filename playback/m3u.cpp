@@ -8,6 +8,8 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 namespace wl {
 
@@ -20,24 +22,100 @@ QString DecodeLine(QByteArrayView bytes) {
     return QString::fromLatin1(bytes.data(), bytes.size());
 }
 
+// Splits bytes fed a piece at a time into lines (CR LF, LF and a lone CR end
+// one; a byte-order mark at the very start is dropped). Of a line only its
+// first bytes are kept, enough to tell that it is too long and what its first
+// character is; `line(bytes, usable)` gets each line, `usable` false for one
+// that is too long or holds a NUL (then `bytes` is only its start).
+template <class LineFn>
+class TLineSplitter {
+public:
+    explicit TLineSplitter(LineFn line) : line_(std::move(line)) {}
+
+    void Feed(QByteArrayView chunk) {
+        const char* p = chunk.data();
+        const char* const end = p + chunk.size();
+        if (afterCr_ && p != end) {
+            afterCr_ = false;
+            if (*p == '\n') ++p;  // the LF of a CR LF split between pieces
+        }
+        while (p != end) {
+            const char* stop = std::find_if(p, end, [](char c) { return c == '\n' || c == '\r'; });
+            Append(p, stop);
+            if (stop == end) break;
+            EndLine();
+            p = stop + 1;
+            if (*stop == '\r') {
+                if (p == end) {
+                    afterCr_ = true;
+                } else if (*p == '\n') {
+                    ++p;
+                }
+            }
+        }
+    }
+
+    // After the last piece: a last line without a line end.
+    void Finish() {
+        if (lineBytes_ == 0) return;
+        if (first_ && lineBytes_ == kBom && QByteArrayView(kept_) == "\xEF\xBB\xBF") return;  // the mark alone
+        EndLine();
+    }
+
+private:
+    static constexpr qsizetype kBom = 3;
+
+    void Append(const char* from, const char* to) {
+        const qsizetype n = to - from;
+        if (n == 0) return;
+        lineBytes_ += n;
+        // Room for the longest usable line and a byte-order mark before it.
+        const qsizetype room = kMaxPlaylistLineBytes + kBom - kept_.size();
+        if (room <= 0) return;
+        const qsizetype take = std::min(room, n);
+        if (std::memchr(from, 0, static_cast<size_t>(take)) != nullptr) nul_ = true;
+        kept_.append(from, take);
+    }
+
+    void EndLine() {
+        QByteArrayView bytes(kept_);
+        qsizetype length = lineBytes_;
+        if (first_ && bytes.startsWith("\xEF\xBB\xBF")) {
+            bytes = bytes.sliced(kBom);
+            length -= kBom;
+        }
+        first_ = false;
+        line_(bytes, length <= kMaxPlaylistLineBytes && !nul_);
+        kept_.clear();
+        lineBytes_ = 0;
+        nul_ = false;
+    }
+
+    LineFn line_;
+    QByteArray kept_;
+    qsizetype lineBytes_ = 0;  // the whole line's, kept or not
+    bool nul_ = false;
+    bool afterCr_ = false;
+    bool first_ = true;
+};
+
 bool IsDriveLetter(QChar c) { return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')); }
 
 }  // namespace
 
-QStringList DecodePlaylistText(const QByteArray& bytes) {
-    QByteArrayView rest(bytes);
-    if (rest.startsWith("\xEF\xBB\xBF")) rest = rest.sliced(3);
+QStringList DecodePlaylistText(const QByteArray& bytes, int* skipped) {
     QStringList lines;
-    qsizetype start = 0;
-    const qsizetype n = rest.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char c = rest[i];
-        if (c != '\n' && c != '\r') continue;
-        lines.append(DecodeLine(rest.sliced(start, i - start)));
-        if (c == '\r' && i + 1 < n && rest[i + 1] == '\n') ++i;
-        start = i + 1;
-    }
-    if (start < n) lines.append(DecodeLine(rest.sliced(start)));
+    int left = 0;
+    TLineSplitter split([&](QByteArrayView line, bool usable) {
+        if (usable) {
+            lines.append(DecodeLine(line));
+        } else {
+            ++left;
+        }
+    });
+    split.Feed(bytes);
+    split.Finish();
+    if (skipped) *skipped += left;
     return lines;
 }
 
@@ -52,6 +130,8 @@ QString NormalizeEntry(const QString& line) {
             // "file:///C:/x/a.mp3" is a Windows path.
             if (path.size() >= 3 && path[0] == QLatin1Char('/') && IsDriveLetter(path[1]) && path[2] == QLatin1Char(':'))
                 path.remove(0, 1);
+            // "%00" names no file: the URL stays as it was (a missing entry).
+            if (path.contains(QChar(0))) return line;
             return path;
         }
         return line;
@@ -97,16 +177,29 @@ QString ResolveEntryPath(const QString& path) {
     return QFileInfo::exists(resolved) ? resolved : path;
 }
 
-QStringList ReadPlaylistFile(const QString& path, bool skipComments) {
+QStringList ReadPlaylistFile(const QString& path, bool skipComments, int* skipped) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return {};
-    const QByteArray bytes = file.readAll();
     QStringList entries;
-    for (const QString& line : DecodePlaylistText(bytes)) {
-        if (line.isEmpty()) continue;
-        if (skipComments && line.startsWith(QLatin1Char('#'))) continue;
-        entries.append(NormalizeEntry(line));
+    int left = 0;
+    TLineSplitter split([&](QByteArrayView line, bool usable) {
+        if (line.isEmpty()) return;
+        if (skipComments && line.front() == '#') return;
+        if (!usable) {
+            ++left;
+            return;
+        }
+        entries.append(NormalizeEntry(DecodeLine(line)));
+    });
+    constexpr qint64 kPiece = 64 * 1024;
+    QByteArray piece(kPiece, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = file.read(piece.data(), kPiece);
+        if (n <= 0) break;
+        split.Feed(QByteArrayView(piece.constData(), n));
     }
+    split.Finish();
+    if (skipped) *skipped += left;
     return entries;
 }
 

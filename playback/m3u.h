@@ -10,6 +10,10 @@
 //     "C:\x\a.mp3" becomes "C:/x/a.mp3", which names no file here and so shows
 //     as a missing entry. Lines that contain a "/" are kept as they are (a
 //     Linux name may hold a "\").
+// Lines longer than kMaxPlaylistLineBytes (the line end not counted, nor a
+// leading byte-order mark) or holding a NUL byte name no file: they are left
+// out and counted. A file is read a piece at a time and such a line is never
+// held whole, so that a damaged file costs little time and memory.
 // Writing: UTF-8, one path per LF-ended line (a path holding a line break as
 // a "file:" URL), through a temporary file that replaces the target only when
 // everything was written.
@@ -21,9 +25,12 @@
 
 namespace wl {
 
+inline constexpr qsizetype kMaxPlaylistLineBytes = 4096;
+
 // The lines of `bytes` as text (see above), line ends removed. An empty last
-// line (text ending in a line end) is not returned.
-QStringList DecodePlaylistText(const QByteArray& bytes);
+// line (text ending in a line end) is not returned. Lines left out (too long,
+// a NUL) are added to `*skipped` when given.
+QStringList DecodePlaylistText(const QByteArray& bytes, int* skipped = nullptr);
 // One line turned into the path it stands for (see above).
 QString NormalizeEntry(const QString& line);
 // The file an entry names: `path` itself when it exists; else, for entries
@@ -34,8 +41,10 @@ QString NormalizeEntry(const QString& line);
 QString ResolveEntryPath(const QString& path);
 // The entries of a playlist file: non-empty lines, normalized; lines whose
 // first character is "#" are left out when `skipComments` is set. Empty when
-// the file cannot be read.
-QStringList ReadPlaylistFile(const QString& path, bool skipComments);
+// the file cannot be read. Lines left out for being too long or holding a NUL
+// (comment lines that are left out anyway aside) are added to `*skipped`
+// when given.
+QStringList ReadPlaylistFile(const QString& path, bool skipComments, int* skipped = nullptr);
 // Writes the paths, one per line; false when the file could not be written
 // (the old file is then untouched).
 bool WritePlaylistFile(const QString& path, const QStringList& entries);

@@ -58,13 +58,19 @@ bool PlaylistModel::AddEntry(const TPlaylistEntry& added) {
     return true;
 }
 
-void PlaylistModel::ReadM3U(const QString& path) {
-    for (const QString& entry : ReadPlaylistFile(path, true)) AddEntry(entry);
+int PlaylistModel::ReadM3U(const QString& path) {
+    int skipped = 0;
+    for (const QString& entry : ReadPlaylistFile(path, true, &skipped)) AddEntry(entry);
+    if (skipped > 0) emit LinesSkipped(path, skipped);
+    return skipped;
 }
 
-void PlaylistModel::Load(const QString& path) {
+int PlaylistModel::Load(const QString& path) {
     Clear();
-    for (const QString& entry : ReadPlaylistFile(path, false)) AddEntry(entry);
+    int skipped = 0;
+    for (const QString& entry : ReadPlaylistFile(path, false, &skipped)) AddEntry(entry);
+    if (skipped > 0) emit LinesSkipped(path, skipped);
+    return skipped;
 }
 
 bool PlaylistModel::Save(const QString& path) const { return WritePlaylistFile(path, Paths()); }

@@ -75,10 +75,11 @@ public:
     // are the list's).
     bool AddEntry(const TPlaylistEntry& entry);
     // Appends the entries of a playlist file (comment lines left out).
-    void ReadM3U(const QString& path);
+    // Returns the lines left out as too long or not text (LinesSkipped).
+    int ReadM3U(const QString& path);
     // The list's own file (the default playlist): cleared, then every line
-    // of `path` added.
-    void Load(const QString& path);
+    // of `path` added. Returns the lines left out as ReadM3U does.
+    int Load(const QString& path);
     // Every row's path into `path`; false when it could not be written.
     bool Save(const QString& path) const;
     // No entries, EntryCount and CurrentEntry 0; the flags stay.
@@ -109,6 +110,9 @@ signals:
     void Changed(int first, int last);  // texts of these rows
     void Removed(int first, int count);  // `count` rows from `first`
     void Cleared();
+    // A playlist file's lines that were left out as it was read (longer
+    // than kMaxPlaylistLineBytes or holding a NUL byte); only when there were.
+    void LinesSkipped(const QString& path, int count);
 
 private:
     QString NameFor(const QString& path) const;

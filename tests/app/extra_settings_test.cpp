@@ -52,7 +52,7 @@ TEST_F(ExtraSettings, EveryFieldRoundTripsAndReadsAsIni) {
     EXPECT_TRUE(ini.value("Resume/WasPlaying").toBool());
 
     TExtraSettings r;
-    r.Load(path);
+    EXPECT_FALSE(r.Load(path).Any());
     EXPECT_FALSE(r.ResumePlayback);
     EXPECT_FALSE(r.TitlesFromTags);
     EXPECT_EQ(r.ReplayGainMode, TReplayGainMode::Album);
@@ -66,29 +66,50 @@ TEST_F(ExtraSettings, EveryFieldRoundTripsAndReadsAsIni) {
     EXPECT_EQ(QDir(Home()).entryList(QDir::Files), QStringList{"wavelantern.conf"});
 }
 
+// Each value present but unusable, and each line that is not INI text,
+// counts as damage; a missing key or file does not.
 TEST_F(ExtraSettings, MissingDamagedAndOutOfRangeValuesGiveDefaults) {
     const QString path = Home() + "wavelantern.conf";
     TExtraSettings s;
     s.ResumeEntry = 9;  // Load replaces every field
-    s.Load(path);
+    EXPECT_FALSE(s.Load(path).Any());
     ExpectDefaults(s);
 
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 151 + 7) & 0xFF);
-    for (const QByteArray& bytes :
-         {garbage, QByteArray("[Playback]\nResumePlay"), QByteArray(),
-          QByteArray("[Playback]\nResumePlayback=maybe\nTitlesFromTags=\n[ReplayGain]\nMode=7\nPreampDb=99\n"
-                     "PreventClipping=2\n[Resume]\nEntry=-4\nPositionMs=abc\nVolume=101\nWasPlaying=yes\n"),
-          QByteArray("[ReplayGain]\nPreampDb=nan\nMode=-1\n")}) {
-        ASSERT_TRUE(WriteText(path, bytes));
+    const struct {
+        QByteArray bytes;
+        int values, lines;
+    } cases[] = {
+        {QByteArray(), 0, 0},
+        {QByteArray("[Playback]\n; a comment\n# another\n\n[Unknown]\nKey=1\n"), 0, 0},
+        {QByteArray("[Playback]\nResumePlay"), 0, 1},
+        {QByteArray("[Playback]\nResumePlayback=maybe\nTitlesFromTags=\n[ReplayGain]\nMode=7\nPreampDb=99\n"
+                    "PreventClipping=2\n[Resume]\nEntry=-4\nPositionMs=abc\nVolume=101\nWasPlaying=yes\n"),
+         9, 0},
+        {QByteArray("[ReplayGain]\nPreampDb=nan\nMode=-1\n"), 2, 0},
+        {QByteArrayLiteral("[ReplayGain\nMode=1\x00\n[Resume]\nVolume=\xFF\xFE\n"), 0, 3},
+        {QByteArray("[Resume]\nVolume=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\xff)\n"), 1, 0},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(WriteText(path, c.bytes));
         TExtraSettings loaded;
         loaded.ResumeVolume = 50;
-        loaded.Load(path);
+        const TExtraSettingsDamage damage = loaded.Load(path);
         ExpectDefaults(loaded);
+        EXPECT_EQ(damage.Values, c.values) << c.bytes.constData();
+        EXPECT_EQ(damage.Lines, c.lines) << c.bytes.constData();
     }
-    // A good value among bad ones is kept.
-    ASSERT_TRUE(WriteText(path, "[ReplayGain]\nMode=x\nPreampDb=12\n[Resume]\nVolume=0\n"));
-    s.Load(path);
+    ASSERT_TRUE(WriteText(path, garbage));
+    EXPECT_TRUE(s.Load(path).Any());
+    ExpectDefaults(s);
+    // A file beyond the size limit: its start is read, the rest counted once.
+    ASSERT_TRUE(WriteText(path, "[Resume]\nVolume=7\n" + QByteArray(70000, '\n')));
+    EXPECT_EQ(s.Load(path).Lines, 1);
+    EXPECT_EQ(s.ResumeVolume, 7);
+    // A good value among bad ones is kept; a byte-order mark is no damage.
+    ASSERT_TRUE(WriteText(path, "\xEF\xBB\xBF[ReplayGain]\nMode=x\nPreampDb=12\n[Resume]\nVolume=0\n"));
+    EXPECT_EQ(s.Load(path).Values, 1);
     EXPECT_EQ(s.ReplayGainMode, TReplayGainMode::Off);
     EXPECT_EQ(s.ReplayGainPreampDb, 12.0);
     EXPECT_EQ(s.ResumeVolume, 0);
@@ -100,6 +121,8 @@ TEST_F(ExtraSettings, WrittenAtStartBesideAnUnchangedRecord) {
     ASSERT_TRUE(WriteText(Home() + "wavelantern.conf", QByteArray(300, '\xFF')));
     Create();
     ExpectDefaults(form1->Extra);
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->StatusText != "Welcome!"; }));
+    EXPECT_EQ(form1->StatusText, "Settings file wavelantern.conf was damaged: 1 unreadable line ignored");
     EXPECT_EQ(ReadAll(Home() + "wl.ini").size(), 30 + QFile::encodeName(QDir::currentPath()).size());
     TExtraSettings written;
     written.ResumeVolume = 5;

@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
+#include <algorithm>
+#include <random>
+
 #include "controls/ex_track_bar.h"
 
 #include "tests/app/app_fixture.h"
@@ -25,6 +28,28 @@ const QByteArray kDefaultRecord = QByteArray::fromHex(
     "010032");              // peak, autoload, brightness 50
 
 QByteArray CurrentFolderBytes() { return QFile::encodeName(QDir::currentPath()); }
+
+bool Flag(QByteArrayView f) { return static_cast<uint8_t>(f[0]) <= 1; }
+
+// The fixed record's fields by place and size, and whether raw bytes are in
+// range for each, as the record's layout documents them.
+struct TFieldRange {
+    qsizetype at, size;
+    bool (*valid)(QByteArrayView field);
+};
+const TFieldRange kFieldRanges[] = {
+    {0, 1, [](QByteArrayView f) { return f[0] >= 1 && f[0] <= 7; }},  // priority
+    {1, 1, Flag}, {2, 1, Flag}, {3, 1, Flag},
+    {4, 1, [](QByteArrayView f) { return Flag(f) || f[0] == 100; }},  // equalizer on
+    {5, 10, [](QByteArrayView f) {
+         return std::all_of(f.begin(), f.end(), [](char g) { return g >= -60 && g <= 60; });
+     }},
+    {15, 4, [](QByteArrayView f) { return f[3] == 0; }},  // meter colour 0x00RRGGBB
+    {19, 1, Flag}, {20, 1, Flag}, {21, 1, Flag}, {22, 1, Flag},
+    {23, 2, [](QByteArrayView) { return true; }}, {25, 2, [](QByteArrayView) { return true; }},
+    {27, 1, Flag}, {28, 1, Flag},
+    {29, 1, [](QByteArrayView f) { return static_cast<uint8_t>(f[0]) <= 100; }},  // brightness
+};
 
 }  // namespace
 
@@ -109,6 +134,81 @@ TEST(SettingsRecord, ShortRecordsKeepDefaultsFromTheCutOn) {
     EXPECT_TRUE(all.CurrentFolder.empty());
 }
 
+// Arbitrary bytes, and valid records with a few bytes changed: every field
+// ends in range, one the bytes hold in range is kept, any other takes its
+// default, and each field that did is counted.
+TEST(SettingsRecord, AnyBytesDecodeIntoRangeCountingEachFieldReset) {
+    std::mt19937 random(20240611);
+    const QByteArray defaults = EncodeSettings(TSettings{});
+    int reported = 0;
+    for (int round = 0; round < 20000; ++round) {
+        QByteArray bytes;
+        if (round % 2 == 0) {
+            bytes.resize(static_cast<qsizetype>(random() % 48));
+            for (char& c : bytes) c = static_cast<char>(random());
+        } else {
+            bytes = kDefaultRecord + QByteArray("/music");
+            for (int i = static_cast<int>(random() % 3); i > 0; --i) bytes[random() % bytes.size()] = static_cast<char>(random());
+            bytes.truncate(static_cast<qsizetype>(random() % (bytes.size() + 1)));
+        }
+        int expected = 0;
+        TSettings s = DecodeSettings(bytes);
+        const int reset = ResetOutOfRange(s);
+        const QByteArray result = EncodeSettings(s);
+        for (const TFieldRange& f : kFieldRanges) {
+            const bool present = f.at + f.size <= bytes.size();
+            const bool valid = present && f.valid(bytes.mid(f.at, f.size));
+            if (present && !valid) ++expected;
+            ASSERT_EQ(result.mid(f.at, f.size), (valid ? bytes : defaults).mid(f.at, f.size))
+                << "round " << round << ", byte " << f.at << ": " << bytes.toHex().constData();
+        }
+        const QByteArray folder = bytes.mid(static_cast<qsizetype>(kSettingsFixedSize));
+        const bool folderValid = folder.isEmpty() || (folder.startsWith('/') && !folder.contains('\0'));
+        if (!folderValid) ++expected;
+        ASSERT_EQ(result.mid(static_cast<qsizetype>(kSettingsFixedSize)), folderValid ? folder : QByteArray());
+        ASSERT_EQ(reset, expected) << "round " << round << ": " << bytes.toHex().constData();
+        if (reset > 0) ++reported;
+    }
+    EXPECT_GT(reported, 10000);  // both kinds of input were met
+    EXPECT_LT(reported, 19000);
+}
+
+TEST(SettingsRecord, OutOfRangeFieldsTakeTheirDefaultsOneByOne) {
+    QByteArray record = kDefaultRecord + "/music";
+    record[0] = 3;
+    record[2] = 7;             // repeat: a flag
+    record[7] = 100;           // one gain at +20 dB
+    record[8] = -20;
+    record[18] = 1;            // meter colour with its top byte set
+    record[29] = char(200);    // brightness
+    TSettings s = DecodeSettings(record);
+    EXPECT_EQ(ResetOutOfRange(s), 4);
+    EXPECT_EQ(s.RepeatPlay, 0);
+    EXPECT_EQ(s.EqualizerGains, (std::array<int8_t, 10>{}));  // flat, not half a curve
+    EXPECT_EQ(s.VuColor, 0x004040CCu);
+    EXPECT_EQ(s.Brightness, 50);
+    EXPECT_EQ(s.DecoderPriority, 3);  // the rest as stored
+    EXPECT_EQ(s.CurrentFolder, "/music");
+
+    // Every field at the ends of its range: nothing to reset.
+    TSettings edge;
+    edge.DecoderPriority = 7;
+    edge.AlwaysOnTop = 0;
+    edge.EqualizerOn = 100;  // what "Eq ON" stores
+    edge.EqualizerGains = {-60, 60, 0, 1, -1, 59, -59, 30, -30, 60};
+    edge.VuColor = 0x00FFFFFF;
+    edge.WindowLeft = -32768;
+    edge.WindowTop = -5;
+    edge.Brightness = 100;
+    TSettings loaded = DecodeSettings(EncodeSettings(edge));
+    EXPECT_EQ(ResetOutOfRange(loaded), 0);
+    EXPECT_EQ(EncodeSettings(loaded), EncodeSettings(edge));
+    edge.EqualizerOn = 1;
+    loaded = edge;
+    EXPECT_EQ(ResetOutOfRange(loaded), 0);
+    EXPECT_EQ(loaded.EqualizerOn, 1);
+}
+
 TEST(SettingsRecord, SwapRedBlueExchangesTheOuterBytes) {
     EXPECT_EQ(TForm1::SwapRedBlue(0x123456), 0x563412u);
     EXPECT_EQ(TForm1::SwapRedBlue(0x4040CC), 0xCC4040u);
@@ -163,19 +263,6 @@ TEST_F(SettingsLoad, EqualizerStoredAs100LoadsAsOn) {
     EXPECT_TRUE(OnPlayer([](TMP3Player& p) { return p.EqualizerEnabled(); }));
 }
 
-TEST_F(SettingsLoad, TimeRemaining2CountsDownButSavesAs0) {
-    QByteArray record = kDefaultRecord;
-    record[3] = 2;
-    ASSERT_TRUE(WriteText(Home() + "wl.ini", record));
-    Create();
-    EXPECT_EQ(form1->Settings.TimeRemaining, 2);  // what the display reads: nonzero
-    EXPECT_FALSE(form1->CheckBox3->isChecked());
-    EXPECT_EQ(ReadAll(Home() + "wl.ini")[3], 2);  // the rewrite at start keeps it
-    form1->Button1Click();
-    EXPECT_EQ(ReadAll(Home() + "wl.ini")[3], 0);
-    EXPECT_EQ(form1->Settings.TimeRemaining, 0);
-}
-
 TEST_F(SettingsLoad, IdleIsSavedAs7WhileThePlayerKeepsItsPriority) {
     Create();
     form1->Image14Click();
@@ -198,28 +285,23 @@ TEST_F(SettingsLoad, IdleIsSavedAs7WhileThePlayerKeepsItsPriority) {
 }
 
 TEST_F(SettingsLoad, PriorityTextOutsideTheListSavesNormal) {
-    QByteArray record = kDefaultRecord;
-    record[0] = 9;  // out of range: nothing applied
-    ASSERT_TRUE(WriteText(Home() + "wl.ini", record));
     Create();
-    EXPECT_EQ(form1->ComboBox1->currentText(), "Normal");
-    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.DecodePriority(); }), TThreadPriority::tpNormal);
-    EXPECT_EQ(ReadAll(Home() + "wl.ini")[0], 9);
     form1->ComboBox1->setEditText("idle");  // exact match only
     form1->Button1Click();
     EXPECT_EQ(ReadAll(Home() + "wl.ini")[0], 4);
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.DecodePriority(); }), TThreadPriority::tpNormal);
 }
 
 TEST_F(SettingsLoad, CheckBoxesFollowTheFieldsAndSaveAsOneOrZero) {
     QByteArray record = kDefaultRecord;
-    record[1] = 2;   // on top only for exactly 1
-    record[2] = 5;   // repeat
-    record[19] = 7;  // cache
+    record[1] = 0;   // not on top
+    record[2] = 1;   // repeat
+    record[19] = 1;  // cache
     record[20] = 1;  // fast meters
-    record[21] = 3;  // random
+    record[21] = 1;  // random
     record[22] = 0;  // screensaver
     record[27] = 0;  // peak level
-    record[28] = 8;  // autoload
+    record[28] = 1;  // autoload
     ASSERT_TRUE(WriteText(Home() + "wl.ini", record));
     Create();
     EXPECT_FALSE(form1->CheckBox1->isChecked());
@@ -233,16 +315,72 @@ TEST_F(SettingsLoad, CheckBoxesFollowTheFieldsAndSaveAsOneOrZero) {
 
     // Unsaved changes of the boxes leave the fields alone.
     form1->CheckBox7->setChecked(true);
+    form1->CheckBox2->setChecked(false);
     EXPECT_EQ(form1->Settings.Screensaver, 0);
     form1->Button1Click();
     const QByteArray saved = ReadAll(Home() + "wl.ini");
     EXPECT_EQ(saved[1], 0);
-    EXPECT_EQ(saved[2], 1);
+    EXPECT_EQ(saved[2], 0);
     EXPECT_EQ(saved[19], 1);
     EXPECT_EQ(saved[21], 1);
     EXPECT_EQ(saved[22], 1);
     EXPECT_EQ(saved[27], 0);
     EXPECT_EQ(saved[28], 1);
+}
+
+// Shown once the start is done (after its greeting); the record written at
+// start is the one in range.
+TEST_F(SettingsLoad, DamagedRecordIsReportedAtStartAndRewrittenInRange) {
+    QByteArray record = kDefaultRecord;
+    record[0] = 9;           // priority
+    record[2] = 7;           // repeat
+    record[4] = 50;          // equalizer on
+    record[6] = 100;         // a gain
+    record[18] = 1;          // meter colour
+    record[21] = 2;          // random
+    record[29] = char(200);  // brightness
+    record[23] = char(0xEC); // left -20: kept
+    record[24] = char(0xFF);
+    ASSERT_TRUE(WriteText(Home() + "wl.ini", record));
+    Create();
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->StatusText.contains("wl.ini"); }))
+        << form1->StatusText.toStdString();
+    EXPECT_EQ(form1->StatusText, "Settings file wl.ini was damaged: defaults used for 7 options");
+    QByteArray expected = kDefaultRecord;
+    expected[23] = char(0xEC);
+    expected[24] = char(0xFF);
+    EXPECT_EQ(ReadAll(Home() + "wl.ini").left(30).toHex(), expected.toHex());
+    EXPECT_EQ(form1->Settings.WindowLeft, -20);
+    EXPECT_FALSE(form1->CheckBox2->isChecked());
+    EXPECT_FALSE(form1->CheckBox6->isChecked());
+    EXPECT_EQ(form1->ExTrackBar3->Position(), 50);
+    EXPECT_FALSE(OnPlayer([](TMP3Player& p) { return p.EqualizerEnabled(); }));
+    EXPECT_EQ(OnPlayer([](TMP3Player& p) { return p.DecodePriority(); }), TThreadPriority::tpNormal);
+}
+
+// A valid record (the equalizer stored as 100, the window left and above the
+// screen), an old short one and none at all: nothing to report.
+TEST_F(SettingsLoad, ValidShortAndMissingRecordsAreNotReported) {
+    QByteArray valid = kDefaultRecord;
+    valid[4] = 100;
+    valid[24] = char(0xFF);  // left -101
+    valid[26] = char(0x80);  // top -32668
+    for (const QByteArray& bytes : {valid, QByteArray::fromHex("020001"), QByteArray()}) {
+        form2.reset();
+        form1.reset();
+        QFile::remove(Home() + "wl.ini");
+        if (!bytes.isEmpty()) {
+            ASSERT_TRUE(WriteText(Home() + "wl.ini", bytes));
+        }
+        Create();
+        RunEvents(100);
+        EXPECT_EQ(form1->StatusText, "Welcome!") << bytes.toHex().constData();
+        if (bytes == valid) {
+            EXPECT_EQ(form1->Settings.WindowLeft, -101);
+            EXPECT_EQ(form1->Settings.WindowTop, -32668);
+            EXPECT_EQ(form1->Settings.EqualizerOn, 100);
+        }
+    }
 }
 
 TEST_F(SettingsLoad, StoredFolderBecomesCurrentAfterTheRewrite) {
