@@ -67,7 +67,7 @@ void PlaylistModel::Load(const QString& path) {
     for (const QString& entry : ReadPlaylistFile(path, false)) AddEntry(entry);
 }
 
-bool PlaylistModel::Save(const QString& path) const { return WritePlaylistFile(path, Paths()); }
+bool PlaylistModel::Save(const QString& path, QString* reason) const { return WritePlaylistFile(path, Paths(), reason); }
 
 void PlaylistModel::Clear() {
     entries_.clear();
