@@ -45,6 +45,9 @@ int main(int argc, char** argv) {
         break;
     }
     if (!claim.Held()) Complain(claim.Error() + QStringLiteral("; running without the single-instance lock"));
+    // Caught from here on (before the socket shows that this instance runs),
+    // handled once the window stands.
+    wl::TQuitSignals quitSignals;
     wl::TInstanceServer server;
     if (!server.Listen()) {
         if (server.AnotherAnswers()) {
@@ -58,9 +61,6 @@ int main(int argc, char** argv) {
         }
         Complain(server.ErrorText() + QStringLiteral("; later starts cannot hand their files to this one"));
     }
-    // Caught from here on, handled once the window stands.
-    wl::TQuitSignals quitSignals;
-
     wl::TForm1 form1;
     form1.Arguments = arguments;
     wl::TForm2 form2;

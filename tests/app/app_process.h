@@ -8,9 +8,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 #include <vector>
 
+#include "app/single_instance.h"
 #include "tests/app/run_events.h"
 
 namespace wl::test {
@@ -44,6 +46,20 @@ public:
     }
     std::unique_ptr<QProcess> Start(const QStringList& arguments = {}) const { return Start(arguments, Environment()); }
 
+    // The running instance's socket (it exists once the instance has
+    // claimed its place and caught the quit signals).
+    QString ServerName() const {
+        const QByteArray home = qgetenv("WAVELANTERN_HOME");
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        const bool hadHome = qEnvironmentVariableIsSet("WAVELANTERN_HOME");
+        const bool hadRuntime = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+        qputenv("WAVELANTERN_HOME", home_.path().toLocal8Bit());
+        qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
+        const QString name = InstanceServerName();
+        if (hadHome) qputenv("WAVELANTERN_HOME", home); else qunsetenv("WAVELANTERN_HOME");
+        if (hadRuntime) qputenv("XDG_RUNTIME_DIR", runtime); else qunsetenv("XDG_RUNTIME_DIR");
+        return name;
+    }
     // A value of the program's "wavelantern.conf".
     QVariant Conf(const char* key) const {
         QSettings conf(Home() + "wavelantern.conf", QSettings::IniFormat);
@@ -65,6 +81,13 @@ inline bool AllFinished(const std::vector<std::unique_ptr<QProcess>>& processes,
             return true;
         },
         ms);
+}
+
+// Sends `signal` to the process while it runs (a process id of 0 would send
+// it to the whole process group, this test included).
+inline bool SendSignal(QProcess& process, int signal) {
+    const qint64 pid = process.processId();
+    return process.state() == QProcess::Running && pid > 0 && ::kill(static_cast<pid_t>(pid), signal) == 0;
 }
 
 // Ends a process that is still running at the end of a test.

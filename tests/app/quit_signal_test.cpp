@@ -84,7 +84,7 @@ TEST(QuitSignal, TermIntAndHupSaveTheSession) {
         },
         30000);
     for (const auto& run : runs) {
-        if (playing) ::kill(static_cast<pid_t>(run->process->processId()), run->signal);
+        if (playing) SendSignal(*run->process, run->signal);
     }
     bool ended = true;
     for (const auto& run : runs) ended = Ended(*run->process, 20000) && ended;
@@ -132,14 +132,11 @@ TEST(QuitSignal, PlaylistThatCannotBeWrittenIsReportedAndLosesNothing) {
         ::setrlimit(RLIMIT_FSIZE, &limit);
     });
     instance.start();
-    // A later start is answered only once the instance's window stands.
-    auto probe = app.Start({});
-    const bool answered = Ended(*probe, 30000);
-    Reap(*probe);
-    EXPECT_TRUE(answered);
-    EXPECT_EQ(probe->exitCode(), 0);
-    EXPECT_EQ(instance.state(), QProcess::Running);
-    ::kill(static_cast<pid_t>(instance.processId()), SIGTERM);
+    // Its socket is there once it has claimed its place (a signal from then
+    // on is handled as soon as its window stands).
+    const bool claimed = RunEventsUntil([&] { return QFileInfo::exists(app.ServerName()); }, 30000);
+    ASSERT_TRUE(claimed) << instance.readAllStandardError().toStdString();
+    SendSignal(instance, SIGTERM);
     const bool ended = Ended(instance, 20000);
     Reap(instance);
     ASSERT_TRUE(ended);
