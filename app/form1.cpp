@@ -18,7 +18,6 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/image_widget.h"
-#include "playback/m3u.h"
 #include "playback/playlist_names.h"
 #include "app/single_instance.h"
 #include "controls/ex_track_bar.h"
@@ -182,6 +181,13 @@ void TForm1::HookFrameEvents() {
         case QEvent::Show:
             FormShow();
             return false;
+        case QEvent::Close:
+            // Closed by the window manager or the desktop: quit as "X" does
+            // (the close itself waits until the quit ends the program).
+            if (quitFinished_) return false;
+            event->ignore();
+            if (!quitting_) SpeedButton1Click();
+            return true;
         case QEvent::MouseButtonPress: {
             // Only a press on the bare window; children handle their own.
             auto* mouse = static_cast<QMouseEvent*>(event);
@@ -204,9 +210,6 @@ void TForm1::HookFrameEvents() {
 }
 
 void TForm1::FormCreate() {
-    instanceServer_ = new TInstanceServer(this);
-    instanceServer_->Listen();
-
     // The bars come from the display and equalizer panels; their changes
     // reach the player here unless those panels wired them already.
     if (ExTrackBar1) {
@@ -255,6 +258,7 @@ void TForm1::FormShow() {
     UpdateScrollButtons();
 
     if (!Arguments.isEmpty() && !Arguments.first().isEmpty()) {
+        lastHandOffMs_ = ProcessStartMs();  // starts right after this one append their files
         ClearPlaylist();
         const QString& first = Arguments.first();
         if (Arguments.size() == 1 && IsPlaylistPath(first)) {
@@ -337,21 +341,7 @@ void TForm1::Timer4Timer() {
     }
 }
 
-void TForm1::SpeedButton1Click() {
-    CaptureResumeState();
-    // No entry starts between here and the end; the controller's end stops
-    // and closes the player.
-    Controller->Stop();
-    meterTickParked_ = false;
-    Timer1->stop();
-    Timer3->stop();
-    Timer4->stop();
-    SaveSettings();
-    // An empty session never replaces a saved list (a start without autoload
-    // or resume shows none, and quitting then would lose it).
-    if (!PlaylistEmpty() || ReadPlaylistFile(DefaultPlaylistPath(), false).isEmpty()) SaveDefaultPlaylist();
-    QCoreApplication::quit();
-}
+void TForm1::SpeedButton1Click() { Quit(false); }
 
 void TForm1::TogglePanel(QWidget* panel) {
     if (!panel) return;

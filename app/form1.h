@@ -4,6 +4,8 @@
 // spread over files by area:
 //   form1.cpp            creation, first show, housekeeping tick, shut-down,
 //                        panel toggle, transport row, moving, volume/balance
+//   form1_quit.cpp       quitting: what is saved, and a failed save put to the user
+//   form1_handoff.cpp    the files a later start hands over
 //   form1_common.cpp     small shared helpers (status line, event pumping)
 //   form1_options.cpp    settings load/save and the options panel
 //   form1_playlist.cpp   playlist procedures, the transport commands given to
@@ -30,7 +32,9 @@
 // whole or not at all.
 #pragma once
 
+#include <QList>
 #include <QPixmap>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -40,7 +44,9 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 
+#include "app/atomic_file.h"
 #include "app/extra_settings.h"
 #include "app/settings.h"
 #include "app/skin.h"
@@ -116,7 +122,7 @@ public:
     void FormCreate();
     void FormShow();
     void Timer4Timer();  // housekeeping, 1000 ms
-    void SpeedButton1Click();  // "X": stop, close, save, end
+    void SpeedButton1Click();  // "X": Quit(false)
     void TogglePanel(QWidget* panel);
     void Image7Click();   // Play
     void Image9Click();   // Pause / Resume
@@ -131,6 +137,25 @@ public:
     void HandleKeyDown(int key);  // the keyboard shortcuts, from the input filter
     void RaiseWindow();  // shown, in front and active (the screensaver gives way)
     QStringList Arguments;        // command-line arguments after the program name
+
+    // Quitting (form1_quit.cpp): the resume point is taken, playback stops,
+    // and the playlist is saved before the settings, so that the resume point
+    // written always refers to the list on disk (when the list could not be
+    // saved, the conf file keeps the resume point it had). A failed save is
+    // put to the user in a window-modal message box (Retry, "Save playlist
+    // as...", Quit anyway) unless `unattended` (a signal, the end of the
+    // desktop session): then the reasons go to stderr and the program ends.
+    void Quit(bool unattended);
+    // What Quit saves, saved now without ending (the desktop session asks).
+    void SaveForSessionEnd();
+    // Told once as a quit begins: from then on no hand-off is taken.
+    std::function<void()> OnQuitStarted;
+    // Ends the program: QCoreApplication::quit() unless replaced (tests).
+    std::function<void()> EndProgram;
+
+    // One later start's arguments (single_instance.h says how they are
+    // applied); `startedMs` is when that start began (ProcessStartMs).
+    void HandOver(const QStringList& arguments, int64_t startedMs);
 
     QTimer* Timer1 = nullptr;  // meters, 40 ms
     QTimer* Timer3 = nullptr;  // clock, 200 ms
@@ -162,7 +187,9 @@ public:
     // Settings and options panel (form1_options.cpp).
     // ------------------------------------------------------------------
     void LoadSettings();
-    void SaveSettings();
+    // Writes "wl.ini" and "wavelantern.conf" (with Extra as it is); the files
+    // that could not be written, each also shown in the status line.
+    QList<TWriteFailure> SaveSettings();
     void Button1Click();  // options "Save"
     static TColor SwapRedBlue(TColor value);
     void ApplyStayOnTop(bool onTop);
@@ -207,7 +234,9 @@ public:
     void AddEntry(const QString& path) { Playlist.AddEntry(path); }
     void ClearPlaylist() { Playlist.Clear(); }
     void LoadDefaultPlaylist();
-    void SaveDefaultPlaylist();
+    // False (with the reason, also shown in the status line) when the file
+    // could not be written; the old one then stays.
+    bool SaveDefaultPlaylist(QString* reason = nullptr);
     void ResetNotPlayed() { Playlist.ResetNotPlayed(); }
     int16_t PickRandom() { return Playlist.PickRandom(); }
     void SelectCurrent();
@@ -440,12 +469,29 @@ private:
     void BackgroundMouseDown(QWidget* source, QMouseEvent* event);
     void BackgroundMouseMove(QMouseEvent* event);
     void BackgroundMouseUp();
-    class TInstanceServer* instanceServer_ = nullptr;
+    // The resume point set at the start, while its entry has not played.
+    int heldResumeEntry_ = 0;
+    int64_t heldResumeMs_ = 0;
+    // When the start that last gave files (command line or hand-off) began.
+    std::optional<int64_t> lastHandOffMs_;
     QPoint dragOrigin_;    // press point inside the window; x = 0: no drag
     QPoint dragGlobal_;    // last pointer position on the screen while dragging
     bool firstShowDone_ = false;
     void WatchScreen(QScreen* screen);  // keeps the window on `screen` as its area changes
     QMetaObject::Connection screenWatch_;
+
+    // ---- quitting (private) ----
+    void SaveAndEnd(bool unattended);
+    QList<TWriteFailure> SaveSession();  // playlist, then settings with a fitting resume point
+    void AskAboutFailedSave(const QList<TWriteFailure>& failures);
+    void SavePlaylistElsewhere();
+    void DismissQuitDialog();
+    void FinishQuit();
+    bool quitting_ = false;
+    bool quitFinished_ = false;
+    TExtraSettings sessionResume_;           // the resume point taken as the quit began
+    QList<TWriteFailure> saveFailures_;      // of the last attempt
+    QPointer<QWidget> quitDialog_;           // the question or the file dialog, while open
 
     // ---- options (private) ----
     void ApplyDecoderPriority();

@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTimer>
 #include <QToolButton>
@@ -227,11 +228,21 @@ void TForm1::ApplyReplayGain() {
                               Extra.ReplayGainPreventClipping);
 }
 
-void TForm1::SaveSettings() {
+QList<TWriteFailure> TForm1::SaveSettings() {
     TSettings record = Settings;
     record.CurrentFolder = CurrentDirectoryBytes();
-    WriteFileAtomically(ExeFolder() + "wl.ini", EncodeSettings(record));
-    Extra.Save(ExtraSettingsPath());
+    QList<TWriteFailure> failures;
+    QString reason;
+    const QString settingsPath = ExeFolder() + "wl.ini";
+    if (!WriteFileAtomically(settingsPath, EncodeSettings(record), &reason)) failures.append({settingsPath, reason});
+    // What TExtraSettings::Save writes, written here so that the reason of a
+    // failure is known.
+    const QString extraPath = ExtraSettingsPath();
+    if (!WriteFileAtomically(extraPath, Extra.Encode(), &reason)) failures.append({extraPath, reason});
+    for (const TWriteFailure& failure : failures) {
+        ShowError("Cannot save " + QFileInfo(failure.Path).fileName() + ": " + failure.Reason);
+    }
+    return failures;
 }
 
 QString TForm1::ExtraSettingsPath() const { return ExeFolder() + QLatin1String(TExtraSettings::kFileName); }

@@ -130,7 +130,14 @@ void TForm1::LoadDefaultPlaylist() {
     if (sg1) sg1->setUpdatesEnabled(true);
 }
 
-void TForm1::SaveDefaultPlaylist() { Playlist.Save(DefaultPlaylistPath()); }
+// Through the app's writer, as the settings are, so that both fail alike.
+bool TForm1::SaveDefaultPlaylist(QString* reason) {
+    QString why;
+    if (WriteFileAtomically(DefaultPlaylistPath(), EncodePlaylistText(Playlist.Paths()), &why)) return true;
+    ShowError("Cannot save " + QFileInfo(DefaultPlaylistPath()).fileName() + ": " + why);
+    if (reason) *reason = why;
+    return false;
+}
 
 void TForm1::ReadM3U(const QString& path) {
     if (sg1) sg1->setUpdatesEnabled(false);

@@ -20,6 +20,11 @@ void TForm1::CaptureResumeState() {
     Extra.ResumePositionMs = active && Extra.ResumeEntry > 0 ? std::max<int64_t>(0, Controller->PositionMs()) : 0;
     Extra.ResumeWasPlaying = state == TPlayState::Playing && Extra.ResumeEntry > 0;
     Extra.ResumeVolume = Controller->Volume();
+    // The resumed entry has not played yet (waiting for Play, or still
+    // opening): its point is still the one to come back to.
+    if (heldResumeEntry_ > 0 && Extra.ResumeEntry == heldResumeEntry_ && !Controller->IsOpen()) {
+        Extra.ResumePositionMs = heldResumeMs_;
+    }
 }
 
 // The default playlist is the session's list (loaded whatever "Autoload
@@ -44,6 +49,12 @@ void TForm1::ResumeSession() {
     if (Settings.RandomPlay) NotPlayed[entry] = 0;
     SelectCurrent();
     Controller->SetResumePoint(entry, Extra.ResumePositionMs);
+    heldResumeEntry_ = entry;
+    heldResumeMs_ = Extra.ResumePositionMs;
+    // Held until an entry plays or fails (then the player's position counts).
+    auto release = [this] { heldResumeEntry_ = 0; };
+    connect(Controller.get(), &TPlaybackController::EntryStarted, this, release, Qt::SingleShotConnection);
+    connect(Controller.get(), &TPlaybackController::EntryFailed, this, release, Qt::SingleShotConnection);
     if (Extra.ResumeWasPlaying) {
         playfile();
         return;

@@ -203,9 +203,7 @@ QStringList ReadPlaylistFile(const QString& path, bool skipComments, int* skippe
     return entries;
 }
 
-bool WritePlaylistFile(const QString& path, const QStringList& entries) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
+QByteArray EncodePlaylistText(const QStringList& entries) {
     QByteArray bytes;
     for (const QString& entry : entries) {
         // A name holding a line break (a "file:" URL with %0A) fits on one
@@ -218,11 +216,18 @@ bool WritePlaylistFile(const QString& path, const QStringList& entries) {
             bytes += entry.toUtf8();
         bytes += '\n';
     }
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return bytes;
+}
+
+bool WritePlaylistFile(const QString& path, const QStringList& entries, QString* reason) {
+    QSaveFile file(path);
+    const QByteArray bytes = EncodePlaylistText(entries);
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    if (written && file.commit()) return true;
+    if (reason) *reason = file.errorString();
+    if (written) return false;  // the failed commit has removed the temporary file
+    file.cancelWriting();
+    return false;
 }
 
 bool CopyFileSafely(const QString& source, const QString& target) {

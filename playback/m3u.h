@@ -45,9 +45,11 @@ QString ResolveEntryPath(const QString& path);
 // (comment lines that are left out anyway aside) are added to `*skipped`
 // when given.
 QStringList ReadPlaylistFile(const QString& path, bool skipComments, int* skipped = nullptr);
+// The file's bytes for these paths, one per line (see above).
+QByteArray EncodePlaylistText(const QStringList& entries);
 // Writes the paths, one per line; false when the file could not be written
-// (the old file is then untouched).
-bool WritePlaylistFile(const QString& path, const QStringList& entries);
+// (the old file is then untouched), and `reason` (when given) says why.
+bool WritePlaylistFile(const QString& path, const QStringList& entries, QString* reason = nullptr);
 // Replaces `target` by the bytes of `source` the same safe way.
 bool CopyFileSafely(const QString& source, const QString& target);
 

@@ -73,7 +73,7 @@ int PlaylistModel::Load(const QString& path) {
     return skipped;
 }
 
-bool PlaylistModel::Save(const QString& path) const { return WritePlaylistFile(path, Paths()); }
+bool PlaylistModel::Save(const QString& path, QString* reason) const { return WritePlaylistFile(path, Paths(), reason); }
 
 void PlaylistModel::Clear() {
     entries_.clear();

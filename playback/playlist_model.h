@@ -80,8 +80,9 @@ public:
     // The list's own file (the default playlist): cleared, then every line
     // of `path` added. Returns the lines left out as ReadM3U does.
     int Load(const QString& path);
-    // Every row's path into `path`; false when it could not be written.
-    bool Save(const QString& path) const;
+    // Every row's path into `path`; false when it could not be written, and
+    // `reason` (when given) says why.
+    bool Save(const QString& path, QString* reason = nullptr) const;
     // No entries, EntryCount and CurrentEntry 0; the flags stay.
     void Clear();
     // Removes rows first .. last and renumbers; every row going empties the

@@ -2,6 +2,9 @@
 // straight on the list, as the media controls and the hand-off make them.
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstring>
+
 #include "playback/playlist_model.h"
 #include "tests/app/playlist_support.h"
 
@@ -37,6 +40,12 @@ TEST(PlaylistModel, UserPlaylistReadAndSavedWithoutAWindow) {
     again.Clear();
     ASSERT_TRUE(again.Save(own));
     EXPECT_TRUE(ReadAll(own).isEmpty());
+
+    // A file that cannot be written says why; nothing is left behind.
+    QString reason;
+    EXPECT_FALSE(list.Save(dir.path() + "/missing/own.m3u", &reason));
+    EXPECT_TRUE(reason.contains(QString::fromLocal8Bit(std::strerror(ENOENT)))) << reason.toStdString();
+    EXPECT_EQ((QStringList{"mix.m3u", "own.m3u"}), QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot));
 }
 
 using PlaylistModelView = PlaylistFixture;

@@ -91,6 +91,19 @@ TEST_F(SessionResume, PausedSessionWaitsAtItsEntryAndPosition) {
     EXPECT_LT(PlayerPosition(), at);
 }
 
+// Quitting again before the resumed entry has played keeps its point.
+TEST_F(SessionResume, QuitBeforeTheResumedEntryPlaysKeepsItsPoint) {
+    PlayAt(3, 90'000);
+    form1->Image9Click();
+    const int64_t at = PlayerPosition();
+    Restart();
+    Restart();
+    EXPECT_EQ(3, form1->CurrentEntry);
+    form1->Image7Click();
+    ASSERT_TRUE(Settle());
+    EXPECT_GE(PlayerPosition(), at);
+}
+
 // Files on the command line, or the option off: the start-up of old.
 TEST_F(SessionResume, FilesOrTheOptionOffStartAsBefore) {
     PlayAt(2, 60'000);

@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <unistd.h>
 
@@ -99,6 +101,33 @@ TEST(SettingsAtomicWrite, FailedWriteKeepsTheOldFile) {
     ASSERT_TRUE(WriteFileAtomically(path, "short\n"));
     EXPECT_EQ(ReadAll(path), "short\n");
     EXPECT_EQ(QDir(home.path()).entryList(QDir::Files), QStringList{"wl21.m3u"});
+}
+
+TEST(SettingsAtomicWrite, FailureSaysWhyAndAReplacedFileKeepsItsKind) {
+    QTemporaryDir home;
+    QString reason;
+    ASSERT_TRUE(QDir().mkpath(home.path() + "/wl.ini"));
+    EXPECT_FALSE(WriteFileAtomically(home.path() + "/wl.ini", "data", &reason));
+    EXPECT_EQ(reason, QString::fromLocal8Bit(std::strerror(EISDIR)));
+    EXPECT_FALSE(WriteFileAtomically(home.path() + "/missing/wl.ini", "data", &reason));
+    EXPECT_EQ(reason, QString::fromLocal8Bit(std::strerror(ENOENT)));
+    // An injected failure (the tests' stand-in for a read-only folder).
+    const QString path = home.path() + "/wl21.m3u";
+    ASSERT_TRUE(WriteFileAtomically(path, "old\n"));
+    SetWriteFailureForTesting([&](const QString& p) { return p == path ? ENOSPC : 0; });
+    EXPECT_FALSE(WriteFileAtomically(path, "new\n", &reason));
+    SetWriteFailureForTesting(nullptr);
+    EXPECT_EQ(reason, QString::fromLocal8Bit(std::strerror(ENOSPC)));
+    EXPECT_EQ(ReadAll(path), "old\n");
+    // The old file's permissions stay; a link stays a link to the new content.
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+    const QString link = home.path() + "/link.m3u";
+    ASSERT_TRUE(QFile::link(path, link));
+    ASSERT_TRUE(WriteFileAtomically(link, "new\n"));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(ReadAll(path), "new\n");
+    const QFileDevice::Permissions mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    EXPECT_EQ(QFile::permissions(path) & 0x7077, mode);  // owner, group, others
 }
 
 }  // namespace wl::test

@@ -1,0 +1,70 @@
+// The files a later start hands over (single_instance.h says how they apply).
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdlib>
+
+#include "app/form1.h"
+#include "app/single_instance.h"
+#include "playback/m3u.h"
+#include "playback/playlist_names.h"
+
+namespace wl {
+
+void TForm1::HandOver(const QStringList& arguments, int64_t startedMs) {
+    if (quitting_) return;
+    if (arguments.isEmpty() || arguments.first().isEmpty()) {
+        RaiseWindow();
+        return;
+    }
+    const bool burst = lastHandOffMs_ && std::llabs(startedMs - *lastHandOffMs_) < kHandOffBurstMs;
+    const QString& first = arguments.first();
+    const int before = RowsBeforeAdding();
+
+    if (arguments.size() == 1 && IsPlaylistPath(first)) {
+        if (ReadPlaylistFile(first, true).isEmpty()) {
+            ShowError("No entries in " + QFileInfo(first).fileName());
+            return;
+        }
+        lastHandOffMs_ = startedMs;
+        ClearPlaylist();
+        // Relative entries of the playlist name files beside it.
+        QDir::setCurrent(QFileInfo(first).absolutePath());
+        ReadM3U(first);
+        StartFirstEntry();
+        return;
+    }
+
+    QStringList files;
+    QStringList left;  // the other arguments' names
+    for (const QString& argument : arguments) {
+        if (IsMp3Path(argument)) {
+            files.append(argument);
+        } else {
+            left.append(QFileInfo(argument).fileName());
+        }
+    }
+    if (files.isEmpty()) {
+        ShowError("Not an MP3 file: " + left.join(", "));
+        return;
+    }
+    lastHandOffMs_ = startedMs;
+    const bool append = burst && !PlaylistEmpty();
+    if (!append) ClearPlaylist();
+    int full = 0;
+    for (const QString& file : files) {
+        if (!Playlist.AddEntry(file)) ++full;
+    }
+    if (append) {
+        FinishAdding(before);
+    } else {
+        StartFirstEntry();
+    }
+    if (full > 0) {
+        ShowError(QStringLiteral("The playlist is full: %1 file(s) not added").arg(full));
+    } else if (!left.isEmpty()) {
+        ShowError("Not an MP3 file, left out: " + left.join(", "));
+    }
+}
+
+}  // namespace wl
