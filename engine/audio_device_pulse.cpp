@@ -188,6 +188,7 @@ private:
     bool waiting_ = false;        // open, without a playing stream: reconnecting
     bool onDefault_ = false;      // the named sink is gone: the default one plays
     bool deadline_ = false;       // a synchronous wait ran out of time
+    bool resumed_ = false;        // reconnected, and nothing written since
     pa_time_event* retry_ = nullptr;
     pa_time_event* deadlineEvent_ = nullptr;
     pa_usec_t retryUs_ = kFirstRetryUs;
@@ -296,6 +297,11 @@ void TPulseAudioDevice::TimerCb(pa_mainloop_api*, pa_time_event* e, const struct
     auto* d = static_cast<TPulseAudioDevice*>(self);
     pa_usec_t delay = kRestCheckUs;
     if (d->open_.load() && !d->waiting_) {
+        // Nothing came after a reconnection: what there is starts now.
+        if (d->resumed_) {
+            d->resumed_ = false;
+            d->Pump();
+        }
         d->ReturnFinished();
         delay = d->NextCheckDelay();
     }
@@ -530,6 +536,9 @@ void TPulseAudioDevice::EnterWaiting(const std::string& why) {
     waiting_ = true;
     waitingNow_.store(true);
     retryUs_ = kFirstRetryUs;
+    // Underruns before the loss (a suspended process) say nothing about the
+    // next stream.
+    latencyUs_ = kTargetLatencyUs;
     ReportState(true, why);
     ScheduleNext();
 }
@@ -595,6 +604,7 @@ void TPulseAudioDevice::StreamReady() {
     seekTo_ = -1;
     overwrite_ = 0;
     timer_ = pa_context_rttime_new(context_, pa_rtclock_now() + kCheckIntervalUs, TimerCb, this);
+    resumed_ = true;
     ReportState(false, {});
     Pump();
 }
@@ -789,8 +799,10 @@ void TPulseAudioDevice::Pump() {
         seekTo_ = -1;
     }
     // Start playback even when less than the server's start threshold is queued:
-    // there is no more to come for now.
-    if (allSent && !corked_ && !queue_.empty()) {
+    // there is no more to come for now. (Not right after a reconnection,
+    // before the producer has refilled the buffers handed back: the rest of
+    // one buffer would start a stream that runs dry at once.)
+    if (allSent && !corked_ && !queue_.empty() && !resumed_) {
         if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);
     }
 }
@@ -826,6 +838,7 @@ int TPulseAudioDevice::Write(TOutputBuffer* buffer) {
     buffer->Queued = true;
     queue_.push_back(Entry{buffer, written_, 0});
     drained_ = false;
+    resumed_ = false;
     Pump();
     return Succeed();
 }

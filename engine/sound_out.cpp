@@ -1,6 +1,7 @@
 #include "engine/sound_out.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -76,6 +77,15 @@ void TSoundOut::SetDeviceName(std::string name) {
 
 // The output's one device, made when first needed (or after a change of name).
 TAudioDevice* TSoundOut::Device() {
+    // Without a name the environment names the device at each use; a change
+    // there takes a new device.
+    std::string resolved = deviceName_;
+    if (resolved.empty() && !factory_) {
+        const char* env = std::getenv("WAVELANTERN_AUDIO");
+        resolved = env ? env : "";
+    }
+    if (resolved != deviceResolved_) deviceStale_ = true;
+    deviceResolved_ = resolved;
     if (device_ && !deviceStale_) return device_.get();
     device_.reset();
     deviceStale_ = false;

@@ -168,6 +168,7 @@ private:
     std::shared_ptr<TWavFile> wavFile_;  // what a "wav:PATH" device writes, across opens
     std::unique_ptr<TAudioDevice> device_;
     bool deviceStale_ = false;  // the name changed while open: a new device at the next Open
+    std::string deviceResolved_;  // the name (or environment) the device was made for
 
     std::array<TOutputBuffer, kBufferCount> buffers_;
     std::array<std::unique_ptr<uint8_t[]>, kBufferCount> storage_;

@@ -23,19 +23,24 @@ constexpr int kExitUsage = 64;
 constexpr int kExitInterrupted = 130;
 
 constexpr const char* kUsage =
-    "Usage: wl-play [--output pulse|null|wav:FILE] [--volume N] [--balance N]\n"
-    "               [--eq G0,...,G9] [--replaygain off|track|album] [--preamp DB]\n"
-    "               [--seek SECONDS] FILE...\n"
+    "Usage: wl-play [--output pulse|pulse:SINK|null|wav:FILE] [--volume N]\n"
+    "               [--balance N] [--eq G0,...,G9] [--replaygain off|track|album]\n"
+    "               [--preamp DB] [--seek SECONDS] FILE...\n"
+    "       wl-play --list-outputs\n"
     "\n"
     "Plays MPEG audio files one after the other, without a gap between files of\n"
     "the same sample rate and channel count (the encoder's delay and padding are\n"
     "left out), into one output: with wav:FILE one WAV of everything played.\n"
     "\n"
     "  --output DEV   pulse (a PulseAudio or PipeWire sound server, the default\n"
-    "                 unless WAVELANTERN_AUDIO names another), null (plays in real\n"
-    "                 time without sound) or wav:FILE (writes what is played to a\n"
-    "                 WAV file). When the sound server cannot be reached the\n"
-    "                 null device plays instead. The WAV file takes the format\n"
+    "                 unless WAVELANTERN_AUDIO names another), pulse:SINK (the\n"
+    "                 server's sink of that name; the default sink when it is\n"
+    "                 not there), null (plays in real time without sound) or\n"
+    "                 wav:FILE (writes what is played to a WAV file). When the\n"
+    "                 sound server cannot be reached at the start the null\n"
+    "                 device plays instead; a server that goes away later is\n"
+    "                 waited for, and playing goes on where the sound stopped\n"
+    "                 once it is back. The WAV file takes the format\n"
     "                 of the first file played; a file of another sample rate or\n"
     "                 channel count is refused, what was written stays. FILE\n"
     "                 must not be one of the files to play (under any name).\n"
@@ -48,6 +53,8 @@ constexpr const char* kUsage =
     "                 track), never louder than its stored peak allows\n"
     "  --preamp DB    added to the ReplayGain, -12..12 (default 0)\n"
     "  --seek S       start each file S seconds in (files then start one by one)\n"
+    "  --list-outputs the sound server's sinks: NAME, a tab and the description;\n"
+    "                 the default one marked with a * before its name\n"
     "  --help         show this text\n"
     "\n"
     "FILEs are regular files: a FIFO or a device is refused at once.\n"
@@ -108,9 +115,24 @@ struct Options {
 
 // The device a name (or the environment) leads to is the sound server.
 bool IsPulse(const std::string& output) {
-    if (!output.empty()) return output == "pulse";
-    const char* env = std::getenv("WAVELANTERN_AUDIO");
-    return env == nullptr || *env == '\0' || std::string(env) == "pulse";
+    std::string name = output;
+    if (name.empty()) {
+        const char* env = std::getenv("WAVELANTERN_AUDIO");
+        if (env) name = env;
+    }
+    return name.empty() || name == "pulse" || name.rfind("pulse:", 0) == 0;
+}
+
+int ListOutputs() {
+    std::vector<wl::TOutputInfo> outputs;
+    std::string error;
+    if (!wl::ListPulseOutputs(outputs, error)) {
+        std::fprintf(stderr, "wl-play: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    for (const wl::TOutputInfo& o : outputs)
+        std::printf("%s%s\t%s\n", o.Default ? "*" : "", o.Name.c_str(), o.Description.c_str());
+    return kExitOk;
 }
 
 enum class Outcome { Played, Failed, Interrupted };
@@ -284,10 +306,13 @@ int main(int argc, char** argv) {
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return kExitOk;
+        } else if (arg == "--list-outputs") {
+            return ListOutputs();
         } else if (arg == "--output") {
-            if (!value(v)) return UsageError("--output needs pulse, null or wav:FILE");
-            if (v != "pulse" && v != "null" && !(v.rfind("wav:", 0) == 0 && v.size() > 4)) {
-                return UsageError("--output needs pulse, null or wav:FILE, got '" + v + "'");
+            if (!value(v)) return UsageError("--output needs pulse, pulse:SINK, null or wav:FILE");
+            if (v != "pulse" && v != "null" && !(v.rfind("wav:", 0) == 0 && v.size() > 4) &&
+                !(v.rfind("pulse:", 0) == 0 && v.size() > 6)) {
+                return UsageError("--output needs pulse, pulse:SINK, null or wav:FILE, got '" + v + "'");
             }
             o.output = v;
         } else if (arg == "--volume") {
@@ -351,6 +376,15 @@ int main(int argc, char** argv) {
         player.SetReplayGain(o.replayGain, static_cast<double>(o.preampDb), true);
         player.SetVolume(o.volume);
         player.SetVolBalance(o.balance);
+        // The sound server's comings and goings, told as they happen.
+        player.OnOutputState = [](wl::TMP3Player*, bool waiting, const std::string& text) {
+            if (waiting)
+                std::fprintf(stderr, "\nwl-play: Sound server lost \u2014 reconnecting\u2026 (%s)\n", text.c_str());
+            else if (text.empty())
+                std::fprintf(stderr, "\nwl-play: sound server back\n");
+            else
+                std::fprintf(stderr, "\nwl-play: %s\n", text.c_str());
+        };
         if (o.eq) {
             player.SetEqualizerMode(wl::memFreq);
             player.SetEqualizerCount(10);
