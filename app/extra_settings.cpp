@@ -115,6 +115,21 @@ public:
         return fallback;
     }
 
+    // A sound server's sink name: printable ASCII without quotes, ';' or
+    // '=' (so that it is written back as it stands).
+    QString Name(const char* key, const QString& fallback) {
+        const auto found = ini_.constFind(QLatin1String(key));
+        if (found == ini_.cend()) return fallback;
+        const QString text = found->trimmed();
+        bool ok = text.size() <= 256;
+        for (QChar c : text)
+            ok = ok && c.unicode() > 0x20 && c.unicode() < 0x7F && c != QLatin1Char('"') && c != QLatin1Char(';') &&
+                 c != QLatin1Char('=');
+        if (ok) return text;
+        ++bad_;
+        return fallback;
+    }
+
 private:
     const TIni& ini_;
     int& bad_;
@@ -139,6 +154,7 @@ TExtraSettingsDamage TExtraSettings::Load(const QString& path) {
     ResumePositionMs = s.Int("Resume/PositionMs", 0, kMaxPositionMs, ResumePositionMs);
     ResumeVolume = static_cast<int>(s.Int("Resume/Volume", -1, 100, ResumeVolume));
     ResumeWasPlaying = s.Bool("Resume/WasPlaying", ResumeWasPlaying);
+    OutputDevice = s.Name("Output/Device", OutputDevice);
     return damage;
 }
 
@@ -157,6 +173,8 @@ QByteArray TExtraSettings::Encode() const {
     out += "PositionMs=" + QByteArray::number(static_cast<qlonglong>(ResumePositionMs)) + "\n";
     out += "Volume=" + QByteArray::number(ResumeVolume) + "\n";
     out += "WasPlaying=" + Bool(ResumeWasPlaying) + "\n";
+    out += "\n[Output]\n";
+    out += "Device=" + OutputDevice.toLatin1() + "\n";
     return out;
 }
 

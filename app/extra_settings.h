@@ -7,6 +7,7 @@
 //   [Playback]   ResumePlayback, TitlesFromTags
 //   [ReplayGain] Mode (0 off, 1 track, 2 album), PreampDb (-12..12), PreventClipping
 //   [Resume]     Entry, PositionMs, Volume, WasPlaying
+//   [Output]     Device (a sink name; empty: the default sink)
 #pragma once
 
 #include <QString>
@@ -42,6 +43,8 @@ public:
     int64_t ResumePositionMs = 0; // position in that entry
     int ResumeVolume = -1;        // 0..100; -1: none stored
     bool ResumeWasPlaying = false;
+    // The sound server's sink to play on (its name); empty: the default one.
+    QString OutputDevice;
 
     // Replaces every field with what `path` holds (defaults for the rest).
     TExtraSettingsDamage Load(const QString& path);

@@ -80,6 +80,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 // Window destruction (also when the application ends another way): the
 // controller stops the player; nothing is saved here.
 TForm1::~TForm1() {
+    if (outputsQuery_.joinable()) outputsQuery_.join();  // a few seconds at most
     if (Form1 == this) SetShowExceptionHandler(nullptr);
     if (Form1 == this) Form1 = nullptr;
 }
@@ -369,7 +370,10 @@ void TForm1::Image9Click() { Controller->Pause(); }
 
 void TForm1::Image10Click() { Controller->Stop(); }
 
-void TForm1::Image14Click() { TogglePanel(Panel4); }
+void TForm1::Image14Click() {
+    TogglePanel(Panel4);
+    if (!Panel4->isHidden()) QueryOutputs(false);  // sinks come and go
+}
 void TForm1::Image15Click() { TogglePanel(Panel2); }
 
 void TForm1::Image16Click() {

@@ -40,11 +40,14 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "app/atomic_file.h"
 #include "app/extra_settings.h"
@@ -201,6 +204,7 @@ public:
 
     QComboBox* ComboBox1 = nullptr;
     QComboBox* ComboBox2 = nullptr;  // ReplayGain: Off, Track, Album
+    QComboBox* ComboBox3 = nullptr;  // sound output: "Default", then the server's sinks
     QCheckBox* CheckBox1 = nullptr;
     QCheckBox* CheckBox2 = nullptr;
     QCheckBox* CheckBox3 = nullptr;
@@ -451,6 +455,8 @@ public:
     bool WanderDown = true;
 
 private:
+    std::thread outputsQuery_;
+    std::atomic<bool> outputsQueried_{true};  // the query thread has finished
     // Each area builds its own widgets; the constructor calls them in order.
     void BuildFrame();
     void BuildDisplay();
@@ -496,6 +502,14 @@ private:
     // ---- options (private) ----
     void ApplyDecoderPriority();
     void ShowOptions();  // check boxes and the sample after the fields
+    // The sound output: the stored sink to the controller (when the sound
+    // server is the output at all), and the server's sinks asked for on a
+    // thread of their own and listed in the options panel; `reportMissing`
+    // says in the status line when the stored sink is not there.
+    bool StoredOutputApplies() const;
+    void ApplyOutputDevice();
+    void QueryOutputs(bool reportMissing);
+    void ShowOutputs(bool ok, const std::vector<TOutputInfo>& outputs, bool reportMissing);
     void ApplyReplayGain();  // the conf file's ReplayGain values to the player
 
     // ---- playlist (private) ----

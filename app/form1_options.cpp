@@ -127,6 +127,12 @@ void TForm1::BuildOptionsPanel() {
         "Plays each file at the loudness its ReplayGain tags ask for (album falls back to track), never louder "
         "than its stored peak allows"));
 
+    label("Output", 16, 113);
+    ComboBox3 = new QComboBox(Panel4);
+    ComboBox3->setGeometry(64, 110, 122, 20);
+    ComboBox3->setToolTip(QStringLiteral("The sound server's output to play on (from the next start of an entry)"));
+    ComboBox3->addItem(QStringLiteral("Default"), QString());
+
     label("VU color", 16, 157);
     for (size_t i = 0; i < kSwatchColors.size(); ++i) {
         auto* swatch = new TImage(Panel4);
@@ -178,6 +184,8 @@ void TForm1::LoadSettings() {
     }
     ApplyReplayGain();
     ApplyPlayOptions();
+    ApplyOutputDevice();
+    QueryOutputs(true);
     // Written back at once (complete, whatever was missing), with the folder
     // that is current now, before the stored one is entered.
     SaveSettings();
@@ -270,6 +278,8 @@ void TForm1::Button1Click() {
     Extra.TitlesFromTags = CheckBox11->isChecked();
     Extra.ReplayGainMode = static_cast<TReplayGainMode>(std::clamp(ComboBox2->currentIndex(), 0, 2));
     ApplyReplayGain();
+    if (ComboBox3->currentIndex() >= 0) Extra.OutputDevice = ComboBox3->currentData().toString();
+    ApplyOutputDevice();
     SaveSettings();
     ShowIndicators();
     if (Settings.RandomPlay) ResetNotPlayed();

@@ -4,6 +4,7 @@
 // where the sound stopped once the server is back.
 #include <signal.h>
 
+#include <QComboBox>
 #include <QDateTime>
 
 #include "tests/app/app_fixture.h"
@@ -98,6 +99,46 @@ TEST_F(SoundServerApp, ServerRestartsAndALostSinkAreSurvived) {
     ASSERT_TRUE(Settle());
     ASSERT_TRUE(Ctl().IsOpen()) << form1->StatusText.toStdString();
     ASSERT_TRUE(PlaysOnFrom(0));
+}
+
+// The options panel lists the server's sinks; the one chosen is stored and
+// played on; a stored sink that is gone at the next start gives way to the
+// default one, and the status line says so.
+TEST_F(SoundServerApp, OutputChoiceListsSinksAndFallsBackWhenOneIsGone) {
+    if (!OnPath("pulseaudio") || !OnPath("pactl")) GTEST_SKIP() << "pulseaudio and pactl are needed";
+    PulseServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    ScopedEnv pulse("PULSE_SERVER", server.Address());
+    ScopedEnv audio("WAVELANTERN_AUDIO", "pulse");
+    const std::string module = server.Pactl("load-module module-null-sink sink_name=second");
+    ASSERT_FALSE(module.empty());
+    Create();
+    form1->Image14Click();
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->ComboBox3->count() == 3; }, 10000));
+    EXPECT_EQ(form1->ComboBox3->itemText(0), QStringLiteral("Default"));
+    const int second = form1->ComboBox3->findData(QStringLiteral("second"));
+    ASSERT_EQ(second, 2);
+    EXPECT_FALSE(form1->ComboBox3->itemText(second).isEmpty());
+    form1->ComboBox3->setCurrentIndex(second);
+    form1->Button1Click();
+    EXPECT_TRUE(ReadAll(Home() + "wavelantern.conf").contains("Device=second\n"));
+    PlayAlone(music_);
+    ASSERT_TRUE(RunEventsUntil([&] { return Position() >= 300; }, 10000));
+    EXPECT_NE(server.Pactl("list short sink-inputs").find("\t1\t"), std::string::npos)
+        << "not on the chosen sink: " << server.Pactl("list short sink-inputs");
+    Ctl().Stop();
+    ASSERT_TRUE(Settle());
+    form2.reset();
+    form1.reset();
+
+    // The next start without that sink.
+    server.Pactl("unload-module " + module.substr(0, module.find('\n')));
+    Create();
+    ASSERT_GE(WaitForStatus(QStringLiteral("Output \"second\" is not there: playing on the default output")), 0)
+        << form1->StatusText.toStdString();
+    EXPECT_EQ(form1->Extra.OutputDevice, QStringLiteral("second")) << "the choice is kept for when it comes back";
+    PlayAlone(music_);
+    EXPECT_TRUE(RunEventsUntil([&] { return Position() >= 300; }, 10000)) << form1->StatusText.toStdString();
 }
 
 }  // namespace
