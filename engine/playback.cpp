@@ -226,8 +226,7 @@ int64_t TMP3Player::Position() {
         try {
             playedBytes_ += output_->GetDoneBytes();
         } catch (const std::exception&) {
-            // The device cannot tell: the position stands (what failed is
-            // reported by the output thread's own error).
+            // The device cannot tell now: the position stands.
         }
         const int64_t perSecond =
             int64_t{output_->SampleRate()} * output_->Channels() * output_->BitsPerSample();

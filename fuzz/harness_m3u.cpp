@@ -77,7 +77,11 @@ void M3uInput(const uint8_t* data, size_t size) {
         const bool driveAfterSlash = entry.size() >= 3 && entry[0] == QLatin1Char('/') && entry[1].isLetter() &&
                                      entry[2] == QLatin1Char(':');
         if (!entry.isEmpty() && entry[0] != QLatin1Char('#') && entry[0] != QChar(0xFEFF) && !driveAfterSlash &&
-            NormalizeEntry(entry) == entry) {
+            NormalizeEntry(entry) == entry &&
+            // Longer lines are left out by the reader (and name no file: a
+            // path has at most 4095 bytes); a line break makes a name a URL,
+            // longer than the name.
+            EncodePlaylistText({entry}).size() <= kMaxPlaylistLineBytes + 1) {
             kept.append(entry);
         }
     }
