@@ -15,6 +15,8 @@
 // that position; a sink that is gone gives way to the default one.
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -49,6 +51,11 @@ constexpr pa_usec_t kCutMarginUs = 40000;
 // later one after twice the wait before, up to kMaxRetryUs.
 constexpr pa_usec_t kFirstRetryUs = 250000;
 constexpr pa_usec_t kMaxRetryUs = 4000000;
+// Once the server's socket appears (watched where it is a local one), the
+// attempts come every kAppearRetryUs, kAppearAttempts times, before the
+// back-off goes on: a restarted server plays again at once.
+constexpr pa_usec_t kAppearRetryUs = 100000;
+constexpr int kAppearAttempts = 30;
 // How long a caller waits for the server to accept a connection or a stream.
 constexpr pa_usec_t kConnectTimeoutUs = 5000000;
 
@@ -120,6 +127,7 @@ private:
     static void TimerCb(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* self);
     static void RetryCb(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* self);
     static void DeadlineCb(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* self);
+    static void SocketWatchCb(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* self);
 
     std::string ServerText() const;
     std::string PulseError() const;
@@ -134,6 +142,8 @@ private:
     void Reconnect();
     void StreamReady();
     void StreamFailed();
+    void WatchSocket();
+    void UnwatchSocket();
     void DropStream();
     void DropContext();
     void Pump();
@@ -193,7 +203,25 @@ private:
     pa_time_event* deadlineEvent_ = nullptr;
     pa_usec_t retryUs_ = kFirstRetryUs;
     std::atomic<bool> waitingNow_{false};  // waiting_, for other threads
+    // The watch on the folder of the server's local socket while waiting.
+    int watchFd_ = -1;
+    pa_io_event* watchEvent_ = nullptr;
+    std::string watchName_;
+    int appearing_ = 0;  // quick attempts left since the socket appeared
 };
+
+// The server's local socket: PULSE_SERVER's first "unix:" or absolute path,
+// else the user's runtime folder's; empty for a server over the network.
+std::string LocalSocketPath() {
+    if (const char* env = std::getenv("PULSE_SERVER"); env && *env) {
+        std::string first = env;
+        first = first.substr(0, first.find(' '));
+        if (first.rfind("unix:", 0) == 0) return first.substr(5);
+        return first.rfind('/', 0) == 0 ? first : std::string();
+    }
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return runtime && *runtime ? std::string(runtime) + "/pulse/native" : std::string();
+}
 
 std::string TPulseAudioDevice::ServerText() const {
     const char* env = std::getenv("PULSE_SERVER");
@@ -536,6 +564,7 @@ void TPulseAudioDevice::EnterWaiting(const std::string& why) {
     waiting_ = true;
     waitingNow_.store(true);
     retryUs_ = kFirstRetryUs;
+    WatchSocket();
     // Underruns before the loss (a suspended process) say nothing about the
     // next stream.
     latencyUs_ = kTargetLatencyUs;
@@ -574,8 +603,60 @@ void TPulseAudioDevice::Reconnect() {
 }
 
 void TPulseAudioDevice::ScheduleNext() {
+    if (appearing_ > 0) {
+        --appearing_;
+        ScheduleRetry(kAppearRetryUs);
+        return;
+    }
     ScheduleRetry(retryUs_);
     retryUs_ = std::min(retryUs_ * 2, kMaxRetryUs);
+}
+
+// Watches the folder of the server's local socket, so that a server that
+// comes back is tried at once rather than when the back-off says.
+void TPulseAudioDevice::WatchSocket() {
+    if (watchFd_ >= 0) return;
+    const std::string path = LocalSocketPath();
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= path.size()) return;
+    watchFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watchFd_ < 0) return;
+    if (inotify_add_watch(watchFd_, path.substr(0, slash == 0 ? 1 : slash).c_str(),
+                          IN_CREATE | IN_MOVED_TO | IN_ATTRIB) < 0) {
+        ::close(watchFd_);
+        watchFd_ = -1;
+        return;
+    }
+    watchName_ = path.substr(slash + 1);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+    watchEvent_ = api->io_new(api, watchFd_, PA_IO_EVENT_INPUT, SocketWatchCb, this);
+}
+
+void TPulseAudioDevice::UnwatchSocket() {
+    appearing_ = 0;
+    if (watchEvent_) pa_threaded_mainloop_get_api(loop_)->io_free(watchEvent_);
+    watchEvent_ = nullptr;
+    if (watchFd_ >= 0) ::close(watchFd_);
+    watchFd_ = -1;
+}
+
+void TPulseAudioDevice::SocketWatchCb(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* self) {
+    auto* d = static_cast<TPulseAudioDevice*>(self);
+    alignas(inotify_event) char buffer[4096];
+    bool appeared = false;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (e->len > 0 && d->watchName_ == e->name) appeared = true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+    }
+    if (appeared && d->waiting_ && d->open_.load()) {
+        d->appearing_ = kAppearAttempts;
+        d->ScheduleRetry(kAppearRetryUs);
+    }
 }
 
 // A stream plays again after a loss: what the listener had not heard yet is
@@ -585,6 +666,7 @@ void TPulseAudioDevice::StreamReady() {
     waiting_ = false;
     waitingNow_.store(false);
     retryUs_ = kFirstRetryUs;
+    UnwatchSocket();
     const uint64_t heard = lastPos_;
     while (!queue_.empty() && queue_.front().end <= heard) {
         TOutputBuffer* b = queue_.front().buffer;
@@ -651,6 +733,7 @@ void TPulseAudioDevice::Teardown() {
         for (Entry& e : queue_) e.buffer->Queued = false;
         queue_.clear();
         DropContext();
+        UnwatchSocket();
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
         if (retry_) api->time_free(retry_);
         if (deadlineEvent_) api->time_free(deadlineEvent_);
@@ -668,6 +751,7 @@ int TPulseAudioDevice::Close() {
     Lock lock(loop_);
     if (!queue_.empty()) return Fail(kOutputStillPlaying, {});
     pa_threaded_mainloop_get_api(loop_)->time_restart(retry_, nullptr);
+    UnwatchSocket();
     DropStream();
     if (context_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) DropContext();
     open_.store(false);

@@ -64,7 +64,7 @@ TEST_F(SoundServerApp, ServerRestartsAndALostSinkAreSurvived) {
     ASSERT_TRUE(server.Start()) << server.error();
     const qint64 back = WaitForStatus(kBack);
     ASSERT_GE(back, 0) << form1->StatusText.toStdString();
-    EXPECT_LT(back, 2500) << "sound came back late";
+    EXPECT_LT(back, 2000) << "sound came back late";
     EXPECT_NEAR(Position(), frozen, 100) << "did not play on from where the sound stopped";
     ASSERT_TRUE(PlaysOnFrom(frozen));
 

@@ -256,7 +256,7 @@ TEST(PulseIntegrationTest, ServerRestartedWhilePlayingPlaysOnFromWhereTheSoundSt
     ASSERT_TRUE(server.Start()) << server.error();
     const auto up = Clock::now();
     ASSERT_TRUE(WaitUntil([&] { return !fed.LastWaiting(); }, 10000ms)) << fed.Texts();
-    EXPECT_LT(Clock::now() - up, 2500ms) << "reconnected late";
+    EXPECT_LT(Clock::now() - up, 2000ms) << "reconnected late";
     // Played on from where it stopped.
     ASSERT_TRUE(WaitUntil([&] { return fed.PlayedMs() >= frozen + 500; }, 5000ms)) << "no sound after the restart";
     test::MonitorRecorder recorder;

@@ -71,18 +71,22 @@ TEST_P(PlayServerRestart, PlaysOnWhereTheSoundStopped) {
     const auto up = Clock::now();
     ASSERT_TRUE(WaitFor(10, [&] { return says("sound server back"); })) << LogOf(log);
     const auto back = Clock::now();
-    EXPECT_LT(Seconds(back - up), 2.5) << "sound came back late";
+    EXPECT_LT(Seconds(back - up), 2.0) << "sound came back late";
     ASSERT_EQ(play.Wait(20), 0) << LogOf(log);
     const auto end = Clock::now();
     const std::string text = LogOf(log);
     EXPECT_NE(text.find("Sound server lost"), std::string::npos) << text;
     EXPECT_EQ(text.find("ended by an error"), std::string::npos) << text;
-    // Neither skipped nor played twice: the file's length plus the time
-    // without sound. (A suspended player cannot tell when its server went
-    // away; the server's clock then also settles slowly after the restart,
-    // so only the playing case is timed.)
+    // Not skipped, not begun again: the file's length plus the time without
+    // sound, and not much more. (A suspended player cannot tell when its
+    // server went away. The test server's null sink, freshly started,
+    // renders up to 2 s ahead before it takes a stream's latency, which
+    // delays the end by as much; the engine's tests hold the position to
+    // 100 ms.)
     if (!suspended) {
-        EXPECT_NEAR(Seconds(end - start), length + Seconds(back - silent), 0.6) << text;
+        const double least = length + Seconds(back - silent) - 0.5;
+        EXPECT_GE(Seconds(end - start), least) << text;
+        EXPECT_LE(Seconds(end - start), least + 3.0) << text;
     }
 }
 
