@@ -133,6 +133,8 @@ private:
     std::string PulseError() const;
     bool WaitOperation(pa_operation* op);
     const pa_timing_info* FreshTiming();
+    template <class State>
+    bool WaitReady(State state);
     int Connect(std::string& detail);
     bool NewStream(bool onSink);
     int OpenStream(std::string& detail);
@@ -372,6 +374,20 @@ const pa_timing_info* TPulseAudioDevice::FreshTiming() {
     return pa_stream_get_timing_info(stream_);
 }
 
+// Waits (lock held) until `state` says ready (1) or failed (-1), for at most
+// kConnectTimeoutUs; true when ready.
+template <class State>
+bool TPulseAudioDevice::WaitReady(State state) {
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+    struct timeval tv;
+    deadline_ = false;
+    api->time_restart(deadlineEvent_, After(&tv, kConnectTimeoutUs));
+    int answer;
+    while ((answer = state()) == 0 && !deadline_) pa_threaded_mainloop_wait(loop_);
+    api->time_restart(deadlineEvent_, nullptr);
+    return answer == 1;
+}
+
 // Connects a new context (lock held), dropping a dead one, and waits until it
 // is ready, for at most kConnectTimeoutUs.
 int TPulseAudioDevice::Connect(std::string& detail) {
@@ -382,21 +398,11 @@ int TPulseAudioDevice::Connect(std::string& detail) {
     int rc = kOutputOk;
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         rc = kOutputNoServer;
-    } else {
-        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
-        struct timeval tv;
-        deadline_ = false;
-        api->time_restart(deadlineEvent_, After(&tv, kConnectTimeoutUs));
-        for (;;) {
-            const pa_context_state_t st = pa_context_get_state(context_);
-            if (st == PA_CONTEXT_READY) break;
-            if (!PA_CONTEXT_IS_GOOD(st) || deadline_) {
-                rc = kOutputNoServer;
-                break;
-            }
-            pa_threaded_mainloop_wait(loop_);
-        }
-        api->time_restart(deadlineEvent_, nullptr);
+    } else if (!WaitReady([this] {
+                   const pa_context_state_t st = pa_context_get_state(context_);
+                   return st == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(st) ? 0 : -1;
+               })) {
+        rc = kOutputNoServer;
     }
     if (rc != kOutputOk) {
         detail = "cannot connect to the sound server" + ServerText() + ": " +
@@ -445,23 +451,10 @@ bool TPulseAudioDevice::NewStream(bool onSink) {
 int TPulseAudioDevice::OpenStream(std::string& detail) {
     for (;;) {
         const bool onSink = !sink_.empty() && !onDefault_;
-        bool ok = NewStream(onSink);
-        if (ok) {
-            pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
-            struct timeval tv;
-            deadline_ = false;
-            api->time_restart(deadlineEvent_, After(&tv, kConnectTimeoutUs));
-            for (;;) {
-                const pa_stream_state_t st = pa_stream_get_state(stream_);
-                if (st == PA_STREAM_READY) break;
-                if (!PA_STREAM_IS_GOOD(st) || deadline_) {
-                    ok = false;
-                    break;
-                }
-                pa_threaded_mainloop_wait(loop_);
-            }
-            api->time_restart(deadlineEvent_, nullptr);
-        }
+        const bool ok = NewStream(onSink) && WaitReady([this] {
+                            const pa_stream_state_t st = pa_stream_get_state(stream_);
+                            return st == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(st) ? 0 : -1;
+                        });
         if (ok) return kOutputOk;
         const int error = pa_context_errno(context_);
         detail = "cannot open a playback stream: " + PulseError();
