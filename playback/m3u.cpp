@@ -184,12 +184,16 @@ QStringList ReadPlaylistFile(const QString& path, bool skipComments, int* skippe
     int left = 0;
     TLineSplitter split([&](QByteArrayView line, bool usable) {
         if (line.isEmpty()) return;
-        if (skipComments && line.front() == '#') return;
         if (!usable) {
-            ++left;
+            // A comment is left out anyway (a byte-order mark may come first
+            // where files were joined).
+            const QByteArrayView text = line.startsWith("\xEF\xBB\xBF") ? line.sliced(3) : line;
+            if (!(skipComments && !text.isEmpty() && text.front() == '#')) ++left;
             return;
         }
-        entries.append(NormalizeEntry(DecodeLine(line)));
+        const QString text = DecodeLine(line);
+        if (text.isEmpty() || (skipComments && text.startsWith(QLatin1Char('#')))) return;
+        entries.append(NormalizeEntry(text));
     });
     constexpr qint64 kPiece = 64 * 1024;
     QByteArray piece(kPiece, Qt::Uninitialized);
