@@ -359,6 +359,8 @@ public:
     // that it fires only once the meter tick parks.
     static constexpr int kClockBehindMeterMs = 100;
     static constexpr int kErrorHoldTicks = 15;  // 3 s of the clock tick
+    // The status line while the sound output waits for its server.
+    static inline const QString kSoundServerLost = QStringLiteral("Sound server lost \u2014 reconnecting\u2026");
     void KeepOnScreen();  // moves the window wholly into its screen's available area
 
     QLabel* Label2 = nullptr;   // entry counter

@@ -516,8 +516,9 @@ void TForm1::Timer3Timer() {
     const bool errorOutlived = errorShown_ && StatusIdle >= kErrorHoldTicks && Controller->Playing() &&
                                Controller->IsOpen();
     if (StatusIdle >= 50 || errorOutlived) {
-        // Not through SetStatus: the idle count keeps running.
-        const QString idle = StoredText(TStoredText::DefaultStatus);
+        // Not through SetStatus: the idle count keeps running. While the
+        // sound server is away that stays the news.
+        const QString idle = Controller->OutputWaiting() ? kSoundServerLost : StoredText(TStoredText::DefaultStatus);
         errorShown_ = false;
         if (StatusText != idle) {
             StatusText = idle;
@@ -565,7 +566,10 @@ QString TForm1::ElideAtWord(const QString& text, const QFontMetrics& metrics, in
 
 void TForm1::ShowStatusText() {
     if (!Label10) return;
-    Label10->setText(ElideAtWord(StatusText, Label10->fontMetrics(), Label10->contentsRect().width()));
+    const QString shown = ElideAtWord(StatusText, Label10->fontMetrics(), Label10->contentsRect().width());
+    Label10->setText(shown);
+    // What the narrow line leaves out can be read on hovering it.
+    Label10->setToolTip(shown == StatusText ? QString() : StatusText);
 }
 
 void TForm1::ShowEntryState(bool started) {

@@ -250,7 +250,7 @@ void TForm1::HookController() {
     connect(c, &TPlaybackController::Error, this, [this](const QString& text) { ShowError(text); });
     connect(c, &TPlaybackController::OutputStateChanged, this, [this](bool waiting, const QString& text) {
         if (waiting) {
-            ShowError(QStringLiteral("Sound server lost \u2014 reconnecting\u2026"));
+            ShowError(kSoundServerLost);
         } else if (text.isEmpty()) {
             SetStatus(QStringLiteral("Sound server back"));
         } else {

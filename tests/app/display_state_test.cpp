@@ -104,10 +104,12 @@ TEST_F(DisplayState, LongErrorIsCutAtAWordWithinTheStatusLine) {
     EXPECT_LE(form1->Label10->geometry().right(), form1->Image20->geometry().left());
     const QString head = shown.chopped(1);
     EXPECT_TRUE(text.startsWith(head + " ") || text.startsWith(head + ": ")) << shown.toStdString();
+    EXPECT_EQ(text, form1->Label10->toolTip()) << "the whole text is on the line's tooltip";
 
     // Short texts show whole; a single long word is cut where it must be.
     form1->SetStatus("Volume 80");
     EXPECT_EQ("Volume 80", form1->Label10->text());
+    EXPECT_TRUE(form1->Label10->toolTip().isEmpty());
     const QString word(60, QLatin1Char('w'));
     EXPECT_EQ(metrics.elidedText(word, Qt::ElideRight, 100), TForm1::ElideAtWord(word, metrics, 100));
 }

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <QComboBox>
+#include <QLabel>
 #include <QDateTime>
 
 #include "tests/app/app_fixture.h"
@@ -56,9 +57,14 @@ TEST_F(SoundServerApp, ServerRestartsAndALostSinkAreSurvived) {
     const int64_t before = Position();
     server.Kill(SIGKILL);
     ASSERT_GE(WaitForStatus(kLost), 0) << form1->StatusText.toStdString();
+    EXPECT_EQ(form1->Label10->toolTip(), kLost) << "the narrow line shows the rest on hovering";
     const int64_t frozen = Position();
     EXPECT_NEAR(frozen, before, 100) << "the clock did not stop where the sound stopped";
-    RunEvents(500);
+    // The news stays while the server is away, also when the status line's
+    // idle time has run out (the idle text would follow).
+    form1->StatusIdle = 49;
+    RunEvents(600);
+    EXPECT_EQ(form1->StatusText, kLost);
     EXPECT_EQ(Position(), frozen) << "the clock ran on without a server";
     EXPECT_EQ(Ctl().State(), TPlayState::Playing);
     ASSERT_TRUE(server.Start()) << server.error();
