@@ -67,6 +67,7 @@ TSoundOut::~TSoundOut() {
 }
 
 void TSoundOut::SetDeviceName(std::string name) {
+    if (name == deviceName_ && !factory_) return;  // the connection stays
     deviceName_ = std::move(name);
     factory_ = nullptr;
     if (Active())
