@@ -90,7 +90,7 @@ TAudioDevice* TSoundOut::Device() {
     if (device_ && !deviceStale_) return device_.get();
     device_.reset();
     deviceStale_ = false;
-    device_ = factory_ ? factory_() : CreateAudioDevice(deviceName_, &wavFile_);
+    device_ = factory_ ? factory_() : CreateAudioDevice(resolved, &wavFile_);
     // (The device lives no longer than this object.)
     if (device_) {
         device_->SetOnState([this](bool waiting, const std::string& text) {
