@@ -18,9 +18,12 @@ core_packages=(
 player_packages=(
   libpulse-dev pulseaudio pkg-config qt6-base-dev qt6-wayland
   dbus libglib2.0-bin desktop-file-utils
+  libcurl4-openssl-dev ca-certificates
 )
+# Internet radio tests: a streaming server and its source client.
+radio_packages=(icecast2 ezstream)
 
-packages=("${core_packages[@]}" "${player_packages[@]}")
+packages=("${core_packages[@]}" "${player_packages[@]}" "${radio_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
