@@ -11,6 +11,9 @@ namespace {
 constexpr int32_t kScanWindow = 32768;
 static_assert(kScanWindow >= (kConfirmingFrames + 1) * (kMaxHeaderLookahead + 4) + 4);
 
+// The fewest buffered bytes a search looks at when a source has no more yet.
+constexpr int32_t kLiveScanMinimum = 8192;
+
 enum class TVerdict { Frame, NotFrame, NeedMore };
 
 // A header of a known version, layer, rate and bitrate; its whole frame bytes
@@ -76,8 +79,15 @@ bool FindFirstFrame(TMPStreamReader& reader, int64_t audioEnd, bool freeFormat, 
         const int64_t pos = reader.Position();
         if (pos > lastCandidate) return false;
         const int64_t remaining = audioEnd - pos;
-        const auto want = static_cast<int32_t>(std::min<int64_t>(window, remaining));
-        if (!reader.Need(want)) return false;
+        auto want = static_cast<int32_t>(std::min<int64_t>(window, remaining));
+        if (!reader.Need(want)) {
+            // A live stream offers what it has buffered so far: a frame and
+            // its confirming ones fit in far less than the window (but for
+            // free format, whose frames are measured over more).
+            const int32_t have = reader.Count();
+            if (have < kLiveScanMinimum || !reader.Need(have)) return false;
+            want = have;
+        }
         const uint8_t* d = reader.Data();
         const bool atEnd = want == remaining;
         const auto last = static_cast<int32_t>(std::min<int64_t>(want - 4, lastCandidate - pos));

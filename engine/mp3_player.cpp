@@ -187,6 +187,10 @@ void TMP3Player::Handle(TMessage& m) {
             if (OnEndPlay) OnEndPlay(this, endReason_.load());
             endReason_.store(mepStopped);
             break;
+        case MPM_LIVENEWS:
+            messages_.RemovePending(MPM_LIVENEWS);
+            DeliverLiveNews();
+            break;
         case MPM_OUTPUTSTATE:
             messages_.RemovePending(MPM_OUTPUTSTATE);
             DeliverOutputStates();
@@ -219,17 +223,20 @@ void TMP3Player::Open() {
     if (autoPlay_) Play();
 }
 
-void TMP3Player::OpenStream(std::unique_ptr<TStream> stream) {
-    const std::string name = fileName_;
+void TMP3Player::OpenStream(std::unique_ptr<TStream> stream) { OpenStream(std::move(stream), fileName_); }
+
+void TMP3Player::OpenStream(std::unique_ptr<TStream> stream, const std::string& name) {
+    const std::string keep = name;
     Close();
-    fileName_ = name;
+    fileName_ = keep;
     stream_ = std::move(stream);
+    live_ = dynamic_cast<TLiveSource*>(stream_.get());
     try {
         frameTable_.Clear();
         TStreamFacts facts;
         {
             std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
-            reader_.Open(stream_.get(), true);
+            reader_.Open(stream_.get(), live_ == nullptr);
             pcmStorage_ = std::make_unique<uint64_t[]>(kPcmBufferSize / 8);
             pcm_ = reinterpret_cast<uint8_t*>(pcmStorage_.get());
             info_.Attach(&reader_);
@@ -263,8 +270,12 @@ void TMP3Player::OpenStream(std::unique_ptr<TStream> stream) {
         channels_ = facts.channels;
         bitsPerSample_ = facts.bitsPerSample;
         bitrate_ = facts.bitrate;
-        totalPcmBytes_ = facts.totalPcmBytes;
+        totalPcmBytes_ = live_ ? 0 : facts.totalPcmBytes;
         openFacts_ = facts;
+        if (live_) {
+            std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+            OpenLive();
+        }
         const double gain = GainFor(info_, facts);
         std::lock_guard<TMPSimpleMutex> out(outputLock_);
         ApplyGain(gain);
@@ -293,6 +304,10 @@ void TMP3Player::Close() {
         walk_ = TFrameWalker{};
     }
     fileName_.clear();
+    if (live_) live_->SetOnData(nullptr);
+    live_ = nullptr;
+    liveWaiting_.store(false);
+    liveTitle_.clear();
     stream_.reset();
     info_.Reset();
     bitrate_ = channels_ = layer_ = version_ = sampleRate_ = 0;
@@ -314,6 +329,12 @@ void TMP3Player::Play() {
             std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
             playCapabilities_ = (GetCpuFeatures() & ~kCapabilityBits) | usingCpu_.CapabilityWord();
             SelectRoutines(*decoder_, playCapabilities_);
+            liveRunning_ = live_ != nullptr;
+            if (live_ && liveStarted_) {
+                std::lock_guard<TMPSimpleMutex> out(outputLock_);
+                RestartLive();
+            }
+            liveStarted_ = live_ != nullptr;
         }
         {
             std::lock_guard<TMPSimpleMutex> out(outputLock_);
@@ -344,13 +365,20 @@ void TMP3Player::Pause() {
         std::lock_guard<TMPSimpleMutex> out(outputLock_);
         output_->Pause();
     }
+    pausedAt_ = std::chrono::steady_clock::now();
     SetStatus(mpsPaused);
 }
 
 void TMP3Player::Resume() {
     if (Status() != mpsPaused) return;
+    const bool stale =
+        live_ && std::chrono::steady_clock::now() - pausedAt_ > std::chrono::milliseconds(livePauseKeepMs_);
     {
+        std::unique_lock<TMPSimpleMutex> decode(decodeLock_, std::defer_lock);
+        if (stale) decode.lock();
         std::lock_guard<TMPSimpleMutex> out(outputLock_);
+        // Paused too long to be worth hearing late: live again.
+        if (stale) RestartLive();
         output_->Unpause();
     }
     SetStatus(mpsPlaying);
@@ -385,8 +413,14 @@ void TMP3Player::Stop() {
         // An end of stream noticed before the stop is no longer news.
         messages_.RemovePending(MPM_ENDOFSTREAM);
         pcmPending_ = 0;
+        if (live_) {
+            // Disconnected until Play: a live stream cannot be rewound.
+            liveRunning_ = false;
+            liveWaiting_.store(false);
+            live_->SetOnData(nullptr);
+        }
         try {
-            if (walk_.reader) RewindWalk();
+            if (walk_.reader && !live_) RewindWalk();
         } catch (...) {
             if (!failure) failure = std::current_exception();
         }
@@ -424,6 +458,7 @@ void TMP3Player::SetPlayRange(int64_t firstSample, int64_t sampleCount) {
 }
 
 int64_t TMP3Player::Length() const {
+    if (live_) return 0;
     int64_t whole = 0;
     if (sampleRate_ > 0 && totalPcmBytes_ > 0) {
         whole = totalPcmBytes_ * 1000 / (int64_t{sampleRate_} * channels_ * 2);
@@ -446,6 +481,11 @@ int64_t TMP3Player::Length() const {
 }
 
 std::string TMP3Player::Title() const {
+    if (live_) {
+        if (!liveTitle_.empty()) return liveTitle_;
+        const std::string station = live_->Facts().name;
+        return station.empty() ? fileName_ : station;
+    }
     std::string title = info_.Title();
     if (title.empty() && !fileName_.empty()) {
         const size_t slash = fileName_.find_last_of('/');

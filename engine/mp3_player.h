@@ -20,6 +20,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,6 +36,7 @@
 #include "engine/message_queue.h"
 #include "engine/sound_out.h"
 #include "engine/stream_open.h"
+#include "io/live_source.h"
 #include "io/stream_reader.h"
 #include "engine/threads.h"
 #include "info/mp3_info.h"
@@ -66,9 +69,24 @@ inline constexpr uint32_t MPM_ENDPLAY = 0x40F;
 inline constexpr uint32_t MPM_EQUALIZER = 0x410;
 inline constexpr uint32_t MPM_NEXTSTARTED = 0x411;
 inline constexpr uint32_t MPM_OUTPUTSTATE = 0x412;
+inline constexpr uint32_t MPM_LIVENEWS = 0x413;
 
 // Which ReplayGain value the output applies.
 enum TMP3ReplayGainMode : uint8_t { mrgOff = 0, mrgTrack = 1, mrgAlbum = 2 };
+
+// What a live stream has to tell the host.
+struct TLiveNews {
+    enum class TKind : uint8_t {
+        Buffering,     // filling the buffer (before sound, or after an underrun): percent
+        Playing,       // the buffer is full again and the sound goes on
+        Title,         // the title heard from now on: text (UTF-8, may be empty)
+        Reconnecting,  // the connection dropped and is tried again: text
+        Failed,        // the station is given up: text; the entry ends as at its end
+    };
+    TKind kind = TKind::Buffering;
+    int32_t percent = 0;
+    std::string text;
+};
 
 class TMP3Player;
 using TNotifyEvent = std::function<void(TMP3Player* sender)>;
@@ -105,6 +123,8 @@ public:
     void Open();
     // Opens an already open stream (owned) the way Open opens FileName.
     void OpenStream(std::unique_ptr<TStream> stream);
+    // The same, with the name the stream goes by (FileName: a URL).
+    void OpenStream(std::unique_ptr<TStream> stream, const std::string& name);
     void Close();
     void Play();
     void Pause();
@@ -148,6 +168,25 @@ public:
     // The linear gain the open file is played with (1 without ReplayGain).
     double AppliedGain() const;
 
+    // Live streams (a TLiveSource given to OpenStream; engine/live.cpp): the
+    // length is unknown (Length 0, Seek does nothing) and the position counts
+    // the time heard. An empty buffer is an underrun, not the end: the output
+    // plays out what it holds, the player waits for the pre-buffer to fill
+    // and goes on with a fade-in. A reconnection's break starts the decoder
+    // afresh on the new bytes (a frame is never made of both sides). Titles
+    // are told (OnLiveNews) when the audio they belong to is heard. A pause
+    // longer than kLivePauseKeepMs resumes live: what was buffered is dropped
+    // and the station connected again; Stop disconnects, Play connects again.
+    static constexpr int64_t kLivePauseKeepMs = 30000;
+    bool IsLive() const { return live_ != nullptr; }
+    // The open live stream (host side; nullptr when none).
+    TLiveSource* Live() const { return live_; }
+    // The title heard last (empty before the first).
+    const std::string& LiveTitle() const { return liveTitle_; }
+    // The longest pause that resumes where it paused (tests shorten it).
+    void SetLivePauseKeepMs(int64_t ms) { livePauseKeepMs_ = ms; }
+    std::function<void(TMP3Player* sender, const TLiveNews& news)> OnLiveNews;
+
     // Read-only facts of the open file.
     TMP3PlayerStatus Status() const { return status_.load(); }
     bool IsOpen() const { return stream_ != nullptr; }
@@ -159,7 +198,8 @@ public:
     int32_t Layer() const { return layer_; }
     int32_t Version() const { return version_; }
     const TMP3Info& Info() const { return info_; }
-    std::string Album() const { return info_.Album(); }
+    // A live stream's album is its station's name.
+    std::string Album() const { return live_ ? live_->Facts().name : info_.Album(); }
     std::string Artist() const { return info_.Artist(); }
     std::string Comment() const { return info_.Comment(); }
     std::string Genre() const { return info_.Genre(); }
@@ -261,6 +301,17 @@ private:
     double GainFor(const TMP3Info& info, const TStreamFacts& facts) const;
     void ApplyGain(double linear);   // output lock held
 
+    // Live streams (live.cpp).
+    // Decode lock held: true when a frame may be decoded now; otherwise the
+    // step waits (underrun, break) with the run event reset.
+    bool LiveReady();
+    void LiveStamp(int64_t frameEnd);   // decode lock held: titles up to the frame just decoded
+    void LiveHeard();                   // output lock held: titles now heard go to the host
+    void PostLive(TLiveNews news);
+    void DeliverLiveNews();
+    void RestartLive();                 // both locks held: drops the buffer, connects afresh
+    void OpenLive();                    // at OpenStream of a live stream
+
     // Playback (decoding thread).
     void PlaybackStep();
     void DrainAndEnd(std::unique_lock<TMPSimpleMutex>& decode);
@@ -347,6 +398,23 @@ private:
     int32_t volBalance_ = 0;
     int32_t volume_ = 100;
     double eqMakeUp_ = 1.0;  // the equalizer's boost, taken out of its tables
+
+    // Live stream state.
+    TLiveSource* live_ = nullptr;          // the open stream, when live
+    bool liveRunning_ = false;             // under decodeLock_: between Play and Stop
+    bool liveStarted_ = false;             // under decodeLock_: played before (Play connects again)
+    bool liveBuffering_ = false;           // under decodeLock_: waiting for the pre-buffer
+    bool liveEndTold_ = false;             // under decodeLock_: the failure was told
+    int32_t liveShownPercent_ = -1;        // under decodeLock_
+    std::atomic<bool> liveWaiting_{false}; // the step waits for bytes: arrivals wake it
+    std::deque<TLiveTitle> liveTitles_;    // under decodeLock_: received, not yet decoded
+    // Under outputLock_: titles decoded, with the written byte they begin at.
+    std::deque<std::pair<int64_t, std::string>> liveHeard_;
+    std::mutex liveNewsMutex_;
+    std::vector<TLiveNews> liveNews_;
+    std::chrono::steady_clock::time_point pausedAt_{};
+    std::string liveTitle_;  // host thread
+    int64_t livePauseKeepMs_ = kLivePauseKeepMs;
 
     // Declared last among the shared parts: the threads go first on destruction.
     TMessageQueue messages_;

@@ -29,6 +29,13 @@ void TMP3Player::PlaybackStep() {
         return;
     }
     if (pcmPending_ == 0) {
+        if (live_) {
+            if (!liveRunning_) {
+                run.ResetEvent();
+                return;
+            }
+            if (!LiveReady()) return;
+        }
         if (walk_.AudioUsedUp()) {
             if (SwitchToNext()) return;
             if (switched_) {
@@ -53,6 +60,7 @@ void TMP3Player::PlaybackStep() {
         // Nothing to hand over from a frame decoded only to prime the decoder,
         // or trimmed away before the music.
         pcmPending_ = walk_.lastPcmBytes;
+        if (live_) LiveStamp(reader_.Position());
         if (pcmPending_ == 0) return;
     }
     int32_t free = 0;
@@ -107,7 +115,7 @@ void TMP3Player::DrainAndEnd(std::unique_lock<TMPSimpleMutex>& decode) {
 }
 
 void TMP3Player::Seek(int64_t milliseconds) {
-    if (milliseconds < 0) return;
+    if (milliseconds < 0 || live_) return;
     const TMP3PlayerStatus status = Status();
     if (status != mpsPlaying && status != mpsPaused) return;
     CompleteSwitch();
@@ -231,6 +239,7 @@ int64_t TMP3Player::Position() {
         const int64_t perSecond =
             int64_t{output_->SampleRate()} * output_->Channels() * output_->BitsPerSample();
         CheckSwitchHeard();
+        if (live_) LiveHeard();
         if (perSecond > 0) position_ = playedBytes_ * 1000 * 8 / perSecond;
     }
     return position_;

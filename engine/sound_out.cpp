@@ -576,6 +576,11 @@ int32_t TSoundOut::Cut() {
     return tail;
 }
 
+void TSoundOut::FadeInNext() {
+    std::lock_guard<TMPSimpleMutex> lock(bufferLock_);
+    rampDone_ = 0;
+}
+
 void TSoundOut::Flush() {
     if (!Active()) return;
     bool wrote = false;

@@ -79,6 +79,9 @@ public:
     // Queues what was kept back, fading in over kRampMs, and plays on.
     void Unpause();
     bool Paused() const { return paused_; }
+    // The next PCM written fades in over kRampMs (sound that goes on after a
+    // gap, e.g. a stream that ran dry).
+    void FadeInNext();
     // Bytes played since the previous call (or Open, or Reset).
     int64_t GetDoneBytes();
     // The event to set as soon as a buffer has room; nullptr clears it.

@@ -1,0 +1,55 @@
+#include "engine/live_open.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace wl {
+
+TPrebufferResult WaitForPrebuffer(TLiveSource& source, const std::function<bool()>& cancelled,
+                                  const std::function<void(int percent)>& progress) {
+    // Shared with the source's thread, which may call the handler until it is replaced.
+    struct TWake {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool news = false;
+    };
+    auto wake = std::make_shared<TWake>();
+    source.SetOnData([wake] {
+        std::lock_guard<std::mutex> lock(wake->mutex);
+        wake->news = true;
+        wake->cv.notify_one();
+    });
+    int shown = -1;
+    TPrebufferResult result = TPrebufferResult::Cancelled;
+    for (;;) {
+        if (cancelled && cancelled()) break;
+        const TLiveState state = source.State();
+        const int64_t have = source.Available();
+        if (state == TLiveState::List) {
+            result = TPrebufferResult::List;
+            break;
+        }
+        if (state == TLiveState::Failed || state == TLiveState::Ended) {
+            result = have > 0 ? TPrebufferResult::Ready : TPrebufferResult::Failed;
+            break;
+        }
+        const int64_t want = std::max<int64_t>(source.PrebufferBytes(), 1);
+        if (have >= want) {
+            result = TPrebufferResult::Ready;
+            break;
+        }
+        const int percent = static_cast<int>(std::min<int64_t>(have * 100 / want, 99));
+        if (percent != shown && progress) progress(percent);
+        shown = percent;
+        std::unique_lock<std::mutex> lock(wake->mutex);
+        wake->cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return wake->news; });
+        wake->news = false;
+    }
+    source.SetOnData(nullptr);
+    return result;
+}
+
+}  // namespace wl
