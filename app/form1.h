@@ -342,6 +342,7 @@ public:
     // once it has been shown for kErrorHoldTicks clock ticks, until an entry
     // plays (then the idle text takes its place).
     void ShowError(const QString& text);
+    void ShowLiveTitle();  // a station's title as heard, in the strip and the tag panel
     // After an entry's start: the state picture, and for an entry that did
     // not start, empty times instead of the previous entry's.
     void ShowEntryState(bool started);

@@ -257,6 +257,12 @@ void TForm1::HookController() {
             SetStatus(text.left(1).toUpper() + text.mid(1));
         }
     });
+    connect(c, &TPlaybackController::LiveStatus, this, [this](const QString& text) {
+        SetStatus(text.isEmpty() ? QStringLiteral("Playing") : text);
+    });
+    connect(c, &TPlaybackController::MetadataChanged, this, [this] {
+        if (Controller->IsOpen() && Controller->Facts().Live) ShowLiveTitle();
+    });
     connect(c, &TPlaybackController::VolumeChanged, this, [this](int volume) {
         if (!ExTrackBar1 || ExTrackBar1->Position() == 100 - volume) return;
         // The bar follows a change made elsewhere without announcing it again.
@@ -288,7 +294,11 @@ void TForm1::ShowEntryStarting(int entry) {
 void TForm1::ShowEntryTitle(int entry) {
     ShowEntryCounter();
     const int row = entry - 1;
-    TitleText = row < Playlist.Rows() ? TitleFor(Playlist.Path(row)) : QString();
+    const TPlaylistEntry item = Playlist.Entry(row);
+    // A station shows the title its list gave it until it tells its own.
+    TitleText = row >= Playlist.Rows()                                   ? QString()
+                : IsStationPath(item.Path) && !item.Meta.Title.isEmpty() ? item.Meta.Title
+                                                                         : TitleFor(item.Path);
     ShowEntryName(row);
     DrawTitle(TitleText, false, kTitleColor);
     SelectCurrent();
@@ -301,7 +311,11 @@ void TForm1::ShowEntryStarted(bool gapless) {
     if (!gapless) MeterTicks = 0;
     FormatTime(facts.LengthMs);
     if (Label8) Label8->setText(TimeText);
-    if (ALProgressBar1) ALProgressBar1->SetPosition(0);
+    if (ALProgressBar1) {
+        ALProgressBar1->SetPosition(0);
+        // A station has no length to seek in: the clock shows the time heard.
+        ALProgressBar1->setEnabled(!facts.Live);
+    }
     if (Vumeter1 && !gapless) Vumeter1->Start();
     ClearMeterHistory();
     ShowStartedFile(facts);
@@ -325,6 +339,19 @@ void TForm1::ShowStartedFile(const TEntryFacts& facts) {
     const QString fileTitle = TitleFromPath(facts.Source);
     if (Edit2 && (Edit2->text() == QLatin1String("wl21.mp3") || Edit2->text() == fileTitle + QLatin1String(".mp3")))
         Edit2->clear();
+}
+
+// A station's title as it is heard: in the title strip (and so the
+// screensaver) and the tag panel.
+void TForm1::ShowLiveTitle() {
+    const TEntryFacts& facts = Controller->Facts();
+    if (facts.Title != TitleText) {
+        TitleText = facts.Title;
+        DrawTitle(TitleText, false, kTitleColor);
+    }
+    if (Edit1) Edit1->setText(facts.Artist);
+    if (Edit2) Edit2->setText(facts.TagTitle);
+    if (Edit4) Edit4->setText(facts.Album);
 }
 
 // An entry that did not start: nothing of the one before stays on show.

@@ -26,6 +26,7 @@ QString TForm1::EntryName(const QString& path) const {
 }
 
 QString TForm1::TitleFor(const QString& path) {
+    if (IsStationPath(path)) return path;  // no tags to read before it plays
     if (Extra.TitlesFromTags && !path.isEmpty()) {
         const QString title = TagTitles.Get(path);
         if (!title.isEmpty()) return title;

@@ -52,4 +52,45 @@ TPrebufferResult WaitForPrebuffer(TLiveSource& source, const std::function<bool(
     return result;
 }
 
+struct TWaitingLiveStream::TWake {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool news = false;
+};
+
+TWaitingLiveStream::TWaitingLiveStream(TLiveSource& source, std::function<bool()> cancelled,
+                                       std::function<void(const TLiveTitle&)> onTitle)
+    : source_(source), cancelled_(std::move(cancelled)), onTitle_(std::move(onTitle)),
+      wake_(std::make_shared<TWake>()) {
+    source_.SetOnData([wake = wake_] {
+        std::lock_guard<std::mutex> lock(wake->mutex);
+        wake->news = true;
+        wake->cv.notify_one();
+    });
+}
+
+TWaitingLiveStream::~TWaitingLiveStream() { source_.SetOnData(nullptr); }
+
+size_t TWaitingLiveStream::Read(void* buffer, size_t count) {
+    for (;;) {
+        if (onTitle_) {
+            for (const TLiveTitle& t : source_.TakeTitles()) onTitle_(t);
+        }
+        const size_t got = source_.Read(buffer, count);
+        if (got > 0 || count == 0) return got;
+        if (source_.Position() >= TPipeStream::kUnknownSize / 2) return 0;  // a look beyond the data
+        if (source_.AtBreak()) {
+            source_.PassBreak();
+            continue;
+        }
+        const TLiveState state = source_.State();
+        if (state != TLiveState::Connecting && state != TLiveState::Streaming && state != TLiveState::Reconnecting)
+            return 0;
+        if (cancelled_ && cancelled_()) return 0;
+        std::unique_lock<std::mutex> lock(wake_->mutex);
+        wake_->cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return wake_->news; });
+        wake_->news = false;
+    }
+}
+
 }  // namespace wl

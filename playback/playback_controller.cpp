@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "engine/live_open.h"
 #include "playback/m3u.h"
 #include "playback/player_thread.h"
 #include "playback/playlist_names.h"
@@ -18,6 +19,11 @@ QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), st
 
 QString ErrorText(const std::exception& error) { return QString::fromUtf8(error.what()).trimmed(); }
 
+// Position reports while a station plays come often enough that a title is
+// told well within a second of its audio.
+constexpr int32_t kFilePositionStep = 900;
+constexpr int32_t kLivePositionStep = 250;
+
 // The player as the program uses it: opened as soon as its file is named,
 // started by Play, a position report every 900 ms, the ten-band equalizer.
 std::unique_ptr<TMP3Player> MakePlayer(const std::string& device) {
@@ -26,7 +32,7 @@ std::unique_ptr<TMP3Player> MakePlayer(const std::string& device) {
     p.BeginLoad();
     p.SetAutoOpen(true);
     p.SetAutoPlay(false);
-    p.SetChangePosStep(900);
+    p.SetChangePosStep(kFilePositionStep);
     p.SetDecodePriority(TThreadPriority::tpNormal);
     p.SetEqualizerEnabled(true);
     p.SetEqualizerCount(TPlaybackController::kEqualizerBands);
@@ -67,6 +73,9 @@ TPlaybackController::TPlaybackController(std::string outputDevice, QObject* pare
         p.OnNextStarted = [this](TMP3Player* sender) { PlayedOnOnPlayer(*sender); };
         p.OnError = [this](TMP3Player*, const std::exception& error) {
             Report([this, text = ErrorText(error)] { emit Error(text); });
+        };
+        p.OnLiveNews = [this](TMP3Player*, const TLiveNews& news) {
+            Report([this, g = playerGeneration_, news] { LiveNews(g, news); });
         };
         p.OnOutputState = [this](TMP3Player*, bool waiting, const std::string& text) {
             Report([this, waiting, text = QString::fromStdString(text)] {
@@ -370,7 +379,8 @@ void TPlaybackController::StartCurrent() {
     const int row = entry - 1;
     const TPlaylistEntry item = playlist_.Entry(row);
     // Entries written where case does not matter find their files here too.
-    playingPath_ = ResolveEntryPath(item.Path);
+    const bool station = IsStationPath(item.Path);
+    playingPath_ = station ? item.Path : ResolveEntryPath(item.Path);
     startedEntry_ = entry;
     startedSource_ = playingPath_;
     if (row < playlist_.Rows()) playlist_.MarkPlayed(row);
@@ -383,8 +393,11 @@ void TPlaybackController::StartCurrent() {
     positionClock_.restart();
     ++generation_;
     latestGeneration_.store(generation_);
-    const QString name = item.Path.isEmpty() ? QStringLiteral("entry %1").arg(entry) : FileNamePart(item.Path);
-    TOpenRequest request{generation_, entry, playingPath_, name, item.Range, 0, options_.UseCache, options_.CachePath, {}};
+    const QString name = item.Path.isEmpty() ? QStringLiteral("entry %1").arg(entry)
+                         : station             ? item.Path
+                                               : FileNamePart(item.Path);
+    TOpenRequest request{generation_, entry,           playingPath_, name, item.Range, 0, options_.UseCache,
+                         options_.CachePath, {}, station, options_.TitleCodePage};
     if (resumeEntry_ == entry) request.startMs = resumeMs_;
     resumeEntry_ = 0;  // only the very next start may resume
     // Handed over before it plays: a short entry may end at once.
@@ -426,6 +439,8 @@ void TPlaybackController::OpenOnPlayer(TMP3Player& p, const TOpenRequest& reques
         p.Close();
     } catch (const std::exception&) {
     }
+    if (request.station) return OpenStationOnPlayer(p, request);
+    p.SetChangePosStep(kFilePositionStep);
     const QFileInfo info(request.path);
     const QString& name = request.name;
     if (request.path.isEmpty() || !info.exists()) return fail(QStringLiteral("Cannot open %1: no such file").arg(name));
@@ -464,6 +479,104 @@ void TPlaybackController::OpenOnPlayer(TMP3Player& p, const TOpenRequest& reques
     Report([this, g = request.generation, facts = FactsOf(p, file, request.path)] { Started(g, facts); });
 }
 
+// On the player's thread: a station connected, its pre-buffer filled (the
+// window hears how far), then opened and played. A station list in its place
+// goes to the window's thread to become entries. A later start or stop ends
+// the wait within moments.
+void TPlaybackController::OpenStationOnPlayer(TMP3Player& p, const TOpenRequest& request) {
+    const uint64_t g = request.generation;
+    const auto fail = [this, g](const QString& why) { Report([this, g, why] { Fail(g, why); }); };
+    const std::string url = request.path.toUtf8().toStdString();
+    std::unique_ptr<TLiveSource> source;
+    try {
+        source = OpenStation(url, request.codePage.toUtf8().toStdString());
+        source->Start();
+    } catch (const std::exception& error) {
+        return fail(QStringLiteral("Cannot play %1: %2").arg(request.name, ErrorText(error)));
+    }
+    const TPrebufferResult result = WaitForPrebuffer(
+        *source, [this, g] { return g != latestGeneration_.load(); },
+        [this, g](int percent) {
+            Report([this, g, percent] { LiveNews(g, {TLiveNews::TKind::Buffering, percent, {}}); });
+        });
+    switch (result) {
+    case TPrebufferResult::Cancelled:
+        return;
+    case TPrebufferResult::Failed: {
+        const QString why = Utf8(source->Error());
+        return fail(why.isEmpty() ? QStringLiteral("Cannot play %1: the station sent nothing").arg(request.name) : why);
+    }
+    case TPrebufferResult::List: {
+        const std::string body = source->ListBody();
+        const QString answered = Utf8(source->Facts().url);
+        Report([this, g, entry = request.entry, body = QByteArray::fromStdString(body),
+                url = answered.isEmpty() ? request.path : answered] { ExpandStations(g, entry, body, url); });
+        return;
+    }
+    case TPrebufferResult::Ready:
+        break;
+    }
+    try {
+        p.SetChangePosStep(kLivePositionStep);
+        p.SetPlayRange(0, -1);
+        p.OpenStream(std::move(source), url);
+    } catch (const std::exception& error) {
+        return fail(QStringLiteral("Cannot play %1: %2").arg(request.name, ErrorText(error)));
+    }
+    // Nothing plays on into a station or out of it.
+    upcoming_.clear();
+    withdrawn_ = {};
+    p.SetNextFileName({});
+    try {
+        p.Play();
+    } catch (const std::exception& error) {
+        try {
+            p.Close();
+        } catch (const std::exception&) {
+        }
+        return fail(QStringLiteral("Cannot play %1: %2").arg(request.name, ErrorText(error)));
+    }
+    Report([this, g, facts = FactsOf(p, request.path, request.path)] { Started(g, facts); });
+}
+
+void TPlaybackController::LiveNews(uint64_t generation, const TLiveNews& news) {
+    if (generation != generation_) return;
+    switch (news.kind) {
+    case TLiveNews::TKind::Buffering: {
+        const QString percent = QStringLiteral("Buffering %1 %").arg(news.percent);
+        emit LiveStatus(news.text.empty() ? percent : Utf8(news.text) + QStringLiteral(" — ") + percent.toLower());
+        break;
+    }
+    case TLiveNews::TKind::Playing:
+        emit LiveStatus(QString());
+        break;
+    case TLiveNews::TKind::Reconnecting:
+        emit LiveStatus(Utf8(news.text));
+        break;
+    case TLiveNews::TKind::Failed:
+        emit Error(Utf8(news.text));
+        break;
+    case TLiveNews::TKind::Title: {
+        if (!open_ || !facts_.Live) break;
+        // "Artist - Title" as stations send it.
+        const QString text = Utf8(news.text).trimmed();
+        const qsizetype dash = text.indexOf(QLatin1String(" - "));
+        facts_.Artist = dash > 0 ? text.left(dash).trimmed() : QString();
+        facts_.TagTitle = dash > 0 ? text.mid(dash + 3).trimmed() : text;
+        facts_.Title = text.isEmpty() ? (facts_.Station.isEmpty() ? facts_.Source : facts_.Station) : text;
+        emit MetadataChanged();
+        break;
+    }
+    }
+}
+
+void TPlaybackController::ExpandStations(uint64_t generation, int entry, const QByteArray& body, const QString& url) {
+    if (generation != generation_) return;
+    Q_UNUSED(entry);
+    Q_UNUSED(body);
+    Fail(generation, QStringLiteral("Cannot play %1: it is a station list").arg(url));
+}
+
 TEntryFacts TPlaybackController::FactsOf(TMP3Player& p, const QString& file, const QString& source) const {
     TEntryFacts f;
     f.File = file;
@@ -482,6 +595,12 @@ TEntryFacts TPlaybackController::FactsOf(TMP3Player& p, const QString& file, con
     f.Year = Utf8(p.Year());
     f.Genre = Utf8(p.Genre());
     f.Track = Utf8(p.Track());
+    if (p.IsLive()) {
+        f.Live = true;
+        f.Station = Utf8(p.Live()->Facts().name);
+        f.Album = f.Station;
+        f.TagTitle.clear();
+    }
     return f;
 }
 
@@ -601,6 +720,8 @@ void TPlaybackController::DoStop(TStopCause cause) {
     player_->Post([this](TMP3Player& p) {
         try {
             p.Stop();
+            // A station is disconnected; Play connects again.
+            if (p.IsLive()) p.Close();
         } catch (const std::exception& error) {
             Report([this, text = ErrorText(error)] { emit Error(text); });
         }
@@ -632,7 +753,9 @@ std::vector<TPlaybackController::THanded> TPlaybackController::TopUpHandOver() {
         const int next = FollowingEntry(TAdvance::HandOver, from);
         if (next < 1 || next > playlist_.EntryCount) break;
         const TPlaylistEntry item = playlist_.Entry(next - 1);
-        const QString path = ResolveEntryPath(item.Path);
+        // Nothing plays on into a station or out of one.
+        const bool stations = IsStationPath(item.Path) || IsStationPath(playlist_.Path(from - 1));
+        const QString path = stations ? QString() : ResolveEntryPath(item.Path);
         if (path.isEmpty() || !item.Range.Whole()) {
             if (options_.Random && next <= kMaxEntries) playlist_.NotPlayed[next] = static_cast<int16_t>(next);
             break;

@@ -85,6 +85,9 @@ struct TEntryFacts {
     QString Year;
     QString Genre;
     QString Track;
+    // A live stream (a station): no length, titles change as it plays.
+    bool Live = false;
+    QString Station;  // the station's name as its server gives it
     bool operator==(const TEntryFacts&) const = default;
 };
 
@@ -107,6 +110,8 @@ struct TPlayOptions {
     bool Repeat = false;
     bool UseCache = false;  // play a copy of files up to kCacheLimit bytes
     QString CachePath;      // where that copy goes
+    // The 8-bit code page of station titles that are not UTF-8.
+    QString TitleCodePage = QStringLiteral("WINDOWS-1252");
     bool operator==(const TPlayOptions&) const = default;
 };
 
@@ -224,6 +229,11 @@ signals:
     // position stands meanwhile), or plays again (`text` empty), or has news
     // (`text`, e.g. a missing output replaced by the default one).
     void OutputStateChanged(bool waiting, const QString& text);
+    // A station's news for the status line ("Buffering 40 %", a reconnection);
+    // empty when it plays again.
+    void LiveStatus(const QString& text);
+    // A station list fetched in place of entry `entry` became `count` entries.
+    void StationsExpanded(int entry, int count);
 
 private:
     enum class TCommand : uint8_t { PlayEntry, StartList, Play, Pause, PlayPause, Stop, Next, Previous, Seek };
@@ -251,6 +261,8 @@ private:
         bool useCache = false;
         QString cachePath;
         std::vector<THanded> upcoming;  // to play on into, in order
+        bool station = false;           // a URL: played live
+        QString codePage;
     };
 
     void Submit(TQueued command);
@@ -276,10 +288,13 @@ private:
     void Ended(uint64_t generation, TMP3EndPlayReason reason);
     void NextStarted(uint64_t generation, int entry, const TEntryFacts& facts);
     void Positioned(uint64_t generation, int64_t positionMs, bool seeked);
+    void LiveNews(uint64_t generation, const TLiveNews& news);
+    void ExpandStations(uint64_t generation, int entry, const QByteArray& body, const QString& url);
 
     // On the player's thread.
     void OpenOnPlayer(TMP3Player& player, const TOpenRequest& request);
     void PlayedOnOnPlayer(TMP3Player& player);
+    void OpenStationOnPlayer(TMP3Player& player, const TOpenRequest& request);
     TEntryFacts FactsOf(TMP3Player& player, const QString& file, const QString& source) const;
     template <class F>
     void Report(F&& f) {

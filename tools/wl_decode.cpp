@@ -21,6 +21,7 @@
 #include "engine/frame_walk.h"
 #include "engine/stream_open.h"
 #include "engine/player_decode.h"
+#include "engine/live_open.h"
 #include "tools/decode_file.h"
 #include "tools/info_print.h"
 #include "tools/tool_guard.h"
@@ -38,6 +39,7 @@ constexpr int kExitInterrupted = 130;
 
 constexpr const char* kUsage =
     "Usage: wl-decode [--raw | --wav] [--band-limit HZ] [--no-gapless] INPUT [OUTPUT | -]\n"
+    "       wl-decode [--raw | --wav] [--seconds N] URL OUTPUT\n"
     "       wl-decode --player [--raw | --wav] INPUT OUTPUT\n"
     "       wl-decode --info INPUT\n"
     "\n"
@@ -66,6 +68,11 @@ constexpr const char* kUsage =
     "                   frame walk, silence for frames the decoder refuses; the\n"
     "                   output is the PCM the player hands to its sound output\n"
     "                   (INPUT must be a regular file)\n"
+    "  URL              an http:// or https:// station: recorded until Ctrl-C,\n"
+    "                   SIGTERM or --seconds N seconds of sound; the station's name\n"
+    "                   and each title (at its time in the recording) go to\n"
+    "                   standard error. A dropped connection is tried again.\n"
+    "  --seconds N      stop recording a URL after N seconds (1 to 86400)\n"
     "  --info           print the wrappers and tags found in INPUT, where its audio\n"
     "                   starts, how long it is, and its tag texts\n"
     "  --help           show this text\n"
@@ -273,6 +280,83 @@ int InterruptedExit() {
     return kExitInterrupted;
 }
 
+bool IsUrl(const std::string& input) {
+    std::string scheme = input.substr(0, 8);
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return scheme.rfind("http://", 0) == 0 || scheme.rfind("https://", 0) == 0;
+}
+
+std::string TimeText(int64_t samples, int32_t rate) {
+    const int64_t s = rate > 0 ? samples / rate : 0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(s / 60), static_cast<long long>(s % 60));
+    return text;
+}
+
+// Records a station into `writer` until interrupted, the source gives up or
+// `seconds` (> 0) of sound are written.
+int RecordStation(const std::string& url, PcmWriter& writer, long seconds, const DecodeOptions& options) {
+    std::unique_ptr<wl::TLiveSource> source;
+    try {
+        source = wl::OpenStation(url, "WINDOWS-1252");
+        source->Start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", url.c_str(), e.what());
+        return kExitIo;
+    }
+    const auto result = wl::WaitForPrebuffer(*source, [] { return wl::tools::Interrupted(); }, nullptr);
+    if (result == wl::TPrebufferResult::Cancelled) return InterruptedExit();
+    if (result == wl::TPrebufferResult::List) {
+        std::fprintf(stderr, "%s: the server sent a station list, not audio; record one of its stations\n",
+                     url.c_str());
+        return kExitIo;
+    }
+    if (result == wl::TPrebufferResult::Failed) {
+        std::fprintf(stderr, "%s\n", source->Error().c_str());
+        return kExitIo;
+    }
+    const wl::TStationFacts station = source->Facts();
+    if (!station.name.empty()) std::fprintf(stderr, "station: %s\n", station.name.c_str());
+    int64_t samples = 0;
+    int32_t rate = 0;
+    wl::TWaitingLiveStream stream(
+        *source, [] { return wl::tools::Interrupted(); },
+        [&](const wl::TLiveTitle& t) {
+            std::fprintf(stderr, "[%s] %s\n", TimeText(samples, rate).c_str(), t.title.c_str());
+        });
+    wl::tools::FrameSink sink;
+    bool writeOk = true;
+    sink.begin = [&](int32_t channels, int32_t sampleRate) {
+        rate = sampleRate;
+        writeOk = writer.Begin(channels, sampleRate);
+    };
+    sink.frame = [&](const int16_t* pcm, size_t bytes, int32_t channels, int32_t sampleRate) {
+        if (!writeOk || wl::tools::Interrupted() || !writer.Frame(pcm, bytes, channels)) return false;
+        samples += static_cast<int64_t>(bytes / (2 * static_cast<size_t>(channels)));
+        return seconds <= 0 || samples < int64_t{seconds} * sampleRate;
+    };
+    const auto outcome = wl::tools::DecodeMpegStream(stream, options, sink);
+    if (wl::tools::Interrupted()) {
+        writer.Finish();
+        return InterruptedExit();
+    }
+    if (!outcome.ok) {
+        std::fprintf(stderr, "%s: %s\n", url.c_str(), outcome.error.c_str());
+        writer.Finish();
+        return outcome.error == wl::tools::kUnknownFormatMessage ? kExitNotMpeg : kExitIo;
+    }
+    if (!writer.Finish() || !writeOk) {
+        std::fprintf(stderr, "%s\n", writer.Error().c_str());
+        return kExitIo;
+    }
+    // The station gave up before the time asked for.
+    if (source->State() == wl::TLiveState::Failed) {
+        std::fprintf(stderr, "%s\n", source->Error().c_str());
+        return kExitIo;
+    }
+    return kExitOk;
+}
+
 // Refuses an OUTPUT that is INPUT before anything is opened for writing.
 bool OutputIsInput(const std::string& output, const std::string& input) {
     const std::string clash = wl::tools::OutputIsAnInput(output, {input});
@@ -293,6 +377,7 @@ int main(int argc, char** argv) {
     bool onlyPositional = false;
     bool infoOnly = false;
     bool player = false;
+    long seconds = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (onlyPositional || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -306,6 +391,14 @@ int main(int argc, char** argv) {
             infoOnly = true;
         } else if (arg == "--player") {
             player = true;
+        } else if (arg == "--seconds") {
+            if (i + 1 >= argc) return UsageError("--seconds needs a number of seconds");
+            const std::string value = argv[++i];
+            char* end = nullptr;
+            errno = 0;
+            seconds = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || errno != 0 || seconds < 1 || seconds > 86400)
+                return UsageError("--seconds needs a number from 1 to 86400, got '" + value + "'");
         } else if (arg == "--no-gapless") {
             options.gapless = false;
         } else if (arg == "--raw" || arg == "--wav") {
@@ -338,6 +431,15 @@ int main(int argc, char** argv) {
     if (positional.empty()) return UsageError("missing INPUT");
     if (positional.size() > 2) return UsageError("too many arguments");
     const std::string input = positional[0];
+    if (IsUrl(input)) {
+        if (infoOnly || player) return UsageError("a URL is recorded: --info and --player take files");
+        if (positional.size() != 2) return UsageError("a URL needs an OUTPUT to record into");
+        const std::string& output = positional[1];
+        const bool wav = format == Format::Wav || (format == Format::Auto && EndsWithWav(output));
+        PcmWriter writer(output, wav);
+        return RecordStation(input, writer, seconds, options);
+    }
+    if (seconds > 0) return UsageError("--seconds is for recording a URL");
     if (infoOnly) {
         if (positional.size() != 1) return UsageError("--info takes only INPUT");
         std::string error;

@@ -5,13 +5,16 @@
 // leaving; a second one ends the program at once.
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/live_open.h"
 #include "engine/mp3_player.h"
 #include "tools/tool_guard.h"
 
@@ -25,7 +28,7 @@ constexpr int kExitInterrupted = 130;
 constexpr const char* kUsage =
     "Usage: wl-play [--output pulse|pulse:SINK|null|wav:FILE] [--volume N]\n"
     "               [--balance N] [--eq G0,...,G9] [--replaygain off|track|album]\n"
-    "               [--preamp DB] [--seek SECONDS] FILE...\n"
+    "               [--preamp DB] [--seek SECONDS] FILE|URL...\n"
     "       wl-play --list-outputs\n"
     "\n"
     "Plays MPEG audio files one after the other, without a gap between files of\n"
@@ -57,7 +60,10 @@ constexpr const char* kUsage =
     "                 the default one marked with a * before its name\n"
     "  --help         show this text\n"
     "\n"
-    "FILEs are regular files: a FIFO or a device is refused at once.\n"
+    "FILEs are regular files: a FIFO or a device is refused at once. A URL\n"
+    "(http:// or https://) is a station: it plays until Ctrl-C, or until it\n"
+    "cannot be reached for a minute; its name and each title, as it is heard,\n"
+    "are printed. A dropped connection is tried again by itself.\n"
     "\n"
     "Exit status: 0 every file played; 1 a file could not be played, or the WAV\n"
     "output is one of the files; 64 bad usage; 130 stopped with Ctrl-C or SIGTERM.\n";
@@ -169,6 +175,44 @@ void Finish(wl::TMP3Player& player, const std::string& file, bool stop) {
     Guarded({}, [&] { player.Messages().ProcessMessages(); });
     player.OnEndPlay = nullptr;
     player.OnNextStarted = nullptr;
+    player.OnLiveNews = nullptr;
+}
+
+bool IsUrl(const std::string& name) {
+    std::string scheme = name.substr(0, 8);
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return scheme.rfind("http://", 0) == 0 || scheme.rfind("https://", 0) == 0;
+}
+
+// Connects to a station and opens it once its pre-buffer is full; false
+// (told) when it cannot be played.
+bool OpenStation(wl::TMP3Player& player, const std::string& url) {
+    std::unique_ptr<wl::TLiveSource> source;
+    try {
+        source = wl::OpenStation(url, "WINDOWS-1252");
+        source->Start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "wl-play: %s: %s\n", url.c_str(), e.what());
+        return false;
+    }
+    const auto result = wl::WaitForPrebuffer(*source, [] { return Interrupted(); }, nullptr);
+    if (result == wl::TPrebufferResult::Cancelled) return false;
+    if (result == wl::TPrebufferResult::List) {
+        std::fprintf(stderr, "wl-play: %s: the server sent a station list, not audio; play one of its stations\n",
+                     url.c_str());
+        return false;
+    }
+    if (result == wl::TPrebufferResult::Failed) {
+        std::fprintf(stderr, "wl-play: %s\n", source->Error().c_str());
+        return false;
+    }
+    try {
+        player.OpenStream(std::move(source), url);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "wl-play: %s: %s\n", url.c_str(), e.what());
+        return false;
+    }
+    return true;
 }
 
 // Plays files[index] and, without a gap, every following file the player can
@@ -177,13 +221,41 @@ Outcome PlayFrom(wl::TMP3Player& player, const std::vector<std::string>& files, 
                  bool& pulse) {
     const bool tty = ::isatty(STDOUT_FILENO) == 1;
     const std::string& file = files[index];
-    try {
-        player.SetFileName(file);  // opens
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "wl-play: %s: %s\n", file.c_str(), e.what());
-        return Outcome::Failed;
+    const bool station = IsUrl(file);
+    if (station) {
+        if (!OpenStation(player, file)) return Interrupted() ? Outcome::Interrupted : Outcome::Failed;
+    } else {
+        try {
+            player.SetFileName(file);  // opens
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "wl-play: %s: %s\n", file.c_str(), e.what());
+            return Outcome::Failed;
+        }
     }
     PrintFacts(player, file);
+    if (station) {
+        std::printf("  station: %s\n", player.Album().c_str());
+        std::fflush(stdout);
+        // Each title as it is heard; the buffer's and the connection's news on stderr.
+        player.OnLiveNews = [tty](wl::TMP3Player*, const wl::TLiveNews& n) {
+            switch (n.kind) {
+            case wl::TLiveNews::TKind::Title:
+                std::printf("%s  now: %s\n", tty ? "\n" : "", n.text.c_str());
+                std::fflush(stdout);
+                break;
+            case wl::TLiveNews::TKind::Buffering:
+                if (n.percent == 0)
+                    std::fprintf(stderr, "\nwl-play: buffering%s%s\n", n.text.empty() ? "" : ": ", n.text.c_str());
+                break;
+            case wl::TLiveNews::TKind::Reconnecting:
+            case wl::TLiveNews::TKind::Failed:
+                std::fprintf(stderr, "\nwl-play: %s\n", n.text.c_str());
+                break;
+            case wl::TLiveNews::TKind::Playing:
+                break;
+            }
+        };
+    }
     int64_t length = player.Length();
 
     bool ended = false;
@@ -194,7 +266,8 @@ Outcome PlayFrom(wl::TMP3Player& player, const std::vector<std::string>& files, 
     };
     // Seeking each file breaks the flow from one into the next.
     auto handOverNext = [&] {
-        player.SetNextFileName(o.seekSeconds == 0 && index + 1 < files.size() ? files[index + 1] : std::string());
+        const bool next = o.seekSeconds == 0 && !station && index + 1 < files.size() && !IsUrl(files[index + 1]);
+        player.SetNextFileName(next ? files[index + 1] : std::string());
     };
     int64_t lastShown = -1;
     player.OnNextStarted = [&](wl::TMP3Player*) {
@@ -231,7 +304,7 @@ Outcome PlayFrom(wl::TMP3Player& player, const std::vector<std::string>& files, 
             return Outcome::Failed;
         }
     }
-    if (o.seekSeconds > 0 && !Guarded(file, [&] { player.Seek(o.seekSeconds * 1000); })) {
+    if (o.seekSeconds > 0 && !station && !Guarded(file, [&] { player.Seek(o.seekSeconds * 1000); })) {
         Finish(player, file, true);
         return Outcome::Failed;
     }
@@ -249,11 +322,11 @@ Outcome PlayFrom(wl::TMP3Player& player, const std::vector<std::string>& files, 
             const int64_t pos = player.Position();
             if (tty && pos / 1000 != lastShown) {
                 lastShown = pos / 1000;
-                std::printf("\r  %s / %s ", Clock(pos).c_str(), Clock(length).c_str());
+                std::printf("\r  %s / %s ", Clock(pos).c_str(), station ? "live" : Clock(length).c_str());
                 std::fflush(stdout);
             } else if (!tty && pos / 10000 != lastShown) {
                 lastShown = pos / 10000;
-                std::printf("  %s / %s\n", Clock(pos).c_str(), Clock(length).c_str());
+                std::printf("  %s / %s\n", Clock(pos).c_str(), station ? "live" : Clock(length).c_str());
                 std::fflush(stdout);
             }
         });
