@@ -201,7 +201,9 @@ std::string TIcecastServer::MakeTrack(const std::string& name, double seconds, d
                                 " --tt " + ShellQuote(title) + " - " + ShellQuote(path) + " 2>&1";
     const CommandResult result = RunCommand(command);
     std::error_code ec;
-    if (result.exitCode != 0 || fs::file_size(path, ec) == 0 || ec) {
+    // (The exit status is lame's: a short file tells of a failed sox.)
+    const auto size = fs::file_size(path, ec);
+    if (result.exitCode != 0 || ec || static_cast<double>(size) < seconds * 128000 / 8 * 0.9) {
         if (why) *why = "could not make " + path + " (exit " + std::to_string(result.exitCode) + "): " + result.output;
         return {};
     }
