@@ -185,7 +185,10 @@ bool TIcecastServer::Available(std::string* why) {
         if (ProgramPath(program).empty()) missing += std::string(missing.empty() ? "" : ", ") + program;
     }
     if (missing.empty()) return true;
-    if (why) *why = "the streaming server tests need " + missing + " (Debian packages icecast2, ezstream, sox, lame)";
+    if (why) {
+        *why = "not installed: " + missing +
+               " (the streaming server tests need the Debian packages icecast2, ezstream, sox and lame)";
+    }
     return false;
 }
 

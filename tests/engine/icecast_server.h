@@ -3,26 +3,28 @@
 // temporary folder of its own.
 //
 // What the server answers (http://127.0.0.1:PORT):
-//   MOUNT              the stream (audio/mpeg); with "Icy-MetaData: 1" the
-//                      titles come in-band (icy-metaint), and icy-name,
-//                      icy-genre, icy-description and icy-br are sent
+//   MOUNT              the stream: audio/mpeg with icy-name, icy-genre,
+//                      icy-description and icy-br; asked for with
+//                      "Icy-MetaData: 1", with the titles in-band every
+//                      icy-metaint audio bytes
 //   MOUNT.m3u          a one-line playlist: the mount's URL
 //   MOUNT.xspf         an XSPF playlist: the mount's URL and current title
 //   MOUNT.vclt         the same as Vorbis-comment-like lines
 //   /status-json.xsl   the server's status (and the other pages of
 //                      /usr/share/icecast2/web, copied into the web root)
 //   /NAME              any file put there with PutWebFile (a .pls is sent
-//                      as audio/x-scpls, an .m3u as audio/x-mpegurl)
-//   anything else      404
+//                      as audio/x-scpls, an .m3u as audio/mpegurl: the
+//                      types of /etc/mime.types)
+//   anything else      404 (the mount too while no source feeds it)
 //
 // Titles: ezstream reads each file's ID3 tags and sends "ARTIST - TITLE"
 // when the file begins; icecast puts it into the next metadata block of
 // every listener, so a title change comes within about one metadata
-// interval of the new file's first audio. A new listener gets the current
-// title in its first metadata block. The stream carries each file's frames
-// as they are (the LAME Info frame included, the ID3 tags left out), paced
-// in real time; a new listener first gets a burst of the last burstSize
-// bytes.
+// interval after the new file's first audio. A new listener gets the
+// current title in its first metadata block. The stream carries each
+// file's frames as they are (the LAME Info frame included, the ID3 tags
+// left out), paced in real time; a new listener first gets a burst of the
+// last burstSize bytes.
 //
 // The processes run in process groups of their own, each under a small
 // guard process that ends them when the harness stops them or when the test
@@ -128,7 +130,7 @@ public:
     // is live. (ezstream 1.0.2 does not get back to a server that stayed
     // away over one of its reconnect attempts, so it is not left to retry.)
     bool StartServerAgain();
-    // Stops both programs (the destructor does too).
+    // Stops both programs (the destructor does too); StartServerAgain may follow.
     void Stop();
 
     // Whether the source program still runs (false once a playlist without
