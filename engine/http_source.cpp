@@ -176,8 +176,6 @@ struct THttpSource::TConnection {
 };
 
 THttpSource::THttpSource(std::string url, THttpOptions options) : url_(std::move(url)), options_(std::move(options)) {
-    GlobalInit();
-    multi_ = curl_multi_init();
     stateText_ = "Connecting to " + url_ + "…";
 }
 
@@ -185,9 +183,9 @@ THttpSource::~THttpSource() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
+        if (multi_ != nullptr) curl_multi_wakeup(multi_);
     }
     cv_.notify_all();
-    if (multi_ != nullptr) curl_multi_wakeup(multi_);
     if (thread_.joinable()) thread_.join();
     if (multi_ != nullptr) curl_multi_cleanup(multi_);
 }
@@ -211,14 +209,25 @@ void THttpSource::Restart() {
         error_.clear();
         state_ = TLiveState::Connecting;
         stateText_ = "Connecting to " + url_ + "…";
+        if (multi_ != nullptr) curl_multi_wakeup(multi_);
     }
     cv_.notify_all();
-    if (multi_ != nullptr) curl_multi_wakeup(multi_);
 }
 
 // ---------------------------------------------------------------- the thread
 
 void THttpSource::Run() {
+    // The library's set-up (TLS included) happens here, not on the caller's thread.
+    GlobalInit();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        multi_ = curl_multi_init();
+        if (multi_ == nullptr) {
+            error_ = url_ + ": the network library could not start";
+            SetState(TLiveState::Failed, {});
+            return;
+        }
+    }
     size_t attempt = 0;
     std::optional<Clock::time_point> failingSince;
     for (;;) {
@@ -289,7 +298,11 @@ void THttpSource::Run() {
             }
         }
         Notify();
-        if (WaitOrWake(generation, delay)) continue;
+        if (WaitOrWake(generation, delay)) {
+            attempt = 0;
+            failingSince.reset();
+            continue;
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         if (generation == generation_) {
             SetState(TLiveState::Reconnecting, "Reconnecting (attempt " + std::to_string(attempt) + "): " + problem);
@@ -397,7 +410,13 @@ THttpSource::TOutcome THttpSource::Classify(TConnection& c, int curlResult) {
             c.finalState = TLiveState::Failed;
             return TOutcome::Final;
         case CURLE_UNSUPPORTED_PROTOCOL:
+            c.problem = "only http:// and https:// addresses can be played";
+            c.finalState = TLiveState::Failed;
+            return TOutcome::Final;
         case CURLE_URL_MALFORMAT:
+            c.problem = "this is not a valid address";
+            c.finalState = TLiveState::Failed;
+            return TOutcome::Final;
         case CURLE_NOT_BUILT_IN:
         case CURLE_PEER_FAILED_VERIFICATION:
         case CURLE_SSL_CACERT_BADFILE:

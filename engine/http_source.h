@@ -127,7 +127,7 @@ private:
 
     const std::string url_;
     const THttpOptions options_;
-    void* multi_ = nullptr;  // the curl multi handle
+    void* multi_ = nullptr;  // the curl multi handle, made by the thread (under the mutex)
     std::thread thread_;
 
     mutable std::mutex mutex_;
