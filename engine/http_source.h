@@ -19,8 +19,10 @@
 // within about 100 ms whatever the transfer is doing (looking the name up,
 // connecting to a host that never answers, waiting for the reader).
 //
-// Passed breaks are forgotten: a reader that goes back across one after
-// PassBreak reads on over it.
+// The pre-buffer is a second of the station's icy-br, else of the first
+// frame's bitrate, within 8..64 KB (64 KB while neither is known). Passed
+// breaks are forgotten: a reader that goes back across one after PassBreak
+// reads on over it.
 #pragma once
 
 #include <condition_variable>
