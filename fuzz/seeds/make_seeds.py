@@ -99,7 +99,7 @@ def icy_body(interval, seed, audio, blocks):
 frames = (b"\xFF\xFB\x90\x44" + bytes(413)) * 3
 put("fuzz_icy", "titles", icy_body(64, 7, frames[:400], [
     b"StreamTitle='Artist - Song';StreamUrl='';", b"",
-    b"StreamTitle='Rock 'n' Roll; Part 2';StreamUrl='http://x/';", b"StreamTitle='';"]))
+    b"StreamTitle='Rock 'n' Roll; Vol. 2';StreamUrl='http://x/';", b"StreamTitle='';"]))
 put("fuzz_icy", "cp1252-title", icy_body(16, 3, bytes(range(64)), [
     b"StreamTitle='Mot\xF6rhead \x80\x81';", b"StreamTitle='No ending\0\0", b"StreamUrl='x';StreamTitle='It''s';"]))
 put("fuzz_icy", "garbage-block", bytes([32, 9]) + bytes(32) + b"\xFF" + bytes((k * 37 + 11) & 0xFF for k in range(4080)) +

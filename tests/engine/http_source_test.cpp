@@ -73,7 +73,7 @@ TEST(HttpSource, TitlesComeWithTheirAudioPositions) {
         reply.contentLength = true;
         reply.metaInterval = interval;
         reply.metadata = {"StreamTitle='One';StreamUrl='';", "StreamTitle='One';", "",
-                          "StreamTitle='Rock 'n' Roll; Part 2';", "", "StreamTitle='';"};
+                          "StreamTitle='Rock 'n' Roll; Vol. 2';", "", "StreamTitle='';"};
         reply.garbageBlock = interval < 100 ? -1 : 4;  // 4 KB of garbage dripped would take long
         reply.dripMs = interval < 100 ? 1 : 0;
         server.Script("/titles", {reply});
@@ -89,7 +89,7 @@ TEST(HttpSource, TitlesComeWithTheirAudioPositions) {
         EXPECT_EQ(titles[0].position, interval);
         EXPECT_EQ(titles[0].title, "One");
         EXPECT_EQ(titles[1].position, 4 * interval);
-        EXPECT_EQ(titles[1].title, "Rock 'n' Roll; Part 2");
+        EXPECT_EQ(titles[1].title, "Rock 'n' Roll; Vol. 2");
         EXPECT_EQ(titles[2].position, 6 * interval);
         EXPECT_EQ(titles[2].title, "");
         EXPECT_TRUE(source.TakeTitles().empty());

@@ -88,7 +88,7 @@ TEST(IcyTitle, ParsesTitlesWithQuotesSemicolonsAndNoEnding) {
         std::optional<std::string> title;
     } cases[] = {
         {"StreamTitle='Artist - Song';StreamUrl='';\0\0\0"s, "Artist - Song"},
-        {"StreamTitle='Rock 'n' Roll; Part 2';StreamUrl='';", "Rock 'n' Roll; Part 2"},
+        {"StreamTitle='Rock 'n' Roll; Vol. 2';StreamUrl='';", "Rock 'n' Roll; Vol. 2"},
         {"StreamTitle='It's'; StreamUrl='http://x/';", "It's"},
         {"StreamTitle='A';B';\0\0"s, "A';B"},
         {"StreamTitle='';\0\0\0\0"s, ""},
