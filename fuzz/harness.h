@@ -16,5 +16,6 @@ void PlayerWalkInput(const uint8_t* data, size_t size);
 void Id3TextInput(const uint8_t* data, size_t size);
 void M3uInput(const uint8_t* data, size_t size);
 void SettingsInput(const uint8_t* data, size_t size);
+void IcyInput(const uint8_t* data, size_t size);
 
 }  // namespace wl::fuzz

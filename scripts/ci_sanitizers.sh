@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The sanitizer and fuzzing part of CI, after the plain build and tests:
 #   1. clang with AddressSanitizer and UndefinedBehaviorSanitizer (and the
-#      fuzzers' coverage instrumentation): the whole test suite, then all seven
+#      fuzzers' coverage instrumentation): the whole test suite, then all eight
 #      fuzz targets for FUZZ_SECONDS (default 60) each on their kept corpora,
 #      four at a time (two rounds: about 2 minutes at the default);
-#   2. gcc with ThreadSanitizer: the threading, output and player tests.
+#   2. gcc with ThreadSanitizer: the threading, output, player and radio source
+#      tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${WL_JOBS:-$(nproc)}
@@ -26,4 +27,4 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWL_SANITIZ
 cmake --build build-tsan -j "$jobs" --target wl_engine_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan \
   --output-on-failure -j "$jobs" \
-  -R '^(Thread|Mutex|Event|SoundOut|SoundDevice|PulseIntegration|Player|MessageQueue|Gapless|ReplayGain)'
+  -R '^(Thread|Mutex|Event|SoundOut|SoundDevice|PulseIntegration|Player|MessageQueue|Gapless|ReplayGain|HttpSource)'

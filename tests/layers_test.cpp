@@ -1,7 +1,8 @@
 // Every #include of the tree against cmake/layers.txt: a file may include its
 // own layer and those its line names, Qt only where the line says "qt" (or,
 // with "qtcore", only headers that QtCore's include folder holds), the sound
-// library only in the file named by "pulse=".
+// library only in the file named by "pulse=", the HTTP library only in the
+// file named by "curl=".
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -22,6 +23,7 @@ struct Layer {
     bool qt = false;
     std::string pulseFile;
     bool qtCoreOnly = false;
+    std::string curlFile;
 };
 
 // QtCore's own headers ("QObject", "QtCore/qstring.h"); empty when unknown.
@@ -49,6 +51,8 @@ std::map<std::string, Layer> ReadTable(const fs::path& file) {
                 layer.qt = layer.qtCoreOnly = true;
             } else if (word.rfind("pulse=", 0) == 0) {
                 layer.pulseFile = word.substr(6);
+            } else if (word.rfind("curl=", 0) == 0) {
+                layer.curlFile = word.substr(5);
             } else {
                 layer.uses.insert(word);
             }
@@ -81,6 +85,7 @@ std::vector<std::string> Offences(const std::string& layerName, const std::map<s
             found.push_back(where + " (QtCore only in " + layerName + ")");
         }
         if (top == "pulse" && relative != layer.pulseFile) found.push_back(where + " (the sound library's headers)");
+        if (top == "curl" && relative != layer.curlFile) found.push_back(where + " (the HTTP library's headers)");
     }
     return found;
 }
@@ -110,22 +115,28 @@ TEST(Layers, NoFileIncludesAHigherLayer) {
 TEST(Layers, CatchesEachKindOfOffence) {
     std::map<std::string, Layer> table;
     table["decoder"] = {};
-    table["engine"] = {{"decoder"}, false, "engine/pulse.cpp"};
-    table["app"] = {{"decoder", "engine"}, true, ""};
+    table["engine"] = {{"decoder"}, false, "engine/pulse.cpp", false, "engine/http.cpp"};
+    table["app"] = {{"decoder", "engine"}, true, "", false, ""};
     std::istringstream decoder("#include \"decoder/a.h\"\n#include <vector>\n#include \"engine/b.h\"\n#include <QString>\n");
     const auto d = Offences("decoder", table, "decoder/x.cpp", decoder);
     ASSERT_EQ(d.size(), 2u);
     EXPECT_NE(d[0].find("decoder/x.cpp:3: engine/b.h"), std::string::npos) << d[0];
     EXPECT_NE(d[1].find("no Qt"), std::string::npos) << d[1];
-    std::istringstream engine("#  include <pulse/pulseaudio.h>\n#include \"app/form.h\"\n");
-    EXPECT_EQ(Offences("engine", table, "engine/other.cpp", engine).size(), 2u);
-    std::istringstream pulse("#include <pulse/pulseaudio.h>\n#include \"decoder/a.h\"\n");
-    EXPECT_TRUE(Offences("engine", table, "engine/pulse.cpp", pulse).empty());
+    std::istringstream engine("#  include <pulse/pulseaudio.h>\n#include \"app/form.h\"\n#include <curl/curl.h>\n");
+    const auto e = Offences("engine", table, "engine/other.cpp", engine);
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_NE(e[2].find("engine/other.cpp:3: curl/curl.h (the HTTP library"), std::string::npos) << e[2];
+    std::istringstream pulse("#include <pulse/pulseaudio.h>\n#include \"decoder/a.h\"\n#include <curl/curl.h>\n");
+    const auto p0 = Offences("engine", table, "engine/pulse.cpp", pulse);
+    ASSERT_EQ(p0.size(), 1u);
+    EXPECT_NE(p0[0].find("HTTP library"), std::string::npos) << p0[0];
+    std::istringstream http("#include <curl/curl.h>\n#include \"decoder/a.h\"\n");
+    EXPECT_TRUE(Offences("engine", table, "engine/http.cpp", http).empty());
     std::istringstream app("#include <QWidget>\n#include \"engine/b.h\"\n#include \"gtest/gtest.h\"\n");
     EXPECT_TRUE(Offences("app", table, "app/w.cpp", app).empty());
 
     if (kQtCoreDir.empty()) GTEST_SKIP() << "QtCore's headers were not found: the qtcore rule is not checked";
-    table["playback"] = {{"engine"}, true, "", true};
+    table["playback"] = {{"engine"}, true, "", true, ""};
     std::istringstream playback("#include <QObject>\n#include <QtCore/qstring.h>\n#include <QWidget>\n#include <QtGui/QColor>\n");
     const auto p = Offences("playback", table, "playback/c.cpp", playback);
     ASSERT_EQ(p.size(), 2u);

@@ -48,6 +48,7 @@ TEST(FuzzRegressions, FrameHeader) { Replay("fuzz_frame_header", wl::fuzz::Frame
 TEST(FuzzRegressions, MediaInfo) { Replay("fuzz_media_info", wl::fuzz::MediaInfoInput); }
 TEST(FuzzRegressions, PlayerWalk) { Replay("fuzz_player_walk", wl::fuzz::PlayerWalkInput); }
 TEST(FuzzRegressions, Id3Text) { Replay("fuzz_id3_text", wl::fuzz::Id3TextInput); }
+TEST(FuzzRegressions, Icy) { Replay("fuzz_icy", wl::fuzz::IcyInput); }
 #endif
 
 }  // namespace
