@@ -1,6 +1,8 @@
 // Live streams: waiting for bytes instead of ending, breaks of reconnection,
 // titles told when heard, and resuming live after a long pause.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "engine/mp3_player.h"
 
@@ -10,6 +12,12 @@ namespace {
 // Bytes kept ahead of each frame decoded: more than the longest frame (a
 // free-format Layer I/II frame stays below 4 KB) and its next header.
 constexpr int32_t kLiveAhead = 8192;
+// Short of bytes, the output counts as run dry with this little queued, and
+// its partly filled buffer is queued with less than this.
+constexpr int64_t kLiveDryMs = 20;
+constexpr int64_t kLiveFlushMs = 600;
+// How often a step short of bytes looks again while the output plays.
+constexpr auto kLivePoll = std::chrono::milliseconds(20);
 
 }  // namespace
 
@@ -52,7 +60,7 @@ void TMP3Player::DeliverLiveNews() {
     }
 }
 
-bool TMP3Player::LiveReady() {
+TMP3Player::TLiveStep TMP3Player::LiveReady() {
     TLiveSource& s = *live_;
     TMPSimpleEvent& run = thread_->RunEvent();
     // Waiting for arrivals from the start: one that comes while we look is
@@ -62,7 +70,7 @@ bool TMP3Player::LiveReady() {
     const auto go = [&] {
         liveWaiting_.store(false);
         run.SetEvent();
-        return true;
+        return TLiveStep::Decode;
     };
     const auto topUp = [&] {
         while (reader_.Count() < kLiveAhead) {
@@ -101,7 +109,7 @@ bool TMP3Player::LiveReady() {
                 PostLive({TLiveNews::TKind::Buffering, percent,
                           state == TLiveState::Reconnecting ? s.StateText() : std::string()});
             }
-            return false;
+            return TLiveStep::Wait;
         }
         liveBuffering_ = false;
         liveShownPercent_ = -1;
@@ -113,14 +121,33 @@ bool TMP3Player::LiveReady() {
         topUp();
     }
     if (reader_.Count() >= kLiveAhead || !more) return go();
-    // An underrun: what the output holds plays out, then the buffer fills again.
+    // Short of bytes. While the output has sound queued this is no underrun:
+    // the step looks again in a moment (or at the next arrival). A partly
+    // filled buffer is queued before the device could run dry waiting for it.
+    {
+        std::lock_guard<TMPSimpleMutex> out(outputLock_);
+        try {
+            playedBytes_ += output_->GetDoneBytes();
+        } catch (const std::exception&) {
+        }
+        LiveHeard();
+        const int64_t perMs = std::max<int64_t>(int64_t{sampleRate_} * channels_ * 2 / 1000, 1);
+        const int64_t queuedMs = (writtenBytes_ - playedBytes_) / perMs;
+        if (queuedMs > kLiveDryMs) {
+            if (queuedMs < kLiveFlushMs) output_->Flush();
+            liveWaiting_.store(false);
+            run.SetEvent();
+            return TLiveStep::Poll;
+        }
+    }
+    // An underrun: the output has played all it had; the buffer fills again.
     liveBuffering_ = true;
     liveShownPercent_ = 0;
     PostLive({TLiveNews::TKind::Buffering, 0, state == TLiveState::Reconnecting ? s.StateText() : std::string()});
-    std::lock_guard<TMPSimpleMutex> out(outputLock_);
-    output_->Flush();
-    return false;
+    return TLiveStep::Wait;
 }
+
+void TMP3Player::LivePoll() { std::this_thread::sleep_for(kLivePoll); }
 
 void TMP3Player::LiveStamp(int64_t frameEnd) {
     if (liveTitles_.empty() || liveTitles_.front().position >= frameEnd) return;

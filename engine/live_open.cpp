@@ -6,7 +6,15 @@
 #include <memory>
 #include <mutex>
 
+#include "engine/http_source.h"
+
 namespace wl {
+
+std::unique_ptr<TLiveSource> OpenStation(const std::string& url, const std::string& codePage) {
+    THttpOptions options;
+    if (!codePage.empty()) options.codePage = codePage;
+    return std::make_unique<THttpSource>(url, std::move(options));
+}
 
 TPrebufferResult WaitForPrebuffer(TLiveSource& source, const std::function<bool()>& cancelled,
                                   const std::function<void(int percent)>& progress) {

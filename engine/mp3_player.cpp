@@ -241,6 +241,13 @@ void TMP3Player::OpenStream(std::unique_ptr<TStream> stream, const std::string& 
             pcm_ = reinterpret_cast<uint8_t*>(pcmStorage_.get());
             info_.Attach(&reader_);
             AnalyzeStream(reader_, info_, *decoder_, facts);
+            if (live_) {
+                // A header frame at a station's start tells of the track that
+                // was starting, not of the stream: nothing is trimmed or ended.
+                facts.trimStart = 0;
+                facts.musicSamples = 0;
+                facts.totalPcmBytes = 0;
+            }
             walk_.Assign(&reader_, decoder_.get(), facts);
             pcmPending_ = 0;
         }

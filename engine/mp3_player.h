@@ -302,9 +302,12 @@ private:
     void ApplyGain(double linear);   // output lock held
 
     // Live streams (live.cpp).
-    // Decode lock held: true when a frame may be decoded now; otherwise the
-    // step waits (underrun, break) with the run event reset.
-    bool LiveReady();
+    // Decode lock held: whether a frame may be decoded now; Wait: the step
+    // waits for bytes (run event reset); Poll: short of bytes while the output
+    // plays, the step looks again after LivePoll (without the lock).
+    enum class TLiveStep : uint8_t { Decode, Wait, Poll };
+    TLiveStep LiveReady();
+    static void LivePoll();
     void LiveStamp(int64_t frameEnd);   // decode lock held: titles up to the frame just decoded
     void LiveHeard();                   // output lock held: titles now heard go to the host
     void PostLive(TLiveNews news);

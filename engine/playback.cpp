@@ -34,7 +34,13 @@ void TMP3Player::PlaybackStep() {
                 run.ResetEvent();
                 return;
             }
-            if (!LiveReady()) return;
+            const TLiveStep step = LiveReady();
+            if (step == TLiveStep::Poll) {
+                decode.unlock();
+                LivePoll();
+                return;
+            }
+            if (step == TLiveStep::Wait) return;
         }
         if (walk_.AudioUsedUp()) {
             if (SwitchToNext()) return;

@@ -536,7 +536,10 @@ void TPlaybackController::OpenStationOnPlayer(TMP3Player& p, const TOpenRequest&
         }
         return fail(QStringLiteral("Cannot play %1: %2").arg(request.name, ErrorText(error)));
     }
-    Report([this, g, facts = FactsOf(p, request.path, request.path)] { Started(g, facts); });
+    Report([this, g, facts = FactsOf(p, request.path, request.path)] {
+        Started(g, facts);
+        LiveNews(g, {TLiveNews::TKind::Playing, 100, {}});  // the pre-buffer's status ends
+    });
 }
 
 void TPlaybackController::LiveNews(uint64_t generation, const TLiveNews& news) {
@@ -868,6 +871,8 @@ TTrackInfo TPlaybackController::Track() const {
         t.Genre = facts_.Genre;
         t.Track = facts_.Track;
         if (facts_.LengthMs > 0) t.LengthMs = facts_.LengthMs;
+        // A station that has told no title yet goes by its name.
+        if (facts_.Live && facts_.TagTitle.isEmpty() && !facts_.Station.isEmpty()) t.Title = facts_.Station;
     }
     if (t.Title.isEmpty()) t.Title = TitleFromPath(item.Path);
     return t;
