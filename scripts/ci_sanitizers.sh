@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The sanitizer and fuzzing part of CI, after the plain build and tests:
 #   1. clang with AddressSanitizer and UndefinedBehaviorSanitizer (and the
-#      fuzzers' coverage instrumentation): the whole test suite, then all seven
+#      fuzzers' coverage instrumentation): the whole test suite, then all eight
 #      fuzz targets for FUZZ_SECONDS (default 60) each on their kept corpora,
 #      four at a time (two rounds: about 2 minutes at the default);
 #   2. gcc with ThreadSanitizer: the threading, output and player tests.

@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Writes the seed inputs of the playlist, settings and tag-text targets into
-the folder given (one sub-folder per target), the kinds of files the test
-suite builds: playlists in UTF-8 with and without a byte-order mark, Latin-1,
-CR LF / LF / CR line ends, file: URLs and Windows paths; wl.ini records (whole,
-cut short, with a folder) and wavelantern.conf files; ID3v2 frame bodies in
-every text encoding, with byte-order marks, odd lengths and descriptions."""
+"""Writes the seed inputs of the playlist, station list, settings and tag-text
+targets into the folder given (one sub-folder per target), the kinds of files
+the test suite builds: playlists in UTF-8 with and without a byte-order mark,
+Latin-1, CR LF / LF / CR line ends, file: URLs and Windows paths; .pls, .m3u
+and .xspf station lists (keys in any order and case, #EXTINF titles, XML
+entities and CDATA, relative locations, a damaged document, a web page);
+wl.ini records (whole, cut short, with a folder) and wavelantern.conf files;
+ID3v2 frame bodies in every text encoding, with byte-order marks, odd lengths
+and descriptions."""
 import os
 import struct
 import sys
@@ -81,3 +84,32 @@ put("fuzz_id3_text", "tt2-22", cfg("TIT2", 2) + b"\x00Old tag")
 put("fuzz_id3_text", "wxxx-ext", cfg("WXXX", 3, 0x40) + b"\x00desc\x00http://example.org/")
 put("fuzz_id3_text", "uslt", cfg("USLT", 4) + b"\x03eng\x00line one\nline two")
 put("fuzz_id3_text", "tyer-cp1252", cfg("TYER") + b"\x00\x80\x81\x8d\x8f\x90\x9d\x9f 2001")
+
+# Station lists: the first byte says what the body is said to be (low three
+# bits: nothing, .pls, .m3u8, an .xspf URL, the pls, m3u and xspf content
+# types, text/html) and the base (bits 3-4: a folder, a list's URL, none, /).
+def said(hint, base=0):
+    return bytes([hint | (base << 3)])
+
+
+put("fuzz_station_list", "pls-crlf-bom", said(1) +
+    b"\xEF\xBB\xBF[playlist]\r\nNumberOfEntries=3\r\nFile1=http://radio.example/stream\r\nTitle1=Radio One\r\n"
+    b"Length1=-1\r\nfile3=https://radio.example:8443/hi.mp3\r\nTITLE3=Caf\xe9\r\nFile2=Music\\a.mp3\r\nVersion=2\r\n")
+put("fuzz_station_list", "pls-remote-relative", said(4, 1) +
+    b"[playlist]\nFile1=stream.mp3\nFile2=/abs/path.mp3\nFile3=file:///etc/x.mp3\nFile4=mms://old\nFile1=live\n")
+put("fuzz_station_list", "m3u-extinf", said(5) +
+    b"#EXTM3U\n#PLAYLIST:My stations\n#EXTINF:-1 tvg-name=\"a,b\",News \xc3\xa4\nhttp://news.example/live\n"
+    b"#EXTINF:215,Song\nsong.mp3\nHTTP://UPPER.example/X\n")
+put("fuzz_station_list", "urls-only", said(0, 2) + b"http://a.example/1\r\n\r\nhttps://b.example/2?x=1&y=2\r\n")
+put("fuzz_station_list", "xspf-entities", said(6) +
+    b"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE playlist [<!ENTITY st \"Station\">]>\n"
+    b"<playlist version=\"1\" xmlns=\"http://xspf.org/ns/0/\"><title>List &amp; more</title><trackList>"
+    b"<track><location>http://x.example/a?b=1&amp;c=2</location><title>&st; <![CDATA[<One>]]></title>"
+    b"<creator>C</creator><album>A</album><duration>5000</duration></track>"
+    b"<track><location>file:///music/a%20b.mp3</location><location>http://mirror/</location></track>"
+    b"<track><location>rel/My%20Song.mp3</location><extension application=\"x\"><y/></extension></track>"
+    b"</trackList></playlist>\n")
+put("fuzz_station_list", "xspf-latin1-damaged", said(3, 1) +
+    b"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><playlist><trackList><track><location>a.mp3</location>"
+    b"<title>\xe9t\xe9</title></track><track><location>b")
+put("fuzz_station_list", "html", said(7) + b"<!DOCTYPE html><html><body>Not found</body></html>")
