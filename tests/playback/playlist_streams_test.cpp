@@ -1,6 +1,6 @@
 // Stream entries in the playlist: URLs added, named and kept verbatim
-// through the playlist files; station list files read into the list; an
-// entry replaced by the stations of the list it named; a full list told.
+// through the playlist files; an entry replaced by the stations of the list
+// it named; a full list told.
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "playback/playlist_model.h"
-#include "playback/station_list.h"
 
 namespace wl::test {
 
@@ -67,34 +66,6 @@ TEST(PlaylistStreams, UrlsAreEntriesKeptVerbatimThroughTheFiles) {
     PlaylistModel again;
     again.Load(own);
     EXPECT_EQ(again.Paths(), list.Paths());
-}
-
-// .pls and .xspf files add their stations with their titles; what was left
-// out, and a file of no use, are told.
-TEST(PlaylistStreams, StationListFilesAreReadWithTheirTitles) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString pls = dir.path() + "/radio.pls";
-    ASSERT_TRUE(Write(pls, "[playlist]\nFile2=song.mp3\nFile1=http://a.example/\nTitle1=Radio A\nFile3=mms://x/\n"
-                           "File4=notes.txt\n"));
-    const QString xspf = dir.path() + "/mix.xspf";
-    ASSERT_TRUE(Write(xspf, "<playlist><trackList><track><location>http://b.example/</location><title>B</title>"
-                            "</track></trackList></playlist>"));
-    const QString bad = dir.path() + "/bad.xspf";
-    ASSERT_TRUE(Write(bad, "<html></html>"));
-
-    QStringList notices;
-    PlaylistModel list;
-    Collect(list, notices);
-    EXPECT_EQ(list.ReadList(pls), 2);
-    EXPECT_EQ(list.ReadList(xspf), 1);
-    EXPECT_EQ(list.ReadList(bad), 0);
-    EXPECT_EQ((QStringList{"http://a.example/", dir.path() + "/song.mp3", "http://b.example/"}), list.Paths());
-    EXPECT_EQ((QStringList{"1. Radio A", "2. song", "3. B"}), (QStringList{list.Label(0), list.Label(1), list.Label(2)}));
-    ASSERT_EQ(notices.size(), 2);
-    EXPECT_EQ(notices[0],
-              "radio.pls: 1 entry left out: not an http or https stream or a file; 1 entry left out: not MP3 files");
-    EXPECT_EQ(notices[1], "bad.xspf: not a station list (.pls, .m3u or .xspf)");
 }
 
 // The stations of a list take the place of the entry that named it: numbers,
