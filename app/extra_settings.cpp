@@ -130,6 +130,30 @@ public:
         return fallback;
     }
 
+    // A code page for 8-bit text: a name of letters, digits and "-_.:" that
+    // the converter knows and that reads ASCII as ASCII (so no UTF-16 or
+    // EBCDIC). Empty gives the default silently.
+    QString CodePage(const char* key, const QString& fallback) {
+        const auto found = ini_.constFind(QLatin1String(key));
+        if (found == ini_.cend()) return fallback;
+        const QString name = found->trimmed();
+        if (name.isEmpty()) return fallback;
+        bool ok = name.size() <= 40;
+        for (QChar c : name) {
+            ok = ok && c.unicode() < 0x80 &&
+                 (c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('_') || c == QLatin1Char('.') ||
+                  c == QLatin1Char(':'));
+        }
+        if (ok) {
+            QStringDecoder decoder(name.toLatin1().constData(), QStringDecoder::Flag::Stateless);
+            static const QByteArray kAscii = QByteArrayLiteral("Radio 1-2_x.Y:z");
+            ok = decoder.isValid() && QString(decoder(kAscii)) == QLatin1String(kAscii) && !decoder.hasError();
+        }
+        if (ok) return name;
+        ++bad_;
+        return fallback;
+    }
+
 private:
     const TIni& ini_;
     int& bad_;
@@ -155,6 +179,7 @@ TExtraSettingsDamage TExtraSettings::Load(const QString& path) {
     ResumeVolume = static_cast<int>(s.Int("Resume/Volume", -1, 100, ResumeVolume));
     ResumeWasPlaying = s.Bool("Resume/WasPlaying", ResumeWasPlaying);
     OutputDevice = s.Name("Output/Device", OutputDevice);
+    TitleCodePage = s.CodePage("Radio/TitleCodePage", TitleCodePage);
     return damage;
 }
 
@@ -175,6 +200,8 @@ QByteArray TExtraSettings::Encode() const {
     out += "WasPlaying=" + Bool(ResumeWasPlaying) + "\n";
     out += "\n[Output]\n";
     out += "Device=" + OutputDevice.toLatin1() + "\n";
+    out += "\n[Radio]\n";
+    out += "TitleCodePage=" + TitleCodePage.toLatin1() + "\n";
     return out;
 }
 

@@ -8,6 +8,8 @@
 //   [ReplayGain] Mode (0 off, 1 track, 2 album), PreampDb (-12..12), PreventClipping
 //   [Resume]     Entry, PositionMs, Volume, WasPlaying
 //   [Output]     Device (a sink name; empty: the default sink)
+//   [Radio]      TitleCodePage (the 8-bit code page of station titles that
+//                are not valid UTF-8; empty or unknown: WINDOWS-1252)
 #pragma once
 
 #include <QString>
@@ -45,6 +47,10 @@ public:
     bool ResumeWasPlaying = false;
     // The sound server's sink to play on (its name); empty: the default one.
     QString OutputDevice;
+    // Station titles that are not valid UTF-8 are read in this code page (a
+    // name QStringDecoder knows, for an ASCII-compatible 8-bit encoding).
+    static constexpr const char* kDefaultTitleCodePage = "WINDOWS-1252";
+    QString TitleCodePage = QString::fromLatin1(kDefaultTitleCodePage);
 
     // Replaces every field with what `path` holds (defaults for the rest).
     TExtraSettingsDamage Load(const QString& path);

@@ -19,6 +19,7 @@
 #include "app/form2.h"
 #include "app/image_widget.h"
 #include "playback/playlist_names.h"
+#include "playback/station_list.h"
 #include "app/single_instance.h"
 #include "controls/ex_track_bar.h"
 #include "controls/vu_meter.h"
@@ -262,10 +263,10 @@ void TForm1::FormShow() {
         lastHandOffMs_ = ProcessStartMs();  // starts right after this one append their files
         ClearPlaylist();
         const QString& first = Arguments.first();
-        if (Arguments.size() == 1 && IsPlaylistPath(first)) {
+        if (Arguments.size() == 1 && IsStationListPath(first) && !IsStreamUrl(first)) {
             // Relative entries of the playlist name files beside it.
             QDir::setCurrent(QFileInfo(first).absolutePath());
-            ReadM3U(first);
+            ReadList(first);
         } else {
             for (const QString& argument : Arguments) AddEntry(argument);
         }

@@ -249,6 +249,9 @@ public:
     void playfile();
     void FinishAdding(int rowsBefore);
     void ReadM3U(const QString& path);  // adds the playlist's entries
+    // Adds the entries of any list file the player reads (".m3u", ".m3u8",
+    // ".pls", ".xspf"); what could not be used shows in the status line.
+    void ReadList(const QString& path);
     void RemoveSelectedRows();          // "-File"
     void PlayNext();      // "Next" (Image12)
     void PlayPrevious();  // "Last" (Image11)
@@ -301,6 +304,14 @@ public:
     void SpeedButton25Click();             // "-All"
     void SpeedButton26Click();             // "Load"
     void SpeedButton27Click();             // "Save"
+    // "+URL": a small dialog (opened, not run) asks for a stream's or a
+    // station list's URL; Enter adds it and plays it (AddStreamUrl).
+    void UrlButtonClick();
+    // Adds `text` (trimmed) as an entry and plays it; an invalid URL (not
+    // http or https, no host) leaves the list alone and says why in the
+    // status line. True when it was added.
+    bool AddStreamUrl(const QString& text);
+    QToolButton* UrlButton = nullptr;      // "+URL"
     void ScrollButtonClick(int button);    // SpeedButton28 .. SpeedButton33
     void sg1DblClick();                    // double-click or Enter in the grid
     int TopRow() const;                    // the grid's first visible row

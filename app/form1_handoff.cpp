@@ -8,6 +8,7 @@
 #include "app/single_instance.h"
 #include "playback/m3u.h"
 #include "playback/playlist_names.h"
+#include "playback/station_list.h"
 
 namespace wl {
 
@@ -21,16 +22,22 @@ void TForm1::HandOver(const QStringList& arguments, int64_t startedMs) {
     const QString& first = arguments.first();
     const int before = RowsBeforeAdding();
 
-    if (arguments.size() == 1 && IsPlaylistPath(first)) {
-        if (ReadPlaylistFile(first, true).isEmpty()) {
-            ShowError("No entries in " + QFileInfo(first).fileName());
+    if (arguments.size() == 1 && IsStationListPath(first) && !IsStreamUrl(first)) {
+        if (IsPlaylistPath(first)) {
+            if (ReadPlaylistFile(first, true).isEmpty()) {
+                ShowError("No entries in " + QFileInfo(first).fileName());
+                return;
+            }
+        } else if (const TStationList stations = ReadStationListFile(first); stations.Entries.empty()) {
+            // The list stays as it is.
+            ShowError(QFileInfo(first).fileName() + ": " + stations.Error);
             return;
         }
         lastHandOffMs_ = startedMs;
         ClearPlaylist();
         // Relative entries of the playlist name files beside it.
         QDir::setCurrent(QFileInfo(first).absolutePath());
-        ReadM3U(first);
+        ReadList(first);
         StartFirstEntry();
         return;
     }
@@ -38,8 +45,8 @@ void TForm1::HandOver(const QStringList& arguments, int64_t startedMs) {
     QStringList files;
     QStringList left;  // the other arguments' names
     for (const QString& argument : arguments) {
-        if (IsMp3Path(argument)) {
-            files.append(argument);
+        if (PlaylistModel::Playable(argument)) {
+            files.append(argument);  // an MP3 file or a stream URL
         } else {
             left.append(QFileInfo(argument).fileName());
         }

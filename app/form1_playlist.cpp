@@ -20,6 +20,7 @@
 #include "controls/vu_meter.h"
 #include "playback/m3u.h"
 #include "playback/playlist_names.h"
+#include "playback/station_list.h"
 
 namespace wl {
 
@@ -93,6 +94,10 @@ void TForm1::HookPlaylist() {
         const QString text = SkippedLinesText(count);
         ShowError(errorShown_ && StartupTicks == 0 ? StatusText + QStringLiteral(". ") + text : text);
     });
+    // A list file that could not be used, entries left out, a full list.
+    connect(&Playlist, &PlaylistModel::Notice, this, [this](const QString& text) {
+        ShowError(errorShown_ && StartupTicks == 0 ? StatusText + QStringLiteral(". ") + text : text);
+    });
     connect(&Playlist, &PlaylistModel::Cleared, this, [this] {
         if (sg1) {
             sg1->setRowCount(1);
@@ -145,6 +150,12 @@ void TForm1::ReadM3U(const QString& path) {
     if (sg1) sg1->setUpdatesEnabled(true);
 }
 
+void TForm1::ReadList(const QString& path) {
+    if (sg1) sg1->setUpdatesEnabled(false);
+    Playlist.ReadList(path);
+    if (sg1) sg1->setUpdatesEnabled(true);
+}
+
 // ----------------------------------------------------------- grid position
 
 void TForm1::SelectCurrent() {
@@ -188,17 +199,16 @@ void TForm1::DropFiles(const QStringList& paths) {
     const int before = RowsBeforeAdding();
     if (paths.isEmpty()) return;
     const QString& first = paths.front();
-    if (paths.size() == 1 && IsPlaylistPath(first)) {
+    if (paths.size() == 1 && IsStationListPath(first) && !IsStreamUrl(first)) {
         const QString folder = QFileInfo(first).absolutePath();
-        ReadM3U(first);
+        ReadList(first);
         // Relative entries of the playlist play from its own folder.
         QDir::setCurrent(folder);
-    } else if (!IsMp3Path(first)) {
+    } else if (!PlaylistModel::Playable(first)) {
         return;
     } else {
-        for (const QString& path : paths) {
-            if (IsMp3Path(path)) AddEntry(path);
-        }
+        // Files and stream URLs (dragged from a browser).
+        for (const QString& path : paths) AddEntry(path);
     }
     FinishAdding(before);
 }

@@ -136,7 +136,8 @@ void TForm1::AskAboutFailedSave(const QList<TWriteFailure>& failures) {
     box->open();
 }
 
-// Every entry as an absolute path: the copy lies elsewhere.
+// Every entry as an absolute path (a stream as its URL): the copy lies
+// elsewhere.
 void TForm1::SavePlaylistElsewhere() {
     auto* dialog = new QFileDialog(this, QStringLiteral("Save the playlist as"), QDir::homePath(),
                                    QStringLiteral("m3u (*.m3u *.m3u8)"));
@@ -148,7 +149,9 @@ void TForm1::SavePlaylistElsewhere() {
         quitDialog_ = nullptr;
         QStringList entries;
         for (const QString& entry : Playlist.Paths()) {
-            entries.append(QDir::isRelativePath(entry) ? QDir::current().absoluteFilePath(entry) : entry);
+            // A stream's URL stays as it is.
+            const bool relative = QDir::isRelativePath(entry) && !IsStreamUrl(entry);
+            entries.append(relative ? QDir::current().absoluteFilePath(entry) : entry);
         }
         QString reason;
         if (WriteFileAtomically(path, EncodePlaylistText(entries), &reason)) {

@@ -15,6 +15,8 @@
 
 #include "app/mpris_adaptors.h"
 #include "playback/playback_controller.h"
+#include "playback/playlist_names.h"
+#include "playback/station_list.h"
 
 namespace wl {
 
@@ -130,19 +132,25 @@ void TMprisService::SetPosition(const QString& trackId, int64_t positionUs) {
 }
 
 void TMprisService::OpenUri(const QString& uri) {
-    const QUrl url(uri);
-    if (!url.isLocalFile()) return;
-    const QString path = url.toLocalFile();
-    const QString suffix = QFileInfo(path).suffix().toUpper();
-    if (suffix != QLatin1String("MP3") && suffix != QLatin1String("M3U")) return;
     PlaylistModel& list = controller_->Playlist();
     const int before = list.Empty() ? 0 : list.EntryCount;
     // Appended as a drop appends, then played.
-    if (suffix == QLatin1String("M3U")) {
-        list.ReadM3U(path);
-        QDir::setCurrent(QFileInfo(path).absolutePath());  // its relative entries
+    if (IsStreamUrl(uri)) {
+        // A stream, or a station list's URL that playing it expands.
+        if (!StreamUrlProblem(uri).isEmpty()) return;
+        list.AddEntry(uri);
     } else {
-        list.AddEntry(path);
+        const QUrl url(uri);
+        if (!url.isLocalFile()) return;
+        const QString path = url.toLocalFile();
+        if (IsStationListPath(path)) {
+            list.ReadList(path);
+            QDir::setCurrent(QFileInfo(path).absolutePath());  // its relative entries
+        } else if (IsMp3Path(path)) {
+            list.AddEntry(path);
+        } else {
+            return;
+        }
     }
     if (list.EntryCount <= before) return;
     if (before == 0) {

@@ -25,9 +25,13 @@ TMprisRootAdaptor::TMprisRootAdaptor(QObject* object, TMprisService* service)
 
 QString TMprisRootAdaptor::Identity() const { return QStringLiteral("Wavelantern"); }
 QString TMprisRootAdaptor::DesktopEntry() const { return QString::fromLatin1(kMprisDesktopEntry); }
-QStringList TMprisRootAdaptor::SupportedUriSchemes() const { return {QStringLiteral("file")}; }
+// What OpenUri takes: files, streams and station lists.
+QStringList TMprisRootAdaptor::SupportedUriSchemes() const {
+    return {QStringLiteral("file"), QStringLiteral("http"), QStringLiteral("https")};
+}
 QStringList TMprisRootAdaptor::SupportedMimeTypes() const {
-    return {QStringLiteral("audio/mpeg"), QStringLiteral("audio/x-mpegurl"), QStringLiteral("audio/mpegurl")};
+    return {QStringLiteral("audio/mpeg"),    QStringLiteral("audio/x-mpegurl"),     QStringLiteral("audio/mpegurl"),
+            QStringLiteral("audio/x-scpls"), QStringLiteral("application/xspf+xml")};
 }
 void TMprisRootAdaptor::Raise() { service_->Raise(); }
 void TMprisRootAdaptor::Quit() { service_->Quit(); }

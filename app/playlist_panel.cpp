@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMimeData>
@@ -18,10 +19,12 @@
 #include <QUrl>
 
 #include <exception>
+#include <iterator>
 
 #include "app/form1.h"
 #include "playback/m3u.h"
 #include "playback/playlist_names.h"
+#include "playback/station_list.h"
 #include "controls/browse_for_folder.h"
 #include "controls/find_file.h"
 
@@ -32,6 +35,18 @@ namespace {
 constexpr int kRowHeight = 16;
 constexpr int kVisibleRows = 6;
 constexpr int kNameColumnWidth = 293;
+// The action keys below the grid: seven of them, 3 pixels apart.
+constexpr int kActionWidth = 43;
+constexpr int kActionStep = 46;
+
+// The file dialogs' filters: MP3 files and the list files the player reads.
+// "+File" appends station lists, whose relative entries are resolved as they
+// are read, but no ".m3u" (its relative entries need its folder as the
+// current one).
+const QString kAddFilter = QStringLiteral("mp3, station lists (*.mp3 *.pls *.xspf)");
+const QString kListFilter = QStringLiteral("playlists (*.m3u *.m3u8 *.pls *.xspf)");
+const QString kOpenFilter =
+    QStringLiteral("mp3, playlists (*.mp3 *.m3u *.m3u8 *.pls *.xspf);;mp3 (*.mp3);;playlists (*.m3u *.m3u8 *.pls *.xspf)");
 
 // Keeps the housekeeping tick off while a dialog or a search runs, so that
 // no hand-off or end-of-entry advance happens in between.
@@ -75,7 +90,11 @@ protected:
                 if (!drop->mimeData() || !drop->mimeData()->hasUrls()) break;
                 QStringList paths;
                 for (const QUrl& url : drop->mimeData()->urls()) {
-                    if (url.isLocalFile()) paths.append(url.toLocalFile());
+                    if (url.isLocalFile()) {
+                        paths.append(url.toLocalFile());
+                    } else if (const QString stream = QString::fromUtf8(url.toEncoded()); IsStreamUrl(stream)) {
+                        paths.append(stream);  // a link dragged from a browser
+                    }
                 }
                 drop->acceptProposedAction();
                 // The drag source waits for the drop to end; act afterwards.
@@ -147,14 +166,17 @@ void TForm1::BuildPlaylistPanel() {
         const char* hover;
         void (TForm1::*click)();
     };
+    // In the row's order; "+URL" has no place among the six numbered keys.
     static const Action actions[] = {
         {"+Dir", "Add directory", &TForm1::SpeedButton22Click},
         {"+File", "Add file(s)", &TForm1::SpeedButton23Click},
+        {"+URL", "Add a stream or station URL", &TForm1::UrlButtonClick},
         {"-File", "Delete file(s)", &TForm1::SpeedButton24Click},
         {"-All", "Clear list", &TForm1::SpeedButton25Click},
         {"Load", "Load playlist", &TForm1::SpeedButton26Click},
         {"Save", "Save playlist", &TForm1::SpeedButton27Click},
     };
+    constexpr int kActions = static_cast<int>(std::size(actions));
     // Keys in the grid's colours; the move keys' arrows larger and bold, so
     // that they read at a glance, and still visible when they cannot move.
     const QString keyStyle = QStringLiteral(
@@ -165,16 +187,23 @@ void TForm1::BuildPlaylistPanel() {
         " QToolButton:disabled { color: #3A5670; border-color: #1C2A3A; }");
     const QString buttonStyle = keyStyle.arg(10).arg(QStringLiteral("normal"));
     const QString arrowStyle = keyStyle.arg(13).arg(QStringLiteral("bold"));
-    for (int i = 0; i < 6; ++i) {
+    // The row spans the grid and its scroll keys (x 20 .. 341).
+    for (int i = 0; i < kActions; ++i) {
         auto* button = new QToolButton(Panel19);
-        button->setObjectName(QStringLiteral("SpeedButton%1").arg(22 + i));
         button->setText(QString::fromLatin1(actions[i].caption));
         button->setProperty("hoverText", QString::fromLatin1(actions[i].hover));
-        button->setGeometry(20 + i * 50, 128, 46, 20);
+        button->setGeometry(20 + i * kActionStep, 128, kActionWidth, 20);
         button->setStyleSheet(buttonStyle);
         button->installEventFilter(events);
         connect(button, &QToolButton::clicked, this, [this, click = actions[i].click] { (this->*click)(); });
-        PlaylistButtons[i] = button;
+        if (actions[i].click == &TForm1::UrlButtonClick) {
+            button->setObjectName(QStringLiteral("UrlButton"));
+            UrlButton = button;
+        } else {
+            const int key = i < 2 ? i : i - 1;
+            button->setObjectName(QStringLiteral("SpeedButton%1").arg(22 + key));
+            PlaylistButtons[key] = button;
+        }
     }
     static const char* const arrows[] = {"\u2912", "\u21C8", "\u2191", "\u2193", "\u21CA", "\u2913"};
     for (int i = 0; i < 6; ++i) {
@@ -281,12 +310,50 @@ void TForm1::AddFolderTree(const QString& folder) {
 void TForm1::SpeedButton23Click() {
     TimerPause pause(Timer4);
     const int before = RowsBeforeAdding();
-    const QStringList files = RunOpenDialog(QStringLiteral("Add files"), QStringLiteral("*.mp3"), true);
+    const QStringList files = RunOpenDialog(QStringLiteral("Add files"), kAddFilter, true);
     if (files.isEmpty()) return;
     for (const QString& file : files) {
-        if (IsMp3Path(file)) AddEntry(file);
+        if (IsMp3Path(file)) {
+            AddEntry(file);
+        } else if (IsStationListPath(file) && !IsPlaylistPath(file)) {
+            ReadList(file);  // its stations appended
+        }
     }
     FinishAdding(before);
+}
+
+void TForm1::UrlButtonClick() {
+    // One dialog at a time: another click brings it forward.
+    if (auto* open = findChild<QInputDialog*>(QStringLiteral("UrlDialog"))) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto* dialog = new QInputDialog(this);
+    dialog->setObjectName(QStringLiteral("UrlDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("Add a stream"));
+    dialog->setLabelText(QStringLiteral("Stream or station list URL (http:// or https://):"));
+    dialog->setInputMode(QInputDialog::TextInput);
+    dialog->setMinimumWidth(360);
+    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& text) { AddStreamUrl(text); });
+    dialog->open();
+}
+
+bool TForm1::AddStreamUrl(const QString& text) {
+    const QString url = text.trimmed();
+    if (const QString problem = StreamUrlProblem(url); !problem.isEmpty()) {
+        ShowError(problem);
+        return false;
+    }
+    const int before = RowsBeforeAdding();
+    if (!Playlist.AddEntry(url)) {
+        ShowError(QStringLiteral("The playlist is full (%1 entries): the URL was not added").arg(kMaxEntries));
+        return false;
+    }
+    ShowEntryCounter();
+    Controller->PlayEntry(before + 1);
+    return true;
 }
 
 void TForm1::SpeedButton24Click() { RemoveSelectedRows(); }
@@ -300,11 +367,10 @@ void TForm1::SpeedButton25Click() {
 
 void TForm1::SpeedButton26Click() {
     TimerPause pause(Timer4);
-    const QStringList files =
-        RunOpenDialog(QStringLiteral("Open a playlist"), QStringLiteral("m3u (*.m3u *.m3u8)"), false);
+    const QStringList files = RunOpenDialog(QStringLiteral("Open a playlist"), kListFilter, false);
     if (files.isEmpty()) return;
     ClearPlaylist();
-    if (files.size() == 1 && IsPlaylistPath(files.front())) ReadM3U(files.front());
+    if (files.size() == 1 && IsStationListPath(files.front())) ReadList(files.front());
     StartFirstEntry();
 }
 
@@ -323,12 +389,11 @@ void TForm1::SpeedButton27Click() {
 
 void TForm1::Image13Click() {
     TimerPause pause(Timer4);
-    const QStringList files = RunOpenDialog(
-        QString(), QStringLiteral("mp3, m3u (*.mp3 *.m3u *.m3u8);;mp3 (*.mp3);;m3u (*.m3u *.m3u8)"), true);
+    const QStringList files = RunOpenDialog(QString(), kOpenFilter, true);
     if (files.isEmpty()) return;
     ClearPlaylist();
-    if (files.size() == 1 && IsPlaylistPath(files.front())) {
-        ReadM3U(files.front());
+    if (files.size() == 1 && IsStationListPath(files.front())) {
+        ReadList(files.front());
     } else {
         for (const QString& file : files) {
             if (IsMp3Path(file)) AddEntry(file);

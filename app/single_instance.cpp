@@ -24,6 +24,7 @@
 
 #include "app/app_folder.h"
 #include "app/atomic_file.h"
+#include "playback/playlist_model.h"
 
 namespace wl {
 
@@ -254,6 +255,11 @@ QStringList AbsoluteArguments(const QStringList& arguments) {
             result.append(argument);
             continue;
         }
+        // A stream's URL is no path: kept as it is.
+        if (IsStreamUrl(argument)) {
+            result.append(argument);
+            continue;
+        }
         QString path = argument;
         if (argument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
             const QUrl url(argument);
@@ -310,12 +316,12 @@ bool WriteHandOff(const QString& folder, const QStringList& arguments, QString* 
                 list = PlaylistEntries(playlist.readAll());
                 playlistFolder = QFileInfo(argument).absolutePath();
             }
-        } else if (HasExtension(argument, "mp3")) {
+        } else if (HasExtension(argument, "mp3") || IsStreamUrl(argument)) {
             list = QFile::encodeName(argument) + '\n';
         }
     } else {
         for (const QString& argument : arguments) {
-            if (HasExtension(argument, "mp3")) list += QFile::encodeName(argument) + '\n';
+            if (HasExtension(argument, "mp3") || IsStreamUrl(argument)) list += QFile::encodeName(argument) + '\n';
         }
     }
     auto write = [error](const QString& path, const QByteArray& bytes) {

@@ -14,11 +14,13 @@
 // and answer, and takes the lock itself should the holder end meanwhile.
 //
 // How the running instance applies one start's arguments (TForm1::HandOver):
-//   - one ".m3u"/".m3u8": the list is replaced by its entries (relative ones
-//     resolved against the playlist's folder, which becomes the current
-//     folder) and the first entry plays;
-//   - ".mp3" arguments (one or several; other arguments among several are
-//     left out): they replace the list in their order and the first plays;
+//   - one list file (".m3u", ".m3u8", ".pls", ".xspf"): the list is replaced
+//     by its entries (relative ones resolved against the list's folder,
+//     which becomes the current folder) and the first entry plays; a list
+//     without usable entries leaves the list as it is, with a message;
+//   - ".mp3" and http(s) URL arguments (one or several; other arguments
+//     among several are left out): they replace the list in their order and
+//     the first plays;
 //     but while the previous hand-off is fresh (started within
 //     kHandOffBurstMs of this one, e.g. a file manager starting the program
 //     once per selected file), they are appended instead, so that a burst of
@@ -125,7 +127,8 @@ private:
 
 // Command-line arguments as paths of this process: "file:" URLs become local
 // paths, relative paths become absolute (the running instance and the later
-// change to the stored folder must not resolve them elsewhere).
+// change to the stored folder must not resolve them elsewhere); http(s) URLs
+// stay as they are.
 QStringList AbsoluteArguments(const QStringList& arguments);
 
 enum class TStartRole {
@@ -144,8 +147,8 @@ TStartRole ClaimOrHandOver(TInstanceClaim& claim, const QStringList& arguments, 
 // The older hand-off through files (see above): writes "list.txt" (and
 // "list2.txt" for a playlist) into `folder` (ending in "/"). One argument:
 // ".m3u" -> its entries without comment and empty lines, plus its folder in
-// "list2.txt"; ".mp3" -> the argument; anything else -> an empty
-// "list.txt". Several arguments: every ".mp3" one, in order. No argument or
+// "list2.txt"; ".mp3" or an http(s) URL -> the argument; anything else -> an
+// empty "list.txt". Several arguments: every ".mp3" and URL one, in order. No argument or
 // an empty first one: nothing is written. Each file is written under a
 // temporary name and then renamed, "list2.txt" before "list.txt", so that
 // the running instance never sees a half-written list. False when a file

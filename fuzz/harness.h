@@ -1,7 +1,7 @@
 // The fuzzing harnesses: each takes one arbitrary input. The libFuzzer
 // targets call them, and the test suite replays every kept reproducer
-// (fuzz/regressions/TARGET/*) through them. The playlist and settings
-// harnesses need QtCore; the others only the engine.
+// (fuzz/regressions/TARGET/*) through them. The playlist, station list and
+// settings harnesses need QtCore; the others only the engine.
 #pragma once
 
 #include <cstddef>
@@ -17,5 +17,6 @@ void Id3TextInput(const uint8_t* data, size_t size);
 void M3uInput(const uint8_t* data, size_t size);
 void SettingsInput(const uint8_t* data, size_t size);
 void IcyInput(const uint8_t* data, size_t size);
+void StationListInput(const uint8_t* data, size_t size);
 
 }  // namespace wl::fuzz

@@ -59,7 +59,7 @@ bool Same(const TExtraSettings& a, const TExtraSettings& b) {
            std::fabs(a.ReplayGainPreampDb - b.ReplayGainPreampDb) <= 1e-9 &&
            a.ReplayGainPreventClipping == b.ReplayGainPreventClipping && a.ResumeEntry == b.ResumeEntry &&
            a.ResumePositionMs == b.ResumePositionMs && a.ResumeVolume == b.ResumeVolume &&
-           a.ResumeWasPlaying == b.ResumeWasPlaying;
+           a.ResumeWasPlaying == b.ResumeWasPlaying && a.TitleCodePage == b.TitleCodePage;
 }
 
 void CheckConfFile(const QByteArray& bytes) {

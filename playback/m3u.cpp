@@ -177,10 +177,38 @@ QString ResolveEntryPath(const QString& path) {
     return QFileInfo::exists(resolved) ? resolved : path;
 }
 
-QStringList ReadPlaylistFile(const QString& path, bool skipComments, int* skipped) {
+bool ParseExtInf(const QString& line, QString* title, int64_t* lengthMs) {
+    static const QLatin1String kTag("#EXTINF:");
+    if (!line.startsWith(kTag, Qt::CaseInsensitive)) return false;
+    const QStringView rest = QStringView(line).sliced(kTag.size());
+    // The length: a number of seconds (a fraction allowed), -1 for a stream.
+    qsizetype end = 0;
+    while (end < rest.size() && (rest[end].isDigit() || rest[end] == QLatin1Char('.') ||
+                                 (end == 0 && (rest[end] == QLatin1Char('-') || rest[end] == QLatin1Char('+')))))
+        ++end;
+    bool ok = false;
+    const double seconds = rest.first(end).toDouble(&ok);
+    // Ten years at most: a wrong number is no reason to overflow.
+    if (lengthMs) *lengthMs = ok && seconds > 0 && seconds < 315'360'000 ? static_cast<int64_t>(seconds * 1000) : 0;
+    // The title follows the first comma outside double quotes.
+    bool quoted = false;
+    for (qsizetype i = end; i < rest.size(); ++i) {
+        if (rest[i] == QLatin1Char('"')) {
+            quoted = !quoted;
+        } else if (rest[i] == QLatin1Char(',') && !quoted) {
+            if (title) *title = rest.sliced(i + 1).trimmed().toString();
+            return true;
+        }
+    }
+    if (title) title->clear();
+    return true;
+}
+
+std::vector<TPlaylistItem> ReadPlaylistItems(const QString& path, bool skipComments, int* skipped) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return {};
-    QStringList entries;
+    std::vector<TPlaylistItem> items;
+    TPlaylistItem next;  // what an "#EXTINF:" line said of the next entry
     int left = 0;
     TLineSplitter split([&](QByteArrayView line, bool usable) {
         if (line.isEmpty()) return;
@@ -192,8 +220,14 @@ QStringList ReadPlaylistFile(const QString& path, bool skipComments, int* skippe
             return;
         }
         const QString text = DecodeLine(line);
-        if (text.isEmpty() || (skipComments && text.startsWith(QLatin1Char('#')))) return;
-        entries.append(NormalizeEntry(text));
+        if (text.isEmpty()) return;
+        if (skipComments && text.startsWith(QLatin1Char('#'))) {
+            ParseExtInf(text, &next.Title, &next.LengthMs);
+            return;
+        }
+        next.Path = NormalizeEntry(text);
+        items.push_back(std::move(next));
+        next = TPlaylistItem{};
     });
     constexpr qint64 kPiece = 64 * 1024;
     QByteArray piece(kPiece, Qt::Uninitialized);
@@ -204,6 +238,12 @@ QStringList ReadPlaylistFile(const QString& path, bool skipComments, int* skippe
     }
     split.Finish();
     if (skipped) *skipped += left;
+    return items;
+}
+
+QStringList ReadPlaylistFile(const QString& path, bool skipComments, int* skipped) {
+    QStringList entries;
+    for (TPlaylistItem& item : ReadPlaylistItems(path, skipComments, skipped)) entries.append(std::move(item.Path));
     return entries;
 }
 

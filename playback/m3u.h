@@ -10,6 +10,10 @@
 //     "C:\x\a.mp3" becomes "C:/x/a.mp3", which names no file here and so shows
 //     as a missing entry. Lines that contain a "/" are kept as they are (a
 //     Linux name may hold a "\").
+// URL lines ("http://host/stream") are entries as they stand: they contain
+// a "/", so no rule above changes them, and nothing resolves them as paths.
+// An "#EXTINF:length,title" comment gives the title and length of the entry
+// that follows it (when comments are skipped).
 // Lines longer than kMaxPlaylistLineBytes (the line end not counted, nor a
 // leading byte-order mark) or holding a NUL byte name no file: they are left
 // out and counted. A file is read a piece at a time and such a line is never
@@ -22,6 +26,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <cstdint>
+#include <vector>
 
 namespace wl {
 
@@ -45,6 +52,21 @@ QString ResolveEntryPath(const QString& path);
 // (comment lines that are left out anyway aside) are added to `*skipped`
 // when given.
 QStringList ReadPlaylistFile(const QString& path, bool skipComments, int* skipped = nullptr);
+// An entry of a playlist file with what its "#EXTINF:" line said.
+struct TPlaylistItem {
+    QString Path;
+    QString Title;         // empty: none given
+    int64_t LengthMs = 0;  // 0: unknown
+    bool operator==(const TPlaylistItem&) const = default;
+};
+// "#EXTINF:123,Artist - Title" (any case; attributes such as tvg-name="a,b"
+// before the comma allowed): the title (trimmed; empty without a comma) and
+// the length (0 when not a positive number of seconds). False for any other
+// line.
+bool ParseExtInf(const QString& line, QString* title, int64_t* lengthMs);
+// ReadPlaylistFile with each entry's "#EXTINF:" title and length (only when
+// `skipComments`: otherwise such lines are entries themselves).
+std::vector<TPlaylistItem> ReadPlaylistItems(const QString& path, bool skipComments, int* skipped = nullptr);
 // The file's bytes for these paths, one per line (see above).
 QByteArray EncodePlaylistText(const QStringList& entries);
 // Writes the paths, one per line; false when the file could not be written

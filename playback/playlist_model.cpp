@@ -3,9 +3,11 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <iterator>
 
 #include "playback/m3u.h"
 #include "playback/playlist_names.h"
+#include "playback/station_list.h"
 
 namespace wl {
 
@@ -31,17 +33,31 @@ QStringList PlaylistModel::Paths() const {
 
 QString PlaylistModel::NameFor(const QString& path) const { return NameOf ? NameOf(path) : DisplayName(path); }
 
+// A stream has no file name to show: its title, else its URL.
+QString PlaylistModel::NameFor(const TPlaylistEntry& entry) const {
+    if (!IsStreamUrl(entry.Path)) return NameFor(entry.Path);
+    return entry.Meta.Title.isEmpty() ? entry.Path : entry.Meta.Title;
+}
+
+void PlaylistModel::TellFull(int notAdded) {
+    if (notAdded <= 0) return;
+    emit Notice(QStringLiteral("The playlist is full (%1 entries): %2 not added")
+                    .arg(kMaxEntries)
+                    .arg(notAdded == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(notAdded)));
+}
+
 void PlaylistModel::RowsChanged(int first, int last) {
     if (first <= last) emit Changed(first, last);
 }
 
 // ------------------------------------------------------------------ entries
 
+bool PlaylistModel::Playable(const QString& path) { return !path.isEmpty() && (IsMp3Path(path) || IsStreamUrl(path)); }
+
 bool PlaylistModel::AddEntry(const QString& path) { return AddEntry(TPlaylistEntry{path, {}, {}, {}, false}); }
 
 bool PlaylistModel::AddEntry(const TPlaylistEntry& added) {
-    const QString& path = added.Path;
-    if (path.isEmpty() || !IsMp3Path(path)) return false;
+    if (!Playable(added.Path)) return false;
     int row = 0;
     if (Empty()) {
         entries_.clear();
@@ -53,24 +69,119 @@ bool PlaylistModel::AddEntry(const TPlaylistEntry& added) {
     }
     // The new entry takes row EntryCount (the count before it was added).
     entries_.resize(static_cast<size_t>(row));
-    entries_.push_back({path, added.Range, added.Meta, NameFor(path), false});
+    TPlaylistEntry entry{added.Path, added.Range, added.Meta, {}, false};
+    entry.Name = NameFor(entry);
+    entries_.push_back(std::move(entry));
     emit Added(row);
     return true;
 }
 
+int PlaylistModel::AddEntries(const std::vector<TPlaylistEntry>& entries, int* notPlayable) {
+    int added = 0, full = 0, rejected = 0;
+    for (const TPlaylistEntry& entry : entries) {
+        if (!Playable(entry.Path)) {
+            ++rejected;
+        } else if (AddEntry(entry)) {
+            ++added;
+        } else {
+            ++full;
+        }
+    }
+    if (notPlayable) *notPlayable += rejected;
+    TellFull(full);
+    return added;
+}
+
 int PlaylistModel::ReadM3U(const QString& path) {
     int skipped = 0;
-    for (const QString& entry : ReadPlaylistFile(path, true, &skipped)) AddEntry(entry);
+    std::vector<TPlaylistEntry> entries;
+    for (TPlaylistItem& item : ReadPlaylistItems(path, true, &skipped)) {
+        TPlaylistEntry entry;
+        entry.Path = std::move(item.Path);
+        entry.Meta.Title = std::move(item.Title);
+        entry.Meta.LengthMs = item.LengthMs;
+        entries.push_back(std::move(entry));
+    }
+    AddEntries(entries);
     if (skipped > 0) emit LinesSkipped(path, skipped);
     return skipped;
+}
+
+int PlaylistModel::ReadList(const QString& path) {
+    const int before = Empty() ? 0 : Rows();
+    if (IsPlaylistPath(path)) {
+        ReadM3U(path);
+        return (Empty() ? 0 : Rows()) - before;
+    }
+    const QString name = FileNamePart(path);
+    const TStationList list = ReadStationListFile(path);
+    if (list.Entries.empty()) {
+        emit Notice(name + QStringLiteral(": ") + list.Error);
+        return 0;
+    }
+    int notPlayable = 0;
+    const int added = AddEntries(list.Entries, &notPlayable);
+    QStringList told;
+    if (!list.Warning.isEmpty()) told.append(list.Warning);
+    if (notPlayable > 0)
+        told.append(QStringLiteral("%1 left out: not MP3 files").arg(notPlayable == 1 ? QStringLiteral("1 entry")
+                                                                                     : QStringLiteral("%1 entries").arg(notPlayable)));
+    if (!told.isEmpty()) emit Notice(name + QStringLiteral(": ") + told.join(QStringLiteral("; ")));
+    return added;
 }
 
 int PlaylistModel::Load(const QString& path) {
     Clear();
     int skipped = 0;
-    for (const QString& entry : ReadPlaylistFile(path, false, &skipped)) AddEntry(entry);
+    std::vector<TPlaylistEntry> entries;
+    for (QString& line : ReadPlaylistFile(path, false, &skipped)) entries.push_back({std::move(line), {}, {}, {}, false});
+    AddEntries(entries);
     if (skipped > 0) emit LinesSkipped(path, skipped);
     return skipped;
+}
+
+int PlaylistModel::ReplaceEntry(int row, const std::vector<TPlaylistEntry>& entries) {
+    const int rows = Rows();
+    if (row < 0 || row >= rows || entries_[static_cast<size_t>(row)].Path.isEmpty()) return 0;
+    // Room for the rows there are, the replaced one's place included.
+    const int room = std::max(0, kMaxEntries - (rows - 1));
+    std::vector<TPlaylistEntry> fresh;
+    int full = 0;
+    for (const TPlaylistEntry& entry : entries) {
+        if (!Playable(entry.Path)) continue;
+        if (static_cast<int>(fresh.size()) >= room) {
+            ++full;
+            continue;
+        }
+        TPlaylistEntry made{entry.Path, entry.Range, entry.Meta, {}, false};
+        made.Name = NameFor(made);
+        fresh.push_back(std::move(made));
+    }
+    TellFull(full);
+    if (fresh.empty()) return 0;
+    const int count = static_cast<int>(fresh.size());
+    const int grow = count - 1;
+    const TPlaylistEntry& replaced = entries_[static_cast<size_t>(row)];
+    fresh.front().Played = replaced.Played;
+    // Flags by number (entry n is row n - 1): the replaced number keeps its
+    // flag; the numbers below it move down by `grow`, played or not as they
+    // were; the new numbers after the first start as not played.
+    if (grow > 0) {
+        for (int number = std::min(rows, kMaxEntries); number >= row + 2; --number) {
+            const int moved = number + grow;
+            if (moved <= kMaxEntries) NotPlayed[moved] = NotPlayed[number] == 0 ? int16_t{0} : static_cast<int16_t>(moved);
+        }
+        for (int number = row + 2; number <= std::min(row + count, kMaxEntries); ++number)
+            NotPlayed[number] = static_cast<int16_t>(number);
+    }
+    entries_.erase(entries_.begin() + row);
+    entries_.insert(entries_.begin() + row, std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()));
+    EntryCount = static_cast<int16_t>(std::min(Rows(), kMaxEntries));
+    if (CurrentEntry > row + 1) CurrentEntry = static_cast<int16_t>(std::min(CurrentEntry + grow, kMaxEntries));
+    const int last = Rows() - 1;
+    if (grow > 0) emit Added(last);
+    RowsChanged(row, last);
+    return count;
 }
 
 bool PlaylistModel::Save(const QString& path, QString* reason) const { return WritePlaylistFile(path, Paths(), reason); }
@@ -115,7 +226,7 @@ void PlaylistModel::RenumberEntries() {
     for (int r = 0; r < rows; ++r) {
         TPlaylistEntry& entry = entries_[r];
         entry.Played = NotPlayed[r + 1] == 0;
-        entry.Name = NameFor(entry.Path);
+        entry.Name = NameFor(entry);
     }
     RowsChanged(0, rows - 1);
 }

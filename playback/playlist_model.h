@@ -24,6 +24,19 @@ namespace wl {
 // The 16-bit count and the flag table end here.
 inline constexpr int kMaxEntries = 32767;
 
+// An "http://" or "https://" URL (the scheme in any case) with something
+// after the scheme and no control character: an entry played over the network.
+inline bool IsStreamUrl(const QString& text) {
+    const qsizetype scheme = text.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)    ? 7
+                             : text.startsWith(QLatin1String("https://"), Qt::CaseInsensitive) ? 8
+                                                                                                : 0;
+    if (scheme == 0 || text.size() == scheme) return false;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F) return false;
+    }
+    return true;
+}
+
 // Part of a source to play, in samples per channel from its start (after
 // the encoder's delay); the whole source by default.
 struct TSampleRange {
@@ -43,7 +56,9 @@ struct TEntryMeta {
 };
 
 struct TPlaylistEntry {
-    QString Path;  // the source: a file path as added (relative entries of a playlist stay relative)
+    // The source: a file path as added (relative entries of a playlist stay
+    // relative), or a stream URL as it was given.
+    QString Path;
     TSampleRange Range;
     TEntryMeta Meta;
     QString Name;  // the name shown
@@ -68,15 +83,39 @@ public:
     QString Label(int row) const;      // "12. Name", "12> Name" once played; empty outside the list
     QStringList Paths() const;         // one per row; none when Empty()
 
-    // Appends an ".mp3" path (other paths and a full list are ignored); true
+    // True for what can stand in the list: an ".mp3" path or a stream URL
+    // (IsStreamUrl; a station list's URL too, expanded when it is played).
+    static bool Playable(const QString& path);
+    // Appends a Playable path (other paths and a full list are ignored); true
     // when it was added.
     bool AddEntry(const QString& path);
     // The same with a range and what is known of it (its name and played mark
-    // are the list's).
+    // are the list's). A stream entry is named by its title, else its URL.
     bool AddEntry(const TPlaylistEntry& entry);
-    // Appends the entries of a playlist file (comment lines left out).
-    // Returns the lines left out as too long or not text (LinesSkipped).
+    // Appends entries in their order; returns how many were added. Those that
+    // are not Playable are counted in `*notPlayable` (when given); those that
+    // find the list full are told (Notice).
+    int AddEntries(const std::vector<TPlaylistEntry>& entries, int* notPlayable = nullptr);
+    // Appends the entries of a playlist file (comment lines left out; an
+    // "#EXTINF:" line gives the next entry's title and length). Returns the
+    // lines left out as too long or not text (LinesSkipped).
     int ReadM3U(const QString& path);
+    // Appends the entries of any list file the player reads: ".m3u"/".m3u8"
+    // as ReadM3U, ".pls" and ".xspf" as station lists (station_list.h; their
+    // relative entries resolved against the file's folder). What could not be
+    // used is told (Notice, LinesSkipped). Returns the entries added.
+    int ReadList(const QString& path);
+    // Replaces the entry in `row` by `entries` (the stations of a list that
+    // entry named): the first takes its place, number, played mark and flag;
+    // the rest follow it, not played; the rows below move down with their
+    // marks and flags, and CurrentEntry moves with them (it stays on the
+    // replaced entry's number when it was that one). Entries that are not
+    // Playable are left out, and those beyond the list's capacity are told
+    // (Notice). Returns how many entries now stand where the row was; 0 (and
+    // nothing changed) when the row holds no entry or none of `entries` can
+    // stand in the list. Signals Added(the last row) when the list grew, and
+    // Changed(row, the last row).
+    int ReplaceEntry(int row, const std::vector<TPlaylistEntry>& entries);
     // The list's own file (the default playlist): cleared, then every line
     // of `path` added. Returns the lines left out as ReadM3U does.
     int Load(const QString& path);
@@ -114,9 +153,16 @@ signals:
     // A playlist file's lines that were left out as it was read (longer
     // than kMaxPlaylistLineBytes or holding a NUL byte); only when there were.
     void LinesSkipped(const QString& path, int count);
+    // Something the user should be told: entries that did not fit into the
+    // full list, a list file that could not be used or whose entries were
+    // partly left out.
+    void Notice(const QString& text);
 
 private:
     QString NameFor(const QString& path) const;
+    QString NameFor(const TPlaylistEntry& entry) const;
+    // Tells (Notice) how many entries found the list full.
+    void TellFull(int notAdded);
     void RowsChanged(int first, int last);
     std::vector<TPlaylistEntry> entries_;
 };

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Writes the seed inputs of the playlist, settings, tag-text and radio-stream
-targets into the folder given (one sub-folder per target), the kinds of files
-the test suite builds: playlists in UTF-8 with and without a byte-order mark,
-Latin-1, CR LF / LF / CR line ends, file: URLs and Windows paths; wl.ini
-records (whole, cut short, with a folder) and wavelantern.conf files; ID3v2
-frame bodies in every text encoding, with byte-order marks, odd lengths and
-descriptions; radio stream bodies with in-band metadata blocks."""
+"""Writes the seed inputs of the playlist, station list, settings, tag-text
+and radio-stream targets into the folder given (one sub-folder per target),
+the kinds of files the test suite builds: playlists in UTF-8 with and without
+a byte-order mark, Latin-1, CR LF / LF / CR line ends, file: URLs and Windows
+paths; .pls, .m3u and .xspf station lists (keys in any order and case, #EXTINF
+titles, XML entities and CDATA, relative locations, a damaged document, a web
+page); wl.ini records (whole, cut short, with a folder) and wavelantern.conf
+files; ID3v2 frame bodies in every text encoding, with byte-order marks, odd
+lengths and descriptions; radio stream bodies with in-band metadata blocks."""
 import os
 import struct
 import sys
@@ -83,29 +85,12 @@ put("fuzz_id3_text", "wxxx-ext", cfg("WXXX", 3, 0x40) + b"\x00desc\x00http://exa
 put("fuzz_id3_text", "uslt", cfg("USLT", 4) + b"\x03eng\x00line one\nline two")
 put("fuzz_id3_text", "tyer-cp1252", cfg("TYER") + b"\x00\x80\x81\x8d\x8f\x90\x9d\x9f 2001")
 
-# Radio stream bodies: the interval byte, the piece-size seed, then the body
-# with its metadata blocks (a title with quotes and semicolons, an empty
-# block, a Windows-1252 title, an overrunning block of garbage), and bodies
-# the sniffer refuses or takes as a station list.
-def icy_body(interval, seed, audio, blocks):
-    out = bytes([interval, seed])
-    for i, block in enumerate(blocks):
-        out += audio[i * interval:(i + 1) * interval]
-        padded = block + b"\0" * (-len(block) % 16)
-        out += bytes([len(padded) // 16]) + padded
-    return out + audio[len(blocks) * interval:]
-
-
-frames = (b"\xFF\xFB\x90\x44" + bytes(413)) * 3
-put("fuzz_icy", "titles", icy_body(64, 7, frames[:400], [
-    b"StreamTitle='Artist - Song';StreamUrl='';", b"",
-    b"StreamTitle='Rock 'n' Roll; Vol. 2';StreamUrl='http://x/';", b"StreamTitle='';"]))
-put("fuzz_icy", "cp1252-title", icy_body(16, 3, bytes(range(64)), [
-    b"StreamTitle='Mot\xF6rhead \x80\x81';", b"StreamTitle='No ending\0\0", b"StreamUrl='x';StreamTitle='It''s';"]))
-put("fuzz_icy", "garbage-block", bytes([32, 9]) + bytes(32) + b"\xFF" + bytes((k * 37 + 11) & 0xFF for k in range(4080)) +
-    bytes(32) + b"\x01StreamTitle='x';")
-put("fuzz_icy", "mpeg-frames", bytes([0, 1]) + frames)
-put("fuzz_icy", "ogg", bytes([0, 2]) + b"OggS\0\x02" + bytes(40))
-put("fuzz_icy", "pls", bytes([0, 4]) + b"[playlist]\nFile1=http://example.org/a\nNumberOfEntries=1\n")
-put("fuzz_icy", "html", bytes([0, 5]) + b"\xEF\xBB\xBF <!DOCTYPE html><html><body>x</body></html>")
-put("fuzz_icy", "adts", bytes([0, 6]) + (b"\xFF\xF1\x50\x80\x19\x1F\xFC" + bytes(193)) * 3)
+"""Writes the seed inputs of the playlist, station list, settings, tag-text
+and radio-stream targets into the folder given (one sub-folder per target),
+the kinds of files the test suite builds: playlists in UTF-8 with and without
+a byte-order mark, Latin-1, CR LF / LF / CR line ends, file: URLs and Windows
+paths; .pls, .m3u and .xspf station lists (keys in any order and case, #EXTINF
+titles, XML entities and CDATA, relative locations, a damaged document, a web
+page); wl.ini records (whole, cut short, with a folder) and wavelantern.conf
+files; ID3v2 frame bodies in every text encoding, with byte-order marks, odd
+lengths and descriptions; radio stream bodies with in-band metadata blocks."""

@@ -112,12 +112,14 @@ TEST_F(DesktopMprisPlaylist, PlayWhenStoppedRestartsTheEntry) {
     EXPECT_EQ(QFileInfo(PlayingFile()).fileName(), "song1.mp3");
 }
 
-// OpenUri appends a file and plays it; other schemes and types are ignored.
+// OpenUri appends a file or a stream and plays it; other schemes and types
+// are ignored.
 TEST_F(DesktopMprisPlaylist, OpenUriAppendsAndPlays) {
     ASSERT_NO_FATAL_FAILURE(StartList());
     const QString extra = Mp3("extra song.mp3", 6, "Extra");
     const QString url = QString::fromLatin1(QUrl::fromLocalFile(extra).toEncoded());
-    client_->Call(kMprisPlayer, "OpenUri", {QStringLiteral("http://example.invalid/a.mp3")});
+    client_->Call(kMprisPlayer, "OpenUri", {QStringLiteral("ftp://example.invalid/a.mp3")});
+    client_->Call(kMprisPlayer, "OpenUri", {QStringLiteral("http:///no-host")});
     client_->Call(kMprisPlayer, "OpenUri", {QString::fromLatin1(QUrl::fromLocalFile(Home() + "notes.txt").toEncoded())});
     RunEvents(200);
     EXPECT_EQ(form1->EntryCount, 3);
@@ -126,6 +128,12 @@ TEST_F(DesktopMprisPlaylist, OpenUriAppendsAndPlays) {
     EXPECT_TRUE(RunEventsUntil([&] { return QFileInfo(PlayingFile()).fileName() == "extra song.mp3"; }));
     EXPECT_EQ(Status(), mpsPlaying);
     EXPECT_EQ(client_->Metadata().value("xesam:title").toString(), "Extra");
+
+    // A stream's URL is kept as it is and asked to play.
+    const QString stream = QStringLiteral("HTTP://127.0.0.1:9/live?id=1");
+    client_->Call(kMprisPlayer, "OpenUri", {stream});
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->EntryCount == 5 && form1->CurrentEntry == 5; }));
+    EXPECT_EQ(form1->Playlist.Path(4), stream);
 }
 
 }  // namespace wl::test

@@ -33,7 +33,8 @@ TEST_F(DesktopMpris, RootInterfaceNamesTheProgram) {
     EXPECT_TRUE(client_->Get(kMprisRoot, "CanQuit").toBool());
     EXPECT_TRUE(client_->Get(kMprisRoot, "CanRaise").toBool());
     EXPECT_FALSE(client_->Get(kMprisRoot, "HasTrackList").toBool());
-    EXPECT_EQ(client_->Get(kMprisRoot, "SupportedUriSchemes").toStringList(), QStringList{"file"});
+    EXPECT_EQ(client_->Get(kMprisRoot, "SupportedUriSchemes").toStringList(),
+              (QStringList{"file", "http", "https"}));
     EXPECT_TRUE(client_->Get(kMprisRoot, "SupportedMimeTypes").toStringList().contains("audio/mpeg"));
     EXPECT_TRUE(client_->Get(kMprisPlayer, "CanControl").toBool());
     EXPECT_EQ(client_->Get(kMprisPlayer, "Rate").toDouble(), 1.0);

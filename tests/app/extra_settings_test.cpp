@@ -23,6 +23,7 @@ void ExpectDefaults(const TExtraSettings& s) {
     EXPECT_EQ(s.ResumePositionMs, 0);
     EXPECT_EQ(s.ResumeVolume, -1);
     EXPECT_FALSE(s.ResumeWasPlaying);
+    EXPECT_EQ(s.TitleCodePage, "WINDOWS-1252");
 }
 
 }  // namespace
@@ -40,6 +41,7 @@ TEST_F(ExtraSettings, EveryFieldRoundTripsAndReadsAsIni) {
     s.ResumePositionMs = 3'600'123;
     s.ResumeVolume = 37;
     s.ResumeWasPlaying = true;
+    s.TitleCodePage = "KOI8-R";
     const QString path = Home() + "wavelantern.conf";
     ASSERT_TRUE(s.Save(path));
 
@@ -50,6 +52,7 @@ TEST_F(ExtraSettings, EveryFieldRoundTripsAndReadsAsIni) {
     EXPECT_DOUBLE_EQ(ini.value("ReplayGain/PreampDb").toDouble(), -7.25);
     EXPECT_EQ(ini.value("Resume/PositionMs").toLongLong(), 3'600'123);
     EXPECT_TRUE(ini.value("Resume/WasPlaying").toBool());
+    EXPECT_EQ(ini.value("Radio/TitleCodePage").toString(), "KOI8-R");
 
     TExtraSettings r;
     EXPECT_FALSE(r.Load(path).Any());
@@ -62,6 +65,7 @@ TEST_F(ExtraSettings, EveryFieldRoundTripsAndReadsAsIni) {
     EXPECT_EQ(r.ResumePositionMs, 3'600'123);
     EXPECT_EQ(r.ResumeVolume, 37);
     EXPECT_TRUE(r.ResumeWasPlaying);
+    EXPECT_EQ(r.TitleCodePage, "KOI8-R");
     // No temporary file is left beside it.
     EXPECT_EQ(QDir(Home()).entryList(QDir::Files), QStringList{"wavelantern.conf"});
 }
@@ -90,6 +94,12 @@ TEST_F(ExtraSettings, MissingDamagedAndOutOfRangeValuesGiveDefaults) {
         {QByteArray("[ReplayGain]\nPreampDb=nan\nMode=-1\n"), 2, 0},
         {QByteArrayLiteral("[ReplayGain\nMode=1\x00\n[Resume]\nVolume=\xFF\xFE\n"), 0, 3},
         {QByteArray("[Resume]\nVolume=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\xff)\n"), 1, 0},
+        // A code page the converter does not know, or one that is not 8-bit
+        // text, is damage; an empty one is the default.
+        {QByteArray("[Radio]\nTitleCodePage=no-such-page\n"), 1, 0},
+        {QByteArray("[Radio]\nTitleCodePage=UTF-16LE\n"), 1, 0},
+        {QByteArray("[Radio]\nTitleCodePage=\"WINDOWS 1252\"\n"), 1, 0},
+        {QByteArray("[Radio]\nTitleCodePage= \n"), 0, 0},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(WriteText(path, c.bytes));

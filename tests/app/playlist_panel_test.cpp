@@ -129,7 +129,7 @@ TEST_F(PlaylistPanel, AddFilesKeepsTheTickOffWhileTheDialogIsUp) {
     };
     form1->SpeedButton23Click();
     EXPECT_EQ("Add files", caption);
-    EXPECT_EQ("*.mp3", filter);
+    EXPECT_EQ("mp3, station lists (*.mp3 *.pls *.xspf)", filter);
     EXPECT_TRUE(multiple);
     EXPECT_FALSE(tickRan);
     EXPECT_TRUE(form1->Timer4->isActive());
@@ -203,7 +203,7 @@ TEST_F(PlaylistPanel, LoadReplacesTheListAndStartsIt) {
     };
     form1->SpeedButton26Click();
     EXPECT_EQ("Open a playlist", caption);
-    EXPECT_EQ("m3u (*.m3u *.m3u8)", filter);
+    EXPECT_EQ("playlists (*.m3u *.m3u8 *.pls *.xspf)", filter);
     EXPECT_FALSE(multiple);
     EXPECT_EQ((QStringList{"/m/x.mp3", "/m/y.mp3"}), Column(1));
     EXPECT_EQ(1, form1->CurrentEntry);
@@ -222,7 +222,8 @@ TEST_F(PlaylistPanel, OpenTakesSongsOrOnePlaylist) {
     form1->Settings.RandomPlay = 1;
     form1->ApplyPlayOptions();
     form1->Image13Click();
-    EXPECT_EQ("mp3, m3u (*.mp3 *.m3u *.m3u8);;mp3 (*.mp3);;m3u (*.m3u *.m3u8)", filter);
+    EXPECT_EQ("mp3, playlists (*.mp3 *.m3u *.m3u8 *.pls *.xspf);;mp3 (*.mp3);;playlists (*.m3u *.m3u8 *.pls *.xspf)",
+              filter);
     EXPECT_EQ((QStringList{"/m/a.mp3", "/m/b.mp3"}), Column(1));
     ASSERT_GE(form1->CurrentEntry, 1);  // a random first entry
     EXPECT_EQ(0, form1->NotPlayed[form1->CurrentEntry]);

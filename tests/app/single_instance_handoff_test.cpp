@@ -331,10 +331,11 @@ TEST(HandOffFiles, LaterHandOffWinsAndLeavesNoStalePlaylistFolder) {
     EXPECT_TRUE(error.contains(QString::fromLocal8Bit(std::strerror(ENOENT)))) << error.toStdString();
 }
 
+// Streams' URLs are no paths: they stay as they are.
 TEST(HandOffFiles, ArgumentsBecomeAbsolutePaths) {
     const QString here = QDir::currentPath();
-    EXPECT_EQ(AbsoluteArguments({"a.mp3", "/x/../y/b.mp3", "file:///m/c%20d.mp3", ""}),
-              (QStringList{here + "/a.mp3", "/y/b.mp3", "/m/c d.mp3", ""}));
+    EXPECT_EQ(AbsoluteArguments({"a.mp3", "/x/../y/b.mp3", "file:///m/c%20d.mp3", "", "HTTPS://H/x.pls", "http://h/a b"}),
+              (QStringList{here + "/a.mp3", "/y/b.mp3", "/m/c d.mp3", "", "HTTPS://H/x.pls", "http://h/a b"}));
 }
 
 }  // namespace wl::test

@@ -4,9 +4,9 @@
 // runs in every build too. Under the sanitizer builds a regression shows as a
 // sanitizer report; in any build as a crash.
 //
-// The playlist and settings harnesses need QtCore: they are replayed by the
-// application tests (this file built with WL_REPLAY_QT_HARNESSES), the others
-// by the engine tests.
+// The playlist, station list and settings harnesses need QtCore: they are
+// replayed by the application tests (this file built with
+// WL_REPLAY_QT_HARNESSES), the others by the engine tests.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -42,6 +42,7 @@ void Replay(const std::string& target, void (*harness)(const uint8_t*, size_t)) 
 #ifdef WL_REPLAY_QT_HARNESSES
 TEST(FuzzRegressions, M3u) { Replay("fuzz_m3u", wl::fuzz::M3uInput); }
 TEST(FuzzRegressions, Settings) { Replay("fuzz_settings", wl::fuzz::SettingsInput); }
+TEST(FuzzRegressions, StationList) { Replay("fuzz_station_list", wl::fuzz::StationListInput); }
 #else
 TEST(FuzzRegressions, DecodeFrame) { Replay("fuzz_decode_frame", wl::fuzz::DecodeFrameInput); }
 TEST(FuzzRegressions, FrameHeader) { Replay("fuzz_frame_header", wl::fuzz::FrameHeaderInput); }
