@@ -303,6 +303,7 @@ void TForm1::ApplyPlayOptions() {
     options.Repeat = Settings.RepeatPlay != 0;
     options.UseCache = Settings.UseCache != 0;
     options.CachePath = CachePath();
+    options.TitleCodePage = Extra.TitleCodePage;
     Controller->SetOptions(options);
 }
 

@@ -307,7 +307,7 @@ void TForm1::ShowEntryTitle(int entry) {
     const TPlaylistEntry item = Playlist.Entry(row);
     // A station shows the title its list gave it until it tells its own.
     TitleText = row >= Playlist.Rows()                                   ? QString()
-                : IsStationPath(item.Path) && !item.Meta.Title.isEmpty() ? item.Meta.Title
+                : IsStreamUrl(item.Path) && !item.Meta.Title.isEmpty() ? item.Meta.Title
                                                                          : TitleFor(item.Path);
     ShowEntryName(row);
     DrawTitle(TitleText, false, kTitleColor);

@@ -19,6 +19,7 @@ constexpr int kScanSliceMs = 15;  // reading per tick, so that the window stays 
 }  // namespace
 
 QString TForm1::EntryName(const QString& path) const {
+    if (IsStreamUrl(path)) return path;  // no file name to show
     if (Extra.TitlesFromTags) {
         if (const auto title = TagTitles.Cached(path); title && !title->isEmpty()) return *title;
     }
@@ -26,7 +27,7 @@ QString TForm1::EntryName(const QString& path) const {
 }
 
 QString TForm1::TitleFor(const QString& path) {
-    if (IsStationPath(path)) return path;  // no tags to read before it plays
+    if (IsStreamUrl(path)) return path;  // no tags to read before it plays
     if (Extra.TitlesFromTags && !path.isEmpty()) {
         const QString title = TagTitles.Get(path);
         if (!title.isEmpty()) return title;
@@ -37,7 +38,8 @@ QString TForm1::TitleFor(const QString& path) {
 void TForm1::ShowEntryName(int row) {
     if (row < 0 || row >= Playlist.Rows()) return;
     const QString path = Playlist.Path(row);
-    if (!path.isEmpty()) Playlist.SetName(row, EntryName(path));
+    // A station keeps the name its list gave it (its title, else its URL).
+    if (!path.isEmpty() && !IsStreamUrl(path)) Playlist.SetName(row, EntryName(path));
 }
 
 void TForm1::ScheduleTagScan() {

@@ -39,7 +39,9 @@ TMprisState ReadMprisState(const TPlaybackController& c) {
         if (!info.Genre.isEmpty()) t.genre = QStringList{info.Genre};
         t.trackNumber = MprisTrackNumber(info.Track);
         if (!info.Source.isEmpty()) {
-            t.url = QString::fromLatin1(QUrl::fromLocalFile(QFileInfo(info.Source).absoluteFilePath()).toEncoded());
+            t.url = IsStreamUrl(info.Source)
+                        ? QString::fromLatin1(QUrl(info.Source).toEncoded())
+                        : QString::fromLatin1(QUrl::fromLocalFile(QFileInfo(info.Source).absoluteFilePath()).toEncoded());
         }
     }
 

@@ -229,7 +229,11 @@ void THttpSource::Run() {
         }
     }
     size_t attempt = 0;
-    std::optional<Clock::time_point> failingSince;
+    // When the attempts began to fail (min: they do not).
+    Clock::time_point failingSince = Clock::time_point::min();
+    // A station that never sent audio is not waited for: a wrong address or
+    // a server that is down is told at once.
+    bool everStreamed = false;
     for (;;) {
         uint64_t generation = 0;
         {
@@ -254,24 +258,36 @@ void THttpSource::Run() {
                 }
                 Notify();
             }
+            if (c.delivered > 0) everStreamed = true;
+            if (outcome == TOutcome::Retry && !everStreamed) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (generation == generation_) {
+                    error_ = url_ + ": " + (problem.empty() ? std::string("the station cannot be reached") : problem);
+                    SetState(TLiveState::Failed, {});
+                }
+                outcome = TOutcome::Final;
+            }
             // An attempt that played a while starts the back-off afresh.
             if (outcome == TOutcome::Retry && c.delivered >= PrebufferBytes()) {
                 attempt = 0;
-                failingSince.reset();
+                failingSince = Clock::time_point::min();
             }
         }  // the connection is closed here, before any wait
 
         if (outcome == TOutcome::Stop) return;
         if (outcome == TOutcome::Final || outcome == TOutcome::Restart) {
             attempt = 0;
-            failingSince.reset();
-            if (outcome == TOutcome::Final) WaitOrWake(generation, -1);
+            failingSince = Clock::time_point::min();
+            if (outcome == TOutcome::Final) {
+                Notify();
+                WaitOrWake(generation, -1);
+            }
             continue;
         }
 
         const auto now = Clock::now();
-        if (!failingSince) failingSince = now;
-        const auto failing = std::chrono::duration_cast<std::chrono::milliseconds>(now - *failingSince).count();
+        if (failingSince == Clock::time_point::min()) failingSince = now;
+        const auto failing = std::chrono::duration_cast<std::chrono::milliseconds>(now - failingSince).count();
         if (failing >= options_.giveUpMs) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -284,7 +300,7 @@ void THttpSource::Run() {
             Notify();
             WaitOrWake(generation, -1);
             attempt = 0;
-            failingSince.reset();
+            failingSince = Clock::time_point::min();
             continue;
         }
         const auto& backoff = options_.backoffMs;
@@ -300,7 +316,7 @@ void THttpSource::Run() {
         Notify();
         if (WaitOrWake(generation, delay)) {
             attempt = 0;
-            failingSince.reset();
+            failingSince = Clock::time_point::min();
             continue;
         }
         std::lock_guard<std::mutex> lock(mutex_);

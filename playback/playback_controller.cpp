@@ -10,6 +10,7 @@
 #include "playback/m3u.h"
 #include "playback/player_thread.h"
 #include "playback/playlist_names.h"
+#include "playback/station_list.h"
 
 namespace wl {
 
@@ -379,7 +380,7 @@ void TPlaybackController::StartCurrent() {
     const int row = entry - 1;
     const TPlaylistEntry item = playlist_.Entry(row);
     // Entries written where case does not matter find their files here too.
-    const bool station = IsStationPath(item.Path);
+    const bool station = IsStreamUrl(item.Path);
     playingPath_ = station ? item.Path : ResolveEntryPath(item.Path);
     startedEntry_ = entry;
     startedSource_ = playingPath_;
@@ -510,7 +511,8 @@ void TPlaybackController::OpenStationOnPlayer(TMP3Player& p, const TOpenRequest&
         const std::string body = source->ListBody();
         const QString answered = Utf8(source->Facts().url);
         Report([this, g, entry = request.entry, body = QByteArray::fromStdString(body),
-                url = answered.isEmpty() ? request.path : answered] { ExpandStations(g, entry, body, url); });
+                url = answered.isEmpty() ? request.path : answered,
+                type = Utf8(source->Facts().contentType)] { ExpandStations(g, entry, body, url, type); });
         return;
     }
     case TPrebufferResult::Ready:
@@ -573,11 +575,26 @@ void TPlaybackController::LiveNews(uint64_t generation, const TLiveNews& news) {
     }
 }
 
-void TPlaybackController::ExpandStations(uint64_t generation, int entry, const QByteArray& body, const QString& url) {
-    if (generation != generation_) return;
-    Q_UNUSED(entry);
-    Q_UNUSED(body);
-    Fail(generation, QStringLiteral("Cannot play %1: it is a station list").arg(url));
+// A station list fetched for entry `entry`: its stations take the entry's
+// place and the first of them is started. Lists naming lists are followed a
+// few levels deep, no further (a list may name itself).
+void TPlaybackController::ExpandStations(uint64_t generation, int entry, const QByteArray& body, const QString& url,
+                                         const QString& contentType) {
+    if (generation != generation_ || entry != playlist_.CurrentEntry) return;
+    if (++listDepth_ > kMaxListDepth)
+        return Fail(generation, QStringLiteral("Cannot play %1: station lists name station lists too deep").arg(url));
+    TStationList list = ParseStationList(body, contentType.isEmpty() ? url : contentType, url);
+    if (list.Entries.empty() && !contentType.isEmpty()) list = ParseStationList(body, url, url);
+    if (list.Entries.empty()) {
+        const QString why = list.Error.isEmpty() ? QStringLiteral("the station list names no station") : list.Error;
+        return Fail(generation, url + QStringLiteral(": ") + why);
+    }
+    const int count = playlist_.ReplaceEntry(entry - 1, list.Entries);
+    if (count == 0) return Fail(generation, url + QStringLiteral(": the station list names nothing that can be played"));
+    if (!list.Warning.isEmpty()) emit Error(url + QStringLiteral(": ") + list.Warning);
+    emit StationsExpanded(entry, count);
+    playlist_.CurrentEntry = static_cast<int16_t>(entry);
+    StartCurrent();
 }
 
 TEntryFacts TPlaybackController::FactsOf(TMP3Player& p, const QString& file, const QString& source) const {
@@ -609,6 +626,7 @@ TEntryFacts TPlaybackController::FactsOf(TMP3Player& p, const QString& file, con
 
 void TPlaybackController::Started(uint64_t generation, const TEntryFacts& facts) {
     if (generation != generation_) return;
+    listDepth_ = 0;
     opening_ = false;
     open_ = true;
     facts_ = facts;
@@ -626,6 +644,7 @@ void TPlaybackController::Fail(uint64_t generation, const QString& text) {
     opening_ = false;
     open_ = false;
     facts_ = {};
+    listDepth_ = 0;
     CancelHandOver(true);
     ++failures_;
     const int entry = playlist_.CurrentEntry;
@@ -757,7 +776,7 @@ std::vector<TPlaybackController::THanded> TPlaybackController::TopUpHandOver() {
         if (next < 1 || next > playlist_.EntryCount) break;
         const TPlaylistEntry item = playlist_.Entry(next - 1);
         // Nothing plays on into a station or out of one.
-        const bool stations = IsStationPath(item.Path) || IsStationPath(playlist_.Path(from - 1));
+        const bool stations = IsStreamUrl(item.Path) || IsStreamUrl(playlist_.Path(from - 1));
         const QString path = stations ? QString() : ResolveEntryPath(item.Path);
         if (path.isEmpty() || !item.Range.Whole()) {
             if (options_.Random && next <= kMaxEntries) playlist_.NotPlayed[next] = static_cast<int16_t>(next);

@@ -122,6 +122,8 @@ public:
     static constexpr int kMaxFailures = 10;
     static constexpr int64_t kCacheLimit = 9'000'000;
     static constexpr int kEqualizerBands = 10;
+    // Station lists naming station lists are followed this deep.
+    static constexpr int kMaxListDepth = 4;
 
     // `outputDevice` as the player's (empty: WAVELANTERN_AUDIO, else pulse).
     explicit TPlaybackController(std::string outputDevice = {}, QObject* parent = nullptr);
@@ -289,7 +291,8 @@ private:
     void NextStarted(uint64_t generation, int entry, const TEntryFacts& facts);
     void Positioned(uint64_t generation, int64_t positionMs, bool seeked);
     void LiveNews(uint64_t generation, const TLiveNews& news);
-    void ExpandStations(uint64_t generation, int entry, const QByteArray& body, const QString& url);
+    void ExpandStations(uint64_t generation, int entry, const QByteArray& body, const QString& url,
+                        const QString& contentType);
 
     // On the player's thread.
     void OpenOnPlayer(TMP3Player& player, const TOpenRequest& request);
@@ -323,6 +326,7 @@ private:
     bool open_ = false;
     bool outputWaiting_ = false;
     bool endPending_ = false;   // the entry ended during a hold
+    int listDepth_ = 0;         // station lists expanded since an entry last started
     int failures_ = 0;          // entries in a row that could not be played
     QString playingPath_;
     TEntryFacts facts_;

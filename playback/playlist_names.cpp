@@ -85,9 +85,4 @@ QString JoinPath(const QString& folder, const QString& name) {
     return folder + QLatin1Char('/') + name;
 }
 
-bool IsStationPath(const QString& path) {
-    return path.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
-           path.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
-}
-
 }  // namespace wl

@@ -15,8 +15,6 @@ QString FileNamePart(const QString& path);
 bool IsMp3Path(const QString& path);
 // ".m3u" or ".m3u8" in any case.
 bool IsPlaylistPath(const QString& path);
-// An http:// or https:// URL (a station), in any case.
-bool IsStationPath(const QString& path);
 
 // The name shown in the grid: the file name without its last 4 characters.
 QString DisplayName(const QString& path);

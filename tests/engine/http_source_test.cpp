@@ -308,10 +308,20 @@ TEST(HttpSource, RestartDropsTheBufferAndReadsOnBehindABreak) {
     EXPECT_EQ(server.RequestCount("/restart"), 2);
 }
 
-TEST(HttpSource, GivesUpWhenReconnectingFailsForGiveUpMs) {
+TEST(HttpSource, GivesUpWhenReconnectingFailsForGiveUpMsButNeverWaitsForAStationThatNeverPlayed) {
     FaultHttpServer server;
     ASSERT_TRUE(server.ok()) << server.error();
-    server.Script("/down", {FaultReply::Status(503, "Service Unavailable")});
+    // Down from the start: told at once.
+    server.Script("/never", {FaultReply::Status(503, "Service Unavailable")});
+    THttpSource never(server.Url("/never"), Quick());
+    never.Start();
+    ASSERT_TRUE(WaitUntil([&] { return never.State() == TLiveState::Failed; }, 10s)) << never.StateText();
+    EXPECT_NE(never.Error().find("503"), std::string::npos) << never.Error();
+    EXPECT_EQ(server.RequestCount("/never"), 1);
+    // Down after it played: tried again until giveUpMs.
+    FaultReply once = FaultReply::Audio(std::vector<uint8_t>(4000, 0));
+    once.dropAfter = 2000;
+    server.Script("/down", {once, FaultReply::Status(503, "Service Unavailable")});
     THttpOptions options = Quick();
     options.giveUpMs = 1000;
     THttpSource source(server.Url("/down"), options);
@@ -324,7 +334,7 @@ TEST(HttpSource, GivesUpWhenReconnectingFailsForGiveUpMs) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1000ms);
     EXPECT_NE(source.Error().find("giving up (the server answered 503 Service Unavailable)"), std::string::npos)
         << source.Error();
-    EXPECT_GE(server.RequestCount("/down"), 3);
+    EXPECT_GE(server.RequestCount("/down"), 4);
 }
 
 TEST(HttpSource, StoppingAndRestartingArePromptWhileTheServerNeverAnswers) {

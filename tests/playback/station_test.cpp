@@ -71,6 +71,39 @@ TEST_F(StationTest, PlaysTitlesInOrderAsHeardAndPlaysOnAfterTheServerRestarts) {
     EXPECT_EQ(started.size(), 1u);
 }
 
+TEST_F(StationTest, AStationListServedByTheServerBecomesItsStationsAndPlays) {
+    REQUIRE_ICECAST();
+    TIcecastServer server;
+    ASSERT_TRUE(server.Start({})) << server.Error();
+    server.PutWebFile("radio.pls", "[playlist]\r\nNumberOfEntries=2\r\nFile1=" + server.MountUrl() +
+                                       "\r\nTitle1=Test Radio (MP3)\r\nFile2=" + server.MountUrl() +
+                                       "?second\r\nTitle2=Test Radio again\r\n");
+    StartStations();
+    std::vector<std::pair<int, int>> expanded;
+    QObject::connect(c.get(), &TPlaybackController::StationsExpanded,
+                     [&](int entry, int count) { expanded.emplace_back(entry, count); });
+    AddUrl(server.Url("/radio.pls"));
+    c->PlayEntry(1);
+    ASSERT_TRUE(RunUntil([&] { return c->IsOpen(); }, 20000)) << failures.join("; ").toStdString();
+    ASSERT_EQ(expanded, (std::vector<std::pair<int, int>>{{1, 2}}));
+    ASSERT_EQ(c->Playlist().Rows(), 2);
+    EXPECT_EQ(c->Playlist().Path(0), QString::fromStdString(server.MountUrl()));
+    EXPECT_EQ(c->Playlist().Entry(0).Meta.Title, QStringLiteral("Test Radio (MP3)"));
+    EXPECT_EQ(c->CurrentEntry(), 1);
+    EXPECT_TRUE(c->Facts().Live);
+    // Stop disconnects; Play connects again.
+    const auto listeners = [&] {
+        const std::string status = server.Get("/status-json.xsl", 1 << 16, std::chrono::seconds(5)).body;
+        const size_t at = status.find("\"listeners\":");
+        return at == std::string::npos ? -1 : std::atoi(status.c_str() + at + 12);
+    };
+    EXPECT_EQ(listeners(), 1);
+    c->Stop();
+    EXPECT_TRUE(RunUntil([&] { return listeners() == 0; }, 10000));
+    c->Play();
+    ASSERT_TRUE(RunUntil([&] { return c->IsOpen() && PlayerStatus() == TPlayState::Playing; }, 20000));
+}
+
 TEST_F(StationTest, RefusedAnswersFailTheEntryWithAClearText) {
     FaultHttpServer server;
     ASSERT_TRUE(server.ok()) << server.error();
