@@ -295,7 +295,10 @@ std::string TimeText(int64_t samples, int32_t rate) {
 
 // Records a station into `writer` until interrupted, the source gives up or
 // `seconds` (> 0) of sound are written.
-int RecordStation(const std::string& url, PcmWriter& writer, long seconds, const DecodeOptions& options) {
+int RecordStation(const std::string& url, PcmWriter& writer, long seconds, DecodeOptions options) {
+    // A header frame at the start tells of the track then starting, not of
+    // the stream: nothing is trimmed.
+    options.gapless = false;
     std::unique_ptr<wl::TLiveSource> source;
     try {
         source = wl::OpenStation(url, "WINDOWS-1252");
