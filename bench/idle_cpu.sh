@@ -6,6 +6,8 @@
 #   playing  the demo file through PulseAudio
 #   paused   the same, paused through the media controls
 #   null     playing through the null device (no sound server)
+#   station  playing a local radio station (icecast2 + ezstream) through
+#            PulseAudio, when both are installed
 # Prints the share of one core per state: the median of 5 s windows, with the
 # lowest and highest window, from the threads' run time in /proc.
 # Without pulseaudio only "stopped" and "null" are measured.
@@ -84,3 +86,18 @@ fi
 start "$work/null" null "$work/demo.m3u"
 echo "null:    $(measure) % of one core (playing, null device)"
 stop
+
+station="$build/bench/wl_radio_station"
+if [ -n "$pulse" ] && [ -x "$station" ]; then
+    coproc radio { "$station"; }
+    read -r url <&"${radio[0]}" || url=
+    if [ -n "$url" ]; then
+        start "$work/station" pulse "$url"
+        echo "station: $(measure) % of one core (PulseAudio)"
+        stop
+    else
+        echo "station: not measured (the local station did not start)" >&2
+    fi
+    kill "$radio_PID" 2>/dev/null || true
+    wait "$radio_PID" 2>/dev/null || true
+fi

@@ -84,7 +84,7 @@ if ((gui)); then
   icon=$prefix/share/icons/hicolor/scalable/apps/wavelantern.svg
   if [[ -f $desktop ]]; then
     for line in 'Type=Application' 'Name=Wavelantern' 'Exec=wavelantern %F' 'Icon=wavelantern' 'Terminal=false' \
-      'Categories=AudioVideo;Audio;Player;' 'MimeType=audio/mpeg;audio/x-mpegurl;audio/mpegurl;'; do
+      'Categories=AudioVideo;Audio;Player;' 'MimeType=audio/mpeg;audio/x-mpegurl;audio/mpegurl;audio/x-scpls;application/xspf+xml;'; do
       grep -qxF "$line" "$desktop" || fail "wavelantern.desktop lacks the line $line"
     done
     grep -q '^Comment=.' "$desktop" || fail "wavelantern.desktop has no Comment"
