@@ -32,6 +32,10 @@ void TMP3Player::OpenLive() {
         std::lock_guard<TMPSimpleMutex> out(outputLock_);
         liveHeard_.clear();
     }
+    {
+        std::lock_guard<std::mutex> lock(liveNewsMutex_);
+        liveNews_.clear();  // of a stream closed before the host heard them
+    }
     // Bytes that arrive wake a step that waits for them (and only then: a
     // stopped player must not decode).
     live_->SetOnData([this] {

@@ -421,10 +421,10 @@ void TMP3Player::Stop() {
         messages_.RemovePending(MPM_ENDOFSTREAM);
         pcmPending_ = 0;
         if (live_) {
-            // Disconnected until Play: a live stream cannot be rewound.
+            // Nothing decoded until Play, which connects again (a live
+            // stream cannot be rewound).
             liveRunning_ = false;
             liveWaiting_.store(false);
-            live_->SetOnData(nullptr);
         }
         try {
             if (walk_.reader && !live_) RewindWalk();

@@ -176,7 +176,8 @@ public:
     // afresh on the new bytes (a frame is never made of both sides). Titles
     // are told (OnLiveNews) when the audio they belong to is heard. A pause
     // longer than kLivePauseKeepMs resumes live: what was buffered is dropped
-    // and the station connected again; Stop disconnects, Play connects again.
+    // and the station connected again. After Stop, Play connects again (Close
+    // disconnects).
     static constexpr int64_t kLivePauseKeepMs = 30000;
     bool IsLive() const { return live_ != nullptr; }
     // The open live stream (host side; nullptr when none).

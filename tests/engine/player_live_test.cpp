@@ -143,9 +143,9 @@ TEST(PlayerLiveTest, ABreakRestartsTheDecoderOnTheNewBytesWithNothingOfTheOldSid
     EXPECT_LE(heard.size(), (kCut / 417 + (whole.size() - kResume) / 417 + 2) * test::kPcmPerFrame);
 }
 
-TEST(PlayerLiveTest, ALongPauseResumesLiveAndAStationGivenUpEndsTheEntry) {
+TEST(PlayerLiveTest, ALongPauseOrAStopResumesLiveAndAStationGivenUpEndsTheEntry) {
     test::TempDir dir;
-    const std::string file = PlainFile(dir, 4);
+    const std::string file = PlainFile(dir, 6);
     if (file.empty()) GTEST_SKIP() << "lame is not installed";
     const std::vector<uint8_t> bytes = test::ReadFileBytes(file);
     LiveFixture f(bytes);
@@ -159,11 +159,17 @@ TEST(PlayerLiveTest, ALongPauseResumesLiveAndAStationGivenUpEndsTheEntry) {
     f.player.Resume();
     EXPECT_EQ(f.source->restarts.load(), 1);
     // Live again: what the source sends from now on plays.
-    f.source->Release(static_cast<int64_t>(bytes.size()));
+    f.source->Release(60000);
     ASSERT_TRUE(PumpUntil(f.player, [&] { return f.Count(TLiveNews::TKind::Playing) >= 1; }));
+    f.player.Stop();
+    f.player.Play();
+    EXPECT_EQ(f.source->restarts.load(), 2);
+    f.source->Release(static_cast<int64_t>(bytes.size()));
+    ASSERT_TRUE(PumpUntil(f.player, [&] { return f.Count(TLiveNews::TKind::Playing) >= 2; }));
+    const size_t ends = f.log.ends.size();  // the Stop's
     f.source->SetState(TLiveState::Failed, "http://test/: the station is gone");
-    ASSERT_TRUE(PumpUntil(f.player, [&] { return !f.log.ends.empty(); }, 30s));
-    EXPECT_EQ(f.log.ends.front(), mepEndOfStream);
+    ASSERT_TRUE(PumpUntil(f.player, [&] { return f.log.ends.size() > ends; }, 30s));
+    EXPECT_EQ(f.log.ends.back(), mepEndOfStream);
     ASSERT_GE(f.Count(TLiveNews::TKind::Failed), 1);
     EXPECT_EQ(std::find_if(f.news.begin(), f.news.end(), [](const TLiveNews& n) {
                   return n.kind == TLiveNews::TKind::Failed;
