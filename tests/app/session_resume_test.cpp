@@ -64,7 +64,9 @@ TEST_F(SessionResume, PlayingSessionPlaysOnWhereItWas) {
     EXPECT_EQ(2, form1->CurrentEntry);
     EXPECT_EQ(songs_[1], Ctl().PlayingPath());
     EXPECT_EQ(mpsPlaying, PlayerStatus());
-    EXPECT_GE(PlayerPosition(), at);
+    // Where it was to the frame: the exit may catch the position a moment
+    // before `at` was read, and a seek lands on a frame's start.
+    EXPECT_GE(PlayerPosition(), at - 27);
     EXPECT_LT(PlayerPosition(), at + 30'000);
     EXPECT_EQ(40, OnPlayer([](TMP3Player& p) { return p.Volume(); }));
     ASSERT_NE(form1->ExTrackBar1, nullptr);

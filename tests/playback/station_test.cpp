@@ -43,8 +43,11 @@ TEST_F(StationTest, PlaysTitlesInOrderAsHeardAndPlaysOnAfterTheServerRestarts) {
     ASSERT_TRUE(server.Start({})) << server.Error();
     StartStations();
     AddUrl(server.MountUrl());
+    QElapsedTimer play;
+    play.start();
     c->PlayEntry(1);
     ASSERT_TRUE(RunUntil([&] { return c->IsOpen(); }, 20000)) << failures.join("; ").toStdString();
+    std::printf("[ figures  ] playing %lld ms after Play\n", static_cast<long long>(play.elapsed()));
     EXPECT_TRUE(c->Facts().Live);
     EXPECT_EQ(c->Facts().Station, QStringLiteral("Wavelantern Test Radio"));
     EXPECT_EQ(c->LengthMs(), 0);
