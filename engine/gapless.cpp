@@ -54,6 +54,7 @@ bool TMP3Player::SwitchToNext() {
     walk_.Assign(&reader_, decoder_.get(), f);
     frameTable_.Clear();
     frameTable_.Add(f.firstFrameOffset);
+    index_.Start(next->fileName, walk_, f.firstFrameOffset);
     pcmPending_ = 0;
     const double gain = GainFor(next->info, f);
     {

@@ -250,6 +250,12 @@ void TMP3Player::OpenStream(std::unique_ptr<TStream> stream, const std::string& 
             }
             walk_.Assign(&reader_, decoder_.get(), facts);
             pcmPending_ = 0;
+            // Seeks become exact once every frame is known; a file is read
+            // again for it on a thread of its own, never through reader_.
+            if (!live_) {
+                if (const auto* file = dynamic_cast<const TFileStream*>(stream_.get()))
+                    index_.Start(file->Path(), walk_, facts.firstFrameOffset);
+            }
         }
         frameTable_.Add(facts.firstFrameOffset);
         openRangeFirst_ = rangeFirst_;
@@ -304,6 +310,7 @@ void TMP3Player::Close() {
         std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
         switched_.reset();
         nextFileName_.clear();
+        index_.Cancel();
         reader_.Close();
         pcm_ = nullptr;
         pcmStorage_.reset();

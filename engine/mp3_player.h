@@ -32,6 +32,7 @@
 #include "decoder/decoder.h"
 #include "decoder/flag_set.h"
 #include "decoder/frame_header.h"
+#include "engine/frame_index.h"
 #include "engine/frame_walk.h"
 #include "engine/message_queue.h"
 #include "engine/sound_out.h"
@@ -130,6 +131,11 @@ public:
     void Pause();
     void Resume();
     void Stop();
+    // Lands on the music sample at or after the time. Once the frame index
+    // of a file is complete (built in the background after opening, see
+    // FrameIndexComplete), that sample is the first heard in every file;
+    // until then, and in streams that are not files, untrimmed streams land
+    // on the frame boundary at or after it.
     void Seek(int64_t milliseconds);
     int64_t Position();
     int64_t Length() const;
@@ -187,6 +193,11 @@ public:
     // The longest pause that resumes where it paused (tests shorten it).
     void SetLivePauseKeepMs(int64_t ms) { livePauseKeepMs_ = ms; }
     std::function<void(TMP3Player* sender, const TLiveNews& news)> OnLiveNews;
+
+    // Whether every frame of the open file is indexed, and how long that took
+    // (the index of a gapless next file is built once it is decoded on).
+    bool FrameIndexComplete() const { return index_.Complete(); }
+    double FrameIndexBuildMs() const { return index_.BuildMs(); }
 
     // Read-only facts of the open file.
     TMP3PlayerStatus Status() const { return status_.load(); }
@@ -269,10 +280,10 @@ private:
     bool ApplyEqualizer();
     void RefreshEqualizer();
     void UpdateOutputGain();  // under outputLock_
-    // Both locks held: the reader at frame k (scanning forward through the
-    // frame table when needed; beyond the last frame: the last), with the
-    // frames before it that k depends on set to be decoded and dropped.
-    // Returns the frame landed on.
+    // Both locks held: the reader at frame k (from the frame index when it
+    // holds k, else scanning forward through the frame table when needed;
+    // beyond the last frame: the last), with the frames before it that k
+    // depends on set to be decoded and dropped. Returns the frame landed on.
     int64_t Locate(int64_t k);
     // Puts the walk where the PCM byte `targetBytes` of the position count
     // will be decoded (frameAfter: the frame boundary at or after it, for
@@ -343,6 +354,9 @@ private:
     std::unique_ptr<DecoderState, void (*)(DecoderState*)> decoder_ = NewDecoder();
     TFrameWalker walk_;  // under decodeLock_
     TFrameTable frameTable_;
+    // Built in the background for files (not live streams); started and
+    // cancelled under decodeLock_.
+    TFrameIndex index_;
     int32_t bitrate_ = 0;
     int32_t sampleRate_ = 0;
     int32_t channels_ = 0;

@@ -1,5 +1,6 @@
-// The decoding thread's playback step, the end-of-stream drain, Seek with its
-// lazily built frame table, and Position.
+// The decoding thread's playback step, the end-of-stream drain, Seek with the
+// frame index (or, until it is complete, a lazily built frame table), and
+// Position.
 //
 // Repositioning (a seek, or decoding again after an equalizer change) starts
 // the decoder a few frames before the target and drops their PCM: a Layer III
@@ -140,8 +141,11 @@ void TMP3Player::Seek(int64_t milliseconds) {
         position_ = 0;
         if (!NoisySeek()) walk_.needSetup = true;
 
-        const int64_t bytes = milliseconds * sampleRate_ * channels_ * 2 / 1000;
-        playedBytes_ = Reposition(bytes, true);
+        // The sample at or after the time; with every frame indexed an
+        // untrimmed stream drops the samples before it within its frame, as
+        // a trimmed one always does.
+        const int64_t sample = (milliseconds * sampleRate_ + 999) / 1000;
+        playedBytes_ = Reposition(sample * channels_ * 2, !index_.Complete());
         writtenBytes_ = playedBytes_;
         InstallProgress();
         // A drain that ended the old position must not stall the new one.
@@ -152,7 +156,14 @@ void TMP3Player::Seek(int64_t milliseconds) {
 
 int64_t TMP3Player::Locate(int64_t k) {
     std::lock_guard<std::recursive_mutex> table(frameTable_.Lock());
-    if (k >= frameTable_.Count()) {
+    // The frame index, once it holds frame k, knows every frame before it
+    // (and, complete, the last frame); else the table is scanned on as far
+    // as k.
+    const int64_t indexed = index_.Count();
+    const bool useIndex = indexed > 0 && (indexed > k || index_.Complete());
+    if (useIndex) {
+        k = std::min(k, indexed - 1);
+    } else if (k >= frameTable_.Count()) {
         reader_.Seek(frameTable_.At(frameTable_.Count() - 1), TSeekOrigin::soBeginning);
         if (!walk_.ScanFrame()) {
             k = frameTable_.Count() - 1;
@@ -167,6 +178,7 @@ int64_t TMP3Player::Locate(int64_t k) {
             }
         }
     }
+    const auto offset = [&](int64_t i) { return useIndex ? index_.Offset(i) : frameTable_.At(i); };
     // Frame k - 1 must decode whole: the frames before it must hold the 511
     // bytes of main data it may reach back for (each frame carries at least
     // its length less 38 bytes of header and side information).
@@ -176,12 +188,13 @@ int64_t TMP3Player::Locate(int64_t k) {
     int64_t first = k;
     if (k > 0) {
         first = k - 1;
+        const int64_t before = offset(k - 1);
         while (first > 0 && k - first < kMaxPreroll &&
-               frameTable_.At(k - 1) - frameTable_.At(first) - kSideBytes * (k - 1 - first) < kReservoirBytes)
+               before - offset(first) - kSideBytes * (k - 1 - first) < kReservoirBytes)
             --first;
     }
     walk_.prerollFrames = static_cast<int32_t>(k - first);
-    reader_.Seek(frameTable_.At(first), TSeekOrigin::soBeginning);
+    reader_.Seek(offset(first), TSeekOrigin::soBeginning);
     return k;
 }
 
