@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "engine/frame_index.h"
 #include "engine/mp3_player.h"
+#include "engine/stream_open.h"
 #include "engine/player_decode.h"
 #include "tests/engine/player_support.h"
 
@@ -152,6 +154,47 @@ TEST(ExactSeekPosition, CountsFromTheTargetAsTheNewSoundIsWritten) {
         EXPECT_TRUE(advanced) << "the position stands still at " << last;
     }
     p.Stop();
+}
+
+
+// The index counts frames as the walk decodes them: junk between frames is
+// crossed, and frame k starts where the k-th decoded frame does.
+TEST(FrameIndex, CountsTheFramesTheWalkDecodesAndStopsWhenCancelled) {
+    std::vector<uint8_t> bytes = test::BuildFrames(50, true, 4);
+    const std::vector<uint8_t> junk = test::Garbage(700);
+    bytes.insert(bytes.end(), junk.begin(), junk.end());
+    const std::vector<uint8_t> more = test::BuildFrames(30, true, 5);
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    test::TempDir dir;
+    const std::string path = test::WriteBytes(dir, "junk.mp3", bytes);
+    int64_t decoded = 0;
+    {
+        TFileStream stream(path);
+        DecodeAsPlayer(stream, nullptr, [&](const uint8_t*, int32_t n) {
+            decoded += n;
+            return true;
+        });
+    }
+    TFrameIndex index;
+    TMPStreamReader reader(TMP3Player::kReaderCapacity);
+    TFileStream stream(path);
+    reader.Open(&stream);
+    TMP3Info info;
+    info.Attach(&reader);
+    auto decoder = NewDecoder();
+    TStreamFacts facts;
+    AnalyzeStream(reader, info, *decoder, facts);
+    TFrameWalker walk;
+    walk.Assign(&reader, decoder.get(), facts);
+    index.Start(path, walk, facts.firstFrameOffset);
+    ASSERT_TRUE(test::WaitUntil([&] { return index.Complete(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(index.Count() * test::kPcmPerFrame, decoded);
+    EXPECT_EQ(index.Offset(49), 49 * test::kFrameBytes);
+    EXPECT_EQ(index.Offset(50), 50 * test::kFrameBytes + 700) << "the frame after the junk";
+    EXPECT_EQ(index.Offset(79), 79 * test::kFrameBytes + 700);
+    index.Cancel();
+    EXPECT_FALSE(index.Complete());
+    EXPECT_EQ(index.Count(), 0);
 }
 
 }  // namespace
