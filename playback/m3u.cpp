@@ -315,6 +315,16 @@ bool ParseMetaLine(const QString& line, TEntryMeta* meta) {
     return true;
 }
 
+namespace {
+
+// A file entry with a range or something known of it; a stream's URL is
+// written as it stands (its title comes from its list or its server).
+bool Extended(const TPlaylistEntry& entry) {
+    return !IsStreamUrl(entry.Path) && (!entry.Range.Whole() || entry.Meta != TEntryMeta{});
+}
+
+}  // namespace
+
 QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries, bool absolute) {
     QStringList paths;
     bool extended = false;
@@ -322,7 +332,7 @@ QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries, boo
         // A stream's URL stays as it is.
         const bool relative = absolute && QDir::isRelativePath(entry.Path) && !IsStreamUrl(entry.Path);
         paths.append(relative ? QDir::current().absoluteFilePath(entry.Path) : entry.Path);
-        if (!entry.Range.Whole() || entry.Meta != TEntryMeta{}) extended = true;
+        if (Extended(entry)) extended = true;
     }
     if (!extended) return EncodePlaylistText(paths);
     QByteArray bytes = "#EXTM3U\n";
@@ -331,6 +341,10 @@ QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries, boo
         QString path = paths[static_cast<qsizetype>(i)];
         if (path.startsWith(QLatin1Char('#'))) path.prepend(QLatin1String("./"));
         const TEntryMeta& m = entry.Meta;
+        if (!Extended(entry)) {
+            bytes += EncodePlaylistText({path});
+            continue;
+        }
         if (m != TEntryMeta{}) {
             const QString shown = m.Artist.isEmpty() || m.Title.isEmpty() ? m.Title : m.Artist + QStringLiteral(" - ") + m.Title;
             QString title = shown;

@@ -22,8 +22,8 @@
 // a "file:" URL), through a temporary file that replaces the target only when
 // everything was written.
 //
-// Entries that play part of a file (a track of an album sheet) or carry what
-// is known of them are written in the extended form, which reads back as the
+// File entries that play part of a file (a track of an album sheet) or carry
+// what is known of them are written in the extended form, which reads back as the
 // same entries: the file then starts with "#EXTM3U" and such an entry's path
 // line follows
 //   #EXTINF:<seconds>,<Artist - Title>    (for other players)
@@ -79,8 +79,9 @@ struct TPlaylistItem {
 bool ParseRangeLine(const QString& line, TSampleRange* range);
 // "#EXTWL-META:..." -> the meta; false for another line.
 bool ParseMetaLine(const QString& line, TEntryMeta* meta);
-// The file's bytes for these entries: the plain form where every entry is a
-// whole file with nothing known, else the extended one (see above).
+// The file's bytes for these entries: the plain form where every file entry
+// is a whole file with nothing known, else the extended one (see above;
+// stream URLs stand alone either way).
 // `absolute`: relative file paths made absolute (against the current folder).
 QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries, bool absolute = false);
 // True when the file starts (after a byte-order mark) with "#EXTM3U".
