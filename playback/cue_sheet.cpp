@@ -20,6 +20,7 @@
 #include "io/stream_reader.h"
 #include "playback/m3u.h"
 #include "playback/playlist_names.h"
+#include "playback/station_list.h"
 
 namespace wl {
 
@@ -176,6 +177,8 @@ TCueAudioFacts ProbeAudioFile(const QString& path) {
 bool IsCueSheetPath(const QString& path) {
     return !IsStreamUrl(path) && FileExtension(path).compare(QLatin1String(".cue"), Qt::CaseInsensitive) == 0;
 }
+
+bool IsListFilePath(const QString& path) { return IsStationListPath(path) || IsCueSheetPath(path); }
 
 QStringList DecodeCueText(const QByteArray& bytes, const QString& codePage) {
     QByteArrayView body(bytes);

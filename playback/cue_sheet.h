@@ -60,6 +60,9 @@ struct TCueSheet {
 
 // ".cue" in any case (not a URL).
 bool IsCueSheetPath(const QString& path);
+// A file of entries the player reads: a station list or playlist
+// (IsStationListPath) or an album sheet.
+bool IsListFilePath(const QString& path);
 
 // The sheet's lines as text (see above), line ends removed.
 QStringList DecodeCueText(const QByteArray& bytes, const QString& codePage);
