@@ -171,6 +171,7 @@ TExtraSettingsDamage TExtraSettings::Load(const QString& path) {
     TValues s(ini, damage.Values);
     ResumePlayback = s.Bool("Playback/ResumePlayback", ResumePlayback);
     TitlesFromTags = s.Bool("Playback/TitlesFromTags", TitlesFromTags);
+    SheetsInFolders = s.Bool("Playback/SheetsInFolders", SheetsInFolders);
     ReplayGainMode = static_cast<TReplayGainMode>(s.Int("ReplayGain/Mode", 0, 2, static_cast<int>(ReplayGainMode)));
     ReplayGainPreampDb = s.Double("ReplayGain/PreampDb", kPreampMinDb, kPreampMaxDb, ReplayGainPreampDb);
     ReplayGainPreventClipping = s.Bool("ReplayGain/PreventClipping", ReplayGainPreventClipping);
@@ -189,6 +190,7 @@ QByteArray TExtraSettings::Encode() const {
     out += "[Playback]\n";
     out += "ResumePlayback=" + Bool(ResumePlayback) + "\n";
     out += "TitlesFromTags=" + Bool(TitlesFromTags) + "\n";
+    out += "SheetsInFolders=" + Bool(SheetsInFolders) + "\n";
     out += "\n[ReplayGain]\n";
     out += "Mode=" + QByteArray::number(static_cast<int>(ReplayGainMode)) + "\n";
     out += "PreampDb=" + QByteArray::number(ReplayGainPreampDb, 'g', 12) + "\n";

@@ -4,7 +4,7 @@
 // that cannot be read or lies out of range, gives that field's default; Load
 // tells what it could not use (a missing key is no damage).
 //
-//   [Playback]   ResumePlayback, TitlesFromTags
+//   [Playback]   ResumePlayback, TitlesFromTags, SheetsInFolders
 //   [ReplayGain] Mode (0 off, 1 track, 2 album), PreampDb (-12..12), PreventClipping
 //   [Resume]     Entry, PositionMs, Volume, WasPlaying
 //   [Output]     Device (a sink name; empty: the default sink)
@@ -36,6 +36,9 @@ public:
     // Playback options.
     bool ResumePlayback = true;  // a start without files restores the last session
     bool TitlesFromTags = true;  // "Artist - Title" from the tags where there is a title
+    // Adding a folder: an album file with its sheet beside it ("album.mp3",
+    // "album.cue") adds the sheet's tracks instead of the file.
+    bool SheetsInFolders = true;
     // Loudness correction (not applied by the player yet).
     TReplayGainMode ReplayGainMode = TReplayGainMode::Off;
     double ReplayGainPreampDb = 0.0;  // kPreampMinDb..kPreampMaxDb

@@ -18,6 +18,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/image_widget.h"
+#include "playback/cue_sheet.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
 #include "app/single_instance.h"
@@ -263,7 +264,7 @@ void TForm1::FormShow() {
         lastHandOffMs_ = ProcessStartMs();  // starts right after this one append their files
         ClearPlaylist();
         const QString& first = Arguments.first();
-        if (Arguments.size() == 1 && IsStationListPath(first) && !IsStreamUrl(first)) {
+        if (Arguments.size() == 1 && IsListFilePath(first) && !IsStreamUrl(first)) {
             // Relative entries of the playlist name files beside it.
             QDir::setCurrent(QFileInfo(first).absolutePath());
             ReadList(first);

@@ -7,6 +7,7 @@
 #include "app/form1.h"
 #include "app/single_instance.h"
 #include "playback/m3u.h"
+#include "playback/cue_sheet.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
 
@@ -22,10 +23,15 @@ void TForm1::HandOver(const QStringList& arguments, int64_t startedMs) {
     const QString& first = arguments.first();
     const int before = RowsBeforeAdding();
 
-    if (arguments.size() == 1 && IsStationListPath(first) && !IsStreamUrl(first)) {
+    if (arguments.size() == 1 && IsListFilePath(first) && !IsStreamUrl(first)) {
         if (IsPlaylistPath(first)) {
             if (ReadPlaylistFile(first, true).isEmpty()) {
                 ShowError("No entries in " + QFileInfo(first).fileName());
+                return;
+            }
+        } else if (IsCueSheetPath(first)) {
+            if (const TCueSheet sheet = ReadCueSheetFile(first, Extra.TitleCodePage); sheet.Entries.empty()) {
+                ShowError(QFileInfo(first).fileName() + ": " + sheet.Error);
                 return;
             }
         } else if (const TStationList stations = ReadStationListFile(first); stations.Entries.empty()) {

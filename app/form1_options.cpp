@@ -305,6 +305,7 @@ void TForm1::ApplyPlayOptions() {
     options.CachePath = CachePath();
     options.TitleCodePage = Extra.TitleCodePage;
     Controller->SetOptions(options);
+    Controller->Playlist().CueCodePage = Extra.TitleCodePage;  // shared with album sheets
 }
 
 TColor TForm1::SwapRedBlue(TColor value) {

@@ -19,6 +19,7 @@
 #include "controls/ex_track_bar.h"
 #include "controls/vu_meter.h"
 #include "playback/m3u.h"
+#include "playback/cue_sheet.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
 
@@ -138,7 +139,7 @@ void TForm1::LoadDefaultPlaylist() {
 // Through the app's writer, as the settings are, so that both fail alike.
 bool TForm1::SaveDefaultPlaylist(QString* reason) {
     QString why;
-    if (WriteFileAtomically(DefaultPlaylistPath(), EncodePlaylistText(Playlist.Paths()), &why)) return true;
+    if (WriteFileAtomically(DefaultPlaylistPath(), EncodePlaylistEntries(Playlist.Entries()), &why)) return true;
     ShowError("Cannot save " + QFileInfo(DefaultPlaylistPath()).fileName() + ": " + why);
     if (reason) *reason = why;
     return false;
@@ -199,7 +200,7 @@ void TForm1::DropFiles(const QStringList& paths) {
     const int before = RowsBeforeAdding();
     if (paths.isEmpty()) return;
     const QString& first = paths.front();
-    if (paths.size() == 1 && IsStationListPath(first) && !IsStreamUrl(first)) {
+    if (paths.size() == 1 && IsListFilePath(first) && !IsStreamUrl(first)) {
         const QString folder = QFileInfo(first).absolutePath();
         ReadList(first);
         // Relative entries of the playlist play from its own folder.

@@ -147,14 +147,8 @@ void TForm1::SavePlaylistElsewhere() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
         quitDialog_ = nullptr;
-        QStringList entries;
-        for (const QString& entry : Playlist.Paths()) {
-            // A stream's URL stays as it is.
-            const bool relative = QDir::isRelativePath(entry) && !IsStreamUrl(entry);
-            entries.append(relative ? QDir::current().absoluteFilePath(entry) : entry);
-        }
         QString reason;
-        if (WriteFileAtomically(path, EncodePlaylistText(entries), &reason)) {
+        if (WriteFileAtomically(path, EncodePlaylistEntries(Playlist.Entries(), true), &reason)) {
             FinishQuit();
             return;
         }

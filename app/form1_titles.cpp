@@ -37,9 +37,18 @@ QString TForm1::TitleFor(const QString& path) {
 
 void TForm1::ShowEntryName(int row) {
     if (row < 0 || row >= Playlist.Rows()) return;
-    const QString path = Playlist.Path(row);
+    const TPlaylistEntry entry = Playlist.Entry(row);
+    const QString& path = entry.Path;
     // A station keeps the name its list gave it (its title, else its URL).
-    if (!path.isEmpty() && !IsStreamUrl(path)) Playlist.SetName(row, EntryName(path));
+    if (path.isEmpty() || IsStreamUrl(path)) return;
+    // A sheet's track keeps its own name; a title a list gave stands until
+    // the tags give one.
+    if (!PlaylistModel::OwnName(entry).isEmpty()) {
+        if (!entry.Range.Whole() || !Extra.TitlesFromTags) return;
+        const auto tag = TagTitles.Cached(path);
+        if (!tag || tag->isEmpty()) return;
+    }
+    Playlist.SetName(row, EntryName(path));
 }
 
 void TForm1::ScheduleTagScan() {

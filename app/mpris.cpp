@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "app/mpris_adaptors.h"
+#include "playback/cue_sheet.h"
 #include "playback/playback_controller.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
@@ -143,7 +144,7 @@ void TMprisService::OpenUri(const QString& uri) {
         const QUrl url(uri);
         if (!url.isLocalFile()) return;
         const QString path = url.toLocalFile();
-        if (IsStationListPath(path)) {
+        if (IsListFilePath(path)) {
             list.ReadList(path);
             QDir::setCurrent(QFileInfo(path).absolutePath());  // its relative entries
         } else if (IsMp3Path(path)) {

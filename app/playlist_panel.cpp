@@ -23,6 +23,7 @@
 
 #include "app/form1.h"
 #include "playback/m3u.h"
+#include "playback/cue_sheet.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
 #include "controls/browse_for_folder.h"
@@ -233,8 +234,15 @@ void TForm1::BuildPlaylistPanel() {
     FindFile1->SetSubfolders(true);
     FindFile1->SetThreaded(true);
     FindFile1->OnFound = [this](TFindFile*, const std::string& folder, const TSearchRec& file) {
-        AddEntry(JoinPath(QFile::decodeName(QByteArray::fromStdString(folder)),
-                          QFile::decodeName(QByteArray::fromStdString(file.Name))));
+        const QString path = JoinPath(QFile::decodeName(QByteArray::fromStdString(folder)),
+                                      QFile::decodeName(QByteArray::fromStdString(file.Name)));
+        // An album file with its sheet beside it adds the sheet's tracks.
+        const QString sheet = Extra.SheetsInFolders ? CueSheetFor(path) : QString();
+        if (sheet.isEmpty()) {
+            AddEntry(path);
+        } else {
+            ReadList(sheet);
+        }
     };
 
     // Files dragged from the desktop onto the window.
@@ -315,8 +323,8 @@ void TForm1::SpeedButton23Click() {
     for (const QString& file : files) {
         if (IsMp3Path(file)) {
             AddEntry(file);
-        } else if (IsStationListPath(file) && !IsPlaylistPath(file)) {
-            ReadList(file);  // its stations appended
+        } else if (IsListFilePath(file) && !IsPlaylistPath(file)) {
+            ReadList(file);  // its stations (or a sheet's tracks) appended
         }
     }
     FinishAdding(before);
@@ -370,7 +378,7 @@ void TForm1::SpeedButton26Click() {
     const QStringList files = RunOpenDialog(QStringLiteral("Open a playlist"), kListFilter, false);
     if (files.isEmpty()) return;
     ClearPlaylist();
-    if (files.size() == 1 && IsStationListPath(files.front())) ReadList(files.front());
+    if (files.size() == 1 && IsListFilePath(files.front())) ReadList(files.front());
     StartFirstEntry();
 }
 
@@ -392,7 +400,7 @@ void TForm1::Image13Click() {
     const QStringList files = RunOpenDialog(QString(), kOpenFilter, true);
     if (files.isEmpty()) return;
     ClearPlaylist();
-    if (files.size() == 1 && IsStationListPath(files.front())) {
+    if (files.size() == 1 && IsListFilePath(files.front())) {
         ReadList(files.front());
     } else {
         for (const QString& file : files) {

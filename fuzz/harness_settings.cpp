@@ -55,6 +55,7 @@ void CheckRanges(const TExtraSettings& s) {
 bool Same(const TExtraSettings& a, const TExtraSettings& b) {
     // The pre-amp is written with 12 significant digits.
     return a.ResumePlayback == b.ResumePlayback && a.TitlesFromTags == b.TitlesFromTags &&
+           a.SheetsInFolders == b.SheetsInFolders &&
            a.ReplayGainMode == b.ReplayGainMode &&
            std::fabs(a.ReplayGainPreampDb - b.ReplayGainPreampDb) <= 1e-9 &&
            a.ReplayGainPreventClipping == b.ReplayGainPreventClipping && a.ResumeEntry == b.ResumeEntry &&

@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QUrl>
+#include <QUrlQuery>
 
 #include <algorithm>
 #include <cstring>
@@ -222,7 +223,9 @@ std::vector<TPlaylistItem> ReadPlaylistItems(const QString& path, bool skipComme
         const QString text = DecodeLine(line);
         if (text.isEmpty()) return;
         if (skipComments && text.startsWith(QLatin1Char('#'))) {
-            ParseExtInf(text, &next.Title, &next.LengthMs);
+            if (!ParseExtInf(text, &next.Title, &next.LengthMs) && !ParseRangeLine(text, &next.Range) &&
+                ParseMetaLine(text, &next.Meta))
+                next.HasMeta = true;
             return;
         }
         next.Path = NormalizeEntry(text);
@@ -261,6 +264,128 @@ QByteArray EncodePlaylistText(const QStringList& entries) {
         bytes += '\n';
     }
     return bytes;
+}
+
+bool ParseRangeLine(const QString& line, TSampleRange* range) {
+    static const QLatin1String kTag("#EXTWL-RANGE:");
+    if (!line.startsWith(kTag, Qt::CaseInsensitive)) return false;
+    const QStringList parts = line.sliced(kTag.size()).split(QLatin1Char(','));
+    if (parts.size() != 2) return false;
+    bool okFirst = false, okCount = false;
+    const qlonglong first = parts[0].trimmed().toLongLong(&okFirst);
+    const qlonglong count = parts[1].trimmed().toLongLong(&okCount);
+    if (!okFirst || !okCount || first < 0 || count < -1) return false;
+    *range = {first, count};
+    return true;
+}
+
+bool ParseMetaLine(const QString& line, TEntryMeta* meta) {
+    static const QLatin1String kTag("#EXTWL-META:");
+    if (!line.startsWith(kTag, Qt::CaseInsensitive)) return false;
+    TEntryMeta m;
+    const QUrlQuery query(line.sliced(kTag.size()));
+    for (const auto& [key, encoded] : query.queryItems(QUrl::FullyDecoded)) {
+        const QString& value = encoded;
+        bool ok = false;
+        if (key == QLatin1String("title")) {
+            m.Title = value;
+        } else if (key == QLatin1String("artist")) {
+            m.Artist = value;
+        } else if (key == QLatin1String("album")) {
+            m.Album = value;
+        } else if (key == QLatin1String("albumartist")) {
+            m.AlbumArtist = value;
+        } else if (key == QLatin1String("track")) {
+            const int n = value.toInt(&ok);
+            m.Track = ok && n > 0 ? n : 0;
+        } else if (key == QLatin1String("ms")) {
+            const qlonglong ms = value.toLongLong(&ok);
+            m.LengthMs = ok && ms > 0 ? ms : 0;
+        } else {
+            std::optional<double>* gain = key == QLatin1String("tg")   ? &m.TrackGainDb
+                                          : key == QLatin1String("tp") ? &m.TrackPeak
+                                          : key == QLatin1String("ag") ? &m.AlbumGainDb
+                                          : key == QLatin1String("ap") ? &m.AlbumPeak
+                                                                       : nullptr;
+            const double v = value.toDouble(&ok);
+            if (gain && ok && v == v) *gain = v;
+        }
+    }
+    *meta = std::move(m);
+    return true;
+}
+
+namespace {
+
+// A file entry with a range or something known of it; a stream's URL is
+// written as it stands (its title comes from its list or its server).
+bool Extended(const TPlaylistEntry& entry) {
+    return !IsStreamUrl(entry.Path) && (!entry.Range.Whole() || entry.Meta != TEntryMeta{});
+}
+
+}  // namespace
+
+QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries, bool absolute) {
+    QStringList paths;
+    bool extended = false;
+    for (const TPlaylistEntry& entry : entries) {
+        // A stream's URL stays as it is.
+        const bool relative = absolute && QDir::isRelativePath(entry.Path) && !IsStreamUrl(entry.Path);
+        paths.append(relative ? QDir::current().absoluteFilePath(entry.Path) : entry.Path);
+        if (Extended(entry)) extended = true;
+    }
+    if (!extended) return EncodePlaylistText(paths);
+    QByteArray bytes = "#EXTM3U\n";
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const TPlaylistEntry& entry = entries[i];
+        QString path = paths[static_cast<qsizetype>(i)];
+        if (path.startsWith(QLatin1Char('#'))) path.prepend(QLatin1String("./"));
+        const TEntryMeta& m = entry.Meta;
+        if (!Extended(entry)) {
+            bytes += EncodePlaylistText({path});
+            continue;
+        }
+        if (m != TEntryMeta{}) {
+            const QString shown = m.Artist.isEmpty() || m.Title.isEmpty() ? m.Title : m.Artist + QStringLiteral(" - ") + m.Title;
+            QString title = shown;
+            title.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+            bytes += "#EXTINF:" + QByteArray::number((m.LengthMs + 999) / 1000) + ',' + title.toUtf8() + '\n';
+        }
+        if (!entry.Range.Whole())
+            bytes += "#EXTWL-RANGE:" + QByteArray::number(entry.Range.First) + ',' + QByteArray::number(entry.Range.Count) + '\n';
+        if (m != TEntryMeta{}) {
+            QByteArray meta;
+            const auto add = [&meta](const char* key, const QString& value) {
+                if (value.isEmpty()) return;
+                if (!meta.isEmpty()) meta += '&';
+                meta += key;
+                meta += '=';
+                meta += QUrl::toPercentEncoding(value);
+            };
+            const auto number = [](const std::optional<double>& v) { return v ? QString::number(*v, 'g', 17) : QString(); };
+            add("title", m.Title);
+            add("artist", m.Artist);
+            add("album", m.Album);
+            add("albumartist", m.AlbumArtist);
+            add("track", m.Track > 0 ? QString::number(m.Track) : QString());
+            add("ms", m.LengthMs > 0 ? QString::number(m.LengthMs) : QString());
+            add("tg", number(m.TrackGainDb));
+            add("tp", number(m.TrackPeak));
+            add("ag", number(m.AlbumGainDb));
+            add("ap", number(m.AlbumPeak));
+            bytes += "#EXTWL-META:" + meta + '\n';
+        }
+        bytes += EncodePlaylistText({path});
+    }
+    return bytes;
+}
+
+bool IsExtendedPlaylistFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    QByteArray head = file.read(10);
+    if (head.startsWith("\xEF\xBB\xBF")) head.remove(0, 3);
+    return head.startsWith("#EXTM3U");
 }
 
 bool WritePlaylistFile(const QString& path, const QStringList& entries, QString* reason) {

@@ -21,6 +21,16 @@
 // Writing: UTF-8, one path per LF-ended line (a path holding a line break as
 // a "file:" URL), through a temporary file that replaces the target only when
 // everything was written.
+//
+// File entries that play part of a file (a track of an album sheet) or carry
+// what is known of them are written in the extended form, which reads back as the
+// same entries: the file then starts with "#EXTM3U" and such an entry's path
+// line follows
+//   #EXTINF:<seconds>,<Artist - Title>    (for other players)
+//   #EXTWL-RANGE:<first>,<count>          samples per channel; count -1: to the end
+//   #EXTWL-META:<key=value&...>           percent-encoded: title, artist, album,
+//                                         albumartist, track, ms, tg, tp, ag, ap
+// A path line that would start with "#" there is written as "./#...".
 #pragma once
 
 #include <QByteArray>
@@ -29,6 +39,8 @@
 
 #include <cstdint>
 #include <vector>
+
+#include "playback/playlist_model.h"
 
 namespace wl {
 
@@ -57,8 +69,23 @@ struct TPlaylistItem {
     QString Path;
     QString Title;         // empty: none given
     int64_t LengthMs = 0;  // 0: unknown
+    // From "#EXTWL-RANGE:" and "#EXTWL-META:" lines (HasMeta: one was given).
+    TSampleRange Range;
+    TEntryMeta Meta;
+    bool HasMeta = false;
     bool operator==(const TPlaylistItem&) const = default;
 };
+// "#EXTWL-RANGE:first,count" -> the range; false for another line or bad numbers.
+bool ParseRangeLine(const QString& line, TSampleRange* range);
+// "#EXTWL-META:..." -> the meta; false for another line.
+bool ParseMetaLine(const QString& line, TEntryMeta* meta);
+// The file's bytes for these entries: the plain form where every file entry
+// is a whole file with nothing known, else the extended one (see above;
+// stream URLs stand alone either way).
+// `absolute`: relative file paths made absolute (against the current folder).
+QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries, bool absolute = false);
+// True when the file starts (after a byte-order mark) with "#EXTM3U".
+bool IsExtendedPlaylistFile(const QString& path);
 // "#EXTINF:123,Artist - Title" (any case; attributes such as tvg-name="a,b"
 // before the comma allowed): the title (trimmed; empty without a comma) and
 // the length (0 when not a positive number of seconds). False for any other

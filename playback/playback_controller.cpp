@@ -883,12 +883,18 @@ TTrackInfo TPlaybackController::Track() const {
     t.Artist = item.Meta.Artist;
     t.Album = item.Meta.Album;
     t.Title = item.Meta.Title;
+    // A sheet's track: its own title, artist, album and number, not the
+    // whole file's tags.
+    const bool sheetTrack = !item.Range.Whole() && (item.Meta.Track > 0 || !item.Meta.Title.isEmpty());
+    if (item.Meta.Track > 0) t.Track = QString::number(item.Meta.Track);
     if (started && open_) {
-        if (!facts_.TagTitle.isEmpty()) t.Title = facts_.TagTitle;
-        if (!facts_.Artist.isEmpty()) t.Artist = facts_.Artist;
-        if (!facts_.Album.isEmpty()) t.Album = facts_.Album;
+        if (!sheetTrack) {
+            if (!facts_.TagTitle.isEmpty()) t.Title = facts_.TagTitle;
+            if (!facts_.Artist.isEmpty()) t.Artist = facts_.Artist;
+            if (!facts_.Album.isEmpty()) t.Album = facts_.Album;
+            t.Track = facts_.Track;
+        }
         t.Genre = facts_.Genre;
-        t.Track = facts_.Track;
         if (facts_.LengthMs > 0) t.LengthMs = facts_.LengthMs;
         // A station that has told no title yet goes by its name.
         if (facts_.Live && facts_.TagTitle.isEmpty() && !facts_.Station.isEmpty()) t.Title = facts_.Station;

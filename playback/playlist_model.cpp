@@ -1,10 +1,12 @@
 #include "playback/playlist_model.h"
 
 #include <QRandomGenerator>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <iterator>
 
+#include "playback/cue_sheet.h"
 #include "playback/m3u.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
@@ -31,13 +33,44 @@ QStringList PlaylistModel::Paths() const {
     return paths;
 }
 
+std::vector<TPlaylistEntry> PlaylistModel::Entries() const {
+    if (Empty()) return {};
+    return entries_;
+}
+
 QString PlaylistModel::NameFor(const QString& path) const { return NameOf ? NameOf(path) : DisplayName(path); }
+
+QString PlaylistModel::OwnName(const TPlaylistEntry& entry) {
+    const TEntryMeta& m = entry.Meta;
+    if (!m.Title.isEmpty()) return m.Artist.isEmpty() ? m.Title : m.Artist + QStringLiteral(" - ") + m.Title;
+    if (m.Track > 0 && !entry.Range.Whole()) return DisplayName(entry.Path) + QStringLiteral(" #%1").arg(m.Track);
+    return {};
+}
 
 // A stream has no file name to show: its title, else its URL.
 QString PlaylistModel::NameFor(const TPlaylistEntry& entry) const {
-    if (!IsStreamUrl(entry.Path)) return NameFor(entry.Path);
+    if (!IsStreamUrl(entry.Path)) {
+        const QString own = OwnName(entry);
+        return own.isEmpty() ? NameFor(entry.Path) : own;
+    }
     return entry.Meta.Title.isEmpty() ? entry.Path : entry.Meta.Title;
 }
+
+namespace {
+
+// "Artist - Title" as a list's title gives it, split where it says so.
+void SplitListTitle(TEntryMeta& meta) {
+    const qsizetype dash = meta.Title.indexOf(QLatin1String(" - "));
+    if (dash <= 0 || !meta.Artist.isEmpty()) return;
+    const QString title = meta.Title.sliced(dash + 3).trimmed();
+    if (title.isEmpty()) return;
+    meta.Artist = meta.Title.first(dash).trimmed();
+    meta.Title = title;
+}
+
+QString EntryCountText(int n) { return n == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(n); }
+
+}  // namespace
 
 void PlaylistModel::TellFull(int notAdded) {
     if (notAdded <= 0) return;
@@ -95,14 +128,32 @@ int PlaylistModel::AddEntries(const std::vector<TPlaylistEntry>& entries, int* n
 int PlaylistModel::ReadM3U(const QString& path) {
     int skipped = 0;
     std::vector<TPlaylistEntry> entries;
+    QStringList told;
     for (TPlaylistItem& item : ReadPlaylistItems(path, true, &skipped)) {
+        if (IsCueSheetPath(item.Path)) {
+            // The sheet's tracks in its place.
+            const QString sheetPath = ResolveEntryPath(item.Path);
+            TCueSheet sheet = ReadCueSheetFile(sheetPath, CueCodePage);
+            const QString problem = sheet.Entries.empty() ? sheet.Error : sheet.Warning;
+            if (!problem.isEmpty()) told.append(FileNamePart(sheetPath) + QStringLiteral(": ") + problem);
+            entries.insert(entries.end(), std::make_move_iterator(sheet.Entries.begin()),
+                           std::make_move_iterator(sheet.Entries.end()));
+            continue;
+        }
         TPlaylistEntry entry;
         entry.Path = std::move(item.Path);
-        entry.Meta.Title = std::move(item.Title);
-        entry.Meta.LengthMs = item.LengthMs;
+        entry.Range = item.Range;
+        if (item.HasMeta) {
+            entry.Meta = std::move(item.Meta);
+        } else {
+            entry.Meta.Title = std::move(item.Title);
+            entry.Meta.LengthMs = item.LengthMs;
+            SplitListTitle(entry.Meta);
+        }
         entries.push_back(std::move(entry));
     }
     AddEntries(entries);
+    if (!told.isEmpty()) emit Notice(told.join(QStringLiteral("; ")));
     if (skipped > 0) emit LinesSkipped(path, skipped);
     return skipped;
 }
@@ -114,6 +165,17 @@ int PlaylistModel::ReadList(const QString& path) {
         return (Empty() ? 0 : Rows()) - before;
     }
     const QString name = FileNamePart(path);
+    if (IsCueSheetPath(path)) {
+        const TCueSheet sheet = ReadCueSheetFile(path, CueCodePage);
+        if (sheet.Entries.empty()) {
+            emit Notice(name + QStringLiteral(": ") + sheet.Error);
+            return 0;
+        }
+        const int added = AddEntries(sheet.Entries);
+        if (!sheet.Warning.isEmpty())
+            emit Notice(name + QStringLiteral(": ") + sheet.Warning);
+        return added;
+    }
     const TStationList list = ReadStationListFile(path);
     if (list.Entries.empty()) {
         emit Notice(name + QStringLiteral(": ") + list.Error);
@@ -124,14 +186,14 @@ int PlaylistModel::ReadList(const QString& path) {
     QStringList told;
     if (!list.Warning.isEmpty()) told.append(list.Warning);
     if (notPlayable > 0)
-        told.append(QStringLiteral("%1 left out: not MP3 files").arg(notPlayable == 1 ? QStringLiteral("1 entry")
-                                                                                     : QStringLiteral("%1 entries").arg(notPlayable)));
+        told.append(QStringLiteral("%1 left out: not MP3 files").arg(EntryCountText(notPlayable)));
     if (!told.isEmpty()) emit Notice(name + QStringLiteral(": ") + told.join(QStringLiteral("; ")));
     return added;
 }
 
 int PlaylistModel::Load(const QString& path) {
     Clear();
+    if (IsExtendedPlaylistFile(path)) return ReadM3U(path);
     int skipped = 0;
     std::vector<TPlaylistEntry> entries;
     for (QString& line : ReadPlaylistFile(path, false, &skipped)) entries.push_back({std::move(line), {}, {}, {}, false});
@@ -184,7 +246,15 @@ int PlaylistModel::ReplaceEntry(int row, const std::vector<TPlaylistEntry>& entr
     return count;
 }
 
-bool PlaylistModel::Save(const QString& path, QString* reason) const { return WritePlaylistFile(path, Paths(), reason); }
+bool PlaylistModel::Save(const QString& path, QString* reason) const {
+    QSaveFile file(path);
+    const QByteArray bytes = EncodePlaylistEntries(Entries());
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    if (written && file.commit()) return true;
+    if (reason) *reason = file.errorString();
+    if (!written) file.cancelWriting();
+    return false;
+}
 
 void PlaylistModel::Clear() {
     entries_.clear();

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace wl {
@@ -52,6 +53,11 @@ struct TEntryMeta {
     QString Artist;
     QString Album;
     int64_t LengthMs = 0;  // 0: unknown
+    // A track of an album sheet: the album's artist, its number (0: none)
+    // and the loudness values the sheet gives (dB, linear peak).
+    QString AlbumArtist;
+    int Track = 0;
+    std::optional<double> TrackGainDb, TrackPeak, AlbumGainDb, AlbumPeak;
     bool operator==(const TEntryMeta&) const = default;
 };
 
@@ -82,6 +88,10 @@ public:
     TPlaylistEntry Entry(int row) const;
     QString Label(int row) const;      // "12. Name", "12> Name" once played; empty outside the list
     QStringList Paths() const;         // one per row; none when Empty()
+    // Every entry, for writing the list; none when Empty().
+    std::vector<TPlaylistEntry> Entries() const;
+    // The 8-bit code page album sheets that are not UTF-8 are read in.
+    QString CueCodePage = QStringLiteral("WINDOWS-1252");
 
     // True for what can stand in the list: an ".mp3" path or a stream URL
     // (IsStreamUrl; a station list's URL too, expanded when it is played).
@@ -97,13 +107,16 @@ public:
     // find the list full are told (Notice).
     int AddEntries(const std::vector<TPlaylistEntry>& entries, int* notPlayable = nullptr);
     // Appends the entries of a playlist file (comment lines left out; an
-    // "#EXTINF:" line gives the next entry's title and length). Returns the
-    // lines left out as too long or not text (LinesSkipped).
+    // "#EXTINF:" line gives the next entry's title and length, the extended
+    // form's lines its range and meta; m3u.h). An entry naming an album sheet
+    // adds the sheet's tracks. Returns the lines left out as too long or not
+    // text (LinesSkipped).
     int ReadM3U(const QString& path);
     // Appends the entries of any list file the player reads: ".m3u"/".m3u8"
     // as ReadM3U, ".pls" and ".xspf" as station lists (station_list.h; their
-    // relative entries resolved against the file's folder). What could not be
-    // used is told (Notice, LinesSkipped). Returns the entries added.
+    // relative entries resolved against the file's folder), ".cue" as an
+    // album sheet's tracks (cue_sheet.h). What could not be used is told
+    // (Notice, LinesSkipped). Returns the entries added.
     int ReadList(const QString& path);
     // Replaces the entry in `row` by `entries` (the stations of a list that
     // entry named): the first takes its place, number, played mark and flag;
@@ -117,10 +130,11 @@ public:
     // Changed(row, the last row).
     int ReplaceEntry(int row, const std::vector<TPlaylistEntry>& entries);
     // The list's own file (the default playlist): cleared, then every line
-    // of `path` added. Returns the lines left out as ReadM3U does.
+    // of `path` added (a file in the extended form read as ReadM3U reads it).
+    // Returns the lines left out as ReadM3U does.
     int Load(const QString& path);
-    // Every row's path into `path`; false when it could not be written, and
-    // `reason` (when given) says why.
+    // Every row's entry into `path` (EncodePlaylistEntries); false when it
+    // could not be written, and `reason` (when given) says why.
     bool Save(const QString& path, QString* reason = nullptr) const;
     // No entries, EntryCount and CurrentEntry 0; the flags stay.
     void Clear();
@@ -141,6 +155,11 @@ public:
     // played. A list of one entry gives it while its flag is set, without
     // clearing the flag.
     int16_t PickRandom();
+
+    // The name an entry gives itself: "Artist - Title" (or the title) of
+    // what is known of it; a sheet's track without a title goes by its file
+    // and number. Empty for a whole file with no title known.
+    static QString OwnName(const TPlaylistEntry& entry);
 
     // The name shown for a path; DisplayName when unset.
     std::function<QString(const QString& path)> NameOf;

@@ -94,3 +94,19 @@ titles, XML entities and CDATA, relative locations, a damaged document, a web
 page); wl.ini records (whole, cut short, with a folder) and wavelantern.conf
 files; ID3v2 frame bodies in every text encoding, with byte-order marks, odd
 lengths and descriptions; radio stream bodies with in-band metadata blocks."""
+
+# Album sheets (first byte: code page, rate, known length, missing files).
+CUE_ALBUM = (b'REM REPLAYGAIN_ALBUM_GAIN -7.50 dB\nREM REPLAYGAIN_ALBUM_PEAK 0.98\nPERFORMER "Band"\nTITLE "Album"\n'
+             b'FILE "album.mp3" MP3\n  TRACK 01 AUDIO\n    TITLE "One"\n    REM REPLAYGAIN_TRACK_GAIN -6.2 dB\n'
+             b'    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    PERFORMER "Guest"\n    PREGAP 00:02:00\n'
+             b'    INDEX 00 03:00:00\n    INDEX 01 03:02:00\n  TRACK 03 AUDIO\n    INDEX 01 05:00:37\n')
+put("fuzz_cue", "album.cue", b"\x20" + CUE_ALBUM)
+put("fuzz_cue", "bom-crlf-unknown-length.cue", b"\x04\xEF\xBB\xBF" + CUE_ALBUM.replace(b"\n", b"\r\n"))
+put("fuzz_cue", "cp1252-cr.cue", b"\x21" + b'TITLE "Caf\xe9"\rFILE caf\xe9 album.wav WAVE\rTRACK 1 AUDIO\rINDEX 01 00:00:01\r')
+put("fuzz_cue", "files-missing.cue", b"\x60" +
+    b'FILE "a.mp3" MP3\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 01:00:00\n'
+    b'FILE "b.mp3" MP3\nTRACK 03 AUDIO\nINDEX 01 00:00:00\nFILE "c\\d.mp3" MP3\nTRACK 04 AUDIO\nINDEX 01 00:10:00\n')
+put("fuzz_cue", "out-of-order.cue", b"\x2c" +
+    b'FILE "a.mp3" MP3\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 02:00:00\n'
+    b'TRACK 03 AUDIO\nINDEX 01 01:00:00\nTRACK 04 MODE1/2352\nINDEX 01 02:30:00\nTRACK 05 AUDIO\nINDEX 01 03:00:99\n'
+    b'TRACK 06 AUDIO\nINDEX 01 99:59:74\n')

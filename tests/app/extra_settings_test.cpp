@@ -16,6 +16,7 @@ namespace {
 void ExpectDefaults(const TExtraSettings& s) {
     EXPECT_TRUE(s.ResumePlayback);
     EXPECT_TRUE(s.TitlesFromTags);
+    EXPECT_TRUE(s.SheetsInFolders);
     EXPECT_EQ(s.ReplayGainMode, TReplayGainMode::Off);
     EXPECT_EQ(s.ReplayGainPreampDb, 0.0);
     EXPECT_TRUE(s.ReplayGainPreventClipping);
@@ -34,6 +35,7 @@ TEST_F(ExtraSettings, EveryFieldRoundTripsAndReadsAsIni) {
     TExtraSettings s;
     s.ResumePlayback = false;
     s.TitlesFromTags = false;
+    s.SheetsInFolders = false;
     s.ReplayGainMode = TReplayGainMode::Album;
     s.ReplayGainPreampDb = -7.25;
     s.ReplayGainPreventClipping = false;
@@ -58,6 +60,7 @@ TEST_F(ExtraSettings, EveryFieldRoundTripsAndReadsAsIni) {
     EXPECT_FALSE(r.Load(path).Any());
     EXPECT_FALSE(r.ResumePlayback);
     EXPECT_FALSE(r.TitlesFromTags);
+    EXPECT_FALSE(r.SheetsInFolders);
     EXPECT_EQ(r.ReplayGainMode, TReplayGainMode::Album);
     EXPECT_DOUBLE_EQ(r.ReplayGainPreampDb, -7.25);
     EXPECT_FALSE(r.ReplayGainPreventClipping);

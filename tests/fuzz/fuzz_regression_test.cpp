@@ -43,6 +43,7 @@ void Replay(const std::string& target, void (*harness)(const uint8_t*, size_t)) 
 TEST(FuzzRegressions, M3u) { Replay("fuzz_m3u", wl::fuzz::M3uInput); }
 TEST(FuzzRegressions, Settings) { Replay("fuzz_settings", wl::fuzz::SettingsInput); }
 TEST(FuzzRegressions, StationList) { Replay("fuzz_station_list", wl::fuzz::StationListInput); }
+TEST(FuzzRegressions, Cue) { Replay("fuzz_cue", wl::fuzz::CueInput); }
 #else
 TEST(FuzzRegressions, DecodeFrame) { Replay("fuzz_decode_frame", wl::fuzz::DecodeFrameInput); }
 TEST(FuzzRegressions, FrameHeader) { Replay("fuzz_frame_header", wl::fuzz::FrameHeaderInput); }
