@@ -18,5 +18,6 @@ void M3uInput(const uint8_t* data, size_t size);
 void SettingsInput(const uint8_t* data, size_t size);
 void IcyInput(const uint8_t* data, size_t size);
 void StationListInput(const uint8_t* data, size_t size);
+void PictureInput(const uint8_t* data, size_t size);
 
 }  // namespace wl::fuzz

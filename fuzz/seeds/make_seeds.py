@@ -7,7 +7,8 @@ paths; .pls, .m3u and .xspf station lists (keys in any order and case, #EXTINF
 titles, XML entities and CDATA, relative locations, a damaged document, a web
 page); wl.ini records (whole, cut short, with a folder) and wavelantern.conf
 files; ID3v2 frame bodies in every text encoding, with byte-order marks, odd
-lengths and descriptions; radio stream bodies with in-band metadata blocks."""
+lengths and descriptions; radio stream bodies with in-band metadata blocks;
+ID3v2 tags and frame bodies holding pictures."""
 import os
 import struct
 import sys
@@ -93,4 +94,52 @@ paths; .pls, .m3u and .xspf station lists (keys in any order and case, #EXTINF
 titles, XML entities and CDATA, relative locations, a damaged document, a web
 page); wl.ini records (whole, cut short, with a folder) and wavelantern.conf
 files; ID3v2 frame bodies in every text encoding, with byte-order marks, odd
-lengths and descriptions; radio stream bodies with in-band metadata blocks."""
+lengths and descriptions; radio stream bodies with in-band metadata blocks;
+ID3v2 tags and frame bodies holding pictures."""
+
+# Picture frames: whole tags (2.2 PIC, 2.3 and 2.4 APIC, unsynchronised, a
+# data-length indicator, a front cover after another picture, cut short) and
+# single frame bodies (first byte: 1 for a PIC body).
+JPEG = b"\xff\xd8\xff\xe0\x00\x10JFIF\x00\xff\x00\xff\xe1" + bytes(range(64)) + b"\xff\xd9"
+PNG = b"\x89PNG\r\n\x1a\n" + b"\x00" * 16 + b"\x00\x00\x00\x00IEND\xaeB`\x82"
+
+
+def syncsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+
+def unsync(b):
+    out = bytearray()
+    for i, c in enumerate(b):
+        out.append(c)
+        if c == 0xFF and (i + 1 == len(b) or b[i + 1] >= 0xE0 or b[i + 1] == 0):
+            out.append(0)
+    return bytes(out)
+
+
+def apic(kind, image, mime=b"image/jpeg", enc=0, desc=b"d\x00"):
+    return bytes([enc]) + mime + b"\x00" + bytes([kind]) + desc + image
+
+
+def frame(major, fid, body, flags=0):
+    size = syncsafe(len(body)) if major == 4 else struct.pack(">I", len(body))
+    return fid + size + b"\x00" + bytes([flags]) + body
+
+
+def tag(major, frames, flags=0):
+    return b"ID3" + bytes([major, 0, flags]) + syncsafe(len(frames)) + frames
+
+
+put("fuzz_picture", "apic-23-front-second",
+    tag(3, frame(3, b"APIC", apic(4, PNG, b"image/png")) + frame(3, b"APIC", apic(3, JPEG)) + b"\x00" * 8))
+put("fuzz_picture", "apic-24-utf16",
+    tag(4, frame(4, b"APIC", apic(3, JPEG, enc=1, desc="c\u00f6ver".encode("utf-16") + b"\x00\x00"))))
+put("fuzz_picture", "apic-23-unsync-tag", tag(3, unsync(frame(3, b"APIC", apic(3, JPEG))), 0x80))
+body = apic(3, JPEG)
+put("fuzz_picture", "apic-24-unsync-dli", tag(4, frame(4, b"APIC", syncsafe(len(body)) + unsync(body), 0x03)))
+put("fuzz_picture", "apic-24-ext", tag(4, b"\x00\x00\x00\x06\x01\x00" + frame(4, b"APIC", apic(0, PNG)), 0x40))
+pic = b"\x00PNG\x03cover\x00" + PNG
+put("fuzz_picture", "pic-22", tag(2, b"TT2\x00\x00\x03\x00ab" + b"PIC" + struct.pack(">I", len(pic))[1:] + pic))
+put("fuzz_picture", "apic-truncated", tag(3, frame(3, b"APIC", apic(3, JPEG)))[:-7])
+put("fuzz_picture", "body-apic", b"\x00" + apic(3, JPEG))
+put("fuzz_picture", "body-pic", b"\x01" + pic)
