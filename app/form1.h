@@ -49,6 +49,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/art_loader.h"
 #include "app/atomic_file.h"
 #include "app/extra_settings.h"
 #include "app/settings.h"
@@ -320,6 +321,14 @@ public:
     QString DefaultPlaylistPath() const;   // ExeFolder() + "wl21.m3u"
     QString CachePath() const;             // ExeFolder() + "wl21.mp3"
     QLabel* TagHeading = nullptr;          // "ID3 Infos"
+    // The tag panel's cover art and its reader. While stopped the panel
+    // shows the selected entry (its tags and art read on a worker).
+    QLabel* ArtImage = nullptr;
+    TArtLoader* ArtLoader = nullptr;
+    void ShowArtOf(const TEntryFacts& facts);  // the started entry's art
+    void ShowSelectedEntry();                  // while stopped: the selected entry's tags and art
+    void ShowArtAnswer(const TArtAnswer& answer);
+    QString ArtSource;                         // whose art and tags are on show (or coming)
 
     // The playlist's dialogs and its question; the real Qt dialogs unless
     // replaced (the tests answer them). Open: the chosen files, empty when

@@ -346,6 +346,7 @@ void TForm1::ShowStartedFile(const TEntryFacts& facts) {
     for (const auto& [edit, text] : tags) {
         if (edit) edit->setText(*text);
     }
+    ShowArtOf(facts);
     // The player gives the file name when there is no title.
     const QString fileTitle = TitleFromPath(facts.Source);
     if (Edit2 && (Edit2->text() == QLatin1String("wl21.mp3") || Edit2->text() == fileTitle + QLatin1String(".mp3")))
@@ -373,6 +374,7 @@ void TForm1::ShowEntryFailed() {
     for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit8}) {
         if (edit) edit->clear();
     }
+    ShowArtOf({});
     ShowEntryState(false);
 }
 
@@ -386,6 +388,7 @@ void TForm1::ShowPlayState(TPlayState state, TStopCause cause) {
         SetStatePicture(TStatePicture::Pause);
         break;
     case TPlayState::Stopped:
+        ShowSelectedEntry();
         if (cause == TStopCause::Command) {
             SetStatePicture(TStatePicture::Stop);
             if (Vumeter1) Vumeter1->Stop();

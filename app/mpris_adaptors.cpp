@@ -15,6 +15,7 @@ QVariantMap MprisMetadata(const TMprisTrack& track) {
     if (!track.genre.isEmpty()) m.insert(QStringLiteral("xesam:genre"), track.genre);
     if (track.trackNumber > 0) m.insert(QStringLiteral("xesam:trackNumber"), track.trackNumber);
     if (!track.url.isEmpty()) m.insert(QStringLiteral("xesam:url"), track.url);
+    if (!track.artUrl.isEmpty()) m.insert(QStringLiteral("mpris:artUrl"), track.artUrl);
     return m;
 }
 

@@ -38,6 +38,7 @@ TMprisState ReadMprisState(const TPlaybackController& c) {
         t.album = info.Album;
         if (!info.Genre.isEmpty()) t.genre = QStringList{info.Genre};
         t.trackNumber = MprisTrackNumber(info.Track);
+        if (!info.ArtPath.isEmpty()) t.artUrl = QString::fromLatin1(QUrl::fromLocalFile(info.ArtPath).toEncoded());
         if (!info.Source.isEmpty()) {
             t.url = IsStreamUrl(info.Source)
                         ? QString::fromLatin1(QUrl(info.Source).toEncoded())

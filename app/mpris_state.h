@@ -23,6 +23,7 @@ struct TMprisTrack {
     QStringList genre;
     int trackNumber = 0;  // 0: none
     QString url;          // file:// URL
+    QString artUrl;       // file:// URL of the cover art's picture; empty when none
     bool operator==(const TMprisTrack&) const = default;
 };
 

@@ -160,6 +160,9 @@ void TForm1::BuildPlaylistPanel() {
         " selection-color: #9CC8E0; font-size: 11px; }"));
     sg1->installEventFilter(events);
     connect(sg1, &QTableWidget::cellDoubleClicked, this, [this](int, int) { sg1DblClick(); });
+    connect(sg1, &QTableWidget::currentCellChanged, this, [this](int row, int, int previous, int) {
+        if (row != previous) ShowSelectedEntry();
+    });
     connect(sg1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int) { UpdateScrollButtons(); });
 
     struct Action {

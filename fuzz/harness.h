@@ -19,5 +19,6 @@ void SettingsInput(const uint8_t* data, size_t size);
 void IcyInput(const uint8_t* data, size_t size);
 void StationListInput(const uint8_t* data, size_t size);
 void CueInput(const uint8_t* data, size_t size);
+void PictureInput(const uint8_t* data, size_t size);
 
 }  // namespace wl::fuzz

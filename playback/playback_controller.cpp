@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "engine/live_open.h"
+#include "playback/cover_art.h"
 #include "playback/m3u.h"
 #include "playback/player_thread.h"
 #include "playback/playlist_names.h"
@@ -620,6 +621,10 @@ TEntryFacts TPlaybackController::FactsOf(TMP3Player& p, const QString& file, con
         f.Station = Utf8(p.Live()->Facts().name);
         f.Album = f.Station;
         f.TagTitle.clear();
+    } else {
+        // Read here, off the window's thread, by the entry's own path (a
+        // cache copy has no folder art beside it).
+        f.ArtPath = FindCoverArt(source);
     }
     return f;
 }
@@ -896,6 +901,7 @@ TTrackInfo TPlaybackController::Track() const {
         }
         t.Genre = facts_.Genre;
         if (facts_.LengthMs > 0) t.LengthMs = facts_.LengthMs;
+        t.ArtPath = facts_.ArtPath;
         // A station that has told no title yet goes by its name.
         if (facts_.Live && facts_.TagTitle.isEmpty() && !facts_.Station.isEmpty()) t.Title = facts_.Station;
     }

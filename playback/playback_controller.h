@@ -88,6 +88,8 @@ struct TEntryFacts {
     // A live stream (a station): no length, titles change as it plays.
     bool Live = false;
     QString Station;  // the station's name as its server gives it
+    // The cover art's picture file (FindCoverArt); empty when there is none.
+    QString ArtPath;
     bool operator==(const TEntryFacts&) const = default;
 };
 
@@ -101,6 +103,7 @@ struct TTrackInfo {
     QString Genre;
     QString Track;
     int64_t LengthMs = 0;
+    QString ArtPath;  // the cover art's picture file; empty when none
     bool operator==(const TTrackInfo&) const = default;
 };
 

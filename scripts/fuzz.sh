@@ -15,7 +15,7 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_decode_frame fuzz_player_walk fuzz_frame_header fuzz_media_info
-  fuzz_id3_text fuzz_m3u fuzz_settings fuzz_icy fuzz_station_list fuzz_cue)
+  fuzz_id3_text fuzz_m3u fuzz_settings fuzz_icy fuzz_station_list fuzz_cue fuzz_picture)
 
 # WL_FUZZ_BUILD names the build tree (default build-fuzz); CI reuses its
 # sanitizer tree, which also holds the tests.
@@ -35,7 +35,7 @@ seed() {
   mkdir -p "$corpus"
   cp -n fuzz/corpus/"$t"/* "$corpus"/ 2>/dev/null || true
   cp -n fuzz/regressions/"$t"/* "$corpus"/ 2>/dev/null || true
-  case $t in fuzz_id3_text | fuzz_m3u | fuzz_settings | fuzz_icy | fuzz_station_list | fuzz_cue) return ;; esac
+  case $t in fuzz_id3_text | fuzz_m3u | fuzz_settings | fuzz_icy | fuzz_station_list | fuzz_cue | fuzz_picture) return ;; esac
   local seeds=(demo/wavelantern-demo.mp3)
   [[ -d $shared/conformance ]] && seeds+=("$shared"/conformance/*.bit)
   for f in "${seeds[@]}"; do

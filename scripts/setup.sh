@@ -12,7 +12,7 @@ core_packages=(
   cmake ninja-build g++
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 lame mpg123 sox twolame ffmpeg clang libclang-rt-14-dev
-  python3-mutagen id3v2 eyed3
+  python3-mutagen id3v2 eyed3 kid3-cli
 )
 # Player (UI and audio output) packages; later features add theirs here.
 player_packages=(

@@ -7,7 +7,8 @@ paths; .pls, .m3u and .xspf station lists (keys in any order and case, #EXTINF
 titles, XML entities and CDATA, relative locations, a damaged document, a web
 page); wl.ini records (whole, cut short, with a folder) and wavelantern.conf
 files; ID3v2 frame bodies in every text encoding, with byte-order marks, odd
-lengths and descriptions; radio stream bodies with in-band metadata blocks."""
+lengths and descriptions; radio stream bodies with in-band metadata blocks;
+ID3v2 tags and frame bodies holding pictures; CUE sheets."""
 import os
 import struct
 import sys
@@ -85,16 +86,6 @@ put("fuzz_id3_text", "wxxx-ext", cfg("WXXX", 3, 0x40) + b"\x00desc\x00http://exa
 put("fuzz_id3_text", "uslt", cfg("USLT", 4) + b"\x03eng\x00line one\nline two")
 put("fuzz_id3_text", "tyer-cp1252", cfg("TYER") + b"\x00\x80\x81\x8d\x8f\x90\x9d\x9f 2001")
 
-"""Writes the seed inputs of the playlist, station list, settings, tag-text
-and radio-stream targets into the folder given (one sub-folder per target),
-the kinds of files the test suite builds: playlists in UTF-8 with and without
-a byte-order mark, Latin-1, CR LF / LF / CR line ends, file: URLs and Windows
-paths; .pls, .m3u and .xspf station lists (keys in any order and case, #EXTINF
-titles, XML entities and CDATA, relative locations, a damaged document, a web
-page); wl.ini records (whole, cut short, with a folder) and wavelantern.conf
-files; ID3v2 frame bodies in every text encoding, with byte-order marks, odd
-lengths and descriptions; radio stream bodies with in-band metadata blocks."""
-
 # Album sheets (first byte: code page, rate, known length, missing files).
 CUE_ALBUM = (b'REM REPLAYGAIN_ALBUM_GAIN -7.50 dB\nREM REPLAYGAIN_ALBUM_PEAK 0.98\nPERFORMER "Band"\nTITLE "Album"\n'
              b'FILE "album.mp3" MP3\n  TRACK 01 AUDIO\n    TITLE "One"\n    REM REPLAYGAIN_TRACK_GAIN -6.2 dB\n'
@@ -110,3 +101,51 @@ put("fuzz_cue", "out-of-order.cue", b"\x2c" +
     b'FILE "a.mp3" MP3\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 02:00:00\n'
     b'TRACK 03 AUDIO\nINDEX 01 01:00:00\nTRACK 04 MODE1/2352\nINDEX 01 02:30:00\nTRACK 05 AUDIO\nINDEX 01 03:00:99\n'
     b'TRACK 06 AUDIO\nINDEX 01 99:59:74\n')
+
+
+# Picture frames: whole tags (2.2 PIC, 2.3 and 2.4 APIC, unsynchronised, a
+# data-length indicator, a front cover after another picture, cut short) and
+# single frame bodies (first byte: 1 for a PIC body).
+JPEG = b"\xff\xd8\xff\xe0\x00\x10JFIF\x00\xff\x00\xff\xe1" + bytes(range(64)) + b"\xff\xd9"
+PNG = b"\x89PNG\r\n\x1a\n" + b"\x00" * 16 + b"\x00\x00\x00\x00IEND\xaeB`\x82"
+
+
+def syncsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+
+def unsync(b):
+    out = bytearray()
+    for i, c in enumerate(b):
+        out.append(c)
+        if c == 0xFF and (i + 1 == len(b) or b[i + 1] >= 0xE0 or b[i + 1] == 0):
+            out.append(0)
+    return bytes(out)
+
+
+def apic(kind, image, mime=b"image/jpeg", enc=0, desc=b"d\x00"):
+    return bytes([enc]) + mime + b"\x00" + bytes([kind]) + desc + image
+
+
+def frame(major, fid, body, flags=0):
+    size = syncsafe(len(body)) if major == 4 else struct.pack(">I", len(body))
+    return fid + size + b"\x00" + bytes([flags]) + body
+
+
+def tag(major, frames, flags=0):
+    return b"ID3" + bytes([major, 0, flags]) + syncsafe(len(frames)) + frames
+
+
+put("fuzz_picture", "apic-23-front-second",
+    tag(3, frame(3, b"APIC", apic(4, PNG, b"image/png")) + frame(3, b"APIC", apic(3, JPEG)) + b"\x00" * 8))
+put("fuzz_picture", "apic-24-utf16",
+    tag(4, frame(4, b"APIC", apic(3, JPEG, enc=1, desc="c\u00f6ver".encode("utf-16") + b"\x00\x00"))))
+put("fuzz_picture", "apic-23-unsync-tag", tag(3, unsync(frame(3, b"APIC", apic(3, JPEG))), 0x80))
+body = apic(3, JPEG)
+put("fuzz_picture", "apic-24-unsync-dli", tag(4, frame(4, b"APIC", syncsafe(len(body)) + unsync(body), 0x03)))
+put("fuzz_picture", "apic-24-ext", tag(4, b"\x00\x00\x00\x06\x01\x00" + frame(4, b"APIC", apic(0, PNG)), 0x40))
+pic = b"\x00PNG\x03cover\x00" + PNG
+put("fuzz_picture", "pic-22", tag(2, b"TT2\x00\x00\x03\x00ab" + b"PIC" + struct.pack(">I", len(pic))[1:] + pic))
+put("fuzz_picture", "apic-truncated", tag(3, frame(3, b"APIC", apic(3, JPEG)))[:-7])
+put("fuzz_picture", "body-apic", b"\x00" + apic(3, JPEG))
+put("fuzz_picture", "body-pic", b"\x01" + pic)

@@ -51,6 +51,7 @@ TEST(FuzzRegressions, MediaInfo) { Replay("fuzz_media_info", wl::fuzz::MediaInfo
 TEST(FuzzRegressions, PlayerWalk) { Replay("fuzz_player_walk", wl::fuzz::PlayerWalkInput); }
 TEST(FuzzRegressions, Id3Text) { Replay("fuzz_id3_text", wl::fuzz::Id3TextInput); }
 TEST(FuzzRegressions, Icy) { Replay("fuzz_icy", wl::fuzz::IcyInput); }
+TEST(FuzzRegressions, Picture) { Replay("fuzz_picture", wl::fuzz::PictureInput); }
 #endif
 
 }  // namespace
