@@ -96,6 +96,10 @@ bool Is(const QString& word, const char* name) { return word.compare(QLatin1Stri
 
 // The path a FILE line's name stands for beside the sheet (see the header).
 QString ResolveCueFile(const QString& folder, const QString& name) {
+    // A name holding control characters names no file a playlist could keep.
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F) return {};
+    }
     QString path = NormalizeEntry(name.trimmed());
     if (path.isEmpty()) return {};
     if (QDir::isRelativePath(path) && !folder.isEmpty()) path = QDir::cleanPath(QDir(folder).filePath(path));
