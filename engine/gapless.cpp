@@ -78,16 +78,18 @@ void TMP3Player::CheckSwitchHeard() {
 }
 
 void TMP3Player::CompleteSwitch(bool ended) {
+    bool withinFile = false;
     {
         std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
         if (rangeArmed_) {
             std::lock_guard<TMPSimpleMutex> out(outputLock_);
             if (!CompleteRangeSwitch(ended)) return;
+            withinFile = true;
         } else if (!switched_) {
             return;
         }
     }
-    if (!switched_) {
+    if (withinFile) {
         // Played on within the file: the same stream, tags and gain.
         messages_.RemovePending(MPM_NEXTSTARTED);
         if (OnNextStarted) OnNextStarted(this);
