@@ -25,7 +25,7 @@ std::string TMP3Player::NextFileName() const {
 }
 
 bool TMP3Player::SwitchToNext() {
-    if (nextFileName_.empty() || switched_) return false;
+    if (nextFileName_.empty() || switched_ || rangeArmed_) return false;
     auto next = std::make_unique<TNextStream>();
     next->fileName = nextFileName_;
     nextFileName_.clear();
@@ -77,7 +77,26 @@ void TMP3Player::CheckSwitchHeard() {
     PostOnce(MPM_NEXTSTARTED);
 }
 
-void TMP3Player::CompleteSwitch() {
+void TMP3Player::CompleteSwitch(bool ended) {
+    bool withinFile = false;
+    {
+        std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+        if (rangeArmed_) {
+            std::lock_guard<TMPSimpleMutex> out(outputLock_);
+            if (!CompleteRangeSwitch(ended)) return;
+            withinFile = true;
+        } else if (!switched_) {
+            return;
+        }
+    }
+    if (withinFile) {
+        // Played on within the file: the same stream, tags and gain.
+        messages_.RemovePending(MPM_NEXTSTARTED);
+        if (OnNextStarted) OnNextStarted(this);
+        if (Status() != mpsStopped) thread_->RunEvent().SetEvent();
+        PostOnce(MPM_CHANGEPOSITION);
+        return;
+    }
     {
         std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
         if (!switched_) return;
@@ -117,6 +136,91 @@ void TMP3Player::CompleteSwitch() {
     // A step that found the audio used up waits for the file after this one.
     if (Status() != mpsStopped) thread_->RunEvent().SetEvent();
     PostOnce(MPM_CHANGEPOSITION);
+}
+
+// ------------------------------------------------- play-on within a file
+
+void TMP3Player::SetNextRange(int64_t firstSample, int64_t sampleCount) {
+    std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+    std::lock_guard<TMPSimpleMutex> out(outputLock_);
+    TNextRange wanted;
+    if (firstSample >= 0 && sampleCount != 0) wanted = {true, firstSample, sampleCount < 0 ? -1 : sampleCount};
+    if (rangeArmed_) {
+        if (wanted.set && wanted.first == rangeSwitchAt_ && wanted.count == rangeSwitchCount_) return;
+        // Once decoded into (or heard) it stays; what is asked now waits for
+        // the switch to be taken.
+        const bool decodedInto = switchAtBytes_ < 0 || writtenBytes_ + pcmPending_ > switchAtBytes_;
+        if (decodedInto) {
+            nextRange_ = wanted;
+            return;
+        }
+        DisarmNextRange();
+    }
+    nextRange_ = wanted;
+    ArmNextRange();
+}
+
+void TMP3Player::ArmNextRange() {
+    if (!nextRange_.set || rangeArmed_ || switched_ || live_ || !walk_.reader || walk_.sampleBytes <= 0) return;
+    // Only a range that begins where the open one ends, before the music
+    // does, and only while the walk has not used the open one up (a drain
+    // may be under way: the host starts the next range itself).
+    const int64_t end = walk_.rangeEnd;
+    if (end < 0 || nextRange_.first != end || walk_.MusicEnd() != end || walk_.samplesLeft == 0) return;
+    walk_.rangeEnd = nextRange_.count < 0 ? -1 : end + nextRange_.count;
+    const int64_t newEnd = walk_.MusicEnd();
+    if (walk_.samplesLeft >= 0) walk_.samplesLeft = newEnd < 0 ? -1 : walk_.samplesLeft + (newEnd - end);
+    rangeSwitchAt_ = end;
+    rangeSwitchCount_ = nextRange_.count;
+    nextRange_ = {};
+    rangeArmed_ = true;
+    // The written count runs from the open range's first sample.
+    switchAtBytes_ = (end - walk_.rangeFirst) * walk_.sampleBytes;
+    WatchRangeSwitch();
+}
+
+void TMP3Player::DisarmNextRange() {
+    if (!rangeArmed_) return;
+    walk_.rangeEnd = rangeSwitchAt_;
+    if (switchAtBytes_ >= 0) {
+        const int64_t left = (switchAtBytes_ - writtenBytes_ - pcmPending_) / walk_.sampleBytes;
+        walk_.samplesLeft = std::max<int64_t>(left, 0);
+    }
+    nextRange_ = {true, rangeSwitchAt_, rangeSwitchCount_};
+    rangeArmed_ = false;
+    switchAtBytes_ = -1;
+    if (rangeNotifyFast_) output_->SetNotifyInterval(changePosStep_);
+    rangeNotifyFast_ = false;
+}
+
+bool TMP3Player::CompleteRangeSwitch(bool ended) {
+    if (!rangeArmed_) return false;
+    if (switchAtBytes_ >= 0) {
+        if (!ended) {
+            DisarmNextRange();
+            return false;
+        }
+        playedBytes_ = std::max<int64_t>(playedBytes_ - switchAtBytes_, 0);
+        writtenBytes_ = std::max<int64_t>(writtenBytes_ - switchAtBytes_, 0);
+        switchAtBytes_ = -1;
+    }
+    walk_.rangeFirst = rangeSwitchAt_;
+    openRangeFirst_ = rangeSwitchAt_;
+    openRangeCount_ = rangeSwitchCount_;
+    rangeArmed_ = false;
+    if (rangeNotifyFast_) output_->SetNotifyInterval(changePosStep_);
+    rangeNotifyFast_ = false;
+    // A range handed over meanwhile follows this one.
+    ArmNextRange();
+    return true;
+}
+
+void TMP3Player::WatchRangeSwitch() {
+    if (!rangeArmed_ || rangeNotifyFast_ || switchAtBytes_ < 0 || writtenBytes_ < switchAtBytes_) return;
+    // Position news often until the switch is heard, so that the host
+    // hears of it at once.
+    output_->SetNotifyInterval(kSwitchNotifyMs);
+    rangeNotifyFast_ = true;
 }
 
 void TMP3Player::SetReplayGain(TMP3ReplayGainMode mode, double preampDb, bool preventClipping) {

@@ -174,7 +174,7 @@ void TMP3Player::Handle(TMessage& m) {
             break;
         }
         case MPM_ENDOFSTREAM:
-            CompleteSwitch();
+            CompleteSwitch(true);
             endReason_.store(mepEndOfStream);
             Stop();
             break;
@@ -310,6 +310,9 @@ void TMP3Player::Close() {
         std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
         switched_.reset();
         nextFileName_.clear();
+        nextRange_ = {};
+        rangeArmed_ = false;
+        rangeNotifyFast_ = false;
         index_.Cancel();
         reader_.Close();
         pcm_ = nullptr;
@@ -420,6 +423,9 @@ void TMP3Player::Stop() {
                 if (!failure) failure = std::current_exception();
             }
             thread_->RunEvent().ResetEvent();
+            // The walk starts the open range again; a range handed over is
+            // armed anew below.
+            DisarmNextRange();
             playedBytes_ = 0;
             writtenBytes_ = 0;
             position_ = 0;
@@ -434,7 +440,12 @@ void TMP3Player::Stop() {
             liveWaiting_.store(false);
         }
         try {
-            if (walk_.reader && !live_) RewindWalk();
+            if (walk_.reader && !live_) {
+                RewindWalk();
+                // A range handed over to play on into still follows.
+                std::lock_guard<TMPSimpleMutex> out(outputLock_);
+                ArmNextRange();
+            }
         } catch (...) {
             if (!failure) failure = std::current_exception();
         }

@@ -166,6 +166,18 @@ public:
     std::string NextFileName() const;
     TNotifyEvent OnNextStarted;
 
+    // Play-on within the open file: the range to play after the open one,
+    // handed over early (`firstSample` must be where the open range ends;
+    // `sampleCount` -1: to the end). The walk decodes on from the open
+    // range's end into it with the same decoder, without reopening or a gap;
+    // OnNextStarted fires when its first sample is heard, and from then on
+    // Length, Position and Seek count from its start. A negative first
+    // withdraws it (too late once it is decoded into). Seek and Stop before
+    // it is heard keep the open range and the hand-over, Close drops it. A
+    // range that does not follow on is never played on into: the open one
+    // ends as usual. Not for live streams.
+    void SetNextRange(int64_t firstSample, int64_t sampleCount);
+
     // ReplayGain: the mode, a pre-amplification (-12..12 dB) and whether a
     // stored peak limits the gain so that nothing clips. Album falls back to
     // track. Applies from the next file (and at once to the open one).
@@ -308,8 +320,20 @@ private:
         TStreamFacts facts;
     };
     bool SwitchToNext();             // decoding thread, decode lock held
-    void CompleteSwitch();           // host thread
+    // Host thread. `ended`: at the end of the stream, a switch not yet
+    // noticed as heard has been played out and is done; otherwise (Stop,
+    // Seek) a range switch not yet heard is undone.
+    void CompleteSwitch(bool ended = false);
     void CheckSwitchHeard();         // output lock held
+    // Play-on into the next range (gapless.cpp), both locks held: the walk
+    // extended over the handed range, or back to the open range's end; and
+    // the switch taken (true) or undone.
+    void ArmNextRange();
+    void DisarmNextRange();
+    bool CompleteRangeSwitch(bool ended);
+    // Decode and output locks held: PCM up to a range switch was written,
+    // the host should hear of the switch promptly.
+    void WatchRangeSwitch();
     double GainFor(const TMP3Info& info, const TStreamFacts& facts) const;
     void ApplyGain(double linear);   // output lock held
 
@@ -386,6 +410,20 @@ private:
     std::string nextFileName_;                // under decodeLock_
     uint32_t playCapabilities_ = 0;           // under decodeLock_: the routines chosen at Play
     std::unique_ptr<TNextStream> switched_;   // under decodeLock_: decoded on, not yet heard
+    // Under decodeLock_: the range handed over to play on into (not yet
+    // armed), and the one the walk is extended over (armed): it begins at
+    // the music sample rangeSwitchAt_, which is switchAtBytes_ in the
+    // written count until it is heard.
+    struct TNextRange {
+        bool set = false;
+        int64_t first = 0;
+        int64_t count = -1;
+    };
+    TNextRange nextRange_;
+    bool rangeArmed_ = false;
+    int64_t rangeSwitchAt_ = 0;
+    int64_t rangeSwitchCount_ = -1;
+    bool rangeNotifyFast_ = false;  // under both locks
     TMP3ReplayGainMode rgMode_ = mrgOff;
     double rgPreampDb_ = 0;
     bool rgPreventClipping_ = true;

@@ -45,7 +45,7 @@ void TMP3Player::PlaybackStep() {
         }
         if (walk_.AudioUsedUp()) {
             if (SwitchToNext()) return;
-            if (switched_) {
+            if (switched_ || rangeArmed_) {
                 // The host has not heard the last switch yet, so it could not
                 // hand over the file after it. Wait, with everything decoded
                 // queued to play (what the limiter delays too: a short file
@@ -93,6 +93,7 @@ void TMP3Player::HandOver(int32_t& free) {
         const int32_t n = output_->Write(pcm_, pcmPending_);
         pcmPending_ -= n;
         writtenBytes_ += n;
+        WatchRangeSwitch();
         if (pcmPending_ > 0 && n > 0) std::memmove(pcm_, pcm_ + n, static_cast<size_t>(pcmPending_));
     } else {
         TMPSimpleEvent& run = thread_->RunEvent();
@@ -135,6 +136,7 @@ void TMP3Player::Seek(int64_t milliseconds) {
         output_->Cut();
         messages_.RemovePending(MPM_ENDOFSTREAM);
 
+        DisarmNextRange();
         pcmPending_ = 0;
         walk_.nextFrameLength = 0;
         playedBytes_ = 0;
@@ -147,6 +149,7 @@ void TMP3Player::Seek(int64_t milliseconds) {
         const int64_t sample = (milliseconds * sampleRate_ + 999) / 1000;
         playedBytes_ = Reposition(sample * channels_ * 2, !index_.Complete());
         writtenBytes_ = playedBytes_;
+        ArmNextRange();  // a range handed over still follows
         InstallProgress();
         // A drain that ended the old position must not stall the new one.
         thread_->RunEvent().SetEvent();
@@ -236,6 +239,8 @@ void TMP3Player::RestartAtPlayPosition() {
     if ((status != mpsPlaying && status != mpsPaused) || !output_->Active() || !walk_.reader) return;
     ++playGeneration_;
     playedBytes_ += output_->GetDoneBytes();
+    // A range switch heard, not yet taken: the count already runs from its start.
+    if (rangeArmed_ && switchAtBytes_ < 0) walk_.rangeFirst = rangeSwitchAt_;
     // The faded tail plays on from the play position; the new sound follows it.
     const int64_t target = playedBytes_ + output_->Cut();
     messages_.RemovePending(MPM_ENDOFSTREAM);

@@ -21,6 +21,17 @@ QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), st
 
 QString ErrorText(const std::exception& error) { return QString::fromUtf8(error.what()).trimmed(); }
 
+// A track of an album sheet: its own title, artist, album and number in
+// place of the whole file's tags.
+void TakeTrackMeta(TEntryFacts& facts, const TPlaylistEntry& item) {
+    const TEntryMeta& m = item.Meta;
+    if (item.Range.Whole() || (m.Track <= 0 && m.Title.isEmpty())) return;
+    if (!m.Title.isEmpty()) facts.Title = facts.TagTitle = m.Title;
+    if (!m.Artist.isEmpty()) facts.Artist = m.Artist;
+    if (!m.Album.isEmpty()) facts.Album = m.Album;
+    if (m.Track > 0) facts.Track = QString::number(m.Track);
+}
+
 // Position reports while a station plays come often enough that a title is
 // told well within a second of its audio.
 constexpr int32_t kFilePositionStep = 900;
@@ -467,7 +478,7 @@ void TPlaybackController::OpenOnPlayer(TMP3Player& p, const TOpenRequest& reques
     }
     upcoming_.assign(request.upcoming.begin(), request.upcoming.end());
     withdrawn_ = {};
-    p.SetNextFileName(upcoming_.empty() ? std::string() : upcoming_.front().path.toUtf8().toStdString());
+    GiveNextOnPlayer(p);
     try {
         p.Play();
         if (request.startMs > 0) p.Seek(request.startMs);
@@ -529,7 +540,7 @@ void TPlaybackController::OpenStationOnPlayer(TMP3Player& p, const TOpenRequest&
     // Nothing plays on into a station or out of it.
     upcoming_.clear();
     withdrawn_ = {};
-    p.SetNextFileName({});
+    GiveNextOnPlayer(p);
     try {
         p.Play();
     } catch (const std::exception& error) {
@@ -635,6 +646,7 @@ void TPlaybackController::Started(uint64_t generation, const TEntryFacts& facts)
     opening_ = false;
     open_ = true;
     facts_ = facts;
+    TakeTrackMeta(facts_, playlist_.Entry(playlist_.CurrentEntry - 1));
     playingPath_ = facts.File;
     positionMs_ = 0;
     positionClock_.restart();
@@ -783,11 +795,20 @@ std::vector<TPlaybackController::THanded> TPlaybackController::TopUpHandOver() {
         // Nothing plays on into a station or out of one.
         const bool stations = IsStreamUrl(item.Path) || IsStreamUrl(playlist_.Path(from - 1));
         const QString path = stations ? QString() : ResolveEntryPath(item.Path);
-        if (path.isEmpty() || !item.Range.Whole()) {
+        // A track of a sheet is played on into only from the track before it
+        // in the same file (in order, or a random pick that happens to be it):
+        // the player's walk goes on from that track's end.
+        bool inFile = false;
+        if (!path.isEmpty() && !item.Range.Whole() && from >= 1 && from <= playlist_.EntryCount) {
+            const TPlaylistEntry before = playlist_.Entry(from - 1);
+            inFile = before.Range.Count > 0 && before.Range.First + before.Range.Count == item.Range.First &&
+                     ResolveEntryPath(before.Path) == path;
+        }
+        if (path.isEmpty() || (!item.Range.Whole() && !inFile)) {
             if (options_.Random && next <= kMaxEntries) playlist_.NotPlayed[next] = static_cast<int16_t>(next);
             break;
         }
-        handed_.push_back({next, options_.Random, path});
+        handed_.push_back({next, options_.Random, path, inFile, item.Range});
         added.push_back(handed_.back());
     }
     return added;
@@ -800,7 +821,7 @@ void TPlaybackController::HandOverMore() {
         if (g != playerGeneration_) return;
         const bool wasEmpty = upcoming_.empty();
         upcoming_.insert(upcoming_.end(), added.begin(), added.end());
-        if (wasEmpty) p.SetNextFileName(upcoming_.front().path.toUtf8().toStdString());
+        if (wasEmpty) GiveNextOnPlayer(p);
     });
 }
 
@@ -815,8 +836,18 @@ void TPlaybackController::CancelHandOver(bool tellPlayer) {
     player_->Post([this](TMP3Player& p) {
         if (!upcoming_.empty()) withdrawn_ = upcoming_.front();
         upcoming_.clear();
-        p.SetNextFileName({});
+        GiveNextOnPlayer(p);
     });
+}
+
+void TPlaybackController::GiveNextOnPlayer(TMP3Player& p) {
+    const THanded* next = upcoming_.empty() ? nullptr : &upcoming_.front();
+    const bool inFile = next && next->inFile;
+    p.SetNextFileName(next && !inFile ? next->path.toUtf8().toStdString() : std::string());
+    if (inFile)
+        p.SetNextRange(next->range.First, next->range.Count);
+    else
+        p.SetNextRange(-1, -1);
 }
 
 // On the player's thread: the player has played on into the first entry it
@@ -828,7 +859,7 @@ void TPlaybackController::PlayedOnOnPlayer(TMP3Player& p) {
     if (!upcoming_.empty()) {
         entry = upcoming_.front().entry;
         upcoming_.pop_front();
-        if (!upcoming_.empty()) p.SetNextFileName(upcoming_.front().path.toUtf8().toStdString());
+        if (!upcoming_.empty()) GiveNextOnPlayer(p);
     } else if (withdrawn_.path == file) {
         entry = withdrawn_.entry;
     }
@@ -847,6 +878,7 @@ void TPlaybackController::NextStarted(uint64_t generation, int entry, const TEnt
     playlist_.MarkPlayed(entry - 1);
     facts_ = facts;
     facts_.Source = ResolveEntryPath(playlist_.Path(entry - 1));
+    TakeTrackMeta(facts_, playlist_.Entry(entry - 1));
     playingPath_ = facts.File;
     startedEntry_ = entry;
     startedSource_ = facts_.Source;

@@ -15,7 +15,9 @@
 // The end of an entry (the player's end event) starts the one that follows
 // (FollowingEntry: in order, repeated or at random). While an entry plays,
 // the one its end leads to is handed to the player, which plays on into it
-// without a gap when both have the same format. An entry that cannot be
+// without a gap when both have the same format; a track of an album sheet
+// that follows the playing one in the same file is played on into by the
+// same decoder, without opening the file again. An entry that cannot be
 // played is reported (Error) and passed over as at its end; after
 // kMaxFailures failures in a row the list stops.
 //
@@ -253,6 +255,10 @@ private:
         int entry = 0;
         bool randomPick = false;
         QString path;
+        // A track of the same file that begins where the one before ends:
+        // played on into within the open file.
+        bool inFile = false;
+        TSampleRange range;
     };
     static constexpr size_t kHandAhead = 2;
     // What the player's thread is asked to open.
@@ -286,6 +292,9 @@ private:
     std::vector<THanded> TopUpHandOver();  // picks up to kHandAhead; returns the new ones
     void HandOverMore();                   // picks and gives them to the player
     void CancelHandOver(bool tellPlayer);
+    // On the player's thread: the first of upcoming_ handed to the player
+    // (as its next file or as the next range of the open one), or none.
+    void GiveNextOnPlayer(TMP3Player& player);
     void Fail(uint64_t generation, const QString& text);
 
     // Reports from the player's thread.

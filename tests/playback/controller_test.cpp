@@ -165,6 +165,51 @@ TEST_F(Controller, EntryRangeIsWhatPlays) {
     EXPECT_EQ(2000, c->LengthMs());
 }
 
+// The tracks of a sheet over one file: from track 2 the player plays on into
+// track 3 without opening the file again; the entry, its length and its own
+// title follow when track 3 starts, the position from 0.
+TEST_F(Controller, PlaysOnIntoTheNextTrackOfTheSameFile) {
+    Start(20);
+    const QString album = Mp3("album.mp3", 6);
+    const auto track = [&](int64_t first, int64_t count, const char* title, int number) {
+        TEntryMeta meta;
+        meta.Title = QString::fromUtf8(title);
+        meta.Album = QStringLiteral("The Album");
+        meta.Track = number;
+        ASSERT_TRUE(c->Playlist().AddEntry({album, {first, count}, meta, {}, false}));
+    };
+    track(0, 44100, "One", 1);
+    track(44100, 66150, "Two", 2);
+    track(110250, -1, "Three", 3);
+    std::vector<int> starting;
+    std::vector<std::pair<int, bool>> startedHow;
+    QObject::connect(c.get(), &TPlaybackController::EntryStarting, [&](int entry) { starting.push_back(entry); });
+    QObject::connect(c.get(), &TPlaybackController::EntryStarted,
+                     [&](int entry, bool gapless) { startedHow.emplace_back(entry, gapless); });
+    std::vector<qint64> positionsAtThree;
+    QObject::connect(c.get(), &TPlaybackController::PositionChanged, [&](qint64 ms, qint64) {
+        if (c->CurrentEntry() == 3) positionsAtThree.push_back(ms);
+    });
+    c->SetHoldMs(0);
+    c->PlayEntry(2);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(1500, c->LengthMs());
+    ASSERT_TRUE(RunUntil([&] { return startedHow.size() == 2; }));
+    EXPECT_EQ(starting, std::vector<int>{2}) << "no reopen";
+    EXPECT_EQ(startedHow, (std::vector<std::pair<int, bool>>{{2, false}, {3, true}}));
+    EXPECT_EQ(3, c->CurrentEntry());
+    EXPECT_EQ(QStringLiteral("Three"), c->Facts().Title);
+    EXPECT_EQ(QStringLiteral("3"), c->Facts().Track);
+    EXPECT_EQ(QStringLiteral("Three"), c->Track().Title);
+    EXPECT_NEAR(c->LengthMs(), 6000 - 2500, 30);
+    ASSERT_FALSE(positionsAtThree.empty());
+    EXPECT_EQ(0, positionsAtThree.front());
+    ASSERT_TRUE(RunUntil([&] { return !stops.empty(); }));
+    EXPECT_EQ(stops, std::vector<TStopCause>{TStopCause::EndOfList});
+    EXPECT_EQ(starting, std::vector<int>{2});
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(", ").toStdString();
+}
+
 // Commands given while an entry opens act on it in order; a seek reports
 // where it landed.
 TEST_F(Controller, CommandsWhileOpeningActInOrder) {
