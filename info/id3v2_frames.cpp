@@ -7,6 +7,20 @@
 
 namespace wl {
 
+int64_t SyncSafe32(const uint8_t* p) {
+    return int64_t{p[0] & 0x7F} << 21 | int64_t{p[1] & 0x7F} << 14 | int64_t{p[2] & 0x7F} << 7 | (p[3] & 0x7F);
+}
+
+std::vector<uint8_t> Resynchronise(std::span<const uint8_t> in) {
+    std::vector<uint8_t> out;
+    out.reserve(in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        out.push_back(in[i]);
+        if (in[i] == 0xFF && i + 1 < in.size() && in[i + 1] == 0x00) ++i;
+    }
+    return out;
+}
+
 namespace {
 
 // ReplayGain values beyond what an RVA2 frame can hold (16 bits of 1/512 dB)

@@ -9,7 +9,14 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
 namespace wl {
+
+// A 28-bit size of four 7-bit bytes (tag sizes, 2.4 frame sizes).
+int64_t SyncSafe32(const uint8_t* p);
+// Undoes ID3v2 unsynchronisation: every 0xFF 0x00 becomes 0xFF.
+std::vector<uint8_t> Resynchronise(std::span<const uint8_t> in);
 
 // Encoder delay and padding as an "iTunSMPB" text gives them. All counts are
 // samples per channel.

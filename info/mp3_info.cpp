@@ -28,11 +28,6 @@ int64_t LittleEndian32(const uint8_t* p) {
                                 static_cast<uint32_t>(p[1]) << 8 | p[0]);
 }
 
-int64_t SyncSafe32(const uint8_t* p) {
-    return int64_t{p[0] & 0x7F} << 21 | int64_t{p[1] & 0x7F} << 14 | int64_t{p[2] & 0x7F} << 7 |
-           (p[3] & 0x7F);
-}
-
 std::string_view View(const uint8_t* p, size_t n) {
     return std::string_view(reinterpret_cast<const char*>(p), n);
 }
@@ -44,17 +39,6 @@ std::span<const uint8_t> Bytes(std::string_view s) {
 // A fixed-size 8-bit text field: cut at the first zero, trimmed, as UTF-8.
 std::string FieldText(const uint8_t* p, size_t n) {
     return EightBitToUtf8(Bytes(CutAndTrim(View(p, n))));
-}
-
-// Undoes ID3v2 unsynchronisation: every 0xFF 0x00 becomes 0xFF.
-std::vector<uint8_t> Resynchronise(std::span<const uint8_t> in) {
-    std::vector<uint8_t> out;
-    out.reserve(in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
-        out.push_back(in[i]);
-        if (in[i] == 0xFF && i + 1 < in.size() && in[i + 1] == 0x00) ++i;
-    }
-    return out;
 }
 
 // 2.2 identifiers under their 2.3 names; the others keep their 3 letters.

@@ -22,20 +22,6 @@ int64_t BigEndian32(const uint8_t* p) {
     return int64_t{p[0]} << 24 | int64_t{p[1]} << 16 | int64_t{p[2]} << 8 | p[3];
 }
 
-int64_t SyncSafe32(const uint8_t* p) {
-    return int64_t{p[0] & 0x7F} << 21 | int64_t{p[1] & 0x7F} << 14 | int64_t{p[2] & 0x7F} << 7 | (p[3] & 0x7F);
-}
-
-std::vector<uint8_t> Resynchronise(std::span<const uint8_t> in) {
-    std::vector<uint8_t> out;
-    out.reserve(in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
-        out.push_back(in[i]);
-        if (in[i] == 0xFF && i + 1 < in.size() && in[i + 1] == 0x00) ++i;
-    }
-    return out;
-}
-
 bool StartsWith(std::span<const uint8_t> data, std::string_view prefix) {
     return data.size() >= prefix.size() && std::memcmp(data.data(), prefix.data(), prefix.size()) == 0;
 }

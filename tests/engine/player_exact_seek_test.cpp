@@ -25,15 +25,7 @@ struct Encoding {
     int32_t rate;
 };
 
-std::vector<int16_t> WholeDecode(const std::string& file) {
-    std::vector<uint8_t> bytes;
-    TFileStream stream(file);
-    DecodeAsPlayer(stream, nullptr, [&](const uint8_t* pcm, int32_t n) {
-        bytes.insert(bytes.end(), pcm, pcm + n);
-        return true;
-    });
-    return test::BytesToPcm16(bytes);
-}
+std::vector<int16_t> WholeDecode(const std::string& file) { return test::BytesToPcm16(test::PlayerPcm(file)); }
 
 // Where (in stereo samples, relative to `expected`) a run of `played` past
 // its fade-in is found in `ref`; a lag beyond `span` is reported as `span`.

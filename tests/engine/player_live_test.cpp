@@ -20,13 +20,8 @@ using test::PumpUntil;
 using test::TFakeLiveSource;
 
 std::vector<uint8_t> FilePcm(const std::vector<uint8_t>& bytes) {
-    std::vector<uint8_t> pcm;
     TMemoryStream stream(bytes);
-    DecodeAsPlayer(stream, nullptr, [&](const uint8_t* p, int32_t n) {
-        pcm.insert(pcm.end(), p, p + n);
-        return true;
-    });
-    return pcm;
+    return test::PlayerPcm(stream);
 }
 
 // Sample frames (4 bytes) in which a and b differ.

@@ -21,16 +21,6 @@ using test::PumpUntil;
 
 constexpr size_t kSampleBytes = 4;  // 16-bit stereo
 
-std::vector<uint8_t> WholePcm(const std::string& file) {
-    std::vector<uint8_t> pcm;
-    TFileStream stream(file);
-    DecodeAsPlayer(stream, nullptr, [&](const uint8_t* p, int32_t n) {
-        pcm.insert(pcm.end(), p, p + n);
-        return true;
-    });
-    return pcm;
-}
-
 std::vector<uint8_t> From(const std::vector<uint8_t>& pcm, int64_t first) {
     return {pcm.begin() + static_cast<std::ptrdiff_t>(std::min(pcm.size(), static_cast<size_t>(first) * kSampleBytes)),
             pcm.end()};
@@ -52,7 +42,7 @@ TEST(PlayerPlayOnTest, TrackTwoThenThreeIsTheWholeDecodeFromTrackTwoOn) {
     if (album.trimmed.empty()) GTEST_SKIP() << "lame is not installed";
     for (const std::string& file : {album.trimmed, album.plain}) {
         SCOPED_TRACE(file);
-        const std::vector<uint8_t> whole = WholePcm(file);
+        const std::vector<uint8_t> whole = test::PlayerPcm(file);
         const int64_t samples = static_cast<int64_t>(whole.size() / kSampleBytes);
         test::PlayerFixture f(30);
         TMP3Player& p = f.player;
@@ -82,7 +72,7 @@ TEST(PlayerPlayOnTest, TrackTwoThenThreeIsTheWholeDecodeFromTrackTwoOn) {
 TEST(PlayerPlayOnTest, SeeksWithdrawalsAndRangesThatDoNotFollow) {
     Album album;
     if (album.trimmed.empty()) GTEST_SKIP() << "lame is not installed";
-    const std::vector<uint8_t> whole = WholePcm(album.trimmed);
+    const std::vector<uint8_t> whole = test::PlayerPcm(album.trimmed);
     const int64_t samples = static_cast<int64_t>(whole.size() / kSampleBytes);
     const size_t ramp = size_t{44100} * TSoundOut::kRampMs / 1000 * kSampleBytes;
 

@@ -22,17 +22,6 @@ using test::PumpUntil;
 
 constexpr size_t kSampleBytes = 4;  // 16-bit stereo
 
-// The whole file's PCM as the player hands it to its output.
-std::vector<uint8_t> WholePcm(const std::string& file) {
-    std::vector<uint8_t> pcm;
-    TFileStream stream(file);
-    DecodeAsPlayer(stream, nullptr, [&](const uint8_t* p, int32_t n) {
-        pcm.insert(pcm.end(), p, p + n);
-        return true;
-    });
-    return pcm;
-}
-
 // Samples [first, first + count) of `pcm` (count -1: to the end), as far as
 // it reaches.
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& pcm, int64_t first, int64_t count) {
@@ -58,7 +47,7 @@ TEST(PlayerRangeTest, PlaysTheExactSliceOfTheWholeFile) {
     if (files.trimmed.empty()) GTEST_SKIP() << "lame is not installed";
     for (const std::string& file : {files.trimmed, files.plain}) {
         SCOPED_TRACE(file);
-        const std::vector<uint8_t> whole = WholePcm(file);
+        const std::vector<uint8_t> whole = test::PlayerPcm(file);
         const int64_t samples = static_cast<int64_t>(whole.size() / kSampleBytes);
         ASSERT_GT(samples, 3 * 44100 - 10);
         // In the first frame, across frames, on a frame boundary, to the end,
@@ -96,7 +85,7 @@ TEST(PlayerRangeTest, LengthPositionAndSeekCountFromTheRangeStart) {
     if (files.trimmed.empty()) GTEST_SKIP() << "lame is not installed";
     for (const std::string& file : {files.trimmed, files.plain}) {
         SCOPED_TRACE(file);
-        const std::vector<uint8_t> whole = WholePcm(file);
+        const std::vector<uint8_t> whole = test::PlayerPcm(file);
         test::PlayerFixture f(20);
         TMP3Player& p = f.player;
         p.SetPlayRange(44100, 44100);
@@ -185,8 +174,8 @@ TEST(PlayerRangeTest, AGaplessNextFilePlaysWhole) {
     if (files.trimmed.empty()) GTEST_SKIP() << "lame is not installed";
     const std::string next = test::LameFile(files.dir, "next.mp3", 1.5, "--cbr -b 128");
     ASSERT_FALSE(next.empty());
-    std::vector<uint8_t> expected = Slice(WholePcm(files.trimmed), 20000, 30000);
-    const std::vector<uint8_t> second = WholePcm(next);
+    std::vector<uint8_t> expected = Slice(test::PlayerPcm(files.trimmed), 20000, 30000);
+    const std::vector<uint8_t> second = test::PlayerPcm(next);
     expected.insert(expected.end(), second.begin(), second.end());
 
     test::PlayerFixture f(50);

@@ -23,6 +23,7 @@
 #include "engine/audio_device.h"
 #include "io/file_stream.h"
 #include "engine/mp3_player.h"
+#include "engine/player_decode.h"
 #include "tests/stream_builder.h"
 #include "tests/test_support.h"
 #include "tests/wait_until.h"
@@ -119,6 +120,20 @@ inline std::string LoudLameFile(const TempDir& dir, const std::string& name, dou
     const CommandResult r = RunCommand("lame --quiet -b 320 " + ShellQuote(wav) + " " + ShellQuote(mp3) + " 2>&1");
     if (r.exitCode != 0 || !FileExists(mp3)) return {};
     return mp3;
+}
+
+// The PCM the player hands its output for the whole of `stream` (or a file).
+inline std::vector<uint8_t> PlayerPcm(TStream& stream) {
+    std::vector<uint8_t> pcm;
+    DecodeAsPlayer(stream, nullptr, [&](const uint8_t* p, int32_t n) {
+        pcm.insert(pcm.end(), p, p + n);
+        return true;
+    });
+    return pcm;
+}
+inline std::vector<uint8_t> PlayerPcm(const std::string& file) {
+    TFileStream stream(file);
+    return PlayerPcm(stream);
 }
 
 inline std::string WriteBytes(const TempDir& dir, const std::string& name, const std::vector<uint8_t>& bytes) {
