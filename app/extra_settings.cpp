@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "app/atomic_file.h"
+#include "playback/playlist_model.h"
 
 namespace wl {
 
@@ -175,7 +176,7 @@ TExtraSettingsDamage TExtraSettings::Load(const QString& path) {
     ReplayGainMode = static_cast<TReplayGainMode>(s.Int("ReplayGain/Mode", 0, 2, static_cast<int>(ReplayGainMode)));
     ReplayGainPreampDb = s.Double("ReplayGain/PreampDb", kPreampMinDb, kPreampMaxDb, ReplayGainPreampDb);
     ReplayGainPreventClipping = s.Bool("ReplayGain/PreventClipping", ReplayGainPreventClipping);
-    ResumeEntry = static_cast<int>(s.Int("Resume/Entry", 0, 32767, ResumeEntry));
+    ResumeEntry = static_cast<int>(s.Int("Resume/Entry", 0, kMaxEntries, ResumeEntry));
     ResumePositionMs = s.Int("Resume/PositionMs", 0, kMaxPositionMs, ResumePositionMs);
     ResumeVolume = static_cast<int>(s.Int("Resume/Volume", -1, 100, ResumeVolume));
     ResumeWasPlaying = s.Bool("Resume/WasPlaying", ResumeWasPlaying);

@@ -232,9 +232,9 @@ public:
     // The list itself (the controller's); the grid (sg1) shows it.
     PlaylistModel& Playlist = Controller->Playlist();
     // The playlist's state under the names the window's procedures use.
-    int16_t& EntryCount = Playlist.EntryCount;
-    int16_t& CurrentEntry = Playlist.CurrentEntry;
-    std::array<int16_t, kMaxEntries + 1>& NotPlayed = Playlist.NotPlayed;
+    int& EntryCount = Playlist.EntryCount;
+    int& CurrentEntry = Playlist.CurrentEntry;
+    TNotPlayed& NotPlayed = Playlist.NotPlayed;
 
     void AddEntry(const QString& path) { Playlist.AddEntry(path); }
     void ClearPlaylist() { Playlist.Clear(); }
@@ -243,7 +243,7 @@ public:
     // could not be written; the old one then stays.
     bool SaveDefaultPlaylist(QString* reason = nullptr);
     void ResetNotPlayed() { Playlist.ResetNotPlayed(); }
-    int16_t PickRandom() { return Playlist.PickRandom(); }
+    int PickRandom() { return Playlist.PickRandom(); }
     void SelectCurrent();
     void UpdateScrollButtons();
     // Starts the current entry (the controller's PlayEntry).

@@ -45,7 +45,7 @@ void TForm1::ResumeSession() {
         return;
     }
     ResetNotPlayed();
-    CurrentEntry = static_cast<int16_t>(entry);
+    CurrentEntry = entry;
     if (Settings.RandomPlay) NotPlayed[entry] = 0;
     SelectCurrent();
     Controller->SetResumePoint(entry, Extra.ResumePositionMs);

@@ -359,7 +359,7 @@ bool TForm1::AddStreamUrl(const QString& text) {
     }
     const int before = RowsBeforeAdding();
     if (!Playlist.AddEntry(url)) {
-        ShowError(QStringLiteral("The playlist is full (%1 entries): the URL was not added").arg(kMaxEntries));
+        ShowError(QStringLiteral("The playlist is full (%1 entries): the URL was not added").arg(Playlist.Capacity));
         return false;
     }
     ShowEntryCounter();
@@ -442,8 +442,8 @@ void TForm1::sg1DblClick() {
     // An empty grid has nothing to play (its one row holds no entry).
     if (!sg1 || PlaylistEmpty()) return;
     const int row = sg1->currentRow();
-    if (row < 0 || row >= kMaxEntries) return;
-    EntryCount = static_cast<int16_t>(std::min(Playlist.Rows(), kMaxEntries));
+    if (row < 0 || row >= Playlist.Rows()) return;
+    EntryCount = Playlist.Rows();
     Controller->PlayEntry(row + 1);  // marked as played in a random round
 }
 

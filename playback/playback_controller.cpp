@@ -229,7 +229,7 @@ void TPlaybackController::Apply(const TQueued& c) {
             }
             return;
         }
-        playlist_.CurrentEntry = static_cast<int16_t>(std::min(c.entry, kMaxEntries));
+        playlist_.CurrentEntry = std::min(c.entry, playlist_.Capacity);
         StartCurrent();
         return;
     case TCommand::StartList:
@@ -343,7 +343,7 @@ void TPlaybackController::FinishMoves() {
 // ----------------------------------------------------------- the order
 
 int TPlaybackController::FollowingEntry(TAdvance how, int from) {
-    const int count = std::clamp<int>(playlist_.EntryCount, 0, kMaxEntries);
+    const int count = std::clamp<int>(playlist_.EntryCount, 0, playlist_.Capacity);
     const bool step = how == TAdvance::Next || how == TAdvance::Previous;
     if (count <= 0 || (step && count < 2)) return 0;
     if (options_.Random) {
@@ -397,7 +397,7 @@ void TPlaybackController::StartCurrent() {
     startedEntry_ = entry;
     startedSource_ = playingPath_;
     if (row < playlist_.Rows()) playlist_.MarkPlayed(row);
-    if (options_.Random && entry <= kMaxEntries) playlist_.NotPlayed[entry] = 0;
+    if (options_.Random) playlist_.NotPlayed[entry] = 0;
 
     open_ = false;
     opening_ = true;
@@ -805,7 +805,7 @@ std::vector<TPlaybackController::THanded> TPlaybackController::TopUpHandOver() {
                      ResolveEntryPath(before.Path) == path;
         }
         if (path.isEmpty() || (!item.Range.Whole() && !inFile)) {
-            if (options_.Random && next <= kMaxEntries) playlist_.NotPlayed[next] = static_cast<int16_t>(next);
+            if (options_.Random) playlist_.NotPlayed[next] = next;
             break;
         }
         handed_.push_back({next, options_.Random, path, inFile, item.Range});
@@ -829,7 +829,7 @@ void TPlaybackController::HandOverMore() {
 void TPlaybackController::CancelHandOver(bool tellPlayer) {
     if (handed_.empty()) return;
     for (const THanded& h : handed_) {
-        if (h.randomPick && h.entry <= kMaxEntries) playlist_.NotPlayed[h.entry] = static_cast<int16_t>(h.entry);
+        if (h.randomPick) playlist_.NotPlayed[h.entry] = h.entry;
     }
     handed_.clear();
     if (!tellPlayer) return;
@@ -873,7 +873,7 @@ void TPlaybackController::NextStarted(uint64_t generation, int entry, const TEnt
     failures_ = 0;
     if (entry < 1 || entry > playlist_.EntryCount) return;
     if (!moves_.empty()) playedOnDuringMoves_ = true;
-    if (options_.Random && entry <= kMaxEntries) playlist_.NotPlayed[entry] = 0;
+    if (options_.Random) playlist_.NotPlayed[entry] = 0;
     playlist_.CurrentEntry = static_cast<int16_t>(entry);
     playlist_.MarkPlayed(entry - 1);
     facts_ = facts;

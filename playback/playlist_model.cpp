@@ -75,7 +75,7 @@ QString EntryCountText(int n) { return n == 1 ? QStringLiteral("1 entry") : QStr
 void PlaylistModel::TellFull(int notAdded) {
     if (notAdded <= 0) return;
     emit Notice(QStringLiteral("The playlist is full (%1 entries): %2 not added")
-                    .arg(kMaxEntries)
+                    .arg(Capacity)
                     .arg(notAdded == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(notAdded)));
 }
 
@@ -96,9 +96,9 @@ bool PlaylistModel::AddEntry(const TPlaylistEntry& added) {
         entries_.clear();
         EntryCount = 1;
     } else {
-        if (EntryCount >= kMaxEntries || EntryCount < 0) return false;
+        if (EntryCount >= Capacity || EntryCount < 0) return false;
         row = EntryCount;
-        EntryCount = static_cast<int16_t>(EntryCount + 1);
+        EntryCount = EntryCount + 1;
     }
     // The new entry takes row EntryCount (the count before it was added).
     entries_.resize(static_cast<size_t>(row));
@@ -206,7 +206,7 @@ int PlaylistModel::ReplaceEntry(int row, const std::vector<TPlaylistEntry>& entr
     const int rows = Rows();
     if (row < 0 || row >= rows || entries_[static_cast<size_t>(row)].Path.isEmpty()) return 0;
     // Room for the rows there are, the replaced one's place included.
-    const int room = std::max(0, kMaxEntries - (rows - 1));
+    const int room = std::max(0, Capacity - (rows - 1));
     std::vector<TPlaylistEntry> fresh;
     int full = 0;
     for (const TPlaylistEntry& entry : entries) {
@@ -229,17 +229,16 @@ int PlaylistModel::ReplaceEntry(int row, const std::vector<TPlaylistEntry>& entr
     // flag; the numbers below it move down by `grow`, played or not as they
     // were; the new numbers after the first start as not played.
     if (grow > 0) {
-        for (int number = std::min(rows, kMaxEntries); number >= row + 2; --number) {
+        for (int number = rows; number >= row + 2; --number) {
             const int moved = number + grow;
-            if (moved <= kMaxEntries) NotPlayed[moved] = NotPlayed[number] == 0 ? int16_t{0} : static_cast<int16_t>(moved);
+            NotPlayed[moved] = NotPlayed[number] == 0 ? 0 : moved;
         }
-        for (int number = row + 2; number <= std::min(row + count, kMaxEntries); ++number)
-            NotPlayed[number] = static_cast<int16_t>(number);
+        for (int number = row + 2; number <= row + count; ++number) NotPlayed[number] = number;
     }
     entries_.erase(entries_.begin() + row);
     entries_.insert(entries_.begin() + row, std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()));
-    EntryCount = static_cast<int16_t>(std::min(Rows(), kMaxEntries));
-    if (CurrentEntry > row + 1) CurrentEntry = static_cast<int16_t>(std::min(CurrentEntry + grow, kMaxEntries));
+    EntryCount = Rows();
+    if (CurrentEntry > row + 1) CurrentEntry = CurrentEntry + grow;
     const int last = Rows() - 1;
     if (grow > 0) emit Added(last);
     RowsChanged(row, last);
@@ -273,7 +272,7 @@ void PlaylistModel::RemoveEntries(int first, int last) {
         emit Cleared();
         return;
     }
-    EntryCount = static_cast<int16_t>(std::max(0, EntryCount - removed));
+    EntryCount = std::max(0, EntryCount - removed);
     RemoveRows(first, last - first);
     RenumberEntries();
 }
@@ -283,16 +282,17 @@ void PlaylistModel::RemoveRows(int first, int count) {
     const int removed = count + 1;
     if (first < 0 || count < 0 || first + removed > rows || removed >= rows) return;
     for (int r = first; r + removed < rows; ++r) {
-        if (r + removed + 1 <= kMaxEntries) NotPlayed[r + 1] = NotPlayed[r + removed + 1];
+        const int32_t moved = NotPlayed[r + removed + 1];
+        NotPlayed[r + 1] = moved == 0 ? 0 : r + 1;
     }
     // Entries added later at the freed numbers start as not played.
-    for (int n = rows - removed + 1; n <= std::min(rows, kMaxEntries); ++n) NotPlayed[n] = static_cast<int16_t>(n);
+    for (int n = rows - removed + 1; n <= rows; ++n) NotPlayed[n] = n;
     entries_.erase(entries_.begin() + first, entries_.begin() + first + removed);
     emit Removed(first, removed);
 }
 
 void PlaylistModel::RenumberEntries() {
-    const int rows = std::min(Rows(), kMaxEntries);
+    const int rows = Rows();
     for (int r = 0; r < rows; ++r) {
         TPlaylistEntry& entry = entries_[r];
         entry.Played = NotPlayed[r + 1] == 0;
@@ -317,31 +317,29 @@ void PlaylistModel::SetName(int row, const QString& name) {
 
 // ------------------------------------------------------------- random order
 
-void PlaylistModel::ResetNotPlayed() {
-    for (int n = 1; n <= kMaxEntries; ++n) NotPlayed[n] = static_cast<int16_t>(n);
-}
+void PlaylistModel::ResetNotPlayed() { NotPlayed.Reset(); }
 
-int16_t PlaylistModel::PickRandom() {
-    const int n = std::clamp<int>(EntryCount, 0, kMaxEntries);
+int PlaylistModel::PickRandom() {
+    const int n = std::clamp<int>(EntryCount, 0, Capacity);
     if (n == 0) return 0;
     if (n == 1) return NotPlayed[1] != 0 ? 1 : 0;
     QRandomGenerator* rng = QRandomGenerator::global();
     const int r = static_cast<int>(rng->bounded(n)) + 1;
     if (NotPlayed[r] != 0) {
         NotPlayed[r] = 0;
-        return static_cast<int16_t>(r);
+        return r;
     }
     const int s = static_cast<int>(rng->bounded(n)) + 1;
     for (int i = s; i <= n; ++i) {
         if (NotPlayed[i] != 0) {
             NotPlayed[i] = 0;
-            return static_cast<int16_t>(i);
+            return i;
         }
     }
     for (int i = 1; i <= s; ++i) {
         if (NotPlayed[i] != 0) {
             NotPlayed[i] = 0;
-            return static_cast<int16_t>(i);
+            return i;
         }
     }
     return 0;

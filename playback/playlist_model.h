@@ -14,7 +14,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -22,8 +21,42 @@
 
 namespace wl {
 
-// The 16-bit count and the flag table end here.
-inline constexpr int kMaxEntries = 32767;
+// The most entries a list holds (a PlaylistModel's Capacity by default);
+// adding beyond is told, never done silently.
+inline constexpr int kMaxEntries = 10'000'000;
+
+// The random order's not-played marks by entry number (1-based): nonzero
+// while entry n is not yet played in this cycle (its number, as a reset sets
+// it), 0 once picked. Numbers not yet marked read as not played; a number
+// outside 1..kMaxEntries reads as played and keeps nothing.
+class TNotPlayed {
+public:
+    int32_t& operator[](int n) {
+        if (n < 1 || n > kMaxEntries) {
+            spare_ = 0;
+            return spare_;
+        }
+        if (static_cast<size_t>(n) >= flags_.size()) Grow(n);
+        return flags_[static_cast<size_t>(n)];
+    }
+    int32_t operator[](int n) const {
+        if (n < 1 || n > kMaxEntries) return 0;
+        return static_cast<size_t>(n) < flags_.size() ? flags_[static_cast<size_t>(n)] : n;
+    }
+    // Every number not played.
+    void Reset() {
+        for (size_t n = 0; n < flags_.size(); ++n) flags_[n] = static_cast<int32_t>(n);
+    }
+
+private:
+    void Grow(int n) {
+        const size_t from = flags_.size();
+        flags_.resize(static_cast<size_t>(n) + 1);
+        for (size_t i = from; i < flags_.size(); ++i) flags_[i] = static_cast<int32_t>(i);
+    }
+    std::vector<int32_t> flags_;
+    int32_t spare_ = 0;
+};
 
 // An "http://" or "https://" URL (the scheme in any case) with something
 // after the scheme and no control character: an entry played over the network.
@@ -76,10 +109,12 @@ class PlaylistModel : public QObject {
 public:
     explicit PlaylistModel(QObject* parent = nullptr) : QObject(parent) {}
 
-    int16_t EntryCount = 0;
-    int16_t CurrentEntry = 0;  // 0: none
+    int EntryCount = 0;
+    int CurrentEntry = 0;  // 0: none
     // Random order: NotPlayed[n] is n until entry n is picked, then 0.
-    std::array<int16_t, kMaxEntries + 1> NotPlayed{};  // index 1..32767
+    TNotPlayed NotPlayed;
+    // The most entries this list takes (tests make it small).
+    int Capacity = kMaxEntries;
 
     int Rows() const { return static_cast<int>(entries_.size()); }
     bool Empty() const;                // no entry in the first row
@@ -154,7 +189,7 @@ public:
     // A not-played entry at random, marked played; 0 when every entry was
     // played. A list of one entry gives it while its flag is set, without
     // clearing the flag.
-    int16_t PickRandom();
+    int PickRandom();
 
     // The name an entry gives itself: "Artist - Title" (or the title) of
     // what is known of it; a sheet's track without a title goes by its file

@@ -45,19 +45,21 @@ TEST_F(PlaylistEntries, ClearingLeavesOneEmptyRow) {
     EXPECT_TRUE(form1->PlaylistEmpty());
 }
 
-TEST_F(PlaylistEntries, TheCountStopsAtTheLastSixteenBitNumber) {
+// The old 16-bit count and flag table ended at 32,767 entries.
+TEST_F(PlaylistEntries, ListsGoBeyondTheOldSixteenBitLimit) {
+    constexpr int kEntries = 40'000;
     QStringList paths;
-    for (int i = 0; i < kMaxEntries + 2; ++i) paths.append(QStringLiteral("/m/%1.mp3").arg(i));
+    for (int i = 0; i < kEntries; ++i) paths.append(QStringLiteral("/m/%1.mp3").arg(i));
     QByteArray text = paths.join('\n').toUtf8();
     ASSERT_TRUE(WriteText(form1->DefaultPlaylistPath(), text));
     form1->LoadDefaultPlaylist();
-    EXPECT_EQ(kMaxEntries, form1->EntryCount);
-    EXPECT_EQ(kMaxEntries, form1->sg1->rowCount());
-    EXPECT_EQ("32767. 32766", Text(kMaxEntries - 1));
+    EXPECT_EQ(kEntries, form1->EntryCount);
+    EXPECT_EQ(kEntries, form1->sg1->rowCount());
+    EXPECT_EQ("40000. 39999", Text(kEntries - 1));
     form1->AddEntry("/m/more.mp3");
-    EXPECT_EQ(kMaxEntries, form1->EntryCount);
-    // The last entry can be reached and passed without overflow.
-    form1->CurrentEntry = kMaxEntries;
+    EXPECT_EQ(kEntries + 1, form1->EntryCount);
+    // The last entry can be reached and passed.
+    form1->CurrentEntry = kEntries + 1;
     form1->Settings.RepeatPlay = 1;
     form1->ApplyPlayOptions();
     EXPECT_EQ(1, Ctl().FollowingEntry(TAdvance::EndOfEntry));

@@ -92,8 +92,9 @@ TEST(PlaylistStreams, EntryReplacedByItsStations) {
               (QStringList{list.Label(0), list.Label(1), list.Label(2), list.Label(3), list.Label(4), list.Label(5)}));
     EXPECT_EQ(list.EntryCount, 6);
     EXPECT_EQ(list.CurrentEntry, 2);
-    EXPECT_EQ((std::vector<int16_t>{1, 0, 3, 4, 5, 0}),
-              (std::vector<int16_t>(list.NotPlayed.begin() + 1, list.NotPlayed.begin() + 7)));
+    std::vector<int32_t> flags;
+    for (int n = 1; n <= 6; ++n) flags.push_back(list.NotPlayed[n]);
+    EXPECT_EQ((std::vector<int32_t>{1, 0, 3, 4, 5, 0}), flags);
     EXPECT_EQ(added, std::vector<int>{5});
     EXPECT_EQ(changed, (std::vector<std::pair<int, int>>{{1, 5}}));
 
@@ -115,15 +116,16 @@ TEST(PlaylistStreams, EntryReplacedByItsStations) {
 TEST(PlaylistStreams, FullListIsTold) {
     QStringList notices;
     PlaylistModel list;
-    for (int i = 1; i < kMaxEntries; ++i) list.AddEntry(QStringLiteral("/m/%1.mp3").arg(i));
+    list.Capacity = 100;
+    for (int i = 1; i < list.Capacity; ++i) list.AddEntry(QStringLiteral("/m/%1.mp3").arg(i));
     Collect(list, notices);
     EXPECT_EQ(list.ReplaceEntry(0, {Station("http://s/1"), Station("http://s/2"), Station("http://s/3")}), 2);
-    EXPECT_EQ(list.EntryCount, kMaxEntries);
-    EXPECT_EQ(list.Path(kMaxEntries - 1), QStringLiteral("/m/%1.mp3").arg(kMaxEntries - 1));
+    EXPECT_EQ(list.EntryCount, 100);
+    EXPECT_EQ(list.Path(99), "/m/99.mp3");
     EXPECT_EQ(list.AddEntries({Station("http://s/4"), Station("http://s/5")}), 0);
     ASSERT_EQ(notices.size(), 2);
-    EXPECT_EQ(notices[0], "The playlist is full (32767 entries): 1 entry not added");
-    EXPECT_EQ(notices[1], "The playlist is full (32767 entries): 2 entries not added");
+    EXPECT_EQ(notices[0], "The playlist is full (100 entries): 1 entry not added");
+    EXPECT_EQ(notices[1], "The playlist is full (100 entries): 2 entries not added");
 }
 
 }  // namespace wl::test
