@@ -24,8 +24,8 @@ QString Utf8(const std::string& text) {
 
 // The tags as the player reads them (ID3v1 and ID3v2); empty when the file
 // cannot be read.
-TEntryTags ReadTags(const QString& path) {
-    TEntryTags tags;
+TPanelTags ReadTags(const QString& path) {
+    TPanelTags tags;
     try {
         TFileStream stream(path.toUtf8().toStdString());
         TMPStreamReader reader(kReaderCapacity);

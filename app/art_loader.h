@@ -15,7 +15,7 @@
 
 namespace wl {
 
-struct TEntryTags {
+struct TPanelTags {
     QString Artist, Title, Album, Comment, Year, Genre, Track;
 };
 
@@ -34,7 +34,7 @@ struct TArtAnswer {
     QString ArtPath;
     QImage Image;  // scaled into Box * PixelRatio, aspect kept; null when none
     bool HasTags = false;
-    TEntryTags Tags;
+    TPanelTags Tags;
 };
 
 // The art's picture scaled into `box` device-independent pixels at

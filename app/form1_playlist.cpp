@@ -60,10 +60,10 @@ void TForm1::ShowRows(int first, int last) {
 // The grid keeps one row, empty, when the list is.
 void TForm1::HookPlaylist() {
     Playlist.NameOf = [this](const QString& path) { return EntryName(path); };
-    connect(&Playlist, &PlaylistModel::Added, this, [this](int row) {
+    connect(&Playlist, &PlaylistModel::Added, this, [this](int row, int last) {
         if (sg1) {
             sg1->setRowCount(std::max(1, Playlist.Rows()));
-            ShowRows(row, row);
+            ShowRows(row, last);
         }
         if (row == 0) tagScanRow_ = 0;  // a fresh list (the last row may have been removed without clearing)
         ScheduleTagScan();

@@ -107,7 +107,7 @@ void TForm1::ShowArtAnswer(const TArtAnswer& answer) {
         ArtImage->setPixmap(QPixmap::fromImage(answer.Image));
     }
     if (!answer.HasTags) return;
-    const TEntryTags& t = answer.Tags;
+    const TPanelTags& t = answer.Tags;
     const std::pair<QLineEdit*, const QString*> tags[] = {
         {Edit1, &t.Artist}, {Edit2, &t.Title}, {Edit4, &t.Album}, {Edit3, &t.Comment},
         {Edit5, &t.Year},   {Edit6, &t.Genre}, {Edit8, &t.Track},

@@ -105,12 +105,18 @@ bool PlaylistModel::AddEntry(const TPlaylistEntry& added) {
     TPlaylistEntry entry{added.Path, added.Range, added.Meta, {}, false};
     entry.Name = NameFor(entry);
     entries_.push_back(std::move(entry));
-    emit Added(row);
+    if (batchFirst_ < 0) {
+        emit Added(row, row);
+    } else if (batchFirst_ == kNoRow) {
+        batchFirst_ = row;
+    }
     return true;
 }
 
 int PlaylistModel::AddEntries(const std::vector<TPlaylistEntry>& entries, int* notPlayable) {
     int added = 0, full = 0, rejected = 0;
+    // One signal for the rows the batch appended.
+    batchFirst_ = kNoRow;
     for (const TPlaylistEntry& entry : entries) {
         if (!Playable(entry.Path)) {
             ++rejected;
@@ -120,6 +126,9 @@ int PlaylistModel::AddEntries(const std::vector<TPlaylistEntry>& entries, int* n
             ++full;
         }
     }
+    const int first = batchFirst_;
+    batchFirst_ = -1;
+    if (first >= 0) emit Added(first, Rows() - 1);
     if (notPlayable) *notPlayable += rejected;
     TellFull(full);
     return added;
@@ -240,7 +249,7 @@ int PlaylistModel::ReplaceEntry(int row, const std::vector<TPlaylistEntry>& entr
     EntryCount = Rows();
     if (CurrentEntry > row + 1) CurrentEntry = CurrentEntry + grow;
     const int last = Rows() - 1;
-    if (grow > 0) emit Added(last);
+    if (grow > 0) emit Added(last - grow + 1, last);
     RowsChanged(row, last);
     return count;
 }
@@ -312,6 +321,18 @@ void PlaylistModel::SetName(int row, const QString& name) {
     TPlaylistEntry& entry = entries_[row];
     if (entry.Path.isEmpty() || entry.Name == name) return;
     entry.Name = name;
+    RowsChanged(row, row);
+}
+
+void PlaylistModel::SetTags(int row, const TEntryTags& tags) {
+    if (row < 0 || row >= Rows() || entries_[row].Tags == tags) return;
+    entries_[row].Tags = tags;
+    RowsChanged(row, row);
+}
+
+void PlaylistModel::SetProblem(int row, const QString& problem) {
+    if (row < 0 || row >= Rows() || entries_[row].Problem == problem) return;
+    entries_[row].Problem = problem;
     RowsChanged(row, row);
 }
 

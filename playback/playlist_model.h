@@ -94,6 +94,15 @@ struct TEntryMeta {
     bool operator==(const TEntryMeta&) const = default;
 };
 
+// What the file's own tags say (read in the background, kept in the tag
+// cache; never written into a saved list).
+struct TEntryTags {
+    QString Title, Artist, Album;
+    int Track = 0;
+    bool Known = false;  // read (the file may have no tags)
+    bool operator==(const TEntryTags&) const = default;
+};
+
 struct TPlaylistEntry {
     // The source: a file path as added (relative entries of a playlist stay
     // relative), or a stream URL as it was given.
@@ -102,6 +111,10 @@ struct TPlaylistEntry {
     TEntryMeta Meta;
     QString Name;  // the name shown
     bool Played = false;
+    TEntryTags Tags;
+    // Why the entry cannot be played ("File not found"); empty when nothing
+    // is known against it. Shown greyed with this as its tooltip.
+    QString Problem;
 };
 
 class PlaylistModel : public QObject {
@@ -184,6 +197,9 @@ public:
     void RenumberEntries();
     void MarkPlayed(int row);
     void SetName(int row, const QString& name);  // rows holding an entry only
+    // The file's tags / what keeps the entry from playing (Changed when they differ).
+    void SetTags(int row, const TEntryTags& tags);
+    void SetProblem(int row, const QString& problem);
 
     void ResetNotPlayed();
     // A not-played entry at random, marked played; 0 when every entry was
@@ -200,7 +216,8 @@ public:
     std::function<QString(const QString& path)> NameOf;
 
 signals:
-    void Added(int row);
+    // Rows first .. last were appended.
+    void Added(int first, int last);
     void Changed(int first, int last);  // texts of these rows
     void Removed(int first, int count);  // `count` rows from `first`
     void Cleared();
@@ -219,6 +236,9 @@ private:
     void TellFull(int notAdded);
     void RowsChanged(int first, int last);
     std::vector<TPlaylistEntry> entries_;
+    // While AddEntries runs: the first row it appended (kNoRow: none yet); -1 otherwise.
+    static constexpr int kNoRow = -2;
+    int batchFirst_ = -1;
 };
 
 }  // namespace wl

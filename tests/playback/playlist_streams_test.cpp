@@ -81,7 +81,10 @@ TEST(PlaylistStreams, EntryReplacedByItsStations) {
     list.CurrentEntry = 2;
     std::vector<int> added;
     std::vector<std::pair<int, int>> changed;
-    QObject::connect(&list, &PlaylistModel::Added, [&added](int row) { added.push_back(row); });
+    QObject::connect(&list, &PlaylistModel::Added, [&added](int first, int last) {
+        added.push_back(first);
+        added.push_back(last);
+    });
     QObject::connect(&list, &PlaylistModel::Changed, [&changed](int first, int last) { changed.emplace_back(first, last); });
 
     EXPECT_EQ(list.ReplaceEntry(1, {Station("http://s/1", "One"), Station("ftp://s/x"), Station("http://s/2"),
@@ -95,7 +98,7 @@ TEST(PlaylistStreams, EntryReplacedByItsStations) {
     std::vector<int32_t> flags;
     for (int n = 1; n <= 6; ++n) flags.push_back(list.NotPlayed[n]);
     EXPECT_EQ((std::vector<int32_t>{1, 0, 3, 4, 5, 0}), flags);
-    EXPECT_EQ(added, std::vector<int>{5});
+    EXPECT_EQ(added, (std::vector<int>{4, 5}));
     EXPECT_EQ(changed, (std::vector<std::pair<int, int>>{{1, 5}}));
 
     // A current entry below moves with its row; one station in place of one.
