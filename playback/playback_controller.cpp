@@ -21,6 +21,9 @@ QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), st
 
 QString ErrorText(const std::exception& error) { return QString::fromUtf8(error.what()).trimmed(); }
 
+// The loudness values a list gave the entry (an album sheet's REM lines).
+TReplayGain GainOf(const TEntryMeta& m) { return {m.TrackGainDb, m.TrackPeak, m.AlbumGainDb, m.AlbumPeak}; }
+
 // A track of an album sheet: its own title, artist, album and number in
 // place of the whole file's tags.
 void TakeTrackMeta(TEntryFacts& facts, const TPlaylistEntry& item) {
@@ -409,7 +412,7 @@ void TPlaybackController::StartCurrent() {
     const QString name = item.Path.isEmpty() ? QStringLiteral("entry %1").arg(entry)
                          : station             ? item.Path
                                                : FileNamePart(item.Path);
-    TOpenRequest request{generation_, entry,           playingPath_, name, item.Range, 0, options_.UseCache,
+    TOpenRequest request{generation_, entry, playingPath_, name, item.Range, GainOf(item.Meta), 0, options_.UseCache,
                          options_.CachePath, {}, station, options_.TitleCodePage};
     if (resumeEntry_ == entry) request.startMs = resumeMs_;
     resumeEntry_ = 0;  // only the very next start may resume
@@ -472,6 +475,7 @@ void TPlaybackController::OpenOnPlayer(TMP3Player& p, const TOpenRequest& reques
     }
     try {
         p.SetPlayRange(request.range.First, request.range.Count);
+        p.SetPlayGain(request.gain);
         p.SetFileName(file.toUtf8().toStdString());
     } catch (const std::exception& error) {
         return fail(QStringLiteral("Cannot open %1: %2").arg(name, ErrorText(error)));
@@ -533,6 +537,7 @@ void TPlaybackController::OpenStationOnPlayer(TMP3Player& p, const TOpenRequest&
     try {
         p.SetChangePosStep(kLivePositionStep);
         p.SetPlayRange(0, -1);
+        p.SetPlayGain({});
         p.OpenStream(std::move(source), url);
     } catch (const std::exception& error) {
         return fail(QStringLiteral("Cannot play %1: %2").arg(request.name, ErrorText(error)));
@@ -808,7 +813,7 @@ std::vector<TPlaybackController::THanded> TPlaybackController::TopUpHandOver() {
             if (options_.Random) playlist_.NotPlayed[next] = next;
             break;
         }
-        handed_.push_back({next, options_.Random, path, inFile, item.Range});
+        handed_.push_back({next, options_.Random, path, inFile, item.Range, GainOf(item.Meta)});
         added.push_back(handed_.back());
     }
     return added;
@@ -845,7 +850,7 @@ void TPlaybackController::GiveNextOnPlayer(TMP3Player& p) {
     const bool inFile = next && next->inFile;
     p.SetNextFileName(next && !inFile ? next->path.toUtf8().toStdString() : std::string());
     if (inFile)
-        p.SetNextRange(next->range.First, next->range.Count);
+        p.SetNextRange(next->range.First, next->range.Count, next->gain);
     else
         p.SetNextRange(-1, -1);
 }

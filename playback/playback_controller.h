@@ -259,6 +259,7 @@ private:
         // played on into within the open file.
         bool inFile = false;
         TSampleRange range;
+        TReplayGain gain;  // the track's own loudness values (an album sheet's)
     };
     static constexpr size_t kHandAhead = 2;
     // What the player's thread is asked to open.
@@ -268,6 +269,7 @@ private:
         QString path;
         QString name;  // for messages
         TSampleRange range;
+        TReplayGain gain;
         int64_t startMs = 0;
         bool useCache = false;
         QString cachePath;
