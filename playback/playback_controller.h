@@ -197,6 +197,9 @@ public:
     const TEntryFacts& Facts() const { return facts_; }
     TTrackInfo Track() const;
     // The position as last reported, carried on by the clock while playing.
+    // After a start, a seek or a resume it stays where it was until the
+    // player reports sound heard from there (the output's latency), so that
+    // it never runs ahead of what is heard and then stands still.
     int64_t PositionMs() const;
     int64_t LengthMs() const { return open_ ? facts_.LengthMs : 0; }
     int Volume() const { return volume_; }
@@ -351,6 +354,11 @@ private:
     int64_t resumeMs_ = 0;
     int64_t positionMs_ = 0;
     QElapsedTimer positionClock_;
+    // Held at heldAtMs_ until the player reports a position beyond it (PositionMs).
+    bool clockHeld_ = false;
+    int64_t heldAtMs_ = 0;
+    // The clock waits for a report; the player reports more often until then.
+    void HoldClock(bool tellPlayer);
 
     int volume_ = 100;
     int balance_ = 0;

@@ -105,7 +105,7 @@ bool PlaylistModel::AddEntry(const TPlaylistEntry& added) {
     TPlaylistEntry entry{added.Path, added.Range, added.Meta, {}, false, {}, {}};
     entry.Name = NameFor(entry);
     entries_.push_back(std::move(entry));
-    if (batchFirst_ < 0) {
+    if (batchFirst_ == -1) {
         emit Added(row, row);
     } else if (batchFirst_ == kNoRow) {
         batchFirst_ = row;

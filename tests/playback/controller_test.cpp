@@ -255,6 +255,37 @@ TEST_F(Controller, RandomOrderKeepsEachTrackToItsOwnRange) {
     EXPECT_TRUE(errors.isEmpty()) << errors.join(", ").toStdString();
 }
 
+// After a seek the clock shown is the position heard: it waits for the
+// sound from there instead of running ahead, and never goes back.
+TEST_F(Controller, ClockAfterASeekIsThePositionHeard) {
+    setenv("WAVELANTERN_NULL_LATENCY_MS", "150", 1);  // as a sound server's
+    Start();
+    unsetenv("WAVELANTERN_NULL_LATENCY_MS");
+    Add({Mp3("a.mp3", 30)});
+    c->SetHoldMs(0);
+    c->PlayEntry(1);
+    ASSERT_TRUE(Settle());
+    RunFor(300);
+    c->Seek(20'000);
+    int64_t last = 0, worstAhead = -1'000'000;
+    int samples = 0;
+    RunUntil(
+        [&] {
+            int64_t heard = 0;
+            c->Inspect([&](TMP3Player& p) { heard = p.Position(); });
+            const int64_t shown = c->PositionMs();
+            EXPECT_GE(shown + 10, std::max<int64_t>(last, 20'000)) << "the clock went back";  // a report may correct it by a few ms
+            last = shown;
+            worstAhead = std::max(worstAhead, shown - heard);
+            ++samples;
+            return false;
+        },
+        1500);
+    EXPECT_GT(samples, 20);
+    EXPECT_LE(worstAhead, 40) << "ms shown ahead of what was heard";
+    EXPECT_GT(last, 20'500) << "the clock runs on once sound is heard";
+}
+
 // Commands given while an entry opens act on it in order; a seek reports
 // where it landed.
 TEST_F(Controller, CommandsWhileOpeningActInOrder) {
