@@ -6,13 +6,13 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPixmap>
-#include <QTableWidget>
 
 #include <iterator>
 #include <map>
 #include <string>
 
 #include "app/form2.h"
+#include "app/playlist_view.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/display_support.h"
 
