@@ -576,6 +576,7 @@ private:
     QStringList pendingFolders_;   // dropped folders waiting for the running add
     int addRowsBefore_ = 0;        // the list's rows as the running folder add began
     int addFiles_ = 0;             // files it added so far
+    QStringList addNotices_;       // album sheets it could not use, a search that failed
     std::optional<int64_t> listMovedMs_;  // when the user last moved in the list
     TRowsGrip* rowsGrip_ = nullptr;
     int gripRows_ = 0;             // the rows as the grip's drag began

@@ -11,9 +11,9 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QLocale>
 #include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
@@ -178,7 +178,6 @@ void TForm1::BuildPlaylistPanel() {
     sg1->verticalHeader()->setMinimumSectionSize(kRowHeight);
     sg1->verticalHeader()->setDefaultSectionSize(kRowHeight);
     sg1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    sg1->horizontalHeader()->setMinimumSectionSize(1);
     sg1->setColumnWidth(0, kNameColumnWidth);
     sg1->setColumnWidth(1, 400);  // beyond the visible area
     sg1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -410,6 +409,7 @@ void TForm1::AddFolderTree(const QString& folder) {
     }
     addRowsBefore_ = RowsBeforeAdding();
     addFiles_ = 0;
+    addNotices_.clear();
     FolderAdder->Start(folder, Extra.SheetsInFolders, Playlist.CueCodePage);
     SetStatus(QStringLiteral("Adding\u2026"));
 }
@@ -447,16 +447,16 @@ void TForm1::FolderAddingEnded(bool cancelled, const QString& error, const QStri
     }
     if (full || cancelled) pendingFolders_.clear();
     if (full) return;  // the list told why it took no more
-    if (!pendingFolders_.isEmpty()) {  // the next dropped folder
-        AddFolderTree(pendingFolders_.takeFirst());
+    addNotices_ += notices;
+    if (!error.isEmpty()) addNotices_.append(error);
+    if (!pendingFolders_.isEmpty()) {  // the next dropped folder, counted on
+        FolderAdder->Start(pendingFolders_.takeFirst(), Extra.SheetsInFolders, Playlist.CueCodePage);
         return;
     }
     if (cancelled) {
         SetStatus(QStringLiteral("Adding cancelled: ") + FilesText(addFiles_) + QStringLiteral(" added"));
-    } else if (!error.isEmpty()) {
-        ShowError(error);
-    } else if (!notices.isEmpty()) {
-        ShowError(QStringLiteral("Added ") + FilesText(addFiles_) + QStringLiteral(". ") + notices.join(QStringLiteral("; ")));
+    } else if (!addNotices_.isEmpty()) {
+        ShowError(QStringLiteral("Added ") + FilesText(addFiles_) + QStringLiteral(". ") + addNotices_.join(QStringLiteral("; ")));
     } else {
         SetStatus(addFiles_ == 0 ? QStringLiteral("No MP3 files found") : QStringLiteral("Added ") + FilesText(addFiles_));
     }

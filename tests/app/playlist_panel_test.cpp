@@ -177,6 +177,7 @@ TEST_F(PlaylistPanel, AddFolderSearchesTheTree) {
     EXPECT_FALSE(tickRan);
     EXPECT_TRUE(form1->Timer4->isActive());
     ASSERT_TRUE(RunEventsUntil([&] { return !form1->FolderAdding(); }));
+    ASSERT_TRUE(Settle());  // the fresh list's start has tried its entries
     // Each folder's files in name order (numbers as numbers), then its subfolders.
     const QString d = QDir(dir.path()).absolutePath();
     EXPECT_EQ((QStringList{d + "/t9.mp3", d + "/t10.mp3", d + "/top.mp3", d + "/a/b/deep.MP3", d + "/a;b/semi.mp3"}),
