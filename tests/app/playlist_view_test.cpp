@@ -162,6 +162,24 @@ TEST_F(PlaylistView, KeysMoveTheSelectionAndPauseFollowing) {
     EXPECT_EQ("/m/2.mp3", Ctl().PlayingPath());
 }
 
+// With a filter the grid's rows are some of the list's: playing, selecting
+// and removing act on those.
+TEST_F(PlaylistView, AFilteredGridActsOnTheListsRows) {
+    Fill(6);
+    form1->PlaylistTable->SetFilter(std::vector<int>{1, 3, 4});
+    EXPECT_EQ((QStringList{"2. 2", "4. 4", "5. 5"}), Column(0));
+    SelectRow(1);
+    EXPECT_EQ(3, form1->CurrentListRow());
+    form1->sg1DblClick();
+    EXPECT_EQ(4, form1->CurrentEntry);
+    SelectRows(0, 1);
+    form1->SpeedButton24Click();
+    EXPECT_EQ((QStringList{"/m/1.mp3", "/m/3.mp3", "/m/5.mp3", "/m/6.mp3"}), form1->Playlist.Paths());
+    EXPECT_EQ((QStringList{"3. 5"}), Column(0));  // the filter follows the list
+    form1->PlaylistTable->SetFilter(std::nullopt);
+    EXPECT_EQ(4, GridRows());
+}
+
 TEST_F(PlaylistView, TheListGrowsByTheGripWithinLimitsAndIsRemembered) {
     ShowPlaylist();
     Fill(100);
