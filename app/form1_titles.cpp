@@ -1,11 +1,11 @@
 // Titles from tags: the grid's names and the title strip.
 #include <QElapsedTimer>
-#include <QTableWidget>
 #include <QTimer>
 
 #include <algorithm>
 
 #include "app/form1.h"
+#include "app/playlist_view.h"
 #include "playback/playlist_names.h"
 
 namespace wl {
