@@ -277,9 +277,9 @@ signals:
     void Reordered(const std::vector<int>& from);
 
 private:
-    // Puts the rows in the order `from` gives (a subset of the rows in any
-    // order), moving each entry's marks with it; `current` is the row whose
-    // entry CurrentEntry names afterwards (-1: none).
+    // Puts the rows in the order `from` gives (rows kept in their order, or
+    // a new order of every row), moving each entry's marks with it; `current`
+    // is what CurrentEntry becomes (0 when no row is left).
     void Rearrange(const std::vector<int>& from, int current);
 };
 

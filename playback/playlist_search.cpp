@@ -56,41 +56,55 @@ bool IsMark(char32_t c) {
 
 }  // namespace
 
-bool FoldAsciiForSearch(QStringView text, std::string* out) {
+namespace {
+
+// One character folded onto `out`. Decomposing character by character gives
+// what decomposing the whole text gives once the marks are dropped (the
+// order of marks is all that differs).
+void FoldChar(char32_t c, std::string& out, int depth = 0) {
+    if (c < 0x80) {
+        out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+        return;
+    }
+    if (IsMark(c) || depth > 8) return;
+    if (QChar::decompositionTag(c) != QChar::NoDecomposition) {
+        const QString parts = QChar::decomposition(c);
+        for (const char32_t part : parts.toUcs4()) FoldChar(part, out, depth + 1);
+        return;
+    }
+    const char32_t folded = QChar::toCaseFolded(c);
+    if (folded != c) {
+        FoldChar(folded, out, depth + 1);
+    } else if (const char* plain = PlainSpelling(c)) {
+        out += plain;
+    } else {
+        AppendUtf8(out, c);
+    }
+}
+
+}  // namespace
+
+void AppendFoldedForSearch(QStringView text, std::string& out) {
     const char16_t* data = text.utf16();
     const qsizetype size = text.size();
     for (qsizetype i = 0; i < size; ++i) {
-        if (data[i] >= 0x80) return false;
+        char32_t c = data[i];
+        if (c < 0x80) {
+            out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(data[i + 1])) {
+            c = QChar::surrogateToUcs4(data[i], data[i + 1]);
+            ++i;
+        }
+        FoldChar(c, out);
     }
-    const size_t at = out->size();
-    out->resize(at + static_cast<size_t>(size));
-    char* to = out->data() + at;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = data[i];
-        to[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    }
-    return true;
 }
 
 std::string FoldForSearch(QStringView text) {
     std::string out;
-    if (FoldAsciiForSearch(text, &out)) return out;
-    // Decompose first (so that "ǅ" and "ﬁ" become letters that fold), drop
-    // the marks, then fold the case.
-    const QString decomposed = text.toString().normalized(QString::NormalizationForm_KD);
-    QString bare;
-    bare.reserve(decomposed.size());
-    for (const char32_t c : decomposed.toUcs4()) {
-        if (!IsMark(c)) bare.append(QString::fromUcs4(&c, 1));
-    }
-    out.reserve(static_cast<size_t>(bare.size()));
-    for (const char32_t c : bare.toCaseFolded().toUcs4()) {
-        if (const char* plain = PlainSpelling(c)) {
-            out += plain;
-        } else {
-            AppendUtf8(out, c);
-        }
-    }
+    out.reserve(static_cast<size_t>(text.size()));
+    AppendFoldedForSearch(text, out);
     return out;
 }
 
@@ -108,7 +122,7 @@ namespace {
 void AddField(std::string& hay, QStringView field) {
     if (field.isEmpty()) return;
     if (!hay.empty()) hay += '\n';
-    if (!FoldAsciiForSearch(field, &hay)) hay += FoldForSearch(field);
+    AppendFoldedForSearch(field, hay);
 }
 
 }  // namespace
@@ -135,6 +149,17 @@ std::string SearchHaystack(const TPlaylistEntry& entry) {
 }
 
 // ----------------------------------------------------------------- searcher
+
+namespace {
+
+// What a row's text is made of, hashed: a row whose inputs hash alike needs
+// no folding again (the list tells every row changed when it renumbers).
+size_t InputsHash(const TPlaylistEntry& e) {
+    return qHashMulti(0, e.Tags.Title, e.Tags.Artist, e.Tags.Album, e.Meta.Title, e.Meta.Artist, e.Meta.Album,
+                      e.Path, e.Name);
+}
+
+}  // namespace
 
 TPlaylistSearch::TPlaylistSearch(const PlaylistModel& model, QObject* parent) : QObject(parent), model_(model) {
     Rebuild();
@@ -205,7 +230,9 @@ void TPlaylistSearch::Append(int first, int last) {
         TRow& row = rows_[static_cast<size_t>(r)];
         row.start = text_.size();
         row.size = 0;
-        Store(row, SearchHaystack(model_.Entry(r)));
+        const TPlaylistEntry entry = model_.Entry(r);
+        row.inputs = InputsHash(entry);
+        Store(row, SearchHaystack(entry));
     }
 }
 
@@ -218,10 +245,11 @@ void TPlaylistSearch::Refold(int first, int last) {
     last = std::min(last, Rows() - 1);
     for (int r = first; r <= last; ++r) {
         TRow& row = rows_[static_cast<size_t>(r)];
-        const std::string text = SearchHaystack(model_.Entry(r));
-        // Renumbering tells every row changed; most are not.
-        if (std::string_view(text_).substr(row.start, row.size) == text) continue;
-        Store(row, text);
+        const TPlaylistEntry entry = model_.Entry(r);
+        const size_t inputs = InputsHash(entry);
+        if (inputs == row.inputs) continue;
+        row.inputs = inputs;
+        Store(row, SearchHaystack(entry));
     }
     Compact();
 }

@@ -26,9 +26,8 @@ namespace wl {
 // few letters with a stroke or ligature spelled as their plain letters
 // ("ø" as "o", "æ" as "ae").
 std::string FoldForSearch(QStringView text);
-// The same for ASCII-only text, faster; false (and `*out` unchanged) when
-// `text` holds anything else.
-bool FoldAsciiForSearch(QStringView text, std::string* out);
+// The same, appended to `out`.
+void AppendFoldedForSearch(QStringView text, std::string& out);
 
 // The words of a query (split at white space), folded; none for a blank query.
 std::vector<std::string> SearchWords(const QString& query);
@@ -62,6 +61,7 @@ private:
     struct TRow {
         size_t start = 0;
         uint32_t size = 0;
+        size_t inputs = 0;  // InputsHash of the entry folded
     };
     void Rebuild();
     void Refold(int first, int last);

@@ -10,6 +10,7 @@
 #include <numeric>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "playback/m3u.h"
 #include "playback/playlist_model.h"
@@ -22,29 +23,66 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Folded texts in code point order, except that runs of digits compare by
-// their value ("track 2" before "track 10").
-int NaturalCompare(std::string_view a, std::string_view b) {
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (IsDigit(a[i]) && IsDigit(b[j])) {
-            size_t aEnd = i, bEnd = j;
-            while (aEnd < a.size() && IsDigit(a[aEnd])) ++aEnd;
-            while (bEnd < b.size() && IsDigit(b[bEnd])) ++bEnd;
-            while (i + 1 < aEnd && a[i] == '0') ++i;
-            while (j + 1 < bEnd && b[j] == '0') ++j;
-            if (aEnd - i != bEnd - j) return aEnd - i < bEnd - j ? -1 : 1;
-            if (const int c = a.substr(i, aEnd - i).compare(b.substr(j, bEnd - j)); c != 0) return c;
-            i = aEnd;
-            j = bEnd;
+// A folded text made such that byte order is the order wanted: runs of
+// digits by their value ("track 2" before "track 10"). A run becomes "0", its
+// length (two bytes) and its digits without leading zeros; "0" sorts against
+// other characters as any digit would.
+std::string NaturalKey(std::string folded) {
+    std::string key;
+    key.reserve(folded.size() + 8);
+    for (size_t i = 0; i < folded.size();) {
+        if (!IsDigit(folded[i])) {
+            key += folded[i++];
             continue;
         }
-        if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]) ? -1 : 1;
-        ++i;
-        ++j;
+        size_t end = i;
+        while (end < folded.size() && IsDigit(folded[end])) ++end;
+        while (i + 1 < end && folded[i] == '0') ++i;
+        const size_t length = std::min<size_t>(end - i, 0xFFFF);
+        key += '0';
+        key += static_cast<char>(length >> 8);
+        key += static_cast<char>(length & 0xFF);
+        key.append(folded, i, length);
+        i = end;
     }
-    const size_t aLeft = a.size() - i, bLeft = b.size() - j;
-    return aLeft < bLeft ? -1 : aLeft > bLeft ? 1 : 0;
+    return key;
+}
+
+// Rows ordered by their keys' bytes, stably. The sort moves small items: the
+// eight bytes after the prefix all keys share, and the row; only items alike
+// there look at the rest of their keys.
+std::vector<int> OrderByKeys(const std::vector<std::string>& keys) {
+    size_t shared = keys.empty() ? 0 : keys.front().size();
+    for (const std::string& key : keys) {
+        size_t n = 0;
+        while (n < shared && n < key.size() && key[n] == keys.front()[n]) ++n;
+        shared = n;
+    }
+    struct TItem {
+        uint64_t head;
+        int row;
+    };
+    std::vector<TItem> items(keys.size());
+    for (size_t r = 0; r < keys.size(); ++r) {
+        uint64_t head = 0;
+        for (size_t b = 0; b < 8; ++b) {
+            const size_t at = shared + b;
+            head = head << 8 | (at < keys[r].size() ? static_cast<unsigned char>(keys[r][at]) : 0);
+        }
+        items[r] = {head, static_cast<int>(r)};
+    }
+    const size_t restAt = shared + 8;
+    auto rest = [&](int row) {
+        const std::string& key = keys[static_cast<size_t>(row)];
+        return key.size() > restAt ? std::string_view(key).substr(restAt) : std::string_view();
+    };
+    std::stable_sort(items.begin(), items.end(), [&](const TItem& a, const TItem& b) {
+        if (a.head != b.head) return a.head < b.head;
+        return rest(a.row) < rest(b.row);
+    });
+    std::vector<int> order(keys.size());
+    for (size_t i = 0; i < items.size(); ++i) order[i] = items[i].row;
+    return order;
 }
 
 const QString& TextKey(const TPlaylistEntry& entry, PlaylistModel::TSortKey key) {
@@ -60,6 +98,17 @@ const QString& TextKey(const TPlaylistEntry& entry, PlaylistModel::TSortKey key)
     return !tag->isEmpty() ? *tag : !listed->isEmpty() ? *listed : entry.Name;
 }
 
+// Where an entry's sound comes from: its path and range.
+struct TEntryKey {
+    QString path;
+    TSampleRange range;
+    bool operator==(const TEntryKey&) const = default;
+};
+
+struct TEntryKeyHash {
+    size_t operator()(const TEntryKey& key) const { return qHashMulti(0, key.path, key.range.First, key.range.Count); }
+};
+
 int TrackKey(const TPlaylistEntry& entry) {
     const int track = entry.Tags.Track > 0 ? entry.Tags.Track : entry.Meta.Track;
     return track > 0 ? track : INT_MAX;  // none: last
@@ -71,8 +120,8 @@ int PlaylistModel::Sort(TSortKey key) {
     if (Empty() || Rows() < 2) return 0;
     const int rows = Rows();
     std::vector<int> order(static_cast<size_t>(rows));
-    std::iota(order.begin(), order.end(), 0);
     if (key == TSortKey::Track) {
+        std::iota(order.begin(), order.end(), 0);
         std::vector<int> tracks(static_cast<size_t>(rows));
         for (int r = 0; r < rows; ++r) tracks[r] = TrackKey(entries_[r]);
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return tracks[a] < tracks[b]; });
@@ -80,10 +129,11 @@ int PlaylistModel::Sort(TSortKey key) {
         std::vector<std::string> keys(static_cast<size_t>(rows));
         for (int r = 0; r < rows; ++r) {
             const TPlaylistEntry& entry = entries_[r];
-            keys[r] = FoldForSearch(key == TSortKey::FileName ? FileNamePart(entry.Path) : TextKey(entry, key));
+            keys[r] = NaturalKey(FoldForSearch(key == TSortKey::FileName ? QStringView(entry.Path).sliced(
+                                                                                 entry.Path.lastIndexOf(QLatin1Char('/')) + 1)
+                                                                           : QStringView(TextKey(entry, key))));
         }
-        std::stable_sort(order.begin(), order.end(),
-                         [&](int a, int b) { return NaturalCompare(keys[a], keys[b]) < 0; });
+        order = OrderByKeys(keys);
     }
     int moved = 0;
     int current = CurrentEntry;
@@ -98,21 +148,13 @@ int PlaylistModel::Sort(TSortKey key) {
 int PlaylistModel::RemoveDuplicates() {
     if (Empty() || Rows() < 2) return 0;
     const int rows = Rows();
-    // Rows by path and range, each group in row order: its first is kept.
-    std::vector<int> byKey(static_cast<size_t>(rows));
-    std::iota(byKey.begin(), byKey.end(), 0);
-    auto less = [&](int a, int b) {
-        const TPlaylistEntry& x = entries_[a];
-        const TPlaylistEntry& y = entries_[b];
-        if (const int c = x.Path.compare(y.Path); c != 0) return c < 0;
-        if (x.Range.First != y.Range.First) return x.Range.First < y.Range.First;
-        return x.Range.Count < y.Range.Count;
-    };
-    std::stable_sort(byKey.begin(), byKey.end(), less);
-    std::vector<int> keptAs(static_cast<size_t>(rows));  // the row kept for each row
-    for (size_t i = 0; i < byKey.size(); ++i) {
-        const bool same = i > 0 && !less(byKey[i - 1], byKey[i]);
-        keptAs[byKey[i]] = same ? keptAs[byKey[i - 1]] : byKey[i];
+    // The first row of each path and range is kept; the others name it.
+    std::unordered_map<TEntryKey, int, TEntryKeyHash> first;
+    first.reserve(static_cast<size_t>(rows));
+    std::vector<int> keptAs(static_cast<size_t>(rows));
+    for (int r = 0; r < rows; ++r) {
+        const TPlaylistEntry& entry = entries_[r];
+        keptAs[r] = first.try_emplace(TEntryKey{entry.Path, entry.Range}, r).first->second;
     }
     std::vector<int> from;
     std::vector<int> newRow(static_cast<size_t>(rows), -1);
@@ -156,10 +198,27 @@ void PlaylistModel::Rearrange(const std::vector<int>& from, int current) {
     const int kept = static_cast<int>(from.size());
     std::vector<char> picked(from.size());  // the entries' not-played marks, by their new row
     for (int r = 0; r < kept; ++r) picked[r] = NotPlayed[from[r] + 1] == 0;
-    std::vector<TPlaylistEntry> moved;
-    moved.reserve(from.size());
-    for (const int r : from) moved.push_back(std::move(entries_[r]));
-    entries_ = std::move(moved);
+    // In place: rows kept in their order move up; a new order of every row
+    // (a sort) is followed cycle by cycle.
+    if (std::is_sorted(from.begin(), from.end())) {
+        for (int r = 0; r < kept; ++r) {
+            if (from[r] != r) entries_[r] = std::move(entries_[from[r]]);
+        }
+        entries_.resize(from.size());
+    } else {
+        std::vector<char> placed(from.size(), 0);
+        for (int start = 0; start < kept; ++start) {
+            if (placed[start]) continue;
+            TPlaylistEntry first = std::move(entries_[start]);
+            int r = start;
+            for (; from[r] != start; r = from[r]) {
+                entries_[r] = std::move(entries_[from[r]]);
+                placed[r] = 1;
+            }
+            entries_[r] = std::move(first);
+            placed[r] = 1;
+        }
+    }
     for (int r = 0; r < kept; ++r) NotPlayed[r + 1] = picked[r] ? 0 : r + 1;
     // Entries added later at the freed numbers start as not played.
     for (int n = kept + 1; n <= rows; ++n) NotPlayed[n] = n;
