@@ -265,11 +265,13 @@ public:
     // The rows of `paths` (a snapshot of Paths()) whose file does not exist
     // (the stream URLs never). Without `exists` a file is found as the player
     // finds it: by its path, else by matching names regardless of case (each
-    // folder listed at most once). Touches no model: meant for a worker,
-    // which stops early (answering what it found so far) once `stop` says so.
+    // folder listed at most once). Touches no model: meant for a worker.
+    // `progress` (when given) is told now and then how many paths were
+    // looked at; when it answers true the look stops there (what was found
+    // so far is answered).
     static std::vector<int> MissingRows(const QStringList& paths,
                                         const std::function<bool(const QString&)>& exists = {},
-                                        const std::function<bool()>& stop = {});
+                                        const std::function<bool(int looked)>& progress = {});
 
 signals:
     // The rows were sorted or thinned out: row r now holds the entry that

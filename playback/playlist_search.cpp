@@ -165,31 +165,33 @@ TPlaylistSearch::TPlaylistSearch(const PlaylistModel& model, QObject* parent) : 
     Rebuild();
     connect(&model, &PlaylistModel::Added, this, [this](int first, int last) {
         Append(first, last);
-        Invalidate();
+        Invalidate(false);
     });
     connect(&model, &PlaylistModel::Changed, this, [this](int first, int last) {
         Refold(first, last);
-        Invalidate();
+        Invalidate(false);
     });
     connect(&model, &PlaylistModel::Removed, this, [this](int first, int count) {
         Erase(first, count);
-        Invalidate();
+        Invalidate(true);
     });
     connect(&model, &PlaylistModel::Cleared, this, [this] {
         Rebuild();
-        Invalidate();
+        Invalidate(true);
     });
     connect(&model, &PlaylistModel::Reordered, this, [this](const std::vector<int>& from) {
         Permute(from);
-        Invalidate();
+        Invalidate(true);
     });
 }
 
-void TPlaylistSearch::Invalidate() {
+void TPlaylistSearch::Invalidate(bool rowsMoved) {
     lastValid_ = false;
     lastWords_.clear();
     lastHits_.clear();
-    emit IndexChanged();
+    const bool rebuilt = rebuilt_;
+    rebuilt_ = false;
+    emit IndexChanged(rowsMoved || rebuilt);
 }
 
 void TPlaylistSearch::Store(TRow& row, const std::string& text) {
@@ -213,6 +215,7 @@ void TPlaylistSearch::Compact() {
 }
 
 void TPlaylistSearch::Rebuild() {
+    rebuilt_ = true;
     text_.clear();
     garbage_ = 0;
     rows_.clear();

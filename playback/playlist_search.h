@@ -53,9 +53,11 @@ public:
     std::string_view Haystack(int row) const;
 
 signals:
-    // The index followed a change of the model: earlier results may name
-    // other rows now, so a shown result is to be searched anew.
-    void IndexChanged();
+    // The index followed a change of the model: a shown result is to be
+    // searched anew. `rowsMoved`: rows were removed or moved, so earlier
+    // results may name other entries now (else texts changed or rows were
+    // appended).
+    void IndexChanged(bool rowsMoved);
 
 private:
     struct TRow {
@@ -70,7 +72,7 @@ private:
     void Permute(const std::vector<int>& from);
     void Store(TRow& row, const std::string& text);
     void Compact();
-    void Invalidate();
+    void Invalidate(bool rowsMoved);
     bool Holds(const TRow& row, const std::vector<std::string>& words) const;
 
     const PlaylistModel& model_;
@@ -81,6 +83,7 @@ private:
     std::vector<std::string> lastWords_;
     std::vector<int> lastHits_;
     bool lastValid_ = false;
+    bool rebuilt_ = false;  // since the last IndexChanged
 };
 
 }  // namespace wl

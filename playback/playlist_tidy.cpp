@@ -228,7 +228,7 @@ void PlaylistModel::Rearrange(const std::vector<int>& from, int current) {
 }
 
 std::vector<int> PlaylistModel::MissingRows(const QStringList& paths, const std::function<bool(const QString&)>& exists,
-                                            const std::function<bool()>& stop) {
+                                            const std::function<bool(int looked)>& progress) {
     // Each folder's names, case folded, listed the first time a file in it is
     // missing; an empty set for a folder that is not there in any case.
     QHash<QString, QSet<QString>> folders;
@@ -252,7 +252,7 @@ std::vector<int> PlaylistModel::MissingRows(const QStringList& paths, const std:
     };
     std::vector<int> missing;
     for (qsizetype r = 0; r < paths.size(); ++r) {
-        if ((r & 255) == 0 && stop && stop()) break;
+        if ((r & 255) == 0 && progress && progress(static_cast<int>(r))) break;
         const QString& path = paths[r];
         if (path.isEmpty() || IsStreamUrl(path)) continue;
         if (!found(path)) missing.push_back(static_cast<int>(r));
