@@ -62,8 +62,9 @@ struct Collection {
         }
         list.AddEntries(entries);
         for (int r = 0; r < kEntries; ++r) {
-            list.SetTags(r, tags[static_cast<size_t>(r)]);
-            list.SetName(r, tags[static_cast<size_t>(r)].Artist + QStringLiteral(" - ") + tags[static_cast<size_t>(r)].Title);
+            const wl::TEntryTags& tag = tags[static_cast<size_t>(r)];
+            list.SetTags(r, tag);
+            list.SetName(r, tag.Artist + QStringLiteral(" - ") + tag.Title);
         }
     }
 };

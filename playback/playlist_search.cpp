@@ -110,7 +110,8 @@ std::string FoldForSearch(QStringView text) {
 
 std::vector<std::string> SearchWords(const QString& query) {
     std::vector<std::string> words;
-    for (const QString& word : query.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+    static const QRegularExpression kSpace(QStringLiteral("\\s+"));
+    for (const QString& word : query.split(kSpace, Qt::SkipEmptyParts)) {
         std::string folded = FoldForSearch(word);
         if (!folded.empty()) words.push_back(std::move(folded));
     }

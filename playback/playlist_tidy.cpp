@@ -129,9 +129,10 @@ int PlaylistModel::Sort(TSortKey key) {
         std::vector<std::string> keys(static_cast<size_t>(rows));
         for (int r = 0; r < rows; ++r) {
             const TPlaylistEntry& entry = entries_[r];
-            keys[r] = NaturalKey(FoldForSearch(key == TSortKey::FileName ? QStringView(entry.Path).sliced(
-                                                                                 entry.Path.lastIndexOf(QLatin1Char('/')) + 1)
-                                                                           : QStringView(TextKey(entry, key))));
+            const QStringView text = key == TSortKey::FileName
+                                         ? QStringView(entry.Path).sliced(entry.Path.lastIndexOf(QLatin1Char('/')) + 1)
+                                         : QStringView(TextKey(entry, key));
+            keys[r] = NaturalKey(FoldForSearch(text));
         }
         order = OrderByKeys(keys);
     }
@@ -242,8 +243,8 @@ std::vector<int> PlaylistModel::MissingRows(const QStringList& paths, const std:
             QSet<QString> names;
             const QString real = QFileInfo(folder).isDir() ? folder : ResolveEntryPath(folder);
             if (QFileInfo(real).isDir()) {
-                for (const QString& name :
-                     QDir(real).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted))
+                const QDir::Filters filters = QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+                for (const QString& name : QDir(real).entryList(filters, QDir::Unsorted))
                     names.insert(name.toCaseFolded());
             }
             it = folders.insert(folder, std::move(names));
