@@ -284,18 +284,16 @@ void TForm1::FormShow() {
         ResumeSession();
         return;
     }
+    DrawBanner();  // until something plays, the banner stands on the title strip
     if (Settings.AutoloadPlaylist) {
-        // Read on a worker; the first entry plays once it is in. Without
-        // entries the banner stands on the title strip.
+        // Read on a worker; the first entry plays once it is in.
         Playlist.Loader().Start(DefaultPlaylistPath(), TListKind::Own, TLoadMode::Replace,
                                 TListLoader::StartOnce(
                                     [this] {
                                         if (!quitting_) StartFirstEntry();
                                     },
-                                    Controller->Options().Random, [this] { DrawBanner(); }));
-        return;
+                                    Controller->Options().Random, [] {}));
     }
-    DrawBanner();  // nothing plays: the banner stands on the title strip
 }
 
 void TForm1::StartFirstEntry() { Controller->StartList(); }

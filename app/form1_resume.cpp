@@ -95,12 +95,9 @@ void TForm1::ResumeSession() {
         heldResumeEntry_ = 0;
         if (userStarted()) return;
         // No entry to go back to: the start-up of old for this list.
-        if (EntryCount > 0 && Settings.AutoloadPlaylist) {
-            StartFirstEntry();
-            return;
-        }
-        DrawBanner();
+        if (EntryCount > 0 && Settings.AutoloadPlaylist) StartFirstEntry();
     };
+    DrawBanner();  // until the list is in
     Playlist.Loader().Start(DefaultPlaylistPath(), TListKind::Own, TLoadMode::Replace, std::move(follow));
 }
 
