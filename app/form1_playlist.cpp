@@ -142,7 +142,7 @@ void TForm1::LoadDefaultPlaylist() {
 // list still being read is completed first; one whose file could not be read
 // in time never got into the list, which so holds what it held before.
 bool TForm1::SaveDefaultPlaylist(QString* reason) {
-    Playlist.Loader().Finish(TListLoader::kQuitWaitMs);
+    Playlist.Loader().Finish(TListLoader::kQuitWaitMs, !quitting_);
     QString why;
     if (WriteFileAtomically(DefaultPlaylistPath(), EncodePlaylistFor(Playlist.Entries(), ExeFolder()), &why)) return true;
     ShowError("Cannot save " + QFileInfo(DefaultPlaylistPath()).fileName() + ": " + why);

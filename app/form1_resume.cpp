@@ -20,7 +20,7 @@ void TForm1::CaptureResumeState() {
     // one of the list that is saved. The session's own list that could not
     // be read in time is not in the list: the point kept before stays.
     const bool ownListLoading = Playlist.Loader().Busy() && Playlist.Loader().Path() == DefaultPlaylistPath();
-    const bool read = Playlist.Loader().Finish(TListLoader::kQuitWaitMs);
+    const bool read = Playlist.Loader().Finish(TListLoader::kQuitWaitMs, !quitting_);
     const TPlayState state = Controller->State();
     // (Nor is a resume point that waits for its entry to come replaced.)
     const bool waiting = heldResumeEntry_ > 0 && CurrentEntry == 0 && state == TPlayState::Stopped;

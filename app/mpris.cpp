@@ -5,7 +5,6 @@
 #if WL_HAVE_DBUS
 
 #include <QDBusMessage>
-#include <QFileInfo>
 #include <QObject>
 #include <QUrl>
 

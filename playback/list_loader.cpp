@@ -127,28 +127,34 @@ void TListLoader::RunAfter() {
 
 void TListLoader::Arrived(const std::shared_ptr<TJob>& job) {
     if (job != job_ || arrived_) return;  // cancelled, or taken by Finish
+    if (Begin(*job, true)) NextBatch(chain_);
+}
+
+// The read is in: the list is cleared when it is to be replaced; a list
+// that is replaced only by entries and got none is told why and left. False
+// when the load is over so.
+bool TListLoader::Begin(const TJob& job, bool follow) {
     arrived_ = true;
     next_ = 0;
     count_ = {};
-    const TListRead& read = job->result;
-    if (job->mode == TLoadMode::ReplaceIfAny && read.Entries.empty()) {
-        // The list stays as it is; the file's problem is told.
+    const TListRead& read = job.result;
+    if (job.mode == TLoadMode::ReplaceIfAny && read.Entries.empty()) {
         if (read.Error.isEmpty()) {
             emit list_.Notice(QStringLiteral("No entries in ") + QFileInfo(read.Path).fileName());
         } else {
             list_.Tell(read, count_);
         }
         firstRow_ = list_.Empty() ? 0 : list_.Rows();
-        Complete(true);
-        return;
+        Complete(follow);
+        return false;
     }
-    if (job->mode != TLoadMode::Append) {
+    if (job.mode != TLoadMode::Append) {
         clearing_ = true;
         list_.Clear();
         clearing_ = false;
     }
     firstRow_ = list_.Empty() ? 0 : list_.Rows();
-    NextBatch(chain_);
+    return true;
 }
 
 void TListLoader::NextBatch(uint64_t chain) {
@@ -176,7 +182,7 @@ void TListLoader::Complete(bool follow) {
     if (follow && job && job->follow.Done) job->follow.Done(firstRow_, count_.Added);
 }
 
-bool TListLoader::Finish(int ms) {
+bool TListLoader::Finish(int ms, bool follow) {
     if (!job_) return true;
     const std::shared_ptr<TJob> job = job_;
     {
@@ -187,27 +193,15 @@ bool TListLoader::Finish(int ms) {
             return false;
         }
     }
-    if (!arrived_) {
-        // Its hand-over event may still be queued: it finds the load over.
-        if (job->mode == TLoadMode::ReplaceIfAny && job->result.Entries.empty()) {
-            Cancel();
-            return true;
-        }
-        arrived_ = true;
-        next_ = 0;
-        count_ = {};
-        if (job->mode != TLoadMode::Append) {
-            clearing_ = true;
-            list_.Clear();
-            clearing_ = false;
-        }
-        firstRow_ = list_.Empty() ? 0 : list_.Rows();
-    }
+    // (Its hand-over event may still be queued: it finds the load taken.)
+    if (!arrived_ && !Begin(*job, follow)) return true;
     const TListRead& read = job->result;
     list_.Append(read, next_, read.Entries.size(), &count_);
     next_ = read.Entries.size();
-    if (job_ == job) list_.Tell(read, count_);
-    Complete(false);
+    if (job_ != job) return true;  // cleared by what the entries set off
+    list_.Tell(read, count_);
+    if (follow && job->follow.Batch) job->follow.Batch(firstRow_, list_.Empty() ? 0 : list_.Rows());
+    if (job_ == job) Complete(follow);
     return true;
 }
 

@@ -75,15 +75,16 @@ public:
     // must come after a list being read (a later hand-off).
     void After(std::function<void()> then);
     // Waits up to `ms` for the file to be read, then puts all its remaining
-    // entries in at once and tells what it left out; the follow-ups are not
-    // called (the list is wanted complete now, e.g. as the program ends).
-    // True when no load runs any more; false (and the load cancelled) when
-    // the file was not read in time.
-    bool Finish(int ms);
+    // entries in at once and tells what it left out (the list is wanted
+    // complete now, e.g. to be saved); the follow-ups are called only with
+    // `follow` (not as the program ends). True when no load runs any more;
+    // false (and the load cancelled) when the file was not read in time.
+    bool Finish(int ms, bool follow = false);
 
 private:
     struct TJob;
     void Arrived(const std::shared_ptr<TJob>& job);
+    bool Begin(const TJob& job, bool follow);
     void NextBatch(uint64_t chain);
     void Complete(bool follow);
 
