@@ -19,6 +19,7 @@
 #include "app/form2.h"
 #include "app/image_widget.h"
 #include "playback/cue_sheet.h"
+#include "playback/list_loader.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
 #include "app/single_instance.h"
@@ -264,14 +265,18 @@ void TForm1::FormShow() {
     if (!Arguments.isEmpty() && !Arguments.first().isEmpty()) {
         lastHandOffMs_ = ProcessStartMs();  // starts right after this one append their files
         ClearPlaylist();
-        const QString& first = Arguments.first();
-        if (Arguments.size() == 1 && IsListFilePath(first) && !IsStreamUrl(first)) {
-            // Relative entries of the playlist name files beside it.
-            QDir::setCurrent(QFileInfo(first).absolutePath());
-            ReadList(first);
-        } else {
-            for (const QString& argument : Arguments) AddEntry(argument);
+        // Relative names are taken against the current folder.
+        const QStringList arguments = AbsoluteArguments(Arguments);
+        const QString& first = arguments.first();
+        if (arguments.size() == 1 && IsListFilePath(first) && !IsStreamUrl(first)) {
+            // Read on a worker (its relative entries name files beside it);
+            // the first entry plays once it is in.
+            Playlist.Loader().Start(first, TListKind::Any, TLoadMode::Replace, TListLoader::StartOnce([this] {
+                if (!quitting_) StartFirstEntry();
+            }, Controller->Options().Random));
+            return;
         }
+        for (const QString& argument : arguments) AddEntry(argument);
         StartFirstEntry();
         return;
     }
@@ -280,14 +285,16 @@ void TForm1::FormShow() {
         ResumeSession();
         return;
     }
+    DrawBanner();  // until something plays, the banner stands on the title strip
     if (Settings.AutoloadPlaylist) {
-        LoadDefaultPlaylist();
-        if (EntryCount > 0) {
-            StartFirstEntry();
-            return;
-        }
+        // Read on a worker; the first entry plays once it is in.
+        Playlist.Loader().Start(DefaultPlaylistPath(), TListKind::Own, TLoadMode::Replace,
+                                TListLoader::StartOnce(
+                                    [this] {
+                                        if (!quitting_) StartFirstEntry();
+                                    },
+                                    Controller->Options().Random, [] {}));
     }
-    DrawBanner();  // nothing plays: the banner stands on the title strip
 }
 
 void TForm1::StartFirstEntry() { Controller->StartList(); }

@@ -1,13 +1,12 @@
 // The files a later start hands over (single_instance.h says how they apply).
-#include <QDir>
 #include <QFileInfo>
 
 #include <cstdlib>
 
 #include "app/form1.h"
 #include "app/single_instance.h"
-#include "playback/m3u.h"
 #include "playback/cue_sheet.h"
+#include "playback/list_loader.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
 
@@ -19,32 +18,26 @@ void TForm1::HandOver(const QStringList& arguments, int64_t startedMs) {
         RaiseWindow();
         return;
     }
+    // One at a time: a list still being read is put in first.
+    if (Playlist.Loader().Busy()) {
+        Playlist.Loader().After([this, arguments, startedMs] { HandOver(arguments, startedMs); });
+        return;
+    }
     const bool burst = lastHandOffMs_ && std::llabs(startedMs - *lastHandOffMs_) < kHandOffBurstMs;
     const QString& first = arguments.first();
     const int before = RowsBeforeAdding();
 
     if (arguments.size() == 1 && IsListFilePath(first) && !IsStreamUrl(first)) {
-        if (IsPlaylistPath(first)) {
-            if (ReadPlaylistFile(first, true).isEmpty()) {
-                ShowError("No entries in " + QFileInfo(first).fileName());
-                return;
-            }
-        } else if (IsCueSheetPath(first)) {
-            if (const TCueSheet sheet = ReadCueSheetFile(first, Extra.TitleCodePage); sheet.Entries.empty()) {
-                ShowError(QFileInfo(first).fileName() + ": " + sheet.Error);
-                return;
-            }
-        } else if (const TStationList stations = ReadStationListFile(first); stations.Entries.empty()) {
-            // The list stays as it is.
-            ShowError(QFileInfo(first).fileName() + ": " + stations.Error);
-            return;
-        }
-        lastHandOffMs_ = startedMs;
-        ClearPlaylist();
-        // Relative entries of the playlist name files beside it.
-        QDir::setCurrent(QFileInfo(first).absolutePath());
-        ReadList(first);
-        StartFirstEntry();
+        // Read on a worker (its relative entries name files beside it); a
+        // list without entries leaves the list as it is, and says why.
+        TListLoader::TFollow follow = TListLoader::StartOnce(
+            [this, startedMs] {
+                if (quitting_) return;
+                lastHandOffMs_ = startedMs;
+                StartFirstEntry();
+            },
+            Controller->Options().Random, [] {});
+        Playlist.Loader().Start(first, TListKind::Any, TLoadMode::ReplaceIfAny, std::move(follow));
         return;
     }
 

@@ -20,6 +20,7 @@
 #include "controls/vu_meter.h"
 #include "playback/m3u.h"
 #include "playback/cue_sheet.h"
+#include "playback/list_loader.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
 
@@ -94,9 +95,13 @@ void TForm1::LoadDefaultPlaylist() {
 }
 
 // Through the app's writer, as the settings are, so that both fail alike.
+// Files below the app folder are written relative to it, others absolute. A
+// list still being read is completed first; one whose file could not be read
+// in time never got into the list, which so holds what it held before.
 bool TForm1::SaveDefaultPlaylist(QString* reason) {
+    Playlist.Loader().Finish(TListLoader::kQuitWaitMs, !quitting_);
     QString why;
-    if (WriteFileAtomically(DefaultPlaylistPath(), EncodePlaylistEntries(Playlist.Entries()), &why)) return true;
+    if (WriteFileAtomically(DefaultPlaylistPath(), EncodePlaylistFor(Playlist.Entries(), ExeFolder()), &why)) return true;
     ShowError("Cannot save " + QFileInfo(DefaultPlaylistPath()).fileName() + ": " + why);
     if (reason) *reason = why;
     return false;
@@ -166,10 +171,15 @@ void TForm1::DropFiles(const QStringList& paths) {
         return;
     }
     if (paths.size() == 1 && IsListFilePath(first) && !IsStreamUrl(first)) {
-        const QString folder = QFileInfo(first).absolutePath();
-        ReadList(first);
-        // Relative entries of the playlist play from its own folder.
-        QDir::setCurrent(folder);
+        // Read on a worker (its relative entries name files beside it) and
+        // appended as it comes; a fresh list starts once its first entries are in.
+        auto finish = [this, before] {
+            if (!quitting_) FinishAdding(before);
+        };
+        Playlist.Loader().Start(first, TListKind::Any, TLoadMode::Append,
+                                before > 0 ? TListLoader::TFollow{{}, [finish](int, int) { finish(); }}
+                                           : TListLoader::StartOnce(finish, Controller->Options().Random));
+        return;
     } else if (!PlaylistModel::Playable(first)) {
         return;
     } else {

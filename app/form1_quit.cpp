@@ -148,7 +148,7 @@ void TForm1::SavePlaylistElsewhere() {
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
         quitDialog_ = nullptr;
         QString reason;
-        if (WriteFileAtomically(path, EncodePlaylistEntries(Playlist.Entries(), true), &reason)) {
+        if (WriteFileAtomically(path, EncodePlaylistFor(Playlist.Entries(), QFileInfo(path).absolutePath()), &reason)) {
             FinishQuit();
             return;
         }

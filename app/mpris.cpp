@@ -5,8 +5,6 @@
 #if WL_HAVE_DBUS
 
 #include <QDBusMessage>
-#include <QDir>
-#include <QFileInfo>
 #include <QObject>
 #include <QUrl>
 
@@ -15,6 +13,7 @@
 
 #include "app/mpris_adaptors.h"
 #include "playback/cue_sheet.h"
+#include "playback/list_loader.h"
 #include "playback/playback_controller.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
@@ -135,6 +134,13 @@ void TMprisService::SetPosition(const QString& trackId, int64_t positionUs) {
 void TMprisService::OpenUri(const QString& uri) {
     PlaylistModel& list = controller_->Playlist();
     const int before = list.Empty() ? 0 : list.EntryCount;
+    const auto play = [this, before] {
+        if (before == 0) {
+            controller_->StartList();
+        } else {
+            controller_->PlayEntry(before + 1);
+        }
+    };
     // Appended as a drop appends, then played.
     if (IsStreamUrl(uri)) {
         // A stream, or a station list's URL that playing it expands.
@@ -145,8 +151,14 @@ void TMprisService::OpenUri(const QString& uri) {
         if (!url.isLocalFile()) return;
         const QString path = url.toLocalFile();
         if (IsListFilePath(path)) {
-            list.ReadList(path);
-            QDir::setCurrent(QFileInfo(path).absolutePath());  // its relative entries
+            // Read on a worker (its relative entries name files beside it),
+            // appended, and its first entry played once all are in.
+            TListLoader::TFollow follow;
+            follow.Done = [play](int, int added) {
+                if (added > 0) play();
+            };
+            list.Loader().Start(path, TListKind::Any, TLoadMode::Append, std::move(follow));
+            return;
         } else if (IsMp3Path(path)) {
             list.AddEntry(path);
         } else {
@@ -154,11 +166,7 @@ void TMprisService::OpenUri(const QString& uri) {
         }
     }
     if (list.EntryCount <= before) return;
-    if (before == 0) {
-        controller_->StartList();
-    } else {
-        controller_->PlayEntry(before + 1);
-    }
+    play();
 }
 
 void TMprisService::SetVolume(double volume) {

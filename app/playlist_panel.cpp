@@ -33,6 +33,7 @@
 #include "app/skin.h"
 #include "playback/m3u.h"
 #include "playback/cue_sheet.h"
+#include "playback/list_loader.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
 #include "controls/browse_for_folder.h"
@@ -625,8 +626,14 @@ void TForm1::SpeedButton26Click() {
     TimerPause pause(Timer4);
     const QStringList files = RunOpenDialog(QStringLiteral("Open a playlist"), kListFilter, false);
     if (files.isEmpty()) return;
+    if (files.size() == 1 && IsListFilePath(files.front())) {
+        // Read on a worker; it replaces the list as it comes, and the first entry plays once it is in.
+        Playlist.Loader().Start(files.front(), TListKind::Any, TLoadMode::Replace, TListLoader::StartOnce([this] {
+            if (!quitting_) StartFirstEntry();
+        }, Controller->Options().Random));
+        return;
+    }
     ClearPlaylist();
-    if (files.size() == 1 && IsListFilePath(files.front())) ReadList(files.front());
     StartFirstEntry();
 }
 
@@ -635,22 +642,35 @@ void TForm1::SpeedButton27Click() {
     const QString path = RunSaveDialog(QStringLiteral("Save current playlist as"), QStringLiteral("wl.m3u"),
                                        QStringLiteral("m3u (*.m3u *.m3u8)"));
     if (path.isEmpty()) return;
+    if (Playlist.Loader().Busy()) {
+        ShowError(QStringLiteral("Not saved: the playlist is still being read"));
+        return;
+    }
     SaveDefaultPlaylist();
     if (QFileInfo::exists(path)) {
         if (!AskReplace(path + QStringLiteral(" already exists!\n\rDo you want to replace it?"))) return;
         QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner);
     }
-    CopyFileSafely(DefaultPlaylistPath(), path);
+    // Written for its own folder (files below it relative, others absolute),
+    // replacing the old file only once all is written.
+    QString why;
+    if (!WriteFileAtomically(path, EncodePlaylistFor(Playlist.Entries(), QFileInfo(path).absolutePath()), &why))
+        ShowError("Cannot save " + QFileInfo(path).fileName() + ": " + why);
 }
 
 void TForm1::Image13Click() {
     TimerPause pause(Timer4);
     const QStringList files = RunOpenDialog(QString(), kOpenFilter, true);
     if (files.isEmpty()) return;
-    ClearPlaylist();
     if (files.size() == 1 && IsListFilePath(files.front())) {
-        ReadList(files.front());
-    } else {
+        // Read on a worker; it replaces the list as it comes, and the first entry plays once it is in.
+        Playlist.Loader().Start(files.front(), TListKind::Any, TLoadMode::Replace, TListLoader::StartOnce([this] {
+            if (!quitting_) StartFirstEntry();
+        }, Controller->Options().Random));
+        return;
+    }
+    ClearPlaylist();
+    {
         for (const QString& file : files) {
             if (IsMp3Path(file)) AddEntry(file);
         }

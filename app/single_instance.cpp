@@ -24,6 +24,7 @@
 
 #include "app/app_folder.h"
 #include "app/atomic_file.h"
+#include "playback/m3u.h"
 #include "playback/playlist_model.h"
 
 namespace wl {
@@ -342,20 +343,33 @@ bool WriteHandOff(const QString& folder, const QStringList& arguments, QString* 
 THandOff TakeHandOff(const QString& folder) {
     const QString list = folder + "list.txt";
     if (!QFileInfo::exists(list)) return THandOff::None;
-    // rename() replaces the old default playlist in one step.
-    if (std::rename(QFile::encodeName(list).constData(), QFile::encodeName(folder + "wl21.m3u").constData()) != 0) {
+    // The folder of the playlist the entries came from, when they did.
+    QString playlistFolder;
+    QFile list2(folder + "list2.txt");
+    if (list2.open(QIODevice::ReadOnly)) {
+        QByteArray line = list2.readLine();
+        list2.close();
+        while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
+        playlistFolder = QFile::decodeName(line);
+    }
+    const QString target = folder + "wl21.m3u";
+    if (!playlistFolder.isEmpty()) {
+        // Its relative entries name files there: written over the default
+        // playlist as the paths they name (relative to the app folder only
+        // when they lie below it).
+        std::vector<TPlaylistEntry> entries;
+        for (const QString& line : ReadPlaylistFile(list, false)) {
+            TPlaylistEntry entry;
+            entry.Path = EntryInFolder(line, playlistFolder);
+            entries.push_back(std::move(entry));
+        }
+        if (!WriteFileAtomically(target, EncodePlaylistFor(entries, folder))) return THandOff::Failed;
+        QFile::remove(list);
+    } else if (std::rename(QFile::encodeName(list).constData(), QFile::encodeName(target).constData()) != 0) {
+        // rename() replaces the old default playlist in one step.
         return THandOff::Failed;
     }
-    QFile list2(folder + "list2.txt");
-    if (list2.exists()) {
-        if (list2.open(QIODevice::ReadOnly)) {
-            QByteArray line = list2.readLine();
-            list2.close();
-            while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
-            if (!line.isEmpty()) QDir::setCurrent(QFile::decodeName(line));
-        }
-        list2.remove();
-    }
+    list2.remove();
     return THandOff::Taken;
 }
 

@@ -14,10 +14,11 @@
 // and answer, and takes the lock itself should the holder end meanwhile.
 //
 // How the running instance applies one start's arguments (TForm1::HandOver):
-//   - one list file (".m3u", ".m3u8", ".pls", ".xspf"): the list is replaced
-//     by its entries (relative ones resolved against the list's folder,
-//     which becomes the current folder) and the first entry plays; a list
-//     without usable entries leaves the list as it is, with a message;
+//   - one list file (".m3u", ".m3u8", ".pls", ".xspf", ".cue"): read on a
+//     worker, the list is replaced by its entries (relative ones resolved
+//     against the list's folder; the process's current folder stays) and
+//     the first entry plays; a list without usable entries leaves the list
+//     as it is, with a message;
 //   - ".mp3" and http(s) URL arguments (one or several; other arguments
 //     among several are left out): they replace the list in their order and
 //     the first plays;
@@ -162,7 +163,9 @@ enum class THandOff {
 };
 
 // The running instance's side of the file hand-off: renames "list.txt" over
-// "wl21.m3u", and makes the folder named in "list2.txt" the current directory.
+// "wl21.m3u"; when "list2.txt" names the playlist's folder, the entries are
+// instead written into "wl21.m3u" as the files they name there (relative
+// ones against that folder), and "list.txt" goes. The current folder stays.
 THandOff TakeHandOff(const QString& folder);
 
 }  // namespace wl

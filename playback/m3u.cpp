@@ -1,5 +1,7 @@
 #include "playback/m3u.h"
 
+#include "playback/entry_resolver.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -151,31 +153,11 @@ QString NormalizeEntry(const QString& line) {
     return path;
 }
 
-QString ResolveEntryPath(const QString& path) {
-    if (path.isEmpty() || QFileInfo::exists(path)) return path;
-    const bool absolute = path.startsWith(QLatin1Char('/'));
-    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QString resolved = absolute ? QStringLiteral("/") : QString();
-    auto join = [](const QString& base, const QString& name) {
-        return base.isEmpty() || base.endsWith(QLatin1Char('/')) ? base + name : base + QLatin1Char('/') + name;
-    };
-    for (const QString& part : parts) {
-        const QString exact = join(resolved, part);
-        if (part == QLatin1String(".") || part == QLatin1String("..") || QFileInfo::exists(exact)) {
-            resolved = exact;
-            continue;
-        }
-        QStringList names = QDir(resolved.isEmpty() ? QStringLiteral(".") : resolved)
-                                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                           QDir::Unsorted);
-        std::sort(names.begin(), names.end());  // by the names' code points: a fixed first match
-        const auto match = std::find_if(names.cbegin(), names.cend(), [&](const QString& name) {
-            return name.compare(part, Qt::CaseInsensitive) == 0;
-        });
-        if (match == names.cend()) return path;
-        resolved = join(resolved, *match);
-    }
-    return QFileInfo::exists(resolved) ? resolved : path;
+QString ResolveEntryPath(const QString& path) { return TEntryResolver::Shared().Resolve(path); }
+
+QString EntryInFolder(const QString& entry, const QString& folder) {
+    if (entry.isEmpty() || IsStreamUrl(entry) || folder.isEmpty()) return entry;
+    return QDir::cleanPath(QDir::isRelativePath(entry) ? QDir(folder).filePath(entry) : entry);
 }
 
 bool ParseExtInf(const QString& line, QString* title, int64_t* lengthMs) {
@@ -325,15 +307,53 @@ bool Extended(const TPlaylistEntry& entry) {
 
 }  // namespace
 
+namespace {
+
+// A file entry's line in a list in `folder` (absolute, cleaned, ending in
+// "/"): relative when the file lies below the folder, else absolute. A
+// relative line the reader would take for something else (a comment, a
+// Windows path, a drive or a URL) starts with "./".
+QString LineFor(const QString& path, const QDir& current, const QString& folder) {
+    if (IsStreamUrl(path)) return path;
+    const QString absolute = QDir::cleanPath(current.absoluteFilePath(path));
+    if (!absolute.startsWith(folder) || absolute.size() == folder.size()) return absolute;
+    QString line = absolute.sliced(folder.size());
+    const bool misread =
+        line.startsWith(QLatin1Char('#')) || line.startsWith(QLatin1String("file:"), Qt::CaseInsensitive) ||
+        IsStreamUrl(line) ||
+        (!line.contains(QLatin1Char('/')) && (line.contains(QLatin1Char('\\')) || (line.size() > 1 && line[1] == QLatin1Char(':'))));
+    return misread ? QStringLiteral("./") + line : line;
+}
+
+QByteArray Encode(const std::vector<TPlaylistEntry>& entries, const QStringList& paths);
+
+}  // namespace
+
 QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries, bool absolute) {
     QStringList paths;
-    bool extended = false;
+    paths.reserve(static_cast<qsizetype>(entries.size()));
     for (const TPlaylistEntry& entry : entries) {
         // A stream's URL stays as it is.
         const bool relative = absolute && QDir::isRelativePath(entry.Path) && !IsStreamUrl(entry.Path);
         paths.append(relative ? QDir::current().absoluteFilePath(entry.Path) : entry.Path);
-        if (Extended(entry)) extended = true;
     }
+    return Encode(entries, paths);
+}
+
+QByteArray EncodePlaylistFor(const std::vector<TPlaylistEntry>& entries, const QString& folder) {
+    QStringList paths;
+    paths.reserve(static_cast<qsizetype>(entries.size()));
+    const QDir current = QDir::current();
+    QString base = QDir::cleanPath(current.absoluteFilePath(folder));
+    if (!base.endsWith(QLatin1Char('/'))) base += QLatin1Char('/');
+    for (const TPlaylistEntry& entry : entries) paths.append(LineFor(entry.Path, current, base));
+    return Encode(entries, paths);
+}
+
+namespace {
+
+QByteArray Encode(const std::vector<TPlaylistEntry>& entries, const QStringList& paths) {
+    const bool extended = std::any_of(entries.begin(), entries.end(), Extended);
     if (!extended) return EncodePlaylistText(paths);
     QByteArray bytes = "#EXTM3U\n";
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -379,6 +399,8 @@ QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries, boo
     }
     return bytes;
 }
+
+}  // namespace
 
 bool IsExtendedPlaylistFile(const QString& path) {
     QFile file(path);

@@ -18,6 +18,11 @@
 // leading byte-order mark) or holding a NUL byte name no file: they are left
 // out and counted. A file is read a piece at a time and such a line is never
 // held whole, so that a damaged file costs little time and memory.
+// Entries that are files are kept as absolute paths: a relative line names
+// a file below the list's own folder (EntryInFolder). Written, a file below
+// the list's folder is written relative to it, any other as an absolute
+// path (EncodePlaylistFor), so that the list stays valid wherever it is read
+// from.
 // Writing: UTF-8, one path per LF-ended line (a path holding a line break as
 // a "file:" URL), through a temporary file that replaces the target only when
 // everything was written.
@@ -57,7 +62,13 @@ QString NormalizeEntry(const QString& line);
 // found by matching each component regardless of case (the first match in
 // name order) from the longest existing start on; `path` unchanged when no
 // such file exists. Relative paths stay relative (to the current directory).
+// TEntryResolver::Shared().Resolve (entry_resolver.h): it may list folders,
+// so never on the window's thread.
 QString ResolveEntryPath(const QString& path);
+// An entry read from a list in `folder`: a relative file path made absolute
+// against the folder (and cleaned), an absolute one cleaned; a stream URL,
+// an empty entry or an empty folder: the entry as it stands.
+QString EntryInFolder(const QString& entry, const QString& folder);
 // The entries of a playlist file: non-empty lines, normalized; lines whose
 // first character is "#" are left out when `skipComments` is set. Empty when
 // the file cannot be read. Lines left out for being too long or holding a NUL
@@ -82,8 +93,13 @@ bool ParseMetaLine(const QString& line, TEntryMeta* meta);
 // The file's bytes for these entries: the plain form where every file entry
 // is a whole file with nothing known, else the extended one (see above;
 // stream URLs stand alone either way).
-// `absolute`: relative file paths made absolute (against the current folder).
+// Paths are written as the entries hold them; `absolute`: relative file
+// paths made absolute (against the current folder).
 QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries, bool absolute = false);
+// The same for a list file in `folder`: each file entry relative to the
+// folder when it lies below it, else absolute (relative entries taken
+// against the current folder first); stream URLs as they are.
+QByteArray EncodePlaylistFor(const std::vector<TPlaylistEntry>& entries, const QString& folder);
 // True when the file starts (after a byte-order mark) with "#EXTM3U".
 bool IsExtendedPlaylistFile(const QString& path);
 // "#EXTINF:123,Artist - Title" (any case; attributes such as tvg-name="a,b"

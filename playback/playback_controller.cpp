@@ -8,7 +8,7 @@
 
 #include "engine/live_open.h"
 #include "playback/cover_art.h"
-#include "playback/m3u.h"
+#include "playback/entry_resolver.h"
 #include "playback/player_thread.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
@@ -399,9 +399,10 @@ void TPlaybackController::StartCurrent() {
     }
     const int row = entry - 1;
     const TPlaylistEntry item = playlist_.Entry(row);
-    // Entries written where case does not matter find their files here too.
     const bool station = IsStreamUrl(item.Path);
-    playingPath_ = station ? item.Path : ResolveEntryPath(item.Path);
+    // The file is looked for on the player's thread (its folder may have to
+    // be listed); until it opens, the entry's path stands for it.
+    playingPath_ = item.Path;
     startedEntry_ = entry;
     startedSource_ = playingPath_;
     if (row < playlist_.Rows()) playlist_.MarkPlayed(row);
@@ -418,7 +419,7 @@ void TPlaybackController::StartCurrent() {
                          : station             ? item.Path
                                                : FileNamePart(item.Path);
     TOpenRequest request{generation_, entry, playingPath_, name, item.Range, GainOf(item.Meta), 0, options_.UseCache,
-                         options_.CachePath, {}, station, options_.TitleCodePage};
+                         options_.CachePath, {}, station, options_.TitleCodePage, EntryLabel(entry, false, item.Name)};
     if (resumeEntry_ == entry) request.startMs = resumeMs_;
     resumeEntry_ = 0;  // only the very next start may resume
     // Handed over before it plays: a short entry may end at once.
@@ -462,13 +463,22 @@ void TPlaybackController::OpenOnPlayer(TMP3Player& p, const TOpenRequest& reques
     }
     if (request.station) return OpenStationOnPlayer(p, request);
     p.SetChangePosStep(kHeldPositionStep);  // until the first sound is heard
-    const QFileInfo info(request.path);
+    // Entries written where case does not matter find their files here too.
+    const QString path = TEntryResolver::Shared().Resolve(request.path);
+    const QFileInfo info(path);
     const QString& name = request.name;
-    if (request.path.isEmpty() || !info.exists()) return fail(QStringLiteral("Cannot open %1: no such file").arg(name));
-    if (!info.isFile()) return fail(QStringLiteral("Cannot open %1: not a file").arg(name));
-    if (!info.isReadable()) return fail(QStringLiteral("Cannot open %1: permission denied").arg(name));
+    // What keeps the entry from playing stays with it in the list.
+    const auto cannot = [this, &request](const QString& problem) {
+        Report([this, g = request.generation, problem,
+                text = QStringLiteral("Cannot play %1: %2").arg(request.label, problem.toLower())] {
+            Fail(g, text, problem);
+        });
+    };
+    if (path.isEmpty() || !info.exists()) return cannot(QStringLiteral("File not found"));
+    if (!info.isFile()) return cannot(QStringLiteral("Not a file"));
+    if (!info.isReadable()) return cannot(QStringLiteral("Permission denied"));
 
-    QString file = request.path;
+    QString file = path;
     const int64_t size = info.size();
     if (request.useCache && !request.cachePath.isEmpty() && size >= 1 && size <= kCacheLimit &&
         QFileInfo(request.cachePath).canonicalFilePath() != info.canonicalFilePath()) {  // never the file itself
@@ -476,7 +486,7 @@ void TPlaybackController::OpenOnPlayer(TMP3Player& p, const TOpenRequest& reques
             QFile::setPermissions(request.cachePath, QFile::permissions(request.cachePath) | QFileDevice::WriteOwner);
             QFile::remove(request.cachePath);
         }
-        if (QFile::copy(request.path, request.cachePath)) file = request.cachePath;
+        if (QFile::copy(path, request.cachePath)) file = request.cachePath;
     }
     try {
         p.SetPlayRange(request.range.First, request.range.Count);
@@ -486,6 +496,7 @@ void TPlaybackController::OpenOnPlayer(TMP3Player& p, const TOpenRequest& reques
         return fail(QStringLiteral("Cannot open %1: %2").arg(name, ErrorText(error)));
     }
     upcoming_.assign(request.upcoming.begin(), request.upcoming.end());
+    for (THanded& h : upcoming_) h.path = TEntryResolver::Shared().Resolve(h.path);
     withdrawn_ = {};
     GiveNextOnPlayer(p);
     try {
@@ -498,7 +509,7 @@ void TPlaybackController::OpenOnPlayer(TMP3Player& p, const TOpenRequest& reques
         }
         return fail(QStringLiteral("Cannot play %1: %2").arg(name, ErrorText(error)));
     }
-    Report([this, g = request.generation, facts = FactsOf(p, file, request.path)] { Started(g, facts); });
+    Report([this, g = request.generation, facts = FactsOf(p, file, path)] { Started(g, facts); });
 }
 
 // On the player's thread: a station connected, its pre-buffer filled (the
@@ -658,6 +669,8 @@ void TPlaybackController::Started(uint64_t generation, const TEntryFacts& facts)
     facts_ = facts;
     TakeTrackMeta(facts_, playlist_.Entry(playlist_.CurrentEntry - 1));
     playingPath_ = facts.File;
+    if (startedEntry_ == playlist_.CurrentEntry) startedSource_ = facts.Source;
+    playlist_.SetProblem(playlist_.CurrentEntry - 1, QString());  // found again
     positionMs_ = 0;
     positionClock_.restart();
     HoldClock(false);  // the open asked the player for early news
@@ -667,8 +680,9 @@ void TPlaybackController::Started(uint64_t generation, const TEntryFacts& facts)
     emit PositionChanged(0, facts_.LengthMs);
 }
 
-void TPlaybackController::Fail(uint64_t generation, const QString& text) {
+void TPlaybackController::Fail(uint64_t generation, const QString& text, const QString& problem) {
     if (generation != generation_) return;
+    if (!problem.isEmpty()) playlist_.SetProblem(playlist_.CurrentEntry - 1, problem);
     opening_ = false;
     open_ = false;
     facts_ = {};
@@ -806,7 +820,8 @@ std::vector<TPlaybackController::THanded> TPlaybackController::TopUpHandOver() {
         const TPlaylistEntry item = playlist_.Entry(next - 1);
         // Nothing plays on into a station or out of one.
         const bool stations = IsStreamUrl(item.Path) || IsStreamUrl(playlist_.Path(from - 1));
-        const QString path = stations ? QString() : ResolveEntryPath(item.Path);
+        // The list's path: the player's thread looks for the file.
+        const QString path = stations ? QString() : item.Path;
         // A track of a sheet is played on into only from the track before it
         // in the same file (in order, or a random pick that happens to be it):
         // the player's walk goes on from that track's end.
@@ -814,7 +829,7 @@ std::vector<TPlaybackController::THanded> TPlaybackController::TopUpHandOver() {
         if (!path.isEmpty() && !item.Range.Whole() && from >= 1 && from <= playlist_.EntryCount) {
             const TPlaylistEntry before = playlist_.Entry(from - 1);
             inFile = before.Range.Count > 0 && before.Range.First + before.Range.Count == item.Range.First &&
-                     ResolveEntryPath(before.Path) == path;
+                     before.Path == path;
         }
         if (path.isEmpty() || (!item.Range.Whole() && !inFile)) {
             if (options_.Random) playlist_.NotPlayed[next] = next;
@@ -829,8 +844,9 @@ std::vector<TPlaybackController::THanded> TPlaybackController::TopUpHandOver() {
 void TPlaybackController::HandOverMore() {
     std::vector<THanded> added = TopUpHandOver();
     if (added.empty()) return;
-    player_->Post([this, g = generation_, added = std::move(added)](TMP3Player& p) {
+    player_->Post([this, g = generation_, added = std::move(added)](TMP3Player& p) mutable {
         if (g != playerGeneration_) return;
+        for (THanded& h : added) h.path = TEntryResolver::Shared().Resolve(h.path);
         const bool wasEmpty = upcoming_.empty();
         upcoming_.insert(upcoming_.end(), added.begin(), added.end());
         if (wasEmpty) GiveNextOnPlayer(p);
@@ -913,8 +929,7 @@ void TPlaybackController::NextStarted(uint64_t generation, int entry, const TEnt
     if (options_.Random) playlist_.NotPlayed[entry] = 0;
     playlist_.CurrentEntry = entry;
     playlist_.MarkPlayed(entry - 1);
-    facts_ = facts;
-    facts_.Source = ResolveEntryPath(playlist_.Path(entry - 1));
+    facts_ = facts;  // its Source: the file the player's thread found for the entry
     TakeTrackMeta(facts_, playlist_.Entry(entry - 1));
     playingPath_ = facts.File;
     startedEntry_ = entry;

@@ -19,7 +19,13 @@
 // that follows the playing one in the same file is played on into by the
 // same decoder, without opening the file again. An entry that cannot be
 // played is reported (Error) and passed over as at its end; after
-// kMaxFailures failures in a row the list stops.
+// kMaxFailures failures in a row the list stops. An entry whose file is
+// missing (or no file, or unreadable) stays in the list with that as its
+// Problem, and the Error names it ("Cannot play 12. Name: file not found").
+//
+// Entries' files are looked for on the player's thread (a file named in
+// another case is found there, TEntryResolver; that may list a folder):
+// the window's thread never lists folders.
 //
 // Failures: nothing is thrown; what the player raises becomes an Error signal.
 #pragma once
@@ -187,8 +193,9 @@ public:
     // Started, not yet reported open or failed.
     bool Opening() const { return opening_; }
     int CurrentEntry() const { return playlist_.CurrentEntry; }
-    // The path handed to the player for the current entry (the cache copy
-    // once one is made); empty when none.
+    // The path handed to the player for the current entry: the entry's own
+    // path while it opens, then the file found for it (or the cache copy);
+    // empty when none.
     const QString& PlayingPath() const { return playingPath_; }
     bool IsOpen() const { return open_; }
     // The output waits for its sound server (OutputStateChanged).
@@ -279,6 +286,7 @@ private:
         std::vector<THanded> upcoming;  // to play on into, in order
         bool station = false;           // a URL: played live
         QString codePage;
+        QString label;  // "12. Name", for messages that name the entry
     };
 
     void Submit(TQueued command);
@@ -304,7 +312,9 @@ private:
     // On the player's thread: the first of upcoming_ handed to the player
     // (as its next file or as the next range of the open one), or none.
     void GiveNextOnPlayer(TMP3Player& player);
-    void Fail(uint64_t generation, const QString& text);
+    // `problem`: what keeps the entry from playing, kept with it in the list
+    // (PlaylistModel::SetProblem); empty for a failure of the moment.
+    void Fail(uint64_t generation, const QString& text, const QString& problem = QString());
 
     // Reports from the player's thread.
     void Started(uint64_t generation, const TEntryFacts& facts);

@@ -1,5 +1,6 @@
 #include "playback/playlist_model.h"
 
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSaveFile>
 
@@ -7,6 +8,7 @@
 #include <iterator>
 
 #include "playback/cue_sheet.h"
+#include "playback/list_loader.h"
 #include "playback/m3u.h"
 #include "playback/playlist_names.h"
 #include "playback/station_list.h"
@@ -113,44 +115,53 @@ bool PlaylistModel::AddEntry(const TPlaylistEntry& added) {
     return true;
 }
 
-int PlaylistModel::AddEntries(const std::vector<TPlaylistEntry>& entries, int* notPlayable) {
-    int added = 0, full = 0, rejected = 0;
+void PlaylistModel::AddBatch(std::vector<TPlaylistEntry>::const_iterator begin,
+                             std::vector<TPlaylistEntry>::const_iterator end, TListAppend* count) {
     // One signal for the rows the batch appended.
     batchFirst_ = kNoRow;
-    for (const TPlaylistEntry& entry : entries) {
-        if (!Playable(entry.Path)) {
-            ++rejected;
-        } else if (AddEntry(entry)) {
-            ++added;
+    for (auto it = begin; it != end; ++it) {
+        if (!Playable(it->Path)) {
+            ++count->NotPlayable;
+        } else if (AddEntry(*it)) {
+            ++count->Added;
         } else {
-            ++full;
+            ++count->Full;
         }
     }
     const int first = batchFirst_;
     batchFirst_ = -1;
     if (first >= 0) emit Added(first, Rows() - 1);
-    if (notPlayable) *notPlayable += rejected;
-    TellFull(full);
-    return added;
 }
 
-int PlaylistModel::ReadM3U(const QString& path) {
-    int skipped = 0;
-    std::vector<TPlaylistEntry> entries;
+int PlaylistModel::AddEntries(const std::vector<TPlaylistEntry>& entries, int* notPlayable) {
+    TListAppend count;
+    AddBatch(entries.begin(), entries.end(), &count);
+    if (notPlayable) *notPlayable += count.NotPlayable;
+    TellFull(count.Full);
+    return count.Added;
+}
+
+namespace {
+
+// A playlist's entries: relative paths against its folder, an album sheet
+// named in it as the sheet's tracks.
+void ReadM3uFile(TListRead& read, bool skipComments, const QString& cueCodePage) {
+    const QString folder = QFileInfo(read.Path).absolutePath();
     QStringList told;
-    for (TPlaylistItem& item : ReadPlaylistItems(path, true, &skipped)) {
-        if (IsCueSheetPath(item.Path)) {
+    for (TPlaylistItem& item : ReadPlaylistItems(read.Path, skipComments, &read.Skipped)) {
+        QString path = EntryInFolder(item.Path, folder);
+        if (skipComments && IsCueSheetPath(path)) {
             // The sheet's tracks in its place.
-            const QString sheetPath = ResolveEntryPath(item.Path);
-            TCueSheet sheet = ReadCueSheetFile(sheetPath, CueCodePage);
+            const QString sheetPath = ResolveEntryPath(path);
+            TCueSheet sheet = ReadCueSheetFile(sheetPath, cueCodePage);
             const QString problem = sheet.Entries.empty() ? sheet.Error : sheet.Warning;
             if (!problem.isEmpty()) told.append(FileNamePart(sheetPath) + QStringLiteral(": ") + problem);
-            entries.insert(entries.end(), std::make_move_iterator(sheet.Entries.begin()),
-                           std::make_move_iterator(sheet.Entries.end()));
+            read.Entries.insert(read.Entries.end(), std::make_move_iterator(sheet.Entries.begin()),
+                                std::make_move_iterator(sheet.Entries.end()));
             continue;
         }
         TPlaylistEntry entry;
-        entry.Path = std::move(item.Path);
+        entry.Path = std::move(path);
         entry.Range = item.Range;
         if (item.HasMeta) {
             entry.Meta = std::move(item.Meta);
@@ -159,56 +170,97 @@ int PlaylistModel::ReadM3U(const QString& path) {
             entry.Meta.LengthMs = item.LengthMs;
             SplitListTitle(entry.Meta);
         }
-        entries.push_back(std::move(entry));
+        read.Entries.push_back(std::move(entry));
     }
-    AddEntries(entries);
-    if (!told.isEmpty()) emit Notice(told.join(QStringLiteral("; ")));
-    if (skipped > 0) emit LinesSkipped(path, skipped);
-    return skipped;
+    read.Warning = told.join(QStringLiteral("; "));
 }
 
-int PlaylistModel::ReadList(const QString& path) {
-    const int before = Empty() ? 0 : Rows();
-    if (IsPlaylistPath(path)) {
-        ReadM3U(path);
-        return (Empty() ? 0 : Rows()) - before;
+}  // namespace
+
+TListRead PlaylistModel::ReadListFile(const QString& path, TListKind kind, const QString& cueCodePage) {
+    TListRead read;
+    read.Path = path;
+    read.Kind = kind;
+    if (kind == TListKind::Own) {
+        // Plain lines, every one an entry, unless written in the extended form.
+        ReadM3uFile(read, IsExtendedPlaylistFile(path), cueCodePage);
+        return read;
+    }
+    if (kind == TListKind::M3u || IsPlaylistPath(path)) {
+        ReadM3uFile(read, true, cueCodePage);
+        return read;
     }
     const QString name = FileNamePart(path);
     if (IsCueSheetPath(path)) {
-        const TCueSheet sheet = ReadCueSheetFile(path, CueCodePage);
+        TCueSheet sheet = ReadCueSheetFile(path, cueCodePage);
         if (sheet.Entries.empty()) {
-            emit Notice(name + QStringLiteral(": ") + sheet.Error);
-            return 0;
+            read.Error = name + QStringLiteral(": ") + sheet.Error;
+            return read;
         }
-        const int added = AddEntries(sheet.Entries);
-        if (!sheet.Warning.isEmpty())
-            emit Notice(name + QStringLiteral(": ") + sheet.Warning);
-        return added;
+        read.Entries = std::move(sheet.Entries);
+        if (!sheet.Warning.isEmpty()) read.Warning = name + QStringLiteral(": ") + sheet.Warning;
+        return read;
     }
-    const TStationList list = ReadStationListFile(path);
+    TStationList list = ReadStationListFile(path);
     if (list.Entries.empty()) {
-        emit Notice(name + QStringLiteral(": ") + list.Error);
-        return 0;
+        read.Error = name + QStringLiteral(": ") + list.Error;
+        return read;
     }
-    int notPlayable = 0;
-    const int added = AddEntries(list.Entries, &notPlayable);
-    QStringList told;
-    if (!list.Warning.isEmpty()) told.append(list.Warning);
-    if (notPlayable > 0)
-        told.append(QStringLiteral("%1 left out: not MP3 files").arg(EntryCountText(notPlayable)));
-    if (!told.isEmpty()) emit Notice(name + QStringLiteral(": ") + told.join(QStringLiteral("; ")));
-    return added;
+    read.Entries = std::move(list.Entries);
+    read.Warning = list.Warning;
+    read.CountNotPlayable = true;
+    return read;
+}
+
+void PlaylistModel::Append(const TListRead& read, size_t first, size_t last, TListAppend* count) {
+    last = std::min(last, read.Entries.size());
+    if (first >= last) return;
+    AddBatch(read.Entries.begin() + static_cast<ptrdiff_t>(first), read.Entries.begin() + static_cast<ptrdiff_t>(last),
+             count);
+}
+
+void PlaylistModel::Tell(const TListRead& read, const TListAppend& count) {
+    if (!read.Error.isEmpty()) {
+        emit Notice(read.Error);
+        return;
+    }
+    TellFull(count.Full);
+    if (read.CountNotPlayable) {
+        // A station list: its warning and the entries that are no MP3 files, as one.
+        QStringList told;
+        if (!read.Warning.isEmpty()) told.append(read.Warning);
+        if (count.NotPlayable > 0)
+            told.append(QStringLiteral("%1 left out: not MP3 files").arg(EntryCountText(count.NotPlayable)));
+        if (!told.isEmpty()) emit Notice(FileNamePart(read.Path) + QStringLiteral(": ") + told.join(QStringLiteral("; ")));
+    } else if (!read.Warning.isEmpty()) {
+        emit Notice(read.Warning);
+    }
+    if (read.Skipped > 0) emit LinesSkipped(read.Path, read.Skipped);
+}
+
+int PlaylistModel::ReadM3U(const QString& path) {
+    const TListRead read = ReadListFile(path, TListKind::M3u, CueCodePage);
+    TListAppend count;
+    Append(read, 0, read.Entries.size(), &count);
+    Tell(read, count);
+    return read.Skipped;
+}
+
+int PlaylistModel::ReadList(const QString& path) {
+    const TListRead read = ReadListFile(path, TListKind::Any, CueCodePage);
+    TListAppend count;
+    Append(read, 0, read.Entries.size(), &count);
+    Tell(read, count);
+    return count.Added;
 }
 
 int PlaylistModel::Load(const QString& path) {
     Clear();
-    if (IsExtendedPlaylistFile(path)) return ReadM3U(path);
-    int skipped = 0;
-    std::vector<TPlaylistEntry> entries;
-    for (QString& line : ReadPlaylistFile(path, false, &skipped)) entries.push_back({std::move(line), {}, {}, {}, false, {}, {}});
-    AddEntries(entries);
-    if (skipped > 0) emit LinesSkipped(path, skipped);
-    return skipped;
+    const TListRead read = ReadListFile(path, TListKind::Own, CueCodePage);
+    TListAppend count;
+    Append(read, 0, read.Entries.size(), &count);
+    Tell(read, count);
+    return read.Skipped;
 }
 
 int PlaylistModel::ReplaceEntry(int row, const std::vector<TPlaylistEntry>& entries) {
@@ -254,9 +306,14 @@ int PlaylistModel::ReplaceEntry(int row, const std::vector<TPlaylistEntry>& entr
     return count;
 }
 
+TListLoader& PlaylistModel::Loader() {
+    if (!loader_) loader_ = new TListLoader(*this, this);
+    return *loader_;
+}
+
 bool PlaylistModel::Save(const QString& path, QString* reason) const {
     QSaveFile file(path);
-    const QByteArray bytes = EncodePlaylistEntries(Entries());
+    const QByteArray bytes = EncodePlaylistFor(Entries(), QFileInfo(path).absolutePath());
     const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
     if (written && file.commit()) return true;
     if (reason) *reason = file.errorString();

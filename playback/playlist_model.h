@@ -21,6 +21,8 @@
 
 namespace wl {
 
+class TListLoader;
+
 // The most entries a list holds (a PlaylistModel's Capacity by default);
 // adding beyond is told, never done silently.
 inline constexpr int kMaxEntries = 10'000'000;
@@ -104,8 +106,8 @@ struct TEntryTags {
 };
 
 struct TPlaylistEntry {
-    // The source: a file path as added (relative entries of a playlist stay
-    // relative), or a stream URL as it was given.
+    // The source: a file path as added (a list file's entries made absolute
+    // against its folder as it is read), or a stream URL as it was given.
     QString Path;
     TSampleRange Range;
     TEntryMeta Meta;
@@ -115,6 +117,33 @@ struct TPlaylistEntry {
     // Why the entry cannot be played ("File not found"); empty when nothing
     // is known against it. Shown greyed with this as its tooltip.
     QString Problem;
+};
+
+// The kinds of list file read into a list, and so how they are read.
+enum class TListKind : uint8_t {
+    Own,  // the list's own file (the default playlist): plain lines, or the extended form (Load)
+    M3u,  // a playlist: comment lines left out, "#EXTINF:" and the extended form's lines taken (ReadM3U)
+    Any,  // any list file the player reads: as ReadM3U, a station list or an album sheet (ReadList)
+};
+
+// A list file read into entries, before they go into a list: what
+// PlaylistModel::ReadListFile gives (on any thread) and Append/Tell take
+// (on the list's).
+struct TListRead {
+    QString Path;
+    TListKind Kind = TListKind::Any;
+    std::vector<TPlaylistEntry> Entries;
+    int Skipped = 0;    // lines left out as too long or not text
+    QString Error;      // why nothing could be used (with the file's name); empty otherwise
+    QString Warning;    // what else was left out, and why (with the file's name); empty when nothing
+    bool CountNotPlayable = false;  // entries that are not MP3 files are told (station lists)
+};
+
+// What appending a read's entries came to.
+struct TListAppend {
+    int Added = 0;
+    int NotPlayable = 0;
+    int Full = 0;  // found the list full
 };
 
 class PlaylistModel : public QObject {
@@ -181,8 +210,25 @@ public:
     // of `path` added (a file in the extended form read as ReadM3U reads it).
     // Returns the lines left out as ReadM3U does.
     int Load(const QString& path);
-    // Every row's entry into `path` (EncodePlaylistEntries); false when it
-    // could not be written, and `reason` (when given) says why.
+    // Relative entries of every list file are taken against the file's own
+    // folder and kept as absolute paths (m3u.h).
+    //
+    // The reading part of ReadM3U, ReadList and Load: the file's entries and
+    // what is to be told of it, nothing added. Touches no list: any thread
+    // (a list loader's worker; list_loader.h). `cueCodePage` as CueCodePage.
+    static TListRead ReadListFile(const QString& path, TListKind kind, const QString& cueCodePage);
+    // Appends the read's entries [first, last) as AddEntries does (one
+    // Added for them), counting into `*count`; a full list is not told here.
+    void Append(const TListRead& read, size_t first, size_t last, TListAppend* count);
+    // Tells what reading and appending left out, as ReadM3U and ReadList do
+    // (Notice, LinesSkipped), once the read's entries are all in.
+    void Tell(const TListRead& read, const TListAppend& count);
+    // The loader that fills this list from a file in the background
+    // (list_loader.h); made at the first call.
+    TListLoader& Loader();
+    // Every row's entry into `path`, each file below the file's folder
+    // relative to it and any other absolute (EncodePlaylistFor); false when
+    // it could not be written, and `reason` (when given) says why.
     bool Save(const QString& path, QString* reason = nullptr) const;
     // No entries, EntryCount and CurrentEntry 0; the flags stay.
     void Clear();
@@ -234,8 +280,12 @@ private:
     QString NameFor(const TPlaylistEntry& entry) const;
     // Tells (Notice) how many entries found the list full.
     void TellFull(int notAdded);
+    // Appends entries in their order, one Added for them; counts into `*count`.
+    void AddBatch(std::vector<TPlaylistEntry>::const_iterator begin, std::vector<TPlaylistEntry>::const_iterator end,
+                  TListAppend* count);
     void RowsChanged(int first, int last);
     std::vector<TPlaylistEntry> entries_;
+    TListLoader* loader_ = nullptr;  // a child
     // While AddEntries runs: the first row it appended (kNoRow: none yet); -1 otherwise.
     static constexpr int kNoRow = -2;
     int batchFirst_ = -1;

@@ -14,6 +14,7 @@
 
 #include "app/form1.h"
 #include "app/form2.h"
+#include "playback/list_loader.h"
 #include "tests/app/run_events.h"
 
 namespace wl::test {
@@ -53,9 +54,14 @@ protected:
     QString Home() const { return home_.path() + "/"; }
 
     TPlaybackController& Ctl() const { return *form1->Controller; }
-    // Runs events until no hold runs and no entry opens.
+    // Runs events until no list is being read, no hold runs and no entry opens.
     bool Settle(int ms = 10000) const {
-        return RunEventsUntil([this] { return !Ctl().Holding() && !Ctl().Opening(); }, ms);
+        return RunEventsUntil(
+            [this] { return !Ctl().Playlist().Loader().Busy() && !Ctl().Holding() && !Ctl().Opening(); }, ms);
+    }
+    // Runs events until no list is being read (list_loader.h).
+    bool Loaded(int ms = 10000) const {
+        return RunEventsUntil([this] { return !Ctl().Playlist().Loader().Busy(); }, ms);
     }
     // What the player itself is doing (asked on its thread).
     TMP3PlayerStatus PlayerStatus() const {

@@ -115,7 +115,7 @@ TEST_F(AppIntegration, ProgramTellsOnStderrWhatItCannotPlay) {
     const bool told = RunEventsUntil(
         [&] {
             err += program.readAllStandardError();
-            return err.contains("wavelantern: Cannot open 03 - Night.mp3: no such file\n");
+            return err.contains("wavelantern: Cannot play 1. 03 - Night: file not found\n");
         },
         15000);
     program.terminate();

@@ -170,6 +170,7 @@ TEST_F(AppFixture, TallPlaylistScreenshot) {
     TForm1& f = *form1;
     ASSERT_NO_FATAL_FAILURE(CompleteFrame(f));
     f.show();  // the start's own list first
+    ASSERT_TRUE(Loaded());
     std::vector<TPlaylistEntry> entries(120);
     for (int i = 0; i < 120; ++i) entries[i].Path = QStringLiteral("/music/Track %1.mp3").arg(i + 1);
     entries[33].Path = QStringLiteral("/music/Nightfall Harbour - The Long Way Home (live at the pier, 2019 remaster).mp3");

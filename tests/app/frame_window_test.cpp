@@ -420,17 +420,27 @@ TEST_F(FrameWindow, WindowDestructionStopsWithoutSaving) {
     EXPECT_FALSE(QFile::exists(Home() + "wl.ini"));
 }
 
-// A first start with one playlist argument reads it with the playlist's own
-// folder as the current directory, so that relative entries resolve there.
-TEST_F(FrameWindow, FirstStartWithAPlaylistEntersItsFolder) {
+// A first start with one playlist argument: its relative entries name files
+// beside it, and the current folder stays. Relative file arguments are taken
+// against the current folder.
+TEST_F(FrameWindow, FirstStartWithAPlaylistReadsItsEntriesBesideIt) {
     QTemporaryDir lists;
     QFile playlist(lists.path() + "/party.M3U");
     ASSERT_TRUE(playlist.open(QIODevice::WriteOnly));
     playlist.write("a.mp3\n");
     playlist.close();
+    const QString here = QDir::currentPath();
     Create({playlist.fileName()});
     form1->show();
-    EXPECT_EQ(QDir::currentPath(), QDir(lists.path()).canonicalPath());
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(QDir::currentPath(), here);
+    EXPECT_EQ(form1->Playlist.Paths(), QStringList{lists.path() + "/a.mp3"});
+
+    form2.reset();
+    form1.reset();
+    Create({"rel/b.mp3"});
+    form1->show();
+    EXPECT_EQ(form1->Playlist.Paths(), QStringList{here + "/rel/b.mp3"});
 }
 
 }  // namespace wl::test

@@ -223,15 +223,21 @@ TEST_F(PlaylistEntries, DoubleClickAndEnterPlayTheSelectedRow) {
     EXPECT_EQ("/m/c.mp3", Ctl().PlayingPath());
 }
 
-TEST_F(PlaylistEntries, DroppedPlaylistLoadsAndBecomesTheCurrentFolder) {
+// Its relative entries name files beside it; the current folder stays.
+TEST_F(PlaylistEntries, DroppedPlaylistLoadsWithItsFolder) {
     QTemporaryDir dir;
     const QString list = dir.path() + "/Dropped.M3U";
     ASSERT_TRUE(WriteText(list, "#EXTM3U\r\n#EXTINF:3,t\r\na.mp3\r\n\r\nsub\\b.MP3\r\nnotes.txt\r\n"));
+    const QString here = QDir::currentPath();
+    QStringList errors;
+    QObject::connect(&Ctl(), &TPlaybackController::Error, [&](const QString& text) { errors.append(text); });
     form1->DropFiles({list});
-    EXPECT_EQ((QStringList{"a.mp3", "sub/b.MP3"}), Column(1));
-    EXPECT_EQ(QDir(dir.path()).canonicalPath(), QDir::current().canonicalPath());
-    EXPECT_EQ(1, form1->CurrentEntry);  // a fresh list starts
-    EXPECT_EQ("a.mp3", Ctl().PlayingPath());
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ((QStringList{dir.path() + "/a.mp3", dir.path() + "/sub/b.MP3"}), Column(1));
+    EXPECT_EQ(here, QDir::currentPath());
+    // A fresh list starts (both files are missing, and said so).
+    ASSERT_FALSE(errors.isEmpty());
+    EXPECT_EQ("Cannot play 1. t: file not found", errors.front());
 }
 
 TEST_F(PlaylistEntries, DropsNeedAnMp3FirstAndAppend) {
@@ -331,12 +337,14 @@ TEST_F(PlaylistEntries, DefaultPlaylistRoundTrip) {
     form1->SaveDefaultPlaylist();
     EXPECT_TRUE(ReadAll(form1->DefaultPlaylistPath()).isEmpty());
 
-    Add({"/m/a.mp3", QString::fromUtf8("/m/\xC3\xA4.mp3"), "rel/c.mp3"});
+    // A file below the app folder is written relative to it, any other absolute.
+    Add({"/m/a.mp3", QString::fromUtf8("/m/\xC3\xA4.mp3"), Home() + "rel/c.mp3"});
     form1->SaveDefaultPlaylist();
     EXPECT_EQ(QByteArray("/m/a.mp3\n/m/\xC3\xA4.mp3\nrel/c.mp3\n"), ReadAll(form1->DefaultPlaylistPath()));
     form1->CurrentEntry = 2;
     form1->LoadDefaultPlaylist();
     EXPECT_EQ((QStringList{"1. a", QString::fromUtf8("2. \xC3\xA4"), "3. c"}), Column(0));
+    EXPECT_EQ(form1->Playlist.Path(2), Home() + "rel/c.mp3");
     EXPECT_EQ(0, form1->CurrentEntry);
     EXPECT_EQ(QStringList{"wl21.m3u"}, QDir(Home()).entryList({"wl21*"}, QDir::Files));
 }

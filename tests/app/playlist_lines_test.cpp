@@ -93,7 +93,7 @@ TEST_F(PlaylistLinesShown, StartReportsSkippedLinesAndDamagedSettings) {
             form1 = std::make_unique<TForm1>();
         }
         form1->FormShow();  // resumes the session: the default playlist
-        ASSERT_TRUE(RunEventsUntil([&] { return form1->StatusText.contains("wl.ini"); }))
+        ASSERT_TRUE(RunEventsUntil([&] { return form1->StatusText.contains("Skipped"); }))
             << form1->StatusText.toStdString();
         // The list starts with "#EXTM3U": read in the extended form, its long
         // comment is left out as a comment, not counted.

@@ -19,12 +19,15 @@ TEST(PlaylistModel, UserPlaylistReadAndSavedWithoutAWindow) {
     list.ReadM3U(user);
     list.ReadM3U(dir.path() + "/missing.m3u");  // nothing added
     ASSERT_EQ(3, list.EntryCount);
-    EXPECT_EQ((QStringList{"/m/a.mp3", "sub/b.MP3", "/m/c d.mp3"}), list.Paths());
+    // Relative entries name files below the list's folder.
+    EXPECT_EQ((QStringList{"/m/a.mp3", dir.path() + "/sub/b.MP3", "/m/c d.mp3"}), list.Paths());
     list.MarkPlayed(1);
     EXPECT_EQ("2> b", list.Label(1));
 
     const QString own = dir.path() + "/own.m3u";
     ASSERT_TRUE(list.Save(own));
+    // Written relative to the saved file's folder where they lie below it.
+    EXPECT_TRUE(ReadAll(own).contains("\n/m/a.mp3\nsub/b.MP3\n/m/c d.mp3\n")) << ReadAll(own).toStdString();
     list.CurrentEntry = 2;
     PlaylistModel again;
     again.CurrentEntry = 3;

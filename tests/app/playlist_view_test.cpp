@@ -110,6 +110,7 @@ protected:
     }
     void ShowPlaylist() {
         form1->show();
+        ASSERT_TRUE(Loaded());  // the start's own list first
         form1->TogglePanel(form1->Panel19);
         ASSERT_TRUE(RunEventsUntil([&] { return form1->sg1->viewport()->height() == 16 * form1->VisibleRows(); }));
     }

@@ -167,10 +167,14 @@ TEST_F(SingleInstance, PlaylistIsHandedOverWithItsFolder) {
                           "#EXTM3U\r\n#EXTINF:123,Someone - Something\r\na.mp3\r\n\r\nsub\\b.MP3\r\n"));
     ASSERT_TRUE(WriteSilentMp3(work.path() + "/lists/a.mp3", 20 * 417));
     ASSERT_TRUE(WriteSilentMp3(work.path() + "/lists/sub/b.mp3", 20 * 417));
+    const QString here = QDir::currentPath();
     ASSERT_EQ(SecondStart({"lists/party.m3u"}, work.path()), 0);
-    EXPECT_EQ(form1->Playlist.Paths(), (QStringList{"a.mp3", "sub/b.MP3"}));
-    EXPECT_EQ(QDir::currentPath(), work.path() + "/lists");
+    ASSERT_TRUE(Settle());
+    // Its relative entries name the files beside it; the current folder stays.
+    EXPECT_EQ(form1->Playlist.Paths(), (QStringList{work.path() + "/lists/a.mp3", work.path() + "/lists/sub/b.MP3"}));
+    EXPECT_EQ(QDir::currentPath(), here);
     EXPECT_EQ(form1->CurrentEntry, 1);
+    EXPECT_EQ(Ctl().PlayingPath(), work.path() + "/lists/a.mp3");
 }
 
 TEST_F(SingleInstance, SeveralArgumentsHandOverEveryMp3InOrder) {
@@ -194,6 +198,7 @@ TEST_F(SingleInstance, NothingPlayableKeepsTheList) {
     EXPECT_TRUE(form1->StatusText.contains("readme.txt")) << form1->StatusText.toStdString();
     ASSERT_TRUE(WriteText(work.path() + "/empty.m3u", "#EXTM3U\n"));
     ASSERT_EQ(SecondStart({work.path() + "/empty.m3u"}), 0);
+    ASSERT_TRUE(Settle());
     EXPECT_TRUE(form1->StatusText.contains("empty.m3u")) << form1->StatusText.toStdString();
     EXPECT_EQ(form1->Playlist.Paths(), QStringList{"/old/one.mp3"});
 }
@@ -215,8 +220,9 @@ TEST_F(SingleInstance, BurstOfStartsAppendsTheirFiles) {
     QTemporaryDir work;
     ASSERT_TRUE(WriteText(work.path() + "/p.m3u", "x.mp3\ny.mp3\n"));
     form1->HandOver({work.path() + "/p.m3u"}, 12'400);
-    form1->HandOver({"/m/f.mp3"}, 12'500);
-    EXPECT_EQ(form1->Playlist.Paths(), (QStringList{"x.mp3", "y.mp3", "/m/f.mp3"}));
+    form1->HandOver({"/m/f.mp3"}, 12'500);  // waits for the list being read
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->Playlist.Rows() == 3; }));
+    EXPECT_EQ(form1->Playlist.Paths(), (QStringList{work.path() + "/x.mp3", work.path() + "/y.mp3", "/m/f.mp3"}));
 }
 
 // No instance runs and 20 starts come at once: one of them becomes the
@@ -294,10 +300,12 @@ TEST_F(SingleInstance, FileHandOffIsTakenAndAFailedRenameRetried) {
 
     ASSERT_TRUE(QDir(Home() + "wl21.m3u").removeRecursively());
     form1->Timer4Timer();
-    EXPECT_EQ(ReadAll(Home() + "wl21.m3u"), "x.mp3\n");
+    // The entries name the files in the playlist's folder; the current folder stays.
+    EXPECT_EQ(ReadAll(Home() + "wl21.m3u"), QFile::encodeName(work.path()) + "/x.mp3\n");
+    EXPECT_FALSE(QFile::exists(Home() + "list.txt"));
     EXPECT_FALSE(QFile::exists(Home() + "list2.txt"));
-    EXPECT_EQ(QDir::currentPath(), work.path());
-    EXPECT_EQ(form1->Playlist.Paths(), QStringList{"x.mp3"});
+    EXPECT_EQ(QDir::currentPath(), folder);
+    EXPECT_EQ(form1->Playlist.Paths(), QStringList{work.path() + "/x.mp3"});
 }
 
 TEST(HandOffFiles, LaterHandOffWinsAndLeavesNoStalePlaylistFolder) {

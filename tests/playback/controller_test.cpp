@@ -46,7 +46,7 @@ TEST_F(Controller, BurstOfNextsMovesOneEntryEach) {
     ASSERT_TRUE(RunUntil([&] { return started.back() == 57; }));
     EXPECT_EQ(57, c->CurrentEntry());
     EXPECT_EQ(started, (std::vector<int>{1, 51, 57}));
-    EXPECT_EQ(errors, QStringList{"Cannot open 56.mp3: no such file"});
+    EXPECT_EQ(errors, QStringList{"Cannot play 56. 56: file not found"});
 }
 
 // An entry that ends while a hold runs is advanced from once, at the hold's
@@ -125,8 +125,18 @@ TEST_F(Controller, UnplayableEntriesAreReportedAndPassedOver) {
     c->StartList();
     ASSERT_TRUE(RunUntil([&] { return !started.empty(); }));
     EXPECT_EQ(started, std::vector<int>{4});
-    EXPECT_EQ(errors, (QStringList{"Cannot open 03 - Night.mp3: no such file", "Cannot open folder.mp3: not a file",
+    EXPECT_EQ(errors, (QStringList{"Cannot play 1. 03 - Night: file not found", "Cannot play 2. folder: not a file",
                                    "Cannot open junk.mp3: unknown MPEG Audio format."}));
+    // What kept them from playing stays with them in the list.
+    EXPECT_EQ(c->Playlist().Rows(), 4);
+    EXPECT_EQ(c->Playlist().Entry(0).Problem, "File not found");
+    EXPECT_EQ(c->Playlist().Entry(1).Problem, "Not a file");
+    EXPECT_EQ(c->Playlist().Entry(3).Problem, QString());
+    // A file that comes back plays, and its problem goes.
+    ASSERT_TRUE(QFile::copy(Mp3("again.mp3", 30), Missing("03 - Night.mp3")));
+    c->PlayEntry(1);
+    ASSERT_TRUE(RunUntil([&] { return started.back() == 1; }));
+    EXPECT_EQ(c->Playlist().Entry(0).Problem, QString());
 }
 
 // Failures in a row stop the list after ten, also when repeating.
