@@ -9,6 +9,7 @@
 #include "app/app_folder.h"
 #include "app/form1.h"
 #include "app/form2.h"
+#include "app/memory_tuning.h"
 #include "app/mpris.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
@@ -20,6 +21,7 @@ void Complain(const QString& text) { std::fprintf(stderr, "wavelantern: %s\n", t
 }  // namespace
 
 int main(int argc, char** argv) {
+    wl::ReturnLargeBlocksToSystem();
     // On X11, paint small areas without shared memory: the level meters hand
     // a few changed rows to the display 25 times a second, and through shared
     // memory each such paint first waits for a round trip to the X server

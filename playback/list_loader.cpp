@@ -154,6 +154,7 @@ bool TListLoader::Begin(const TJob& job, bool follow) {
         clearing_ = false;
     }
     firstRow_ = list_.Empty() ? 0 : list_.Rows();
+    list_.Reserve(read.Entries.size());  // the list grows once, not by doubling
     return true;
 }
 

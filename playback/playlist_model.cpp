@@ -35,9 +35,9 @@ QStringList PlaylistModel::Paths() const {
     return paths;
 }
 
-std::vector<TPlaylistEntry> PlaylistModel::Entries() const {
-    if (Empty()) return {};
-    return entries_;
+const std::vector<TPlaylistEntry>& PlaylistModel::Entries() const {
+    static const std::vector<TPlaylistEntry> none;
+    return Empty() ? none : entries_;
 }
 
 QString PlaylistModel::NameFor(const QString& path) const { return NameOf ? NameOf(path) : DisplayName(path); }

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -159,6 +160,8 @@ public:
     int Capacity = kMaxEntries;
 
     int Rows() const { return static_cast<int>(entries_.size()); }
+    // Room for `more` rows beyond those there are (a big list read in batches).
+    void Reserve(size_t more) { entries_.reserve(entries_.size() + std::min<size_t>(more, static_cast<size_t>(Capacity))); }
     bool Empty() const;                // no entry in the first row
     QString Path(int row) const;       // empty outside the list
     // The whole entry; an empty one outside the list.
@@ -166,7 +169,7 @@ public:
     QString Label(int row) const;      // "12. Name", "12> Name" once played; empty outside the list
     QStringList Paths() const;         // one per row; none when Empty()
     // Every entry, for writing the list; none when Empty().
-    std::vector<TPlaylistEntry> Entries() const;
+    const std::vector<TPlaylistEntry>& Entries() const;
     // The 8-bit code page album sheets that are not UTF-8 are read in.
     QString CueCodePage = QStringLiteral("WINDOWS-1252");
 
