@@ -136,7 +136,11 @@ std::string SearchHaystack(const TPlaylistEntry& entry) {
     AddField(hay, !tags.Title.isEmpty() ? tags.Title : meta.Title);
     AddField(hay, !tags.Artist.isEmpty() ? tags.Artist : meta.Artist);
     AddField(hay, !tags.Album.isEmpty() ? tags.Album : meta.Album);
-    if (!IsStreamUrl(entry.Path)) AddField(hay, FileNamePart(entry.Path));
+    // The file's name without its ".mp3" (every entry would hold "mp3").
+    if (!IsStreamUrl(entry.Path)) {
+        const QString file = FileNamePart(entry.Path);
+        AddField(hay, file.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive) ? file.chopped(4) : file);
+    }
     // The shown name, unless the fields above already hold it (it mostly
     // repeats them: "Artist - Title", the file's name).
     if (!entry.Name.isEmpty()) {

@@ -11,6 +11,6 @@ for scale in 1 2; do
     mkdir -p "$out/scale$scale"
     QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} QT_SCALE_FACTOR=$scale WAVELANTERN_AUDIO=null \
         WL_SCREENSHOT_DIR="$(cd "$out/scale$scale" && pwd)" \
-        "$build/tests/wl_app_tests" --gtest_filter='AppFixture.DisplayScreenshots'
+        "$build/tests/wl_app_tests" --gtest_filter='AppFixture.DisplayScreenshots:AppFixture.TallPlaylistScreenshot'
 done
 ls "$out"/scale*

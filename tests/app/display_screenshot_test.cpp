@@ -195,6 +195,14 @@ TEST_F(AppFixture, TallPlaylistScreenshot) {
     ASSERT_NE(first, column.end()) << "no handle drawn";
     EXPECT_GT(first - column.begin(), bar.height() / 8);
     EXPECT_LT(first - column.begin(), bar.height() / 2);
+
+    // Looking for a track: the field over the action keys, the grid its hits.
+    f.OpenSearch(QStringLiteral("track 3"));
+    QCoreApplication::processEvents();
+    const QPixmap search = f.grab();
+    pictures.Take("playlist_search", search);
+    EXPECT_TRUE(pictures.Differ("playlist_tall", "playlist_search"));
+    EXPECT_EQ(f.PlaylistTable->rowCount(), 20);  // every "Track" with a 3 in its number but the one renamed
 }
 
 }  // namespace wl::test

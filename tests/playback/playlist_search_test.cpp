@@ -52,6 +52,7 @@ TEST(PlaylistSearch, EveryWordMatchesAFieldRegardlessOfCaseAndAccents) {
     EXPECT_EQ((Rows{0, 4}), search.Find("train"));  // a stream by its title
     EXPECT_EQ((Rows{}), search.Find("hendrix halo"));  // words of two entries: neither
     EXPECT_EQ((Rows{}), search.Find("radio.example"));  // a URL has no file name
+    EXPECT_EQ((Rows{}), search.Find("mp3"));  // nor is a file found by its extension
     EXPECT_EQ((Rows{0, 1, 2, 3, 4}), search.Find("   "));
     // A word never spans two fields.
     EXPECT_EQ((Rows{}), search.Find("trainjimi"));
