@@ -65,7 +65,6 @@ void TForm1::HookPlaylist() {
             sg1->setRowCount(std::max(1, Playlist.Rows()));
             ShowRows(row, last);
         }
-        if (row == 0) tagScanRow_ = 0;  // a fresh list (the last row may have been removed without clearing)
         ScheduleTagScan();
     });
     connect(&Playlist, &PlaylistModel::Changed, this, [this](int first, int last) {
@@ -84,7 +83,6 @@ void TForm1::HookPlaylist() {
             sg1->setRowCount(std::max(1, Playlist.Rows()));
             ShowRows(first, Playlist.Rows() - 1);
         }
-        tagScanRow_ = std::min(tagScanRow_, first);
         UpdateScrollButtons();
     });
     // Every read of a playlist file (the default playlist, an opened or
@@ -108,7 +106,6 @@ void TForm1::HookPlaylist() {
             SetCell(0, 1, QString());
         }
         UpdateScrollButtons();
-        tagScanRow_ = 0;
     });
 }
 
