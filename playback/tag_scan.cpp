@@ -28,6 +28,8 @@ constexpr auto kSaveGap = std::chrono::seconds(10);
 constexpr qint64 kDrainSliceMs = 8;
 // Rows read ahead of the rest as they come into view.
 constexpr int kMaxShownRows = 200;
+// Rows handed to the thread per turn of the event loop: for this long.
+constexpr qint64 kScheduleSliceMs = 4;
 
 QString Text(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).trimmed();
@@ -97,6 +99,8 @@ TTagScan::TTagScan(PlaylistModel& model, QString cacheFile, QObject* parent)
         sentRows_ = 0;
         rescan_ = false;
         ++generation_;
+        earlyFirst_ = 0;
+        earlyLast_ = -1;
     });
 }
 
@@ -125,31 +129,47 @@ void TTagScan::Schedule() {
         sentRows_ = 0;
         rescan_ = false;
         ++generation_;
+        earlyFirst_ = 0;
+        earlyLast_ = -1;
     }
+    if (sentRows_ == 0 && earlyLast_ < 0) QueueShown(shownFirst_);
+    // A slice of the list at a time, so that a long one keeps the window's
+    // thread free (and the reading starts on the first slice).
+    QElapsedTimer slice;
+    slice.start();
     const int rows = model_.Rows();
     sentRows_ = std::min(sentRows_, rows);
-    std::vector<TRequest> shown, rest;
-    for (int row = sentRows_; row < rows; ++row) {
-        if (!NeedsReading(row)) continue;
-        (row >= shownFirst_ && row <= shownLast_ ? shown : rest).push_back({row, generation_, model_.Path(row)});
+    std::vector<TRequest> requests;
+    while (sentRows_ < rows && (sentRows_ % 1024 != 0 || slice.elapsed() < kScheduleSliceMs)) {
+        const int row = sentRows_++;
+        if ((row < earlyFirst_ || row > earlyLast_) && NeedsReading(row))
+            requests.push_back({row, generation_, false, model_.Path(row)});
     }
-    sentRows_ = rows;
-    shown.insert(shown.end(), std::make_move_iterator(rest.begin()), std::make_move_iterator(rest.end()));
-    Enqueue(std::move(shown), false);
+    Enqueue(std::move(requests), false);
+    if (sentRows_ < rows) scanTimer_->start();
 }
 
 void TTagScan::ShowingRows(int first, int last) {
     first = std::max(first, 0);
-    last = std::min({last, first + kMaxShownRows - 1, model_.Rows() - 1});
+    last = std::min(last, first + kMaxShownRows - 1);
+    // The same rows again (the list grew below them): only those not queued yet.
+    const bool same = first == shownFirst_ && last == shownLast_ && earlyLast_ >= 0;
     shownFirst_ = first;
     shownLast_ = last;
+    QueueShown(same ? earlyLast_ + 1 : first);
+}
+
+void TTagScan::QueueShown(int from) {
     if (stopped_) return;
-    // Rows not handed over yet go first with the next scan; those queued behind others go now.
-    std::vector<TRequest> now;
-    for (int row = first; row <= std::min(last, sentRows_ - 1); ++row) {
-        if (NeedsReading(row)) now.push_back({row, generation_, model_.Path(row)});
+    const int last = std::min(shownLast_, model_.Rows() - 1);
+    std::vector<TRequest> shown;
+    for (int row = std::max(from, shownFirst_); row <= last; ++row) {
+        if (NeedsReading(row)) shown.push_back({row, generation_, true, model_.Path(row)});
     }
-    Enqueue(std::move(now), true);
+    // Those the slices have not reached are skipped by them.
+    earlyFirst_ = shownFirst_;
+    earlyLast_ = last;
+    Enqueue(std::move(shown), true);
 }
 
 void TTagScan::Enqueue(std::vector<TRequest> requests, bool first) {
@@ -239,7 +259,7 @@ void TTagScan::Drain() {
 // ------------------------------------------------------------ reading thread
 
 TTagScan::TResult TTagScan::Look(const TRequest& request) {
-    TResult result{request.Row, request.Generation, request.Path, {}, false};
+    TResult result{request.Row, request.Generation, request.Path, {}, false, {}};
     QString file = request.Path;
     std::optional<TFileStamp> stamp = StatRegularFile(file);
     if (!stamp) {
@@ -251,6 +271,7 @@ TTagScan::TResult TTagScan::Look(const TRequest& request) {
         result.Missing = true;
         return result;
     }
+    result.Stamp = *stamp;
     if (std::optional<TEntryTags> kept = cache_.Find(request.Path, *stamp)) {
         result.Tags = std::move(*kept);
         return result;
@@ -268,12 +289,31 @@ void TTagScan::Deliver(std::vector<TResult>& batch) {
 }
 
 void TTagScan::Run() {
-    if (!cacheFile_.isEmpty()) cache_.Load(cacheFile_);
     const bool keep = !cacheFile_.isEmpty();
     std::vector<TResult> batch;
     Clock::time_point batchStart;
     std::optional<Clock::time_point> saved;
+    // The rows on show first, while the cache is still to be loaded; what
+    // they found goes into it afterwards.
     std::unique_lock lock(mutex_);
+    while (!stop_ && !queue_.empty() && queue_.front().Shown) {
+        const TRequest request = std::move(queue_.front());
+        queue_.pop_front();
+        busy_ = true;
+        ++looked_;
+        lock.unlock();
+        batch.push_back(Look(request));
+        lock.lock();
+    }
+    const bool stopping = stop_;
+    lock.unlock();
+    std::vector<TResult> early = batch;
+    Deliver(batch);
+    if (keep && !stopping) cache_.Load(cacheFile_);
+    for (const TResult& result : early) {
+        if (!result.Missing && result.Tags.Known) cache_.Put(result.Path, result.Stamp, result.Tags);
+    }
+    lock.lock();
     while (!stop_) {
         if (queue_.empty()) {
             // A scan has finished: its results handed over, the cache written when due.
@@ -296,12 +336,14 @@ void TTagScan::Run() {
         }
         const TRequest request = std::move(queue_.front());
         queue_.pop_front();
+        // The last shown row read: the screenful goes at once.
+        const bool screenDone = request.Shown && (queue_.empty() || !queue_.front().Shown);
         busy_ = true;
         ++looked_;
         lock.unlock();
         if (batch.empty()) batchStart = Clock::now();
         batch.push_back(Look(request));
-        if (batch.size() >= kBatchRows || Clock::now() - batchStart >= kBatchAge) Deliver(batch);
+        if (screenDone || batch.size() >= kBatchRows || Clock::now() - batchStart >= kBatchAge) Deliver(batch);
         lock.lock();
     }
     busy_ = false;

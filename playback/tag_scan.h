@@ -49,8 +49,9 @@ public:
 
     // Reads what the list holds and has not been read (soon, from the event loop).
     void Request();
-    // The same, now: every row appended since the last scan (the whole list
-    // after a change that moved rows) handed to the thread, shown rows first.
+    // The same, now: the rows appended since the last scan (the whole list
+    // after a change that moved rows) handed to the thread, shown rows
+    // first, then a few milliseconds' worth of rows per turn of the event loop.
     void Schedule();
     // Rows first .. last are on show: read those next.
     void ShowingRows(int first, int last);
@@ -75,6 +76,7 @@ private:
     struct TRequest {
         int Row = 0;
         int Generation = 0;
+        bool Shown = false;  // read before the cache is loaded, and handed over at once
         QString Path;
     };
     struct TResult {
@@ -83,12 +85,14 @@ private:
         QString Path;
         TEntryTags Tags;
         bool Missing = false;
+        TFileStamp Stamp;
     };
 
     // The list's thread.
     void Receive(std::vector<TResult> batch);
     void Drain();
     bool NeedsReading(int row) const;
+    void QueueShown(int from);  // the shown rows from `from` on, ahead of the rest
     void Enqueue(std::vector<TRequest> requests, bool first);
     int64_t CancelQueued();
 
@@ -106,6 +110,8 @@ private:
     int generation_ = 0;
     bool stopped_ = false;
     int shownFirst_ = 0, shownLast_ = -1;
+    // Shown rows queued ahead of the slices of this generation.
+    int earlyFirst_ = 0, earlyLast_ = -1;
     int64_t outstanding_ = 0;  // handed over, neither answered nor withdrawn
     std::deque<TResult> inbox_;
 
