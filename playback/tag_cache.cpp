@@ -208,8 +208,9 @@ void TTagCache::Put(const QString& path, const TFileStamp& stamp, const TEntryTa
     }
     if (key.empty() || key.size() > kMaxField || key.find('\0') != std::string::npos || texts.size() > kMaxField) return;
     TRecord& record = records_[std::move(key)];
-    record.Stamp = stamp;
     record.Used = ++clock_;
+    if (record.Stamp == stamp && record.Track == tags.Track && record.Texts == texts) return;  // kept as it is
+    record.Stamp = stamp;
     record.Track = tags.Track;
     record.Texts = std::move(texts);
     dirty_ = true;

@@ -289,7 +289,7 @@ void TTagScan::Deliver(std::vector<TResult>& batch) {
 }
 
 void TTagScan::Run() {
-    const bool keep = !cacheFile_.isEmpty();
+    const bool keepFile = !cacheFile_.isEmpty();
     std::vector<TResult> batch;
     Clock::time_point batchStart;
     std::optional<Clock::time_point> saved;
@@ -309,9 +309,13 @@ void TTagScan::Run() {
     lock.unlock();
     std::vector<TResult> early = batch;
     Deliver(batch);
-    if (keep && !stopping) cache_.Load(cacheFile_);
-    for (const TResult& result : early) {
-        if (!result.Missing && result.Tags.Known) cache_.Put(result.Path, result.Stamp, result.Tags);
+    // Stopped before it was loaded: nothing to write (the file stays as it is).
+    const bool keep = keepFile && !stopping;
+    if (keep) {
+        cache_.Load(cacheFile_);
+        for (const TResult& result : early) {
+            if (!result.Missing && result.Tags.Known) cache_.Put(result.Path, result.Stamp, result.Tags);
+        }
     }
     lock.lock();
     while (!stop_) {
