@@ -155,6 +155,21 @@ public:
         return fallback;
     }
 
+    // An absolute path, percent-encoded UTF-8 (so that any name survives the
+    // INI syntax), without control characters.
+    QString Folder(const char* key, const QString& fallback) {
+        const auto found = ini_.constFind(QLatin1String(key));
+        if (found == ini_.cend() || found->trimmed().isEmpty()) return fallback;
+        const QByteArray encoded = found->trimmed().toUtf8();
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString path = utf8(QByteArray::fromPercentEncoding(encoded));
+        bool ok = !utf8.hasError() && path.startsWith(QLatin1Char('/')) && path.size() <= 4096;
+        for (const QChar c : path) ok = ok && c.unicode() >= 0x20 && c.unicode() != 0x7F;
+        if (ok) return path;
+        ++bad_;
+        return fallback;
+    }
+
 private:
     const TIni& ini_;
     int& bad_;
@@ -182,10 +197,13 @@ TExtraSettingsDamage TExtraSettings::Load(const QString& path) {
     ResumeWasPlaying = s.Bool("Resume/WasPlaying", ResumeWasPlaying);
     OutputDevice = s.Name("Output/Device", OutputDevice);
     TitleCodePage = s.CodePage("Radio/TitleCodePage", TitleCodePage);
+    PlaylistRows = static_cast<int>(s.Int("Playlist/Rows", kMinPlaylistRows, kMaxPlaylistRows, PlaylistRows));
+    LastFolder = s.Folder("Playlist/LastFolder", LastFolder);
     return damage;
 }
 
-// Plain values only (booleans, integers, a decimal), so nothing needs quoting.
+// Plain values only (booleans, integers, a decimal, names of plain ASCII, a
+// percent-encoded path), so nothing needs quoting.
 QByteArray TExtraSettings::Encode() const {
     QByteArray out;
     out += "[Playback]\n";
@@ -205,6 +223,9 @@ QByteArray TExtraSettings::Encode() const {
     out += "Device=" + OutputDevice.toLatin1() + "\n";
     out += "\n[Radio]\n";
     out += "TitleCodePage=" + TitleCodePage.toLatin1() + "\n";
+    out += "\n[Playlist]\n";
+    out += "Rows=" + QByteArray::number(PlaylistRows) + "\n";
+    out += "LastFolder=" + LastFolder.toUtf8().toPercentEncoding("/") + "\n";
     return out;
 }
 

@@ -10,6 +10,8 @@
 //   [Output]     Device (a sink name; empty: the default sink)
 //   [Radio]      TitleCodePage (the 8-bit code page of station titles that
 //                are not valid UTF-8; empty or unknown: WINDOWS-1252)
+//   [Playlist]   Rows (the list's height, kMinPlaylistRows..kMaxPlaylistRows),
+//                LastFolder (where "+Dir" opens; percent-encoded UTF-8)
 #pragma once
 
 #include <QString>
@@ -54,6 +56,12 @@ public:
     // name QStringDecoder knows, for an ASCII-compatible 8-bit encoding).
     static constexpr const char* kDefaultTitleCodePage = "WINDOWS-1252";
     QString TitleCodePage = QString::fromLatin1(kDefaultTitleCodePage);
+    // The playlist panel: how many rows the list shows, and the folder the
+    // folder picker opens at (an absolute path; empty: the home folder).
+    static constexpr int kMinPlaylistRows = 6;
+    static constexpr int kMaxPlaylistRows = 40;
+    int PlaylistRows = kMinPlaylistRows;
+    QString LastFolder;
 
     // Replaces every field with what `path` holds (defaults for the rest).
     TExtraSettingsDamage Load(const QString& path);

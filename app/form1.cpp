@@ -238,6 +238,7 @@ void TForm1::FormCreate() {
     if (Image1) Image1->OnDblClick = [this] { showMinimized(); };
 
     LoadSettings();
+    SetPlaylistRows(Extra.PlaylistRows);  // the list's height as it was left
 
     StatusIdle = 0;
     dragOrigin_ = QPoint();
@@ -358,8 +359,10 @@ void TForm1::TogglePanel(QWidget* panel) {
     for (QWidget* other : {Panel2, Panel3, Panel4, Panel17, Panel19}) {
         if (other && other != panel) other->hide();
     }
-    if (!PanelOpen) {
-        setFixedSize(kWindowWidth, kWindowHeight);
+    // The playlist panel may be taller than the others.
+    const QSize open(kWindowWidth, kPanelHeight + panel->height());
+    if (!PanelOpen || size() != open) {
+        setFixedSize(open);
         PanelOpen = true;
         KeepOnScreen();
     }

@@ -67,7 +67,7 @@ class QScreen;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTableWidget;
+class QMessageBox;
 class QTimer;
 class QToolButton;
 
@@ -77,7 +77,11 @@ class TALProgressBar;
 class TBrowseForFolder;
 class TExTrackBar;
 class TFindFile;
+class TFolderAdder;
 class TImage;
+class TPlaylistGrid;
+class TPlaylistTable;
+class TRowsGrip;
 class TVumeter;
 struct TSearchRec;
 
@@ -260,6 +264,14 @@ public:
     void Image13Click();  // "Open"
     void ShowEntryCounter();  // Label2 := CurrentEntry - EntryCount
     void DropFiles(const QStringList& paths);
+    // Adds the MP3 files of `folder` and its subfolders on a worker, the
+    // entries appended in batches with the count in the status line; a list
+    // that was empty starts with the first batch. "+Dir" again or Escape
+    // cancels it.
+    void AddFolderTree(const QString& folder);
+    bool FolderAdding() const;
+    void CancelFolderAdding();
+    TFolderAdder* FolderAdder = nullptr;
 
     // What the controller's signals show.
     void ShowEntryStarting(int entry);    // counter, display lit, title strip, the row: as an entry starts
@@ -286,7 +298,26 @@ public:
     void CaptureResumeState();  // into Extra, at exit
     void ResumeSession();       // the first show's start-up when resuming
 
-    QTableWidget* sg1 = nullptr;
+    // The grid and its model over Playlist. The model can show a filter's
+    // rows only; the grid's rows are then not the list's: these map them.
+    TPlaylistGrid* sg1 = nullptr;
+    TPlaylistTable* PlaylistTable = nullptr;
+    int CurrentListRow() const;    // the list row of the grid's current row; -1: none
+    void SelectListRow(int row);   // list row `row` current and selected, when shown
+    // The list's height in rows (Extra.PlaylistRows); setting it clamps it to
+    // kMinPlaylistRows..kMaxPlaylistRows and the panel and the window follow.
+    int VisibleRows() const { return Extra.PlaylistRows; }
+    void SetPlaylistRows(int rows);
+    // The list follows the playing entry (SelectCurrent) unless the user
+    // moved in it (keys, wheel, scroll bar, a press, the scroll keys) within
+    // kFollowPauseMs.
+    static constexpr int64_t kFollowPauseMs = 10'000;
+    std::function<int64_t()> ListClock;  // monotonic milliseconds; replaceable for tests
+    void NoteListMoved();
+    bool FollowsPlaying() const;
+    // "-All" asks first when the list holds more than this many entries.
+    static constexpr int kClearAskAbove = 10;
+    void ClearListNow();  // "-All"'s action: the list and what the display shows of it
     std::array<QToolButton*, 12> PlaylistButtons{};  // SpeedButton22 .. SpeedButton33
     QLineEdit* Edit1 = nullptr;  // Artist
     QLineEdit* Edit2 = nullptr;  // Title
@@ -297,7 +328,6 @@ public:
     QLineEdit* Edit7 = nullptr;  // format text
     QLineEdit* Edit8 = nullptr;  // Track
     TBrowseForFolder* bf = nullptr;
-    TFindFile* FindFile1 = nullptr;
 
     // Playlist panel actions.
     void SpeedButton22Click();             // "+Dir"
@@ -316,7 +346,7 @@ public:
     QToolButton* UrlButton = nullptr;      // "+URL"
     void ScrollButtonClick(int button);    // SpeedButton28 .. SpeedButton33
     void sg1DblClick();                    // double-click or Enter in the grid
-    int TopRow() const;                    // the grid's first visible row
+    int TopRow() const;                    // the grid's first visible row (a grid row)
     void SetTopRow(int row);
     bool PlaylistEmpty() const { return Playlist.Empty(); }
     QString DefaultPlaylistPath() const;   // ExeFolder() + "wl21.m3u"
@@ -537,12 +567,21 @@ private:
     void ApplyReplayGain();  // the conf file's ReplayGain values to the player
 
     // ---- playlist (private) ----
-    void HookPlaylist();                   // the grid follows the playlist's changes
-    void ShowRows(int first, int last);    // the grid's cells of these rows from the playlist
-    void SetCell(int row, int column, const QString& text);
+    void HookPlaylist();                   // the scroll keys and tag scan follow the playlist's changes
     int RowsBeforeAdding() const;  // 0 when the grid is empty
-    void AddFolderTree(const QString& folder);
     void InstallDialogs();
+    void LayOutPlaylistPanel();  // the grid, keys and grip after VisibleRows()
+    void FolderBatch(const std::vector<TPlaylistEntry>& entries, int files);
+    void FolderAddingEnded(bool cancelled, const QString& error, const QStringList& notices);
+    void DropFolders(const QStringList& paths);
+    QStringList pendingFolders_;   // dropped folders waiting for the running add
+    int addRowsBefore_ = 0;        // the list's rows as the running folder add began
+    int addFiles_ = 0;             // files it added so far
+    QStringList addNotices_;       // album sheets it could not use, a search that failed
+    std::optional<int64_t> listMovedMs_;  // when the user last moved in the list
+    TRowsGrip* rowsGrip_ = nullptr;
+    int gripRows_ = 0;             // the rows as the grip's drag began
+    QPointer<QMessageBox> clearQuestion_;  // "-All"'s question while open
     void ShowEntryName(int row);  // column 0 renamed after EntryName, number and mark kept
     void TagsRead(int row);       // a row's tags came: its name, and the name by path
     void ShowTagScanRows();       // the rows on show, read first
@@ -551,7 +590,6 @@ private:
     // list names an entry by its path alone (as it is added or renumbered).
     QHash<QString, QString> tagNames_;
     void RouteDropsToWindow();  // no child takes a drop: every drop reaches the window's handler
-    QString browseFolder_;      // where the folder picker was last closed (this session)
     mutable QString exeFolder_;  // ExeFolder() as last looked up
 
     // ---- display (private) ----

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
-#include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
 
@@ -15,6 +14,7 @@
 #include <exception>
 
 #include "app/form1.h"
+#include "app/playlist_view.h"
 #include "controls/al_progress_bar.h"
 #include "controls/ex_track_bar.h"
 #include "controls/vu_meter.h"
@@ -27,7 +27,6 @@ namespace wl {
 
 namespace {
 
-constexpr int kVisibleRows = 6;
 constexpr TColor kTitleColor = 0xFFFF00;
 
 QString SkippedLinesText(int count) {
@@ -37,52 +36,15 @@ QString SkippedLinesText(int count) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- grid cells
-
-void TForm1::SetCell(int row, int column, const QString& text) {
-    if (!sg1) return;
-    if (QTableWidgetItem* item = sg1->item(row, column)) {
-        item->setText(text);
-    } else {
-        sg1->setItem(row, column, new QTableWidgetItem(text));
-    }
-}
-
-// Column 0 shows the entry, column 1 (beyond the visible width) its path.
-void TForm1::ShowRows(int first, int last) {
-    if (!sg1) return;
-    for (int r = first; r <= last; ++r) {
-        SetCell(r, 0, Playlist.Label(r));
-        SetCell(r, 1, Playlist.Path(r));
-    }
-}
-
-// The grid keeps one row, empty, when the list is.
+// The grid's model follows the list's rows itself (playlist_view.h); the
+// window keeps its scroll keys and the tag scan in step.
 void TForm1::HookPlaylist() {
     Playlist.NameOf = [this](const QString& path) { return EntryName(path); };
-    connect(&Playlist, &PlaylistModel::Added, this, [this](int row, int last) {
-        if (sg1) {
-            sg1->setRowCount(std::max(1, Playlist.Rows()));
-            ShowRows(row, last);
-        }
+    connect(&Playlist, &PlaylistModel::Added, this, [this] {
         ScheduleTagScan();
+        UpdateScrollButtons();
     });
-    connect(&Playlist, &PlaylistModel::Changed, this, [this](int first, int last) {
-        if (!sg1) return;
-        if (first == last) {
-            ShowRows(first, last);
-            return;
-        }
-        sg1->setUpdatesEnabled(false);
-        ShowRows(first, last);
-        sg1->setUpdatesEnabled(true);
-        sg1->viewport()->update();
-    });
-    connect(&Playlist, &PlaylistModel::Removed, this, [this](int first, int) {
-        if (sg1) {
-            sg1->setRowCount(std::max(1, Playlist.Rows()));
-            ShowRows(first, Playlist.Rows() - 1);
-        }
+    connect(&Playlist, &PlaylistModel::Removed, this, [this] {
         UpdateScrollButtons();
     });
     // Every read of a playlist file (the default playlist, an opened or
@@ -98,13 +60,7 @@ void TForm1::HookPlaylist() {
         ShowError(errorShown_ && StartupTicks == 0 ? StatusText + QStringLiteral(". ") + text : text);
     });
     connect(&Playlist, &PlaylistModel::Cleared, this, [this] {
-        if (sg1) {
-            sg1->setRowCount(1);
-            SetTopRow(0);
-            // A cleared list keeps no path that a later play could still start.
-            SetCell(0, 0, QString());
-            SetCell(0, 1, QString());
-        }
+        SetTopRow(0);
         UpdateScrollButtons();
     });
 }
@@ -118,7 +74,8 @@ void TForm1::SetTopRow(int row) {
     QScrollBar* bar = sg1->verticalScrollBar();
     // The view sets the same range once it lays itself out; set it here too so
     // that a hidden grid scrolls as well.
-    bar->setRange(0, std::max(0, sg1->rowCount() - kVisibleRows));
+    bar->setRange(0, std::max(0, PlaylistTable->rowCount() - VisibleRows()));
+    bar->setPageStep(VisibleRows());
     bar->setValue(row);
 }
 
@@ -156,11 +113,15 @@ void TForm1::ReadList(const QString& path) {
 
 // ----------------------------------------------------------- grid position
 
+// The playing entry selected and at the top, unless the user is looking
+// elsewhere in the list (or a filter hides it).
 void TForm1::SelectCurrent() {
-    if (CurrentEntry > 0 && EntryCount > 0 && sg1) {
+    if (CurrentEntry > 0 && EntryCount > 0 && sg1 && FollowsPlaying()) {
         const int row = CurrentEntry - 1;
-        sg1->setCurrentCell(row, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        SetTopRow(row);
+        if (const int shown = PlaylistTable->ViewRow(row); shown >= 0) {
+            SelectListRow(row);
+            SetTopRow(shown);
+        }
     }
     UpdateScrollButtons();
 }
@@ -169,7 +130,7 @@ void TForm1::UpdateScrollButtons() {
     if (!sg1) return;
     const int top = TopRow();
     const bool up = top != 0;
-    const bool down = top + kVisibleRows < sg1->rowCount();
+    const bool down = top + VisibleRows() < PlaylistTable->rowCount();
     for (int i = 0; i < 3; ++i) {
         if (QToolButton* b = PlaylistButtons[6 + i]) b->setEnabled(up);
         if (QToolButton* b = PlaylistButtons[9 + i]) b->setEnabled(down);
@@ -184,8 +145,8 @@ void TForm1::ShowEntryCounter() {
 
 void TForm1::FinishAdding(int rowsBefore) {
     if (rowsBefore > 0 && sg1) {
-        sg1->setCurrentCell(rowsBefore - 1, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        SetTopRow(rowsBefore - 1);
+        SelectListRow(rowsBefore - 1);
+        if (const int shown = PlaylistTable->ViewRow(rowsBefore - 1); shown >= 0) SetTopRow(shown);
     } else if (rowsBefore <= 0) {
         StartFirstEntry();
     }
@@ -197,6 +158,10 @@ void TForm1::DropFiles(const QStringList& paths) {
     const int before = RowsBeforeAdding();
     if (paths.isEmpty()) return;
     const QString& first = paths.front();
+    if (!IsStreamUrl(first) && QFileInfo(first).isDir()) {
+        DropFolders(paths);
+        return;
+    }
     if (paths.size() == 1 && IsListFilePath(first) && !IsStreamUrl(first)) {
         const QString folder = QFileInfo(first).absolutePath();
         ReadList(first);
@@ -211,28 +176,60 @@ void TForm1::DropFiles(const QStringList& paths) {
     FinishAdding(before);
 }
 
+// The selected rows (else the current one); a filtered grid's rows may lie
+// apart in the list: each goes on its own, from the last.
 void TForm1::RemoveSelectedRows() {
     if (!sg1) return;
-    const int rows = sg1->rowCount();
-    if (rows <= 1) {
+    if (Playlist.Rows() <= 1) {
         Playlist.RemoveEntries(0, 0);
         return;
     }
-    int first = -1, last = -1;
-    const QList<QTableWidgetSelectionRange> ranges = sg1->selectedRanges();
-    if (!ranges.isEmpty()) {
-        first = ranges.front().topRow();
-        last = ranges.front().bottomRow();
-        for (const QTableWidgetSelectionRange& range : ranges) {
-            first = std::min(first, range.topRow());
-            last = std::max(last, range.bottomRow());
+    const QItemSelection selection = sg1->selectionModel()->selection();
+    if (!PlaylistTable->Filtered()) {
+        // One contiguous selection, else the current row.
+        int first = -1, last = -1;
+        for (const QItemSelectionRange& range : selection) {
+            first = first < 0 ? range.top() : std::min(first, range.top());
+            last = std::max(last, range.bottom());
         }
-    } else if (sg1->currentRow() >= 0) {
-        first = last = sg1->currentRow();
+        if (first < 0) first = last = CurrentListRow();
+        if (first < 0 || last >= Playlist.Rows()) return;
+        Playlist.RemoveEntries(first, last);
+    } else {
+        std::vector<int> rows;
+        for (const QItemSelectionRange& range : selection) {
+            for (int r = range.top(); r <= range.bottom(); ++r) {
+                if (const int row = PlaylistTable->ModelRow(r); row >= 0) rows.push_back(row);
+            }
+        }
+        if (rows.empty() && CurrentListRow() >= 0) rows.push_back(CurrentListRow());
+        std::sort(rows.begin(), rows.end());
+        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+        // Runs of neighbouring rows go together.
+        for (size_t end = rows.size(); end > 0;) {
+            size_t begin = end - 1;
+            while (begin > 0 && rows[begin - 1] == rows[begin] - 1) --begin;
+            Playlist.RemoveEntries(rows[begin], rows[end - 1]);
+            end = begin;
+        }
     }
-    if (first < 0 || last >= rows) return;
-    Playlist.RemoveEntries(first, last);
     ShowEntryCounter();
+}
+
+// Dropped folders are added one after another on the worker (their files
+// appended as they are found); files dropped with them are added at once.
+void TForm1::DropFolders(const QStringList& paths) {
+    const int before = RowsBeforeAdding();
+    int files = 0;
+    for (const QString& path : paths) {
+        if (!IsStreamUrl(path) && QFileInfo(path).isDir()) {
+            pendingFolders_.append(path);
+        } else if (PlaylistModel::Playable(path)) {
+            files += Playlist.AddEntry(path) ? 1 : 0;
+        }
+    }
+    if (files > 0) FinishAdding(before);
+    if (!FolderAdding() && !pendingFolders_.isEmpty()) AddFolderTree(pendingFolders_.takeFirst());
 }
 
 // ------------------------------------------------------------------ playing

@@ -1,17 +1,14 @@
 // Titles from tags: the grid's names and the title strip, from the tags the
 // tag scan puts into the list.
 #include <QScrollBar>
-#include <QTableWidget>
 
 #include "app/form1.h"
+#include "app/playlist_view.h"
 #include "playback/playlist_names.h"
 
 namespace wl {
 
 namespace {
-
-// The most rows the playlist panel shows at once: read ahead of the rest.
-constexpr int kShownRows = 40;
 
 // "Artist - Title" (just the title without an artist); empty without a title.
 QString TagName(const TEntryTags& tags) {
@@ -73,8 +70,12 @@ void TForm1::TagsRead(int row) {
     if (Extra.TitlesFromTags) ShowEntryName(row);
 }
 
+// The list's rows from the grid's first on (with a filter: from the first
+// hit shown; the others may lie further down the list).
 void TForm1::ShowTagScanRows() {
-    if (tagScan_) tagScan_->ShowingRows(TopRow(), TopRow() + kShownRows - 1);
+    if (!tagScan_) return;
+    const int top = PlaylistTable ? PlaylistTable->ModelRow(TopRow()) : TopRow();
+    if (top >= 0) tagScan_->ShowingRows(top, top + VisibleRows() - 1);
 }
 
 void TForm1::ScheduleTagScan() {

@@ -10,18 +10,23 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScrollBar>
-#include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 
+#include <chrono>
 #include <exception>
 #include <iterator>
 
+#include "app/folder_adder.h"
 #include "app/form1.h"
+#include "app/playlist_view.h"
+#include "app/skin.h"
 #include "playback/m3u.h"
 #include "playback/cue_sheet.h"
 #include "playback/playlist_names.h"
@@ -34,11 +39,26 @@ namespace wl {
 namespace {
 
 constexpr int kRowHeight = 16;
-constexpr int kVisibleRows = 6;
-constexpr int kNameColumnWidth = 293;
+// The grid: the names' column and the scroll bar beside it; the path column
+// lies beyond the visible width.
+constexpr int kGridLeft = 20;
+constexpr int kGridTop = 20;
+constexpr int kScrollBarWidth = 10;
+constexpr int kNameColumnWidth = 283;
+constexpr int kGridWidth = kNameColumnWidth + kScrollBarWidth;
 // The action keys below the grid: seven of them, 3 pixels apart.
 constexpr int kActionWidth = 43;
 constexpr int kActionStep = 46;
+constexpr int kActionGap = 12;  // from the grid's bottom to the keys
+// The panel at its smallest holds the smallest list; each row more makes it
+// one row taller. The recess around grid and keys ends this far above the
+// panel's bottom edge, and the grip lies along that edge.
+constexpr int kRecessBottomGap = 31;
+constexpr int kGripHeight = 12;
+
+// "4,210": counts in the status line with a thousands separator.
+QString CountText(int n) { return QLocale(QLocale::English).toString(n); }
+QString FilesText(int n) { return n == 1 ? QStringLiteral("1 file") : CountText(n) + QStringLiteral(" files"); }
 
 // The file dialogs' filters: MP3 files and the list files the player reads.
 // "+File" appends station lists, whose relative entries are resolved as they
@@ -108,14 +128,23 @@ protected:
             if (text.isValid()) form_->SetStatus(text.toString());
             break;
         }
-        case QEvent::KeyPress:
-            if (watched == form_->sg1) {
-                const int key = static_cast<QKeyEvent*>(event)->key();
-                if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-                    form_->sg1DblClick();
-                    return true;
-                }
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (watched == form_->sg1 && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+                form_->sg1DblClick();
+                return true;
             }
+            // Escape in the grid, or not taken by the widget that had it,
+            // ends a folder add.
+            if ((watched == form_->sg1 || watched == form_) && key == Qt::Key_Escape && form_->FolderAdding()) {
+                form_->CancelFolderAdding();
+                return true;
+            }
+            break;
+        }
+        case QEvent::Show:
+            // The list takes the keys as its panel opens.
+            if (watched == form_->Panel19 && form_->sg1) form_->sg1->setFocus();
             break;
         default:
             break;
@@ -131,10 +160,17 @@ private:
 
 void TForm1::BuildPlaylistPanel() {
     auto* events = new TPlaylistEvents(this);
+    ListClock = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
 
-    sg1 = new QTableWidget(1, 2, Panel19);
+    PlaylistTable = new TPlaylistTable(Playlist, this);
+    sg1 = new TPlaylistGrid(Panel19);
     sg1->setObjectName(QStringLiteral("sg1"));
-    sg1->setGeometry(20, 20, kNameColumnWidth, kRowHeight * kVisibleRows);
+    sg1->setModel(PlaylistTable);
+    sg1->setItemDelegate(new TPlaylistDelegate(sg1));
+    sg1->setGeometry(kGridLeft, kGridTop, kGridWidth, kRowHeight * VisibleRows());
     sg1->setFrameShape(QFrame::NoFrame);
     sg1->horizontalHeader()->hide();
     sg1->verticalHeader()->hide();
@@ -145,7 +181,7 @@ void TForm1::BuildPlaylistPanel() {
     sg1->setColumnWidth(0, kNameColumnWidth);
     sg1->setColumnWidth(1, 400);  // beyond the visible area
     sg1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    sg1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    sg1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     sg1->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     sg1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     sg1->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -154,16 +190,20 @@ void TForm1::BuildPlaylistPanel() {
     sg1->setShowGrid(false);
     sg1->setWordWrap(false);
     sg1->setAutoScroll(false);
-    sg1->setTextElideMode(Qt::ElideNone);
-    sg1->setStyleSheet(QStringLiteral(
-        "QTableWidget { background: black; color: #428AAA; selection-background-color: #22384A;"
-        " selection-color: #9CC8E0; font-size: 11px; }"));
+    sg1->setTextElideMode(Qt::ElideRight);
+    sg1->setStyleSheet(QStringLiteral("QTableView { background: black; color: #428AAA; selection-background-color: #22384A;"
+                                      " selection-color: #9CC8E0; font-size: 11px; }") +
+                       SkinScrollBarStyle(kScrollBarWidth));
     sg1->installEventFilter(events);
-    connect(sg1, &QTableWidget::cellDoubleClicked, this, [this](int, int) { sg1DblClick(); });
-    connect(sg1, &QTableWidget::currentCellChanged, this, [this](int row, int, int previous, int) {
-        if (row != previous) ShowSelectedEntry();
-    });
+    Panel19->installEventFilter(events);
+    Panel19->setProperty(kRecessBottomMargin, kRecessBottomGap);
+    connect(sg1, &QTableView::doubleClicked, this, [this](const QModelIndex&) { sg1DblClick(); });
+    connect(sg1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& now, const QModelIndex& before) {
+                if (now.row() != before.row()) ShowSelectedEntry();
+            });
     connect(sg1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int) { UpdateScrollButtons(); });
+    connect(sg1, &TPlaylistGrid::UserMoved, this, [this] { NoteListMoved(); });
 
     struct Action {
         const char* caption;
@@ -191,12 +231,13 @@ void TForm1::BuildPlaylistPanel() {
         " QToolButton:disabled { color: #3A5670; border-color: #1C2A3A; }");
     const QString buttonStyle = keyStyle.arg(10).arg(QStringLiteral("normal"));
     const QString arrowStyle = keyStyle.arg(13).arg(QStringLiteral("bold"));
-    // The row spans the grid and its scroll keys (x 20 .. 341).
+    // The row spans the grid and its scroll keys (x 20 .. 341), below the
+    // grid (LayOutPlaylistPanel places it).
     for (int i = 0; i < kActions; ++i) {
         auto* button = new QToolButton(Panel19);
         button->setText(QString::fromLatin1(actions[i].caption));
         button->setProperty("hoverText", QString::fromLatin1(actions[i].hover));
-        button->setGeometry(20 + i * kActionStep, 128, kActionWidth, 20);
+        button->resize(kActionWidth, 20);
         button->setStyleSheet(buttonStyle);
         button->installEventFilter(events);
         connect(button, &QToolButton::clicked, this, [this, click = actions[i].click] { (this->*click)(); });
@@ -214,39 +255,50 @@ void TForm1::BuildPlaylistPanel() {
         auto* button = new QToolButton(Panel19);
         button->setObjectName(QStringLiteral("SpeedButton%1").arg(28 + i));
         button->setText(QString::fromUtf8(arrows[i]));
-        button->setGeometry(20 + kNameColumnWidth + 4, 20 + i * kRowHeight, 24, kRowHeight);
+        button->setGeometry(kGridLeft + kGridWidth + 4, kGridTop + i * kRowHeight, 24, kRowHeight);
         button->setStyleSheet(arrowStyle);
         button->setAutoRepeat(i == 2 || i == 3);
         connect(button, &QToolButton::clicked, this, [this, i] { ScrollButtonClick(28 + i); });
         PlaylistButtons[6 + i] = button;
     }
 
+    // The grip along the panel's bottom edge: the list grows and shrinks by
+    // whole rows as it is dragged.
+    rowsGrip_ = new TRowsGrip(Panel19);
+    rowsGrip_->setObjectName(QStringLiteral("PlaylistGrip"));
+    rowsGrip_->setProperty("hoverText", QStringLiteral("Drag to resize the list"));
+    rowsGrip_->installEventFilter(events);
+    connect(rowsGrip_, &TRowsGrip::DragStarted, this, [this] { gripRows_ = VisibleRows(); });
+    connect(rowsGrip_, &TRowsGrip::Dragged, this, [this](int dy) {
+        const int rows = gripRows_ + (dy >= 0 ? (dy + kRowHeight / 2) / kRowHeight : -((-dy + kRowHeight / 2) / kRowHeight));
+        if (std::clamp(rows, TExtraSettings::kMinPlaylistRows, TExtraSettings::kMaxPlaylistRows) != VisibleRows()) {
+            SetPlaylistRows(rows);
+        }
+    });
+
     bf = new TBrowseForFolder(this);
     bf->SetCaption(QStringLiteral("Select Folder"));
     bf->SetStatusText(QStringLiteral("[Recursive search]"));
     bf->SetFlags(bf_statustext | bf_ReturnOnlyFSDIRS);
-    // The picker opens again where it was closed, chosen or cancelled.
+    // The picker opens again where it was closed, chosen or cancelled (kept
+    // in the conf file across starts).
     bf->SetDialogRunner([this](QFileDialog& dialog) {
         const bool chosen = dialog.exec() == QDialog::Accepted;
-        if (!chosen) browseFolder_ = dialog.directory().absolutePath();
+        if (!chosen) Extra.LastFolder = dialog.directory().absolutePath();
         return chosen;
     });
 
-    FindFile1 = new TFindFile(this);
-    FindFile1->SetFilename("*.mp3");
-    FindFile1->SetSubfolders(true);
-    FindFile1->SetThreaded(true);
-    FindFile1->OnFound = [this](TFindFile*, const std::string& folder, const TSearchRec& file) {
-        const QString path = JoinPath(QFile::decodeName(QByteArray::fromStdString(folder)),
-                                      QFile::decodeName(QByteArray::fromStdString(file.Name)));
-        // An album file with its sheet beside it adds the sheet's tracks.
-        const QString sheet = Extra.SheetsInFolders ? CueSheetFor(path) : QString();
-        if (sheet.isEmpty()) {
-            AddEntry(path);
-        } else {
-            ReadList(sheet);
-        }
-    };
+    FolderAdder = new TFolderAdder(this);
+    connect(FolderAdder, &TFolderAdder::Batch, this,
+            [this](const std::vector<TPlaylistEntry>& entries, int files) { FolderBatch(entries, files); });
+    connect(FolderAdder, &TFolderAdder::Finished, this,
+            [this](bool cancelled, const QString& error, const QStringList& notices) {
+                FolderAddingEnded(cancelled, error, notices);
+            });
+    // A list replaced or cleared meanwhile takes no more of the folder.
+    connect(&Playlist, &PlaylistModel::Cleared, this, [this] {
+        if (FolderAdding()) CancelFolderAdding();
+    });
 
     // Files dragged from the desktop onto the window.
     setAcceptDrops(true);
@@ -254,8 +306,54 @@ void TForm1::BuildPlaylistPanel() {
 
     InstallDialogs();
     HookPlaylist();
+    LayOutPlaylistPanel();
+}
+
+void TForm1::LayOutPlaylistPanel() {
+    if (!sg1 || !Panel19) return;
+    const int rows = VisibleRows();
+    const int gridHeight = rows * kRowHeight;
+    sg1->setGeometry(kGridLeft, kGridTop, kGridWidth, gridHeight);
+    // The action keys in the row's order.
+    QToolButton* const row[] = {PlaylistButtons[0], PlaylistButtons[1], UrlButton, PlaylistButtons[2],
+                                PlaylistButtons[3], PlaylistButtons[4], PlaylistButtons[5]};
+    for (int i = 0; i < static_cast<int>(std::size(row)); ++i) {
+        if (row[i]) row[i]->move(kGridLeft + i * kActionStep, kGridTop + gridHeight + kActionGap);
+    }
+    const int height = kPanelHeight + (rows - TExtraSettings::kMinPlaylistRows) * kRowHeight;
+    Panel19->resize(kWindowWidth, height);
+    if (rowsGrip_) rowsGrip_->setGeometry(0, height - kGripHeight, kWindowWidth, kGripHeight);
+    SetPanelSkin(Panel19, QRect(14, 14, 342, 138), devicePixelRatioF());
+    if (!Panel19->isHidden()) {
+        setFixedSize(kWindowWidth, kPanelHeight + height);
+        KeepOnScreen();
+    }
+    SetTopRow(TopRow());  // within the new range
     UpdateScrollButtons();
 }
+
+void TForm1::SetPlaylistRows(int rows) {
+    Extra.PlaylistRows = std::clamp(rows, TExtraSettings::kMinPlaylistRows, TExtraSettings::kMaxPlaylistRows);
+    LayOutPlaylistPanel();
+}
+
+int TForm1::CurrentListRow() const {
+    if (!sg1 || !PlaylistTable) return -1;
+    const QModelIndex current = sg1->currentIndex();
+    return current.isValid() ? PlaylistTable->ModelRow(current.row()) : -1;
+}
+
+void TForm1::SelectListRow(int row) {
+    if (!sg1 || !PlaylistTable) return;
+    const int shown = PlaylistTable->ViewRow(row);
+    if (shown < 0) return;
+    sg1->selectionModel()->setCurrentIndex(PlaylistTable->index(shown, 0),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void TForm1::NoteListMoved() { listMovedMs_ = ListClock(); }
+
+bool TForm1::FollowsPlaying() const { return !listMovedMs_ || ListClock() - *listMovedMs_ >= kFollowPauseMs; }
 
 void TForm1::RouteDropsToWindow() {
     // Edits and the priority box would paste a dropped file's path; the
@@ -292,30 +390,76 @@ void TForm1::InstallDialogs() {
 // --------------------------------------------------------------- the buttons
 
 void TForm1::SpeedButton22Click() {
+    // Pressed again while a folder is being added: that add ends.
+    if (FolderAdding()) {
+        CancelFolderAdding();
+        return;
+    }
     TimerPause pause(Timer4);
-    bf->SetFolderName(browseFolder_.isEmpty() ? QDir::homePath() : browseFolder_);
+    bf->SetFolderName(Extra.LastFolder.isEmpty() ? QDir::homePath() : Extra.LastFolder);
     if (!bf->Execute()) return;
-    browseFolder_ = bf->FolderName();
-    AddFolderTree(browseFolder_);
+    Extra.LastFolder = bf->FolderName();
+    AddFolderTree(Extra.LastFolder);
 }
 
 void TForm1::AddFolderTree(const QString& folder) {
-    TimerPause pause(Timer4);
-    const int before = RowsBeforeAdding();
-    QByteArray target = QFile::encodeName(folder);
-    if (!target.endsWith('/')) target += '/';
-    target += "*.mp3";
-    FindFile1->IncludeFiles() = {target.toStdString()};
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    try {
-        FindFile1->Execute();
-        // The worker hands each find to this thread and waits for it.
-        PumpEventsFor(-1, [this] { return FindFile1->Busy(); });
-    } catch (const std::exception& error) {
-        SetStatus(QString::fromUtf8(error.what()).trimmed());
+    if (FolderAdding()) {
+        ShowError(QStringLiteral("Still adding a folder: ") + folder + QStringLiteral(" was not added"));
+        return;
     }
-    QApplication::restoreOverrideCursor();
-    FinishAdding(before);
+    addRowsBefore_ = RowsBeforeAdding();
+    addFiles_ = 0;
+    addNotices_.clear();
+    FolderAdder->Start(folder, Extra.SheetsInFolders, Playlist.CueCodePage);
+    SetStatus(QStringLiteral("Adding\u2026"));
+}
+
+bool TForm1::FolderAdding() const { return FolderAdder && FolderAdder->Busy(); }
+
+void TForm1::CancelFolderAdding() {
+    if (FolderAdder) FolderAdder->Cancel();
+}
+
+void TForm1::FolderBatch(const std::vector<TPlaylistEntry>& entries, int files) {
+    const bool wasEmpty = PlaylistEmpty();
+    int notPlayable = 0;
+    const int added = Playlist.AddEntries(entries, &notPlayable);
+    addFiles_ += files;
+    if (added + notPlayable < static_cast<int>(entries.size())) {
+        // The list is full (the list said so): nothing more is looked for.
+        FolderAdder->Cancel();
+        return;
+    }
+    // A list that was empty plays as soon as it has something.
+    if (wasEmpty && added > 0 && addRowsBefore_ == 0) StartFirstEntry();
+    ShowEntryCounter();
+    UpdateScrollButtons();
+    SetStatus(QStringLiteral("Adding\u2026 ") + FilesText(addFiles_));
+}
+
+void TForm1::FolderAddingEnded(bool cancelled, const QString& error, const QStringList& notices) {
+    const bool full = Playlist.Rows() >= Playlist.Capacity;
+    if (addRowsBefore_ > 0 && FollowsPlaying()) {
+        FinishAdding(addRowsBefore_);  // the last old row shown at the top
+    } else {
+        UpdateScrollButtons();
+        ShowEntryCounter();
+    }
+    if (full || cancelled) pendingFolders_.clear();
+    if (full) return;  // the list told why it took no more
+    addNotices_ += notices;
+    if (!error.isEmpty()) addNotices_.append(error);
+    if (!pendingFolders_.isEmpty()) {  // the next dropped folder, counted on
+        FolderAdder->Start(pendingFolders_.takeFirst(), Extra.SheetsInFolders, Playlist.CueCodePage);
+        return;
+    }
+    if (cancelled) {
+        SetStatus(QStringLiteral("Adding cancelled: ") + FilesText(addFiles_) + QStringLiteral(" added"));
+    } else if (!addNotices_.isEmpty()) {
+        ShowError(QStringLiteral("Added ") + FilesText(addFiles_) + QStringLiteral(". ") + addNotices_.join(QStringLiteral("; ")));
+    } else {
+        SetStatus(addFiles_ == 0 ? QStringLiteral("No MP3 files found") : QStringLiteral("Added ") + FilesText(addFiles_));
+    }
 }
 
 void TForm1::SpeedButton23Click() {
@@ -369,11 +513,46 @@ bool TForm1::AddStreamUrl(const QString& text) {
 
 void TForm1::SpeedButton24Click() { RemoveSelectedRows(); }
 
+// A list of more than a few entries is cleared only once the user agreed
+// (the question is opened, not run; its answer acts).
 void TForm1::SpeedButton25Click() {
+    if (PlaylistEmpty() || Playlist.Rows() <= kClearAskAbove) {
+        ClearListNow();
+        return;
+    }
+    if (clearQuestion_) {
+        clearQuestion_->raise();
+        clearQuestion_->activateWindow();
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Clear list"),
+                                QStringLiteral("Remove all %1 entries from the playlist?\nThis cannot be undone.")
+                                    .arg(CountText(Playlist.Rows())),
+                                QMessageBox::Yes | QMessageBox::No, this);
+    box->setObjectName(QStringLiteral("ClearListQuestion"));
+    box->setDefaultButton(QMessageBox::No);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box] {
+        if (box->standardButton(box->clickedButton()) == QMessageBox::Yes) ClearListNow();
+    });
+    clearQuestion_ = box;
+    box->open();
+}
+
+void TForm1::ClearListNow() {
     EntryCount = 0;
     CurrentEntry = 0;
     ClearPlaylist();
     ShowEntryCounter();
+    // With nothing playing, nothing of the cleared list stays on show: the
+    // banner takes the title strip and the tag panel empties.
+    if (Controller->State() == TPlayState::Stopped) {
+        DrawBanner();
+        ShowArtOf({});
+        for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8}) {
+            if (edit) edit->clear();
+        }
+    }
 }
 
 void TForm1::SpeedButton26Click() {
@@ -413,14 +592,18 @@ void TForm1::Image13Click() {
     StartFirstEntry();
 }
 
+// The keys beside the grid: to the top, a page up, a row up, a row down, a
+// page down, to the end (a page: the rows shown but one).
 void TForm1::ScrollButtonClick(int button) {
     if (!sg1) return;
-    const int rows = sg1->rowCount();
+    NoteListMoved();
+    const int rows = PlaylistTable->rowCount();
+    const int shown = VisibleRows();
     const int top = TopRow();
-    const bool canGoDown = rows > kVisibleRows && top < rows - kVisibleRows;
+    const bool canGoDown = rows > shown && top < rows - shown;
     switch (button) {
     case 28: SetTopRow(0); break;
-    case 29: SetTopRow(std::max(0, top - 5)); break;
+    case 29: SetTopRow(std::max(0, top - (shown - 1))); break;
     case 30:
         if (top > 0) SetTopRow(top - 1);
         break;
@@ -428,10 +611,10 @@ void TForm1::ScrollButtonClick(int button) {
         if (canGoDown) SetTopRow(top + 1);
         break;
     case 32:
-        if (canGoDown) SetTopRow(rows - top - 11 < 0 ? rows - kVisibleRows : top + 5);
+        if (canGoDown) SetTopRow(rows - top - (2 * shown - 1) < 0 ? rows - shown : top + shown - 1);
         break;
     case 33:
-        if (canGoDown) SetTopRow(rows - kVisibleRows);
+        if (canGoDown) SetTopRow(rows - shown);
         break;
     default: return;
     }
@@ -439,9 +622,9 @@ void TForm1::ScrollButtonClick(int button) {
 }
 
 void TForm1::sg1DblClick() {
-    // An empty grid has nothing to play (its one row holds no entry).
+    // An empty list has nothing to play.
     if (!sg1 || PlaylistEmpty()) return;
-    const int row = sg1->currentRow();
+    const int row = CurrentListRow();
     if (row < 0 || row >= Playlist.Rows()) return;
     EntryCount = Playlist.Rows();
     Controller->PlayEntry(row + 1);  // marked as played in a random round

@@ -497,6 +497,21 @@ void StyleTrackBars(QWidget* panel) {
 // A panel's own body picture with a recess around its contents, so that the
 // lower half's copy of the upper picture (bezel, transport groove) never
 // shows through behind the panel's rows.
+QString SkinScrollBarStyle(int width) {
+    return QStringLiteral(
+               "QScrollBar:vertical { background: #0B0E16; width: %1px; margin: 0; border: none;"
+               " border-left: 1px solid #16202C; }"
+               " QScrollBar::handle:vertical { background: qlineargradient(x1:0, y1:0, x2:1, y2:0,"
+               " stop:0 #2A3A50, stop:1 #1A2434); border: 1px solid #2E4A64; border-radius: 3px;"
+               " min-height: 18px; margin: 1px 1px 1px 2px; }"
+               " QScrollBar::handle:vertical:hover { border-color: #6A9AC0; }"
+               " QScrollBar::handle:vertical:pressed { background: #3A5670; border-color: #9CC8E0; }"
+               " QScrollBar::handle:vertical:disabled { background: transparent; border-color: transparent; }"
+               " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
+               " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
+        .arg(width);
+}
+
 void SetPanelSkin(QWidget* panel, QRect recess, qreal dpr) {
     if (!panel) return;
     auto* body = panel->findChild<QLabel*>(QStringLiteral("PanelSkin"), Qt::FindDirectChildrenOnly);
@@ -507,6 +522,9 @@ void SetPanelSkin(QWidget* panel, QRect recess, qreal dpr) {
     }
     body->setGeometry(panel->rect());
     body->lower();
+    if (const QVariant margin = panel->property(kRecessBottomMargin); margin.isValid()) {
+        recess.setBottom(panel->height() - margin.toInt() - 1);
+    }
     body->setPixmap(SkinPanelBackground(panel->size(), recess, dpr));
 }
 

@@ -45,6 +45,9 @@ QColor SkinKeyText();  // text of a key at rest
 // drop-down list, edits, buttons, tool tips) and the shapes that go with them.
 QPalette SkinPalette(QPalette base);
 QString SkinStyleSheet();
+// A list's vertical scroll bar: a dark track, a handle in the keys' blues, no
+// arrow buttons (the panel's scroll keys do that), `width` pixels wide.
+QString SkinScrollBarStyle(int width);
 
 // The panel's standard widgets (keys, check boxes, drop-down lists, edits)
 // that have no style of their own take the skin's style sheet.
@@ -52,8 +55,11 @@ void StyleStandardWidgets(QWidget* panel);
 // The panel's sliders take the skin's colours.
 void StyleTrackBars(QWidget* panel);
 // A panel's own body picture (a QLabel child "PanelSkin", made when missing)
-// with a recess around `recess`.
+// with a recess around `recess`. A panel whose height changes (the playlist's)
+// sets the int property kRecessBottomMargin: the recess then ends that many
+// pixels above the panel's bottom edge, whatever height `recess` gives.
 void SetPanelSkin(QWidget* panel, QRect recess, qreal dpr);
+inline constexpr const char* kRecessBottomMargin = "recessBottomMargin";
 // The equalizer panel's body picture (its child kEqualizerSkinName).
 void SetEqualizerSkin(QWidget* panel, qreal dpr);
 // Calls `apply` (from the event loop) whenever `window` moves to another

@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
-#include <QTableWidget>
 
 #include "app/form1.h"
 
@@ -82,7 +81,7 @@ void TForm1::ShowArtOf(const TEntryFacts& facts) {
 
 void TForm1::ShowSelectedEntry() {
     if (!ArtImage || !sg1 || Controller->State() != TPlayState::Stopped) return;
-    const int row = sg1->currentRow();
+    const int row = CurrentListRow();
     const QString path = row >= 0 && row < Playlist.Rows() ? Playlist.Path(row) : QString();
     if (path == ArtSource) return;  // already on show
     ArtSource = path;

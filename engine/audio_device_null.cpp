@@ -23,10 +23,16 @@ bool FormatSupported(const TPcmFormat& f) {
            (f.BitsPerSample == 8 || f.BitsPerSample == 16);
 }
 
+std::chrono::milliseconds LatencyFromEnvironment() {
+    const char* env = std::getenv("WAVELANTERN_NULL_LATENCY_MS");
+    const long ms = env ? std::strtol(env, nullptr, 10) : 0;
+    return std::chrono::milliseconds(std::clamp<long>(ms, 0, 10'000));
+}
+
 }  // namespace
 
 TNullAudioDevice::TNullAudioDevice(double speed)
-    : speed_(speed > 0 ? speed : SpeedFromEnvironment()) {}
+    : speed_(speed > 0 ? speed : SpeedFromEnvironment()), latency_(LatencyFromEnvironment()) {}
 
 TNullAudioDevice::~TNullAudioDevice() { Shutdown(); }
 
@@ -94,7 +100,7 @@ uint64_t TNullAudioDevice::PositionAt(Clock::time_point now) const {
 
 void TNullAudioDevice::Advance(Clock::time_point now) {
     played_ = PositionAt(now);
-    mark_ = now;
+    mark_ = std::max(mark_, now);  // a start still ahead (the latency) stays ahead
 }
 
 int TNullAudioDevice::Write(TOutputBuffer* buffer) {
@@ -106,7 +112,9 @@ int TNullAudioDevice::Write(TOutputBuffer* buffer) {
     if (buffer->Queued) return Fail(kOutputStillPlaying, {});
     if (!onDone_) return Fail(kOutputNotSupported, "the sound output device was opened without a callback");
     if (int rc = OnData(buffer->Data, buffer->Length)) return rc;
-    Advance(Clock::now());
+    const Clock::time_point now = Clock::now();
+    Advance(now);
+    if (played_ >= queuedEnd_ && !paused_) mark_ = now + latency_;  // drained: sound starts after the latency
     queuedEnd_ += buffer->Length;
     buffer->Queued = true;
     queue_.push_back(Entry{buffer, queuedEnd_});

@@ -58,6 +58,9 @@ private:
     void StopThread(std::unique_lock<std::mutex>& lock);
 
     const double speed_;
+    // Sound starts this long after it is queued to a drained device (the
+    // latency of a real one; WAVELANTERN_NULL_LATENCY_MS, 0 by default).
+    const std::chrono::milliseconds latency_;
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::thread thread_;

@@ -123,8 +123,9 @@ void TMP3Player::CompleteSwitch(bool ended) {
         bitrate_ = f.bitrate;
         totalPcmBytes_ = f.totalPcmBytes;
         openFacts_ = f;
-        openRangeFirst_ = 0;  // the next file plays whole
+        openRangeFirst_ = 0;  // the next file plays whole, by its own tags
         openRangeCount_ = -1;
+        openGain_ = {};
         // A ReplayGain setting changed since the switch applies from here on.
         const double gain = GainFor(info_, openFacts_);
         std::lock_guard<TMPSimpleMutex> out(outputLock_);
@@ -140,13 +141,15 @@ void TMP3Player::CompleteSwitch(bool ended) {
 
 // ------------------------------------------------- play-on within a file
 
-void TMP3Player::SetNextRange(int64_t firstSample, int64_t sampleCount) {
+void TMP3Player::SetNextRange(int64_t firstSample, int64_t sampleCount, const TReplayGain& gain) {
     std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
     std::lock_guard<TMPSimpleMutex> out(outputLock_);
     TNextRange wanted;
-    if (firstSample >= 0 && sampleCount != 0) wanted = {true, firstSample, sampleCount < 0 ? -1 : sampleCount};
+    if (firstSample >= 0 && sampleCount != 0) wanted = {true, firstSample, sampleCount < 0 ? -1 : sampleCount, gain};
     if (rangeArmed_) {
-        if (wanted.set && wanted.first == rangeSwitchAt_ && wanted.count == rangeSwitchCount_) return;
+        if (wanted.set && wanted.first == rangeSwitchAt_ && wanted.count == rangeSwitchCount_ &&
+            wanted.gain == rangeSwitchGain_)
+            return;
         // Once decoded into (or heard) it stays; what is asked now waits for
         // the switch to be taken.
         const bool decodedInto = switchAtBytes_ < 0 || writtenBytes_ + pcmPending_ > switchAtBytes_;
@@ -172,6 +175,9 @@ void TMP3Player::ArmNextRange() {
     if (walk_.samplesLeft >= 0) walk_.samplesLeft = newEnd < 0 ? -1 : walk_.samplesLeft + (newEnd - end);
     rangeSwitchAt_ = end;
     rangeSwitchCount_ = nextRange_.count;
+    rangeSwitchGain_ = nextRange_.gain;
+    rangeGainLinear_ = GainFor(info_, openFacts_, rangeSwitchGain_);
+    rangeGainApplied_ = false;
     nextRange_ = {};
     rangeArmed_ = true;
     // The written count runs from the open range's first sample.
@@ -186,9 +192,12 @@ void TMP3Player::DisarmNextRange() {
         const int64_t left = (switchAtBytes_ - writtenBytes_ - pcmPending_) / walk_.sampleBytes;
         walk_.samplesLeft = std::max<int64_t>(left, 0);
     }
-    nextRange_ = {true, rangeSwitchAt_, rangeSwitchCount_};
+    nextRange_ = {true, rangeSwitchAt_, rangeSwitchCount_, rangeSwitchGain_};
     rangeArmed_ = false;
     switchAtBytes_ = -1;
+    // Written with the next range's gain, then taken back: the open range's again.
+    if (rangeGainApplied_) ApplyGain(GainFor(info_, openFacts_, openGain_));
+    rangeGainApplied_ = false;
     if (rangeNotifyFast_) output_->SetNotifyInterval(changePosStep_);
     rangeNotifyFast_ = false;
 }
@@ -207,6 +216,9 @@ bool TMP3Player::CompleteRangeSwitch(bool ended) {
     walk_.rangeFirst = rangeSwitchAt_;
     openRangeFirst_ = rangeSwitchAt_;
     openRangeCount_ = rangeSwitchCount_;
+    openGain_ = rangeSwitchGain_;
+    if (!rangeGainApplied_) ApplyGain(rangeGainLinear_);
+    rangeGainApplied_ = false;
     rangeArmed_ = false;
     if (rangeNotifyFast_) output_->SetNotifyInterval(changePosStep_);
     rangeNotifyFast_ = false;
@@ -216,7 +228,14 @@ bool TMP3Player::CompleteRangeSwitch(bool ended) {
 }
 
 void TMP3Player::WatchRangeSwitch() {
-    if (!rangeArmed_ || rangeNotifyFast_ || switchAtBytes_ < 0 || writtenBytes_ < switchAtBytes_) return;
+    if (!rangeArmed_ || switchAtBytes_ < 0 || writtenBytes_ < switchAtBytes_) return;
+    // The next range's first sample is written: its gain from here on (the
+    // write before stopped at it).
+    if (!rangeGainApplied_) {
+        ApplyGain(rangeGainLinear_);
+        rangeGainApplied_ = true;
+    }
+    if (rangeNotifyFast_) return;
     // Position news often until the switch is heard, so that the host
     // hears of it at once.
     output_->SetNotifyInterval(kSwitchNotifyMs);
@@ -225,18 +244,15 @@ void TMP3Player::WatchRangeSwitch() {
 
 void TMP3Player::SetReplayGain(TMP3ReplayGainMode mode, double preampDb, bool preventClipping) {
     if (mode > mrgAlbum || !(preampDb >= -12 && preampDb <= 12)) return;
-    double gain;
-    {
-        std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
-        rgMode_ = mode;
-        rgPreampDb_ = preampDb;
-        rgPreventClipping_ = preventClipping;
-        // A switch decoded on but not heard yet keeps its own gain.
-        if (switched_ || !walk_.reader) return;
-        gain = GainFor(info_, openFacts_);
-    }
+    std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+    rgMode_ = mode;
+    rgPreampDb_ = preampDb;
+    rgPreventClipping_ = preventClipping;
+    // A switch decoded on but not heard yet keeps its own gain.
+    if (switched_ || !walk_.reader) return;
     std::lock_guard<TMPSimpleMutex> out(outputLock_);
-    ApplyGain(gain);
+    if (rangeArmed_) rangeGainLinear_ = GainFor(info_, openFacts_, rangeSwitchGain_);
+    ApplyGain(rangeGainApplied_ ? rangeGainLinear_ : GainFor(info_, openFacts_, openGain_));
 }
 
 double TMP3Player::AppliedGain() const {
@@ -244,10 +260,15 @@ double TMP3Player::AppliedGain() const {
     return appliedGain_;
 }
 
-double TMP3Player::GainFor(const TMP3Info& info, const TStreamFacts& facts) const {
+double TMP3Player::GainFor(const TMP3Info& info, const TStreamFacts& facts, const TReplayGain& given) const {
     if (rgMode_ == mrgOff) return 1.0;
-    // Tag values first, the encoder's header frame second.
-    const TReplayGain tag = info.ReplayGain();
+    // Values given for the range first, then the tag's, then the encoder's
+    // header frame's.
+    TReplayGain tag = info.ReplayGain();
+    if (given.trackGainDb) tag.trackGainDb = given.trackGainDb;
+    if (given.trackPeak) tag.trackPeak = given.trackPeak;
+    if (given.albumGainDb) tag.albumGainDb = given.albumGainDb;
+    if (given.albumPeak) tag.albumPeak = given.albumPeak;
     std::optional<double> db = tag.trackGainDb;
     std::optional<double> peak = tag.trackPeak;
     if (!db) db = facts.vbr.trackGainDb;

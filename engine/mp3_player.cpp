@@ -260,6 +260,10 @@ void TMP3Player::OpenStream(std::unique_ptr<TStream> stream, const std::string& 
         frameTable_.Add(facts.firstFrameOffset);
         openRangeFirst_ = rangeFirst_;
         openRangeCount_ = rangeCount_;
+        {
+            std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+            openGain_ = playGain_;
+        }
         if (rangeFirst_ > 0 || rangeCount_ >= 0) {
             std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
             std::lock_guard<TMPSimpleMutex> out(outputLock_);
@@ -289,7 +293,7 @@ void TMP3Player::OpenStream(std::unique_ptr<TStream> stream, const std::string& 
             std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
             OpenLive();
         }
-        const double gain = GainFor(info_, facts);
+        const double gain = GainFor(info_, facts, openGain_);
         std::lock_guard<TMPSimpleMutex> out(outputLock_);
         ApplyGain(gain);
     } catch (...) {
@@ -472,6 +476,11 @@ void TMP3Player::RewindWalk() {
     walk_.nextFrameLength = 0;
     walk_.needSetup = true;
     Reposition(0, false);
+}
+
+void TMP3Player::SetPlayGain(const TReplayGain& gain) {
+    std::lock_guard<TMPSimpleMutex> decode(decodeLock_);
+    playGain_ = gain;
 }
 
 void TMP3Player::SetPlayRange(int64_t firstSample, int64_t sampleCount) {

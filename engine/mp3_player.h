@@ -175,8 +175,13 @@ public:
     // withdraws it (too late once it is decoded into). Seek and Stop before
     // it is heard keep the open range and the hand-over, Close drops it. A
     // range that does not follow on is never played on into: the open one
-    // ends as usual. Not for live streams.
-    void SetNextRange(int64_t firstSample, int64_t sampleCount);
+    // ends as usual. Not for live streams. `gain`: the range's own loudness
+    // values (as SetPlayGain), applied from its first sample on.
+    void SetNextRange(int64_t firstSample, int64_t sampleCount, const TReplayGain& gain = {});
+    // Loudness values that stand for the file's own (each value given
+    // replaces the tag's), for the file opened next and every one after it
+    // until set again, as SetPlayRange: an album sheet's values for its track.
+    void SetPlayGain(const TReplayGain& gain);
 
     // ReplayGain: the mode, a pre-amplification (-12..12 dB) and whether a
     // stored peak limits the gain so that nothing clips. Album falls back to
@@ -334,7 +339,7 @@ private:
     // Decode and output locks held: PCM up to a range switch was written,
     // the host should hear of the switch promptly.
     void WatchRangeSwitch();
-    double GainFor(const TMP3Info& info, const TStreamFacts& facts) const;
+    double GainFor(const TMP3Info& info, const TStreamFacts& facts, const TReplayGain& given = {}) const;
     void ApplyGain(double linear);   // output lock held
 
     // Live streams (live.cpp).
@@ -418,11 +423,19 @@ private:
         bool set = false;
         int64_t first = 0;
         int64_t count = -1;
+        TReplayGain gain;
     };
     TNextRange nextRange_;
     bool rangeArmed_ = false;
     int64_t rangeSwitchAt_ = 0;
     int64_t rangeSwitchCount_ = -1;
+    // The armed range's loudness values and its gain, applied as its first
+    // sample is written (under both locks); whether it has been.
+    TReplayGain rangeSwitchGain_;
+    double rangeGainLinear_ = 1.0;
+    bool rangeGainApplied_ = false;
+    TReplayGain playGain_;   // for the next open (SetPlayGain)
+    TReplayGain openGain_;   // the open range's (under decodeLock_)
     bool rangeNotifyFast_ = false;  // under both locks
     TMP3ReplayGainMode rgMode_ = mrgOff;
     double rgPreampDb_ = 0;

@@ -90,7 +90,12 @@ void TMP3Player::PlaybackStep() {
 void TMP3Player::HandOver(int32_t& free) {
     std::lock_guard<TMPSimpleMutex> out(outputLock_);
     if (output_->CanWrite()) {
-        const int32_t n = output_->Write(pcm_, pcmPending_);
+        // A range played on into may have a gain of its own: the write stops
+        // at its first sample so that the gain changes there exactly.
+        int32_t count = pcmPending_;
+        if (rangeArmed_ && !rangeGainApplied_ && switchAtBytes_ > writtenBytes_)
+            count = static_cast<int32_t>(std::min<int64_t>(count, switchAtBytes_ - writtenBytes_));
+        const int32_t n = output_->Write(pcm_, count);
         pcmPending_ -= n;
         writtenBytes_ += n;
         WatchRangeSwitch();

@@ -38,6 +38,7 @@ struct TReplayGain {
     std::optional<double> trackPeak;
     std::optional<double> albumGainDb;
     std::optional<double> albumPeak;
+    bool operator==(const TReplayGain&) const = default;
 };
 
 // A frame body read whole: the text shown for the frame and, for COMM, USLT,

@@ -21,6 +21,9 @@ QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), st
 
 QString ErrorText(const std::exception& error) { return QString::fromUtf8(error.what()).trimmed(); }
 
+// The loudness values a list gave the entry (an album sheet's REM lines).
+TReplayGain GainOf(const TEntryMeta& m) { return {m.TrackGainDb, m.TrackPeak, m.AlbumGainDb, m.AlbumPeak}; }
+
 // A track of an album sheet: its own title, artist, album and number in
 // place of the whole file's tags.
 void TakeTrackMeta(TEntryFacts& facts, const TPlaylistEntry& item) {
@@ -36,6 +39,8 @@ void TakeTrackMeta(TEntryFacts& facts, const TPlaylistEntry& item) {
 // told well within a second of its audio.
 constexpr int32_t kFilePositionStep = 900;
 constexpr int32_t kLivePositionStep = 250;
+// Until the first sound after a start, seek or resume is heard.
+constexpr int32_t kHeldPositionStep = 100;
 
 // The player as the program uses it: opened as soon as its file is named,
 // started by Play, a position report every 900 ms, the ten-band equalizer.
@@ -260,10 +265,12 @@ void TPlaybackController::Apply(const TQueued& c) {
         const int64_t ms = std::clamp<int64_t>(c.ms, 0, facts_.LengthMs);
         positionMs_ = ms;
         positionClock_.restart();
+        HoldClock(false);
         emit PositionChanged(ms, facts_.LengthMs);
         player_->Post([this, g = generation_, ms](TMP3Player& p) {
             if (g != playerGeneration_) return;
             try {
+                p.SetChangePosStep(kHeldPositionStep);
                 p.Seek(ms);
                 const int64_t at = p.Position();
                 Report([this, g, at] { Positioned(g, at, true); });
@@ -317,12 +324,12 @@ void TPlaybackController::FinishMoves() {
     }
     // (A switch the player made on its own meanwhile does not count as a move.)
     const int playing = playlist_.CurrentEntry;
-    playlist_.CurrentEntry = static_cast<int16_t>(moveBase_);
+    playlist_.CurrentEntry = moveBase_;
     bool moved = false;
     for (const TCommand move : moves_) {
         const int target = FollowingEntry(move == TCommand::Next ? TAdvance::Next : TAdvance::Previous);
         if (target > 0) {
-            playlist_.CurrentEntry = static_cast<int16_t>(target);
+            playlist_.CurrentEntry = target;
             moved = true;
         }
     }
@@ -332,7 +339,7 @@ void TPlaybackController::FinishMoves() {
     } else if (moved) {
         StartCurrent();
     } else if (playedOnDuringMoves_) {
-        playlist_.CurrentEntry = static_cast<int16_t>(playing);
+        playlist_.CurrentEntry = playing;
         HandOverMore();
     } else if (endPending_) {
         endPending_ = false;
@@ -373,7 +380,7 @@ int TPlaybackController::FollowingEntry(TAdvance how, int from) {
 
 void TPlaybackController::StartNewRound() {
     playlist_.ResetNotPlayed();
-    playlist_.CurrentEntry = static_cast<int16_t>(options_.Random ? playlist_.PickRandom() : 1);
+    playlist_.CurrentEntry = options_.Random ? playlist_.PickRandom() : 1;
     StartCurrent();
 }
 
@@ -409,7 +416,7 @@ void TPlaybackController::StartCurrent() {
     const QString name = item.Path.isEmpty() ? QStringLiteral("entry %1").arg(entry)
                          : station             ? item.Path
                                                : FileNamePart(item.Path);
-    TOpenRequest request{generation_, entry,           playingPath_, name, item.Range, 0, options_.UseCache,
+    TOpenRequest request{generation_, entry, playingPath_, name, item.Range, GainOf(item.Meta), 0, options_.UseCache,
                          options_.CachePath, {}, station, options_.TitleCodePage};
     if (resumeEntry_ == entry) request.startMs = resumeMs_;
     resumeEntry_ = 0;  // only the very next start may resume
@@ -453,7 +460,7 @@ void TPlaybackController::OpenOnPlayer(TMP3Player& p, const TOpenRequest& reques
     } catch (const std::exception&) {
     }
     if (request.station) return OpenStationOnPlayer(p, request);
-    p.SetChangePosStep(kFilePositionStep);
+    p.SetChangePosStep(kHeldPositionStep);  // until the first sound is heard
     const QFileInfo info(request.path);
     const QString& name = request.name;
     if (request.path.isEmpty() || !info.exists()) return fail(QStringLiteral("Cannot open %1: no such file").arg(name));
@@ -472,6 +479,7 @@ void TPlaybackController::OpenOnPlayer(TMP3Player& p, const TOpenRequest& reques
     }
     try {
         p.SetPlayRange(request.range.First, request.range.Count);
+        p.SetPlayGain(request.gain);
         p.SetFileName(file.toUtf8().toStdString());
     } catch (const std::exception& error) {
         return fail(QStringLiteral("Cannot open %1: %2").arg(name, ErrorText(error)));
@@ -533,6 +541,7 @@ void TPlaybackController::OpenStationOnPlayer(TMP3Player& p, const TOpenRequest&
     try {
         p.SetChangePosStep(kLivePositionStep);
         p.SetPlayRange(0, -1);
+        p.SetPlayGain({});
         p.OpenStream(std::move(source), url);
     } catch (const std::exception& error) {
         return fail(QStringLiteral("Cannot play %1: %2").arg(request.name, ErrorText(error)));
@@ -605,7 +614,7 @@ void TPlaybackController::ExpandStations(uint64_t generation, int entry, const Q
     if (count == 0) return Fail(generation, url + QStringLiteral(": the station list names nothing that can be played"));
     if (!list.Warning.isEmpty()) emit Error(url + QStringLiteral(": ") + list.Warning);
     emit StationsExpanded(entry, count);
-    playlist_.CurrentEntry = static_cast<int16_t>(entry);
+    playlist_.CurrentEntry = entry;
     StartCurrent();
 }
 
@@ -650,6 +659,7 @@ void TPlaybackController::Started(uint64_t generation, const TEntryFacts& facts)
     playingPath_ = facts.File;
     positionMs_ = 0;
     positionClock_.restart();
+    HoldClock(false);  // the open asked the player for early news
     // A pause or stop asked for meanwhile has been sent after the open.
     emit EntryStarted(playlist_.CurrentEntry, false);
     emit MetadataChanged();
@@ -717,7 +727,7 @@ void TPlaybackController::Advance() {
         DoStop(cause);
         return;
     }
-    playlist_.CurrentEntry = static_cast<int16_t>(next);
+    playlist_.CurrentEntry = next;
     StartCurrent();
 }
 
@@ -738,6 +748,7 @@ void TPlaybackController::DoPause() {
 void TPlaybackController::DoResume() {
     SetState(TPlayState::Playing);
     positionClock_.restart();
+    HoldClock(true);
     player_->Post([this, g = generation_](TMP3Player& p) {
         if (g != playerGeneration_) return;
         try {
@@ -808,7 +819,7 @@ std::vector<TPlaybackController::THanded> TPlaybackController::TopUpHandOver() {
             if (options_.Random) playlist_.NotPlayed[next] = next;
             break;
         }
-        handed_.push_back({next, options_.Random, path, inFile, item.Range});
+        handed_.push_back({next, options_.Random, path, inFile, item.Range, GainOf(item.Meta)});
         added.push_back(handed_.back());
     }
     return added;
@@ -845,7 +856,7 @@ void TPlaybackController::GiveNextOnPlayer(TMP3Player& p) {
     const bool inFile = next && next->inFile;
     p.SetNextFileName(next && !inFile ? next->path.toUtf8().toStdString() : std::string());
     if (inFile)
-        p.SetNextRange(next->range.First, next->range.Count);
+        p.SetNextRange(next->range.First, next->range.Count, next->gain);
     else
         p.SetNextRange(-1, -1);
 }
@@ -874,7 +885,7 @@ void TPlaybackController::NextStarted(uint64_t generation, int entry, const TEnt
     if (entry < 1 || entry > playlist_.EntryCount) return;
     if (!moves_.empty()) playedOnDuringMoves_ = true;
     if (options_.Random) playlist_.NotPlayed[entry] = 0;
-    playlist_.CurrentEntry = static_cast<int16_t>(entry);
+    playlist_.CurrentEntry = entry;
     playlist_.MarkPlayed(entry - 1);
     facts_ = facts;
     facts_.Source = ResolveEntryPath(playlist_.Path(entry - 1));
@@ -884,6 +895,7 @@ void TPlaybackController::NextStarted(uint64_t generation, int entry, const TEnt
     startedSource_ = facts_.Source;
     positionMs_ = 0;
     positionClock_.restart();
+    heldAtMs_ = -1;  // heard from its start: a clock held for the entry before runs at the next report
     emit EntryStarted(entry, true);
     emit MetadataChanged();
     emit PositionChanged(0, facts_.LengthMs);
@@ -892,10 +904,28 @@ void TPlaybackController::NextStarted(uint64_t generation, int entry, const TEnt
 
 // ------------------------------------------------------------ position
 
+void TPlaybackController::HoldClock(bool tellPlayer) {
+    clockHeld_ = true;
+    heldAtMs_ = positionMs_;
+    if (!tellPlayer) return;
+    player_->Post([this, g = generation_](TMP3Player& p) {
+        if (g == playerGeneration_) p.SetChangePosStep(kHeldPositionStep);
+    });
+}
+
 void TPlaybackController::Positioned(uint64_t generation, int64_t positionMs, bool seeked) {
     if (generation != generation_ || !open_) return;
     positionMs_ = positionMs;
     positionClock_.restart();
+    if (clockHeld_ && (seeked || positionMs <= heldAtMs_)) {
+        heldAtMs_ = positionMs;  // where the seek landed; nothing heard yet
+    } else if (clockHeld_) {
+        // Sound is heard: the clock runs on from here, news at the usual pace.
+        clockHeld_ = false;
+        player_->Post([this, g = generation_, step = facts_.Live ? kLivePositionStep : kFilePositionStep](TMP3Player& p) {
+            if (g == playerGeneration_) p.SetChangePosStep(step);
+        });
+    }
     emit PositionChanged(positionMs, facts_.LengthMs);
     if (seeked) emit Seeked(positionMs);
 }
@@ -903,7 +933,7 @@ void TPlaybackController::Positioned(uint64_t generation, int64_t positionMs, bo
 int64_t TPlaybackController::PositionMs() const {
     if (!open_) return 0;
     int64_t at = positionMs_;
-    if (state_ == TPlayState::Playing && positionClock_.isValid()) at += positionClock_.elapsed();
+    if (state_ == TPlayState::Playing && !clockHeld_ && positionClock_.isValid()) at += positionClock_.elapsed();
     return facts_.LengthMs > 0 ? std::min(at, facts_.LengthMs) : at;
 }
 

@@ -197,6 +197,9 @@ public:
     const TEntryFacts& Facts() const { return facts_; }
     TTrackInfo Track() const;
     // The position as last reported, carried on by the clock while playing.
+    // After a start, a seek or a resume it stays where it was until the
+    // player reports sound heard from there (the output's latency), so that
+    // it never runs ahead of what is heard and then stands still.
     int64_t PositionMs() const;
     int64_t LengthMs() const { return open_ ? facts_.LengthMs : 0; }
     int Volume() const { return volume_; }
@@ -259,6 +262,7 @@ private:
         // played on into within the open file.
         bool inFile = false;
         TSampleRange range;
+        TReplayGain gain;  // the track's own loudness values (an album sheet's)
     };
     static constexpr size_t kHandAhead = 2;
     // What the player's thread is asked to open.
@@ -268,6 +272,7 @@ private:
         QString path;
         QString name;  // for messages
         TSampleRange range;
+        TReplayGain gain;
         int64_t startMs = 0;
         bool useCache = false;
         QString cachePath;
@@ -349,6 +354,11 @@ private:
     int64_t resumeMs_ = 0;
     int64_t positionMs_ = 0;
     QElapsedTimer positionClock_;
+    // Held at heldAtMs_ until the player reports a position beyond it (PositionMs).
+    bool clockHeld_ = false;
+    int64_t heldAtMs_ = 0;
+    // The clock waits for a report; the player reports more often until then.
+    void HoldClock(bool tellPlayer);
 
     int volume_ = 100;
     int balance_ = 0;

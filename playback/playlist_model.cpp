@@ -87,7 +87,7 @@ void PlaylistModel::RowsChanged(int first, int last) {
 
 bool PlaylistModel::Playable(const QString& path) { return !path.isEmpty() && (IsMp3Path(path) || IsStreamUrl(path)); }
 
-bool PlaylistModel::AddEntry(const QString& path) { return AddEntry(TPlaylistEntry{path, {}, {}, {}, false}); }
+bool PlaylistModel::AddEntry(const QString& path) { return AddEntry(TPlaylistEntry{path, {}, {}, {}, false, {}, {}}); }
 
 bool PlaylistModel::AddEntry(const TPlaylistEntry& added) {
     if (!Playable(added.Path)) return false;
@@ -102,10 +102,10 @@ bool PlaylistModel::AddEntry(const TPlaylistEntry& added) {
     }
     // The new entry takes row EntryCount (the count before it was added).
     entries_.resize(static_cast<size_t>(row));
-    TPlaylistEntry entry{added.Path, added.Range, added.Meta, {}, false};
+    TPlaylistEntry entry{added.Path, added.Range, added.Meta, {}, false, {}, {}};
     entry.Name = NameFor(entry);
     entries_.push_back(std::move(entry));
-    if (batchFirst_ < 0) {
+    if (batchFirst_ == -1) {
         emit Added(row, row);
     } else if (batchFirst_ == kNoRow) {
         batchFirst_ = row;
@@ -205,7 +205,7 @@ int PlaylistModel::Load(const QString& path) {
     if (IsExtendedPlaylistFile(path)) return ReadM3U(path);
     int skipped = 0;
     std::vector<TPlaylistEntry> entries;
-    for (QString& line : ReadPlaylistFile(path, false, &skipped)) entries.push_back({std::move(line), {}, {}, {}, false});
+    for (QString& line : ReadPlaylistFile(path, false, &skipped)) entries.push_back({std::move(line), {}, {}, {}, false, {}, {}});
     AddEntries(entries);
     if (skipped > 0) emit LinesSkipped(path, skipped);
     return skipped;
@@ -224,7 +224,7 @@ int PlaylistModel::ReplaceEntry(int row, const std::vector<TPlaylistEntry>& entr
             ++full;
             continue;
         }
-        TPlaylistEntry made{entry.Path, entry.Range, entry.Meta, {}, false};
+        TPlaylistEntry made{entry.Path, entry.Range, entry.Meta, {}, false, {}, {}};
         made.Name = NameFor(made);
         fresh.push_back(std::move(made));
     }

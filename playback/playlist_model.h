@@ -239,6 +239,50 @@ private:
     // While AddEntries runs: the first row it appended (kNoRow: none yet); -1 otherwise.
     static constexpr int kNoRow = -2;
     int batchFirst_ = -1;
+
+    // ---------------------------------------------------- sorting and tidying
+    // Each of these changes the list in one go and tells it with one
+    // Reordered signal (no Added, Removed or Changed): the rows are to be
+    // read anew. Every entry keeps its played mark and flag, its not-played
+    // mark (moved to its new number), its tags and its problem; CurrentEntry
+    // follows its entry. O(n log n) for n rows.
+public:
+    enum class TSortKey { Title, Artist, Album, Track, FileName, Path };
+    // Sorts the rows by `key`, stably (equal keys keep their order). Title,
+    // artist and album come from the file's tags, else from what the list
+    // said, else the shown name; compared regardless of case and accents,
+    // numbers within them by value ("2" before "10"). Track numbers compare
+    // as numbers, entries without one last. Returns the rows that moved.
+    int Sort(TSortKey key);
+    // Keeps the first entry of each path and range; CurrentEntry follows its
+    // entry or, when that goes, the copy kept. Returns the entries removed.
+    int RemoveDuplicates();
+    // Removes `rows` (0-based, any order; rows outside the list are ignored),
+    // e.g. MissingRows' answer. When the current entry goes, CurrentEntry
+    // points at the nearest kept entry before it (0 when none), so that the
+    // next entry is the one after it. Returns the entries removed.
+    int RemoveRowsAt(const std::vector<int>& rows);
+    // The rows of `paths` (a snapshot of Paths()) whose file does not exist
+    // (the stream URLs never). Without `exists` a file is found as the player
+    // finds it: by its path, else by matching names regardless of case (each
+    // folder listed at most once). Touches no model: meant for a worker.
+    // `progress` (when given) is told now and then how many paths were
+    // looked at; when it answers true the look stops there (what was found
+    // so far is answered).
+    static std::vector<int> MissingRows(const QStringList& paths,
+                                        const std::function<bool(const QString&)>& exists = {},
+                                        const std::function<bool(int looked)>& progress = {});
+
+signals:
+    // The rows were sorted or thinned out: row r now holds the entry that
+    // was in row from[r] (from.size() rows now; none: the list is empty).
+    void Reordered(const std::vector<int>& from);
+
+private:
+    // Puts the rows in the order `from` gives (rows kept in their order, or
+    // a new order of every row), moving each entry's marks with it; `current`
+    // is what CurrentEntry becomes (0 when no row is left).
+    void Rearrange(const std::vector<int>& from, int current);
 };
 
 }  // namespace wl

@@ -6,12 +6,13 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTableWidget>
+#include <QTableView>
 #include <QUrl>
 
 #include <cstdlib>
 
 #include "app/art_loader.h"
+#include "app/playlist_view.h"
 #include "tests/app/app_fixture.h"
 #include "tests/stream_builder.h"
 #include "tests/tag_builder.h"
@@ -98,7 +99,7 @@ TEST_F(TagPanelStopped, ShowsTheSelectedEntrysTagsAndArt) {
     ASSERT_EQ(Ctl().State(), TPlayState::Stopped);
 
     const auto select = [&](int row, const char* title) {
-        form1->sg1->setCurrentCell(row, 0);
+        form1->sg1->setCurrentIndex(form1->sg1->model()->index(row, 0));
         return RunEventsUntil([&] { return form1->Edit2->text() == title && form1->ArtLoader->Idle(); });
     };
     ASSERT_TRUE(select(0, "With Art")) << form1->Edit2->text().toStdString();

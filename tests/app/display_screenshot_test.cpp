@@ -6,13 +6,14 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPixmap>
-#include <QTableWidget>
 
+#include <algorithm>
 #include <iterator>
 #include <map>
 #include <string>
 
 #include "app/form2.h"
+#include "app/playlist_view.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/display_support.h"
 
@@ -159,6 +160,40 @@ TEST_F(AppFixture, DisplayScreenshots) {
     }
     EXPECT_TRUE(pictures.Differ("about", "about_corner")) << "the wandering picture moved";
     EXPECT_TRUE(pictures.Drawn("saver"));
+}
+
+// The playlist panel made taller, scrolled into a long list: the scroll bar
+// with its handle, a greyed entry that cannot play, a long name elided.
+TEST_F(AppFixture, TallPlaylistScreenshot) {
+    TPictures pictures;
+    Create();
+    TForm1& f = *form1;
+    ASSERT_NO_FATAL_FAILURE(CompleteFrame(f));
+    f.show();  // the start's own list first
+    std::vector<TPlaylistEntry> entries(120);
+    for (int i = 0; i < 120; ++i) entries[i].Path = QStringLiteral("/music/Track %1.mp3").arg(i + 1);
+    entries[33].Path = QStringLiteral("/music/Nightfall Harbour - The Long Way Home (live at the pier, 2019 remaster).mp3");
+    f.Playlist.AddEntries(entries);
+    f.Playlist.SetProblem(36, QStringLiteral("File not found"));
+    f.SetPlaylistRows(14);
+    f.TogglePanel(f.Panel19);
+    f.SetTopRow(30);
+    f.SelectListRow(34);
+    QCoreApplication::processEvents();
+    const QPixmap shot = f.grab();
+    pictures.Take("playlist_tall", shot);
+    EXPECT_EQ(pictures.Size("playlist_tall"), QSize(kWindowWidth, 2 * kPanelHeight + 8 * 16));
+    // The scroll bar's handle stands out from its track, about a quarter down.
+    const QImage image = shot.toImage();
+    const qreal dpr = shot.devicePixelRatio();
+    const QRect bar(f.sg1->mapTo(&f, QPoint(f.sg1->width() - 6, 0)), QSize(1, f.sg1->height()));
+    QList<QRgb> column;
+    for (int y = bar.top(); y <= bar.bottom(); ++y) column.append(image.pixel(qRound(bar.x() * dpr), qRound(y * dpr)));
+    const QRgb track = column.back();
+    const auto first = std::find_if(column.begin(), column.end(), [&](QRgb c) { return c != track; });
+    ASSERT_NE(first, column.end()) << "no handle drawn";
+    EXPECT_GT(first - column.begin(), bar.height() / 8);
+    EXPECT_LT(first - column.begin(), bar.height() / 2);
 }
 
 }  // namespace wl::test

@@ -25,6 +25,8 @@ void ExpectDefaults(const TExtraSettings& s) {
     EXPECT_EQ(s.ResumeVolume, -1);
     EXPECT_FALSE(s.ResumeWasPlaying);
     EXPECT_EQ(s.TitleCodePage, "WINDOWS-1252");
+    EXPECT_EQ(s.PlaylistRows, 6);
+    EXPECT_EQ(s.LastFolder, QString());
 }
 
 }  // namespace
@@ -44,6 +46,8 @@ TEST_F(ExtraSettings, EveryFieldRoundTripsAndReadsAsIni) {
     s.ResumeVolume = 37;
     s.ResumeWasPlaying = true;
     s.TitleCodePage = "KOI8-R";
+    s.PlaylistRows = 40;
+    s.LastFolder = QString::fromUtf8("/music/a;b \"c\" = \xC3\xA4%20");
     const QString path = Home() + "wavelantern.conf";
     ASSERT_TRUE(s.Save(path));
 
@@ -69,6 +73,8 @@ TEST_F(ExtraSettings, EveryFieldRoundTripsAndReadsAsIni) {
     EXPECT_EQ(r.ResumeVolume, 37);
     EXPECT_TRUE(r.ResumeWasPlaying);
     EXPECT_EQ(r.TitleCodePage, "KOI8-R");
+    EXPECT_EQ(r.PlaylistRows, 40);
+    EXPECT_EQ(r.LastFolder, s.LastFolder);
     // No temporary file is left beside it.
     EXPECT_EQ(QDir(Home()).entryList(QDir::Files), QStringList{"wavelantern.conf"});
 }
@@ -103,6 +109,11 @@ TEST_F(ExtraSettings, MissingDamagedAndOutOfRangeValuesGiveDefaults) {
         {QByteArray("[Radio]\nTitleCodePage=UTF-16LE\n"), 1, 0},
         {QByteArray("[Radio]\nTitleCodePage=\"WINDOWS 1252\"\n"), 1, 0},
         {QByteArray("[Radio]\nTitleCodePage= \n"), 0, 0},
+        // The list's height within its limits; the folder an absolute path
+        // without control characters.
+        {QByteArray("[Playlist]\nRows=5\nLastFolder=music\n"), 2, 0},
+        {QByteArray("[Playlist]\nRows=41\nLastFolder=/a%0Ab\n"), 2, 0},
+        {QByteArray("[Playlist]\nLastFolder=/%FF\n"), 1, 0},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(WriteText(path, c.bytes));

@@ -20,19 +20,19 @@ TEST_F(PlaylistEntries, OnlyMp3PathsAreAdded) {
     EXPECT_TRUE(form1->PlaylistEmpty());
     Add({"/m/A.MP3", "/m/b.mp3", "/m/c.wav", "", "/m/mp3"});
     EXPECT_EQ(2, form1->EntryCount);
-    EXPECT_EQ(2, form1->sg1->rowCount());
+    EXPECT_EQ(2, GridRows());
     EXPECT_EQ((QStringList{"1. A", "2. b"}), Column(0));
     EXPECT_EQ((QStringList{"/m/A.MP3", "/m/b.mp3"}), Column(1));
     form1->AddEntry("/m/x.mpeg3.mp3");
     EXPECT_EQ("3. x.mpeg3", Text(2));
 }
 
-TEST_F(PlaylistEntries, ClearingLeavesOneEmptyRow) {
+TEST_F(PlaylistEntries, ClearingLeavesNoRows) {
     Add({"/m/a.mp3", "/m/b.mp3"});
     form1->CurrentEntry = 2;
     form1->ClearPlaylist();
     EXPECT_TRUE(form1->PlaylistEmpty());
-    EXPECT_EQ(1, form1->sg1->rowCount());
+    EXPECT_EQ(0, GridRows());
     EXPECT_EQ(QString(), Text(0, 1));  // no stale path to start later
     EXPECT_EQ(0, form1->EntryCount);
     EXPECT_EQ(0, form1->CurrentEntry);
@@ -54,7 +54,7 @@ TEST_F(PlaylistEntries, ListsGoBeyondTheOldSixteenBitLimit) {
     ASSERT_TRUE(WriteText(form1->DefaultPlaylistPath(), text));
     form1->LoadDefaultPlaylist();
     EXPECT_EQ(kEntries, form1->EntryCount);
-    EXPECT_EQ(kEntries, form1->sg1->rowCount());
+    EXPECT_EQ(kEntries, GridRows());
     EXPECT_EQ("40000. 39999", Text(kEntries - 1));
     form1->AddEntry("/m/more.mp3");
     EXPECT_EQ(kEntries + 1, form1->EntryCount);
@@ -131,7 +131,7 @@ TEST_F(PlaylistEntries, NextAndLastStopAtTheEndsEvenWithRepeat) {
     ASSERT_TRUE(Settle());
     EXPECT_EQ(1, form1->CurrentEntry);
     EXPECT_EQ(a, Ctl().PlayingPath());
-    EXPECT_EQ(0, form1->sg1->currentRow());
+    EXPECT_EQ(0, CurrentRow());
 }
 
 // The end of an entry leads to the next one, from the last only with repeat;
@@ -147,7 +147,7 @@ TEST_F(PlaylistEntries, EndOfEntryAdvanceWrapsOnlyWithRepeat) {
     ASSERT_TRUE(RunEventsUntil([&] { return form1->CurrentEntry == 2 && Ctl().IsOpen(); }));
     EXPECT_EQ(b, Ctl().PlayingPath());
     EXPECT_EQ("b", form1->TitleText);
-    EXPECT_EQ(1, form1->sg1->currentRow());
+    EXPECT_EQ(1, CurrentRow());
     ASSERT_TRUE(RunEventsUntil([&] { return Ctl().State() == TPlayState::Stopped; }));
     EXPECT_EQ(2, form1->CurrentEntry);  // last entry, no repeat
     EXPECT_EQ(TStatePicture::End, form1->ShownState);
@@ -157,7 +157,7 @@ TEST_F(PlaylistEntries, EndOfEntryAdvanceWrapsOnlyWithRepeat) {
     form1->playfile();
     ASSERT_TRUE(RunEventsUntil([&] { return form1->CurrentEntry == 1 && Ctl().IsOpen(); }));
     EXPECT_EQ(a, Ctl().PlayingPath());
-    EXPECT_EQ(0, form1->sg1->currentRow());
+    EXPECT_EQ(0, CurrentRow());
 }
 
 TEST_F(PlaylistEntries, RemovingRowsMovesFlagsAndRenumbers) {
@@ -199,7 +199,7 @@ TEST_F(PlaylistEntries, RemovingEveryRowEmptiesTheList) {
     SelectRows(0, 2);
     form1->RemoveSelectedRows();
     EXPECT_TRUE(form1->PlaylistEmpty());
-    EXPECT_EQ(1, form1->sg1->rowCount());
+    EXPECT_EQ(0, GridRows());
     EXPECT_EQ(0, form1->EntryCount);
     form1->AddEntry("/m/again.mp3");
     EXPECT_EQ((QStringList{"1. again"}), Column(0));
@@ -210,13 +210,13 @@ TEST_F(PlaylistEntries, DoubleClickAndEnterPlayTheSelectedRow) {
     form1->Settings.RandomPlay = 1;
     form1->ApplyPlayOptions();
     form1->ResetNotPlayed();
-    form1->sg1->setCurrentCell(1, 0);
+    SelectRow(1);
     form1->sg1DblClick();
     EXPECT_EQ(2, form1->CurrentEntry);
     EXPECT_EQ("/m/b.mp3", Ctl().PlayingPath());
     EXPECT_EQ(0, form1->NotPlayed[2]);
 
-    form1->sg1->setCurrentCell(2, 0);
+    SelectRow(2);
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QCoreApplication::sendEvent(form1->sg1, &enter);
     EXPECT_EQ(3, form1->CurrentEntry);
@@ -246,7 +246,7 @@ TEST_F(PlaylistEntries, DropsNeedAnMp3FirstAndAppend) {
     form1->DropFiles({"/m/x.mp3", "/m/y.ogg", "/m/z.MP3"});
     EXPECT_EQ((QStringList{"1. 1", "2. 2", "3. 3", "4. x", "5. z"}), Column(0));
     EXPECT_EQ(1, form1->CurrentEntry);  // appended, nothing restarted
-    EXPECT_EQ(2, form1->sg1->currentRow());  // the last old row
+    EXPECT_EQ(2, CurrentRow());  // the last old row
     EXPECT_EQ("1 - 5", form1->Label2->text());
 
     // Long names arrive whole.
@@ -269,6 +269,8 @@ TEST_F(PlaylistEntries, FilesDroppedOnTheWindowAreAdded) {
 }
 
 TEST_F(PlaylistEntries, ScrollButtonsMoveTheTopRow) {
+    int64_t now = 0;
+    form1->ListClock = [&] { return now; };
     for (int i = 1; i <= 20; ++i) form1->AddEntry(QStringLiteral("/m/%1.mp3").arg(i));
     auto enabled = [&](int button) { return form1->PlaylistButtons[button - 22]->isEnabled(); };
     form1->UpdateScrollButtons();
@@ -303,10 +305,15 @@ TEST_F(PlaylistEntries, ScrollButtonsMoveTheTopRow) {
     form1->ScrollButtonClick(28);
     EXPECT_EQ(0, form1->TopRow());
 
+    // The keys are the user's moves: the list follows the playing entry
+    // again once they are some time past.
     form1->CurrentEntry = 10;
     form1->SelectCurrent();
+    EXPECT_EQ(0, form1->TopRow());
+    now += TForm1::kFollowPauseMs;
+    form1->SelectCurrent();
     EXPECT_EQ(9, form1->TopRow());
-    EXPECT_EQ(9, form1->sg1->currentRow());
+    EXPECT_EQ(9, CurrentRow());
     EXPECT_TRUE(enabled(28));
     EXPECT_TRUE(enabled(33));
 

@@ -5,14 +5,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QItemSelectionModel>
 #include <QLabel>
-#include <QTableWidget>
-#include <QTableWidgetItem>
+#include <QTableView>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/playlist_view.h"
 #include "tests/app/app_fixture.h"
 #include "tests/stream_builder.h"
 
@@ -79,21 +80,27 @@ protected:
     // Column 0: what the grid shows; column 1: the entry's path in the list.
     QString Text(int row, int column = 0) const {
         if (column == 1) return form1->Playlist.Path(row);
-        const QTableWidgetItem* item = form1->sg1->item(row, column);
-        return item ? item->text() : QString();
+        return form1->sg1->model()->index(row, column).data().toString();
     }
+    QString GridText(int row, int column) const { return form1->sg1->model()->index(row, column).data().toString(); }
+    int GridRows() const { return form1->sg1->model()->rowCount(); }
     QStringList Column(int column) const {
         QStringList texts;
-        for (int r = 0; r < form1->sg1->rowCount(); ++r) texts.append(Text(r, column));
+        for (int r = 0; r < GridRows(); ++r) texts.append(Text(r, column));
         return texts;
     }
     void Add(const QStringList& paths) {
         for (const QString& p : paths) form1->AddEntry(p);
     }
+    // The grid's current row (-1: none), and making a row current and selected.
+    int CurrentRow() const { return form1->sg1->currentIndex().row(); }
+    void SelectRow(int row) { form1->sg1->setCurrentIndex(form1->sg1->model()->index(row, 0)); }
     void SelectRows(int first, int last) {
         form1->sg1->clearSelection();
-        form1->sg1->setCurrentCell(first, 0);
-        form1->sg1->setRangeSelected(QTableWidgetSelectionRange(first, 0, last, 1), true);
+        SelectRow(first);
+        const QAbstractItemModel* m = form1->sg1->model();
+        form1->sg1->selectionModel()->select(QItemSelection(m->index(first, 0), m->index(last, 1)),
+                                             QItemSelectionModel::Select);
     }
 };
 

@@ -1,7 +1,7 @@
 // The session across a restart: resuming the list, entry, position and
 // volume; the old start-up with files or with the option off; and the saved
 // default playlist never lost to an empty session.
-#include <QTableWidget>
+#include <QTableView>
 
 #include "controls/ex_track_bar.h"
 #include "tests/app/playlist_support.h"
@@ -82,7 +82,7 @@ TEST_F(SessionResume, PausedSessionWaitsAtItsEntryAndPosition) {
     EXPECT_EQ(3, form1->CurrentEntry);
     EXPECT_EQ(mpsStopped, PlayerStatus());
     EXPECT_EQ("three", form1->TitleText);
-    EXPECT_EQ(2, form1->sg1->currentRow());
+    EXPECT_EQ(2, CurrentRow());
     form1->Image7Click();
     ASSERT_TRUE(Settle());
     EXPECT_EQ(mpsPlaying, PlayerStatus());

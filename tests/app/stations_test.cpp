@@ -109,8 +109,8 @@ TEST_F(Stations, GridFollowsAnEntryReplacedByItsStations) {
     two.Path = "http://127.0.0.1:9/2";
     EXPECT_EQ(form1->Playlist.ReplaceEntry(1, {one, two}), 2);
     EXPECT_EQ((QStringList{"1. a", "2. Station One", "3. http://127.0.0.1:9/2", "4. c"}), Column(0));
-    ASSERT_EQ(form1->sg1->rowCount(), 4);
-    EXPECT_EQ(form1->sg1->item(3, 1)->text(), "/m/c.mp3");
+    ASSERT_EQ(GridRows(), 4);
+    EXPECT_EQ(GridText(3, 1), "/m/c.mp3");
 }
 
 }  // namespace wl::test

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,44 @@ TEST(PlayerPlayOnTest, TrackTwoThenThreeIsTheWholeDecodeFromTrackTwoOn) {
         ASSERT_EQ(played.size(), expected.size());
         EXPECT_TRUE(played == expected) << "the PCM differs";
     }
+}
+
+// Tracks with loudness values of their own (an album sheet's): each plays
+// with its gain, and the gain changes at the next track's first sample.
+TEST(PlayerPlayOnTest, EachTrackPlaysWithItsOwnGain) {
+    Album album;
+    if (album.trimmed.empty()) GTEST_SKIP() << "lame is not installed";
+    const std::vector<uint8_t> whole = test::PlayerPcm(album.trimmed);
+    test::PlayerFixture f(30);
+    TMP3Player& p = f.player;
+    p.SetReplayGain(mrgTrack, 0, false);
+    TReplayGain two, three;
+    two.trackGainDb = -6.0;
+    three.trackGainDb = -12.0;
+    p.SetPlayRange(Album::kTrack2, Album::kCount2);
+    p.SetPlayGain(two);
+    p.SetFileName(album.trimmed);
+    p.SetNextRange(Album::kTrack3, -1, three);
+    ASSERT_TRUE(f.PlayToEnd());
+    const std::vector<uint8_t> played = f.rec->All();
+    const std::vector<uint8_t> source = From(whole, Album::kTrack2);
+    ASSERT_EQ(played.size(), source.size());
+    auto sample = [](const std::vector<uint8_t>& pcm, size_t i) {
+        return static_cast<int16_t>(static_cast<uint16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8)));
+    };
+    // The new gain glides in from track 3's first sample on (no click).
+    const size_t switchAt = static_cast<size_t>(Album::kCount2) * 2;  // 16-bit values before track 3
+    const size_t glided = switchAt + size_t{44100} * TLimiter::kGlideMs / 1000 * 2;
+    const double g2 = std::pow(10.0, -6.0 / 20), g3 = std::pow(10.0, -12.0 / 20);
+    size_t wrong = 0, firstWrong = 0;
+    for (size_t i = 0; i < played.size() / 2; ++i) {
+        const double v = sample(played, i), s = sample(source, i);
+        const bool right = i < switchAt  ? std::abs(v - s * g2) <= 1
+                           : i >= glided ? std::abs(v - s * g3) <= 1
+                                         : std::abs(v) <= std::abs(s) * g2 + 1 && std::abs(v) + 1 >= std::abs(s) * g3;
+        if (!right && wrong++ == 0) firstWrong = i;
+    }
+    EXPECT_EQ(wrong, 0u) << "first at value " << firstWrong << ", track 3 from " << switchAt;
 }
 
 TEST(PlayerPlayOnTest, SeeksWithdrawalsAndRangesThatDoNotFollow) {

@@ -152,7 +152,10 @@ TEST_F(Controller, EntryRangeIsWhatPlays) {
     Start(20);
     const QString song = Mp3("song.mp3", 30);
     Add({song});
-    ASSERT_TRUE(c->Playlist().AddEntry({song, {44100, 2 * 44100}, {}, {}, false}));
+    TEntryMeta loudness;  // an album sheet's values for the range
+    loudness.TrackGainDb = -6.0;
+    ASSERT_TRUE(c->Playlist().AddEntry({song, {44100, 2 * 44100}, loudness, {}, false, {}, {}}));
+    c->SetReplayGain(mrgTrack, 0, false);
     c->SetHoldMs(0);
     c->PlayEntry(1);
     ASSERT_TRUE(Settle());
@@ -163,6 +166,9 @@ TEST_F(Controller, EntryRangeIsWhatPlays) {
     ASSERT_TRUE(RunUntil([&] { return started.size() == 2; }));
     EXPECT_EQ(2, c->CurrentEntry());
     EXPECT_EQ(2000, c->LengthMs());
+    double gain = 0;
+    c->Inspect([&](TMP3Player& p) { gain = p.AppliedGain(); });
+    EXPECT_NEAR(gain, std::pow(10.0, -6.0 / 20), 1e-9) << "the range plays with its own loudness value";
 }
 
 // The tracks of a sheet over one file: from track 2 the player plays on into
@@ -176,7 +182,14 @@ TEST_F(Controller, PlaysOnIntoTheNextTrackOfTheSameFile) {
         meta.Title = QString::fromUtf8(title);
         meta.Album = QStringLiteral("The Album");
         meta.Track = number;
-        ASSERT_TRUE(c->Playlist().AddEntry({album, {first, count}, meta, {}, false}));
+        meta.TrackGainDb = -3.0 * number;  // the sheet's loudness values
+        ASSERT_TRUE(c->Playlist().AddEntry({album, {first, count}, meta, {}, false, {}, {}}));
+    };
+    c->SetReplayGain(mrgTrack, 0, false);
+    const auto applied = [&] {
+        double gain = 0;
+        c->Inspect([&](TMP3Player& p) { gain = p.AppliedGain(); });
+        return gain;
     };
     track(0, 44100, "One", 1);
     track(44100, 66150, "Two", 2);
@@ -195,6 +208,7 @@ TEST_F(Controller, PlaysOnIntoTheNextTrackOfTheSameFile) {
     ASSERT_TRUE(Settle());
     EXPECT_EQ(1500, c->LengthMs());
     ASSERT_TRUE(RunUntil([&] { return startedHow.size() == 2; }));
+    EXPECT_NEAR(applied(), std::pow(10.0, -9.0 / 20), 1e-9) << "track 3's own gain once it plays";
     EXPECT_EQ(starting, std::vector<int>{2}) << "no reopen";
     EXPECT_EQ(startedHow, (std::vector<std::pair<int, bool>>{{2, false}, {3, true}}));
     EXPECT_EQ(3, c->CurrentEntry());
@@ -208,6 +222,68 @@ TEST_F(Controller, PlaysOnIntoTheNextTrackOfTheSameFile) {
     EXPECT_EQ(stops, std::vector<TStopCause>{TStopCause::EndOfList});
     EXPECT_EQ(starting, std::vector<int>{2});
     EXPECT_TRUE(errors.isEmpty()) << errors.join(", ").toStdString();
+}
+
+// In random order a sheet's tracks each play exactly their own samples: a
+// pick is played on into only when it is the very next track of the file.
+TEST_F(Controller, RandomOrderKeepsEachTrackToItsOwnRange) {
+    Start(20);
+    const QString album = Mp3("album.mp3", 4);
+    const int64_t ranges[][2] = {{0, 44100}, {44100, 22050}, {66150, 44100}, {110250, -1}};
+    for (const auto& range : ranges) ASSERT_TRUE(c->Playlist().AddEntry({album, {range[0], range[1]}, {}, {}, false, {}, {}}));
+    std::vector<std::pair<int, qint64>> heard;  // entry, length when it started
+    std::vector<std::pair<int, qint64>> firstPosition;
+    QObject::connect(c.get(), &TPlaybackController::EntryStarted,
+                     [&](int entry, bool) { heard.emplace_back(entry, c->LengthMs()); });
+    QObject::connect(c.get(), &TPlaybackController::PositionChanged, [&](qint64 ms, qint64) {
+        if (firstPosition.size() < heard.size()) firstPosition.emplace_back(c->CurrentEntry(), ms);
+    });
+    c->SetPlayOrder(true, false);
+    c->SetHoldMs(0);
+    c->StartList();
+    ASSERT_TRUE(RunUntil([&] { return !stops.empty(); }, 30'000));
+    ASSERT_EQ(heard.size(), 4u);
+    std::vector<int> entries;
+    for (const auto& [entry, length] : heard) {
+        entries.push_back(entry);
+        const int64_t count = ranges[entry - 1][1];
+        EXPECT_NEAR(length, count < 0 ? 4000 - 2500 : count * 1000 / 44100, 30) << "entry " << entry;
+    }
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<int>{1, 2, 3, 4})) << "each once in the cycle";
+    for (const auto& [entry, ms] : firstPosition) EXPECT_LT(ms, 300) << "entry " << entry << " starts at its start";
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(", ").toStdString();
+}
+
+// After a seek the clock shown is the position heard: it waits for the
+// sound from there instead of running ahead, and never goes back.
+TEST_F(Controller, ClockAfterASeekIsThePositionHeard) {
+    setenv("WAVELANTERN_NULL_LATENCY_MS", "150", 1);  // as a sound server's
+    Start();
+    unsetenv("WAVELANTERN_NULL_LATENCY_MS");
+    Add({Mp3("a.mp3", 30)});
+    c->SetHoldMs(0);
+    c->PlayEntry(1);
+    ASSERT_TRUE(Settle());
+    RunFor(300);
+    c->Seek(20'000);
+    int64_t last = 0, worstAhead = -1'000'000;
+    int samples = 0;
+    RunUntil(
+        [&] {
+            int64_t heard = 0;
+            c->Inspect([&](TMP3Player& p) { heard = p.Position(); });
+            const int64_t shown = c->PositionMs();
+            EXPECT_GE(shown + 10, std::max<int64_t>(last, 20'000)) << "the clock went back";  // a report may correct it by a few ms
+            last = shown;
+            worstAhead = std::max(worstAhead, shown - heard);
+            ++samples;
+            return false;
+        },
+        1500);
+    EXPECT_GT(samples, 20);
+    EXPECT_LE(worstAhead, 40) << "ms shown ahead of what was heard";
+    EXPECT_GT(last, 20'500) << "the clock runs on once sound is heard";
 }
 
 // Commands given while an entry opens act on it in order; a seek reports
