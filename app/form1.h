@@ -80,6 +80,8 @@ class TFindFile;
 class TFolderAdder;
 class TImage;
 class TPlaylistGrid;
+class TPlaylistSearch;
+class TPlaylistSearchBar;
 class TPlaylistTable;
 class TRowsGrip;
 class TVumeter;
@@ -318,6 +320,15 @@ public:
     // "-All" asks first when the list holds more than this many entries.
     static constexpr int kClearAskAbove = 10;
     void ClearListNow();  // "-All"'s action: the list and what the display shows of it
+    // Finding a track: typing in the list (or Ctrl+F, "J") opens the field
+    // over the action keys; the grid shows the hits until it closes, then
+    // the whole list where it was. Sorting and tidying: the grid's context menu.
+    QLineEdit* SearchField = nullptr;
+    TPlaylistSearch* PlaylistSearch = nullptr;
+    TPlaylistSearchBar* SearchBar = nullptr;
+    QMenu* PlaylistMenu = nullptr;
+    int searchTopRow_ = 0;  // the whole list's top row when a search began
+    void OpenSearch(const QString& text = {});
     std::array<QToolButton*, 12> PlaylistButtons{};  // SpeedButton22 .. SpeedButton33
     QLineEdit* Edit1 = nullptr;  // Artist
     QLineEdit* Edit2 = nullptr;  // Title

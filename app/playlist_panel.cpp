@@ -11,6 +11,8 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
@@ -25,6 +27,8 @@
 
 #include "app/folder_adder.h"
 #include "app/form1.h"
+#include "app/playlist_menu.h"
+#include "playback/playlist_search.h"
 #include "app/playlist_view.h"
 #include "app/skin.h"
 #include "playback/m3u.h"
@@ -129,9 +133,25 @@ protected:
             break;
         }
         case QEvent::KeyPress: {
-            const int key = static_cast<QKeyEvent*>(event)->key();
+            const auto* press = static_cast<QKeyEvent*>(event);
+            const int key = press->key();
             if (watched == form_->sg1 && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
                 form_->sg1DblClick();
+                return true;
+            }
+            const Qt::KeyboardModifiers mods = press->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+            if ((watched == form_->sg1 || watched == form_) && key == Qt::Key_F && mods == Qt::ControlModifier) {
+                form_->OpenSearch();
+                return true;
+            }
+            // Typing in the list searches it; "J" elsewhere in the window opens the field.
+            if (watched == form_->sg1 && mods == Qt::NoModifier && !press->text().isEmpty() &&
+                press->text().front().isPrint() && !press->text().front().isSpace()) {
+                form_->OpenSearch(press->text());
+                return true;
+            }
+            if (watched == form_ && key == Qt::Key_J && mods == Qt::NoModifier) {
+                form_->OpenSearch();
                 return true;
             }
             // Escape in the grid, or not taken by the widget that had it,
@@ -204,6 +224,42 @@ void TForm1::BuildPlaylistPanel() {
             });
     connect(sg1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int) { UpdateScrollButtons(); });
     connect(sg1, &TPlaylistGrid::UserMoved, this, [this] { NoteListMoved(); });
+
+    // Sorting and tidying.
+    PlaylistMenu = MakePlaylistMenu(*this, this);
+    sg1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(sg1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PlaylistMenu->popup(sg1->viewport()->mapToGlobal(at)); });
+
+    // The search field stands over the action keys while it is open.
+    PlaylistSearch = new TPlaylistSearch(Playlist, this);
+    SearchField = new QLineEdit(Panel19);
+    SearchField->setObjectName(QStringLiteral("SearchField"));
+    SearchField->setPlaceholderText(QStringLiteral("Find: title, artist, album or file name"));
+    SearchField->setClearButtonEnabled(true);
+    SearchField->setStyleSheet(QStringLiteral(
+        "QLineEdit { background: #0B0E16; color: #9CC8E0; border: 1px solid #6A9AC0; border-radius: 2px;"
+        " font-size: 11px; padding: 0 4px; selection-background-color: #22384A; }"));
+    SearchBar = new TPlaylistSearchBar(
+        SearchField, *PlaylistSearch,
+        [this](std::optional<std::vector<int>> rows) {
+            if (rows) {
+                if (!PlaylistTable->Filtered()) searchTopRow_ = TopRow();
+                PlaylistTable->SetFilter(std::move(rows));
+                SetTopRow(0);
+                if (PlaylistTable->rowCount() > 0)
+                    sg1->setCurrentIndex(PlaylistTable->index(0, 0));
+            } else if (PlaylistTable->Filtered()) {
+                PlaylistTable->SetFilter(std::nullopt);
+                SetTopRow(searchTopRow_);  // the whole list where it was
+            }
+            UpdateScrollButtons();
+        },
+        [this](int row) {
+            EntryCount = Playlist.Rows();
+            Controller->PlayEntry(row + 1);
+        },
+        this);
 
     struct Action {
         const char* caption;
@@ -320,6 +376,10 @@ void TForm1::LayOutPlaylistPanel() {
     for (int i = 0; i < static_cast<int>(std::size(row)); ++i) {
         if (row[i]) row[i]->move(kGridLeft + i * kActionStep, kGridTop + gridHeight + kActionGap);
     }
+    if (SearchField) {
+        SearchField->setGeometry(kGridLeft, kGridTop + gridHeight + kActionGap, static_cast<int>(std::size(row)) * kActionStep - 3, 20);
+        SearchField->raise();
+    }
     const int height = kPanelHeight + (rows - TExtraSettings::kMinPlaylistRows) * kRowHeight;
     Panel19->resize(kWindowWidth, height);
     if (rowsGrip_) rowsGrip_->setGeometry(0, height - kGripHeight, kWindowWidth, kGripHeight);
@@ -330,6 +390,12 @@ void TForm1::LayOutPlaylistPanel() {
     }
     SetTopRow(TopRow());  // within the new range
     UpdateScrollButtons();
+}
+
+void TForm1::OpenSearch(const QString& text) {
+    if (!SearchBar) return;
+    if (Panel19 && Panel19->isHidden()) TogglePanel(Panel19);
+    SearchBar->Open(text);
 }
 
 void TForm1::SetPlaylistRows(int rows) {

@@ -21,6 +21,7 @@ TPlaylistTable::TPlaylistTable(PlaylistModel& list, QObject* parent)
     connect(&list_, &PlaylistModel::Changed, this, &TPlaylistTable::RowsChanged);
     connect(&list_, &PlaylistModel::Removed, this, &TPlaylistTable::RowsRemoved);
     connect(&list_, &PlaylistModel::Cleared, this, &TPlaylistTable::ListCleared);
+    connect(&list_, &PlaylistModel::Reordered, this, &TPlaylistTable::ListReordered);
 }
 
 int TPlaylistTable::rowCount(const QModelIndex& parent) const {
@@ -133,6 +134,30 @@ void TPlaylistTable::RowsRemoved(int first, int count) {
     beginRemoveRows({}, first, first + count - 1);
     rows_ = now;
     endRemoveRows();
+}
+
+// Sorted or tidied: every row anew; a filter keeps the entries it showed
+// that are still there, at their new rows in list order.
+void TPlaylistTable::ListReordered(const std::vector<int>& from) {
+    beginResetModel();
+    rows_ = list_.Rows();
+    if (filter_) {
+        std::vector<int> newOf;
+        for (size_t r = 0; r < from.size(); ++r) {
+            const auto old = static_cast<size_t>(std::max(from[r], 0));
+            if (old >= newOf.size()) newOf.resize(old + 1, -1);
+            newOf[old] = static_cast<int>(r);
+        }
+        std::vector<int> kept;
+        for (const int r : *filter_) {
+            if (r >= 0 && static_cast<size_t>(r) < newOf.size() && newOf[static_cast<size_t>(r)] >= 0)
+                kept.push_back(newOf[static_cast<size_t>(r)]);
+        }
+        std::sort(kept.begin(), kept.end());
+        filter_ = std::move(kept);
+        filterSorted_ = true;
+    }
+    endResetModel();
 }
 
 void TPlaylistTable::ListCleared() {

@@ -48,6 +48,7 @@ private:
     void RowsChanged(int first, int last);
     void RowsRemoved(int first, int count);
     void ListCleared();
+    void ListReordered(const std::vector<int>& from);
 
     PlaylistModel& list_;
     int rows_ = 0;  // the rows the views know of (unfiltered)

@@ -9,7 +9,6 @@
 // bench/command_stalls.sh on Xvfb with a private PulseAudio server)
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTableWidget>
 #include <QTimer>
 
 #include <algorithm>
@@ -63,7 +62,7 @@ int main(int argc, char** argv) {
     const std::vector<TStep> round = {
         {"double-click",
          [&] {
-             form1.sg1->setCurrentCell(1, 0);
+             form1.SelectListRow(1);
              form1.sg1DblClick();
          }},
         {"Next", [&] { form1.PlayNext(); }},

@@ -6,13 +6,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QTableWidget>
 #include <QTemporaryDir>
 
 #include <cstdlib>
 #include <memory>
 
 #include "app/form1.h"
+#include "app/playlist_view.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ void ScrollThrough(benchmark::State& state) {
     int64_t clicks = 0;
     for (auto _ : state) {
         f.ScrollButtonClick(28);
-        while (f.TopRow() + 6 < f.sg1->rowCount()) {
+        while (f.TopRow() + f.VisibleRows() < f.sg1->model()->rowCount()) {
             f.ScrollButtonClick(32);
             QCoreApplication::processEvents();
             ++clicks;
@@ -92,7 +92,7 @@ void RemoveOneRow(benchmark::State& state) {
         state.PauseTiming();
         if (f.EntryCount < kEntries - 50) f.LoadDefaultPlaylist();
         f.sg1->clearSelection();
-        f.sg1->setCurrentCell(f.sg1->rowCount() / 2, 0);
+        f.SelectListRow(f.Playlist.Rows() / 2);
         state.ResumeTiming();
         f.RemoveSelectedRows();
         QCoreApplication::processEvents();

@@ -70,6 +70,7 @@ std::unique_ptr<TMP3Player> MakePlayer(const std::string& device) {
 TPlaybackController::TPlaybackController(std::string outputDevice, QObject* parent) : QObject(parent) {
     holdTimer_.setSingleShot(true);
     connect(&holdTimer_, &QTimer::timeout, this, [this] { HoldEnded(); });
+    connect(&playlist_, &PlaylistModel::Reordered, this, &TPlaybackController::ListReordered);
     player_ = std::make_unique<TPlayerThread>([&outputDevice] { return MakePlayer(outputDevice); });
     player_->Run([this](TMP3Player& p) {
         volume_ = p.Volume();
@@ -834,6 +835,31 @@ void TPlaybackController::HandOverMore() {
         upcoming_.insert(upcoming_.end(), added.begin(), added.end());
         if (wasEmpty) GiveNextOnPlayer(p);
     });
+}
+
+void TPlaybackController::ListReordered(const std::vector<int>& from) {
+    // Entry numbers before -> after (0: the entry went).
+    auto newOf = std::make_shared<std::vector<int>>();
+    for (size_t r = 0; r < from.size(); ++r) {
+        const int old = from[r];
+        if (old < 0) continue;
+        if (static_cast<size_t>(old) >= newOf->size()) newOf->resize(static_cast<size_t>(old) + 1, 0);
+        (*newOf)[static_cast<size_t>(old)] = static_cast<int>(r) + 1;
+    }
+    const auto remap = [newOf](int entry) {
+        return entry >= 1 && static_cast<size_t>(entry) <= newOf->size() ? (*newOf)[static_cast<size_t>(entry) - 1] : 0;
+    };
+    for (THanded& h : handed_) h.entry = remap(h.entry);
+    startedEntry_ = remap(startedEntry_);
+    moveBase_ = remap(moveBase_);
+    resumeEntry_ = remap(resumeEntry_);
+    CancelHandOver(true);
+    // One already decoded into still plays on and is told by its new number.
+    player_->Post([this, remap](TMP3Player&) {
+        for (THanded& h : upcoming_) h.entry = remap(h.entry);
+        withdrawn_.entry = remap(withdrawn_.entry);
+    });
+    if (open_ && state_ != TPlayState::Stopped && moves_.empty()) HandOverMore();
 }
 
 // Picks not taken go back to the random pool.

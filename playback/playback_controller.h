@@ -297,6 +297,10 @@ private:
     std::vector<THanded> TopUpHandOver();  // picks up to kHandAhead; returns the new ones
     void HandOverMore();                   // picks and gives them to the player
     void CancelHandOver(bool tellPlayer);
+    // The list was sorted or tidied (PlaylistModel::Reordered): the entry
+    // numbers kept here follow their entries, and what was handed to the
+    // player to play on into is handed anew.
+    void ListReordered(const std::vector<int>& from);
     // On the player's thread: the first of upcoming_ handed to the player
     // (as its next file or as the next range of the open one), or none.
     void GiveNextOnPlayer(TMP3Player& player);

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -178,6 +179,51 @@ TEST_F(PlaylistView, AFilteredGridActsOnTheListsRows) {
     EXPECT_EQ((QStringList{"3. 5"}), Column(0));  // the filter follows the list
     form1->PlaylistTable->SetFilter(std::nullopt);
     EXPECT_EQ(4, GridRows());
+}
+
+// Typing in the list opens the search over the action keys and the grid
+// shows the hits; Escape shows the whole list where it was; Enter plays the
+// first hit; a sort from the grid's menu keeps the playing entry.
+TEST_F(PlaylistView, TypingFindsTracksAndTheMenuSorts) {
+    ShowPlaylist();
+    std::vector<TPlaylistEntry> entries(200);
+    for (int i = 0; i < 200; ++i) entries[static_cast<size_t>(i)].Path = QStringLiteral("/m/song %1.mp3").arg(200 - i);
+    entries[150].Path = QStringLiteral("/m/Jimi Hendrix \u2013 Mystery Train.mp3");
+    entries[170].Path = QStringLiteral("/m/Beyonc\u00e9 - Halo.mp3");
+    form1->Playlist.AddEntries(entries);
+    RunEvents(20);
+    form1->SetTopRow(120);
+    QKeyEvent h(QEvent::KeyPress, Qt::Key_H, Qt::NoModifier, QStringLiteral("h"));
+    QCoreApplication::sendEvent(form1->sg1, &h);
+    ASSERT_TRUE(form1->SearchField->isVisible());
+    EXPECT_EQ("h", form1->SearchField->text());
+    form1->SearchField->setText(QStringLiteral("HENDRIX train"));
+    EXPECT_EQ((QStringList{"151. Jimi Hendrix \u2013 Mystery Train"}), Column(0));
+    form1->SearchField->setText(QStringLiteral("beyonce"));
+    EXPECT_EQ((QStringList{"171. Beyonc\u00e9 - Halo"}), Column(0));
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(form1->SearchField, &escape);
+    EXPECT_FALSE(form1->SearchField->isVisible());
+    EXPECT_EQ(200, GridRows());
+    EXPECT_EQ(120, form1->TopRow());
+
+    form1->OpenSearch();  // Ctrl+F / "J"
+    form1->SearchField->setText(QStringLiteral("mystery"));
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(form1->SearchField, &enter);
+    EXPECT_EQ(151, form1->CurrentEntry);
+    EXPECT_EQ(200, GridRows());
+
+    // Sort by file name from the menu: the playing entry moves and stays current.
+    QAction* byName = nullptr;
+    for (QAction* action : form1->PlaylistMenu->findChildren<QAction*>()) {
+        if (action->text().remove('&') == "File name") byName = action;
+    }
+    ASSERT_NE(byName, nullptr);
+    byName->trigger();
+    EXPECT_EQ("/m/Beyonc\u00e9 - Halo.mp3", form1->Playlist.Path(0));
+    EXPECT_EQ("/m/Jimi Hendrix \u2013 Mystery Train.mp3", form1->Playlist.Path(form1->CurrentEntry - 1));
+    EXPECT_EQ(200, GridRows());
 }
 
 TEST_F(PlaylistView, TheListGrowsByTheGripWithinLimitsAndIsRemembered) {
