@@ -32,6 +32,7 @@
 // whole or not at all.
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QPixmap>
 #include <QPointer>
@@ -54,10 +55,10 @@
 #include "app/extra_settings.h"
 #include "app/settings.h"
 #include "app/skin.h"
-#include "app/tag_titles.h"
 #include "controls/colors.h"
 #include "playback/playback_controller.h"
 #include "playback/playlist_model.h"
+#include "playback/tag_scan.h"
 
 class QCheckBox;
 class QComboBox;
@@ -284,14 +285,14 @@ public:
 
     // Titles from tags (form1_titles.cpp): the grid's names and the title
     // strip show "Artist - Title" where the file has a title tag, while the
-    // option is on. The list's tags are read a few at a time from a short
-    // timer, visible rows first.
-    TTagTitles TagTitles;
+    // option is on. The list's tags (for the names, the search and the marks
+    // of missing files) are read on a thread of their own (TTagScan), shown
+    // rows first, and kept in the tag cache.
     QString EntryName(const QString& path) const;  // the grid's name for an entry
     QString TitleFor(const QString& path);         // the title strip's text for an entry
-    void ScheduleTagScan();                        // (re)starts reading the list's tags
-    void ScanTagTitles();                          // one batch
-    bool TagScanPending() const;
+    void ScheduleTagScan();                        // reads the tags the list's entries lack
+    bool TagScanPending() const;                   // read tags not yet in the list
+    TTagScan* TagScan() const { return tagScan_.get(); }  // none before the first scan
     void TitlesOptionChanged();                    // after "Titles from tags" was changed
 
     // Resume (form1_resume.cpp): where the session ended, restored at a start
@@ -593,8 +594,12 @@ private:
     int gripRows_ = 0;             // the rows as the grip's drag began
     QPointer<QMessageBox> clearQuestion_;  // "-All"'s question while open
     void ShowEntryName(int row);  // column 0 renamed after EntryName, number and mark kept
-    QTimer* tagTimer_ = nullptr;
-    int tagScanRow_ = 0;           // rows above it have been read
+    void TagsRead(int row);       // a row's tags came: its name, and the name by path
+    void ShowTagScanRows();       // the rows on show, read first
+    std::unique_ptr<TTagScan> tagScan_;
+    // "Artist - Title" of the files whose tags give a title, by path: the
+    // list names an entry by its path alone (as it is added or renumbered).
+    QHash<QString, QString> tagNames_;
     void RouteDropsToWindow();  // no child takes a drop: every drop reaches the window's handler
     mutable QString exeFolder_;  // ExeFolder() as last looked up
 

@@ -41,13 +41,11 @@ QString SkippedLinesText(int count) {
 // window keeps its scroll keys and the tag scan in step.
 void TForm1::HookPlaylist() {
     Playlist.NameOf = [this](const QString& path) { return EntryName(path); };
-    connect(&Playlist, &PlaylistModel::Added, this, [this](int row, int) {
-        if (row == 0) tagScanRow_ = 0;  // a fresh list (the last row may have been removed without clearing)
+    connect(&Playlist, &PlaylistModel::Added, this, [this] {
         ScheduleTagScan();
         UpdateScrollButtons();
     });
-    connect(&Playlist, &PlaylistModel::Removed, this, [this](int first, int) {
-        tagScanRow_ = std::min(tagScanRow_, first);
+    connect(&Playlist, &PlaylistModel::Removed, this, [this] {
         UpdateScrollButtons();
     });
     // Every read of a playlist file (the default playlist, an opened or
@@ -65,7 +63,6 @@ void TForm1::HookPlaylist() {
     connect(&Playlist, &PlaylistModel::Cleared, this, [this] {
         SetTopRow(0);
         UpdateScrollButtons();
-        tagScanRow_ = 0;
     });
 }
 

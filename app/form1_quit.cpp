@@ -36,6 +36,9 @@ void TForm1::Quit(bool unattended) {
         // No entry starts between here and the end; the controller's end
         // stops and closes the player.
         Controller->Stop();
+        // No more tags read; the tag cache is written on the scan's thread
+        // while the session is saved here (the window's end waits for it).
+        if (tagScan_) tagScan_->Stop();
         meterTickParked_ = false;
         Timer1->stop();
         Timer3->stop();

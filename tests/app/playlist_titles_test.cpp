@@ -1,6 +1,8 @@
-// Titles from tags: the grid's names filled in lazily, the title strip and
+// Titles from tags: the grid's names filled in from the tag scan, the title strip and
 // the saver's text, and everything by file name with the option off.
 #include <QLineEdit>
+
+#include <algorithm>
 
 #include "tests/app/playlist_support.h"
 #include "tests/app/run_events.h"
@@ -60,8 +62,9 @@ TEST_F(PlaylistTitles, TagsNameTheEntriesAndTheTitle) {
     EXPECT_EQ("1> The Band - Night Song", Text(0));
 }
 
-// A long list appears at once by file names; the tags follow, visible rows first.
-TEST_F(PlaylistTitles, LongListIsReadLazily) {
+// A long list appears at once by file names; the tags follow from the scan's
+// thread, the rows on show first.
+TEST_F(PlaylistTitles, LongListIsReadInTheBackground) {
     QTemporaryDir many;
     QFile one(none_);
     ASSERT_TRUE(one.open(QIODevice::ReadOnly));
@@ -69,28 +72,36 @@ TEST_F(PlaylistTitles, LongListIsReadLazily) {
     QByteArray list;
     for (int i = 0; i < 5000; ++i) {
         QString path = many.path() + QStringLiteral("/n%1.mp3").arg(i);
-        if (i == 0) path = titleOnly_;
-        else if (i == 4995) path = both_;
-        else ASSERT_TRUE(WriteText(path, untagged));
+        if (i == 0) {
+            path = titleOnly_;
+        } else if (i == 4995) {
+            path = both_;
+        } else if (i != 4000) {  // that one is missing
+            ASSERT_TRUE(WriteText(path, untagged));
+        }
         list += path.toUtf8() + "\n";
     }
     ASSERT_TRUE(WriteText(Home() + "wl21.m3u", list));
+    std::vector<int> order;
     form1->LoadDefaultPlaylist();
     ASSERT_EQ(5000, form1->EntryCount);
+    ASSERT_NE(nullptr, form1->TagScan());
+    QObject::connect(form1->TagScan(), &TTagScan::TagsRead, [&](int row) { order.push_back(row); });
     EXPECT_EQ("1. 02 title", Text(0));
     EXPECT_EQ("4996. 01 both", Text(4995));
-    EXPECT_FALSE(form1->TagTitles.Cached(titleOnly_).has_value());
     EXPECT_TRUE(form1->TagScanPending());
+    form1->SetTopRow(4993);  // before the scan hands the rest of the list over
 
-    form1->SetTopRow(4993);
-    form1->ScanTagTitles();
-    EXPECT_EQ("4996. The Band - Night Song", Text(4995));
-    EXPECT_EQ("1. Lonely Title", Text(0));
-    EXPECT_FALSE(form1->TagTitles.Cached(Text(4000, 1)).has_value());
     RunScan(*form1);
     EXPECT_FALSE(form1->TagScanPending());
-    EXPECT_TRUE(form1->TagTitles.Cached(Text(4000, 1)).has_value());
-    EXPECT_EQ("4001. n4000", Text(4000));
+    const auto at = [&](int row) { return std::find(order.begin(), order.end(), row) - order.begin(); };
+    EXPECT_LT(at(4995), at(100));  // shown first
+    EXPECT_LT(at(100), at(4000 - 1));  // the rest in the list's order
+    EXPECT_EQ("4996. The Band - Night Song", Text(4995));
+    EXPECT_EQ("1. Lonely Title", Text(0));
+    EXPECT_EQ("4002. n4001", Text(4001));
+    EXPECT_TRUE(form1->Playlist.Entry(4001).Tags.Known);
+    EXPECT_EQ("File not found", form1->Playlist.Entry(4000).Problem);
 }
 
 }  // namespace wl::test
