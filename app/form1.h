@@ -118,11 +118,6 @@ public:
 
     // Shared helpers (form1_common.cpp).
     void SetStatus(const QString& text);  // only when it differs; StatusIdle := 0
-    // The window's one nested event loop, for the folder search, whose worker
-    // hands each find to this thread and waits for it. Runs events for `ms`
-    // milliseconds (no limit when negative) and, when `busy` is given, only
-    // while it holds.
-    void PumpEventsFor(int ms, const std::function<bool()>& busy = {});
     static void SetTextColor(QWidget* widget, TColor color);
     TColor LitTextColor() const;          // (Brightness - 50) * 0x010101 + 0xAA8A42
 

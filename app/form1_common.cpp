@@ -28,15 +28,6 @@ void TForm1::ShowError(const QString& text) {
     errorShown_ = true;
 }
 
-void TForm1::PumpEventsFor(int ms, const std::function<bool()>& busy) {
-    QElapsedTimer timer;
-    timer.start();
-    while ((ms < 0 || timer.elapsed() < ms) && (!busy || busy())) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-}
-
 void TForm1::SetTextColor(QWidget* widget, TColor color) {
     if (!widget) return;
     QPalette palette = widget->palette();
