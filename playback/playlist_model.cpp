@@ -238,29 +238,22 @@ void PlaylistModel::Tell(const TListRead& read, const TListAppend& count) {
     if (read.Skipped > 0) emit LinesSkipped(read.Path, read.Skipped);
 }
 
-int PlaylistModel::ReadM3U(const QString& path) {
-    const TListRead read = ReadListFile(path, TListKind::M3u, CueCodePage);
+// A list file read now and appended whole, with what it left out told.
+PlaylistModel::TReadAll PlaylistModel::ReadAll(const QString& path, TListKind kind) {
+    const TListRead read = ReadListFile(path, kind, CueCodePage);
     TListAppend count;
     Append(read, 0, read.Entries.size(), &count);
     Tell(read, count);
-    return read.Skipped;
+    return {count.Added, read.Skipped};
 }
 
-int PlaylistModel::ReadList(const QString& path) {
-    const TListRead read = ReadListFile(path, TListKind::Any, CueCodePage);
-    TListAppend count;
-    Append(read, 0, read.Entries.size(), &count);
-    Tell(read, count);
-    return count.Added;
-}
+int PlaylistModel::ReadM3U(const QString& path) { return ReadAll(path, TListKind::M3u).Skipped; }
+
+int PlaylistModel::ReadList(const QString& path) { return ReadAll(path, TListKind::Any).Added; }
 
 int PlaylistModel::Load(const QString& path) {
     Clear();
-    const TListRead read = ReadListFile(path, TListKind::Own, CueCodePage);
-    TListAppend count;
-    Append(read, 0, read.Entries.size(), &count);
-    Tell(read, count);
-    return read.Skipped;
+    return ReadAll(path, TListKind::Own).Skipped;
 }
 
 int PlaylistModel::ReplaceEntry(int row, const std::vector<TPlaylistEntry>& entries) {

@@ -283,6 +283,11 @@ private:
     QString NameFor(const TPlaylistEntry& entry) const;
     // Tells (Notice) how many entries found the list full.
     void TellFull(int notAdded);
+    struct TReadAll {
+        int Added = 0;
+        int Skipped = 0;
+    };
+    TReadAll ReadAll(const QString& path, TListKind kind);
     // Appends entries in their order, one Added for them; counts into `*count`.
     void AddBatch(std::vector<TPlaylistEntry>::const_iterator begin, std::vector<TPlaylistEntry>::const_iterator end,
                   TListAppend* count);
