@@ -252,7 +252,7 @@ void TMP3Player::SetReplayGain(TMP3ReplayGainMode mode, double preampDb, bool pr
     if (switched_ || !walk_.reader) return;
     std::lock_guard<TMPSimpleMutex> out(outputLock_);
     if (rangeArmed_) rangeGainLinear_ = GainFor(info_, openFacts_, rangeSwitchGain_);
-    ApplyGain(rangeGainApplied_ ? rangeGainLinear_ : GainFor(info_, openFacts_, openGain_));
+    ApplyGain(rangeArmed_ && rangeGainApplied_ ? rangeGainLinear_ : GainFor(info_, openFacts_, openGain_));
 }
 
 double TMP3Player::AppliedGain() const {

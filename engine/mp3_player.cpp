@@ -316,6 +316,7 @@ void TMP3Player::Close() {
         nextFileName_.clear();
         nextRange_ = {};
         rangeArmed_ = false;
+        rangeGainApplied_ = false;
         rangeNotifyFast_ = false;
         index_.Cancel();
         reader_.Close();
