@@ -10,6 +10,7 @@
 
 #include "app/atomic_file.h"
 #include "playback/playlist_model.h"
+#include "playback/playlist_names.h"
 
 namespace wl {
 
@@ -164,7 +165,7 @@ public:
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         const QString path = utf8(QByteArray::fromPercentEncoding(encoded));
         bool ok = !utf8.hasError() && path.startsWith(QLatin1Char('/')) && path.size() <= 4096;
-        for (const QChar c : path) ok = ok && c.unicode() >= 0x20 && c.unicode() != 0x7F;
+        ok = ok && !HasControlChar(path);
         if (ok) return path;
         ++bad_;
         return fallback;

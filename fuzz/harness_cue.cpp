@@ -15,17 +15,6 @@
 
 namespace wl::fuzz {
 
-namespace {
-
-bool HasControl(const QString& text) {
-    for (QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) return true;
-    }
-    return false;
-}
-
-}  // namespace
-
 void CueInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > 1 << 16) return;
     static const char* const pages[] = {"WINDOWS-1252", "WINDOWS-1251", "ISO-8859-2", "no such page"};
@@ -50,7 +39,7 @@ void CueInput(const uint8_t* data, size_t size) {
         if (e.Range.First < 0 || e.Range.Count == 0 || e.Range.Count < -1) __builtin_trap();
         if (samples >= 0 && e.Range.First >= samples) __builtin_trap();
         if (e.Meta.LengthMs < 0 || e.Meta.Track <= 0) __builtin_trap();
-        if (HasControl(e.Meta.Title) || HasControl(e.Meta.Artist) || HasControl(e.Meta.Album)) __builtin_trap();
+        if (HasControlChar(e.Meta.Title) || HasControlChar(e.Meta.Artist) || HasControlChar(e.Meta.Album)) __builtin_trap();
         // A track that ends before the file's end ends where the next one starts.
         if (e.Range.Count > 0) {
             if (i + 1 >= sheet.Entries.size()) __builtin_trap();

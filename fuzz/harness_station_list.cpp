@@ -11,20 +11,10 @@
 
 #include "fuzz/harness.h"
 #include "playback/m3u.h"
+#include "playback/playlist_names.h"
 #include "playback/station_list.h"
 
 namespace wl::fuzz {
-
-namespace {
-
-bool HasControl(const QString& text) {
-    for (QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 void StationListInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > 1 << 16) return;
@@ -48,7 +38,7 @@ void StationListInput(const uint8_t* data, size_t size) {
         const bool stream = IsStreamUrl(path);
         if (path.isEmpty() || (remote && !stream)) __builtin_trap();
         if (!base.isEmpty() && !stream && !QDir::isAbsolutePath(path)) __builtin_trap();
-        if (HasControl(entry.Meta.Title) || HasControl(entry.Meta.Artist) || HasControl(entry.Meta.Album)) __builtin_trap();
+        if (HasControlChar(entry.Meta.Title) || HasControlChar(entry.Meta.Artist) || HasControlChar(entry.Meta.Album)) __builtin_trap();
         if (entry.Meta.LengthMs < 0 || !entry.Range.Whole()) __builtin_trap();
         if (!stream) continue;
         if (entry.Meta.Title.isEmpty()) __builtin_trap();

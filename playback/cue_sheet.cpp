@@ -84,22 +84,12 @@ std::optional<double> GainValue(const QStringList& words, int at) {
     return v;
 }
 
-// Text shown as a title: control characters become blanks.
-QString CleanText(QString text) {
-    for (QChar& c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QLatin1Char(' ');
-    }
-    return text.trimmed();
-}
-
 bool Is(const QString& word, const char* name) { return word.compare(QLatin1String(name), Qt::CaseInsensitive) == 0; }
 
 // The path a FILE line's name stands for beside the sheet (see the header).
 QString ResolveCueFile(const QString& folder, const QString& name) {
     // A name holding control characters names no file a playlist could keep.
-    for (const QChar c : name) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) return {};
-    }
+    if (HasControlChar(name)) return {};
     QString path = NormalizeEntry(name.trimmed());
     if (path.isEmpty()) return {};
     if (QDir::isRelativePath(path) && !folder.isEmpty()) path = QDir::cleanPath(QDir(folder).filePath(path));
@@ -253,7 +243,7 @@ TCueSheet ParseCueSheet(const QByteArray& body, const QString& folder, const QSt
                 track->BadTime = true;
             }
         } else if (Is(command, "TITLE") || Is(command, "PERFORMER")) {
-            const QString value = words.size() > 1 ? CleanText(words.mid(1).join(QLatin1Char(' '))) : QString();
+            const QString value = words.size() > 1 ? CleanTitle(words.mid(1).join(QLatin1Char(' '))) : QString();
             const bool title = Is(command, "TITLE");
             if (track) {
                 (title ? track->Title : track->Performer) = value;

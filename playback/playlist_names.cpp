@@ -85,4 +85,15 @@ QString JoinPath(const QString& folder, const QString& name) {
     return folder + QLatin1Char('/') + name;
 }
 
+bool HasControlChar(const QString& text) {
+    return std::any_of(text.begin(), text.end(), IsControlChar);
+}
+
+QString CleanTitle(QString text) {
+    for (QChar& c : text) {
+        if (IsControlChar(c)) c = QLatin1Char(' ');
+    }
+    return text.trimmed();
+}
+
 }  // namespace wl

@@ -34,6 +34,12 @@ QString RateText(int bitrate, int sampleRate);
 // "MPEG 1, Layer 3, Stereo".
 QString FormatText(int version, int layer, int channels);
 
+// A control character (C0 or DEL): no name shown or kept holds one.
+inline bool IsControlChar(QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; }
+bool HasControlChar(const QString& text);
+// Text shown as a title: control characters become blanks; trimmed.
+QString CleanTitle(QString text);
+
 // folder + "/" + name, with a single "/" at the root.
 QString JoinPath(const QString& folder, const QString& name);
 

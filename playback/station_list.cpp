@@ -98,14 +98,6 @@ TStationListKind KindOfName(const QString& name) {
     return TStationListKind::Unknown;
 }
 
-// Text shown as a title: control characters become blanks.
-QString CleanTitle(QString text) {
-    for (QChar& c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QLatin1Char(' ');
-    }
-    return text.trimmed();
-}
-
 // "scheme://" with a scheme other than http and https ("file:" is a file).
 bool OtherScheme(const QString& text) {
     const qsizetype colon = text.indexOf(QLatin1String("://"));
