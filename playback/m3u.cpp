@@ -329,14 +329,10 @@ QByteArray Encode(const std::vector<TPlaylistEntry>& entries, const QStringList&
 
 }  // namespace
 
-QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries, bool absolute) {
+QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries) {
     QStringList paths;
     paths.reserve(static_cast<qsizetype>(entries.size()));
-    for (const TPlaylistEntry& entry : entries) {
-        // A stream's URL stays as it is.
-        const bool relative = absolute && QDir::isRelativePath(entry.Path) && !IsStreamUrl(entry.Path);
-        paths.append(relative ? QDir::current().absoluteFilePath(entry.Path) : entry.Path);
-    }
+    for (const TPlaylistEntry& entry : entries) paths.append(entry.Path);
     return Encode(entries, paths);
 }
 

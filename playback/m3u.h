@@ -93,9 +93,8 @@ bool ParseMetaLine(const QString& line, TEntryMeta* meta);
 // The file's bytes for these entries: the plain form where every file entry
 // is a whole file with nothing known, else the extended one (see above;
 // stream URLs stand alone either way).
-// Paths are written as the entries hold them; `absolute`: relative file
-// paths made absolute (against the current folder).
-QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries, bool absolute = false);
+// Paths are written as the entries hold them.
+QByteArray EncodePlaylistEntries(const std::vector<TPlaylistEntry>& entries);
 // The same for a list file in `folder`: each file entry relative to the
 // folder when it lies below it, else absolute (relative entries taken
 // against the current folder first); stream URLs as they are.
