@@ -342,6 +342,8 @@ public:
     void SpeedButton25Click();             // "-All"
     void SpeedButton26Click();             // "Load"
     void SpeedButton27Click();             // "Save"
+    void SavePlaylistAs(const QString& path);         // "Save"'s file, once chosen (and agreed)
+    void OpenChosenFiles(const QStringList& files);   // "Load" and "Open"'s choice
     // "+URL": a small dialog (opened, not run) asks for a stream's or a
     // station list's URL; Enter adds it and plays it (AddStreamUrl).
     void UrlButtonClick();
@@ -367,13 +369,19 @@ public:
     void ShowArtAnswer(const TArtAnswer& answer);
     QString ArtSource;                         // whose art and tags are on show (or coming)
 
-    // The playlist's dialogs and its question; the real Qt dialogs unless
-    // replaced (the tests answer them). Open: the chosen files, empty when
-    // cancelled. Save: the chosen path, empty when cancelled. AskReplace:
-    // true for Yes.
-    std::function<QStringList(const QString& caption, const QString& filter, bool multiple)> RunOpenDialog;
-    std::function<QString(const QString& caption, const QString& fileName, const QString& filter)> RunSaveDialog;
-    std::function<bool(const QString& text)> AskReplace;
+    // The playlist's dialogs and its question: each opens (window-modal,
+    // without a nested event loop) and returns at once; its answer comes
+    // once it closes. The real Qt dialogs unless replaced (the tests answer
+    // them). Open: the chosen files, empty when cancelled. Save: the chosen
+    // path, empty when cancelled. AskReplace: true for Yes.
+    using TFilesAnswer = std::function<void(const QStringList& files)>;
+    using TPathAnswer = std::function<void(const QString& path)>;
+    using TYesAnswer = std::function<void(bool yes)>;
+    std::function<void(const QString& caption, const QString& filter, bool multiple, TFilesAnswer answer)> RunOpenDialog;
+    std::function<void(const QString& caption, const QString& fileName, const QString& filter, TPathAnswer answer)>
+        RunSaveDialog;
+    std::function<void(const QString& text, TYesAnswer answer)> AskReplace;
+    void CloseListDialogs();  // at quitting: open ones are cancelled
 
     // ------------------------------------------------------------------
     // Display (form1_display.cpp, skin.cpp).

@@ -39,6 +39,9 @@ void TForm1::Quit(bool unattended) {
         // No more tags read; the tag cache is written on the scan's thread
         // while the session is saved here (the window's end waits for it).
         if (tagScan_) tagScan_->Stop();
+        // A playlist dialog still open would act on a list already saved
+        // (closed first: their answers let the housekeeping tick run again).
+        CloseListDialogs();
         meterTickParked_ = false;
         Timer1->stop();
         Timer3->stop();

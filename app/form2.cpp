@@ -79,7 +79,6 @@ void TForm2::FormCreate() {
     strip->setGeometry(0, 0, std::max(screen.width() - kStripMargin, 1), kStripHeight);
     Image1 = strip;
     fontFamily_ = SaverFamily();
-    QCoreApplication::processEvents();
     Filter->SaverMode = false;
     if (qApp) qApp->installEventFilter(Filter);
 }
@@ -107,8 +106,12 @@ void TForm2::FormShow() {
     raise();
     activateWindow();
     Timer1->start();
-    QCoreApplication::processEvents();
-    Filter->SaverMode = true;
+    // Input already queued (the key that started the saver, the moves of
+    // showing it) is taken as before; the saver listens from the next turn
+    // of the event loop on.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible()) Filter->SaverMode = true;
+    });
     X = 0;
     Y = 0;
     C = 0;

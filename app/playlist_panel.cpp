@@ -66,31 +66,36 @@ QString CountText(int n) { return QLocale(QLocale::English).toString(n); }
 QString FilesText(int n) { return n == 1 ? QStringLiteral("1 file") : CountText(n) + QStringLiteral(" files"); }
 
 // The file dialogs' filters: MP3 files and the list files the player reads.
-// "+File" appends station lists, whose relative entries are resolved as they
-// are read, but no ".m3u" (its relative entries need its folder as the
-// current one).
+// "+File" appends songs and station lists; playlists are for Load and Open,
+// which replace the list.
 const QString kAddFilter = QStringLiteral("mp3, station lists (*.mp3 *.pls *.xspf)");
 const QString kListFilter = QStringLiteral("playlists (*.m3u *.m3u8 *.pls *.xspf)");
 const QString kOpenFilter =
     QStringLiteral("mp3, playlists (*.mp3 *.m3u *.m3u8 *.pls *.xspf);;mp3 (*.mp3);;playlists (*.m3u *.m3u8 *.pls *.xspf)");
 
-// Keeps the housekeeping tick off while a dialog or a search runs, so that
-// no hand-off or end-of-entry advance happens in between.
+// Keeps the housekeeping tick off while a dialog is open, so that no
+// hand-off replaces the list under it. Shared by the dialog's answer: the
+// tick runs again once the answer came (or the dialog is gone).
 class TimerPause {
 public:
     explicit TimerPause(QTimer* timer) : timer_(timer), wasActive_(timer && timer->isActive()) {
         if (timer_) timer_->stop();
     }
-    ~TimerPause() {
+    ~TimerPause() { Release(); }
+    void Release() {
         if (timer_ && wasActive_) timer_->start();
+        wasActive_ = false;
     }
     TimerPause(const TimerPause&) = delete;
     TimerPause& operator=(const TimerPause&) = delete;
 
 private:
-    QTimer* timer_;
+    QPointer<QTimer> timer_;
     bool wasActive_;
 };
+
+// The name the playlist's dialogs carry, so that quitting can close them.
+const QString kListDialog = QStringLiteral("PlaylistDialog");
 
 // Hover texts of the buttons, Enter in the grid, files dropped on the window.
 class TPlaylistEvents : public QObject {
@@ -337,13 +342,6 @@ void TForm1::BuildPlaylistPanel() {
     bf->SetCaption(QStringLiteral("Select Folder"));
     bf->SetStatusText(QStringLiteral("[Recursive search]"));
     bf->SetFlags(bf_statustext | bf_ReturnOnlyFSDIRS);
-    // The picker opens again where it was closed, chosen or cancelled (kept
-    // in the conf file across starts).
-    bf->SetDialogRunner([this](QFileDialog& dialog) {
-        const bool chosen = dialog.exec() == QDialog::Accepted;
-        if (!chosen) Extra.LastFolder = dialog.directory().absolutePath();
-        return chosen;
-    });
 
     FolderAdder = new TFolderAdder(this);
     connect(FolderAdder, &TFolderAdder::Batch, this,
@@ -430,28 +428,54 @@ void TForm1::RouteDropsToWindow() {
 }
 
 void TForm1::InstallDialogs() {
-    RunOpenDialog = [this](const QString& caption, const QString& filter, bool multiple) {
-        QFileDialog dialog(this, caption, QDir::currentPath(), filter);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
-        if (dialog.exec() != QDialog::Accepted) return QStringList();
-        return dialog.selectedFiles();
+    // Each dialog deletes itself once closed; its answer comes exactly once.
+    const auto openFiles = [this](const QString& caption, const QString& filter, QFileDialog::AcceptMode mode) {
+        auto* dialog = new QFileDialog(this, caption, QDir::currentPath(), filter);
+        dialog->setObjectName(kListDialog);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setAcceptMode(mode);
+        return dialog;
     };
-    RunSaveDialog = [this](const QString& caption, const QString& fileName, const QString& filter) {
-        QFileDialog dialog(this, caption, QDir::currentPath(), filter);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(QStringLiteral("m3u"));
+    RunOpenDialog = [openFiles](const QString& caption, const QString& filter, bool multiple, TFilesAnswer answer) {
+        QFileDialog* dialog = openFiles(caption, filter, QFileDialog::AcceptOpen);
+        dialog->setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+        connect(dialog, &QDialog::finished, dialog, [dialog, answer = std::move(answer)](int result) {
+            answer(result == QDialog::Accepted ? dialog->selectedFiles() : QStringList());
+        });
+        dialog->open();
+    };
+    RunSaveDialog = [openFiles](const QString& caption, const QString& fileName, const QString& filter, TPathAnswer answer) {
+        QFileDialog* dialog = openFiles(caption, filter, QFileDialog::AcceptSave);
+        dialog->setDefaultSuffix(QStringLiteral("m3u"));
         // The replace question is asked by the playlist itself.
-        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-        dialog.selectFile(fileName);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
-        return dialog.selectedFiles().front();
+        dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+        dialog->selectFile(fileName);
+        connect(dialog, &QDialog::finished, dialog, [dialog, answer = std::move(answer)](int result) {
+            const QStringList files = dialog->selectedFiles();
+            answer(result == QDialog::Accepted && !files.isEmpty() ? files.front() : QString());
+        });
+        dialog->open();
     };
-    AskReplace = [this](const QString& text) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Replace?"), text, QMessageBox::Yes | QMessageBox::No, this);
-        box.setDefaultButton(QMessageBox::No);
-        return box.exec() == QMessageBox::Yes;
+    AskReplace = [this](const QString& text, TYesAnswer answer) {
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Replace?"), text,
+                                    QMessageBox::Yes | QMessageBox::No, this);
+        box->setObjectName(kListDialog);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setDefaultButton(QMessageBox::No);
+        connect(box, &QMessageBox::finished, box, [box, answer = std::move(answer)] {
+            answer(box->standardButton(box->clickedButton()) == QMessageBox::Yes);
+        });
+        box->open();
     };
+}
+
+void TForm1::CloseListDialogs() {
+    if (bf) bf->Cancel();
+    if (clearQuestion_ && clearQuestion_->isVisible()) clearQuestion_->reject();
+    // (One closed but not yet deleted has answered already.)
+    for (QDialog* dialog : findChildren<QDialog*>(kListDialog)) {
+        if (dialog->isVisible()) dialog->reject();
+    }
 }
 
 // --------------------------------------------------------------- the buttons
@@ -462,11 +486,15 @@ void TForm1::SpeedButton22Click() {
         CancelFolderAdding();
         return;
     }
-    TimerPause pause(Timer4);
+    auto pause = std::make_shared<TimerPause>(Timer4);
     bf->SetFolderName(Extra.LastFolder.isEmpty() ? QDir::homePath() : Extra.LastFolder);
-    if (!bf->Execute()) return;
-    Extra.LastFolder = bf->FolderName();
-    AddFolderTree(Extra.LastFolder);
+    // The picker opens again where it was closed, chosen or cancelled (kept
+    // in the conf file across starts).
+    bf->Execute([this, pause](bool chosen) {
+        pause->Release();
+        Extra.LastFolder = chosen ? bf->FolderName() : bf->BrowsedFolder();
+        if (chosen && !quitting_) AddFolderTree(Extra.LastFolder);
+    });
 }
 
 void TForm1::AddFolderTree(const QString& folder) {
@@ -530,18 +558,20 @@ void TForm1::FolderAddingEnded(bool cancelled, const QString& error, const QStri
 }
 
 void TForm1::SpeedButton23Click() {
-    TimerPause pause(Timer4);
-    const int before = RowsBeforeAdding();
-    const QStringList files = RunOpenDialog(QStringLiteral("Add files"), kAddFilter, true);
-    if (files.isEmpty()) return;
-    for (const QString& file : files) {
-        if (IsMp3Path(file)) {
-            AddEntry(file);
-        } else if (IsListFilePath(file) && !IsPlaylistPath(file)) {
-            ReadList(file);  // its stations (or a sheet's tracks) appended
+    auto pause = std::make_shared<TimerPause>(Timer4);
+    RunOpenDialog(QStringLiteral("Add files"), kAddFilter, true, [this, pause](const QStringList& files) {
+        pause->Release();
+        if (files.isEmpty() || quitting_) return;
+        const int before = RowsBeforeAdding();
+        for (const QString& file : files) {
+            if (IsMp3Path(file)) {
+                AddEntry(file);
+            } else if (IsListFilePath(file) && !IsPlaylistPath(file)) {
+                ReadList(file);  // its stations (or a sheet's tracks) appended
+            }
         }
-    }
-    FinishAdding(before);
+        FinishAdding(before);
+    });
 }
 
 void TForm1::UrlButtonClick() {
@@ -623,33 +653,43 @@ void TForm1::ClearListNow() {
 }
 
 void TForm1::SpeedButton26Click() {
-    TimerPause pause(Timer4);
-    const QStringList files = RunOpenDialog(QStringLiteral("Open a playlist"), kListFilter, false);
-    if (files.isEmpty()) return;
-    if (files.size() == 1 && IsListFilePath(files.front())) {
-        // Read on a worker; it replaces the list as it comes, and the first entry plays once it is in.
-        Playlist.Loader().Start(files.front(), TListKind::Any, TLoadMode::Replace, TListLoader::StartOnce([this] {
-            if (!quitting_) StartFirstEntry();
-        }, Controller->Options().Random));
-        return;
-    }
-    ClearPlaylist();
-    StartFirstEntry();
+    auto pause = std::make_shared<TimerPause>(Timer4);
+    RunOpenDialog(QStringLiteral("Open a playlist"), kListFilter, false, [this, pause](const QStringList& files) {
+        pause->Release();
+        if (!files.isEmpty() && !quitting_) OpenChosenFiles(files);
+    });
 }
 
 void TForm1::SpeedButton27Click() {
-    TimerPause pause(Timer4);
-    const QString path = RunSaveDialog(QStringLiteral("Save current playlist as"), QStringLiteral("wl.m3u"),
-                                       QStringLiteral("m3u (*.m3u *.m3u8)"));
-    if (path.isEmpty()) return;
+    auto pause = std::make_shared<TimerPause>(Timer4);
+    RunSaveDialog(QStringLiteral("Save current playlist as"), QStringLiteral("wl.m3u"), QStringLiteral("m3u (*.m3u *.m3u8)"),
+                  [this, pause](const QString& path) {
+                      if (path.isEmpty() || quitting_) return pause->Release();
+                      if (Playlist.Loader().Busy()) {
+                          ShowError(QStringLiteral("Not saved: the playlist is still being read"));
+                          return pause->Release();
+                      }
+                      SaveDefaultPlaylist();
+                      if (!QFileInfo::exists(path)) {
+                          pause->Release();
+                          SavePlaylistAs(path);
+                          return;
+                      }
+                      // The tick stays off until the question is answered.
+                      AskReplace(path + QStringLiteral(" already exists!\n\rDo you want to replace it?"),
+                                 [this, path, pause](bool yes) {
+                                     pause->Release();
+                                     if (!yes || quitting_) return;
+                                     QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner);
+                                     SavePlaylistAs(path);
+                                 });
+                  });
+}
+
+void TForm1::SavePlaylistAs(const QString& path) {
     if (Playlist.Loader().Busy()) {
         ShowError(QStringLiteral("Not saved: the playlist is still being read"));
         return;
-    }
-    SaveDefaultPlaylist();
-    if (QFileInfo::exists(path)) {
-        if (!AskReplace(path + QStringLiteral(" already exists!\n\rDo you want to replace it?"))) return;
-        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner);
     }
     // Written for its own folder (files below it relative, others absolute),
     // replacing the old file only once all is written.
@@ -659,21 +699,25 @@ void TForm1::SpeedButton27Click() {
 }
 
 void TForm1::Image13Click() {
-    TimerPause pause(Timer4);
-    const QStringList files = RunOpenDialog(QString(), kOpenFilter, true);
-    if (files.isEmpty()) return;
+    auto pause = std::make_shared<TimerPause>(Timer4);
+    RunOpenDialog(QString(), kOpenFilter, true, [this, pause](const QStringList& files) {
+        pause->Release();
+        if (!files.isEmpty() && !quitting_) OpenChosenFiles(files);
+    });
+}
+
+// One list file replaces the list (read on a worker, the first entry playing
+// once it is in); songs replace it and the first plays.
+void TForm1::OpenChosenFiles(const QStringList& files) {
     if (files.size() == 1 && IsListFilePath(files.front())) {
-        // Read on a worker; it replaces the list as it comes, and the first entry plays once it is in.
         Playlist.Loader().Start(files.front(), TListKind::Any, TLoadMode::Replace, TListLoader::StartOnce([this] {
             if (!quitting_) StartFirstEntry();
         }, Controller->Options().Random));
         return;
     }
     ClearPlaylist();
-    {
-        for (const QString& file : files) {
-            if (IsMp3Path(file)) AddEntry(file);
-        }
+    for (const QString& file : files) {
+        if (IsMp3Path(file)) AddEntry(file);
     }
     StartFirstEntry();
 }

@@ -9,9 +9,16 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <memory>
+
 namespace wl {
 
 TBrowseForFolder::TBrowseForFolder(QObject* owner) : QObject(owner) {}
+
+TBrowseForFolder::~TBrowseForFolder() {
+    // A dialog without a window to own it would outlive the picker.
+    if (dialog_ && !dialog_->parent()) delete dialog_.data();
+}
 
 namespace {
 
@@ -61,43 +68,67 @@ QString TBrowseForFolder::ResolveRoot() const {
     return dir.isEmpty() ? QDir::homePath() : dir;
 }
 
-bool TBrowseForFolder::Execute() {
+void TBrowseForFolder::Execute(Answer answer) {
+    if (dialog_) {
+        dialog_->raise();
+        dialog_->activateWindow();
+        return;
+    }
     QWidget* owner = qobject_cast<QWidget*>(parent());
-    QFileDialog dialog(owner ? owner->window() : nullptr, caption_);
+    auto* dialog = new QFileDialog(owner ? owner->window() : nullptr, caption_);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
     // Qt's own dialog: it has room for the status text.
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setOption(QFileDialog::ShowDirsOnly, true);
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
     const QString root = ResolveRoot();
-    QList<QUrl> side = dialog.sidebarUrls();
+    QList<QUrl> side = dialog->sidebarUrls();
     if (!side.contains(QUrl::fromLocalFile(root))) side.prepend(QUrl::fromLocalFile(root));
-    dialog.setSidebarUrls(side);
+    dialog->setSidebarUrls(side);
     if (!folderName_.isEmpty()) {
         const QFileInfo fi(folderName_);
-        dialog.setDirectory(fi.isDir() ? fi.absolutePath() : root);
-        if (fi.isDir()) dialog.selectFile(fi.absoluteFilePath());
+        dialog->setDirectory(fi.isDir() ? fi.absolutePath() : root);
+        if (fi.isDir()) dialog->selectFile(fi.absoluteFilePath());
     } else {
-        dialog.setDirectory(root);
+        dialog->setDirectory(root);
     }
     if (!statusText_.isEmpty()) {
-        auto* status = new QLabel(statusText_, &dialog);
+        auto* status = new QLabel(statusText_, dialog);
         status->setObjectName(QStringLiteral("statusText"));
-        if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+        if (auto* grid = qobject_cast<QGridLayout*>(dialog->layout())) {
             grid->addWidget(status, grid->rowCount(), 0, 1, -1);
         }
     }
 
-    const bool ok = runner_ ? runner_(dialog) : dialog.exec() == QDialog::Accepted;
-    if (!ok) return false;
-    const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty()) return false;
-    // Kept whole: a path cut to a length limit would name another folder.
-    const QString path = QDir::cleanPath(QFileInfo(chosen.first()).absoluteFilePath());
-    folderName_ = path;
-    const QString name = QFileInfo(path).fileName();
-    displayName_ = name.isEmpty() ? path : name;
-    return true;
+    if (runner_) {
+        const std::unique_ptr<QFileDialog> answered(dialog);
+        Close(*dialog, runner_(*dialog), answer);
+        return;
+    }
+    dialog_ = dialog;
+    connect(dialog, &QDialog::finished, this, [this, dialog, answer = std::move(answer)](int result) {
+        dialog_ = nullptr;
+        Close(*dialog, result == QDialog::Accepted, answer);
+    });
+    dialog->open();
+}
+
+void TBrowseForFolder::Cancel() {
+    if (dialog_) dialog_->reject();
+}
+
+void TBrowseForFolder::Close(QFileDialog& dialog, bool accepted, const Answer& answer) {
+    browsed_ = dialog.directory().absolutePath();
+    const QStringList chosen = accepted ? dialog.selectedFiles() : QStringList();
+    if (!chosen.isEmpty()) {
+        // Kept whole: a path cut to a length limit would name another folder.
+        const QString path = QDir::cleanPath(QFileInfo(chosen.first()).absoluteFilePath());
+        folderName_ = path;
+        const QString name = QFileInfo(path).fileName();
+        displayName_ = name.isEmpty() ? path : name;
+    }
+    if (answer) answer(!chosen.isEmpty());
 }
 
 }  // namespace wl

@@ -1,8 +1,9 @@
 // TBrowseForFolder: shows a folder chooser with a caption, a status text and
-// a preselected folder, and returns the chosen folder.
+// a preselected folder, and tells the chosen folder once it closes.
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -55,11 +56,14 @@ enum class TBrowseLocation {
 class TBrowseForFolder : public QObject {
     Q_OBJECT
 public:
-    // Shows the prepared dialog; true when a folder was chosen.
+    // Answers the prepared dialog at once; true when a folder was chosen.
     using DialogRunner = std::function<bool(QFileDialog& dialog)>;
+    // Called once the dialog closed: true when a folder was chosen.
+    using Answer = std::function<void(bool chosen)>;
 
     // The dialog is owned by `owner`'s window when `owner` is a widget.
     explicit TBrowseForFolder(QObject* owner = nullptr);
+    ~TBrowseForFolder() override;
 
     const QString& DisplayName() const { return displayName_; }
     const QString& StatusText() const { return statusText_; }
@@ -76,15 +80,23 @@ public:
     const QString& CustomRoot() const { return customRoot_; }
     void SetCustomRoot(const QString& v) { customRoot_ = v; }
 
-    // Shows the dialog. OK: FolderName := the chosen folder's path,
-    // DisplayName := its name; returns true. Cancel: false, both unchanged.
-    bool Execute();
+    // Opens the dialog (window-modal, no nested event loop) and returns at
+    // once; `answer` runs when it closes. OK: FolderName := the chosen
+    // folder's path, DisplayName := its name, answer(true). Cancel: both
+    // unchanged, answer(false). While one is open, another Execute brings
+    // it forward and its answer is dropped.
+    void Execute(Answer answer);
+    bool Open() const { return !dialog_.isNull(); }
+    // Closes an open dialog as cancelled.
+    void Cancel();
+    // The folder the dialog showed when it closed, chosen or cancelled.
+    const QString& BrowsedFolder() const { return browsed_; }
 
     // The folder at the top of the tree: "/" for bl_STANDART, CustomRoot for
     // bl_CUSTOM, else the matching XDG folder where one exists, else home.
     QString ResolveRoot() const;
 
-    // Replaces the modal run of the dialog (the tests answer it themselves).
+    // Replaces the user's answer (the tests answer the dialog themselves).
     void SetDialogRunner(DialogRunner runner) { runner_ = std::move(runner); }
 
 private:
@@ -96,6 +108,10 @@ private:
     QString caption_ = QStringLiteral("Select Folder");
     QString customRoot_;
     DialogRunner runner_;
+    QPointer<QFileDialog> dialog_;
+    QString browsed_;
+
+    void Close(QFileDialog& dialog, bool accepted, const Answer& answer);
 };
 
 }  // namespace wl

@@ -8,13 +8,23 @@
 namespace wl {
 
 TVumeter::TVumeter(QObject* parent) : QObject(parent) {
-    messageBox_ = [](const QString& text) {
-        QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), text, QMessageBox::Ok);
-        box.exec();
+    // One box at a time, shown without a nested event loop: a failure on
+    // every new entry updates the open box instead of stacking more.
+    messageBox_ = [this](const QString& text) {
+        if (!box_) {
+            box_ = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(), text, QMessageBox::Ok);
+            box_->setAttribute(Qt::WA_DeleteOnClose);
+        }
+        box_->setText(text);
+        box_->show();
+        box_->raise();
     };
 }
 
-TVumeter::~TVumeter() { Stop(); }
+TVumeter::~TVumeter() {
+    Stop();
+    delete box_.data();
+}
 
 void TVumeter::SetLevelSource(std::unique_ptr<TLevelSource> source) {
     Stop();

@@ -5,11 +5,14 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+
+class QMessageBox;
 
 namespace wl {
 
@@ -41,7 +44,7 @@ public:
     // The source stays owned by the meter; a Start in progress is stopped.
     void SetLevelSource(std::unique_ptr<TLevelSource> source);
     TLevelSource* LevelSource() const { return source_.get(); }
-    // Shows Start's failure texts; defaults to a modal message box.
+    // Shows Start's failure texts; defaults to a message box (one at a time).
     void SetMessageBox(MessageBoxHandler handler) { messageBox_ = std::move(handler); }
 
     // Connects to the source (reconnecting when already connected). With no
@@ -63,6 +66,7 @@ public:
 private:
     std::unique_ptr<TLevelSource> source_;
     MessageBoxHandler messageBox_;
+    QPointer<QMessageBox> box_;  // the default handler's, while shown
     bool started_ = false;
     int leftPeak_ = 0;
     int rightPeak_ = 0;

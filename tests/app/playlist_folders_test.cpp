@@ -20,8 +20,8 @@ protected:
         list_ = dir_.path() + "/lists/evening.m3u";
         ASSERT_TRUE(WriteText(list_, "#EXTM3U\r\n../music/a.mp3\r\nsub\\b c.mp3\r\n"));
         here_ = QDir::currentPath();
-        form1->RunOpenDialog = [this](const QString&, const QString&, bool) { return QStringList{open_}; };
-        form1->AskReplace = [](const QString&) { return true; };
+        form1->RunOpenDialog = [this](const QString&, const QString&, bool, auto answer) { answer({open_}); };
+        form1->AskReplace = [](const QString&, auto answer) { answer(true); };
     }
     // The list as `load` brings it in: its files, the first one played, the
     // current folder as it was; saved elsewhere and loaded from there, the same.
@@ -37,7 +37,7 @@ protected:
 
         const QString saved = dir_.path() + "/other/saved.m3u";
         ASSERT_TRUE(QDir().mkpath(dir_.path() + "/other"));
-        form1->RunSaveDialog = [&](const QString&, const QString&, const QString&) { return saved; };
+        form1->RunSaveDialog = [&](const QString&, const QString&, const QString&, auto answer) { answer(saved); };
         form1->SpeedButton27Click();
         EXPECT_EQ(ReadAll(saved), QFile::encodeName(expected_.join('\n')) + "\n");
         form1->ClearPlaylist();
@@ -66,8 +66,8 @@ TEST_F(PlaylistFolders, EveryWayInNamesTheFilesBesideTheList) {
     ASSERT_TRUE(QDir::setCurrent(dir_.path() + "/music"));  // (after the settings' folder)
     here_ = QDir::currentPath();
     Ctl().SetHoldMs(0);
-    form1->RunOpenDialog = [this](const QString&, const QString&, bool) { return QStringList{open_}; };
-    form1->AskReplace = [](const QString&) { return true; };
+    form1->RunOpenDialog = [this](const QString&, const QString&, bool, auto answer) { answer({open_}); };
+    form1->AskReplace = [](const QString&, auto answer) { answer(true); };
     Check("command line", [this] { form1->FormShow(); });
 }
 

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QMimeData>
 #include <QDropEvent>
 #include <QUrl>
@@ -126,12 +128,12 @@ TEST_F(PlaylistPanel, AddFilesKeepsTheTickOffWhileTheDialogIsUp) {
     form1->Timer4->start(1000);
     QString caption, filter;
     bool multiple = false, tickRan = true;
-    form1->RunOpenDialog = [&](const QString& c, const QString& f, bool m) {
+    form1->RunOpenDialog = [&](const QString& c, const QString& f, bool m, auto answer) {
         caption = c;
         filter = f;
         multiple = m;
         tickRan = form1->Timer4->isActive();
-        return QStringList{"/m/one.mp3", "/m/notes.txt", "/m/TWO.MP3"};
+        answer({"/m/one.mp3", "/m/notes.txt", "/m/TWO.MP3"});
     };
     form1->SpeedButton23Click();
     EXPECT_EQ("Add files", caption);
@@ -143,10 +145,60 @@ TEST_F(PlaylistPanel, AddFilesKeepsTheTickOffWhileTheDialogIsUp) {
     EXPECT_EQ(1, form1->CurrentEntry);  // the first add to an empty list starts it
 
     // Cancelled: nothing changes.
-    form1->RunOpenDialog = [](const QString&, const QString&, bool) { return QStringList(); };
+    form1->RunOpenDialog = [](const QString&, const QString&, bool, auto answer) { answer({}); };
     form1->SpeedButton23Click();
     EXPECT_EQ(2, form1->EntryCount);
     EXPECT_TRUE(form1->Timer4->isActive());
+}
+
+// The real dialogs are opened, not run: the click returns with the dialog
+// up and the tick off; the answer acts when the dialog closes. Quitting
+// cancels a dialog still open.
+TEST_F(PlaylistPanel, DialogsAnswerWhenTheyCloseWithoutANestedLoop) {
+    QTemporaryDir dir;
+    const QString d = QDir(dir.path()).absolutePath();
+    ASSERT_TRUE(WriteText(d + "/one.mp3", "x"));
+    ASSERT_TRUE(WriteText(d + "/mine.m3u", "keep me\n"));
+    const auto openDialog = [this]() -> QDialog* {
+        for (QDialog* dialog : form1->findChildren<QDialog*>("PlaylistDialog")) {
+            if (dialog->isVisible()) return dialog;
+        }
+        return nullptr;
+    };
+    form1->Timer4->start(1000);
+    form1->SpeedButton23Click();
+    auto* files = qobject_cast<QFileDialog*>(openDialog());
+    ASSERT_NE(nullptr, files);
+    EXPECT_TRUE(files->isModal());
+    EXPECT_FALSE(form1->Timer4->isActive());
+    EXPECT_EQ(0, form1->EntryCount);
+    files->setDirectory(d);
+    files->selectFile(d + "/one.mp3");
+    static_cast<QDialog*>(files)->accept();
+    EXPECT_EQ(QStringList{d + "/one.mp3"}, Column(1));
+    EXPECT_TRUE(form1->Timer4->isActive());
+
+    // Save onto an existing file: the question comes, "No" keeps the file.
+    form1->SpeedButton27Click();
+    files = qobject_cast<QFileDialog*>(openDialog());
+    ASSERT_NE(nullptr, files);
+    files->selectFile(d + "/mine.m3u");
+    static_cast<QDialog*>(files)->accept();
+    auto* question = qobject_cast<QMessageBox*>(openDialog());
+    ASSERT_NE(nullptr, question);
+    EXPECT_FALSE(form1->Timer4->isActive()) << "still off while the question is open";
+    question->button(QMessageBox::No)->click();
+    EXPECT_EQ(QByteArray("keep me\n"), ReadAll(d + "/mine.m3u"));
+    EXPECT_TRUE(form1->Timer4->isActive());
+
+    // Still open when quitting starts: closed, nothing of it acts.
+    form1->Image13Click();
+    files = qobject_cast<QFileDialog*>(openDialog());
+    ASSERT_NE(nullptr, files);
+    files->selectFile(d + "/mine.m3u");
+    form1->CloseListDialogs();
+    EXPECT_EQ(nullptr, openDialog());
+    EXPECT_EQ(QStringList{d + "/one.mp3"}, Column(1));
 }
 
 TEST_F(PlaylistPanel, AddFolderSearchesTheTree) {
@@ -202,11 +254,11 @@ TEST_F(PlaylistPanel, LoadReplacesTheListAndStartsIt) {
     form1->AddEntry("/m/old.mp3");
     QString caption, filter;
     bool multiple = true;
-    form1->RunOpenDialog = [&](const QString& c, const QString& f, bool m) {
+    form1->RunOpenDialog = [&](const QString& c, const QString& f, bool m, auto answer) {
         caption = c;
         filter = f;
         multiple = m;
-        return QStringList{list};
+        answer({list});
     };
     std::vector<int> starts;
     QObject::connect(&Ctl(), &TPlaybackController::EntryStarting, [&](int entry) { starts.push_back(entry); });
@@ -223,10 +275,10 @@ TEST_F(PlaylistPanel, LoadReplacesTheListAndStartsIt) {
 TEST_F(PlaylistPanel, OpenTakesSongsOrOnePlaylist) {
     QString filter;
     QStringList answer = {"/m/a.mp3", "/m/list.m3u", "/m/b.mp3"};
-    form1->RunOpenDialog = [&](const QString&, const QString& f, bool m) {
+    form1->RunOpenDialog = [&](const QString&, const QString& f, bool m, auto chosen) {
         filter = f;
         EXPECT_TRUE(m);
-        return answer;
+        chosen(answer);
     };
     form1->AddEntry("/m/old.mp3");
     form1->Settings.RandomPlay = 1;
@@ -252,15 +304,15 @@ TEST_F(PlaylistPanel, SaveAsksBeforeReplacing) {
     ASSERT_TRUE(WriteText(target, "keep me\n"));
     Add({"/m/a.mp3", "/m/b.mp3"});
     QString caption, defaultName, question;
-    form1->RunSaveDialog = [&](const QString& c, const QString& name, const QString&) {
+    form1->RunSaveDialog = [&](const QString& c, const QString& name, const QString&, auto chosen) {
         caption = c;
         defaultName = name;
-        return target;
+        chosen(target);
     };
     bool answer = false;
-    form1->AskReplace = [&](const QString& text) {
+    form1->AskReplace = [&](const QString& text, auto yes) {
         question = text;
-        return answer;
+        yes(answer);
     };
     form1->SpeedButton27Click();
     EXPECT_EQ("Save current playlist as", caption);
@@ -276,7 +328,7 @@ TEST_F(PlaylistPanel, SaveAsksBeforeReplacing) {
 
     question.clear();
     const QString fresh = dir.path() + "/fresh.m3u";
-    form1->RunSaveDialog = [&](const QString&, const QString&, const QString&) { return fresh; };
+    form1->RunSaveDialog = [&](const QString&, const QString&, const QString&, auto answer) { answer(fresh); };
     form1->SpeedButton27Click();
     EXPECT_TRUE(question.isEmpty());  // nothing to replace
     EXPECT_EQ(QByteArray("/m/a.mp3\n/m/b.mp3\n"), ReadAll(fresh));

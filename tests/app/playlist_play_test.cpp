@@ -260,7 +260,7 @@ TEST_F(PlaylistPlay, Utf8PlaylistWithByteOrderMark) {
     ASSERT_TRUE(WriteSilentMp3(latin, 400'000));
     const QString list = dir.path() + "/list.m3u8";
     ASSERT_TRUE(WriteText(list, "\xEF\xBB\xBF#EXTM3U\nM\xC3\xBCsik/\xC3\xA4 \xE2\x99\xAA.mp3\ncaf\xE9.mp3\n"));
-    form1->RunOpenDialog = [&](const QString&, const QString&, bool) { return QStringList{list}; };
+    form1->RunOpenDialog = [&](const QString&, const QString&, bool, auto answer) { answer({list}); };
     form1->Image13Click();
     ASSERT_TRUE(Settle());
     ASSERT_EQ(2, form1->EntryCount);

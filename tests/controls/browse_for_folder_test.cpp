@@ -5,6 +5,9 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QWidget>
+
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -44,7 +47,12 @@ TEST(BrowseForFolder, OkSetsFolderAndDisplayName) {
         dialog.selectFile(other);
         return true;
     });
-    ASSERT_TRUE(bf.Execute());
+    int answers = 0;
+    bf.Execute([&](bool chosen) {
+        ++answers;
+        EXPECT_TRUE(chosen);
+    });
+    EXPECT_EQ(1, answers);
     EXPECT_EQ(QStringLiteral("Pick one"), shownTitle);
     EXPECT_EQ(QDir(tmp.path()).absolutePath(), shownDir);  // the preset folder's parent, with it selected
     EXPECT_EQ(QStringLiteral("[Recursive search]"), shownStatus);
@@ -61,7 +69,9 @@ TEST(BrowseForFolder, CancelKeepsEverything) {
         dialog.selectFile(QStringLiteral("/"));
         return false;
     });
-    EXPECT_FALSE(bf.Execute());
+    bool chosen = true;
+    bf.Execute([&](bool c) { chosen = c; });
+    EXPECT_FALSE(chosen);
     EXPECT_TRUE(ran);
     EXPECT_EQ(QStringLiteral("/tmp"), bf.FolderName());
     EXPECT_EQ(QString(), bf.DisplayName());
@@ -75,8 +85,41 @@ TEST(BrowseForFolder, EmptyStatusTextShowsNoStatusArea) {
         hasStatus = dialog.findChild<QLabel*>(QStringLiteral("statusText")) != nullptr;
         return false;
     });
-    bf.Execute();
+    bf.Execute({});
     EXPECT_FALSE(hasStatus);
+}
+
+// Without a runner the dialog opens and Execute returns at once; the answer
+// comes when the user closes it. Meanwhile a second Execute opens no other.
+TEST(BrowseForFolder, TheDialogIsOpenedNotRun) {
+    QTemporaryDir tmp;
+    const QString music = QDir(tmp.path()).absolutePath() + "/Music";
+    ASSERT_TRUE(QDir().mkpath(music));
+    QWidget owner;
+    TBrowseForFolder bf(&owner);
+    bf.SetFolderName(tmp.path());
+    std::vector<bool> answers;
+    bf.Execute([&](bool chosen) { answers.push_back(chosen); });
+    bf.Execute([&](bool) { ADD_FAILURE() << "a second dialog"; });
+    ASSERT_TRUE(bf.Open());
+    auto dialogs = owner.findChildren<QFileDialog*>();
+    ASSERT_EQ(1, dialogs.size());
+    EXPECT_TRUE(dialogs.front()->isVisible());
+    EXPECT_TRUE(answers.empty());
+    dialogs.front()->setDirectory(tmp.path());
+    dialogs.front()->selectFile(music);
+    static_cast<QDialog*>(dialogs.front())->accept();  // as its OK button does
+    EXPECT_EQ(std::vector<bool>{true}, answers);
+    EXPECT_EQ(music, bf.FolderName());
+    EXPECT_FALSE(bf.Open());
+
+    // Cancelled: the folder shown when it closed is kept apart.
+    bf.Execute([&](bool chosen) { answers.push_back(chosen); });
+    ASSERT_TRUE(bf.Open());
+    bf.Cancel();
+    EXPECT_EQ((std::vector<bool>{true, false}), answers);
+    EXPECT_EQ(music, bf.FolderName());
+    EXPECT_EQ(QDir(tmp.path()).absolutePath(), bf.BrowsedFolder());
 }
 
 TEST(BrowseForFolder, RootFolders) {
