@@ -2,8 +2,8 @@
 # The sanitizer and fuzzing part of CI, after the plain build and tests:
 #   1. clang with AddressSanitizer and UndefinedBehaviorSanitizer (and the
 #      fuzzers' coverage instrumentation): the whole test suite, then every
-#      fuzz targets for FUZZ_SECONDS (default 60) each on their kept corpora,
-#      four at a time (two rounds: about 2 minutes at the default);
+#      fuzz target for FUZZ_SECONDS (default 60) on its kept corpus, four at
+#      a time (three rounds: about 3 minutes at the default);
 #   2. gcc with ThreadSanitizer: the threading, output, player and radio source
 #      tests;
 #   3. clang with ThreadSanitizer: the playback layer's workers (list loader,
