@@ -10,9 +10,10 @@
 #      tag scan, entry resolver, art and tag caches) and what they feed. Not
 #      the controller's tests: Qt's queued calls hand data over under Qt's
 #      own, uninstrumented locks, which the sanitizer reads as races. (clang:
-#      gcc 12's sanitizer misses the timed waits of std::condition_variable
-#      and reports races under held locks; clang's cannot fork a threaded
-#      test, so the one test that runs another player stays out.)
+#      gcc 12's sanitizer, a shared runtime, reports accesses made under the
+#      loader's and the scan's locks as races here; clang's, linked into the
+#      test, does not. It cannot fork a threaded test, so the one test that
+#      runs another player stays out.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${WL_JOBS:-$(nproc)}
