@@ -407,8 +407,11 @@ bool IsExtendedPlaylistFile(const QString& path) {
 }
 
 bool WritePlaylistFile(const QString& path, const QStringList& entries, QString* reason) {
+    return WritePlaylistBytes(path, EncodePlaylistText(entries), reason);
+}
+
+bool WritePlaylistBytes(const QString& path, const QByteArray& bytes, QString* reason) {
     QSaveFile file(path);
-    const QByteArray bytes = EncodePlaylistText(entries);
     const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
     if (written && file.commit()) return true;
     if (reason) *reason = file.errorString();

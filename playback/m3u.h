@@ -114,6 +114,8 @@ QByteArray EncodePlaylistText(const QStringList& entries);
 // Writes the paths, one per line; false when the file could not be written
 // (the old file is then untouched), and `reason` (when given) says why.
 bool WritePlaylistFile(const QString& path, const QStringList& entries, QString* reason = nullptr);
+// Writes a list file's bytes the same way.
+bool WritePlaylistBytes(const QString& path, const QByteArray& bytes, QString* reason = nullptr);
 // Replaces `target` by the bytes of `source` the same safe way.
 bool CopyFileSafely(const QString& source, const QString& target);
 

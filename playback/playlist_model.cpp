@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <iterator>
@@ -305,13 +304,7 @@ TListLoader& PlaylistModel::Loader() {
 }
 
 bool PlaylistModel::Save(const QString& path, QString* reason) const {
-    QSaveFile file(path);
-    const QByteArray bytes = EncodePlaylistFor(Entries(), QFileInfo(path).absolutePath());
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    if (written && file.commit()) return true;
-    if (reason) *reason = file.errorString();
-    if (!written) file.cancelWriting();
-    return false;
+    return WritePlaylistBytes(path, EncodePlaylistFor(Entries(), QFileInfo(path).absolutePath()), reason);
 }
 
 void PlaylistModel::Clear() {
