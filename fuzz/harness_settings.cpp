@@ -16,6 +16,7 @@
 #include "app/settings.h"
 #include "fuzz/harness.h"
 #include "fuzz/qt_scratch.h"
+#include "playback/playlist_model.h"
 
 namespace wl::fuzz {
 
@@ -46,7 +47,7 @@ void CheckRanges(const TExtraSettings& s) {
     const int mode = static_cast<int>(s.ReplayGainMode);
     if (mode < 0 || mode > 2 || !std::isfinite(s.ReplayGainPreampDb) ||
         s.ReplayGainPreampDb < TExtraSettings::kPreampMinDb || s.ReplayGainPreampDb > TExtraSettings::kPreampMaxDb ||
-        s.ResumeEntry < 0 || s.ResumeEntry > 32767 || s.ResumePositionMs < 0 || s.ResumeVolume < -1 ||
+        s.ResumeEntry < 0 || s.ResumeEntry > kMaxEntries || s.ResumePositionMs < 0 || s.ResumeVolume < -1 ||
         s.ResumeVolume > 100) {
         __builtin_trap();
     }
